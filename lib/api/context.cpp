@@ -1,0 +1,34 @@
+#include "api/context.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace rawconv {
+namespace {
+
+// The context the exports work on: zero-initialised at load.
+Context g_default_context{};
+thread_local Context* t_current_context = nullptr;
+
+}  // namespace
+
+Context& Ctx() { return t_current_context ? *t_current_context : g_default_context; }
+
+ContextScope::ContextScope(Context& context) : previous_(t_current_context) {
+  t_current_context = &context;
+}
+
+ContextScope::~ContextScope() { t_current_context = previous_; }
+
+void SetErrorText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(Ctx().ErrorText, sizeof Ctx().ErrorText, format, args);
+  va_end(args);
+}
+
+void CopyErrorText(const char* text) {
+  std::snprintf(Ctx().ErrorText, sizeof Ctx().ErrorText, "%s", text ? text : "");
+}
+
+}  // namespace rawconv

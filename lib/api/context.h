@@ -1,0 +1,90 @@
+// The library's module-wide state, in one place.
+//
+// Everything that the exported functions keep between calls, and every
+// working buffer that the readers share, is a member of Context. The exports
+// work on one default context (zero at load, like a freshly loaded library);
+// a caller that runs conversions on several threads at once gives each thread
+// its own Context through a ContextScope.
+#ifndef RAWCONV_API_CONTEXT_H_
+#define RAWCONV_API_CONTEXT_H_
+
+#include <cstdint>
+#include <ctime>
+
+#include "api/rawconv.h"
+
+namespace rawconv {
+
+// One (week, toe) pair collected by the reference ephemeris lookup.
+struct EphemerisTimeTag {
+  int32_t Week;  // as read from the file, before completion
+  int32_t Toe;   // seconds of week, 0..604800
+};
+
+constexpr int kMaxTimeTags = 128;
+constexpr int kErrorTextSize = 256;
+
+struct Context {
+  // Last failure message of any step; never cleared, cut at 255 characters.
+  char ErrorText[kErrorTextSize];
+
+  // Copy of the caller's NavRequest taken after a successful navigation step.
+  NavRequest SavedNav;
+
+  // Week override: copies of ObsRequest::UseGpsWeek / GpsWeek taken by every
+  // conversion call before its navigation step.
+  int32_t UseGpsWeek;
+  int32_t GpsWeek;
+
+  // Result record of SecondsToTm (overwritten by every call).
+  std::tm TimeRecord;
+
+  // Time tags collected by FindReferenceEphemeris (overwritten by every call).
+  EphemerisTimeTag TimeTags[kMaxTimeTags];
+  int32_t TimeTagCount;
+
+  // Working buffers of the block record reader.
+  char BlockLine[256];     // one input line, at most 254 characters taken
+  char BlockJoined[768];   // values of one entry joined by blanks
+  char BlockScratch[256];  // one value word
+
+  // Text returned by ReceiverTypeName.
+  char ReceiverTypeNameText[32];
+
+  // Clock of the "PGM / RUN BY / DATE" lines: when RunTimeFixed is set, the
+  // run date is taken from FixedRunTime (seconds since 1970, read as local
+  // time) instead of the system clock. Tests use it for byte-exact files.
+  int32_t RunTimeFixed;
+  int64_t FixedRunTime;
+};
+
+// The context of the calling thread: the one installed by the innermost
+// ContextScope, else the library's default context.
+Context& Ctx();
+
+// Installs a context for the calling thread for the scope's lifetime.
+class ContextScope {
+ public:
+  explicit ContextScope(Context& context);
+  ~ContextScope();
+  ContextScope(const ContextScope&) = delete;
+  ContextScope& operator=(const ContextScope&) = delete;
+
+ private:
+  Context* previous_;
+};
+
+// Formats a message into the current context's error text (cut at 255
+// characters).
+void SetErrorText(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Copies text into the error text, cut at 255 characters.
+void CopyErrorText(const char* text);
+
+}  // namespace rawconv
+
+#endif  // RAWCONV_API_CONTEXT_H_

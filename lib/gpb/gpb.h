@@ -1,0 +1,193 @@
+// GpbClass: the reader of GPB raw data files, both format generations.
+//
+// Use one object per pass over a file: OpenGpbFile, ReadGpbEpoch until it
+// returns non-zero, CloseGpbFile. Every failure leaves a one-line message in
+// ErrorText(). The byte layout of the files is described in gpb_format.h.
+#ifndef RAWCONV_GPB_GPB_H_
+#define RAWCONV_GPB_GPB_H_
+
+#include <cstdint>
+#include <cstdio>
+
+namespace rawconv {
+
+// File modes of OpenGpbFile.
+constexpr int GIO_READ = 1;       // "rb"; the only mode the converter uses
+constexpr int GIO_READWRITE = 3;  // "r+b"
+constexpr int GIO_APPEND = 4;     // "a+b"; a scan needs PtrAllocSize
+
+constexpr int kMaxChannels = 24;
+
+// Flags bits of GpbEpoch.
+constexpr int16_t kEpochPositionValid = 0x0001;
+constexpr int16_t kEpochKinematic = 0x0002;
+
+// ObsMask bits of GpbChannel.
+constexpr uint32_t kObsC1 = 0x0001;
+constexpr uint32_t kObsL1 = 0x0002;
+constexpr uint32_t kObsD1 = 0x0004;
+constexpr uint32_t kObsLock1 = 0x0008;  // LockTime1 and LockSec1
+constexpr uint32_t kObsCn0L1 = 0x0010;
+constexpr uint32_t kObsP1 = 0x0020;
+constexpr uint32_t kObsP2 = 0x0040;
+constexpr uint32_t kObsL2 = 0x0080;
+constexpr uint32_t kObsLock2 = 0x0100;
+constexpr uint32_t kObsCn0L2 = 0x0200;
+constexpr uint32_t kObsL1Status80 = 0x10000;  // new format: L1 status bit 7 with C1
+
+// One epoch. In new-format files this is stored verbatim (68 bytes, see
+// gpb_format.h); in memory it has natural alignment.
+struct GpbEpoch {
+  int16_t Flags;        // bit 0 position valid, bit 1 kinematic
+  int16_t NumChannels;  // 0..24
+  double Latitude;      // degrees, WGS 84
+  double Longitude;     // degrees
+  float Height;         // metres above the ellipsoid
+  double RawRcvTime;    // receiver's raw time tag, seconds of week
+  double RcvTime;       // epoch time, seconds of week
+  double ClockRefTime;  // seconds
+  int32_t RcvTimeMs;    // RcvTime in whole milliseconds (always recomputed)
+  double ClockBias;     // metres
+  float ExtraFloat;
+  int16_t ExtraWord1;
+  int16_t ExtraWord2;
+};
+
+// One tracked satellite of an epoch. Phases carry the opposite sign to RINEX.
+struct GpbChannel {
+  int32_t Prn;  // > 32: GLONASS
+  uint32_t ObsMask;
+  int32_t Reserved;
+  double C1;
+  double L1;
+  double D1;
+  double LockTime1;  // 0: lock lost
+  double Cn0L1;
+  uint8_t LockSec1;
+  double P1;
+  double P2;
+  double L2;
+  double LockTime2;
+  double Cn0L2;
+  uint8_t Spare;
+};
+
+// One entry of the epoch index built by ScanGpbFile.
+struct GpbScanEntry {
+  int32_t TimeMs;
+  int32_t FilePos;
+  int16_t NumChannels;
+  int16_t Flags;
+  double Latitude;
+  double Longitude;
+  float Height;
+};
+
+// Results of ScanGpbFile, in the order the reader keeps them.
+struct GpbScanResults {
+  int32_t ScanEpochCount;
+  double FirstRcvTime;
+  double LastRcvTime;  // 604800.0 at construction
+  double EpochInterval;
+  GpbScanEntry* Index;  // ScanEpochCount entries + the end entry; owned by the reader
+  int32_t IndexValid;
+  int32_t PrnChannelCount[72];
+  int32_t ScanErrorCount;
+  int32_t HasL2Phase;
+  int32_t HasP1;
+  int32_t CountC1;
+  int32_t CountP1;
+  int32_t CountP2;
+  int32_t CountL1;
+  int32_t CountL2;
+  int32_t CountD1;
+  int32_t CountGlonass;
+  int32_t CountCn0L1;
+  int32_t CountCn0L1InRange;
+  int32_t CountCn0L2InRange;
+  int32_t CountChannels;
+  int32_t MeanPosValid;
+  double MeanLatitude;
+  double MeanLongitude;
+  float MeanHeight;
+};
+
+// Name of a receiver-type code, or "UNKNOWN". The text lives in the current
+// context's buffer and is overwritten by the next call.
+const char* ReceiverTypeName(int code);
+
+class GpbClass {
+ public:
+  GpbClass();
+  ~GpbClass();
+  GpbClass(const GpbClass&) = delete;
+  GpbClass& operator=(const GpbClass&) = delete;
+
+  // 1 new format, 0 old format, -1 neither, -2 cannot be opened.
+  int GetGpbFileType(const char* path);
+
+  // 0 open (stream at the first epoch record), 1 failure.
+  int OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
+                  int ptr_alloc_size);
+
+  // Positions the stream at the first epoch record when a file is open.
+  void RewindGpbFile();
+
+  // Reads the next epoch into epoch/channels (nullptr: the internal buffers;
+  // a channel buffer must hold kMaxChannels records). 0 read, -1 end of
+  // file, 1 other failure.
+  int ReadGpbEpoch(GpbEpoch* epoch, GpbChannel* channels);
+
+  // Builds the epoch index and the scan results. 0 success, 1 failure.
+  int ScanGpbFile(int ptr_alloc_size, int max_scan_rec);
+
+  int IsPositionValid(const GpbEpoch* epoch) const;
+  int IsKinematic(const GpbEpoch* epoch) const;
+
+  // Copies the receiver-type name (buffer of at least 25 characters); 0.
+  int GetReceiverTypeName(char* buffer) const;
+
+  // Releases everything and returns to the constructed state.
+  void CloseGpbFile();
+
+  int State() const { return state_; }
+  const char* ErrorText() const { return error_text_; }
+  int IsNewFormat() const { return is_new_format_; }
+  int ReceiverType() const { return receiver_type_; }
+  const char* ReceiverDescription() const { return receiver_description_; }
+  const char* Path() const { return path_; }
+  int FileMode() const { return file_mode_; }
+  const GpbEpoch& InternalEpoch() const { return epoch_; }
+  const GpbChannel* InternalChannels() const { return channels_; }
+  const GpbScanResults& ScanResults() const { return scan_; }
+  const uint8_t* OldHeaderImage() const { return old_header_; }
+  const uint8_t* NewHeaderImage() const { return new_header_; }
+
+ private:
+  void ResetToConstructed();
+  void SetError(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+  int ReadOldEpoch(GpbEpoch* epoch, GpbChannel* channels);
+  int ReadNewEpoch(GpbEpoch* epoch, GpbChannel* channels);
+
+  int32_t state_;
+  char error_text_[512];
+  GpbEpoch epoch_;
+  GpbChannel channels_[kMaxChannels];
+  int32_t is_new_format_;
+  uint8_t old_header_[202];
+  uint8_t new_header_[512];
+  int32_t receiver_type_;
+  char receiver_description_[32];
+  char path_[256];
+  int32_t file_mode_;
+  std::FILE* stream_;
+  GpbScanResults scan_;
+};
+
+}  // namespace rawconv
+
+#endif  // RAWCONV_GPB_GPB_H_

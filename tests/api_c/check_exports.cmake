@@ -1,0 +1,20 @@
+# Lists the dynamic symbols that LIBRARY defines and compares them with the
+# six exports.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(names)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.+)$")
+    list(APPEND names "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+list(SORT names)
+set(expected Get_Error_Str Gpb_To_Rinex Gpb_To_Rinex_Ver Test_Kvo _DLLVersionNumber_ _DLLVersionYear_)
+list(SORT expected)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "exported symbols: ${names}\nexpected: ${expected}")
+endif()
