@@ -37,4 +37,8 @@ run_suite() {
 run_suite build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DRAWCONV_SANITIZE=ON
+# Windows build and its tests under Wine, when the stage is present.
+if [ -f "$root/scripts/test-windows.sh" ]; then
+  bash "$root/scripts/test-windows.sh"
+fi
 echo "== all test stages passed"
