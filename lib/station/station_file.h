@@ -56,7 +56,7 @@ struct StationRecord {
 };
 
 struct StationFile {
-  char Path[256];
+  char Path[256];          // the path as passed, cut to 255 characters
   uint32_t SectionMask;
   int32_t Count;
   StationRecord* Records;  // Count records, allocated by ReadStationFile; the
@@ -64,10 +64,25 @@ struct StationFile {
 };
 
 // 1 when the file opens and its first line begins with "$STAINFO"; else 0.
+// Sets no message.
 int IsStationInfoFile(const char* path);
 
-// Reads the records of the kinds in mask. 0 or 1, with the error text set as
-// documented in station_file.cpp.
+// Reads the records of the kinds in mask (a sum of kStation* values) into
+// file, which is overwritten: release records of an earlier read first. The
+// records stand in the order of their blocks; blocks of other names or kinds
+// are passed over, and a block lacking what its kind needs (sta "ID:", mrk
+// "Event:", gis "Feat:", or for these and rtk a "GTim:"/"UTim:" time) is
+// dropped. Results and error texts:
+//   1  "Unable to open %s"
+//   1  "Missing (first) $STAINFO line in %s"
+//   1  "File %s is not the NewSta format"
+//   1  "Not enough memory"
+//   0  "No station records found in %s" (Count 0, no records)
+//   1  "Not enough memory for station records"
+//   1  "%d station records found in %s, but all rejected" (Count 0)
+//   0  records read (Count > 0); the error text is not touched.
+// The file is closed and all working memory released on every path; on
+// result 1 file holds no records.
 int ReadStationFile(const char* path, uint32_t mask, StationFile* file);
 
 // Releases the records of a StationFile and sets Count to 0.

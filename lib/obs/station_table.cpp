@@ -1,0 +1,149 @@
+#include "obs/station_table.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace rawconv {
+namespace {
+
+constexpr char kGpbExtension[] = ".gpb";
+constexpr char kStationExtension[] = ".sta";
+
+}  // namespace
+
+int MakeStationFileName(const char* gpb_path, char* out, size_t size) {
+  if (size == 0) return 1;
+  size_t stem = std::strlen(gpb_path);
+  constexpr size_t kGpbLength = sizeof kGpbExtension - 1;
+  if (stem >= kGpbLength && strcasecmp(gpb_path + stem - kGpbLength, kGpbExtension) == 0) {
+    stem -= kGpbLength;
+  }
+  constexpr size_t kStaLength = sizeof kStationExtension - 1;
+  if (stem + kStaLength + 1 > size) {
+    out[0] = '\0';
+    return 1;
+  }
+  std::memcpy(out, gpb_path, stem);
+  std::memcpy(out + stem, kStationExtension, kStaLength + 1);
+  return 0;
+}
+
+StationTable::StationTable()
+    : file_(), sta_records_(nullptr), count_(0), index_(nullptr), index_count_(0) {}
+
+StationTable::~StationTable() { Release(); }
+
+void StationTable::Release() {
+  ReleaseStationFile(&file_);
+  std::memset(&file_, 0, sizeof file_);
+  delete[] sta_records_;
+  sta_records_ = nullptr;
+  delete[] index_;
+  index_ = nullptr;
+  count_ = 0;
+  index_count_ = 0;
+}
+
+int StationTable::Load(const char* gpb_path) {
+  Release();
+  char path[kStationPathSize];
+  if (MakeStationFileName(gpb_path, path, sizeof path) != 0) return 0;
+  return LoadFile(path);
+}
+
+int StationTable::LoadFile(const char* station_path) {
+  Release();
+  std::FILE* probe = std::fopen(station_path, "r");
+  if (probe == nullptr) return 0;  // no station file: no events, no message
+  std::fclose(probe);
+
+  if (IsStationInfoFile(station_path)) {
+    // A file without usable records leaves the table empty; its message
+    // stays in the error text but does not fail the conversion.
+    ReadStationFile(station_path, kStationAllKinds, &file_);
+    count_ = file_.Count;
+  } else {
+    sta_records_ = new (std::nothrow) StaRecord[kMaxStaRecords]();
+    if (sta_records_ == nullptr) return 0;
+    count_ = ReadStaList(station_path, sta_records_);
+  }
+  BuildIndex();
+  return count_;
+}
+
+double StationTable::RecordTime(int position) const {
+  return sta_records_ != nullptr ? sta_records_[position].StaTime : file_.Records[position].Seconds;
+}
+
+void StationTable::BuildIndex() {
+  if (count_ <= 0) return;
+  index_ = new (std::nothrow) IndexEntry[count_];
+  if (index_ == nullptr) {
+    // Without an index the lookup still works, by a walk in table order.
+    return;
+  }
+  for (int i = 0; i < count_; ++i) {
+    double time = RecordTime(i);
+    // A NaN time equals no epoch time, and it would break the ordering.
+    if (std::isnan(time)) continue;
+    index_[index_count_].Time = time;
+    index_[index_count_].Position = i;
+    ++index_count_;
+  }
+  // Among equal times the lower table position comes first, so the lookup
+  // finds the first record in file order.
+  std::sort(index_, index_ + index_count_, [](const IndexEntry& a, const IndexEntry& b) {
+    if (a.Time < b.Time) return true;
+    if (b.Time < a.Time) return false;
+    return a.Position < b.Position;
+  });
+}
+
+void StationTable::FillEvent(int position, StationEvent* event) const {
+  std::memset(event, 0, sizeof *event);
+  if (sta_records_ != nullptr) {
+    const StaRecord& record = sta_records_[position];
+    event->Time = record.StaTime;
+    std::snprintf(event->Name, sizeof event->Name, "%s", record.StaName);
+    event->AntennaHeight = record.StaHeight;
+    std::snprintf(event->Comment1, sizeof event->Comment1, "%s", record.StaComment1);
+    std::snprintf(event->Comment2, sizeof event->Comment2, "%s", record.StaComment2);
+  } else {
+    const StationRecord& record = file_.Records[position];
+    event->Time = record.Seconds;
+    std::snprintf(event->Name, sizeof event->Name, "%s", record.Name);
+    event->AntennaHeight = record.AntennaHeight;
+    std::snprintf(event->Comment1, sizeof event->Comment1, "%s", record.Text1);
+    std::snprintf(event->Comment2, sizeof event->Comment2, "%s", record.Text2);
+  }
+}
+
+bool StationTable::Find(double rcv_time, StationEvent* event) const {
+  if (count_ <= 0 || std::isnan(rcv_time)) return false;
+  int position = -1;
+  if (index_ != nullptr) {
+    const IndexEntry* begin = index_;
+    const IndexEntry* end = index_ + index_count_;
+    const IndexEntry* found =
+        std::lower_bound(begin, end, rcv_time,
+                         [](const IndexEntry& entry, double time) { return entry.Time < time; });
+    if (found != end && found->Time == rcv_time) position = found->Position;
+  } else {
+    for (int i = 0; i < count_; ++i) {
+      if (RecordTime(i) == rcv_time) {
+        position = i;
+        break;
+      }
+    }
+  }
+  if (position < 0) return false;
+  FillEvent(position, event);
+  return true;
+}
+
+}  // namespace rawconv

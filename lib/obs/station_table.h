@@ -1,0 +1,101 @@
+// The station events of one observation conversion: the station file beside
+// the GPB file, read once before the first epoch, and a per-epoch lookup of
+// the record that begins at an epoch's receiver time.
+//
+// Typical use by the epoch writer:
+//
+//     StationTable stations;
+//     stations.Load(request.GpbFile);          // never fails the conversion
+//     ...
+//     StationEvent event;
+//     if (stations.Find(epoch.RcvTime, &event)) {
+//       // write the new-site-occupation block from event
+//     }
+//
+// Both station file layouts are handled: files whose first line begins with
+// "$STAINFO" (block layout, all record kinds) and lists of "STA:" records.
+#ifndef RAWCONV_OBS_STATION_TABLE_H_
+#define RAWCONV_OBS_STATION_TABLE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "obs/sta_list.h"
+#include "station/station_file.h"
+
+namespace rawconv {
+
+// Room for a station file name made from a 255-character GPB path plus
+// ".sta" and the terminating zero.
+constexpr size_t kStationPathSize = 260;
+
+// Builds the station file name of a GPB file: the GPB path with a final
+// ".gpb" (any letter case) removed, then ".sta" appended (site.GPB ->
+// site.sta, site.dat -> site.dat.sta). out holds size bytes. Returns 0, or 1
+// when the name does not fit (out is then empty).
+int MakeStationFileName(const char* gpb_path, char* out, size_t size);
+
+// What the epoch writer needs of the record that starts at an epoch.
+struct StationEvent {
+  double Time;           // the record's time tag, seconds of week
+  char Name[64];         // marker name (at most 4 characters from a STA: list)
+  double AntennaHeight;  // metres
+  char Comment1[128];
+  char Comment2[128];
+};
+
+// Owns the records of one station file. Not copyable; the records are
+// released by Release() or the destructor.
+class StationTable {
+ public:
+  StationTable();
+  ~StationTable();
+  StationTable(const StationTable&) = delete;
+  StationTable& operator=(const StationTable&) = delete;
+
+  // Loads the station file that belongs to gpb_path (see
+  // MakeStationFileName). Records loaded before are released first.
+  //  - no such file (or a name that does not fit): no records, the error
+  //    text is not touched;
+  //  - a "$STAINFO" file: ReadStationFile with all kinds; its result is not
+  //    looked at, so a failing read leaves an empty table and its message in
+  //    the error text;
+  //  - any other file: ReadStaList into a table of kMaxStaRecords records.
+  // Returns the number of records loaded.
+  int Load(const char* gpb_path);
+
+  // As Load, given the station file's own path.
+  int LoadFile(const char* station_path);
+
+  // Finds the first record, in file order, whose time tag equals rcv_time
+  // exactly (seconds of week; the week is not compared; records of every
+  // kind count). Fills event and returns true; false when none matches.
+  // Logarithmic in the number of records.
+  bool Find(double rcv_time, StationEvent* event) const;
+
+  // Number of records held.
+  int Count() const { return count_; }
+
+  // Releases the records; the table is then empty.
+  void Release();
+
+ private:
+  struct IndexEntry {
+    double Time;
+    int32_t Position;  // index into the records
+  };
+
+  void BuildIndex();
+  double RecordTime(int position) const;
+  void FillEvent(int position, StationEvent* event) const;
+
+  StationFile file_;         // records of a "$STAINFO" file
+  StaRecord* sta_records_;   // kMaxStaRecords records of a STA: list, or null
+  int count_;                // records in use (of file_ or sta_records_)
+  IndexEntry* index_;        // index_count_ entries sorted by (Time, Position)
+  int index_count_;
+};
+
+}  // namespace rawconv
+
+#endif  // RAWCONV_OBS_STATION_TABLE_H_
