@@ -1,3 +1,4 @@
+// DEVELOPERS: READ /work/main/DEVELOPERS.md (house rules: ownership, commits, build dirs, naming) BEFORE EDITING ANYTHING.
 // GpbClass: the reader of GPB raw data files, both format generations.
 //
 // Use one object per pass over a file: OpenGpbFile, ReadGpbEpoch until it
@@ -165,6 +166,7 @@ class GpbClass {
 
  private:
   void ResetToConstructed();
+  void ReleaseIndex();
   void SetError(const char* format, ...)
 #if defined(__GNUC__)
       __attribute__((format(printf, 2, 3)))

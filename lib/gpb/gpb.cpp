@@ -1,0 +1,568 @@
+// GpbClass: format probe, opening, headers, receiver types and epoch records.
+#include "gpb/gpb.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <limits>
+
+#include "api/context.h"
+#include "gpb/byte_io.h"
+#include "gpb/gpb_format.h"
+
+namespace rawconv {
+namespace {
+
+using namespace gpbfmt;
+
+struct ReceiverTypeEntry {
+  int Code;
+  const char* Name;
+  bool ClockRebuild;  // old format: RawRcvTime is rebuilt from the clock terms
+};
+
+constexpr ReceiverTypeEntry kReceiverTypes[] = {
+    {1, "Leica MX", false},
+    {2, "Ashtech GPS", false},
+    {3, "Trimble DAT", false},
+    {4, "NovAtel OEM2/3", false},
+    {5, "Motorola Oncore", false},
+    {6, "RINEX", true},
+    {7, "FURUNO", false},
+    {8, "Parthus", true},
+    {9, "Rockwell PLGR", false},
+    {10, "Canadian Marconi", false},
+    {11, "AOA Turbo Binary", false},
+    {12, "RTCM", false},
+    {13, "Leica SR", false},
+    {14, "Rockwell Jupiter", false},
+    {15, "Trimble SV6", true},
+    {16, "GpbMerge Resampled", false},
+    {17, "Ashtech GPS-GLN", false},
+    {18, "UKOA", false},
+    {19, "Rockwell PLGR2", false},
+    {20, "Magellan", true},
+    {21, "Position Correction", false},
+    {22, "Javad", false},
+    {23, "Trimble CMR", false},
+    {24, "Garmin 25/35", true},
+    {25, "Trimble TIPY", false},
+    {26, "Trimble TSIP", false},
+    {27, "UniStrong Custom", false},
+    {28, "NavSys AGR", true},
+    {29, "Trimble Real-Time", false},
+    {31, "SIRF Binary", true},
+    {32, "NAVCOM RawData", false},
+    {33, "CSI-SLX", false},
+    {34, "NovAtel OEM4", false},
+    {35, "GRAM-S", true},
+    {36, "Septentrio Binary Format", false},
+    {37, "DSNP", false},
+    {39, "U-Blox", false},
+    {40, "Leica System 1200", false},
+};
+
+constexpr char kUnknownReceiver[] = "UNKNOWN";
+
+// Seconds per metre of clock bias: the reciprocal of the speed of light.
+constexpr double kSecondsPerMetre = 3.3356409519815204e-9;
+
+// GetGpbFileType results.
+constexpr int kTypeNew = 1;
+constexpr int kTypeOld = 0;
+constexpr int kTypeNeither = -1;
+constexpr int kTypeUnreadable = -2;
+
+const ReceiverTypeEntry* FindReceiverType(int code) {
+  for (const ReceiverTypeEntry& entry : kReceiverTypes) {
+    if (entry.Code == code) return &entry;
+  }
+  return nullptr;
+}
+
+// (RcvTime + 0.0005) x 1000 truncated toward zero. Values outside the int32
+// range (only corrupt files have them) are held at its limits and NaN gives
+// 0, so the conversion is always defined.
+int32_t MillisecondsOf(double seconds) {
+  const double ms = (seconds + 0.0005) * 1000.0;
+  if (!(ms == ms)) return 0;
+  if (ms >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (ms <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(ms);
+}
+
+// A double narrowed to float; values beyond the float range become infinite
+// instead of undefined.
+float NarrowToFloat(double value) {
+  if (value > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+  if (value < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);
+}
+
+// Lock count in 0.05 s units as seconds, limited to 0..1200.
+double LockTimeOf(uint16_t count) {
+  double t = count * kLockUnit;
+  if (t < 0.0) t = 0.0;
+  if (t > kMaxLockTime) t = kMaxLockTime;
+  return t;
+}
+
+// Position check of both formats: a position-valid flag without a position
+// is cleared.
+void CheckPosition(GpbEpoch* epoch) {
+  if ((epoch->Flags & kEpochPositionValid) && epoch->Latitude == 0.0 && epoch->Longitude == 0.0) {
+    epoch->Flags = static_cast<int16_t>(epoch->Flags & ~kEpochPositionValid);
+  }
+}
+
+void DecodeEpochBlock(const uint8_t* p, GpbEpoch* e) {
+  e->Flags = GetI16(p + kEpFlags);
+  e->NumChannels = GetI16(p + kEpNumChannels);
+  e->Latitude = GetF64(p + kEpLatitude);
+  e->Longitude = GetF64(p + kEpLongitude);
+  e->Height = GetF32(p + kEpHeight);
+  e->RawRcvTime = GetF64(p + kEpRawRcvTime);
+  e->RcvTime = GetF64(p + kEpRcvTime);
+  e->ClockRefTime = GetF64(p + kEpClockRefTime);
+  e->RcvTimeMs = GetI32(p + kEpRcvTimeMs);
+  e->ClockBias = GetF64(p + kEpClockBias);
+  e->ExtraFloat = GetF32(p + kEpExtraFloat);
+  e->ExtraWord1 = GetI16(p + kEpExtraWord1);
+  e->ExtraWord2 = GetI16(p + kEpExtraWord2);
+}
+
+uint32_t ByteSum(const uint8_t* p, size_t n) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i < n; ++i) sum += p[i];
+  return sum;
+}
+
+void FillNewChannel(const uint8_t* l1, const uint8_t* l2, GpbChannel* ch) {
+  *ch = GpbChannel{};
+  ch->Prn = GetU8(l1 + kL1Prn);
+  ch->Reserved = 0;
+
+  const uint8_t status = GetU8(l1 + kL1Status);
+  const double c1 = GetF64(l1 + kL1C1);
+  if ((status & kL1StatusC1) && std::fabs(c1) > kNewMinCode) {
+    ch->C1 = c1;
+    ch->ObsMask |= kObsC1;
+    if (status & kL1StatusFlag80) ch->ObsMask |= kObsL1Status80;
+  }
+  const double phase1 = GetF64(l1 + kL1L1);
+  if ((status & kL1StatusL1) && std::fabs(phase1) > kNewMinPhase) {
+    ch->L1 = phase1;
+    ch->ObsMask |= kObsL1;
+  }
+  if (status & kL1StatusD1) {
+    ch->D1 = GetF32(l1 + kL1D1);
+    ch->ObsMask |= kObsD1;
+  }
+  if (status & kL1StatusLock) {
+    ch->LockTime1 = LockTimeOf(GetU16(l1 + kL1Lock));
+    ch->LockSec1 = ch->LockTime1 > 255.0 ? 255 : static_cast<uint8_t>(ch->LockTime1);
+    ch->ObsMask |= kObsLock1;
+  }
+  if (status & kL1StatusCn0) {
+    ch->ObsMask |= kObsCn0L1;
+    ch->Cn0L1 = GetU8(l1 + kL1Cn0) * kCn0Unit;
+  }
+
+  if (l2 == nullptr) return;
+  const uint8_t status2 = GetU8(l2 + kL2Status);
+  const double p1 = GetF64(l2 + kL2P1);
+  if ((status2 & kL2StatusP1) && std::fabs(p1) > kNewMinCode) {
+    ch->P1 = p1;
+    ch->ObsMask |= kObsP1;
+  }
+  const double p2 = GetF64(l2 + kL2P2);
+  if ((status2 & kL2StatusP2) && std::fabs(p2) > kNewMinCode) {
+    ch->P2 = p2;
+    ch->ObsMask |= kObsP2;
+  }
+  const double phase2 = GetF64(l2 + kL2L2);
+  if ((status2 & kL2StatusL2) && std::fabs(phase2) > kNewMinPhase) {
+    ch->L2 = phase2;
+    ch->ObsMask |= kObsL2;
+  }
+  if (status2 & kL2StatusLock) {
+    ch->LockTime2 = LockTimeOf(GetU16(l2 + kL2Lock));
+    ch->ObsMask |= kObsLock2;
+  }
+  if (status2 & kL2StatusCn0) {
+    ch->ObsMask |= kObsCn0L2;
+    ch->Cn0L2 = GetU8(l2 + kL2Cn0) * kCn0Unit;
+  }
+}
+
+void FillOldChannel(const uint8_t* m, GpbChannel* ch) {
+  *ch = GpbChannel{};
+  ch->Prn = GetI8(m + kOldMeasPrn);
+  ch->Reserved = 0;
+  ch->C1 = GetF64(m + kOldMeasC1);
+  ch->L1 = GetF64(m + kOldMeasL1);
+  ch->D1 = GetF64(m + kOldMeasD1);
+  ch->P2 = GetF64(m + kOldMeasP2);
+  ch->L2 = GetF64(m + kOldMeasL2);
+  ch->LockSec1 = GetU8(m + kOldMeasLock);
+  ch->LockTime1 = ch->LockSec1;
+  ch->ObsMask = kObsD1 | kObsLock1;
+  if (std::fabs(ch->C1) > kOldMinValue) ch->ObsMask |= kObsC1;
+  if (std::fabs(ch->L1) > kOldMinValue) ch->ObsMask |= kObsL1;
+  if (std::fabs(ch->P2) > kOldMinValue) ch->ObsMask |= kObsP2;
+  if (std::fabs(ch->L2) > kOldMinValue) ch->ObsMask |= kObsL2;
+}
+
+}  // namespace
+
+const char* ReceiverTypeName(int code) {
+  const ReceiverTypeEntry* entry = FindReceiverType(code);
+  char* text = Ctx().ReceiverTypeNameText;
+  std::snprintf(text, sizeof Ctx().ReceiverTypeNameText, "%s", entry ? entry->Name : kUnknownReceiver);
+  return text;
+}
+
+GpbClass::GpbClass() : stream_(nullptr) { ResetToConstructed(); }
+
+GpbClass::~GpbClass() { CloseGpbFile(); }
+
+void GpbClass::ResetToConstructed() {
+  state_ = 0;
+  std::memset(error_text_, 0, sizeof error_text_);
+  epoch_ = GpbEpoch{};
+  for (GpbChannel& ch : channels_) ch = GpbChannel{};
+  is_new_format_ = 0;
+  std::memset(old_header_, 0, sizeof old_header_);
+  std::memset(new_header_, 0, sizeof new_header_);
+  receiver_type_ = 0;
+  std::memset(receiver_description_, 0, sizeof receiver_description_);
+  std::memset(path_, 0, sizeof path_);
+  file_mode_ = 0;
+  stream_ = nullptr;
+  scan_ = GpbScanResults{};
+  scan_.LastRcvTime = 604800.0;
+}
+
+void GpbClass::SetError(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(error_text_, sizeof error_text_, format, args);
+  va_end(args);
+}
+
+int GpbClass::GetGpbFileType(const char* path) {
+  std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
+  if (file == nullptr) {
+    SetError("Unable to open GPB file %s for reading", path ? path : "");
+    return kTypeUnreadable;
+  }
+  uint8_t start[kNewMagicSize] = {};
+  const size_t got = std::fread(start, 1, sizeof start, file);
+  std::fclose(file);
+  if (got == kNewMagicSize && std::memcmp(start, kNewMagic, kNewMagicSize) == 0) return kTypeNew;
+  if (got >= 1 && start[0] == kOldMagicByte) return kTypeOld;
+  return kTypeNeither;
+}
+
+int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
+                          int ptr_alloc_size) {
+  // A path that Path cannot hold is refused like a missing file (the message
+  // cuts it to fit) rather than copied partly.
+  const int type = (path != nullptr && std::strlen(path) < sizeof path_) ? GetGpbFileType(path)
+                                                                          : kTypeUnreadable;
+  if (type == kTypeUnreadable) {
+    SetError("GPB file '%s' does not exits or cannot be opened", path ? path : "");
+    return 1;
+  }
+  if (type == kTypeNeither) {
+    SetError("Invalid GPB file type for '%s'--neither new or old format", path);
+    return 1;
+  }
+  if (state_ == 1) {
+    SetError("Cannot create file--class already using a file %s", path);
+    state_ = -1;
+    return 1;
+  }
+
+  const char* stream_mode = nullptr;
+  if (file_mode == GIO_READ) {
+    stream_mode = "rb";
+  } else if (file_mode == GIO_READWRITE) {
+    stream_mode = "r+b";
+  } else if (file_mode == GIO_APPEND) {
+    if (scan_on_open != 0 && ptr_alloc_size == 0) {
+      SetError("In order to use ScanFile with GIO_APPEND, then PtrAllocSize must be specified");
+      state_ = -1;
+      return 1;
+    }
+    stream_mode = "a+b";
+  } else {
+    SetError("Invalid FileMode");
+    state_ = -1;
+    return 1;
+  }
+
+  // A stream left attached by a refused second open (state -1) is closed
+  // here so that it does not leak.
+  if (stream_ != nullptr) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+  }
+
+  stream_ = std::fopen(path, stream_mode);
+  if (stream_ == nullptr) {
+    if (file_mode == GIO_READ) {
+      SetError("Unable to open GPB file %s for reading--file may not exist", path);
+    } else {
+      SetError("Unable to open GPB file %s for read/write--May not exist or is read-only", path);
+    }
+    state_ = -1;
+    return 1;
+  }
+
+  // The stream library allocates and owns the buffer.
+  if (buffer_size < 2 ||
+      std::setvbuf(stream_, nullptr, _IOFBF, static_cast<size_t>(buffer_size)) != 0) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+    SetError("Unable to create file buffer for '%s'", path);
+    state_ = -1;
+    return 1;
+  }
+
+  is_new_format_ = type == kTypeNew ? 1 : 0;
+  bool header_ok = false;
+  if (is_new_format_) {
+    std::memset(old_header_, 0, sizeof old_header_);
+    if (std::fread(new_header_, 1, kNewHeaderSize, stream_) != kNewHeaderSize) {
+      SetError("Failure to read header for '%s'", path);
+    } else if (GetI32(new_header_ + kNewHeaderSizeField) != static_cast<int32_t>(kNewHeaderSize)) {
+      SetError("File '%s' is not a GPB file--Invalid header", path);
+    } else {
+      header_ok = true;
+    }
+  } else {
+    std::memset(new_header_, 0, sizeof new_header_);
+    if (std::fread(old_header_, 1, kOldHeaderSize, stream_) != kOldHeaderSize) {
+      SetError("Failure to read header for '%s'", path);
+    } else if (GetU16(old_header_ + kOldHeaderSizeField) != kOldHeaderSize) {
+      SetError("File '%s' is not a GPB file--Invalid header", path);
+    } else {
+      header_ok = true;
+    }
+  }
+  if (!header_ok) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+    state_ = -1;
+    return 1;
+  }
+
+  std::memset(receiver_description_, 0, sizeof receiver_description_);
+  if (is_new_format_) {
+    receiver_type_ = GetI32(new_header_ + kNewReceiverType);
+    // The description is cut to what the member holds (31 characters); the
+    // header image bounds the search for its terminator.
+    const char* text = reinterpret_cast<const char*>(new_header_ + kNewDescription);
+    size_t len = 0;
+    while (len < sizeof receiver_description_ - 1 && kNewDescription + len < kNewHeaderSize &&
+           text[len] != '\0') {
+      ++len;
+    }
+    std::memcpy(receiver_description_, text, len);
+  } else {
+    receiver_type_ = GetI8(old_header_ + kOldReceiverType);
+  }
+  error_text_[0] = '\0';
+  file_mode_ = file_mode;
+  std::snprintf(path_, sizeof path_, "%s", path);
+  ReleaseIndex();
+  scan_.ScanEpochCount = 0;
+  state_ = 1;
+
+  if (scan_on_open != 0 && ScanGpbFile(ptr_alloc_size, -1) != 0) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+    state_ = -1;
+    return 1;
+  }
+  return 0;
+}
+
+void GpbClass::RewindGpbFile() {
+  if (stream_ == nullptr || state_ != 1) return;
+  const long first_record =
+      static_cast<long>(is_new_format_ ? kNewHeaderSize : kOldHeaderSize);
+  std::fseek(stream_, first_record, SEEK_SET);
+}
+
+int GpbClass::ReadGpbEpoch(GpbEpoch* epoch, GpbChannel* channels) {
+  if (stream_ == nullptr || state_ != 1) {
+    SetError("Invalid GPB class setup");
+    return 1;
+  }
+  if (epoch == nullptr) epoch = &epoch_;
+  if (channels == nullptr) channels = channels_;
+  return is_new_format_ ? ReadNewEpoch(epoch, channels) : ReadOldEpoch(epoch, channels);
+}
+
+int GpbClass::ReadOldEpoch(GpbEpoch* epoch, GpbChannel* channels) {
+  uint8_t pos[kOldPositionSize];
+  if (std::fread(pos, 1, sizeof pos, stream_) != sizeof pos) {
+    SetError("Reached end of file");
+    return -1;
+  }
+  if (GetI16(pos + kOldPosSize) != static_cast<int16_t>(kOldPositionSize)) {
+    SetError("Corruption detected in GPB file '%s'--invalid position record size", path_);
+    return 1;
+  }
+  const int count = GetI8(pos + kOldPosChannels);
+  if (count < 0 || count > kMaxRecordChannels) {
+    SetError("Too many channels in data. Possible corruption detected in GPB file '%s'", path_);
+    return 1;
+  }
+
+  // ExtraWord1 is not part of old-format records: it keeps the caller's value.
+  epoch->Flags = GetI8(pos + kOldPosFlags);
+  epoch->NumChannels = static_cast<int16_t>(count);
+  epoch->Latitude = GetF64(pos + kOldPosLatitude);
+  epoch->Longitude = GetF64(pos + kOldPosLongitude);
+  epoch->Height = GetF32(pos + kOldPosHeight);
+  epoch->RcvTime = GetF64(pos + kOldPosTime);
+  epoch->RawRcvTime = epoch->RcvTime;
+  epoch->ClockRefTime = GetF64(pos + kOldPosClockRef);
+  epoch->ClockBias = GetF64(pos + kOldPosClockBias);
+  epoch->ExtraFloat = NarrowToFloat(GetF64(pos + kOldPosExtraValue));
+  epoch->ExtraWord2 = GetI16(pos + kOldPosExtraWord);
+  epoch->RcvTimeMs = MillisecondsOf(epoch->RcvTime);
+  CheckPosition(epoch);
+
+  const ReceiverTypeEntry* type = FindReceiverType(receiver_type_);
+  if (type != nullptr && type->ClockRebuild) {
+    epoch->RawRcvTime = epoch->ClockRefTime + epoch->ClockBias * kSecondsPerMetre;
+  }
+
+  if (count == 0) return 0;
+  // A fixed buffer for the most records an epoch can have: no allocation,
+  // so obtaining it cannot fail.
+  uint8_t meas[kMaxRecordChannels * kOldMeasurementSize];
+  const size_t want = static_cast<size_t>(count) * kOldMeasurementSize;
+  if (std::fread(meas, 1, want, stream_) != want) {
+    SetError("Reached end of file");
+    return -1;
+  }
+  for (int i = 0; i < count; ++i) {
+    const uint8_t* m = meas + static_cast<size_t>(i) * kOldMeasurementSize;
+    if (GetI16(m + kOldMeasSize) != static_cast<int16_t>(kOldMeasurementSize)) {
+      SetError("Corruption detected in GPB file '%s'--invalid measurement record size", path_);
+      return 1;
+    }
+    FillOldChannel(m, &channels[i]);
+  }
+  return 0;
+}
+
+int GpbClass::ReadNewEpoch(GpbEpoch* epoch, GpbChannel* channels) {
+  uint8_t header[kRecordHeaderSize];
+  if (std::fread(header, 1, sizeof header, stream_) != sizeof header) {
+    SetError("Reached end of file");
+    return -1;
+  }
+  uint32_t checksum = ByteSum(header + kChecksumStart, kRecordHeaderSize - kChecksumStart);
+  uint32_t byte_count = kRecordHeaderSize;
+
+  const uint16_t bytes_per_channel = GetU16(header + kRecBytesPerChannel);
+  if (GetU16(header + kRecSync) != kSyncWord || GetU16(header + kRecBlockSize) != kEpochBlockSize ||
+      (bytes_per_channel != kBytesPerChannelL1 && bytes_per_channel != kBytesPerChannelL1L2) ||
+      GetU32(header + kRecReserved) != 0 || GetU16(header + kRecType) != kRecordTypeEpoch) {
+    SetError("Corruption detected in GPB file '%s'--invalid record header", path_);
+    return 1;
+  }
+
+  GpbEpoch decoded;
+  DecodeEpochBlock(header + kRecEpoch, &decoded);
+  if (decoded.NumChannels < 0 || decoded.NumChannels > kMaxRecordChannels) {
+    SetError("Too many channels in data. Possible corruption detected in GPB file '%s'", path_);
+    return 1;
+  }
+  if (std::fabs(decoded.RawRcvTime - decoded.RcvTime) > kMaxTimeOffset) {
+    SetError("Timing error in %s (RawRcvTime %.3lf too distant from RcvTime %.3lf)", path_,
+             decoded.RawRcvTime, decoded.RcvTime);
+    return 1;
+  }
+  CheckPosition(&decoded);
+  decoded.RcvTimeMs = MillisecondsOf(decoded.RcvTime);
+  *epoch = decoded;
+
+  // Working space for the channel blocks of one record: a fixed buffer
+  // sized for the largest record, so obtaining it cannot fail.
+  uint8_t blocks[kMaxRecordChannels * kBytesPerChannelL1L2];
+  const bool with_l2 = bytes_per_channel == kBytesPerChannelL1L2;
+  const int count = decoded.NumChannels;
+  for (int i = 0; i < count; ++i) {
+    uint8_t* block = blocks + static_cast<size_t>(i) * kBytesPerChannelL1L2;
+    if (std::fread(block, 1, kL1BlockSize, stream_) != kL1BlockSize) {
+      SetError("Reached end of file");
+      return -1;
+    }
+    checksum += ByteSum(block, kL1BlockSize);
+    byte_count += kL1BlockSize;
+    if (with_l2) {
+      if (std::fread(block + kL1BlockSize, 1, kL2BlockSize, stream_) != kL2BlockSize) {
+        SetError("Reached end of file");
+        return -1;
+      }
+      checksum += ByteSum(block + kL1BlockSize, kL2BlockSize);
+      byte_count += kL2BlockSize;
+    }
+  }
+  if ((checksum & 0xFFFFu) != GetU16(header + kRecChecksum)) {
+    SetError("Invalid Record Checksum in %s--file may have been corrupted", path_);
+    return 1;
+  }
+  if (byte_count != GetU16(header + kRecLength)) {
+    SetError("Invalid Record Data Length in %s--possibly file corruption", path_);
+    return 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    const uint8_t* block = blocks + static_cast<size_t>(i) * kBytesPerChannelL1L2;
+    FillNewChannel(block, with_l2 ? block + kL1BlockSize : nullptr, &channels[i]);
+  }
+  return 0;
+}
+
+int GpbClass::IsPositionValid(const GpbEpoch* epoch) const {
+  const GpbEpoch& e = epoch ? *epoch : epoch_;
+  return ((e.Flags & kEpochPositionValid) && e.Latitude != 0.0 && e.Longitude != 0.0) ? 1 : 0;
+}
+
+int GpbClass::IsKinematic(const GpbEpoch* epoch) const {
+  const GpbEpoch& e = epoch ? *epoch : epoch_;
+  return (e.Flags & kEpochKinematic) ? 1 : 0;
+}
+
+int GpbClass::GetReceiverTypeName(char* buffer) const {
+  // The longest name has 24 characters: 25 bytes hold any of them.
+  constexpr size_t kNameRoom = 24;
+  const char* name = ReceiverTypeName(receiver_type_);
+  const size_t len = std::min(std::strlen(name), kNameRoom);
+  std::memcpy(buffer, name, len);
+  buffer[len] = '\0';
+  return 0;
+}
+
+void GpbClass::CloseGpbFile() {
+  ReleaseIndex();
+  if (stream_ != nullptr) std::fclose(stream_);
+  stream_ = nullptr;
+  ResetToConstructed();
+}
+
+void GpbClass::ReleaseIndex() {
+  delete[] scan_.Index;
+  scan_.Index = nullptr;
+  scan_.IndexValid = 0;
+}
+
+}  // namespace rawconv

@@ -1,0 +1,48 @@
+// Shared helpers of the GPB reader tests: scratch file paths and a reader
+// opened the way the converter opens it.
+#ifndef RAWCONV_TESTS_GPB_GPB_TEST_ENV_H_
+#define RAWCONV_TESTS_GPB_GPB_TEST_ENV_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "gpb/gpb.h"
+#include "support/gpb_builder.h"
+
+namespace rawconv {
+namespace gpbtest {
+
+// A scratch path unique to the running test; the file is removed when the
+// object goes out of scope.
+class ScratchFile {
+ public:
+  explicit ScratchFile(const char* suffix = ".gpb") {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = ::testing::TempDir() + "gpb_" + info->test_suite_name() + "_" + info->name() + "_" +
+            std::to_string(counter()++) + suffix;
+  }
+  ~ScratchFile() { std::remove(path_.c_str()); }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  const char* c_str() const { return path_.c_str(); }
+  const std::string& str() const { return path_; }
+
+ private:
+  static int& counter() {
+    static int n = 0;
+    return n;
+  }
+  std::string path_;
+};
+
+// Opens like the converter: no scan, 4096-byte buffer, GIO_READ.
+inline int OpenForReading(GpbClass& reader, const ScratchFile& file) {
+  return reader.OpenGpbFile(file.c_str(), 0, 4096, GIO_READ, 0);
+}
+
+}  // namespace gpbtest
+}  // namespace rawconv
+
+#endif  // RAWCONV_TESTS_GPB_GPB_TEST_ENV_H_
