@@ -1,0 +1,127 @@
+// RINEX 2 observation file format facts in one place: header labels, fixed
+// texts, numeric field formats, and the output buffer that builds lines.
+//
+// Header line layout: columns 1-60 carry the values, columns 61-80 the label
+// (left-aligned in 20 columns). Texts taken from the request are written
+// whole: a text longer than its column lengthens the line.
+//
+// Epoch record layout (RINEX 2):
+//   " yy mm dd hh mm ss.sssssss  f nn" then up to 12 satellites "Gnn"/"Rnn"
+//   (36 columns); satellites 13 to 24 on a continuation line that begins
+//   with 32 blanks. Observation values 16 columns each ("%14.3f", loss-of-lock
+//   digit, signal strength digit), five to a line.
+#ifndef RAWCONV_OBS_RINEX_FORMAT_H_
+#define RAWCONV_OBS_RINEX_FORMAT_H_
+
+#include <cstddef>
+#include <cstdio>
+
+namespace rawconv {
+
+// ---- Header labels (columns 61-80) ----
+constexpr char kLabelVersionType[] = "RINEX VERSION / TYPE";
+constexpr char kLabelPgmRunByDate[] = "PGM / RUN BY / DATE";
+constexpr char kLabelMarkerName[] = "MARKER NAME";
+constexpr char kLabelObserverAgency[] = "OBSERVER / AGENCY";
+constexpr char kLabelReceiver[] = "REC # / TYPE / VERS";
+constexpr char kLabelAntenna[] = "ANT # / TYPE";
+constexpr char kLabelApproxPosition[] = "APPROX POSITION XYZ";
+constexpr char kLabelAntennaDelta[] = "ANTENNA: DELTA H/E/N";
+constexpr char kLabelWavelength[] = "WAVELENGTH FACT L1/2";
+constexpr char kLabelObsTypes[] = "# / TYPES OF OBSERV";
+constexpr char kLabelInterval[] = "INTERVAL";
+constexpr char kLabelFirstObs[] = "TIME OF FIRST OBS";
+constexpr char kLabelEndOfHeader[] = "END OF HEADER";
+constexpr char kLabelComment[] = "COMMENT";
+
+// ---- Fixed texts ----
+// Columns 21-60 of the first header line.
+constexpr char kObsTypeText[] = "OBSERVATION DATA    G (GPS)             ";
+constexpr char kProgramText[] = "RAWCONV v7.00";
+constexpr char kKinematicStartText[] = "*** START OF KINEMATIC DATA ***";
+constexpr char kKinematicEndText[] = "*** END OF KINEMATIC DATA ***";
+constexpr char kKinematicEndMarker[] = "STA";  // marker name of an END event
+
+constexpr int kLabelColumns = 20;  // width of a label and of most text columns
+constexpr int kRunDateColumns = 16;  // the run date is cut to this many characters
+constexpr int kReceiverColumns = 20;  // receiver text is cut to this many characters
+constexpr int kMaxTypesListed = 9;  // places on the "# / TYPES OF OBSERV" line
+constexpr int kTypeColumns = 6;
+constexpr int kSatsPerLine = 12;
+constexpr int kSatListColumns = 36;  // 12 satellites of 3 columns
+constexpr int kContinuationIndent = 32;  // satellite continuation starts in column 33
+constexpr int kValuesPerLine = 5;
+constexpr int kGpsPrnMax = 32;  // above: GLONASS, written as "R"
+
+// Epoch flags of RINEX 2.
+constexpr int kEpochFlagOk = 0;
+constexpr int kEpochFlagKinematicStart = 2;
+constexpr int kEpochFlagNewSite = 3;  // also "end of kinematic data"
+constexpr int kNewSiteRecordCount = 4;
+
+// ---- Numeric fields ----
+// A right-aligned fixed-point field: "%<Width>.<Decimals>f".
+struct FixedFormat {
+  int Width;
+  int Decimals;
+};
+
+constexpr FixedFormat kFmtVersion21{9, 2};         // "%9.2f" version 2.1
+constexpr FixedFormat kFmtPosition{14, 4};         // "%14.4f" XYZ and antenna H/E/N
+constexpr FixedFormat kFmtInterval20{6, 0};        // "%6.0f"
+constexpr FixedFormat kFmtInterval21{10, 3};       // "%10.3f"
+constexpr FixedFormat kFmtFirstObsSec20{12, 6};    // "%12.6f"
+constexpr FixedFormat kFmtFirstObsSec21{13, 7};    // "%13.7f"
+constexpr FixedFormat kFmtEpochSec{10, 7};         // "%10.7f"
+constexpr FixedFormat kFmtObsValue{14, 3};         // "%14.3f"
+constexpr int kObsValueColumns = 14;  // a value other than C1 is cut to this
+
+// Room for any double in any of the formats above, with its NUL.
+constexpr size_t kFixedFieldMax = 352;
+
+// The one formatter of fixed-point numeric fields: writes value as
+// "%<Width>.<Decimals>f" into out (out_size bytes, kFixedFieldMax is always
+// enough) and returns the length written (cut to out_size - 1).
+size_t FormatFixed(double value, FixedFormat format, char* out, size_t out_size);
+
+// ---- Output buffer ----
+// Lines are built in memory and written with fwrite: whenever an append
+// would not fit, what is held so far is written first, so a text of any
+// length is written whole.
+constexpr size_t kRinexBufferSize = 16384;
+
+struct RinexBuffer {
+  std::FILE* Stream;
+  size_t Length;
+  char Data[kRinexBufferSize];
+};
+
+void RinexBufferInit(RinexBuffer* out, std::FILE* stream);
+// Writes out what is held (nothing when Stream is null) and empties it.
+void RinexFlush(RinexBuffer* out);
+
+void AppendText(RinexBuffer* out, const char* text);
+// First `length` bytes of text.
+void AppendBytes(RinexBuffer* out, const char* text, size_t length);
+// Text padded with blanks to width: left-aligned ("%-Ns") or right-aligned
+// ("%Ns"). Never cut.
+void AppendLeft(RinexBuffer* out, const char* text, int width);
+void AppendRight(RinexBuffer* out, const char* text, int width);
+// The first `length` bytes of text, padded the same way.
+void AppendPadded(RinexBuffer* out, const char* text, size_t length, int width, bool left);
+void AppendBlanks(RinexBuffer* out, int count);
+// Integer right-aligned in width ("%Ni").
+void AppendInt(RinexBuffer* out, long value, int width);
+// Fixed-point field through FormatFixed.
+void AppendFixed(RinexBuffer* out, double value, FixedFormat format);
+void AppendNewline(RinexBuffer* out);
+// A header line ending: the label left-aligned in 20 columns and a newline.
+void AppendLabel(RinexBuffer* out, const char* label);
+
+// Length of a NUL-terminated text inside an array of `size` bytes; an array
+// without NUL counts as full.
+size_t BoundedLength(const char* text, size_t size);
+
+}  // namespace rawconv
+
+#endif  // RAWCONV_OBS_RINEX_FORMAT_H_
