@@ -1,0 +1,165 @@
+#include "obs/station_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "api/context.h"
+
+namespace rawconv {
+namespace {
+
+class StationTableTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    stem_ = testing::TempDir() + "table_" + info->name();
+    std::memset(&context_, 0, sizeof context_);
+    scope_ = new ContextScope(context_);
+  }
+  void TearDown() override {
+    delete scope_;
+    std::remove((stem_ + ".sta").c_str());
+  }
+
+  // Writes the station file that belongs to the GPB path returned.
+  std::string WriteStationFile(const std::string& text) {
+    std::FILE* f = std::fopen((stem_ + ".sta").c_str(), "w");
+    EXPECT_NE(f, nullptr);
+    if (f != nullptr) {
+      std::fputs(text.c_str(), f);
+      std::fclose(f);
+    }
+    return stem_ + ".Gpb";
+  }
+
+  std::string stem_;
+  Context context_;
+  ContextScope* scope_ = nullptr;
+};
+
+TEST(StationFileNameTest, ReplacesOrAppends) {
+  char out[kStationPathSize];
+  ASSERT_EQ(MakeStationFileName("C:\\data\\site.GPB", out, sizeof out), 0);
+  EXPECT_STREQ(out, "C:\\data\\site.sta");
+  ASSERT_EQ(MakeStationFileName("/data/site.dat", out, sizeof out), 0);
+  EXPECT_STREQ(out, "/data/site.dat.sta");
+  ASSERT_EQ(MakeStationFileName("a.gpb.gpb", out, sizeof out), 0);
+  EXPECT_STREQ(out, "a.gpb.sta");
+  ASSERT_EQ(MakeStationFileName(".gpb", out, sizeof out), 0);
+  EXPECT_STREQ(out, ".sta");
+  ASSERT_EQ(MakeStationFileName("gpb", out, sizeof out), 0);
+  EXPECT_STREQ(out, "gpb.sta");
+
+  std::string longest(255, 'p');
+  ASSERT_EQ(MakeStationFileName(longest.c_str(), out, sizeof out), 0);
+  EXPECT_EQ(std::strlen(out), 259u);
+  char small[10];
+  EXPECT_EQ(MakeStationFileName("abcde.gpb", small, sizeof small), 0);
+  EXPECT_STREQ(small, "abcde.sta");
+  EXPECT_EQ(MakeStationFileName("abcdef.gpb", small, sizeof small), 1);
+  EXPECT_STREQ(small, "");
+}
+
+TEST_F(StationTableTest, NoStationFileLeavesNoEventsAndNoMessage) {
+  StationTable table;
+  EXPECT_EQ(table.Load((stem_ + ".gpb").c_str()), 0);
+  StationEvent event;
+  EXPECT_FALSE(table.Find(0.0, &event));
+  EXPECT_STREQ(context_.ErrorText, "");
+}
+
+TEST_F(StationTableTest, StaListLookup) {
+  std::string gpb = WriteStationFile(
+      "STA: *3600*\"MT01\"*1.5*\"first\"*\"occupation\"*\n"
+      "STA: *7200*\"MT02\"*2.5*\"c1\"*\"c2\"*\n"
+      "STA: *1800*\"MT00\"*0.5*\"\"*\"\"*\n"
+      "STA: *3600*\"DUP1\"*9.5*\"later\"*\"ignored\"*\n");
+  StationTable table;
+  ASSERT_EQ(table.Load(gpb.c_str()), 4);
+  StationEvent event;
+  ASSERT_TRUE(table.Find(3600.0, &event));
+  EXPECT_DOUBLE_EQ(event.Time, 3600.0);
+  EXPECT_STREQ(event.Name, "MT01");  // the first of two equal times
+  EXPECT_DOUBLE_EQ(event.AntennaHeight, 1.5);
+  EXPECT_STREQ(event.Comment1, "first");
+  EXPECT_STREQ(event.Comment2, "occupation");
+  ASSERT_TRUE(table.Find(1800.0, &event));
+  EXPECT_STREQ(event.Name, "MT00");
+  EXPECT_FALSE(table.Find(3600.5, &event));
+  EXPECT_FALSE(table.Find(std::nan(""), &event));
+  EXPECT_STREQ(context_.ErrorText, "");
+}
+
+TEST_F(StationTableTest, StationInfoLookup) {
+  std::string gpb = WriteStationFile(
+      "$STAINFO\n"
+      "hdr {\n Proj: P\n}\n"  // no time: seconds 0
+      "rtk {\n GTim: 500 1351\n Hi: 3.0\n}\n"
+      "sta {\n ID: \"Base 1\"\n Desc: \"on the roof\"\n Rem: r\n GTim: 100 1351\n Hi: 1.25\n}\n"
+      "mrk {\n Event: M\n GTim: 100 1352\n}\n");  // same seconds, another week
+  StationTable table;
+  ASSERT_EQ(table.Load(gpb.c_str()), 4);
+  StationEvent event;
+  ASSERT_TRUE(table.Find(100.0, &event));
+  EXPECT_STREQ(event.Name, "Base_1");
+  EXPECT_DOUBLE_EQ(event.AntennaHeight, 1.25);
+  EXPECT_STREQ(event.Comment1, "on the roof");
+  EXPECT_STREQ(event.Comment2, "r");
+  ASSERT_TRUE(table.Find(500.0, &event));
+  EXPECT_STREQ(event.Name, "Rtk#00001");
+  ASSERT_TRUE(table.Find(0.0, &event));
+  EXPECT_STREQ(event.Name, "P");
+
+  // Loading again releases the old records first.
+  EXPECT_EQ(table.Load(gpb.c_str()), 4);
+  table.Release();
+  EXPECT_EQ(table.Count(), 0);
+  EXPECT_FALSE(table.Find(100.0, &event));
+}
+
+TEST_F(StationTableTest, UnusableStationInfoFileKeepsItsMessage) {
+  std::string gpb = WriteStationFile("$STAINFO\nsta {\n ID: A\n}\n");
+  StationTable table;
+  EXPECT_EQ(table.Load(gpb.c_str()), 0);
+  std::string expected = "1 station records found in " + stem_ + ".sta, but all rejected";
+  EXPECT_EQ(std::string(context_.ErrorText), expected);
+  StationEvent event;
+  EXPECT_FALSE(table.Find(0.0, &event));
+}
+
+// The sorted lookup agrees with a walk in file order, duplicates and signed
+// zeros included.
+TEST_F(StationTableTest, LookupMatchesFirstInFileOrder) {
+  std::string text;
+  double times[kMaxStaRecords];
+  for (int i = 0; i < kMaxStaRecords; ++i) {
+    times[i] = (i * 7919) % 97 * 1.5;  // many repeats, not in order
+    if (i == 0) times[i] = 1000.0;
+    if (i == 10) times[i] = -0.0;  // the first zero time of the file
+    char line[96];
+    std::snprintf(line, sizeof line, "STA: *%.1f*\"%c%03d\"*%d*\"\"*\"\"*\n", times[i],
+                  'A' + i / 100, i % 100, i);
+    text += line;
+  }
+  StationTable table;
+  ASSERT_EQ(table.Load(WriteStationFile(text).c_str()), kMaxStaRecords);
+  for (int step = -1; step < 100 * 3; ++step) {
+    double t = step * 0.5;
+    int first = -1;
+    for (int i = 0; i < kMaxStaRecords && first < 0; ++i) {
+      if (times[i] == t) first = i;
+    }
+    StationEvent event;
+    ASSERT_EQ(table.Find(t, &event), first >= 0) << t;
+    if (first >= 0) {
+      EXPECT_DOUBLE_EQ(event.AntennaHeight, first) << t;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace rawconv
