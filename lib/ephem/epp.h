@@ -1,5 +1,22 @@
+// DEVELOPERS: READ /work/main/DEVELOPERS.md (house rules: ownership, commits, build dirs, naming) BEFORE EDITING ANYTHING.
 // EPP ephemeris files: a "$EPHREC" header line, then "GpsEph" blocks of GPS
-// broadcast ephemerides in RINEX units.
+// broadcast ephemerides in RINEX units:
+//
+//     $EPHREC word word
+//     GpsEph {
+//       key PRN
+//       El1: week extra TGD IODC toc
+//       key af2 af1 af0
+//       key IODE Crs delta-n M0
+//       key Cuc e Cus sqrt-A
+//       El5: toe Cic OMEGA0 Cis
+//       key i0 Crc omega OMEGA-DOT IDOT
+//     }
+//
+// Integers are read as "%i" reads them ("0x" hexadecimal, leading "0"
+// octal), reals in any decimal or exponent form. The reference lookup also
+// reads files without the header in a plain layout of six lines per record
+// (line 1: PRN and week first, line 5: toe first).
 #ifndef RAWCONV_EPHEM_EPP_H_
 #define RAWCONV_EPHEM_EPP_H_
 
@@ -7,6 +24,10 @@
 #include <cstdio>
 
 namespace rawconv {
+
+// Largest week (as read) that the reference lookup accepts: full week numbers
+// after the 2019 rollover count, up to the 12-bit week range.
+constexpr int kMaxReferenceWeek = 4095;
 
 struct EphemerisRecord {
   int32_t Prn;
@@ -41,12 +62,20 @@ struct EphemerisRecord {
 // 0 valid; 1 with "Header of EPP file invalid, not EPP file" in the error text.
 int CheckEppHeader(std::FILE* stream);
 
-// Reads the next "GpsEph" record. 0 read, -1 no further record.
+// Reads the next "GpsEph" record: searches words up to "GpsEph" (letter
+// case significant), then takes the record's words in order whatever the
+// line structure. Values are not checked: a word that is no number gives its
+// numeric prefix, else 0. 0 read; -1 when the stream ends before a complete
+// record (the record is then left as it was).
 int ReadEphemerisRecord(std::FILE* stream, EphemerisRecord* record);
 
 // Week (as read, no completion) and toe of the reference ephemeris of the
-// file. 0 found; 1 (no message) when the path is empty or missing, the file
-// cannot be read, or it holds no acceptable record.
+// file: of the first kMaxTimeTags acceptable records (week 0..4095, toe
+// 0..604800, an "El1:" entry of 5 values and an "El5:" entry of 4), the last
+// one whose toe is not 0, else the last one. Block layout when the first
+// line begins with "$EPHREC", six-line layout otherwise. 0 found; 1 (no
+// message) when the path is empty or missing, the file cannot be read, or it
+// holds no acceptable record. The tags are kept in Ctx().TimeTags.
 int FindReferenceEphemeris(const char* path, int* week, double* toe);
 
 }  // namespace rawconv

@@ -1,0 +1,223 @@
+#include "ephem/epp.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "api/context.h"
+#include "ephem/block_reader.h"
+
+namespace rawconv {
+namespace {
+
+// Longest word taken by the sequential reader; a longer one is read as
+// several words.
+constexpr int kWordChars = 255;
+
+// Reads the next white-space-delimited word. false at the end of the stream.
+bool ReadWord(std::FILE* stream, char (&word)[kWordChars + 1]) {
+  return std::fscanf(stream, "%255s", word) == 1;
+}
+
+int32_t ClampToInt32(long value) {
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+// Integer word the way "%i" reads it: optional sign, then "0x" hexadecimal,
+// a leading "0" octal, else decimal; the numeric prefix counts and a word
+// without one gives 0.
+int32_t IntegerOf(const char* word) { return ClampToInt32(std::strtol(word, nullptr, 0)); }
+
+// Real word in any decimal or exponent form; numeric prefix, else 0.
+double RealOf(const char* word) { return std::strtod(word, nullptr); }
+
+// Reads the words of one record line: the key (dropped), then one value per
+// letter of kinds ('i' integer, 'r' real) into the outputs in order. false
+// when the stream ends first.
+bool ReadRecordLine(std::FILE* stream, const char* kinds, void* const* outputs) {
+  char word[kWordChars + 1];
+  if (!ReadWord(stream, word)) return false;
+  for (int i = 0; kinds[i] != '\0'; ++i) {
+    if (!ReadWord(stream, word)) return false;
+    if (kinds[i] == 'i') {
+      *static_cast<int32_t*>(outputs[i]) = IntegerOf(word);
+    } else {
+      *static_cast<double*>(outputs[i]) = RealOf(word);
+    }
+  }
+  return true;
+}
+
+bool SameTextIgnoringCase(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+      return false;
+  }
+  return *a == *b;
+}
+
+// Weeks as read (0..4095, so full weeks after the 2019 rollover count) and
+// toe (0..604800) of an acceptable reference.
+bool AcceptableTag(long week, long toe) {
+  return week >= 0 && week <= kMaxReferenceWeek && toe >= 0 && toe <= 604800;
+}
+
+// Stores an accepted pair in the context's table. false when it is full.
+bool AddTag(long week, long toe) {
+  Context& ctx = Ctx();
+  if (ctx.TimeTagCount >= kMaxTimeTags) return false;
+  ctx.TimeTags[ctx.TimeTagCount].Week = static_cast<int32_t>(week);
+  ctx.TimeTags[ctx.TimeTagCount].Toe = static_cast<int32_t>(toe);
+  ++ctx.TimeTagCount;
+  return true;
+}
+
+// Integer value of the first value of the last entry with the key (any
+// case) that has exactly value_count values. false when none qualifies.
+bool LastEntryInteger(const BlockRecord& block, const char* key, int value_count, long& value) {
+  bool found = false;
+  const int count = block.EntryCount < kBlockMaxEntries ? block.EntryCount : kBlockMaxEntries;
+  for (int i = 0; i < count; ++i) {
+    const BlockEntry& entry = block.Entries[i];
+    if (entry.ValueCount != value_count || !SameTextIgnoringCase(entry.Key, key)) continue;
+    char text[kBlockValueSize];
+    std::snprintf(text, sizeof text, "%s", entry.Values[0]);
+    int32_t v = 0;
+    if (ScanValues(text, "%d", &v) == 1) {
+      value = v;
+      found = true;
+    }
+  }
+  return found;
+}
+
+// Block layout: the "GpsEph" blocks after a "$EPHREC" first line. false
+// when the file cannot be opened, does not begin with the tag, or no block
+// record can be allocated: the caller then tries the six-line layout.
+bool CollectTagsFromBlocks(const char* path) {
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return false;
+  char first[250];
+  if (std::fgets(first, sizeof first, file) == nullptr || std::strncmp(first, "$EPHREC", 7) != 0) {
+    std::fclose(file);
+    return false;
+  }
+  BlockRecord* block = new (std::nothrow) BlockRecord;
+  if (block == nullptr) {
+    std::fclose(file);
+    return false;
+  }
+  int result = 0;
+  while (Ctx().TimeTagCount < kMaxTimeTags && (result = ReadBlock(file, block)) != -1) {
+    if (result != 0 || !SameTextIgnoringCase(block->Name, "GpsEph")) continue;
+    long week = 0;
+    long toe = 0;
+    if (!LastEntryInteger(*block, "El1:", 5, week)) continue;
+    if (!LastEntryInteger(*block, "El5:", 4, toe)) continue;
+    if (AcceptableTag(week, toe)) AddTag(week, toe);
+  }
+  delete block;
+  std::fclose(file);
+  return true;
+}
+
+// Leading decimal integers of a line (as "%d" reads them). false when the
+// line does not begin with count integers.
+bool LeadingIntegers(const char* line, int count, long* values) {
+  const char* p = line;
+  for (int i = 0; i < count; ++i) {
+    char* end = nullptr;
+    values[i] = std::strtol(p, &end, 10);
+    if (end == p) return false;
+    p = end;
+  }
+  return true;
+}
+
+// Six-line layout: groups of six lines, the week the second integer of the
+// first and the toe the first integer of the fifth. Reading stops at the
+// first group that does not fit.
+void CollectTagsFromLines(std::FILE* file) {
+  char lines[6][200];
+  while (Ctx().TimeTagCount < kMaxTimeTags) {
+    for (int i = 0; i < 6; ++i) {
+      if (std::fgets(lines[i], sizeof lines[i], file) == nullptr) return;
+    }
+    long first[2] = {0, 0};
+    long toe = 0;
+    if (!LeadingIntegers(lines[0], 2, first) || !LeadingIntegers(lines[4], 1, &toe)) return;
+    if (AcceptableTag(first[1], toe)) AddTag(first[1], toe);
+  }
+}
+
+}  // namespace
+
+int CheckEppHeader(std::FILE* stream) {
+  char words[3][kWordChars + 1] = {};
+  int read = 0;
+  while (read < 3 && ReadWord(stream, words[read])) ++read;
+  if (read == 0 || std::strcmp(words[0], "$EPHREC") != 0) {
+    CopyErrorText("Header of EPP file invalid, not EPP file");
+    return 1;
+  }
+  return 0;
+}
+
+int ReadEphemerisRecord(std::FILE* stream, EphemerisRecord* record) {
+  char word[kWordChars + 1];
+  do {
+    if (!ReadWord(stream, word)) return -1;
+  } while (std::strcmp(word, "GpsEph") != 0);
+
+  // Read into a copy so that a record cut off by the end of the stream
+  // leaves the caller's record as it was.
+  EphemerisRecord r = *record;
+  char brace[kWordChars + 1];
+  if (!ReadWord(stream, brace)) return -1;
+  void* prn[] = {&r.Prn};
+  void* line1[] = {&r.Week, &r.Extra, &r.Tgd, &r.Iodc, &r.Toc};
+  void* line2[] = {&r.Af2, &r.Af1, &r.Af0};
+  void* line3[] = {&r.Iode, &r.Crs, &r.DeltaN, &r.M0};
+  void* line4[] = {&r.Cuc, &r.Ecc, &r.Cus, &r.SqrtA};
+  void* line5[] = {&r.Toe, &r.Cic, &r.Omega0, &r.Cis};
+  void* line6[] = {&r.I0, &r.Crc, &r.Omega, &r.OmegaDot, &r.Idot};
+  if (!ReadRecordLine(stream, "i", prn) || !ReadRecordLine(stream, "iirii", line1) ||
+      !ReadRecordLine(stream, "rrr", line2) || !ReadRecordLine(stream, "irrr", line3) ||
+      !ReadRecordLine(stream, "rrrr", line4) || !ReadRecordLine(stream, "irrr", line5) ||
+      !ReadRecordLine(stream, "rrrrr", line6)) {
+    return -1;
+  }
+  if (r.Week < 700) r.Week += 1024;
+  *record = r;
+  return 0;
+}
+
+int FindReferenceEphemeris(const char* path, int* week, double* toe) {
+  Ctx().TimeTagCount = 0;
+  if (path == nullptr || path[0] == '\0') return 1;
+  if (!CollectTagsFromBlocks(path)) {
+    std::FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return 1;
+    CollectTagsFromLines(file);
+    std::fclose(file);
+  }
+
+  const Context& ctx = Ctx();
+  if (ctx.TimeTagCount == 0) return 1;
+  int chosen = ctx.TimeTagCount - 1;
+  for (int i = ctx.TimeTagCount - 1; i >= 0; --i) {
+    if (ctx.TimeTags[i].Toe != 0) {
+      chosen = i;
+      break;
+    }
+  }
+  *week = ctx.TimeTags[chosen].Week;
+  *toe = static_cast<double>(ctx.TimeTags[chosen].Toe);
+  return 0;
+}
+
+}  // namespace rawconv
