@@ -25,9 +25,10 @@
 
 namespace rawconv {
 
-// Room for a station file name made from a 255-character GPB path plus
-// ".sta" and the terminating zero.
-constexpr size_t kStationPathSize = 260;
+// Room for a station file name made from a GPB path that fills a whole
+// 256-byte request field (no terminating zero there) plus ".sta" and the
+// terminating zero.
+constexpr size_t kStationPathSize = 261;
 
 // Builds the station file name of a GPB file: the GPB path with a final
 // ".gpb" (any letter case) removed, then ".sta" appended (site.GPB ->

@@ -54,9 +54,10 @@ TEST(StationFileNameTest, ReplacesOrAppends) {
   ASSERT_EQ(MakeStationFileName("gpb", out, sizeof out), 0);
   EXPECT_STREQ(out, "gpb.sta");
 
-  std::string longest(255, 'p');
+  std::string longest(256, 'p');
   ASSERT_EQ(MakeStationFileName(longest.c_str(), out, sizeof out), 0);
-  EXPECT_EQ(std::strlen(out), 259u);
+  EXPECT_EQ(std::strlen(out), 260u);
+  EXPECT_EQ(MakeStationFileName((longest + "q").c_str(), out, sizeof out), 1);
   char small[10];
   EXPECT_EQ(MakeStationFileName("abcde.gpb", small, sizeof small), 0);
   EXPECT_STREQ(small, "abcde.sta");
