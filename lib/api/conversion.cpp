@@ -1,9 +1,108 @@
 #include "api/conversion.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "api/context.h"
+#include "api/file_ext.h"
+#include "ephem/epp.h"
+#include "ephem/gps_time.h"
+#include "ephem/nav_writer.h"
 #include "gpb/gpb.h"
+#include "obs/obs_writer.h"
 
 namespace rawconv {
+namespace {
+
+// Closes a stream if it is open.
+void CloseStream(std::FILE*& stream) {
+  if (stream) std::fclose(stream);
+  stream = nullptr;
+}
+
+// The week reference of the conversion: the reference ephemeris of the EPP
+// file, looked up once. Without one, a week override stands in for it (its
+// week is then used as it is for every date of the call); without either the
+// reference is unusable and no date can be given to the data.
+WeekReference ConversionWeekReference(const ObsRequest& obs, const NavRequest& nav) {
+  WeekReference ref = LookupWeekReference(nav.EppFile);
+  if (!ref.Found && obs.UseGpsWeek == 1) {
+    ref.Week = obs.GpsWeek;
+    ref.Toe = 0.0;
+    ref.FixedWeek = 1;
+  }
+  return ref;
+}
+
+bool IsUsable(const WeekReference& ref) { return ref.Found || ref.FixedWeek; }
+
+// Output naming: both extensions become ".YY" + "o"/"n" after the year of the
+// first epoch. Returns 0, or 1 with a message when a path cannot hold its
+// new extension.
+int NameOutputs(ObsRequest* obs, NavRequest* nav, const WeekReference& ref,
+                double first_rcv_time) {
+  int hour = 0, minute = 0, month = 0, day = 0, year = 0;
+  double seconds = 0.0;
+  GpsToDate(ReferenceWeekOf(ref, first_rcv_time), first_rcv_time, hour, minute, seconds, month,
+            day, year);
+  // The last two digits are the third and fourth characters of the year.
+  char year_text[16];
+  std::snprintf(year_text, sizeof year_text, "%d", year);
+  const char* digits = std::strlen(year_text) >= 4 ? year_text + 2 : "00";
+  char obs_ext[8], nav_ext[8];
+  std::snprintf(obs_ext, sizeof obs_ext, ".%.2so", digits);
+  std::snprintf(nav_ext, sizeof nav_ext, ".%.2sn", digits);
+  if (SetFileExt(obs->ObsFile, obs_ext, sizeof obs->ObsFile) != 0) {
+    SetErrorText("Output path too long: %s", obs->ObsFile);
+    return 1;
+  }
+  if (SetFileExt(nav->NavFile, nav_ext, sizeof nav->NavFile) != 0) {
+    SetErrorText("Output path too long: %s", nav->NavFile);
+    return 1;
+  }
+  return 0;
+}
+
+// Navigation step: EPP file -> RINEX navigation file; saves the request.
+int NavigationStep(NavRequest* nav, int rinex_version) {
+  // Both opens are tried before either result is looked at.
+  std::FILE* epp = std::fopen(nav->EppFile, "r");
+  std::FILE* out = std::fopen(nav->NavFile, "w");
+  int result = 1;
+  if (!epp) {
+    SetErrorText("Error opening input epp file %s", nav->EppFile);
+  } else if (!out) {
+    SetErrorText("Error opening ouput nav file %s", nav->NavFile);
+  } else if (WriteNavHeader(out, nav->RunBy) != 0) {
+    // The date text could not be made; the header writer left no message.
+  } else if (ConvertEppToNav(epp, out, rinex_version) != 0) {
+    // The EPP reader has put its message into the error text.
+  } else {
+    std::memcpy(&Ctx().SavedNav, nav, sizeof Ctx().SavedNav);
+    result = 0;
+  }
+  CloseStream(epp);
+  CloseStream(out);
+  return result;
+}
+
+// Observation step: pre-scan, header and epochs of the GPB file.
+int ObservationStep(const ObsRequest* obs, const WeekReference& ref, int rinex_version) {
+  std::FILE* out = std::fopen(obs->ObsFile, "w");
+  if (!out) {
+    SetErrorText("Error opening obs file %s.", obs->ObsFile);
+    return 1;
+  }
+  ObsHeaderSummary summary{};
+  ScanObsSummary(*obs, &summary);
+  // A header cut short by a date failure does not stop the epochs.
+  WriteObsHeader(out, *obs, Ctx().SavedNav, summary, rinex_version, ref);
+  WriteObsEpochs(out, *obs, Ctx().SavedNav, summary, rinex_version, ref);
+  CloseStream(out);
+  return 0;
+}
+
+}  // namespace
 
 int ValidateGpbFile(const char* gpb_path, double* first_rcv_time) {
   GpbClass reader;
@@ -22,15 +121,32 @@ int ValidateGpbFile(const char* gpb_path, double* first_rcv_time) {
   return 0;
 }
 
+// One conversion: validation, naming, navigation step, observation step.
+//
+// When the EPP file yields no reference ephemeris, the data cannot be dated
+// from it. With the week override set, its week then serves as the reference
+// week everywhere (output names, TIME OF FIRST OBS, epochs). Without it the
+// output paths keep the caller's extensions, the navigation step still runs
+// (so a missing or invalid EPP file reports its own message), and after it the
+// call fails with a message naming the EPP file, before any observation file
+// is created: no observation file is ever written with invented dates.
 int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version) {
-  (void)nav;
-  (void)rinex_version;
   double first_rcv_time = 0.0;
   if (ValidateGpbFile(obs->GpbFile, &first_rcv_time) != 0) return -1;
-  // The naming, navigation and observation steps are not built yet: report
-  // that honestly instead of claiming success.
-  CopyErrorText("Conversion steps not available in this build");
-  return 1;
+
+  const WeekReference ref = ConversionWeekReference(*obs, *nav);
+  if (IsUsable(ref) && NameOutputs(obs, nav, ref, first_rcv_time) != 0) return 1;
+
+  Ctx().UseGpsWeek = obs->UseGpsWeek;
+  Ctx().GpsWeek = obs->GpsWeek;
+
+  if (NavigationStep(nav, rinex_version) != 0) return 1;
+  if (!IsUsable(ref)) {
+    SetErrorText("No usable ephemeris record in %s: the GPS week of the data is unknown",
+                 nav->EppFile);
+    return 1;
+  }
+  return ObservationStep(obs, ref, rinex_version);
 }
 
 }  // namespace rawconv

@@ -1,0 +1,266 @@
+// The conversion call through the exported entry points: validation, output
+// naming, the navigation and observation steps and their failures.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "api/context.h"
+#include "api/rawconv.h"
+#include "obs/run_date.h"
+#include "support/epp_fixture.h"
+#include "support/gpb_builder.h"
+
+namespace rawconv {
+namespace {
+
+namespace fs = std::filesystem;
+using epptest::EppTag;
+using epptest::WriteEppFile;
+using gpbtest::GpbFileBuilder;
+
+constexpr int64_t kRunClock = 1133965800;  // 2005-12-07 14:30
+
+std::string ReadFile(const std::string& path) {
+  std::string text;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  ASSERT_NE(nullptr, f);
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+}
+
+int CountLines(const std::string& text) {
+  int n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+// Every test runs on a fresh library context (as right after load) with the
+// run clock fixed, in a directory of its own.
+class ConversionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/rawconv_conv_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    dir_ = pattern;
+    SetRunClockForTesting(kRunClock);
+    std::memset(&obs_, 0, sizeof obs_);
+    std::memset(&nav_, 0, sizeof nav_);
+    obs_.StructSize = sizeof obs_;
+    nav_.StructSize = sizeof nav_;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // A new-format GPB file of n epochs, 30 s apart from tow, four satellites.
+  void WriteGpb(const std::string& name, double tow, int n = 3) {
+    GpbFileBuilder file = GpbFileBuilder::New(6, "TEST RX");
+    for (int i = 0; i < n; ++i) {
+      GpbEpoch e{};
+      e.Flags = kEpochPositionValid;
+      e.Latitude = 35.0;
+      e.Longitude = 139.0;
+      e.Height = 80.0f;
+      e.RcvTime = e.RawRcvTime = tow + 30.0 * i;
+      GpbChannel ch[4]{};
+      for (int k = 0; k < 4; ++k) {
+        ch[k].Prn = 3 + k;
+        ch[k].ObsMask = kObsC1 | kObsL1 | kObsLock1;
+        ch[k].C1 = 20000000.0 + 1000.0 * k + i;
+        ch[k].L1 = 100000.25 + k;
+        ch[k].LockTime1 = 30.0 * (i + 1);
+        ch[k].LockSec1 = static_cast<uint8_t>(30 * (i + 1));
+      }
+      e.NumChannels = 4;
+      file.AddEpoch(e, ch, 4, false);
+    }
+    ASSERT_TRUE(file.Write(Path(name)));
+  }
+
+  // Requests for dir/<stem>.gpb with outputs and ephemeris beside it.
+  void Fill(const std::string& stem) {
+    std::snprintf(obs_.GpbFile, sizeof obs_.GpbFile, "%s", Path(stem + ".gpb").c_str());
+    std::snprintf(obs_.ObsFile, sizeof obs_.ObsFile, "%s", Path(stem + ".obs").c_str());
+    std::snprintf(nav_.EppFile, sizeof nav_.EppFile, "%s", Path(stem + ".epp").c_str());
+    std::snprintf(nav_.NavFile, sizeof nav_.NavFile, "%s", Path(stem + ".nav").c_str());
+    std::snprintf(obs_.MarkerName, sizeof obs_.MarkerName, "MARK");
+  }
+
+  std::string ErrorText() {
+    char text[256];
+    Get_Error_Str(text);
+    return text;
+  }
+
+  Context context_{};
+  ContextScope scope_{context_};
+  std::string dir_;
+  ObsRequest obs_;
+  NavRequest nav_;
+};
+
+TEST_F(ConversionTest, ValidationFailuresCreateNoOutput) {
+  Fill("missing");
+  EXPECT_EQ(-1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
+  EXPECT_EQ("GPB file '" + Path("missing.gpb") + "' does not exits or cannot be opened",
+            ErrorText());
+  EXPECT_EQ(1, Gpb_To_Rinex(&obs_, &nav_));
+
+  // A header without epochs: the reader's end-of-file text.
+  ASSERT_TRUE(GpbFileBuilder::New(6, "").Write(Path("empty.gpb")));
+  Fill("empty");
+  ASSERT_TRUE(WriteEppFile(Path("empty.epp"), {{1341, 345600}}));
+  EXPECT_EQ(-1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
+  EXPECT_EQ("Reached end of file", ErrorText());
+
+  // Neither format.
+  WriteFile(Path("text.gpb"), "not a gpb file\n");
+  Fill("text");
+  EXPECT_EQ(-1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_0));
+  EXPECT_EQ("Invalid GPB file type for '" + Path("text.gpb") + "'--neither new or old format",
+            ErrorText());
+
+  for (const char* name : {"missing", "empty", "text"}) {
+    for (const char* ext : {".obs", ".nav", ".05o", ".05n"})
+      EXPECT_FALSE(fs::exists(Path(std::string(name) + ext))) << name << ext;
+  }
+}
+
+TEST_F(ConversionTest, NamesOutputsAfterTheYearOfTheFirstEpoch) {
+  // Week 1000 is March 1999.
+  WriteGpb("x.gpb", 345600.0 + 3600.0);
+  ASSERT_TRUE(WriteEppFile(Path("x.epp"), {{1000, 345600}}));
+  Fill("x");
+  std::snprintf(obs_.ObsFile, sizeof obs_.ObsFile, "  %s", Path("x.obs").c_str());
+  ASSERT_EQ(0, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1)) << ErrorText();
+  EXPECT_STREQ(Path("x.99o").c_str(), obs_.ObsFile);  // leading blanks removed
+  EXPECT_STREQ(Path("x.99n").c_str(), nav_.NavFile);
+  EXPECT_TRUE(fs::exists(Path("x.99o")));
+  EXPECT_TRUE(fs::exists(Path("x.99n")));
+  EXPECT_NE(std::string::npos,
+            ReadFile(Path("x.99o")).find("  1999     3    11     1     0    0.0000000"));
+}
+
+TEST_F(ConversionTest, WeekOverrideDatesEpochsButNotNamesOrFirstObs) {
+  WriteGpb("x.gpb", 345600.0 + 3600.0);
+  ASSERT_TRUE(WriteEppFile(Path("x.epp"), {{1000, 345600}}));
+  Fill("x");
+  obs_.UseGpsWeek = 1;
+  obs_.GpsWeek = 1341;  // September 2005
+  ASSERT_EQ(0, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1)) << ErrorText();
+  EXPECT_STREQ(Path("x.99o").c_str(), obs_.ObsFile);
+  const std::string text = ReadFile(Path("x.99o"));
+  EXPECT_NE(std::string::npos, text.find("  1999     3    11     1     0"));  // TIME OF FIRST OBS
+  EXPECT_NE(std::string::npos, text.find("\n 05  9 22  1  0  0.0000000  0  4G 3G 4G 5G 6"));
+}
+
+TEST_F(ConversionTest, NavigationStepFailures) {
+  WriteGpb("x.gpb", 345600.0);
+  Fill("x");
+  // Missing ephemeris file: its own message, no observation file, names kept.
+  EXPECT_EQ(1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
+  EXPECT_EQ("Error opening input epp file " + Path("x.epp"), ErrorText());
+  EXPECT_STREQ(Path("x.obs").c_str(), obs_.ObsFile);
+  EXPECT_FALSE(fs::exists(Path("x.obs")));
+
+  // Not an EPP file: the navigation file holds its header only.
+  WriteFile(Path("x.epp"), "NOTEPP 1 0\nGpsEph {\n}\n");
+  EXPECT_EQ(1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
+  EXPECT_EQ("Header of EPP file invalid, not EPP file", ErrorText());
+  EXPECT_EQ(3, CountLines(ReadFile(Path("x.nav"))));
+  EXPECT_FALSE(fs::exists(Path("x.obs")));
+
+  // A navigation file that cannot be created.
+  ASSERT_TRUE(WriteEppFile(Path("x.epp"), {{1341, 345600}}));
+  std::snprintf(nav_.NavFile, sizeof nav_.NavFile, "%s", Path("no/such/dir/x.nav").c_str());
+  EXPECT_EQ(1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
+  EXPECT_EQ("Error opening ouput nav file " + Path("no/such/dir/x.05n"), ErrorText());
+}
+
+TEST_F(ConversionTest, ObservationFileThatCannotBeCreated) {
+  WriteGpb("x.gpb", 345600.0);
+  ASSERT_TRUE(WriteEppFile(Path("x.epp"), {{1341, 345600}}));
+  Fill("x");
+  std::snprintf(obs_.ObsFile, sizeof obs_.ObsFile, "%s", Path("no/such/dir/x.obs").c_str());
+  EXPECT_EQ(1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
+  EXPECT_EQ("Error opening obs file " + Path("no/such/dir/x.05o") + ".", ErrorText());
+  EXPECT_TRUE(fs::exists(Path("x.05n")));
+}
+
+TEST_F(ConversionTest, EphemerisWithoutRecords) {
+  WriteGpb("x.gpb", 345600.0);
+  Fill("x");
+  WriteFile(Path("x.epp"), "$EPHREC 1 0\n");
+  // Without a week override the data cannot be dated: the call fails after
+  // the navigation step and writes no observation file.
+  EXPECT_EQ(1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
+  EXPECT_NE(std::string::npos, ErrorText().find(Path("x.epp")));
+  EXPECT_STREQ(Path("x.obs").c_str(), obs_.ObsFile);
+  EXPECT_EQ(3, CountLines(ReadFile(Path("x.nav"))));
+  EXPECT_FALSE(fs::exists(Path("x.obs")));
+
+  // With the override its week dates everything.
+  obs_.UseGpsWeek = 1;
+  obs_.GpsWeek = 1341;
+  ASSERT_EQ(0, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1)) << ErrorText();
+  EXPECT_STREQ(Path("x.05o").c_str(), obs_.ObsFile);
+  const std::string text = ReadFile(Path("x.05o"));
+  EXPECT_NE(std::string::npos, text.find("  2005     9    22     0     0"));
+  EXPECT_NE(std::string::npos, text.find("\n 05  9 22  0  0  0.0000000  0  4"));
+}
+
+TEST_F(ConversionTest, StationFileBesideTheGpbFileAddsBlocks) {
+  WriteGpb("site.gpb", 345600.0);
+  ASSERT_TRUE(WriteEppFile(Path("site.epp"), {{1341, 345600}}));
+  WriteFile(Path("site.sta"), "STA: *345630.0*\"BASE\"*1.5*\"first\"*\"second\"*\n");
+  Fill("site");
+  ASSERT_EQ(0, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1)) << ErrorText();
+  const std::string text = ReadFile(Path("site.05o"));
+  EXPECT_NE(std::string::npos,
+            text.find("                            3  4\nBASE                "));
+}
+
+TEST_F(ConversionTest, FailureThenSuccessInTheSameLibrary) {
+  Fill("missing");
+  EXPECT_EQ(-1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
+  const std::string failure = ErrorText();
+
+  WriteGpb("x.gpb", 345600.0);
+  ASSERT_TRUE(WriteEppFile(Path("x.epp"), {{1341, 345600}}));
+  Fill("x");
+  EXPECT_EQ(0, Gpb_To_Rinex(&obs_, &nav_));
+  EXPECT_EQ(failure, ErrorText());  // the text is never cleared
+  const std::string text = ReadFile(Path("x.05o"));
+  EXPECT_EQ(0u, text.find("     2              OBSERVATION DATA    G (GPS)"));  // RINEX 2.0
+  EXPECT_EQ(0, std::strncmp(context_.SavedNav.NavFile, Path("x.05n").c_str(), 256));
+}
+
+TEST_F(ConversionTest, RunDateAndVersionInBothHeaders) {
+  WriteGpb("x.gpb", 345600.0);
+  ASSERT_TRUE(WriteEppFile(Path("x.epp"), {{1341, 345600}}));
+  Fill("x");
+  std::snprintf(obs_.RunBy, sizeof obs_.RunBy, "OPERATOR");
+  std::snprintf(nav_.RunBy, sizeof nav_.RunBy, "OPERATOR");
+  ASSERT_EQ(0, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1)) << ErrorText();
+  const std::string pgm = "RAWCONV v7.00       OPERATOR            7-DEC-05 14:30      PGM / RUN BY / DATE";
+  EXPECT_NE(std::string::npos, ReadFile(Path("x.05o")).find(pgm));
+  EXPECT_NE(std::string::npos, ReadFile(Path("x.05n")).find(pgm));
+  EXPECT_EQ(0u, ReadFile(Path("x.05o")).find("     2.10           OBSERVATION DATA"));
+  EXPECT_EQ(0u, ReadFile(Path("x.05n")).find("     2.10           N: GPS NAV DATA"));
+}
+
+}  // namespace
+}  // namespace rawconv
