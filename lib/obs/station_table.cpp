@@ -1,8 +1,7 @@
 #include "obs/station_table.h"
 
-#include <strings.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +9,16 @@
 
 namespace rawconv {
 namespace {
+
+// Compares two texts without regard to letter case (ASCII); true when equal.
+bool EqualNoCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    int ca = std::tolower(static_cast<unsigned char>(*a));
+    int cb = std::tolower(static_cast<unsigned char>(*b));
+    if (ca != cb) return false;
+    if (ca == '\0') return true;
+  }
+}
 
 constexpr char kGpbExtension[] = ".gpb";
 constexpr char kStationExtension[] = ".sta";
@@ -20,7 +29,7 @@ int MakeStationFileName(const char* gpb_path, char* out, size_t size) {
   if (size == 0) return 1;
   size_t stem = std::strlen(gpb_path);
   constexpr size_t kGpbLength = sizeof kGpbExtension - 1;
-  if (stem >= kGpbLength && strcasecmp(gpb_path + stem - kGpbLength, kGpbExtension) == 0) {
+  if (stem >= kGpbLength && EqualNoCase(gpb_path + stem - kGpbLength, kGpbExtension)) {
     stem -= kGpbLength;
   }
   constexpr size_t kStaLength = sizeof kStationExtension - 1;

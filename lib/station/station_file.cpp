@@ -1,7 +1,6 @@
 #include "station/station_file.h"
 
-#include <strings.h>
-
+#include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +14,16 @@
 
 namespace rawconv {
 namespace {
+
+// Compares two texts without regard to letter case (ASCII); true when equal.
+bool EqualNoCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    int ca = std::tolower(static_cast<unsigned char>(*a));
+    int cb = std::tolower(static_cast<unsigned char>(*b));
+    if (ca != cb) return false;
+    if (ca == '\0') return true;
+  }
+}
 
 constexpr char kStationMagic[] = "$STAINFO";
 constexpr size_t kStationMagicLength = sizeof kStationMagic - 1;
@@ -52,7 +61,7 @@ constexpr WordValue kFeatureDirections[] = {{"CW", 1}, {"CCW", 2}};
 template <size_t N>
 int32_t WordToValue(const WordValue (&table)[N], const char* word, int32_t other) {
   for (const WordValue& entry : table) {
-    if (strcasecmp(entry.Word, word) == 0) return entry.Value;
+    if (EqualNoCase(entry.Word, word)) return entry.Value;
   }
   return other;
 }
@@ -60,7 +69,7 @@ int32_t WordToValue(const WordValue (&table)[N], const char* word, int32_t other
 // Kind value of a block name, 0 for names of no kind.
 uint32_t KindOfBlock(const char* name) {
   for (const KindName& entry : kKindNames) {
-    if (strcasecmp(entry.Name, name) == 0) return entry.Kind;
+    if (EqualNoCase(entry.Name, name)) return entry.Kind;
   }
   return 0;
 }
@@ -123,7 +132,7 @@ void FillHeader(BlockRecord* block, StationRecord* record) {
     if (week >= INT32_MIN && week <= INT32_MAX) {
       record->Week = static_cast<int32_t>(week);
       record->Seconds = gps_seconds - week * kSecondsPerWeek;
-      record->TimeSystem = strcasecmp(zone.Text, "LOCAL") == 0 ? 3 : 2;
+      record->TimeSystem = EqualNoCase(zone.Text, "LOCAL") ? 3 : 2;
     }
   }
 }
