@@ -8,26 +8,14 @@ root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # --- tools -----------------------------------------------------------------
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v g++ >/dev/null || need+=(g++)
-command -v nm >/dev/null || need+=(binutils)
-[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "$(id -u)" = 0 ]; then
-    echo "== installing: ${need[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
-  else
-    echo "missing: ${need[*]} (run as root to install them)" >&2
-    exit 1
-  fi
-fi
+. "$root/scripts/ensure-tools.sh"
+ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
+  "file:/usr/include/gtest/gtest.h=libgtest-dev" "cmd:rnx2rtkp=rtklib"
 
 run_suite() {
   local dir=$1; shift
   echo "== configure $dir"
-  cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_BUILD_TESTS=ON "$@" >/dev/null
   echo "== build $dir"
   cmake --build "$root/$dir" -j "$jobs" >/dev/null
   echo "== test $dir"
