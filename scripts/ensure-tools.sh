@@ -2,9 +2,9 @@
 # command or file that stands for each is missing (root only).
 # Usage: ensure_packages "cmd:cmake=cmake" "file:/usr/include/gtest/gtest.h=libgtest-dev" ...
 ensure_packages() {
-  local need=() spec kind what pkg
-  for spec in "$@"; do
-    kind=${spec%%:*}; what=${spec#*:}; pkg=${what#*=}; what=${what%%=*}
+  local need=() entry kind what pkg
+  for entry in "$@"; do
+    kind=${entry%%:*}; what=${entry#*:}; pkg=${what#*=}; what=${what%%=*}
     case $kind in
       cmd) command -v "$what" >/dev/null 2>&1 || need+=("$pkg") ;;
       file) [ -e "$what" ] || need+=("$pkg") ;;

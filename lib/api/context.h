@@ -1,3 +1,4 @@
+// DEVELOPERS: READ /work/main/DEVELOPERS.md (house rules: ownership, commits, build dirs, naming) BEFORE EDITING ANYTHING.
 // The library's module-wide state, in one place.
 //
 // Everything that the exported functions keep between calls, and every
