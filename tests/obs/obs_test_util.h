@@ -1,0 +1,157 @@
+// Shared fixture of the observation writer tests: a fresh context with the
+// run clock fixed, GPB input written with the fixture builder, and the whole
+// observation file (header and epochs) read back as text.
+#ifndef RAWCONV_TESTS_OBS_OBS_TEST_UTIL_H_
+#define RAWCONV_TESTS_OBS_OBS_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/context.h"
+#include "gpb/gpb.h"
+#include "obs/obs_writer.h"
+#include "obs/run_date.h"
+#include "support/gpb_builder.h"
+
+namespace rawconv {
+namespace obstest {
+
+// 2005-12-07 14:30:00, the run date of every test file: "7-DEC-05 14:30".
+constexpr int64_t kRunClock = 1133965800;
+
+// Week 1346, 345600 s: 2005-10-27 00:00:00.
+constexpr int kWeek = 1346;
+constexpr double kT0 = 345600.0;
+
+inline WeekReference TestReference() {
+  WeekReference ref{};
+  ref.Found = 1;
+  ref.Week = kWeek;
+  ref.Toe = kT0;
+  return ref;
+}
+
+// Text padded with blanks to width (never cut).
+inline std::string Pad(const std::string& text, size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+// A header-style line: values padded to 60 columns, label to 20.
+inline std::string HeaderLine(const std::string& values, const std::string& label) {
+  return Pad(values, 60) + Pad(label, 20) + "\n";
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::string text;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return text;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  std::fclose(f);
+  return text;
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+}
+
+// A channel whose mask follows its non-zero values; both lock bits set.
+inline GpbChannel MakeChannel(int prn, double c1, double l1, double l2 = 0.0, double p1 = 0.0,
+                              double p2 = 0.0, double d1 = 0.0, double s1 = 0.0,
+                              double s2 = 0.0, double lock1 = 10.0, double lock2 = 10.0) {
+  GpbChannel c{};
+  c.Prn = prn;
+  c.C1 = c1;
+  c.L1 = l1;
+  c.L2 = l2;
+  c.P1 = p1;
+  c.P2 = p2;
+  c.D1 = d1;
+  c.Cn0L1 = s1;
+  c.Cn0L2 = s2;
+  c.LockTime1 = lock1;
+  c.LockTime2 = lock2;
+  c.LockSec1 = static_cast<uint8_t>(lock1 > 255 ? 255 : lock1);
+  c.ObsMask = kObsLock1 | kObsLock2;
+  if (c1 != 0.0) c.ObsMask |= kObsC1;
+  if (l1 != 0.0) c.ObsMask |= kObsL1;
+  if (l2 != 0.0) c.ObsMask |= kObsL2;
+  if (p1 != 0.0) c.ObsMask |= kObsP1;
+  if (p2 != 0.0) c.ObsMask |= kObsP2;
+  if (d1 != 0.0) c.ObsMask |= kObsD1;
+  if (s1 != 0.0) c.ObsMask |= kObsCn0L1;
+  if (s2 != 0.0) c.ObsMask |= kObsCn0L2;
+  return c;
+}
+
+class ObsFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    base_ = testing::TempDir() + "obs_" + info->test_suite_name() + "_" + info->name();
+    std::memset(&context_, 0, sizeof context_);
+    scope_ = new ContextScope(context_);
+    SetRunClockForTesting(kRunClock);
+    std::memset(&request_, 0, sizeof request_);
+    std::memset(&nav_, 0, sizeof nav_);
+    std::snprintf(request_.GpbFile, sizeof request_.GpbFile, "%s.gpb", base_.c_str());
+    std::snprintf(request_.ObsFile, sizeof request_.ObsFile, "%s.05o", base_.c_str());
+    std::snprintf(request_.RunBy, sizeof request_.RunBy, "tester");
+    std::snprintf(request_.MarkerName, sizeof request_.MarkerName, "SITE");
+    std::snprintf(request_.Observer, sizeof request_.Observer, "obs");
+    std::snprintf(request_.Agency, sizeof request_.Agency, "agency");
+    request_.AntHeight = 1.5;
+  }
+  void TearDown() override {
+    delete scope_;
+    std::remove(request_.GpbFile);
+    std::remove(request_.ObsFile);
+    std::remove(StationPath().c_str());
+  }
+
+  std::string StationPath() const { return base_ + ".sta"; }
+
+  void WriteGpb(const gpbtest::GpbFileBuilder& builder) {
+    ASSERT_TRUE(builder.Write(request_.GpbFile));
+  }
+
+  // Pre-scan, header and epochs into the observation file; its whole text.
+  std::string Convert(int version, const WeekReference& ref = TestReference()) {
+    ScanObsSummary(request_, &summary_);
+    std::FILE* out = std::fopen(request_.ObsFile, "w");
+    if (out == nullptr) return "";
+    header_result_ = WriteObsHeader(out, request_, nav_, summary_, version, ref);
+    epochs_result_ = WriteObsEpochs(out, request_, nav_, summary_, version, ref);
+    std::fclose(out);
+    return ReadText(request_.ObsFile);
+  }
+
+  // The part of a converted file after its "END OF HEADER" line.
+  static std::string Body(const std::string& file) {
+    const std::string end = "END OF HEADER       \n";
+    const size_t at = file.find(end);
+    return at == std::string::npos ? std::string() : file.substr(at + end.size());
+  }
+
+  std::string base_;
+  Context context_;
+  ContextScope* scope_ = nullptr;
+  ObsRequest request_;
+  NavRequest nav_;
+  ObsHeaderSummary summary_{};
+  int header_result_ = -1;
+  int epochs_result_ = -1;
+};
+
+}  // namespace obstest
+}  // namespace rawconv
+
+#endif  // RAWCONV_TESTS_OBS_OBS_TEST_UTIL_H_
