@@ -1,0 +1,81 @@
+// RINEX 2 GPS navigation files written from EPP ephemeris files.
+//
+// Layout (every line ends with the stream's text line end):
+//
+//   header, label from column 61:
+//        2.10           N: GPS NAV DATA                         RINEX VERSION / TYPE
+//   RAWCONV v7.00       <RunBy, padded to 20> <run date, cut to 16, padded to 20>PGM / RUN BY / DATE
+//   <60 blanks>END OF HEADER
+//
+//   one record of eight lines per ephemeris:
+//   PP YY MM DD hh mm ss.s  af0  af1  af2                    (line 1)
+//       IODE Crs delta-n M0                                   (line 2)
+//       Cuc e Cus sqrt-A                                      (line 3)
+//       toe Cic OMEGA0 Cis                                    (line 4)
+//       i0 Crc omega OMEGA-DOT                                (line 5)
+//       IDOT 0(L2 codes) week 0(L2 P flag)                    (line 6)
+//       0(accuracy) 0(health) TGD IODC                        (line 7)
+//       toe(transmission time) [0(fit interval), 2.1 only]    (line 8)
+//
+// Each number field is 19 columns: a blank and an 18-column right-aligned
+// number in the "D" form with the mantissa below one (.123456789012D+03);
+// lines 2 to 8 begin with four blanks (three plus the field's own blank).
+#ifndef RAWCONV_EPHEM_NAV_WRITER_H_
+#define RAWCONV_EPHEM_NAV_WRITER_H_
+
+#include <cstdio>
+
+#include "ephem/epp.h"
+
+namespace rawconv {
+
+constexpr const char kNavProgramText[] = "RAWCONV v7.00";
+constexpr const char kNavVersionLabel[] = "RINEX VERSION / TYPE";
+constexpr const char kNavRunByLabel[] = "PGM / RUN BY / DATE";
+constexpr const char kNavEndLabel[] = "END OF HEADER";
+constexpr double kNavFormatVersion = 2.10;  // written whatever version is asked
+constexpr int kNavRunDateChars = 16;        // the run date text is cut to this
+
+// Formats of the header lines and of the record lines.
+constexpr const char kNavVersionFormat[] = "%9.2f%11sN: GPS NAV DATA%25s%s\n";
+constexpr const char kNavRunByFormat[] = "%-20s%-20s%-20s%-s\n";
+constexpr const char kNavEndFormat[] = "%60s%s\n";
+constexpr const char kNavFirstLineFormat[] = "%2i %s %2i %2i %2i %2i%5.1f %18s %18s %18s";
+constexpr const char kNavLineFormat[] = "\n    %18s %18s %18s %18s";
+constexpr const char kNavLastLineFormat21[] = "\n    %18s %18s";
+constexpr const char kNavLastLineFormat20[] = "\n    %18s";
+
+// Buffer sizes FormatNavRecord and FormatRinexReal need.
+constexpr int kNavRecordBufferSize = 640;
+constexpr int kRinexRealBufferSize = 19;
+
+// Writes the three header lines. 0; 1 when the run date cannot be made (the
+// version line has then been written, the other two not).
+int WriteNavHeader(std::FILE* out, const char* run_by);
+
+// Checks the EPP header and writes one navigation record per "GpsEph"
+// record, in file order. rinex_version 2 (RINEX 2.1) writes the fit interval
+// on line 8, any other value (1, RINEX 2.0) does not. 0; 1 when the EPP
+// header is invalid (message in the error text).
+int ConvertEppToNav(std::FILE* epp, std::FILE* out, int rinex_version);
+
+// The eight lines of one navigation record, without the final line end, into
+// buffer (kNavRecordBufferSize bytes). The epoch of line 1 is the time of
+// clock in the record's week, or in the week override's week when
+// Ctx().UseGpsWeek is set; line 6 always carries the record's week.
+void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buffer);
+
+// value in the "D" form: ".", twelve significant digits (to nearest, as
+// printf rounds), "D", the sign of the decimal exponent e of d.ddd...e and
+// the two digits of |e + 1|; a "-" in front for negative values. Zero of
+// either sign is ".000000000000D+00". Values the form cannot hold keep the
+// field width: magnitudes that would need a three-digit exponent are written
+// as zero when below 1e-100 and as +-.999999999999D+99 from 1e99 on (also
+// for infinities); NaN is written as zero. Writes at most 18 characters and
+// a NUL into buffer (kRinexRealBufferSize bytes); returns the length plus
+// one.
+int FormatRinexReal(double value, char* buffer);
+
+}  // namespace rawconv
+
+#endif  // RAWCONV_EPHEM_NAV_WRITER_H_
