@@ -20,8 +20,9 @@ constexpr double kSecondsPerWeek = 604800.0;
 int64_t TmToSeconds(const std::tm& t);
 
 // Linear seconds -> the current context's result record (overwritten by the
-// next call). Prints "Internal error: Bad day number\n" on standard output
-// for instants before 1970.
+// next call; tm_wday is 0). Prints "Internal error: Bad day number\n" on
+// standard output for instants a day or more before 1970 (January is then
+// taken as the month).
 const std::tm* SecondsToTm(const int64_t* seconds);
 
 // Week (below 700: plus 1024) and seconds of week -> calendar date and time;
@@ -38,14 +39,21 @@ void DateToGps(int hour, int minute, double seconds, int month, int day, int yea
 // ephemeris (as FindReferenceEphemeris returns them).
 int ResolveGpsWeek(int reference_week, double reference_toe, double data_time_of_week);
 
-// "h:m:s" -> hour, minute, seconds. 0 parsed, 1 rejected.
+// "h:m:s" -> hour, minute, seconds. Hours up to 255, minutes 0..60, seconds
+// 0.0..60.0 from the run of digits and points after the second colon. 0
+// parsed; 1 rejected, also for texts over 31 characters (outputs then partly
+// written).
 int ParseTimeStr(const char* text, int& hour, int& minute, double& seconds);
 
-// "month/day/year" -> month, day, four-digit year. 0 parsed, 1 rejected.
+// "month/day/year" -> month, day, four-digit year (below 50: 20yy, below
+// 1900: 19yy). 0 parsed; 1 rejected, also for months outside 1..12 and texts
+// over 31 characters.
 int ParseDateStr(const char* text, int& month, int& day, int& year);
 
 // Time and date texts -> continuous GPS seconds (week * 604800 + seconds of
-// week, week completed below 700). 0 converted, 1 either text rejected.
+// week). The week is the full week of the date, except that weeks below 700
+// (dates before 1993-06-06) are taken 1024 weeks later. 0 converted, 1
+// either text rejected.
 int DateStrToGps(const char* time_text, const char* date_text, double& gps_seconds);
 
 }  // namespace rawconv
