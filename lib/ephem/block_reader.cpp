@@ -122,7 +122,7 @@ bool SameKey(const char* a, const char* b) {
 
 // Decimal integer prefix as atoi reads it, clamped to the int32 range.
 int32_t ReadInt32(const char* text) {
-  long value = std::strtol(text, nullptr, 10);
+  const long long value = std::strtoll(text, nullptr, 10);
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);

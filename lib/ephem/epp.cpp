@@ -21,7 +21,7 @@ bool ReadWord(std::FILE* stream, char (&word)[kWordChars + 1]) {
   return std::fscanf(stream, "%255s", word) == 1;
 }
 
-int32_t ClampToInt32(long value) {
+int32_t ClampToInt32(long long value) {
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
@@ -30,7 +30,7 @@ int32_t ClampToInt32(long value) {
 // Integer word the way "%i" reads it: optional sign, then "0x" hexadecimal,
 // a leading "0" octal, else decimal; the numeric prefix counts and a word
 // without one gives 0.
-int32_t IntegerOf(const char* word) { return ClampToInt32(std::strtol(word, nullptr, 0)); }
+int32_t IntegerOf(const char* word) { return ClampToInt32(std::strtoll(word, nullptr, 0)); }
 
 // Real word in any decimal or exponent form; numeric prefix, else 0.
 double RealOf(const char* word) { return std::strtod(word, nullptr); }
@@ -62,12 +62,12 @@ bool SameTextIgnoringCase(const char* a, const char* b) {
 
 // Weeks as read (0..4095, so full weeks after the 2019 rollover count) and
 // toe (0..604800) of an acceptable reference.
-bool AcceptableTag(long week, long toe) {
+bool AcceptableTag(long long week, long long toe) {
   return week >= 0 && week <= kMaxReferenceWeek && toe >= 0 && toe <= 604800;
 }
 
 // Stores an accepted pair in the context's table. false when it is full.
-bool AddTag(long week, long toe) {
+bool AddTag(long long week, long long toe) {
   Context& ctx = Ctx();
   if (ctx.TimeTagCount >= kMaxTimeTags) return false;
   ctx.TimeTags[ctx.TimeTagCount].Week = static_cast<int32_t>(week);
@@ -78,7 +78,8 @@ bool AddTag(long week, long toe) {
 
 // Integer value of the first value of the last entry with the key (any
 // case) that has exactly value_count values. false when none qualifies.
-bool LastEntryInteger(const BlockRecord& block, const char* key, int value_count, long& value) {
+bool LastEntryInteger(const BlockRecord& block, const char* key, int value_count,
+                      long long& value) {
   bool found = false;
   const int count = block.EntryCount < kBlockMaxEntries ? block.EntryCount : kBlockMaxEntries;
   for (int i = 0; i < count; ++i) {
@@ -114,8 +115,8 @@ bool CollectTagsFromBlocks(const char* path) {
   int result = 0;
   while (Ctx().TimeTagCount < kMaxTimeTags && (result = ReadBlock(file, block)) != -1) {
     if (result != 0 || !SameTextIgnoringCase(block->Name, "GpsEph")) continue;
-    long week = 0;
-    long toe = 0;
+    long long week = 0;
+    long long toe = 0;
     if (!LastEntryInteger(*block, "El1:", 5, week)) continue;
     if (!LastEntryInteger(*block, "El5:", 4, toe)) continue;
     if (AcceptableTag(week, toe)) AddTag(week, toe);
@@ -127,11 +128,11 @@ bool CollectTagsFromBlocks(const char* path) {
 
 // Leading decimal integers of a line (as "%d" reads them). false when the
 // line does not begin with count integers.
-bool LeadingIntegers(const char* line, int count, long* values) {
+bool LeadingIntegers(const char* line, int count, long long* values) {
   const char* p = line;
   for (int i = 0; i < count; ++i) {
     char* end = nullptr;
-    values[i] = std::strtol(p, &end, 10);
+    values[i] = std::strtoll(p, &end, 10);
     if (end == p) return false;
     p = end;
   }
@@ -147,8 +148,8 @@ void CollectTagsFromLines(std::FILE* file) {
     for (int i = 0; i < 6; ++i) {
       if (std::fgets(lines[i], sizeof lines[i], file) == nullptr) return;
     }
-    long first[2] = {0, 0};
-    long toe = 0;
+    long long first[2] = {0, 0};
+    long long toe = 0;
     if (!LeadingIntegers(lines[0], 2, first) || !LeadingIntegers(lines[4], 1, &toe)) return;
     if (AcceptableTag(first[1], toe)) AddTag(first[1], toe);
   }

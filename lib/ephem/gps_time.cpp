@@ -53,7 +53,7 @@ int64_t GpsEpochSeconds() {
 // digits; no digits gives 0), clamped to the int range instead of
 // overflowing.
 int ReadInt(const char* text) {
-  long value = std::strtol(text, nullptr, 10);
+  const long long value = std::strtoll(text, nullptr, 10);
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);

@@ -135,7 +135,8 @@ class NavRoundTrip : public testing::Test {
       if (::testing::Test::HasFailure()) return;  // one broken record is enough
     }
     records += original.Records.size();
-    std::printf("%s: %zu records\n", file.filename().string().c_str(), original.Records.size());
+    std::printf("%s: %u records\n", file.filename().string().c_str(),
+                static_cast<unsigned>(original.Records.size()));
     std::remove(epp_path.c_str());
     std::remove(nav_path.c_str());
   }
