@@ -161,6 +161,9 @@ class GpbClass {
   const GpbEpoch& InternalEpoch() const { return epoch_; }
   const GpbChannel* InternalChannels() const { return channels_; }
   const GpbScanResults& ScanResults() const { return scan_; }
+  // The epoch index (ScanEpochCount entries and the end entry), or nullptr
+  // when no valid index exists.
+  const GpbScanEntry* ScanIndex() const { return scan_.IndexValid ? scan_.Index : nullptr; }
   const uint8_t* OldHeaderImage() const { return old_header_; }
   const uint8_t* NewHeaderImage() const { return new_header_; }
 

@@ -84,7 +84,8 @@ int GpbClass::ScanGpbFile(int ptr_alloc_size, int max_scan_rec) {
   RewindGpbFile();
 
   if (count > 0) {
-    GpbScanEntry* index = new (std::nothrow) GpbScanEntry[static_cast<size_t>(count) + 1]();
+    // Entries are filled as epochs are read; the end entry follows the last.
+    GpbScanEntry* index = new (std::nothrow) GpbScanEntry[static_cast<size_t>(count) + 1];
     if (index == nullptr) {
       SetError("Not enough memory");
       return 1;

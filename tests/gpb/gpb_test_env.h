@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -36,6 +37,18 @@ class ScratchFile {
   }
   std::string path_;
 };
+
+// WGS 84 geodetic position to earth-centred X, Y, Z in metres.
+inline void ToEcef(double lat_deg, double lon_deg, double h, double* x, double* y, double* z) {
+  const double a = 6378137.0;
+  const double e2 = 0.006694380066764658;
+  const double phi = lat_deg * 0.017453292519943295;
+  const double lam = lon_deg * 0.017453292519943295;
+  const double n = a / std::sqrt(1.0 - e2 * std::sin(phi) * std::sin(phi));
+  *x = (n + h) * std::cos(phi) * std::cos(lam);
+  *y = (n + h) * std::cos(phi) * std::sin(lam);
+  *z = (n * (1.0 - e2) + h) * std::sin(phi);
+}
 
 // Opens like the converter: no scan, 4096-byte buffer, GIO_READ.
 inline int OpenForReading(GpbClass& reader, const ScratchFile& file) {
