@@ -127,7 +127,10 @@ class GpbClass {
   // 1 new format, 0 old format, -1 neither, -2 cannot be opened.
   int GetGpbFileType(const char* path);
 
-  // 0 open (stream at the first epoch record), 1 failure.
+  // 0 open (stream at the first epoch record), 1 failure. A path of 256 or
+  // more characters is refused like a missing file; a new-format receiver
+  // description is kept to its first 31 characters. buffer_size (at least 2)
+  // sizes the stream buffer, which the stream library allocates.
   int OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
                   int ptr_alloc_size);
 
@@ -140,6 +143,8 @@ class GpbClass {
   int ReadGpbEpoch(GpbEpoch* epoch, GpbChannel* channels);
 
   // Builds the epoch index and the scan results. 0 success, 1 failure.
+  // ptr_alloc_size > 0 sizes the index without a counting pass (values
+  // below 1 count the records); max_scan_rec > 0 caps the count.
   int ScanGpbFile(int ptr_alloc_size, int max_scan_rec);
 
   int IsPositionValid(const GpbEpoch* epoch) const;

@@ -194,17 +194,6 @@ TEST(RinexObsReader, ReadsTheSampleFiles) {
   EXPECT_EQ(f.Epochs[0].Sats[0].Values[6].Present, true);  // D2 on the second line
 }
 
-TEST(RinexTime, GpsSecondsOfWeek) {
-  int week = 0;
-  EXPECT_DOUBLE_EQ(GpsSecondsOfWeek(1980, 1, 6, 0, 0, 0.0, &week), 0.0);
-  EXPECT_EQ(week, 0);
-  // 20 January 2005 is a Thursday of week 1306.
-  EXPECT_DOUBLE_EQ(GpsSecondsOfWeek(2005, 1, 20, 0, 0, 30.0, &week), 4 * 86400.0 + 30.0);
-  EXPECT_EQ(week, 1306);
-  EXPECT_DOUBLE_EQ(GpsSecondsOfWeek(2021, 1, 1, 12, 0, 0.0, &week), 5 * 86400.0 + 43200.0);
-  EXPECT_EQ(week, 2138);
-}
-
 TEST(RnxToGpb, EcefToGeodeticInvertsTheEcefFormula) {
   double lat = 0, lon = 0, h = 0, x = 0, y = 0, z = 0;
   EcefToGeodetic(1112189.9031, -4842955.0319, 3985352.2376, &lat, &lon, &h);

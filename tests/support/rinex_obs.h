@@ -21,7 +21,6 @@
 #ifndef RAWCONV_TESTS_SUPPORT_RINEX_OBS_H_
 #define RAWCONV_TESTS_SUPPORT_RINEX_OBS_H_
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -326,29 +325,6 @@ inline bool ReadRinexObsFile(const std::string& path, RinexObsFile* out, std::st
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
   std::fclose(f);
   return ParseRinexObs(text, out, error);
-}
-
-// Seconds of the GPS week of a calendar date and time (GPS time, no leap
-// seconds), and the GPS week (full count from 6 January 1980).
-inline long DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153L * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-inline double GpsSecondsOfWeek(int y, int mo, int d, int h, int mi, double s, int* week = nullptr) {
-  const long days = DaysFromCivil(y, mo, d) - DaysFromCivil(1980, 1, 6);
-  long w = days / 7;
-  long dow = days % 7;
-  if (dow < 0) {
-    dow += 7;
-    --w;
-  }
-  if (week) *week = static_cast<int>(w);
-  return dow * 86400.0 + h * 3600.0 + mi * 60.0 + s;
 }
 
 }  // namespace rnxtest

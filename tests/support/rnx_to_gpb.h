@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "ephem/gps_time.h"
 #include "gpb/gpb.h"
 #include "support/gpb_builder.h"
 #include "support/rinex_obs.h"
@@ -124,7 +125,9 @@ inline void ConvertRinexObs(const RinexObsFile& in, const RnxToGpbOptions& optio
       if (e.Flag == 3) kinematic = false;
       continue;
     }
-    const double t = GpsSecondsOfWeek(e.Year, e.Month, e.Day, e.Hour, e.Minute, e.Second);
+    int week = 0;
+    double t = 0.0;
+    DateToGps(e.Hour, e.Minute, e.Second, e.Month, e.Day, e.Year, week, t);
     double step = 0.0;
     if (have_previous) {
       step = t - previous_time;
