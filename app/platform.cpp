@@ -1,0 +1,7 @@
+#include "app/platform.h"
+
+namespace rawconv {
+
+Platform::~Platform() = default;
+
+}  // namespace rawconv
