@@ -11,12 +11,6 @@ namespace rawconv {
 namespace gpbtest {
 namespace {
 
-std::string Format(const char* format, const std::string& path) {
-  char text[1024];
-  std::snprintf(text, sizeof text, format, path.c_str());
-  return text;
-}
-
 // One good new-format file with two epochs one second apart.
 void WriteTwoEpochFile(const ScratchFile& file, bool is_new = true) {
   GpbFileBuilder b = is_new ? GpbFileBuilder::New(34, "OEM4") : GpbFileBuilder::Old(2);
@@ -44,7 +38,7 @@ TEST(GpbProbe, TellsTheFormatFromTheFirstBytes) {
   EXPECT_EQ(reader.GetGpbFileType(empty.c_str()), -1);
   EXPECT_EQ(reader.GetGpbFileType(other.c_str()), -1);
   EXPECT_EQ(reader.GetGpbFileType(missing.c_str()), -2);
-  EXPECT_EQ(reader.ErrorText(), Format("Unable to open GPB file %s for reading", missing.str()));
+  EXPECT_EQ(reader.ErrorText(), WithPath("Unable to open GPB file %s for reading", missing.str()));
   EXPECT_EQ(reader.State(), 0);
 }
 
@@ -85,7 +79,7 @@ TEST(GpbOpen, FailuresReportTheirMessageAndState) {
   for (const Case& c : cases) {
     GpbClass reader;
     EXPECT_EQ(reader.OpenGpbFile(c.file->c_str(), c.scan, c.buffer_size, c.mode, 0), 1);
-    EXPECT_EQ(reader.ErrorText(), Format(c.message, c.file->str())) << c.message;
+    EXPECT_EQ(reader.ErrorText(), WithPath(c.message, c.file->str())) << c.message;
     EXPECT_EQ(reader.State(), c.state) << c.message;
     EXPECT_EQ(reader.ReadGpbEpoch(nullptr, nullptr), 1);
     EXPECT_STREQ(reader.ErrorText(), "Invalid GPB class setup");
@@ -195,7 +189,7 @@ TEST(GpbOpen, SecondOpenOnAnOpenObject) {
   // A missing path is refused before the object is looked at.
   EXPECT_EQ(OpenForReading(reader, missing), 1);
   EXPECT_EQ(reader.ErrorText(),
-            Format("GPB file '%s' does not exits or cannot be opened", missing.str()));
+            WithPath("GPB file '%s' does not exits or cannot be opened", missing.str()));
   EXPECT_EQ(reader.State(), 1);
   GpbEpoch e{};
   GpbChannel ch[kMaxChannels];
@@ -205,7 +199,7 @@ TEST(GpbOpen, SecondOpenOnAnOpenObject) {
   // An existing path puts the object into the failed state.
   EXPECT_EQ(OpenForReading(reader, second), 1);
   EXPECT_EQ(reader.ErrorText(),
-            Format("Cannot create file--class already using a file %s", second.str()));
+            WithPath("Cannot create file--class already using a file %s", second.str()));
   EXPECT_EQ(reader.State(), -1);
   EXPECT_STREQ(reader.Path(), first.c_str());
   EXPECT_EQ(reader.ReadGpbEpoch(&e, ch), 1);
@@ -272,7 +266,7 @@ TEST(GpbOpen, ReadWriteAndAppendModesReadFromTheStart) {
   // The probe comes first, so a missing file never reaches the stream open.
   EXPECT_EQ(reader.OpenGpbFile(missing.c_str(), 0, 4096, GIO_READWRITE, 0), 1);
   EXPECT_EQ(reader.ErrorText(),
-            Format("GPB file '%s' does not exits or cannot be opened", missing.str()));
+            WithPath("GPB file '%s' does not exits or cannot be opened", missing.str()));
 }
 
 }  // namespace

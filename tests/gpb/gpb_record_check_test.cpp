@@ -12,12 +12,6 @@ namespace rawconv {
 namespace gpbtest {
 namespace {
 
-std::string WithPath(const char* format, const std::string& path) {
-  char text[1024];
-  std::snprintf(text, sizeof text, format, path.c_str());
-  return text;
-}
-
 GpbChannel C1Channel(int prn) {
   GpbChannel ch{};
   ch.Prn = prn;

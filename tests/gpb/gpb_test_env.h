@@ -38,6 +38,13 @@ class ScratchFile {
   std::string path_;
 };
 
+// A message of the reader formatted with a path, for comparing ErrorText.
+inline std::string WithPath(const char* format, const std::string& path) {
+  char text[1024];
+  std::snprintf(text, sizeof text, format, path.c_str());
+  return text;
+}
+
 // WGS 84 geodetic position to earth-centred X, Y, Z in metres.
 inline void ToEcef(double lat_deg, double lon_deg, double h, double* x, double* y, double* z) {
   const double a = 6378137.0;
