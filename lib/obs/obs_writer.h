@@ -43,8 +43,8 @@ struct ObsHeaderSummary {
 // channels and its position is not the empty one (latitude and longitude
 // both 0). Interval is the time from the second to the third epoch; a file
 // of two epochs gives their difference, a file of one epoch (or none) 0.
-// A file that cannot be opened or read gives the zero summary with an empty
-// receiver name.
+// A file that cannot be opened or read gives the zero summary with the
+// receiver text "UNKNOWN " (the name of receiver type 0).
 void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary);
 
 // WGS 84 geodetic latitude/longitude (degrees) and height (metres) ->
@@ -82,6 +82,9 @@ struct EpochDate {
 };
 EpochDate DateOfGpsTime(int week, double time_of_week);
 
+// rinex_version: RINEX_VERSION_2_1 gives the 2.1 layouts; any other value
+// the 2.0 ones.
+//
 // Writes the thirteen header lines to stream. The run date comes from
 // FormatRunDate; TIME OF FIRST OBS takes its week from ref, never from the
 // week override. saved_nav is not read (ref was looked up from its
