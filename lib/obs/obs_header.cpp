@@ -106,9 +106,12 @@ void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
       sum_z += z;
       ++positions;
     }
+    // The interval is the time from the second to the third epoch. A file
+    // of two epochs takes their difference instead, and a file of one epoch
+    // keeps 0, which the INTERVAL line shows as "     0" (2.0) or
+    // "     0.000" (2.1): a reader sees at once that no interval is known.
     if (count == 1) {
       second_time = epoch.RcvTime;
-      // Two epochs only: their difference. Overwritten by the third epoch.
       summary->Interval = epoch.RcvTime - summary->FirstObsTime;
     } else if (count == 2) {
       summary->Interval = epoch.RcvTime - second_time;

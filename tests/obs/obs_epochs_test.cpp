@@ -126,39 +126,6 @@ TEST_F(ObsEpochsTest, KinematicEvents) {
   EXPECT_EQ(body, expected);
 }
 
-// The continuity test directly: a satellite must be in both epochs with a
-// larger lock time now; the change of state stays even without an event.
-TEST(KinematicEventTest, ContinuityAndState) {
-  GpbEpoch prev = MakeEpoch(0.0);
-  GpbEpoch now = MakeEpoch(1.0, 38.9, -77.07, 50.0f, 3);
-  GpbChannel pc[2] = {MakeChannel(5, 1, 0, 0, 0, 0, 0, 0, 0, 4.0),
-                      MakeChannel(6, 1, 0, 0, 0, 0, 0, 0, 0, 9.0)};
-  GpbChannel nc[2] = {MakeChannel(6, 1, 0, 0, 0, 0, 0, 0, 0, 2.0),  // restarted
-                      MakeChannel(7, 1, 0, 0, 0, 0, 0, 0, 0, 9.0)};  // new
-  prev.NumChannels = 2;
-  now.NumChannels = 2;
-  KinematicState state = kStatic;
-  int count = -1;
-  char text[kKinematicTextSize];
-  EXPECT_EQ(CheckKinematicEvent(now, nc, prev, pc, &state, &count, text), 0);
-  EXPECT_EQ(state, kKinematic);
-  EXPECT_EQ(count, 0);
-  EXPECT_STREQ(text, "");
-  // Already kinematic: no new event even with continuity.
-  nc[0].LockTime1 = 10.0;
-  EXPECT_EQ(CheckKinematicEvent(now, nc, prev, pc, &state, &count, text), 0);
-  now.Flags = 1;
-  EXPECT_EQ(CheckKinematicEvent(now, nc, prev, pc, &state, &count, text), 3);
-  EXPECT_EQ(state, kStatic);
-  EXPECT_EQ(count, 3);
-  EXPECT_EQ(std::string(text), kEndEvent.substr(EventLine(3).size()));
-  // No channels now: the state changes, no event.
-  now.Flags = 2;
-  now.NumChannels = 0;
-  EXPECT_EQ(CheckKinematicEvent(now, nc, prev, pc, &state, &count, text), 0);
-  EXPECT_EQ(state, kKinematic);
-}
-
 class ObsStationTest : public ObsEpochsTest {
  protected:
   void WriteThreeEpochs() {
