@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "obs/obs_writer.h"
 #include "obs/rinex_format.h"
 #include "obs_test_util.h"
@@ -204,7 +206,7 @@ TEST(RinexFormatTest, FixedFieldsAndLongTexts) {
   EXPECT_EQ(FormatFixed(2.1, kFmtVersion21, field, 4), 3u);  // cut to the room
   EXPECT_STREQ(field, "   ");
 
-  const std::string path = testing::TempDir() + "obs_rinex_buffer.txt";
+  const std::string path = testing::TempDir() + "obs_rinex_buffer_" + std::to_string(getpid());
   std::FILE* f = std::fopen(path.c_str(), "w");
   ASSERT_NE(f, nullptr);
   RinexBuffer* out = new RinexBuffer;

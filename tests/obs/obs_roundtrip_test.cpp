@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "api/context.h"
 #include "obs/obs_writer.h"
 #include "obs/run_date.h"
@@ -272,7 +274,8 @@ TEST_P(ObsRoundTripTest, EveryEpochSatelliteAndValue) {
   ASSERT_TRUE(rnxtest::ReadRinexObsFile(std::string(RAWCONV_SHARED_DATA_DIR) + "/" + name,
                                         &original, &error))
       << error;
-  const std::string base = testing::TempDir() + "obs_roundtrip_" + name;
+  const std::string base =
+      testing::TempDir() + "obs_roundtrip_" + std::to_string(getpid()) + "_" + name;
   for (const Format f : {Format{true, RINEX_VERSION_2_1}, Format{false, RINEX_VERSION_2_0}}) {
     SCOPED_TRACE(f.NewFormat ? "new format, RINEX 2.1" : "old format, RINEX 2.0");
     Ctx().UseGpsWeek = 0;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "api/context.h"
 #include "gpb/gpb.h"
 #include "obs/obs_writer.h"
@@ -96,7 +98,10 @@ class ObsFileTest : public testing::Test {
  protected:
   void SetUp() override {
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-    base_ = testing::TempDir() + "obs_" + info->test_suite_name() + "_" + info->name();
+    // The process id keeps parallel runs of the suite (several build trees)
+    // apart.
+    base_ = testing::TempDir() + "obs_" + std::to_string(getpid()) + "_" +
+            info->test_suite_name() + "_" + info->name();
     std::memset(&context_, 0, sizeof context_);
     scope_ = new ContextScope(context_);
     SetRunClockForTesting(kRunClock);
