@@ -56,8 +56,11 @@ void AddOneFile(Platform& platform, FrontEnd& app, DialogRef main_dialog, const 
   if (dir_length == 0) separator = "";
   std::snprintf(path, sizeof path, "%s%s%s", dir, separator, name);
   if (std::strlen(path) >= sizeof entry.Path || std::strlen(name) >= sizeof entry.FileName) {
-    std::snprintf(app.MessageText, sizeof app.MessageText,
-                  "File name too long, it will be ignored: %s", path);
+    // The message shows as much of the path as fits.
+    if (std::snprintf(app.MessageText, sizeof app.MessageText,
+                      "File name too long, it will be ignored: %s", path) < 0) {
+      app.MessageText[0] = '\0';
+    }
     ShowMessage(platform, app, main_dialog);
     return;
   }
