@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include <unistd.h>
+
 #include "gpb/gpb.h"
 #include "support/gpb_builder.h"
 
@@ -21,8 +23,11 @@ class ScratchFile {
  public:
   explicit ScratchFile(const char* suffix = ".gpb") {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = ::testing::TempDir() + "gpb_" + info->test_suite_name() + "_" + info->name() + "_" +
-            std::to_string(counter()++) + suffix;
+    // The process id keeps parallel runs of the suite (several build trees)
+    // apart.
+    path_ = ::testing::TempDir() + "gpb_" + std::to_string(getpid()) + "_" +
+            info->test_suite_name() + "_" + info->name() + "_" + std::to_string(counter()++) +
+            suffix;
   }
   ~ScratchFile() { std::remove(path_.c_str()); }
   ScratchFile(const ScratchFile&) = delete;
