@@ -183,7 +183,8 @@ TEST_F(MainDialogTest, RequestFieldsFromOneSlot) {
   EXPECT_STREQ("C:\\data\\site1.epp", app_->Nav.EppFile);
   EXPECT_STREQ("C:\\data\\site1.nav", app_->Nav.NavFile);
   EXPECT_STREQ("SITE1", app_->Obs.MarkerName);
-  EXPECT_EQ(1.5, app_->Obs.AntHeight);
+  double height = app_->Obs.AntHeight;  // a copy: the record packs its fields
+  EXPECT_EQ(1.5, height);
 
   // The alternate ephemeris always gets ".epp".
   e.UseAltEph = 1;
@@ -204,7 +205,8 @@ TEST_F(MainDialogTest, RequestFieldsFromOneSlot) {
   // A 1.2345 m height reaches the request widened from single precision.
   e.AntHeight = 1.2345f;
   FillFileRequests(*app_, e);
-  EXPECT_EQ(static_cast<double>(1.2345f), app_->Obs.AntHeight);
+  height = app_->Obs.AntHeight;
+  EXPECT_EQ(static_cast<double>(1.2345f), height);
 
   // An extension that no longer fits the field is reported, not cut.
   std::string longest = "C:\\" + std::string(251, 'a');  // 254 characters, no extension

@@ -35,6 +35,8 @@ class FileListTest : public ::testing::Test {
     }
   }
   FileEntry& Slot(int slot) { return app_->FileTable[slot]; }
+  // A copy: the entry packs its fields, so no reference may bind to them.
+  float Height(int slot) const { return app_->FileTable[slot].AntHeight; }
 
   std::unique_ptr<FrontEnd> app_;
   std::unique_ptr<FakePlatform> fake_;
@@ -199,7 +201,7 @@ TEST_F(FileListTest, StationDialogStoresWhatWasTyped) {
   Add({true, "C:\\data\\site1.gpb"});
   EXPECT_EQ(1, fake_->StationResult);
   EXPECT_EQ(std::string(49, 'S'), Slot(0).StationName);
-  EXPECT_FLOAT_EQ(1.2345f, Slot(0).AntHeight);
+  EXPECT_FLOAT_EQ(1.2345f, Height(0));
   EXPECT_EQ(1, Slot(0).UseAltEph);
   EXPECT_STREQ("D:\\eph\\brdc.txt", Slot(0).AltEphFile);
 
@@ -219,7 +221,7 @@ TEST_F(FileListTest, StationDialogStoresWhatWasTyped) {
   };
   fake_->Selected = 0;
   EditFileEntry(*fake_, *app_, FakePlatform::MainDialog());
-  EXPECT_EQ(0.0f, Slot(0).AntHeight);
+  EXPECT_EQ(0.0f, Height(0));
   EXPECT_EQ(0, Slot(0).UseAltEph);
   EXPECT_STREQ("D:\\eph\\brdc.txt", Slot(0).AltEphFile);  // kept, unused
 
@@ -244,7 +246,7 @@ TEST_F(FileListTest, CancelledStationDialogKeepsTheNewFile) {
   EXPECT_EQ(1, app_->FileCount);
   EXPECT_EQ(1, Slot(0).InUse);
   EXPECT_STREQ("", Slot(0).StationName);
-  EXPECT_EQ(0.0f, Slot(0).AntHeight);
+  EXPECT_EQ(0.0f, Height(0));
   EXPECT_EQ(0, Slot(0).UseAltEph);
 }
 
