@@ -15,6 +15,7 @@
 #include "api/context.h"
 #include "ephem/nav_writer.h"
 #include "obs/run_date.h"
+#include "support/nav_compare.h"
 #include "support/rinex_nav.h"
 
 namespace rawconv {
@@ -43,22 +44,6 @@ std::vector<fs::path> NavFiles() {
 }
 
 bool HasGzip() { return std::system("gzip --version >/dev/null 2>&1") == 0; }
-
-// Half a unit of the twelfth significant digit of the D form of v.
-double DFormHalfUnit(double v) {
-  if (v == 0.0) return 0.5e-12;
-  const double k = std::floor(std::log10(std::fabs(v))) + 1;  // mantissa in [0.1, 1)
-  return 0.5e-12 * std::pow(10.0, k);
-}
-
-void ExpectNear(double original, double written, const std::string& what) {
-  // Plus a few units of the doubles' own last place for the subtraction.
-  const double tolerance = std::max(DFormHalfUnit(original), DFormHalfUnit(written)) +
-                           8 * std::numeric_limits<double>::epsilon() *
-                               std::max(std::fabs(original), std::fabs(written));
-  EXPECT_LE(std::fabs(original - written), tolerance)
-      << what << ": original " << original << ", written " << written;
-}
 
 class NavRoundTrip : public testing::Test {
  protected:
@@ -109,31 +94,7 @@ class NavRoundTrip : public testing::Test {
     EXPECT_EQ(written.VersionText, "2.10");
     ASSERT_EQ(written.Records.size(), original.Records.size());
 
-    // Fields the EPP record carries: (orbit line, field) of each.
-    const int carried[][2] = {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 0}, {1, 1}, {1, 2},
-                              {1, 3}, {2, 0}, {2, 1}, {2, 2}, {2, 3}, {3, 0}, {3, 1},
-                              {3, 2}, {3, 3}, {4, 0}, {4, 2}, {5, 2}, {5, 3}};
-    for (size_t i = 0; i < original.Records.size(); ++i) {
-      const rinexnav::NavRecord& a = original.Records[i];
-      const rinexnav::NavRecord& b = written.Records[i];
-      const std::string where = file.filename().string() + " record " + std::to_string(i + 1);
-      EXPECT_EQ(a.Prn, b.Prn) << where;
-      EXPECT_EQ(a.Year, b.Year) << where;
-      EXPECT_EQ(a.Month, b.Month) << where;
-      EXPECT_EQ(a.Day, b.Day) << where;
-      EXPECT_EQ(a.Hour, b.Hour) << where;
-      EXPECT_EQ(a.Minute, b.Minute) << where;
-      EXPECT_DOUBLE_EQ(a.Second, b.Second) << where;
-      for (int k = 0; k < 3; ++k) ExpectNear(a.Clock[k], b.Clock[k], where + " clock");
-      for (const auto& f : carried) {
-        ExpectNear(a.Orbit[f[0]][f[1]], b.Orbit[f[0]][f[1]],
-                   where + " orbit " + std::to_string(f[0] + 1) + "." + std::to_string(f[1] + 1));
-      }
-      // Line 8: the toe as transmission time, the fit interval for 2.1 only.
-      EXPECT_EQ(b.Orbit[6][0], a.Orbit[2][0]) << where;
-      EXPECT_EQ(b.LastLineFields, rinex_version == 2 ? 2 : 1) << where;
-      if (::testing::Test::HasFailure()) return;  // one broken record is enough
-    }
+    navcompare::CompareNavRecords(original, written, rinex_version, file.filename().string());
     records += original.Records.size();
     std::printf("%s: %u records\n", file.filename().string().c_str(),
                 static_cast<unsigned>(original.Records.size()));
