@@ -28,7 +28,9 @@ if [ "${1:-}" = "--gui-session" ]; then
       for f in "$shots"/*.ready; do
         [ -e "$f" ] || continue
         name=$(basename "$f" .ready)
-        import -window root "$shots/$name.png" 2>/dev/null || true
+        # The whole screen, cut to the windows on it (no window manager).
+        import -window root "$shots/$name.png" 2>/dev/null &&
+          mogrify -trim +repage "$shots/$name.png" 2>/dev/null || true
         rm -f "$f"
         touch "$shots/$name.done"
       done
@@ -55,7 +57,7 @@ if [ "$(id -u)" = 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; t
   unset RAWCONV_APT_UPDATED
 fi
 ensure_packages "cmd:cmake=cmake" "cmd:i686-w64-mingw32-g++=g++-mingw-w64-i686" \
-  "cmd:wine=wine" "file:/usr/lib/wine/wine=wine32:i386" "cmd:xvfb-run=xvfb" \
+  "cmd:wine=wine" "file:/usr/lib/wine/wine=wine32:i386" "cmd:xvfb-run=xvfb" "cmd:xauth=xauth" \
   "cmd:xdotool=xdotool" "cmd:import=imagemagick" "cmd:g++=g++"
 
 # 32-bit x86 code runs natively on most hosts. Some kernels are set up
@@ -182,6 +184,10 @@ else
     crlf=$(grep -c $'\r$' "$win_file" || true)
     [ "$lines" -gt 0 ] && [ "$lines" = "$crlf" ] && pass "$name: all $lines lines end with CR LF" ||
       fail "$name: $crlf of $lines lines end with CR LF"
+    # The run date as the Windows locale services wrote it, e.g. 7-DEC-05 14:30.
+    date_text=$(grep "PGM / RUN BY / DATE" "$win_file" | cut -c41-56)
+    echo "$date_text" | grep -qE '^[0-9]{1,2}-[A-Z]{3}-[0-9]{2} [0-9]{2}:[0-9]{2} *$' &&
+      pass "$name: run date '$date_text'" || fail "$name: run date '$date_text'"
     if cmp -s <(normalize "$linux_file") <(normalize "$win_file"); then
       pass "$name equals the Linux output apart from line ends and run date"
     else
