@@ -124,7 +124,7 @@ int ParseArguments(int argc, char** argv, Options& opt) {
         if (!ParseHeight(v, opt.antenna_height))
           return BadArgument("antenna height must be a non-negative number: '%s'", v);
       } else if (std::strcmp(arg, "--week") == 0) {
-        if (!ParseWeek(v, opt.week)) return BadArgument("GPS week must be an unsigned integer: '%s'", v);
+        if (!ParseWeek(v, opt.week)) return BadArgument("GPS Week must be an unsigned integer: '%s'", v);
         opt.use_week = true;
       } else if (std::strcmp(arg, "--rinex") == 0) {
         if (std::strcmp(v, "2.0") == 0) {
