@@ -1,4 +1,3 @@
-// DEVELOPERS: READ /work/main/DEVELOPERS.md (house rules: ownership, commits, build dirs, naming) BEFORE EDITING ANYTHING.
 // The library's module-wide state, in one place.
 //
 // Everything that the exported functions keep between calls, and every
@@ -18,7 +17,7 @@ namespace rawconv {
 
 // One (week, toe) pair collected by the reference ephemeris lookup.
 struct EphemerisTimeTag {
-  int32_t Week;  // as read from the file, before completion
+  int32_t Week;  // as read from the file (0..4095), before completion
   int32_t Toe;   // seconds of week, 0..604800
 };
 

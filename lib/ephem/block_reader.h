@@ -1,4 +1,3 @@
-// DEVELOPERS: READ /work/main/DEVELOPERS.md (house rules: ownership, commits, build dirs, naming) BEFORE EDITING ANYTHING.
 // Reader of block-structured text files (EPP "GpsEph" blocks, station
 // information blocks):
 //

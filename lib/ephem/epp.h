@@ -1,4 +1,3 @@
-// DEVELOPERS: READ /work/main/DEVELOPERS.md (house rules: ownership, commits, build dirs, naming) BEFORE EDITING ANYTHING.
 // EPP ephemeris files: a "$EPHREC" header line, then "GpsEph" blocks of GPS
 // broadcast ephemerides in RINEX units:
 //

@@ -1,4 +1,3 @@
-// DEVELOPERS: READ /work/main/DEVELOPERS.md (house rules: ownership, commits, build dirs, naming) BEFORE EDITING ANYTHING.
 // GPS time: week number plus seconds of week, civil dates read on a calendar
 // with no time zone and no leap seconds, counted from 1980-01-06 00:00:00.
 //
