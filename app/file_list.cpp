@@ -54,8 +54,9 @@ void AddOneFile(Platform& platform, FrontEnd& app, DialogRef main_dialog, const 
   size_t dir_length = std::strlen(dir);
   const char* separator = (dir_length > 0 && dir[dir_length - 1] == '\\') ? "" : "\\";
   if (dir_length == 0) separator = "";
-  std::snprintf(path, sizeof path, "%s%s%s", dir, separator, name);
-  if (std::strlen(path) >= sizeof entry.Path || std::strlen(name) >= sizeof entry.FileName) {
+  const int length = std::snprintf(path, sizeof path, "%s%s%s", dir, separator, name);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof entry.Path ||
+      std::strlen(name) >= sizeof entry.FileName) {
     // The message shows as much of the path as fits.
     if (std::snprintf(app.MessageText, sizeof app.MessageText,
                       "File name too long, it will be ignored: %s", path) < 0) {

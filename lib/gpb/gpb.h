@@ -1,4 +1,3 @@
-// DEVELOPERS: READ /work/main/DEVELOPERS.md (house rules: ownership, commits, build dirs, naming) BEFORE EDITING ANYTHING.
 // GpbClass: the reader of GPB raw data files, both format generations.
 //
 // Use one object per pass over a file: OpenGpbFile, ReadGpbEpoch until it
