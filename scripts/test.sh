@@ -25,6 +25,13 @@ run_suite() {
 run_suite build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DRAWCONV_SANITIZE=ON
+# Further stages, each in a script of its own: the parallel batch under
+# ThreadSanitizer, the fuzz targets, a valgrind run.
+for stage in test-tsan test-fuzz test-valgrind; do
+  if [ -f "$root/scripts/$stage.sh" ]; then
+    bash "$root/scripts/$stage.sh"
+  fi
+done
 # Windows build and its tests under Wine, when the stage is present.
 if [ -f "$root/scripts/test-windows.sh" ]; then
   bash "$root/scripts/test-windows.sh"
