@@ -20,13 +20,63 @@ bool IsWhite(char c) {
 // Separators of the value scanner.
 bool IsScanSeparator(char c) { return c == ' ' || c == ',' || c == '\t'; }
 
+// How a line read by ReadLinePiece ended.
+enum class LineEnd {
+  kNone,       // nothing was left to read
+  kLineEnd,    // a line end was read (and dropped)
+  kFull,       // the buffer is full and the line goes on
+  kEndOfFile,  // the stream ended inside the line
+};
+
+// Reads characters up to the next line end into line (at most size - 1 of
+// them, NUL-terminated, the line end not stored). A line ends at LF, at CR
+// LF or at a lone CR, so files of any of the three line-end conventions
+// read alike; a NUL byte reads as a blank, so that nothing after it on its
+// line is hidden. When the buffer fills up and the line end follows right
+// away, the line end is read too.
+LineEnd ReadLinePiece(std::FILE* stream, char* line, size_t size) {
+  size_t n = 0;
+  LineEnd end = LineEnd::kFull;
+  while (n + 1 < size) {
+    const int c = std::getc(stream);
+    if (c == EOF) {
+      end = n == 0 ? LineEnd::kNone : LineEnd::kEndOfFile;
+      break;
+    }
+    if (c == '\n' || c == '\r') {
+      if (c == '\r') {
+        const int next = std::getc(stream);
+        if (next != '\n' && next != EOF) std::ungetc(next, stream);
+      }
+      end = LineEnd::kLineEnd;
+      break;
+    }
+    line[n++] = c == '\0' ? ' ' : static_cast<char>(c);
+  }
+  line[n] = '\0';
+  if (end == LineEnd::kFull) {
+    const int next = std::getc(stream);
+    if (next == '\n' || next == '\r') {
+      if (next == '\r') {
+        const int after = std::getc(stream);
+        if (after != '\n' && after != EOF) std::ungetc(after, stream);
+      }
+      end = LineEnd::kLineEnd;
+    } else if (next == EOF) {
+      end = LineEnd::kEndOfFile;
+    } else {
+      std::ungetc(next, stream);
+    }
+  }
+  return end;
+}
+
 // Reads one line into the context's line buffer: at most kBlockLineChars
 // characters, so a longer line comes back as several consecutive lines.
-char* ReadLine(std::FILE* stream) {
-  char* line = Ctx().BlockLine;
+LineEnd ReadLine(std::FILE* stream, char** line) {
   static_assert(sizeof Ctx().BlockLine > kBlockLineChars, "line buffer");
-  if (std::fgets(line, kBlockLineChars + 1, stream) == nullptr) return nullptr;
-  return line;
+  *line = Ctx().BlockLine;
+  return ReadLinePiece(stream, *line, kBlockLineChars + 1);
 }
 
 // The "{" of a line that opens a block, else nullptr. The characters before
@@ -208,13 +258,14 @@ int VScanValues(char* text, const char* format, va_list args) {
 int ReadBlock(std::FILE* stream, BlockRecord* record) {
   char* line = nullptr;
   char* brace = nullptr;
+  LineEnd end;
   do {
-    line = ReadLine(stream);
-    if (line == nullptr) return -1;
+    end = ReadLine(stream, &line);
+    if (end == LineEnd::kNone) return -1;
     brace = FindOpeningBrace(line);
   } while (brace == nullptr);
   // An opening line that ends the stream (no line end) gives no block.
-  if (std::feof(stream)) return -1;
+  if (end == LineEnd::kEndOfFile) return -1;
 
   if (!FirstWord(line, record->Name, sizeof record->Name)) return 1;
   record->EntryCount = 0;
@@ -222,15 +273,26 @@ int ReadBlock(std::FILE* stream, BlockRecord* record) {
   // The first entry line is the rest of the opening line after its "{".
   char* entry_line = brace + 1;
   for (;;) {
-    const bool has_line_end = std::strchr(entry_line, '\n') != nullptr;
     if (WalkEntryLine(entry_line)) return 0;
     // A last line without a line end adds no entry and ends the block.
-    if (!has_line_end && std::feof(stream)) return 0;
+    if (end == LineEnd::kEndOfFile) return 0;
     AddEntry(entry_line, record);
     if (record->EntryCount >= kBlockMaxEntries) return 0;
-    entry_line = ReadLine(stream);
-    if (entry_line == nullptr) return 0;
+    end = ReadLine(stream, &entry_line);
+    if (end == LineEnd::kNone) return 0;
   }
+}
+
+bool ReadTextLine(std::FILE* stream, char* line, size_t size) {
+  if (size < 2) return false;
+  LineEnd end = ReadLinePiece(stream, line, size);
+  if (end == LineEnd::kNone) return false;
+  // The rest of a longer line is dropped.
+  char rest[64];
+  while (end == LineEnd::kFull) {
+    end = ReadLinePiece(stream, rest, sizeof rest);
+  }
+  return true;
 }
 
 int GetBlockValues(const char* key, BlockRecord* record, const char* format, ...) {

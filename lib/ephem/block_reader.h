@@ -17,7 +17,8 @@
 // a "}" ends the block, blanks between double quotes are stored as
 // backquotes. Lines are read kBlockLineChars characters at a time: a longer
 // line is taken as several consecutive lines, each piece an entry line of
-// its own.
+// its own. A line ends at LF, CR LF or a lone CR; a NUL byte reads as a
+// blank.
 #ifndef RAWCONV_EPHEM_BLOCK_READER_H_
 #define RAWCONV_EPHEM_BLOCK_READER_H_
 
@@ -57,6 +58,12 @@ struct BlockRecord {
 // name. After kBlockMaxEntries entries the block counts as complete; its
 // remaining lines are passed over by the next call.
 int ReadBlock(std::FILE* stream, BlockRecord* record);
+
+// Reads one text line into line (size bytes, at least 2): its first size - 1
+// characters without the line end, NUL-terminated; the rest of a longer line
+// is read and dropped. Line ends and NUL bytes as for ReadBlock. false at
+// the end of the stream when no character was left.
+bool ReadTextLine(std::FILE* stream, char* line, size_t size);
 
 // Converts the values of the first unused entry with the key (any letter
 // case) and marks the entry used. The values are joined without their double

@@ -16,9 +16,30 @@ namespace {
 // several words.
 constexpr int kWordChars = 255;
 
-// Reads the next white-space-delimited word. false at the end of the stream.
+// White space between the words of the sequential reader; a NUL byte counts
+// as white space, as in every text reader of the library.
+bool IsWordSeparator(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
+}
+
+// Reads the next white-space-delimited word, at most kWordChars characters
+// (the rest of a longer word is the next word). false at the end of the
+// stream.
 bool ReadWord(std::FILE* stream, char (&word)[kWordChars + 1]) {
-  return std::fscanf(stream, "%255s", word) == 1;
+  int c;
+  do {
+    c = std::getc(stream);
+  } while (c != EOF && IsWordSeparator(c));
+  if (c == EOF) return false;
+  int n = 0;
+  while (c != EOF && !IsWordSeparator(c)) {
+    word[n++] = static_cast<char>(c);
+    if (n == kWordChars) break;
+    c = std::getc(stream);
+  }
+  // The separator after the word, if any, is simply consumed.
+  word[n] = '\0';
+  return true;
 }
 
 int32_t ClampToInt32(long long value) {
@@ -102,8 +123,10 @@ bool LastEntryInteger(const BlockRecord& block, const char* key, int value_count
 bool CollectTagsFromBlocks(const char* path) {
   std::FILE* file = std::fopen(path, "r");
   if (file == nullptr) return false;
+  // The first line is read whole (249 characters of it kept), so the block
+  // search starts on the second line however long the first is.
   char first[250];
-  if (std::fgets(first, sizeof first, file) == nullptr || std::strncmp(first, "$EPHREC", 7) != 0) {
+  if (!ReadTextLine(file, first, sizeof first) || std::strncmp(first, "$EPHREC", 7) != 0) {
     std::fclose(file);
     return false;
   }
@@ -141,12 +164,13 @@ bool LeadingIntegers(const char* line, int count, long long* values) {
 
 // Six-line layout: groups of six lines, the week the second integer of the
 // first and the toe the first integer of the fifth. Reading stops at the
-// first group that does not fit.
+// first group that does not fit. Each line counts once whatever its length:
+// its first 199 characters are kept, the rest is dropped.
 void CollectTagsFromLines(std::FILE* file) {
   char lines[6][200];
   while (Ctx().TimeTagCount < kMaxTimeTags) {
     for (int i = 0; i < 6; ++i) {
-      if (std::fgets(lines[i], sizeof lines[i], file) == nullptr) return;
+      if (!ReadTextLine(file, lines[i], sizeof lines[i])) return;
     }
     long long first[2] = {0, 0};
     long long toe = 0;

@@ -7,13 +7,15 @@
 namespace rawconv {
 namespace {
 
+// A NUL byte counts as a blank, as in every text reader of the library.
 bool IsBlank(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == '\0';
 }
 
+// Drops the rest of the current line; a line ends at LF, CR LF or a lone CR.
 void DropRestOfLine(std::FILE* stream) {
   int c;
-  while ((c = std::getc(stream)) != EOF && c != '\n') {
+  while ((c = std::getc(stream)) != EOF && c != '\n' && c != '\r') {
   }
 }
 
@@ -43,30 +45,24 @@ bool ReadWord(std::FILE* stream, char* word) {
   return true;
 }
 
-// Reads the rest of the current line, up to but not including a line feed
-// or an apostrophe, into text (kMaxStaText + 1 bytes); returns its length. A
-// carriage return right before the line feed belongs to the line end (files
-// written with CR LF line ends read the same everywhere). A longer record
-// text is cut at kMaxStaText characters and the rest of its line dropped.
+// Reads the rest of the current line, up to but not including a line end
+// or an apostrophe, into text (kMaxStaText + 1 bytes); returns its length.
+// A line ends at LF, CR LF or a lone CR, so files of any of the three
+// conventions read alike; a NUL byte reads as a blank. A longer record text
+// is cut at kMaxStaText characters and the rest of its line dropped.
 int ReadRecordText(std::FILE* stream, char* text) {
   int n = 0;
   int c;
   while ((c = std::getc(stream)) != EOF) {
-    if (c == '\n' || c == '\'') {
+    if (c == '\n' || c == '\'' || c == '\r') {
       std::ungetc(c, stream);
       break;
-    }
-    if (c == '\r') {
-      int next = std::getc(stream);
-      if (next == EOF) break;
-      std::ungetc(next, stream);
-      if (next == '\n') break;
     }
     if (n == kMaxStaText) {
       DropRestOfLine(stream);
       break;
     }
-    text[n++] = static_cast<char>(c);
+    text[n++] = c == '\0' ? ' ' : static_cast<char>(c);
   }
   text[n] = '\0';
   return n;

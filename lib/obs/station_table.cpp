@@ -20,6 +20,16 @@ bool EqualNoCase(const char* a, const char* b) {
   }
 }
 
+// Antenna heights of station events are written in 14 columns with four
+// decimals. A height that does not fit there (not a number, or beyond
+// +-99999999 m, which no antenna has) reads as no height at all, like a
+// record without one, instead of widening its header line.
+constexpr double kMaxEventHeight = 99999999.0;
+
+double WritableHeight(double height) {
+  return std::isfinite(height) && std::fabs(height) <= kMaxEventHeight ? height : 0.0;
+}
+
 constexpr char kGpbExtension[] = ".gpb";
 constexpr char kStationExtension[] = ".sta";
 
@@ -119,14 +129,14 @@ void StationTable::FillEvent(int position, StationEvent* event) const {
     const StaRecord& record = sta_records_[position];
     event->Time = record.StaTime;
     std::snprintf(event->Name, sizeof event->Name, "%s", record.StaName);
-    event->AntennaHeight = record.StaHeight;
+    event->AntennaHeight = WritableHeight(record.StaHeight);
     std::snprintf(event->Comment1, sizeof event->Comment1, "%s", record.StaComment1);
     std::snprintf(event->Comment2, sizeof event->Comment2, "%s", record.StaComment2);
   } else {
     const StationRecord& record = file_.Records[position];
     event->Time = record.Seconds;
     std::snprintf(event->Name, sizeof event->Name, "%s", record.Name);
-    event->AntennaHeight = record.AntennaHeight;
+    event->AntennaHeight = WritableHeight(record.AntennaHeight);
     std::snprintf(event->Comment1, sizeof event->Comment1, "%s", record.Text1);
     std::snprintf(event->Comment2, sizeof event->Comment2, "%s", record.Text2);
   }

@@ -40,7 +40,7 @@ int MakeStationFileName(const char* gpb_path, char* out, size_t size);
 struct StationEvent {
   double Time;           // the record's time tag, seconds of week
   char Name[64];         // marker name (at most 4 characters from a STA: list)
-  double AntennaHeight;  // metres
+  double AntennaHeight;  // metres; 0 for one that is not a number or beyond +-99999999
   char Comment1[128];
   char Comment2[128];
 };

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -329,6 +330,45 @@ bool FillRecord(BlockRecord* block, StationRecord* record, Numbering* numbering)
   return true;
 }
 
+// The records accepted so far: room grows by doubling, up to the number of
+// candidates of the first pass.
+class RecordArray {
+ public:
+  RecordArray() = default;
+  ~RecordArray() { delete[] records_; }
+  RecordArray(const RecordArray&) = delete;
+  RecordArray& operator=(const RecordArray&) = delete;
+
+  // false when no room can be had.
+  bool Append(const StationRecord& record, int most) {
+    if (count_ == room_) {
+      const int64_t wanted = room_ == 0 ? 16 : int64_t{room_} * 2;
+      const int room = static_cast<int>(wanted < most ? wanted : most);
+      StationRecord* grown = new (std::nothrow) StationRecord[room];
+      if (grown == nullptr) return false;
+      if (count_ > 0) std::memcpy(grown, records_, sizeof(StationRecord) * static_cast<size_t>(count_));
+      delete[] records_;
+      records_ = grown;
+      room_ = room;
+    }
+    records_[count_++] = record;
+    return true;
+  }
+
+  // Hands the records to the caller.
+  StationRecord* Release() {
+    StationRecord* records = records_;
+    records_ = nullptr;
+    count_ = room_ = 0;
+    return records;
+  }
+
+ private:
+  StationRecord* records_ = nullptr;
+  int count_ = 0;
+  int room_ = 0;
+};
+
 }  // namespace
 
 int IsStationInfoFile(const char* path) {
@@ -372,7 +412,7 @@ int ReadStationFile(const char* path, uint32_t mask, StationFile* file) {
   // "$STAINFO" line like any other non-block line).
   std::rewind(stream.get());
   int candidates = 0;
-  while (true) {
+  while (candidates < INT32_MAX) {
     int result = ReadBlock(stream.get(), block.get());
     if (result == -1) break;
     if (result == 0 && (KindOfBlock(block->Name) & mask) != 0) ++candidates;
@@ -382,26 +422,30 @@ int ReadStationFile(const char* path, uint32_t mask, StationFile* file) {
     return 0;
   }
 
-  std::unique_ptr<StationRecord[]> records(new (std::nothrow) StationRecord[candidates]());
-  if (!records) {
-    SetErrorText("Not enough memory for station records");
-    return 1;
-  }
-
+  // The array grows with the records accepted rather than being sized for
+  // every candidate at once: a file of many blocks that are all dropped
+  // (a few bytes each, against several hundred for a record) then needs no
+  // memory at all.
+  RecordArray records;
   std::rewind(stream.get());
   Numbering numbering = {0, 0};
   int accepted = 0;
+  StationRecord record;
   while (accepted < candidates) {
     int result = ReadBlock(stream.get(), block.get());
     if (result == -1) break;
     if (result != 0) continue;
     uint32_t kind = KindOfBlock(block->Name);
     if ((kind & mask) == 0) continue;
-    StationRecord* record = &records[accepted];
-    std::memset(record, 0, sizeof *record);
-    record->Kind = kind;
+    std::memset(&record, 0, sizeof record);
+    record.Kind = kind;
     // A dropped record leaves its slot to the next block.
-    if (FillRecord(block.get(), record, &numbering)) ++accepted;
+    if (!FillRecord(block.get(), &record, &numbering)) continue;
+    if (!records.Append(record, candidates)) {
+      SetErrorText("Not enough memory for station records");
+      return 1;
+    }
+    ++accepted;
   }
 
   if (accepted == 0) {
@@ -409,7 +453,7 @@ int ReadStationFile(const char* path, uint32_t mask, StationFile* file) {
     return 1;
   }
   file->Count = accepted;
-  file->Records = records.release();
+  file->Records = records.Release();
   return 0;
 }
 
