@@ -1,0 +1,79 @@
+// One whole conversion from one input split in three files:
+//
+//   byte 0      options: bit 0 RINEX 2.1 (else 2.0), bit 1 week override,
+//               bit 2 no station file
+//   bytes 1-2   length of the GPB part (little-endian), then that many bytes
+//   bytes 3-4   length of the EPP part, then that many bytes after the GPB
+//   the rest    the station file beside the GPB file
+//
+// Lengths beyond the input are cut to what is there.
+#include <cstring>
+
+#include "api/context.h"
+#include "api/conversion.h"
+#include "fuzz_support.h"
+#include "obs/run_date.h"
+
+using namespace rawconv;
+
+namespace {
+
+size_t TakeLength(const uint8_t* p, size_t available) {
+  const size_t n = static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8;
+  return n < available ? n : available;
+}
+
+void SetPath(char (&field)[256], const std::string& path) {
+  std::snprintf(field, sizeof field, "%s", path.c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 5) return 0;
+  Context context{};
+  ContextScope scope(context);
+  SetRunClockForTesting(1133965800);
+
+  const uint8_t options = data[0];
+  const size_t gpb_size = TakeLength(data + 1, size - 5);
+  const size_t epp_size = TakeLength(data + 3, size - 5 - gpb_size);
+  const uint8_t* gpb = data + 5;
+  const uint8_t* epp = gpb + gpb_size;
+  const uint8_t* sta = epp + epp_size;
+  const size_t sta_size = size - 5 - gpb_size - epp_size;
+
+  ObsRequest obs{};
+  NavRequest nav{};
+  obs.StructSize = sizeof obs;
+  nav.StructSize = sizeof nav;
+  SetPath(obs.GpbFile, fuzz::WriteScratch("site.gpb", gpb, gpb_size));
+  SetPath(nav.EppFile, fuzz::WriteScratch("site.epp", epp, epp_size));
+  const std::string station = fuzz::ScratchPath("site.sta");
+  if (options & 4) {
+    std::remove(station.c_str());
+  } else {
+    fuzz::WriteScratch("site.sta", sta, sta_size);
+  }
+  SetPath(obs.ObsFile, fuzz::ScratchPath("site.obs"));
+  SetPath(nav.NavFile, fuzz::ScratchPath("site.nav"));
+  std::snprintf(obs.MarkerName, sizeof obs.MarkerName, "FUZZ");
+  std::snprintf(obs.RunBy, sizeof obs.RunBy, "fuzz");
+  std::snprintf(nav.RunBy, sizeof nav.RunBy, "fuzz");
+  obs.AntHeight = 1.5;
+  obs.UseGpsWeek = (options & 2) ? 1 : 0;
+  obs.GpsWeek = 1316;
+
+  const int result = ConvertGpbFile(&obs, &nav, (options & 1) ? 2 : 1);
+  FUZZ_CHECK(result == 0 || result == 1 || result == -1);
+  // For looking at one input by hand: RAWCONV_FUZZ_VERBOSE=1 conversion_fuzzer FILE
+  if (std::getenv("RAWCONV_FUZZ_VERBOSE") != nullptr) {
+    std::fprintf(stderr, "result %d: %s\n", result, context.ErrorText);
+  }
+  FUZZ_CHECK(fuzz::Terminated(context.ErrorText, sizeof context.ErrorText));
+  FUZZ_CHECK(fuzz::Terminated(obs.ObsFile, sizeof obs.ObsFile));
+  FUZZ_CHECK(fuzz::Terminated(nav.NavFile, sizeof nav.NavFile));
+  std::remove(obs.ObsFile);
+  std::remove(nav.NavFile);
+  return 0;
+}
