@@ -56,6 +56,10 @@ struct Context {
   // time) instead of the system clock. Tests use it for byte-exact files.
   int32_t RunTimeFixed;
   int64_t FixedRunTime;
+
+  // Test hook: when set, the observation writer formats its numbers with
+  // snprintf instead of its own integer code, so tests can compare the two.
+  int32_t ReferenceFormatting;
 };
 
 // The context of the calling thread: the one installed by the innermost

@@ -16,41 +16,57 @@ constexpr int kGpbBufferSize = 4096;
 constexpr uint32_t kLockBitL1 = kObsLock1;  // 0x0008
 constexpr uint32_t kLockBitL2 = kObsLock2;  // 0x0100
 
-// " yy mm dd hh mm ss.sssssss": the date part of an epoch or event line.
-void AppendEpochDate(RinexBuffer* out, const EpochDate& d) {
-  char year[16];
-  std::snprintf(year, sizeof year, "%d", d.Year);
+// Room reserved for one epoch line (date, counts, up to 24 satellites on
+// two lines) and for one satellite's value lines: every numeric field may
+// take kFixedFieldMax bytes while it is written.
+constexpr size_t kEpochLineRoom = 1024;
+constexpr size_t kSatelliteRoom = 1024;
+
+char* PutBlank(char* p) {
+  *p = ' ';
+  return p + 1;
+}
+
+// " yy mm dd hh mm ss.sssssss": the date part of an epoch or event line,
+// written at p; returns the end.
+char* PutEpochDate(const RinexBuffer& out, char* p, const EpochDate& d) {
+  char year[kFixedFieldMax];
+  const size_t length = PutInt(out, year, d.Year, 0);
   // The last two digits of the four-digit year, as text.
-  const size_t length = std::strlen(year);
-  AppendText(out, " ");
-  AppendBytes(out, length >= 2 ? year + length - 2 : year, length >= 2 ? 2 : length);
-  AppendText(out, " ");
-  AppendInt(out, d.Month, 2);
-  AppendText(out, " ");
-  AppendInt(out, d.Day, 2);
-  AppendText(out, " ");
-  AppendInt(out, d.Hour, 2);
-  AppendText(out, " ");
-  AppendInt(out, d.Minute, 2);
-  AppendText(out, " ");
-  AppendFixed(out, d.Seconds, kFmtEpochSec);
+  p = PutBlank(p);
+  const size_t take = length >= 2 ? 2 : length;
+  std::memcpy(p, year + length - take, take);
+  p += take;
+  const int32_t parts[4] = {d.Month, d.Day, d.Hour, d.Minute};
+  for (int32_t part : parts) {
+    p = PutBlank(p);
+    p += PutInt(out, p, part, 2);
+  }
+  p = PutBlank(p);
+  return p + PutFixed(out, p, d.Seconds, kFmtEpochSec);
+}
+
+void AppendEpochDate(RinexBuffer* out, const EpochDate& d) {
+  char* start = RinexReserve(out, kEpochLineRoom);
+  out->Length += static_cast<size_t>(PutEpochDate(*out, start, d) - start);
 }
 
 // The satellites of channels [first, last), at most 12: "Gnn", or "Rnn"
-// above 32 (the number unchanged), padded to 36 columns.
-void AppendSatelliteList(RinexBuffer* out, const GpbChannel* channels, int first, int last) {
-  char list[kSatsPerLine * 8];  // a satellite takes at most 5 characters ("G-128")
-  size_t used = 0;
-  list[0] = '\0';
-  for (int i = first; i < last && used < sizeof list; ++i) {
+// above 32 (the number unchanged), padded to 36 columns; written at p.
+char* PutSatelliteList(const RinexBuffer& out, char* p, const GpbChannel* channels, int first,
+                       int last) {
+  char* const start = p;
+  for (int i = first; i < last; ++i) {
     const int prn = channels[i].Prn;
-    int n = std::snprintf(list + used, sizeof list - used, "%c%2d", prn > kGpsPrnMax ? 'R' : 'G',
-                          prn);
-    if (n < 0) break;
-    used += static_cast<size_t>(n);
+    *p++ = prn > kGpsPrnMax ? 'R' : 'G';
+    p += PutInt(out, p, prn, 2);
   }
-  if (used >= sizeof list) used = sizeof list - 1;
-  AppendPadded(out, list, used, kSatListColumns, true);
+  const size_t used = static_cast<size_t>(p - start);
+  if (used < kSatListColumns) {
+    std::memset(p, ' ', kSatListColumns - used);
+    p += kSatListColumns - used;
+  }
+  return p;
 }
 
 // Epoch line with its satellite list; satellites 13 to 24 go on a
@@ -60,30 +76,25 @@ void AppendEpochLine(RinexBuffer* out, const EpochDate& date, const GpbEpoch& ep
   int n = epoch.NumChannels;
   if (n < 0) n = 0;
   if (n > kMaxChannels) n = kMaxChannels;
-  AppendEpochDate(out, date);
-  AppendInt(out, kEpochFlagOk, 3);
-  AppendInt(out, epoch.NumChannels, 3);
-  AppendSatelliteList(out, channels, 0, n < kSatsPerLine ? n : kSatsPerLine);
-  AppendNewline(out);
+  char* const start = RinexReserve(out, kEpochLineRoom);
+  char* p = PutEpochDate(*out, start, date);
+  p += PutInt(*out, p, kEpochFlagOk, 3);
+  p += PutInt(*out, p, epoch.NumChannels, 3);
+  p = PutSatelliteList(*out, p, channels, 0, n < kSatsPerLine ? n : kSatsPerLine);
+  *p++ = '\n';
   if (n > kSatsPerLine) {
-    AppendBlanks(out, kContinuationIndent);
-    AppendSatelliteList(out, channels, kSatsPerLine, n);
-    AppendNewline(out);
+    std::memset(p, ' ', kContinuationIndent);
+    p += kContinuationIndent;
+    p = PutSatelliteList(*out, p, channels, kSatsPerLine, n);
+    *p++ = '\n';
   }
+  out->Length += static_cast<size_t>(p - start);
 }
 
-// One observation value in 16 columns: the value cut to 14 columns, then the
-// loss-of-lock digit or a blank, then the (always blank) strength column.
-void AppendValue(RinexBuffer* out, double value, bool loss_of_lock) {
-  char field[kFixedFieldMax];
-  size_t length = FormatFixed(value, kFmtObsValue, field, sizeof field);
-  if (length > kObsValueColumns) length = kObsValueColumns;
-  AppendBytes(out, field, length);
-  AppendText(out, loss_of_lock ? "1 " : "  ");
-}
-
-// A copy of the epoch just written, for the continuity test of the next one.
-struct PreviousEpoch {
+// One epoch with its channels. The loop reads into one of two and keeps the
+// other as the previous epoch for the continuity test, swapping them after
+// each epoch instead of copying.
+struct EpochSlot {
   GpbEpoch Epoch;
   GpbChannel Channels[kMaxChannels];
 };
@@ -128,22 +139,26 @@ void WriteObsValues(const GpbChannel& channel, RinexBuffer* out, const ObsHeader
       {v21 && summary.HasS1 != 0, channel.Cn0L1, false},
       {v21 && summary.HasS2 != 0, channel.Cn0L2, false},
   };
+  // Every value goes straight into the buffer: C1 whole, however wide; the
+  // others cut to 14 columns, then the loss-of-lock digit or a blank and the
+  // (always blank) strength column.
+  char* const start = RinexReserve(out, kSatelliteRoom);
+  char* p = start;
   int on_line = 0;
   for (int i = 0; i < 8; ++i) {
     if (!values[i].Selected) continue;
-    if (i == 0) {
-      // C1 is written whole, however wide.
-      AppendFixed(out, values[i].Number, kFmtObsValue);
-      AppendText(out, "  ");
-    } else {
-      AppendValue(out, values[i].Number, values[i].LossOfLock);
-    }
+    size_t length = PutFixed(*out, p, values[i].Number, kFmtObsValue);
+    if (i != 0 && length > kObsValueColumns) length = kObsValueColumns;
+    p += length;
+    *p++ = values[i].LossOfLock ? '1' : ' ';
+    *p++ = ' ';
     if (++on_line == kValuesPerLine) {
-      AppendNewline(out);
+      *p++ = '\n';
       on_line = 0;
     }
   }
-  if (on_line > 0) AppendNewline(out);
+  if (on_line > 0) *p++ = '\n';
+  out->Length += static_cast<size_t>(p - start);
 }
 
 int CheckKinematicEvent(const GpbEpoch& epoch, const GpbChannel* channels,
@@ -215,13 +230,14 @@ int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavReques
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
   RinexBufferInit(out, stream);
-  PreviousEpoch previous_epoch{};  // before the first epoch: no channels
-  PreviousEpoch* previous = &previous_epoch;
+  EpochSlot slots[2]{};  // before the first epoch the previous one has no channels
+  EpochSlot* current = &slots[0];
+  EpochSlot* previous = &slots[1];
   KinematicState state = kStatic;
   char event_text[kKinematicTextSize];
-  GpbEpoch epoch{};
-  GpbChannel channels[kMaxChannels]{};
-  while (reader.ReadGpbEpoch(&epoch, channels) == 0) {
+  while (reader.ReadGpbEpoch(&current->Epoch, current->Channels) == 0) {
+    const GpbEpoch& epoch = current->Epoch;
+    const GpbChannel* channels = current->Channels;
     const int week = Ctx().UseGpsWeek ? Ctx().GpsWeek : ReferenceWeekOf(ref, epoch.RcvTime);
     const EpochDate date = DateOfGpsTime(week, epoch.RcvTime);
 
@@ -247,8 +263,9 @@ int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavReques
     const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
     for (int i = 0; i < n; ++i) WriteObsValues(channels[i], out, summary, rinex_version);
 
-    previous->Epoch = epoch;
-    if (n > 0) std::memcpy(previous->Channels, channels, sizeof(GpbChannel) * static_cast<size_t>(n));
+    EpochSlot* written = current;
+    current = previous;
+    previous = written;
   }
   RinexFlush(out);
   reader.CloseGpbFile();

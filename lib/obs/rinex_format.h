@@ -14,6 +14,7 @@
 #define RAWCONV_OBS_RINEX_FORMAT_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 namespace rawconv {
@@ -82,23 +83,56 @@ constexpr size_t kFixedFieldMax = 352;
 // The one formatter of fixed-point numeric fields: writes value as
 // "%<Width>.<Decimals>f" into out (out_size bytes, kFixedFieldMax is always
 // enough) and returns the length written (cut to out_size - 1).
+//
+// The text is the one printf gives in the default rounding mode: the exact
+// binary value rounded to Decimals places, ties to even, a minus sign for
+// every negative value (also -0.0 and values that round to zero), blanks in
+// front up to Width. Finite values with up to 8 decimals and fewer than 17
+// digits are formatted by integer arithmetic; everything else (NaN,
+// infinities, huge values, more decimals, widths over 64) goes through
+// snprintf itself, so those texts are the C library's.
 size_t FormatFixed(double value, FixedFormat format, char* out, size_t out_size);
 
+// The same field through snprintf, always: the reference the fast path is
+// checked against.
+size_t FormatFixedReference(double value, FixedFormat format, char* out, size_t out_size);
+
+// An integer right-aligned in width, as "%*ld" writes it, into out (at least
+// kFixedFieldMax bytes when width may exceed 64). Returns the length; out is
+// NUL-terminated.
+size_t FormatInt(long value, int width, char* out);
+
 // ---- Output buffer ----
-// Lines are built in memory and written with fwrite: whenever an append
-// would not fit, what is held so far is written first, so a text of any
-// length is written whole.
-constexpr size_t kRinexBufferSize = 16384;
+// Lines are built in memory and written with fwrite in large blocks:
+// whenever an append would not fit, what is held so far is written first, so
+// a text of any length is written whole.
+constexpr size_t kRinexBufferSize = 65536;
 
 struct RinexBuffer {
   std::FILE* Stream;
   size_t Length;
+  // 1: numbers are formatted through snprintf (the reference formatting),
+  // taken from Ctx().ReferenceFormatting when the buffer is set up.
+  int32_t Reference;
   char Data[kRinexBufferSize];
 };
 
 void RinexBufferInit(RinexBuffer* out, std::FILE* stream);
 // Writes out what is held (nothing when Stream is null) and empties it.
 void RinexFlush(RinexBuffer* out);
+// Makes room for n more bytes (n at most kRinexBufferSize), flushing first
+// when needed, and returns where they go: the caller writes there and adds
+// what it wrote to Length.
+inline char* RinexReserve(RinexBuffer* out, size_t n) {
+  if (kRinexBufferSize - out->Length < n) RinexFlush(out);
+  return out->Data + out->Length;
+}
+
+// Numeric fields written straight into reserved room (at least
+// kFixedFieldMax bytes at `at`) with the buffer's formatter; each returns the
+// length written. The Append functions below are built on them.
+size_t PutFixed(const RinexBuffer& out, char* at, double value, FixedFormat format);
+size_t PutInt(const RinexBuffer& out, char* at, long value, int width);
 
 void AppendText(RinexBuffer* out, const char* text);
 // First `length` bytes of text.
@@ -112,7 +146,8 @@ void AppendPadded(RinexBuffer* out, const char* text, size_t length, int width, 
 void AppendBlanks(RinexBuffer* out, int count);
 // Integer right-aligned in width ("%Ni").
 void AppendInt(RinexBuffer* out, long value, int width);
-// Fixed-point field through FormatFixed.
+// Fixed-point field through FormatFixed (FormatFixedReference when the
+// buffer's Reference is set).
 void AppendFixed(RinexBuffer* out, double value, FixedFormat format);
 void AppendNewline(RinexBuffer* out);
 // A header line ending: the label left-aligned in 20 columns and a newline.
