@@ -36,6 +36,11 @@ struct SyntheticDay {
   int Satellites = 14;       // at most 24
   uint32_t Seed = 1;         // noise of the values
   int16_t Flags = kEpochPositionValid;
+  // Epochs [KinematicStart, KinematicEnd) carry the kinematic flag. Lock
+  // times grow from the first epoch, so changes within the first 1200 s
+  // (the longest lock time the format keeps) give START/END events.
+  int KinematicStart = -1;
+  int KinematicEnd = -1;
 };
 
 constexpr int kSyntheticPrns[24] = {2,  4,  5,  7,  9,  10, 13, 16, 17, 20, 23, 24,
@@ -58,6 +63,9 @@ inline void SyntheticEpoch(const SyntheticDay& day, int k, uint32_t* noise, GpbE
   const double t = day.StartTime + day.Interval * k;
   *epoch = gpbtest::MakeEpoch(t, 38.920575, -77.066264, 58.6f, day.Flags);
   epoch->ClockRefTime = t;
+  if (k >= day.KinematicStart && k < day.KinematicEnd) {
+    epoch->Flags = static_cast<int16_t>(epoch->Flags | kEpochKinematic);
+  }
   const int n = day.Satellites < kMaxChannels ? day.Satellites : kMaxChannels;
   epoch->NumChannels = static_cast<int16_t>(n);
   const double elapsed = day.Interval * k;

@@ -1,0 +1,156 @@
+// The integer fixed-point formatter against snprintf: the fields must be the
+// same text, byte for byte, for every value, width and number of decimals.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "obs/rinex_format.h"
+
+namespace rawconv {
+namespace {
+
+std::string Fast(double value, int width, int decimals, size_t room = kFixedFieldMax) {
+  char field[kFixedFieldMax + 8];
+  std::memset(field, '#', sizeof field);
+  const size_t n = FormatFixed(value, FixedFormat{width, decimals}, field, room);
+  EXPECT_EQ(std::strlen(field), n);
+  return std::string(field, n);
+}
+
+std::string Printf(double value, int width, int decimals, size_t room = kFixedFieldMax) {
+  char field[kFixedFieldMax + 8];
+  const int n = std::snprintf(field, room, "%*.*f", width, decimals, value);
+  EXPECT_GE(n, 0);
+  return std::string(field);
+}
+
+double FromBits(uint64_t bits) {
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+// Compares one value; returns false (and reports it) on the first mismatch
+// so that a broken formatter does not flood the log.
+bool Same(double value, int width, int decimals) {
+  const std::string fast = Fast(value, width, decimals);
+  const std::string ref = Printf(value, width, decimals);
+  if (fast == ref) return true;
+  ADD_FAILURE() << "value " << std::hexfloat << value << std::defaultfloat << " (%" << width << "."
+                << decimals << "f): got '" << fast << "', snprintf '" << ref << "'";
+  return false;
+}
+
+// Ties on the exact binary value go to even; values just off a decimal tie
+// round by what they really are; the sign stays on negative zero and on
+// negative values that round to zero.
+TEST(FixedFormatting, TiesSignsAndLimits) {
+  EXPECT_EQ(Fast(0.0005, 0, 3), "0.001");  // stored a little above the tie
+  EXPECT_EQ(Fast(2.675, 0, 2), "2.67");    // stored a little below
+  EXPECT_EQ(Fast(1e15 + 0.5, 0, 0), "1000000000000000");  // exact tie, even
+  EXPECT_EQ(Fast(1e15 + 1.5, 0, 0), "1000000000000002");
+  EXPECT_EQ(Fast(0.125, 0, 2), "0.12");
+  EXPECT_EQ(Fast(0.375, 0, 2), "0.38");
+  EXPECT_EQ(Fast(2.5, 6, 0), "     2");
+  EXPECT_EQ(Fast(-0.0, 14, 3), "        -0.000");
+  EXPECT_EQ(Fast(-0.0004, 0, 3), "-0.000");
+  EXPECT_EQ(Fast(-1e-300, 10, 7), "-0.0000000");
+  EXPECT_EQ(Fast(0.9999995, 10, 6), "  1.000000");  // carry into the whole part
+  EXPECT_EQ(Fast(99999999.9995, 0, 3), "100000000.000");  // above the tie: a ninth digit
+  EXPECT_EQ(Fast(8.0625, 0, 3), "8.062");
+  EXPECT_EQ(Fast(123456789012345.0, 14, 3), "123456789012345.000");
+
+  const double specials[] = {
+      0.0, -0.0, 0.5, 1.5, -2.5, 0.05, 0.15, 0.25, 0.35, 1e-5, 5e-324, -5e-324, 2.2250738585072014e-308,
+      9007199254740991.0, 9007199254740992.0, 9007199254740993.0, 1e16, 9999999999999.9995,
+      9999999999999999.0, 1e17, 18446744073709551615.0, 1e20, 1e300, -1e300, 1.7976931348623157e308,
+      std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+      std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+      21999999.8155, 604799.9999999, 59.99999995, 30.0, 299792458.0};
+  for (double v : specials) {
+    for (int decimals = 0; decimals <= 12; ++decimals) {
+      for (int width : {0, 1, 6, 14, 20, 63, 64, 65, 100}) {
+        if (!Same(v, width, decimals)) return;
+      }
+    }
+  }
+}
+
+// Millions of values: every bit pattern class, magnitudes from tiny to huge,
+// exact binary ties, neighbours of decimal ties, and the values of real
+// observation fields, in every format the writers use and random others.
+TEST(FixedFormatting, MillionsOfRandomValuesMatchSnprintf) {
+  std::mt19937_64 rng(20050120);
+  const FixedFormat used[] = {kFmtVersion21,    kFmtPosition,      kFmtInterval20, kFmtInterval21,
+                              kFmtFirstObsSec20, kFmtFirstObsSec21, kFmtEpochSec,   kFmtObsValue};
+  std::uniform_int_distribution<int> width_of(0, 30);
+  std::uniform_int_distribution<int> decimals_of(0, 10);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  long compared = 0;
+  for (int i = 0; i < 150000; ++i) {
+    // Any bit pattern: NaNs, infinities, subnormals, the whole range.
+    const double any = FromBits(rng());
+    // A magnitude between 1e-6 and 1e17 with a random sign.
+    const double magnitude = std::pow(10.0, -6.0 + 23.0 * unit(rng)) * (rng() & 1 ? -1.0 : 1.0);
+    // An exact binary fraction m / 2^j: many are ties at some precision.
+    const double binary =
+        std::ldexp(static_cast<double>(rng() % 100000000u), -static_cast<int>(rng() % 30)) *
+        (rng() & 1 ? -1.0 : 1.0);
+    // Neighbours of a decimal tie at the precision used.
+    const int d = decimals_of(rng) % 9;
+    const double tie = (static_cast<double>(rng() % 10000000000u) + 0.5) / std::pow(10.0, d);
+    const double near_tie = std::nextafter(tie, (rng() & 1) ? 1e300 : -1e300);
+    // A pseudorange, phase or Doppler as a receiver gives them.
+    const double observation = (unit(rng) - 0.3) * 1.4e8;
+    const FixedFormat f = used[rng() % 8];
+    const double values[] = {any, magnitude, binary, tie, near_tie, observation};
+    for (double v : values) {
+      if (!Same(v, f.Width, f.Decimals)) return;
+      if (!Same(v, width_of(rng), decimals_of(rng))) return;
+      compared += 2;
+    }
+    if (!Same(tie, 0, d) || !Same(near_tie, 0, d)) return;
+    compared += 2;
+  }
+  EXPECT_GE(compared, 2000000);
+}
+
+// A field cut by a small room is cut the way snprintf cuts it.
+TEST(FixedFormatting, SmallRoomCutsLikeSnprintf) {
+  for (size_t room = 1; room < 40; ++room) {
+    for (double v : {2.1, -123456.789, 1e300, 0.0}) {
+      EXPECT_EQ(Fast(v, 14, 3, room), Printf(v, 14, 3, room)) << room << " " << v;
+    }
+  }
+}
+
+// Integers as "%*ld" writes them, also the most negative value and widths
+// past the integer path's limit.
+TEST(FixedFormatting, IntegersMatchSnprintf) {
+  std::mt19937_64 rng(7);
+  char fast[kFixedFieldMax];
+  char ref[kFixedFieldMax];
+  auto same = [&](long v, int width) {
+    const size_t n = FormatInt(v, width, fast);
+    std::snprintf(ref, sizeof ref, "%*ld", width, v);
+    ASSERT_STREQ(fast, ref) << v << " width " << width;
+    ASSERT_EQ(n, std::strlen(ref));
+  };
+  for (long v : {0L, 1L, -1L, 9L, 10L, 99L, 100L, LONG_MAX, LONG_MIN, 2005L, -128L, 255L}) {
+    for (int width = 0; width < 70; ++width) same(v, width);
+  }
+  for (int i = 0; i < 200000; ++i) {
+    const long v = static_cast<long>(rng() >> (rng() % 64));
+    same(rng() & 1 ? v : ~v, static_cast<int>(rng() % 24));
+  }
+}
+
+}  // namespace
+}  // namespace rawconv
