@@ -6,16 +6,28 @@
 // one given with --epp, into FILE.YYo and FILE.YYn beside it or in
 // --output-dir. Every file is tried even after a failure; the exit code is 0
 // when all converted, 1 when any failed, 2 for bad arguments.
+//
+// With -j N, N files are converted at once by worker threads, each with its
+// own library context; the per-file lines still come in the order of the
+// arguments.
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "api/context.h"
+#include "api/conversion.h"
 #include "api/file_ext.h"
 #include "api/rawconv.h"
+#include "obs/run_date.h"
 
 namespace {
 
@@ -36,6 +48,7 @@ const char kUsage[] =
     "  --observer TEXT       OBSERVER text\n"
     "  --agency TEXT         AGENCY text\n"
     "  --output-dir DIR      write the RINEX files into DIR\n"
+    "  -j N                  convert N files at once (default 1)\n"
     "  -q                    print failures only\n"
     "  --help                print this text\n"
     "  --version             print the library's version number and year\n";
@@ -50,8 +63,16 @@ struct Options {
   std::string run_by, observer, agency;
   std::string output_dir;
   bool quiet = false;
+  int jobs = 1;
+  // Test-only (--fixed-run-date, not in the usage text): the run date of
+  // both headers, in seconds since 1970, so runs can be compared byte for
+  // byte.
+  bool fixed_run_date = false;
+  int64_t run_date = 0;
   std::vector<std::string> files;
 };
+
+constexpr int kMaxJobs = 64;
 
 int BadArgument(const char* format, const char* what) {
   std::fprintf(stderr, "gpb2rinex: ");
@@ -70,6 +91,27 @@ bool ParseWeek(const char* text, int32_t& week) {
     if (value > 2147483647LL) return false;
   }
   week = static_cast<int32_t>(value);
+  return true;
+}
+
+// A count of jobs: decimal digits only, 1 to kMaxJobs.
+bool ParseJobs(const char* text, int& jobs) {
+  int32_t value = 0;
+  if (!ParseWeek(text, value) || value < 1 || value > kMaxJobs) return false;
+  jobs = static_cast<int>(value);
+  return true;
+}
+
+// Seconds since 1970: decimal digits only, at most 12 of them.
+bool ParseRunDate(const char* text, int64_t& seconds) {
+  const size_t length = std::strlen(text);
+  if (length == 0 || length > 12) return false;
+  int64_t value = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    value = value * 10 + (*p - '0');
+  }
+  seconds = value;
   return true;
 }
 
@@ -103,6 +145,9 @@ int ParseArguments(int argc, char** argv, Options& opt) {
       return 0;
     } else if (std::strcmp(arg, "-q") == 0) {
       opt.quiet = true;
+    } else if (std::strncmp(arg, "-j", 2) == 0 && std::strcmp(arg, "-j") != 0) {
+      if (!ParseJobs(arg + 2, opt.jobs))
+        return BadArgument("number of jobs must be an integer from 1 to 64: '%s'", arg + 2);
     } else if (std::strcmp(arg, "--") == 0) {
       for (++i; i < argc; ++i) opt.files.push_back(argv[i]);
     } else if (arg[0] == '-' && arg[1] != '\0') {
@@ -111,11 +156,18 @@ int ParseArguments(int argc, char** argv, Options& opt) {
           std::strcmp(arg, "--antenna-height") == 0 || std::strcmp(arg, "--week") == 0 ||
           std::strcmp(arg, "--rinex") == 0 || std::strcmp(arg, "--run-by") == 0 ||
           std::strcmp(arg, "--observer") == 0 || std::strcmp(arg, "--agency") == 0 ||
-          std::strcmp(arg, "--output-dir") == 0;
+          std::strcmp(arg, "--output-dir") == 0 || std::strcmp(arg, "-j") == 0 ||
+          std::strcmp(arg, "--fixed-run-date") == 0;
       if (!known) return BadArgument("unknown option '%s'", arg);
       if (!value(v)) return BadArgument("option '%s' needs a value", arg);
       const size_t kTextMax = 127;  // header texts live in 128-byte fields
-      if (std::strcmp(arg, "--epp") == 0) {
+      if (std::strcmp(arg, "-j") == 0) {
+        if (!ParseJobs(v, opt.jobs))
+          return BadArgument("number of jobs must be an integer from 1 to 64: '%s'", v);
+      } else if (std::strcmp(arg, "--fixed-run-date") == 0) {
+        if (!ParseRunDate(v, opt.run_date)) return BadArgument("bad run date: '%s'", v);
+        opt.fixed_run_date = true;
+      } else if (std::strcmp(arg, "--epp") == 0) {
         opt.epp = v;
       } else if (std::strcmp(arg, "--marker") == 0) {
         if (std::strlen(v) > kTextMax) return BadArgument("marker name longer than 127 characters: '%s'", v);
@@ -204,6 +256,97 @@ bool FillRequests(const Options& opt, const std::string& gpb, ObsRequest& obs, N
   return true;
 }
 
+// The outcome of one file: its line (empty for a success under -q) and
+// whether it failed.
+struct FileResult {
+  std::string Line;
+  bool Failed = false;
+  bool Done = false;
+};
+
+// Converts one file on the calling thread's current library context.
+FileResult ConvertOne(const Options& opt, const std::string& gpb) {
+  FileResult result;
+  ObsRequest obs;
+  NavRequest nav;
+  std::string why;
+  if (!FillRequests(opt, gpb, obs, nav, why)) {
+    result.Line = gpb + ": " + why + "\n";
+    result.Failed = true;
+    return result;
+  }
+  if (opt.fixed_run_date) rawconv::SetRunClockForTesting(opt.run_date);
+  int code = 1;
+  try {
+    code = rawconv::ConvertGpbFile(&obs, &nav, opt.rinex_version);
+  } catch (...) {
+    rawconv::CopyErrorText("Internal error during conversion");
+  }
+  if (code != 0) {
+    char text[rawconv::kErrorTextSize];
+    std::snprintf(text, sizeof text, "%s", rawconv::Ctx().ErrorText);
+    result.Line = gpb + ": " + text + "\n";
+    result.Failed = true;
+  } else if (!opt.quiet) {
+    result.Line = gpb + " -> " + BaseName(obs.ObsFile) + " " + BaseName(nav.NavFile) + "\n";
+  }
+  return result;
+}
+
+// The files one after the other on the library's default context, each line
+// printed as soon as its file is done. Returns the number of failures.
+int ConvertSequentially(const Options& opt) {
+  int failures = 0;
+  for (const std::string& gpb : opt.files) {
+    const FileResult result = ConvertOne(opt, gpb);
+    std::fputs(result.Line.c_str(), stdout);
+    if (result.Failed) ++failures;
+  }
+  return failures;
+}
+
+// The files on opt.jobs worker threads. Each worker converts one file at a
+// time, in argument order, on its own context, made fresh for every file so
+// that nothing of one file's conversion reaches another. The lines are
+// printed by this thread in argument order as the files finish. Returns the
+// number of failures.
+int ConvertInParallel(const Options& opt) {
+  const size_t count = opt.files.size();
+  std::vector<FileResult> results(count);
+  std::atomic<size_t> next{0};
+  std::mutex mutex;
+  std::condition_variable finished;
+
+  auto worker = [&]() {
+    rawconv::Context context{};
+    rawconv::ContextScope scope(context);
+    for (size_t i = next.fetch_add(1); i < count; i = next.fetch_add(1)) {
+      context = rawconv::Context{};
+      FileResult result = ConvertOne(opt, opt.files[i]);
+      std::lock_guard<std::mutex> lock(mutex);
+      results[i] = std::move(result);
+      results[i].Done = true;
+      finished.notify_one();
+    }
+  };
+  const size_t threads = static_cast<size_t>(opt.jobs) < count ? static_cast<size_t>(opt.jobs) : count;
+  std::vector<std::thread> pool;
+  for (size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+
+  int failures = 0;
+  for (size_t i = 0; i < count; ++i) {
+    std::unique_lock<std::mutex> lock(mutex);
+    finished.wait(lock, [&] { return results[i].Done; });
+    const FileResult result = std::move(results[i]);
+    lock.unlock();
+    std::fputs(result.Line.c_str(), stdout);
+    std::fflush(stdout);
+    if (result.Failed) ++failures;
+  }
+  for (std::thread& t : pool) t.join();
+  return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -211,26 +354,8 @@ int main(int argc, char** argv) {
   int rc = ParseArguments(argc, argv, opt);
   if (rc >= 0) return rc;
 
-  int failures = 0;
-  for (const std::string& gpb : opt.files) {
-    ObsRequest obs;
-    NavRequest nav;
-    std::string why;
-    if (!FillRequests(opt, gpb, obs, nav, why)) {
-      std::printf("%s: %s\n", gpb.c_str(), why.c_str());
-      ++failures;
-      continue;
-    }
-    if (Gpb_To_Rinex_Ver(&obs, &nav, opt.rinex_version) != 0) {
-      char text[256];
-      Get_Error_Str(text);
-      std::printf("%s: %s\n", gpb.c_str(), text);
-      ++failures;
-      continue;
-    }
-    if (!opt.quiet)
-      std::printf("%s -> %s %s\n", gpb.c_str(), BaseName(obs.ObsFile), BaseName(nav.NavFile));
-  }
+  const int failures =
+      (opt.jobs > 1 && opt.files.size() > 1) ? ConvertInParallel(opt) : ConvertSequentially(opt);
   std::fflush(stdout);
   return failures ? 1 : 0;
 }

@@ -1,7 +1,7 @@
 // A synthetic GPB recording for benchmarks and throughput tests
 // (header-only): a static receiver tracking a fixed set of GPS satellites at
-// a regular interval, new format with L2 blocks, every one of the eight
-// observation types present on every channel.
+// a regular interval, by default in the new format with L2 blocks and every
+// one of the eight observation types present on every channel.
 //
 // Values vary smoothly: each satellite's range follows a slow sine of half a
 // sidereal day around about 22,000 km, the phases follow the range, the
@@ -36,6 +36,7 @@ struct SyntheticDay {
   int Satellites = 14;       // at most 24
   uint32_t Seed = 1;         // noise of the values
   int16_t Flags = kEpochPositionValid;
+  bool NewFormat = true;  // false: old format (no P1, S1, S2; whole lock seconds)
   // Epochs [KinematicStart, KinematicEnd) carry the kinematic flag. Lock
   // times grow from the first epoch, so changes within the first 1200 s
   // (the longest lock time the format keeps) give START/END events.
@@ -98,7 +99,8 @@ inline void SyntheticEpoch(const SyntheticDay& day, int k, uint32_t* noise, GpbE
 inline bool WriteSyntheticGpb(const std::string& path, const SyntheticDay& day) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
-  const gpbtest::ByteVec header = gpbtest::NewHeader(6, "SYNTHETIC L1/L2");
+  const gpbtest::ByteVec header =
+      day.NewFormat ? gpbtest::NewHeader(6, "SYNTHETIC L1/L2") : gpbtest::OldHeader(6);
   bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
   uint32_t noise = day.Seed;
   GpbEpoch epoch{};
@@ -106,7 +108,8 @@ inline bool WriteSyntheticGpb(const std::string& path, const SyntheticDay& day) 
   for (int k = 0; k < day.Epochs && ok; ++k) {
     SyntheticEpoch(day, k, &noise, &epoch, channels);
     const gpbtest::ByteVec record =
-        gpbtest::EncodeNewEpoch(epoch, channels, epoch.NumChannels, true);
+        day.NewFormat ? gpbtest::EncodeNewEpoch(epoch, channels, epoch.NumChannels, true)
+                      : gpbtest::EncodeOldEpoch(epoch, channels, epoch.NumChannels);
     ok = std::fwrite(record.data(), 1, record.size(), f) == record.size();
   }
   return std::fclose(f) == 0 && ok;
