@@ -23,6 +23,17 @@ size_t TakeLength(const uint8_t* p, size_t available) {
   return n < available ? n : available;
 }
 
+std::string ReadAll(const char* path) {
+  std::string text;
+  if (std::FILE* f = std::fopen(path, "rb")) {
+    char buf[16384];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
 void SetPath(char (&field)[256], const std::string& path) {
   std::snprintf(field, sizeof field, "%s", path.c_str());
 }
@@ -73,6 +84,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(fuzz::Terminated(context.ErrorText, sizeof context.ErrorText));
   FUZZ_CHECK(fuzz::Terminated(obs.ObsFile, sizeof obs.ObsFile));
   FUZZ_CHECK(fuzz::Terminated(nav.NavFile, sizeof nav.NavFile));
+  // What a conversion writes is text: no NUL byte in either file, and the
+  // navigation file is three header lines and eight per record.
+  if (result == 0) {
+    const std::string obs_text = ReadAll(obs.ObsFile);
+    const std::string nav_text = ReadAll(nav.NavFile);
+    FUZZ_CHECK(obs_text.find('\0') == std::string::npos);
+    FUZZ_CHECK(nav_text.find('\0') == std::string::npos);
+    size_t lines = 0;
+    for (char c : nav_text) lines += c == '\n';
+    FUZZ_CHECK(lines >= 3 && (lines - 3) % 8 == 0);
+  }
   std::remove(obs.ObsFile);
   std::remove(nav.NavFile);
   return 0;

@@ -1,6 +1,8 @@
 // The GPB reader on any bytes: format probe, open, every epoch until the end
 // of the file (corrupt records skipped), rewind, the index scan in its three
 // modes, and an open with the scan built in.
+#include <vector>
+
 #include "api/context.h"
 #include "fuzz_support.h"
 #include "gpb/gpb.h"
@@ -42,13 +44,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GpbEpoch epoch{};
     GpbChannel channels[kMaxChannels]{};
     // Every failed read consumes at least a record header, so the loop ends.
-    int result;
-    while ((result = reader.ReadGpbEpoch(&epoch, channels)) != -1) {
-      if (result == 0) CheckEpoch(epoch);
-      reader.IsPositionValid(&epoch);
-      reader.IsKinematic(&epoch);
+    // A second pass after a rewind reads the same records.
+    struct Read {
+      int Result;
+      double RcvTime;
+      int NumChannels;
+    };
+    std::vector<Read> first;
+    for (int pass = 0; pass < 2; ++pass) {
+      size_t n = 0;
+      int result;
+      while ((result = reader.ReadGpbEpoch(&epoch, channels)) != -1) {
+        if (result == 0) CheckEpoch(epoch);
+        reader.IsPositionValid(&epoch);
+        reader.IsKinematic(&epoch);
+        const Read read = {result, result == 0 ? epoch.RcvTime : 0.0,
+                           result == 0 ? epoch.NumChannels : 0};
+        if (pass == 0) {
+          first.push_back(read);
+        } else {
+          FUZZ_CHECK(n < first.size() && first[n].Result == read.Result &&
+                     first[n].NumChannels == read.NumChannels &&
+                     (first[n].RcvTime == read.RcvTime ||
+                      (first[n].RcvTime != first[n].RcvTime && read.RcvTime != read.RcvTime)));
+        }
+        ++n;
+      }
+      if (pass == 1) FUZZ_CHECK(n == first.size());
+      reader.RewindGpbFile();
     }
-    reader.RewindGpbFile();
     if (reader.ReadGpbEpoch(nullptr, nullptr) == 0) CheckEpoch(reader.InternalEpoch());
 
     reader.ScanGpbFile(0, -1);
