@@ -147,7 +147,7 @@ void WriteObsValues(const GpbChannel& channel, RinexBuffer* out, const ObsHeader
   int on_line = 0;
   for (int i = 0; i < 8; ++i) {
     if (!values[i].Selected) continue;
-    size_t length = PutFixed(*out, p, values[i].Number, kFmtObsValue);
+    size_t length = PutObsValue(*out, p, values[i].Number);
     if (i != 0 && length > kObsValueColumns) length = kObsValueColumns;
     p += length;
     *p++ = values[i].LossOfLock ? '1' : ' ';

@@ -148,7 +148,8 @@ constexpr uint64_t kPowersOfTen[17] = {1u,
 // Number of decimal digits of v (v < 10^16; 0 has one): the bit length
 // times log10(2) (1233 / 4096) gives the count or one more.
 int DigitCount(uint64_t v) {
-  const int bits = 64 - __builtin_clzll(v | 1u);
+  v |= 1u;  // same count (powers of ten are even), and 0 counts as one digit
+  const int bits = 64 - __builtin_clzll(v);
   const int estimate = (bits * 1233) >> 12;
   return estimate + 1 - (v < kPowersOfTen[estimate] ? 1 : 0);
 }
@@ -232,7 +233,81 @@ size_t SnprintfResult(int n, char* out, size_t out_size) {
   return length < out_size ? length : out_size - 1;
 }
 
+// ---- Observation values: "%14.3f" in one 14-column field ----
+
+// "0000" .. "9999" as four bytes, the first digit in the lowest byte.
+struct FourDigitTable {
+  uint32_t Text[10000];
+};
+
+constexpr FourDigitTable MakeFourDigitTable() {
+  FourDigitTable t{};
+  for (uint32_t i = 0; i < 10000; ++i) {
+    t.Text[i] = (0x30u + i / 1000) | ((0x30u + i / 100 % 10) << 8) | ((0x30u + i / 10 % 10) << 16) |
+                ((0x30u + i % 10) << 24);
+  }
+  return t;
+}
+
+constexpr FourDigitTable kFourDigits = MakeFourDigitTable();
+
+constexpr double kTwoTo52 = 4503599627370496.0;
+
+// |value| x 1000 rounded the way printf rounds it, as ScaledMagnitude does,
+// but from one multiplication when that is enough: below 2^52 the rounded
+// product p and the half-integers are multiples of its unit in the last
+// place, and the exact product is within half a unit of p, so unless p lies
+// on a half-integer itself, the exact product is on the same side of it.
+// False for products of 2^52 or more (and NaN).
+bool ScaleThousandths(double value, uint64_t* scaled) {
+  const double p = std::fabs(value) * 1000.0;
+  if (!(p < kTwoTo52)) return false;
+  const uint64_t floor = static_cast<uint64_t>(p);
+  const double above_half = (p - static_cast<double>(floor)) - 0.5;
+  if (above_half != 0.0) {
+    *scaled = floor + (above_half > 0.0 ? 1u : 0u);
+    return true;
+  }
+  return ScaledMagnitude(value, 3, scaled);
+}
+
 }  // namespace
+
+size_t FormatObsValue(double value, char* out, size_t out_size) {
+  uint64_t scaled = 0;
+  if (out_size >= kFastFieldRoom && ScaleThousandths(value, &scaled)) {
+    const bool negative = std::signbit(value);
+    const uint64_t whole = scaled / 1000;
+    // Fits the 14 columns: sign, up to 10 whole digits, point, 3 decimals.
+    if (whole < (negative ? 1000000000u : 10000000000u)) {
+      const uint32_t thousandths = static_cast<uint32_t>(scaled - whole * 1000);
+      const uint64_t top = whole / 100000000u;  // 0..99
+      const uint64_t rest = whole - top * 100000000u;
+      const uint64_t lower = rest / 10000;
+      uint64_t digits = kFourDigits.Text[lower] |
+                        (static_cast<uint64_t>(kFourDigits.Text[rest - lower * 10000]) << 32);
+      const int count = DigitCount(whole);
+      std::memcpy(out, "                ", 16);
+      if (count < 8) {
+        // Leading zeros of the eight digits become blanks ('0' - 0x10).
+        digits -= 0x1010101010101010u & ((uint64_t{1} << (8 * (8 - count))) - 1);
+      }
+      StoreBytes(out + 2, digits);
+      if (count > 8) {
+        const uint32_t pair = kFourDigits.Text[top] >> 16;
+        out[0] = count > 9 ? static_cast<char>(pair & 0xFF) : ' ';
+        out[1] = static_cast<char>(pair >> 8);
+      }
+      // ".ddd": the thousandths' leading zero replaced by the point.
+      const uint32_t fraction = (kFourDigits.Text[thousandths] & 0xFFFFFF00u) | '.';
+      for (int i = 0; i < 4; ++i) out[10 + i] = static_cast<char>((fraction >> (8 * i)) & 0xFF);
+      if (negative) out[9 - count] = '-';
+      out[14] = '\0';
+      return 14;
+    }
+  }
+  return FormatFixed(value, kFmtObsValue, out, out_size);
+}
 
 size_t FormatFixedReference(double value, FixedFormat format, char* out, size_t out_size) {
   if (out_size == 0) return 0;
@@ -325,6 +400,11 @@ void AppendRight(RinexBuffer* out, const char* text, int width) {
 size_t PutFixed(const RinexBuffer& out, char* at, double value, FixedFormat format) {
   return out.Reference ? FormatFixedReference(value, format, at, kFixedFieldMax)
                        : FormatFixed(value, format, at, kFixedFieldMax);
+}
+
+size_t PutObsValue(const RinexBuffer& out, char* at, double value) {
+  return out.Reference ? FormatFixedReference(value, kFmtObsValue, at, kFixedFieldMax)
+                       : FormatObsValue(value, at, kFixedFieldMax);
 }
 
 size_t PutInt(const RinexBuffer& out, char* at, long value, int width) {

@@ -93,6 +93,11 @@ constexpr size_t kFixedFieldMax = 352;
 // snprintf itself, so those texts are the C library's.
 size_t FormatFixed(double value, FixedFormat format, char* out, size_t out_size);
 
+// FormatFixed(value, kFmtObsValue, out, out_size), faster for the values of
+// observation fields: a value whose text fits the 14 columns is placed in
+// them directly.
+size_t FormatObsValue(double value, char* out, size_t out_size);
+
 // The same field through snprintf, always: the reference the fast path is
 // checked against.
 size_t FormatFixedReference(double value, FixedFormat format, char* out, size_t out_size);
@@ -132,6 +137,8 @@ inline char* RinexReserve(RinexBuffer* out, size_t n) {
 // kFixedFieldMax bytes at `at`) with the buffer's formatter; each returns the
 // length written. The Append functions below are built on them.
 size_t PutFixed(const RinexBuffer& out, char* at, double value, FixedFormat format);
+// An observation value ("%14.3f", FormatObsValue).
+size_t PutObsValue(const RinexBuffer& out, char* at, double value);
 size_t PutInt(const RinexBuffer& out, char* at, long value, int width);
 
 void AppendText(RinexBuffer* out, const char* text);

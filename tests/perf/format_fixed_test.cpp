@@ -122,6 +122,47 @@ TEST(FixedFormatting, MillionsOfRandomValuesMatchSnprintf) {
   EXPECT_GE(compared, 2000000);
 }
 
+// The observation field's own path ("%14.3f" placed straight into its
+// columns) against snprintf: values around every digit count, thousandths
+// ties and their neighbours, negative values near the column limit.
+TEST(FixedFormatting, ObservationValuesMatchSnprintf) {
+  std::mt19937_64 rng(1306);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  char fast[kFixedFieldMax];
+  char ref[kFixedFieldMax];
+  auto same = [&](double v) {
+    const size_t n = FormatObsValue(v, fast, sizeof fast);
+    std::snprintf(ref, sizeof ref, "%14.3f", v);
+    if (n == std::strlen(ref) && std::strcmp(fast, ref) == 0) return true;
+    ADD_FAILURE() << std::hexfloat << v << std::defaultfloat << ": got '" << fast
+                  << "', snprintf '" << ref << "'";
+    return false;
+  };
+  for (double v : {0.0, -0.0, 0.0005, -0.0005, 0.0015, 0.0625, 999999999.9995, 9999999999.9994,
+                   9999999999.9996, -999999999.9994, -999999999.9996, 1e10, -1e9, 1e12,
+                   4503599627370.4955, 4503599627370.496, 21999999.8155, -1.5e-9}) {
+    if (!same(v)) return;
+  }
+  long compared = 0;
+  for (int i = 0; i < 250000; ++i) {
+    const double sign = (rng() & 1) ? -1.0 : 1.0;
+    const double magnitude = std::pow(10.0, -4.0 + 17.0 * unit(rng)) * sign;
+    const double tie = (static_cast<double>(rng() % 100000000000u) + 0.5) / 1000.0 * sign;
+    const double binary = std::ldexp(static_cast<double>(rng() % 1000000000u), -static_cast<int>(rng() % 20));
+    const double values[] = {magnitude, tie, std::nextafter(tie, 0.0), std::nextafter(tie, 1e300),
+                             binary, (unit(rng) - 0.3) * 1.4e8, FromBits(rng())};
+    for (double v : values) {
+      if (!same(v)) return;
+      ++compared;
+    }
+  }
+  EXPECT_GE(compared, 1750000);
+  // A small room: the same cut as FormatFixed.
+  for (size_t room = 1; room < 20; ++room) {
+    EXPECT_EQ(FormatObsValue(-1234.5678, fast, room), room - 1 < 14 ? room - 1 : 14u);
+  }
+}
+
 // A field cut by a small room is cut the way snprintf cuts it.
 TEST(FixedFormatting, SmallRoomCutsLikeSnprintf) {
   for (size_t room = 1; room < 40; ++room) {
