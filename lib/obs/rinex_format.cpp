@@ -262,10 +262,11 @@ constexpr double kTwoTo52 = 4503599627370496.0;
 bool ScaleThousandths(double value, uint64_t* scaled) {
   const double p = std::fabs(value) * 1000.0;
   if (!(p < kTwoTo52)) return false;
-  const uint64_t floor = static_cast<uint64_t>(p);
+  // Signed conversions: one instruction each way on common machines.
+  const int64_t floor = static_cast<int64_t>(p);
   const double above_half = (p - static_cast<double>(floor)) - 0.5;
   if (above_half != 0.0) {
-    *scaled = floor + (above_half > 0.0 ? 1u : 0u);
+    *scaled = static_cast<uint64_t>(floor) + (above_half > 0.0 ? 1u : 0u);
     return true;
   }
   return ScaledMagnitude(value, 3, scaled);
@@ -286,22 +287,25 @@ size_t FormatObsValue(double value, char* out, size_t out_size) {
       const uint64_t lower = rest / 10000;
       uint64_t digits = kFourDigits.Text[lower] |
                         (static_cast<uint64_t>(kFourDigits.Text[rest - lower * 10000]) << 32);
-      const int count = DigitCount(whole);
       std::memcpy(out, "                ", 16);
-      if (count < 8) {
-        // Leading zeros of the eight digits become blanks ('0' - 0x10).
-        digits -= 0x1010101010101010u & ((uint64_t{1} << (8 * (8 - count))) - 1);
-      }
-      StoreBytes(out + 2, digits);
-      if (count > 8) {
+      // Byte index of the first digit other than '0' among the eight (the
+      // last one counts as such, so that 0 keeps its one digit).
+      const int first = __builtin_ctzll((digits ^ kAsciiZeros) | (uint64_t{0xFF} << 56)) / 8;
+      int sign_at = 0;  // column of the minus sign
+      if (top == 0) {
+        // Leading zeros become blanks ('0' - 0x10).
+        digits -= 0x1010101010101010u & ((uint64_t{1} << (8 * first)) - 1);
+        sign_at = 1 + first;
+      } else {
         const uint32_t pair = kFourDigits.Text[top] >> 16;
-        out[0] = count > 9 ? static_cast<char>(pair & 0xFF) : ' ';
+        out[0] = top >= 10 ? static_cast<char>(pair & 0xFF) : ' ';
         out[1] = static_cast<char>(pair >> 8);
       }
+      StoreBytes(out + 2, digits);
       // ".ddd": the thousandths' leading zero replaced by the point.
       const uint32_t fraction = (kFourDigits.Text[thousandths] & 0xFFFFFF00u) | '.';
       for (int i = 0; i < 4; ++i) out[10 + i] = static_cast<char>((fraction >> (8 * i)) & 0xFF);
-      if (negative) out[9 - count] = '-';
+      if (negative) out[sign_at] = '-';
       out[14] = '\0';
       return 14;
     }
