@@ -154,9 +154,22 @@ int DigitCount(uint64_t v) {
   return estimate + 1 - (v < kPowersOfTen[estimate] ? 1 : 0);
 }
 
-// Stores the eight bytes of w, lowest first.
+// Stores the eight (or four) bytes of w, lowest first: one store on
+// little-endian machines.
 void StoreBytes(char* p, uint64_t w) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(p, &w, sizeof w);
+#else
   for (int i = 0; i < 8; ++i) p[i] = static_cast<char>((w >> (8 * i)) & 0xFF);
+#endif
+}
+
+void StoreBytes(char* p, uint32_t w) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(p, &w, sizeof w);
+#else
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((w >> (8 * i)) & 0xFF);
+#endif
 }
 
 constexpr uint64_t kAsciiZeros = 0x3030303030303030u;
@@ -258,25 +271,25 @@ constexpr double kTwoTo52 = 4503599627370496.0;
 // product p and the half-integers are multiples of its unit in the last
 // place, and the exact product is within half a unit of p, so unless p lies
 // on a half-integer itself, the exact product is on the same side of it.
-// False for products of 2^52 or more (and NaN).
-bool ScaleThousandths(double value, uint64_t* scaled) {
+// kNotScaled for products of 2^52 or more (and NaN).
+constexpr uint64_t kNotScaled = UINT64_MAX;
+
+uint64_t ScaleThousandths(double value) {
   const double p = std::fabs(value) * 1000.0;
-  if (!(p < kTwoTo52)) return false;
+  if (!(p < kTwoTo52)) return kNotScaled;
   // Signed conversions: one instruction each way on common machines.
   const int64_t floor = static_cast<int64_t>(p);
   const double above_half = (p - static_cast<double>(floor)) - 0.5;
-  if (above_half != 0.0) {
-    *scaled = static_cast<uint64_t>(floor) + (above_half > 0.0 ? 1u : 0u);
-    return true;
-  }
-  return ScaledMagnitude(value, 3, scaled);
+  if (above_half != 0.0) return static_cast<uint64_t>(floor) + (above_half > 0.0 ? 1u : 0u);
+  uint64_t scaled = 0;
+  return ScaledMagnitude(value, 3, &scaled) ? scaled : kNotScaled;
 }
 
 }  // namespace
 
 size_t FormatObsValue(double value, char* out, size_t out_size) {
-  uint64_t scaled = 0;
-  if (out_size >= kFastFieldRoom && ScaleThousandths(value, &scaled)) {
+  const uint64_t scaled = out_size >= kFastFieldRoom ? ScaleThousandths(value) : kNotScaled;
+  if (scaled != kNotScaled) {
     const bool negative = std::signbit(value);
     const uint64_t whole = scaled / 1000;
     // Fits the 14 columns: sign, up to 10 whole digits, point, 3 decimals.
@@ -304,7 +317,7 @@ size_t FormatObsValue(double value, char* out, size_t out_size) {
       StoreBytes(out + 2, digits);
       // ".ddd": the thousandths' leading zero replaced by the point.
       const uint32_t fraction = (kFourDigits.Text[thousandths] & 0xFFFFFF00u) | '.';
-      for (int i = 0; i < 4; ++i) out[10 + i] = static_cast<char>((fraction >> (8 * i)) & 0xFF);
+      StoreBytes(out + 10, fraction);
       if (negative) out[sign_at] = '-';
       out[14] = '\0';
       return 14;
@@ -337,6 +350,27 @@ size_t FormatFixed(double value, FixedFormat format, char* out, size_t out_size)
 }
 
 size_t FormatInt(long value, int width, char* out) {
+  if (value >= 0 && value < 10000 && width >= 0 && width <= kMaxFastWidth) {
+    // The small counts, dates and satellite numbers of the records: four
+    // digits from the table, leading zeros blanked but for the last.
+    const uint32_t v = static_cast<uint32_t>(value);
+    const int digits = v < 10 ? 1 : v < 100 ? 2 : v < 1000 ? 3 : 4;
+    const uint32_t text =
+        kFourDigits.Text[v] - (0x10101010u & ((uint32_t{1} << (8 * (4 - digits))) - 1));
+    const int length = width > digits ? width : digits;
+    if (length <= 16) {
+      std::memcpy(out, "                ", 16);
+    } else {
+      std::memset(out, ' ', static_cast<size_t>(length));
+    }
+    if (length >= 4) {
+      StoreBytes(out + length - 4, text);
+    } else {
+      StoreBytes(out, text >> (8 * (4 - length)));
+    }
+    out[length] = '\0';
+    return static_cast<size_t>(length);
+  }
   if (width < 0 || width > kMaxFastWidth) {
     return SnprintfResult(std::snprintf(out, kFixedFieldMax, "%*ld", width, value), out,
                           kFixedFieldMax);

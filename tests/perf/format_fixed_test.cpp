@@ -184,7 +184,8 @@ TEST(FixedFormatting, IntegersMatchSnprintf) {
     ASSERT_STREQ(fast, ref) << v << " width " << width;
     ASSERT_EQ(n, std::strlen(ref));
   };
-  for (long v : {0L, 1L, -1L, 9L, 10L, 99L, 100L, LONG_MAX, LONG_MIN, 2005L, -128L, 255L}) {
+  for (long v : {0L, 1L, -1L, 9L, 10L, 99L, 100L, 999L, 1000L, 9999L, 10000L, LONG_MAX, LONG_MIN,
+                 2005L, -128L, 255L}) {
     for (int width = 0; width < 70; ++width) same(v, width);
   }
   for (int i = 0; i < 200000; ++i) {
