@@ -7,6 +7,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "api/context.h"
 #include "gpb/byte_io.h"
 #include "gpb/gpb_format.h"
@@ -132,13 +136,24 @@ void DecodeEpochBlock(const uint8_t* p, GpbEpoch* e) {
   e->ExtraWord2 = GetI16(p + kEpExtraWord2);
 }
 
-// Sum of n bytes as unsigned values. Eight bytes at a time: the even and
-// the odd bytes of a word are added into four 16-bit lanes, which hold the
-// sums of up to 128 words before they are folded into the total.
+// Sum of n bytes as unsigned values. With SSE2, sixteen bytes at a time
+// (PSADBW sums eight bytes into each 64-bit lane). Otherwise eight at a
+// time: the even and the odd bytes of a word are added into four 16-bit
+// lanes, which hold the sums of up to 128 words before they are folded into
+// the total.
 uint32_t ByteSum(const uint8_t* p, size_t n) {
+  uint32_t sum = 0;
+#if defined(__SSE2__)
+  __m128i lanes = _mm_setzero_si128();
+  for (; n >= 16; n -= 16, p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    lanes = _mm_add_epi64(lanes, _mm_sad_epu8(bytes, _mm_setzero_si128()));
+  }
+  sum = static_cast<uint32_t>(_mm_cvtsi128_si32(lanes)) +
+        static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(lanes, 8)));
+#else
   constexpr uint64_t kLowBytes = 0x00FF00FF00FF00FFu;
   constexpr size_t kWordsPerFold = 128;  // 128 x 2 x 255 < 65536
-  uint32_t sum = 0;
   while (n >= 8) {
     size_t words = n / 8;
     if (words > kWordsPerFold) words = kWordsPerFold;
@@ -152,6 +167,7 @@ uint32_t ByteSum(const uint8_t* p, size_t n) {
     sum += static_cast<uint32_t>(lanes & 0xFFFFFFFFu) + static_cast<uint32_t>(lanes >> 32);
     n -= words * 8;
   }
+#endif
   for (; n > 0; --n) sum += *p++;
   return sum;
 }
