@@ -30,7 +30,18 @@ cmake --build "$build" -j "$jobs" --target rawconv_fuzzers >/dev/null
 
 seeds=$build/seeds
 rm -rf "$seeds"
-"$build/fuzz/make_fuzz_seeds" "$root" "$root/../shared/data" "$seeds"
+data=$root/../shared/data
+"$build/fuzz/make_fuzz_seeds" "$root" "$data" "$seeds"
+# Whole real files through the test-data tools; the fuzzer takes the first
+# max_len bytes of each.
+if [ -f "$data/07590920.05o" ] && [ -x "$build/tools/rnx2gpb" ]; then
+  "$build/tools/rnx2gpb" "$data/07590920.05o" "$seeds/gpb/tool_rnx2gpb_new" >/dev/null
+  "$build/tools/rnx2gpb" --old "$data/07590920.05o" "$seeds/gpb/tool_rnx2gpb_old" >/dev/null
+fi
+if [ -f "$data/07590920.05n" ] && [ -x "$build/tools/nav2epp" ]; then
+  "$build/tools/nav2epp" "$data/07590920.05n" "$seeds/epp/tool_nav2epp"
+  cp "$seeds/epp/tool_nav2epp" "$seeds/block/tool_nav2epp"
+fi
 
 # Scratch files of the targets: a memory file system when there is one.
 scratch_base=/tmp
