@@ -176,58 +176,64 @@ void FillNewChannel(const uint8_t* l1, const uint8_t* l2, GpbChannel* ch) {
   *ch = GpbChannel{};
   ch->Prn = GetU8(l1 + kL1Prn);
   ch->Reserved = 0;
+  // The mask is gathered in a register and stored once.
+  uint32_t mask = 0;
 
   const uint8_t status = GetU8(l1 + kL1Status);
   const double c1 = GetF64(l1 + kL1C1);
   if ((status & kL1StatusC1) && std::fabs(c1) > kNewMinCode) {
     ch->C1 = c1;
-    ch->ObsMask |= kObsC1;
-    if (status & kL1StatusFlag80) ch->ObsMask |= kObsL1Status80;
+    mask |= kObsC1;
+    if (status & kL1StatusFlag80) mask |= kObsL1Status80;
   }
   const double phase1 = GetF64(l1 + kL1L1);
   if ((status & kL1StatusL1) && std::fabs(phase1) > kNewMinPhase) {
     ch->L1 = phase1;
-    ch->ObsMask |= kObsL1;
+    mask |= kObsL1;
   }
   if (status & kL1StatusD1) {
     ch->D1 = GetF32(l1 + kL1D1);
-    ch->ObsMask |= kObsD1;
+    mask |= kObsD1;
   }
   if (status & kL1StatusLock) {
     ch->LockTime1 = LockTimeOf(GetU16(l1 + kL1Lock));
     ch->LockSec1 = ch->LockTime1 > 255.0 ? 255 : static_cast<uint8_t>(ch->LockTime1);
-    ch->ObsMask |= kObsLock1;
+    mask |= kObsLock1;
   }
   if (status & kL1StatusCn0) {
-    ch->ObsMask |= kObsCn0L1;
+    mask |= kObsCn0L1;
     ch->Cn0L1 = GetU8(l1 + kL1Cn0) * kCn0Unit;
   }
 
-  if (l2 == nullptr) return;
+  if (l2 == nullptr) {
+    ch->ObsMask = mask;
+    return;
+  }
   const uint8_t status2 = GetU8(l2 + kL2Status);
   const double p1 = GetF64(l2 + kL2P1);
   if ((status2 & kL2StatusP1) && std::fabs(p1) > kNewMinCode) {
     ch->P1 = p1;
-    ch->ObsMask |= kObsP1;
+    mask |= kObsP1;
   }
   const double p2 = GetF64(l2 + kL2P2);
   if ((status2 & kL2StatusP2) && std::fabs(p2) > kNewMinCode) {
     ch->P2 = p2;
-    ch->ObsMask |= kObsP2;
+    mask |= kObsP2;
   }
   const double phase2 = GetF64(l2 + kL2L2);
   if ((status2 & kL2StatusL2) && std::fabs(phase2) > kNewMinPhase) {
     ch->L2 = phase2;
-    ch->ObsMask |= kObsL2;
+    mask |= kObsL2;
   }
   if (status2 & kL2StatusLock) {
     ch->LockTime2 = LockTimeOf(GetU16(l2 + kL2Lock));
-    ch->ObsMask |= kObsLock2;
+    mask |= kObsLock2;
   }
   if (status2 & kL2StatusCn0) {
-    ch->ObsMask |= kObsCn0L2;
+    mask |= kObsCn0L2;
     ch->Cn0L2 = GetU8(l2 + kL2Cn0) * kCn0Unit;
   }
+  ch->ObsMask = mask;
 }
 
 void FillOldChannel(const uint8_t* m, GpbChannel* ch) {

@@ -101,7 +101,7 @@ class ByteIdentityTest : public testing::Test {
       std::string nav_fast, nav_ref;
       const std::string fast = Convert(stem, version, false, week_override, &nav_fast);
       const std::string ref = Convert(stem, version, true, week_override, &nav_ref);
-      ASSERT_GT(fast.size(), 1000u);
+      ASSERT_GT(fast.size(), 10000u);  // epochs, not just the header
       if (fast != ref) {
         const size_t at = static_cast<size_t>(
             std::mismatch(fast.begin(), fast.end(), ref.begin(), ref.end()).first - fast.begin());
