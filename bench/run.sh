@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Throughput benchmark of gpb2rinex against what a user would use instead.
+#
+#   bash bench/run.sh [--large]
+#
+# Builds a Release library, gpb2rinex and our data tools into build-bench/,
+# makes two inputs with those tools
+#   real       the real day ../shared/data/usno0200.05o (2880 epochs at 30 s)
+#              as GPB, with brdc0200.05n as EPP;
+#   synthetic  a synthetic day: 86,400 epochs at 1 Hz, 14 satellites, new
+#              format, L1/L2, all eight observation types, with its EPP file;
+# and times, as whole processes, the median of BENCH_RUNS runs (default 5):
+#   rawconv    gpb2rinex converting the GPB file (RINEX 2.1 obs + nav);
+#   convbin    RTKLIB's convbin converting the same content RINEX 2 -> 2.11
+#              (the original file for "real", our output for "synthetic");
+#   cp         cp of our observation file: the floor of writing those bytes.
+# It prints epochs/s, MB/s of RINEX written and the peak resident memory of
+# each, the ratios convbin/rawconv and rawconv/cp, and writes them to
+# build-bench/bench/results.csv. --large also converts a GPB file of about
+# 1 GB (10 Hz for 34 hours, about 2.4 GB of RINEX) to show that the memory
+# does not grow with the file.
+# The times and memory figures come from bench/timeit.c (fork, exec, wait4).
+# On a fresh Debian machine, run as root, it first installs what is missing
+# (rtklib for convbin).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=$root/build-bench
+work=$build/bench
+data=$root/../shared/data
+runs=${BENCH_RUNS:-5}
+cores=$(nproc 2>/dev/null || echo 1)
+large=0
+[ "${1:-}" = "--large" ] && large=1
+
+. "$root/scripts/ensure-tools.sh"
+ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:cc=gcc" "cmd:convbin=rtklib"
+
+echo "== build (Release) into build-bench"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRAWCONV_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$cores" --target rawconv gpb2rinex rnx2gpb nav2epp make_synthetic_gpb \
+  >/dev/null
+gpb2rinex=$build/cli/gpb2rinex
+# The timer: wall clock and peak memory of one whole process (wait4).
+timeit=$build/timeit
+cc -O2 -Wall -Wextra -Werror -o "$timeit" "$root/bench/timeit.c"
+
+echo "== inputs"
+rm -rf "$work"
+mkdir -p "$work"
+real_epochs=$("$build/tools/rnx2gpb" "$data/usno0200.05o" "$work/real.gpb" |
+  sed -n 's/.*: \([0-9]*\) epochs.*/\1/p')
+"$build/tools/nav2epp" "$data/brdc0200.05n" "$work/real.epp"
+"$build/tools/make_synthetic_gpb" "$work/synthetic.gpb" "$work/synthetic.epp" >/dev/null
+synthetic_epochs=86400
+echo "real: $real_epochs epochs, $(stat -c %s "$work/real.gpb") bytes of GPB"
+echo "synthetic: $synthetic_epochs epochs, $(stat -c %s "$work/synthetic.gpb") bytes of GPB"
+
+# measure OUTDIR COMMAND...: runs COMMAND `runs` times, each time into an
+# emptied OUTDIR after one untimed warm-up run, and sets MEDIAN (seconds),
+# RSS (peak resident kB, the largest of the runs) and BYTES (bytes in OUTDIR
+# after the last run). A command that fails stops the benchmark.
+measure() {
+  local outdir=$1
+  shift
+  local times=() i seconds kb code
+  RSS=0
+  for ((i = 0; i <= runs; i++)); do
+    rm -rf "$outdir"
+    mkdir -p "$outdir"
+    read -r seconds kb code < <("$timeit" "$@")
+    if [ "$code" != 0 ]; then
+      echo "failed (exit code $code): $*" >&2
+      exit 1
+    fi
+    [ "$i" -eq 0 ] && continue  # warm-up: page cache, first touches
+    times+=("$seconds")
+    [ "$kb" -gt "$RSS" ] && RSS=$kb
+  done
+  MEDIAN=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$((runs / 2 + 1))p")
+  BYTES=$(du -sb "$outdir" | cut -f1)
+}
+
+csv=$work/results.csv
+echo "input,tool,epochs,median_s,epochs_per_s,mb_written,mb_per_s,peak_rss_mb,runs,cores" >"$csv"
+declare -A SECONDS_OF
+record() {  # input tool epochs
+  local mb
+  mb=$(awk -v b="$BYTES" 'BEGIN { printf "%.1f", b / 1e6 }')
+  SECONDS_OF[$1/$2]=$MEDIAN
+  awk -v input="$1" -v tool="$2" -v e="$3" -v s="$MEDIAN" -v mb="$mb" -v kb="$RSS" \
+    -v runs="$runs" -v cores="$cores" 'BEGIN {
+      printf "%s,%s,%d,%.4f,%.0f,%.1f,%.1f,%.1f,%d,%d\n", input, tool, e, s, e / s, mb, mb / s,
+             kb / 1024, runs, cores }' >>"$csv"
+}
+
+bench_input() {  # name epochs original-rinex-or-empty
+  local name=$1 epochs=$2 original=$3 out=$work/out
+  echo "== $name: rawconv"
+  measure "$out/rawconv" "$gpb2rinex" -q --output-dir "$out/rawconv" "$work/$name.gpb"
+  record "$name" rawconv "$epochs"
+  # Keep our output as the input of convbin and cp.
+  local ours=$work/$name.ours.obs
+  cp "$out/rawconv/$name".*o "$ours"
+  local in=${original:-$ours}
+  echo "== $name: convbin"
+  measure "$out/convbin" convbin -r rinex -v 2.11 -od -os -o "$out/convbin/$name.obs" "$in"
+  record "$name" convbin "$epochs"
+  echo "== $name: cp"
+  measure "$out/cp" cp "$ours" "$out/cp/$name.obs"
+  record "$name" cp "$epochs"
+}
+
+bench_input real "$real_epochs" "$data/usno0200.05o"
+bench_input synthetic "$synthetic_epochs" ""
+
+if [ "$large" = 1 ]; then
+  echo "== large: 1,240,000 epochs at 10 Hz"
+  "$build/tools/make_synthetic_gpb" --epochs 1240000 --interval 0.1 "$work/large.gpb" \
+    "$work/large.epp" >/dev/null
+  echo "large: $(stat -c %s "$work/large.gpb") bytes of GPB"
+  saved_runs=$runs
+  runs=1
+  measure "$work/out/rawconv" "$gpb2rinex" -q --output-dir "$work/out/rawconv" "$work/large.gpb"
+  record large rawconv 1240000
+  runs=$saved_runs
+  rm -f "$work/large.gpb" "$work/out/rawconv/"*
+fi
+
+echo
+echo "rawconv benchmark: median of $runs runs, whole processes, $cores cores"
+awk -F, 'NR == 1 { next }
+  { printf "%-10s %-8s %9d epochs %8.3f s %10.0f epochs/s %8.1f MB %8.1f MB/s %6.1f MB RSS\n",
+           $1, $2, $3, $4, $5, $6, $7, $8 }' "$csv"
+echo
+ratios() {  # input
+  local r=${SECONDS_OF[$1/rawconv]} c=${SECONDS_OF[$1/convbin]} p=${SECONDS_OF[$1/cp]}
+  awk -v input="$1" -v r="$r" -v c="$c" -v p="$p" 'BEGIN {
+    printf "%-10s convbin/rawconv %6.1fx   rawconv/cp %5.1fx\n", input, c / r, r / p }'
+}
+ratios real
+ratios synthetic
+echo
+# Targets on the synthetic day: 30 times convbin, within 5 times cp (an
+# aim), peak memory below 16 MB.
+awk -F, -v c="${SECONDS_OF[synthetic/convbin]}" -v p="${SECONDS_OF[synthetic/cp]}" '
+  $1 != "real" && $2 == "rawconv" && $8 > worst { worst = $8 }
+  $1 == "synthetic" && $2 == "rawconv" { r = $4 }
+  END {
+    printf "target convbin/rawconv >= 30: %.1f  %s\n", c / r, ((c / r >= 30) ? "met" : "MISSED")
+    printf "aim    rawconv/cp <= 5:       %.1f  %s\n", r / p, ((r / p <= 5) ? "met" : "missed")
+    printf "target peak RSS < 16 MB:      %.1f  %s\n", worst, ((worst < 16) ? "met" : "MISSED")
+  }' "$csv"
+echo "figures: $csv"
