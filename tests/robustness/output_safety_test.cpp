@@ -106,6 +106,21 @@ TEST_F(OutputSafetyTest, StationFileAndNavigationOutputAreProtected) {
   EXPECT_NE(std::string::npos, ReadFile(Path("site.05o")).find("BASE"));
 }
 
+TEST_F(OutputSafetyTest, PathFieldsWithoutTerminatorAreNotReadPastTheirEnd) {
+  WriteInputs("x");
+  // A GPB path that fills its whole field is no path of an existing file.
+  Fill("x");
+  std::memset(obs_.GpbFile, 'g', sizeof obs_.GpbFile);
+  EXPECT_EQ(-1, Convert());
+  EXPECT_EQ(0u, ErrorText().find("GPB file '" + std::string(200, 'g')));
+  // An output field without terminator cannot take its new extension.
+  Fill("x");
+  std::memset(obs_.ObsFile, 'o', sizeof obs_.ObsFile);
+  EXPECT_EQ(1, Convert());
+  EXPECT_EQ("Output path too long: " + std::string(233, 'o'), ErrorText());
+  EXPECT_FALSE(fs::exists(Path("x.05n")));
+}
+
 // Runs the conversion in a child process whose files may not grow beyond
 // limit bytes (SIGXFSZ ignored, so a write past it fails with EFBIG instead
 // of ending the process). Returns the result and the error text.
