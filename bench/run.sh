@@ -78,7 +78,7 @@ measure() {
     [ "$kb" -gt "$RSS" ] && RSS=$kb
   done
   MEDIAN=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$((runs / 2 + 1))p")
-  BYTES=$(du -sb "$outdir" | cut -f1)
+  BYTES=$(find "$outdir" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
 }
 
 csv=$work/results.csv
