@@ -183,7 +183,13 @@ void GpsToDate(int week, double seconds_of_week, int& hour, int& minute, double&
   const std::tm* fields = SecondsToTm(&whole);
   hour = fields->tm_hour;
   minute = fields->tm_min;
-  seconds = fields->tm_sec + (total - static_cast<double>(whole));
+  // The fraction of the second. A total held at the 64-bit limit (only
+  // nonsense input, such as a time of week of 1e308, has one) or NaN has no
+  // fraction to keep: the seconds stay those of the whole-second date
+  // instead of taking the whole excess.
+  double fraction = total - static_cast<double>(whole);
+  if (!(fraction > -1.0 && fraction < 1.0)) fraction = 0.0;
+  seconds = fields->tm_sec + fraction;
   month = fields->tm_mon + 1;
   day = fields->tm_mday;
   int y = fields->tm_year;

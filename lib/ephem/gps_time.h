@@ -25,7 +25,8 @@ int64_t TmToSeconds(const std::tm& t);
 const std::tm* SecondsToTm(const int64_t* seconds);
 
 // Week (below 700: plus 1024) and seconds of week -> calendar date and time;
-// the fraction of the seconds is kept. year has four digits, month is 1..12.
+// the fraction of the seconds is kept (none for a NaN or out-of-range time).
+// year has four digits, month is 1..12.
 void GpsToDate(int week, double seconds_of_week, int& hour, int& minute, double& seconds,
                int& month, int& day, int& year);
 
