@@ -28,12 +28,20 @@ enum class LineEnd {
   kEndOfFile,  // the stream ended inside the line
 };
 
+// After a CR, a LF that follows belongs to the same line end.
+void FinishLineEnd(std::FILE* stream, int c) {
+  if (c != '\r') return;
+  const int next = std::getc(stream);
+  if (next != '\n' && next != EOF) std::ungetc(next, stream);
+}
+
 // Reads characters up to the next line end into line (at most size - 1 of
 // them, NUL-terminated, the line end not stored). A line ends at LF, at CR
 // LF or at a lone CR, so files of any of the three line-end conventions
 // read alike; a NUL byte reads as a blank, so that nothing after it on its
-// line is hidden. When the buffer fills up and the line end follows right
-// away, the line end is read too.
+// line is hidden. When the buffer fills up, a line end right after it is
+// read too (kLineEnd), and the end of the stream right after it counts as
+// ending inside the line (kEndOfFile).
 LineEnd ReadLinePiece(std::FILE* stream, char* line, size_t size) {
   size_t n = 0;
   LineEnd end = LineEnd::kFull;
@@ -44,10 +52,7 @@ LineEnd ReadLinePiece(std::FILE* stream, char* line, size_t size) {
       break;
     }
     if (c == '\n' || c == '\r') {
-      if (c == '\r') {
-        const int next = std::getc(stream);
-        if (next != '\n' && next != EOF) std::ungetc(next, stream);
-      }
+      FinishLineEnd(stream, c);
       end = LineEnd::kLineEnd;
       break;
     }
@@ -57,10 +62,7 @@ LineEnd ReadLinePiece(std::FILE* stream, char* line, size_t size) {
   if (end == LineEnd::kFull) {
     const int next = std::getc(stream);
     if (next == '\n' || next == '\r') {
-      if (next == '\r') {
-        const int after = std::getc(stream);
-        if (after != '\n' && after != EOF) std::ungetc(after, stream);
-      }
+      FinishLineEnd(stream, next);
       end = LineEnd::kLineEnd;
     } else if (next == EOF) {
       end = LineEnd::kEndOfFile;
