@@ -89,6 +89,10 @@ void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
 
   double sum_x = 0.0, sum_y = 0.0, sum_z = 0.0;
   long positions = 0;
+  bool have_geodetic = false;  // the last position converted, and its result
+  double latitude = 0.0, longitude = 0.0;
+  float height = 0.0f;
+  double x = 0.0, y = 0.0, z = 0.0;
   double second_time = 0.0;
   long count = 0;
   GpbEpoch epoch{};
@@ -99,8 +103,17 @@ void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
     // The empty position (0, 0) is no fix, whatever the flags say.
     if (epoch.Flags != 0 && epoch.NumChannels >= 4 &&
         !(epoch.Latitude == 0.0 && epoch.Longitude == 0.0)) {
-      double x, y, z;
-      GeodeticToEcef(epoch.Latitude, epoch.Longitude, epoch.Height, &x, &y, &z);
+      // A receiver that stays put reports the same position epoch after
+      // epoch: its earth-centred position is worked out once.
+      if (!have_geodetic || std::memcmp(&epoch.Latitude, &latitude, sizeof latitude) != 0 ||
+          std::memcmp(&epoch.Longitude, &longitude, sizeof longitude) != 0 ||
+          std::memcmp(&epoch.Height, &height, sizeof height) != 0) {
+        latitude = epoch.Latitude;
+        longitude = epoch.Longitude;
+        height = epoch.Height;
+        have_geodetic = true;
+        GeodeticToEcef(latitude, longitude, height, &x, &y, &z);
+      }
       sum_x += x;
       sum_y += y;
       sum_z += z;
