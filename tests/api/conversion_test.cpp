@@ -10,106 +10,26 @@
 #include "api/context.h"
 #include "api/rawconv.h"
 #include "obs/run_date.h"
+#include "support/conversion_fixture.h"
 #include "support/epp_fixture.h"
 #include "support/gpb_builder.h"
 
 namespace rawconv {
+namespace convtest {
 namespace {
 
-namespace fs = std::filesystem;
-using epptest::EppTag;
 using epptest::WriteEppFile;
 using gpbtest::GpbFileBuilder;
 
-constexpr int64_t kRunClock = 1133965800;  // 2005-12-07 14:30
+int CountLines(const std::string& text) { return static_cast<int>(Count(text, "\n")); }
 
-std::string ReadFile(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "w");
-  ASSERT_NE(nullptr, f);
-  std::fputs(text.c_str(), f);
-  std::fclose(f);
-}
-
-int CountLines(const std::string& text) {
-  int n = 0;
-  for (char c : text) n += c == '\n';
-  return n;
-}
-
-// Every test runs on a fresh library context (as right after load) with the
-// run clock fixed, in a directory of its own.
-class ConversionTest : public ::testing::Test {
+// The shared conversion fixture with GPB files of four satellites.
+class ConversionTest : public ConversionFixture {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/rawconv_conv_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
-    SetRunClockForTesting(kRunClock);
-    std::memset(&obs_, 0, sizeof obs_);
-    std::memset(&nav_, 0, sizeof nav_);
-    obs_.StructSize = sizeof obs_;
-    nav_.StructSize = sizeof nav_;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  // A new-format GPB file of n epochs, 30 s apart from tow, four satellites.
+  // A new-format GPB file of n epochs, 30 s apart from tow.
   void WriteGpb(const std::string& name, double tow, int n = 3) {
-    GpbFileBuilder file = GpbFileBuilder::New(6, "TEST RX");
-    for (int i = 0; i < n; ++i) {
-      GpbEpoch e{};
-      e.Flags = kEpochPositionValid;
-      e.Latitude = 35.0;
-      e.Longitude = 139.0;
-      e.Height = 80.0f;
-      e.RcvTime = e.RawRcvTime = tow + 30.0 * i;
-      GpbChannel ch[4]{};
-      for (int k = 0; k < 4; ++k) {
-        ch[k].Prn = 3 + k;
-        ch[k].ObsMask = kObsC1 | kObsL1 | kObsLock1;
-        ch[k].C1 = 20000000.0 + 1000.0 * k + i;
-        ch[k].L1 = 100000.25 + k;
-        ch[k].LockTime1 = 30.0 * (i + 1);
-        ch[k].LockSec1 = static_cast<uint8_t>(30 * (i + 1));
-      }
-      e.NumChannels = 4;
-      file.AddEpoch(e, ch, 4, false);
-    }
-    ASSERT_TRUE(file.Write(Path(name)));
+    WriteFile(Path(name), AsText(GpbBytes(tow, n)));
   }
-
-  // Requests for dir/<stem>.gpb with outputs and ephemeris beside it.
-  void Fill(const std::string& stem) {
-    std::snprintf(obs_.GpbFile, sizeof obs_.GpbFile, "%s", Path(stem + ".gpb").c_str());
-    std::snprintf(obs_.ObsFile, sizeof obs_.ObsFile, "%s", Path(stem + ".obs").c_str());
-    std::snprintf(nav_.EppFile, sizeof nav_.EppFile, "%s", Path(stem + ".epp").c_str());
-    std::snprintf(nav_.NavFile, sizeof nav_.NavFile, "%s", Path(stem + ".nav").c_str());
-    std::snprintf(obs_.MarkerName, sizeof obs_.MarkerName, "MARK");
-  }
-
-  std::string ErrorText() {
-    char text[256];
-    Get_Error_Str(text);
-    return text;
-  }
-
-  Context context_{};
-  ContextScope scope_{context_};
-  std::string dir_;
-  ObsRequest obs_;
-  NavRequest nav_;
 };
 
 TEST_F(ConversionTest, ValidationFailuresCreateNoOutput) {
@@ -263,4 +183,5 @@ TEST_F(ConversionTest, RunDateAndVersionInBothHeaders) {
 }
 
 }  // namespace
+}  // namespace convtest
 }  // namespace rawconv

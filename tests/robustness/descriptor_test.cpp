@@ -9,14 +9,14 @@
 #include "gpb/gpb.h"
 #include "obs/sta_list.h"
 #include "obs/station_table.h"
-#include "robustness/robust_util.h"
+#include "support/conversion_fixture.h"
 #include "station/station_file.h"
 
 namespace rawconv {
-namespace robust {
+namespace convtest {
 namespace {
 
-using DescriptorTest = RobustTest;
+using DescriptorTest = ConversionFixture;
 
 TEST_F(DescriptorTest, FailedConversionsCloseEveryFile) {
   WriteInputs("ok");
@@ -134,5 +134,5 @@ TEST_F(DescriptorTest, FailedReadersCloseEveryFile) {
 }
 
 }  // namespace
-}  // namespace robust
+}  // namespace convtest
 }  // namespace rawconv

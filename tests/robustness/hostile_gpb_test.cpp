@@ -5,13 +5,13 @@
 #include <cmath>
 #include <limits>
 
-#include "robustness/robust_util.h"
+#include "support/conversion_fixture.h"
 
 namespace rawconv {
-namespace robust {
+namespace convtest {
 namespace {
 
-using HostileGpbTest = RobustTest;
+using HostileGpbTest = ConversionFixture;
 
 // 0.0 - value as the writer computes it at run time (a NaN keeps its sign
 // there, which folding by the compiler need not do).
@@ -90,5 +90,5 @@ TEST_F(HostileGpbTest, ExtremeValuesKeepTheirColumns) {
 }
 
 }  // namespace
-}  // namespace robust
+}  // namespace convtest
 }  // namespace rawconv

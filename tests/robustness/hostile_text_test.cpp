@@ -6,14 +6,14 @@
 #include "ephem/epp.h"
 #include "obs/sta_list.h"
 #include "obs/station_table.h"
-#include "robustness/robust_util.h"
+#include "support/conversion_fixture.h"
 #include "station/station_file.h"
 
 namespace rawconv {
-namespace robust {
+namespace convtest {
 namespace {
 
-using HostileTextTest = RobustTest;
+using HostileTextTest = ConversionFixture;
 
 // One "GpsEph" block with the given PRN and the words of its six element
 // lines after their keys.
@@ -321,5 +321,5 @@ TEST_F(HostileTextTest, HostileNumbersKeepTheirColumns) {
 }
 
 }  // namespace
-}  // namespace robust
+}  // namespace convtest
 }  // namespace rawconv

@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include "api/file_identity.h"
-#include "robustness/robust_util.h"
+#include "support/conversion_fixture.h"
 
 namespace rawconv {
-namespace robust {
+namespace convtest {
 namespace {
 
-using OutputSafetyTest = RobustTest;
+using OutputSafetyTest = ConversionFixture;
 
 std::string Refusal(const std::string& output) {
   return "Output file " + output + " is an input of the conversion; it is not overwritten";
@@ -205,5 +205,5 @@ TEST_F(OutputSafetyTest, WriteToAFullDevice) {
 }
 
 }  // namespace
-}  // namespace robust
+}  // namespace convtest
 }  // namespace rawconv

@@ -1,8 +1,8 @@
-// Shared pieces of the robustness tests: a scratch directory per test, file
-// helpers, GPB and EPP inputs, conversion requests and a count of the
-// process's open file descriptors.
-#ifndef RAWCONV_TESTS_ROBUSTNESS_ROBUST_UTIL_H_
-#define RAWCONV_TESTS_ROBUSTNESS_ROBUST_UTIL_H_
+// Shared pieces of the tests of whole conversion calls (header-only): a
+// scratch directory per test, file helpers, GPB and EPP inputs, conversion
+// requests and a count of the process's open file descriptors.
+#ifndef RAWCONV_TESTS_SUPPORT_CONVERSION_FIXTURE_H_
+#define RAWCONV_TESTS_SUPPORT_CONVERSION_FIXTURE_H_
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -21,7 +21,7 @@
 #include "support/gpb_builder.h"
 
 namespace rawconv {
-namespace robust {
+namespace convtest {
 
 namespace fs = std::filesystem;
 
@@ -98,10 +98,10 @@ inline std::string AsText(const gpbtest::ByteVec& bytes) {
 
 // Every test runs on a fresh library context with the run clock fixed, in
 // a directory of its own, with requests that name files in it.
-class RobustTest : public ::testing::Test {
+class ConversionFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/rawconv_robust_XXXXXX";
+    char pattern[] = "/tmp/rawconv_conv_XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(pattern));
     dir_ = pattern;
     SetRunClockForTesting(1133965800);  // 2005-12-07 14:30
@@ -152,7 +152,7 @@ class RobustTest : public ::testing::Test {
   NavRequest nav_;
 };
 
-}  // namespace robust
+}  // namespace convtest
 }  // namespace rawconv
 
-#endif  // RAWCONV_TESTS_ROBUSTNESS_ROBUST_UTIL_H_
+#endif  // RAWCONV_TESTS_SUPPORT_CONVERSION_FIXTURE_H_
