@@ -10,6 +10,7 @@
 #include "api/context.h"
 #include "ephem/gps_time.h"
 #include "obs/run_date.h"
+#include "sink/sink.h"
 
 namespace rawconv {
 namespace {
@@ -89,16 +90,21 @@ int FormatRinexReal(double value, char* buffer) {
 }
 
 int WriteNavHeader(std::FILE* out, const char* run_by) {
+  StdioSink sink(out);
+  return WriteNavHeader(sink, run_by);
+}
+
+int WriteNavHeader(Sink& out, const char* run_by) {
   std::string line = Format(kNavVersionFormat, kNavFormatVersion, "", "", kNavVersionLabel);
-  std::fputs(line.c_str(), out);
+  out.Write(line.data(), line.size());
 
   char date[128];
   if (FormatRunDate(date) != 0) return 1;
   date[kNavRunDateChars] = '\0';
   line = Format(kNavRunByFormat, kNavProgramText, run_by ? run_by : "", date, kNavRunByLabel);
-  std::fputs(line.c_str(), out);
+  out.Write(line.data(), line.size());
   line = Format(kNavEndFormat, "", kNavEndLabel);
-  std::fputs(line.c_str(), out);
+  out.Write(line.data(), line.size());
   return 0;
 }
 
@@ -149,13 +155,19 @@ void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buf
 }
 
 int ConvertEppToNav(std::FILE* epp, std::FILE* out, int rinex_version) {
+  StdioSink sink(out);
+  return ConvertEppToNav(epp, sink, rinex_version);
+}
+
+int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version) {
   if (CheckEppHeader(epp) != 0) return 1;
   EphemerisRecord record{};
-  char text[kNavRecordBufferSize];
+  char text[kNavRecordBufferSize + 1];
   while (ReadEphemerisRecord(epp, &record) == 0) {
     FormatNavRecord(record, rinex_version, text);
-    std::fputs(text, out);
-    std::fputc('\n', out);
+    const size_t length = std::strlen(text);
+    text[length] = '\n';
+    out.Write(text, length + 1);
   }
   return 0;
 }

@@ -26,6 +26,7 @@
 #include <cstdio>
 
 #include "ephem/epp.h"
+#include "sink/sink.h"
 
 namespace rawconv {
 
@@ -51,12 +52,14 @@ constexpr int kRinexRealBufferSize = 19;
 
 // Writes the three header lines. 0; 1 when the run date cannot be made (the
 // version line has then been written, the other two not).
+int WriteNavHeader(Sink& out, const char* run_by);
 int WriteNavHeader(std::FILE* out, const char* run_by);
 
 // Checks the EPP header and writes one navigation record per "GpsEph"
 // record, in file order. rinex_version 2 (RINEX 2.1) writes the fit interval
 // on line 8, any other value (1, RINEX 2.0) does not. 0; 1 when the EPP
 // header is invalid (message in the error text).
+int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version);
 int ConvertEppToNav(std::FILE* epp, std::FILE* out, int rinex_version);
 
 // The eight lines of one navigation record, without the final line end, into

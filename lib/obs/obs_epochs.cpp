@@ -8,6 +8,7 @@
 #include "obs/obs_writer.h"
 #include "obs/rinex_format.h"
 #include "obs/station_table.h"
+#include "sink/sink.h"
 
 namespace rawconv {
 namespace {
@@ -214,6 +215,12 @@ void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& ta
 
 int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
+  StdioSink sink(stream);
+  return WriteObsEpochs(sink, request, saved_nav, summary, rinex_version, ref);
+}
+
+int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
   (void)saved_nav;
   char path[sizeof request.GpbFile + 1];
   std::snprintf(path, sizeof path, "%.*s",
@@ -229,7 +236,7 @@ int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavReques
 
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
-  RinexBufferInit(out, stream);
+  RinexBufferInit(out, &sink);
   EpochSlot slots[2]{};  // before the first epoch the previous one has no channels
   EpochSlot* current = &slots[0];
   EpochSlot* previous = &slots[1];

@@ -10,6 +10,7 @@
 #include "obs/obs_writer.h"
 #include "obs/rinex_format.h"
 #include "obs/run_date.h"
+#include "sink/sink.h"
 
 namespace rawconv {
 namespace {
@@ -175,11 +176,17 @@ EpochDate DateOfGpsTime(int week, double time_of_week) {
 
 int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
+  StdioSink sink(stream);
+  return WriteObsHeader(sink, request, saved_nav, summary, rinex_version, ref);
+}
+
+int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
   (void)saved_nav;
   const bool v21 = rinex_version == RINEX_VERSION_2_1;
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
-  RinexBufferInit(out, stream);
+  RinexBufferInit(out, &sink);
 
   // RINEX VERSION / TYPE
   if (v21) {

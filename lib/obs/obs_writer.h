@@ -14,6 +14,7 @@
 #include "gpb/gpb.h"
 #include "obs/rinex_format.h"
 #include "obs/station_table.h"
+#include "sink/sink.h"
 
 namespace rawconv {
 
@@ -85,20 +86,25 @@ EpochDate DateOfGpsTime(int week, double time_of_week);
 // rinex_version: RINEX_VERSION_2_1 gives the 2.1 layouts; any other value
 // the 2.0 ones.
 //
-// Writes the thirteen header lines to stream. The run date comes from
+// Writes the thirteen header lines to the sink (or a stdio stream). The run date comes from
 // FormatRunDate; TIME OF FIRST OBS takes its week from ref, never from the
 // week override. saved_nav is not read (ref was looked up from its
 // EppFile). 0 when the whole header was written; 1 when the run date could
 // not be formatted (only the first line is then written).
+int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref);
 int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref);
 
-// Second pass: writes every epoch of request.GpbFile with the station blocks
+// Second pass: writes to the sink (or a stdio stream) every epoch of
+// request.GpbFile with the station blocks
 // of the station file beside it and the kinematic events. The week of an
 // epoch is Ctx().GpsWeek when the week override is set, else
 // ReferenceWeekOf(ref, RcvTime). saved_nav is not read. Station file
 // problems never fail the call (their message stays in the error text).
 // Result always 0.
+int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref);
 int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref);
 

@@ -1,4 +1,5 @@
 #include "obs/rinex_format.h"
+#include "sink/sink.h"
 
 #include <cmath>
 #include <cstring>
@@ -388,12 +389,24 @@ size_t FormatInt(long value, int width, char* out) {
 
 void RinexBufferInit(RinexBuffer* out, std::FILE* stream) {
   out->Stream = stream;
+  out->Out = nullptr;
   out->Length = 0;
   out->Reference = Ctx().ReferenceFormatting ? 1 : 0;
 }
 
+void RinexBufferInit(RinexBuffer* out, Sink* sink) {
+  RinexBufferInit(out, static_cast<std::FILE*>(nullptr));
+  out->Out = sink;
+}
+
 void RinexFlush(RinexBuffer* out) {
-  if (out->Length > 0 && out->Stream) std::fwrite(out->Data, 1, out->Length, out->Stream);
+  if (out->Length > 0) {
+    if (out->Stream) {
+      std::fwrite(out->Data, 1, out->Length, out->Stream);
+    } else if (out->Out) {
+      out->Out->Write(out->Data, out->Length);
+    }
+  }
   out->Length = 0;
 }
 

@@ -113,8 +113,11 @@ size_t FormatInt(long value, int width, char* out);
 // a text of any length is written whole.
 constexpr size_t kRinexBufferSize = 65536;
 
+class Sink;
+
 struct RinexBuffer {
-  std::FILE* Stream;
+  std::FILE* Stream;  // the block goes to Stream, or to Out when Stream is null
+  Sink* Out;
   size_t Length;
   // 1: numbers are formatted through snprintf (the reference formatting),
   // taken from Ctx().ReferenceFormatting when the buffer is set up.
@@ -123,7 +126,9 @@ struct RinexBuffer {
 };
 
 void RinexBufferInit(RinexBuffer* out, std::FILE* stream);
-// Writes out what is held (nothing when Stream is null) and empties it.
+void RinexBufferInit(RinexBuffer* out, Sink* sink);
+// Writes out what is held (nothing when neither Stream nor Out is set) and
+// empties it. A failing sink remembers its failure itself.
 void RinexFlush(RinexBuffer* out);
 // Makes room for n more bytes (n at most kRinexBufferSize), flushing first
 // when needed, and returns where they go: the caller writes there and adds

@@ -229,7 +229,7 @@ TEST(RinexFormatTest, FixedFieldsAndLongTexts) {
   summary.HasC1 = summary.HasP1 = 1;
   GpbChannel c = MakeChannel(1, 1e20, 0, 0, 123456789012345.0);
   RinexBuffer* values = new RinexBuffer;
-  RinexBufferInit(values, nullptr);
+  RinexBufferInit(values, static_cast<std::FILE*>(nullptr));
   WriteObsValues(c, values, summary, RINEX_VERSION_2_1);
   EXPECT_EQ(std::string(values->Data, values->Length),
             "100000000000000000000.000  12345678901234  \n");

@@ -1,0 +1,114 @@
+// Output sinks: where the writers' finished bytes go.
+//
+// A writer formats lines into its 64 KB block (RinexBuffer) and hands each
+// full block to a Sink. A sink may pass the bytes on to another sink (a
+// compressor in front of a file), so one output is a chain ending in a file:
+//
+//   plain:             writer -> FileSink
+//   gzip:              writer -> GzipSink -> FileSink
+//   Compact RINEX:     writer -> CrxSink -> FileSink
+//   Compact + gzip:    writer -> CrxSink -> GzipSink -> FileSink
+//
+// Every sink keeps a bounded amount of memory whatever the size of the output.
+//
+// Life of a sink: any number of Write calls, then exactly one of Finish (the
+// output is complete) or Abort (it is to be thrown away). A sink destroyed
+// without either aborts. After a failed Write every later Write fails too;
+// Finish then fails as well and leaves nothing behind.
+#ifndef RAWCONV_SINK_SINK_H_
+#define RAWCONV_SINK_SINK_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace rawconv {
+
+class Sink {
+ public:
+  virtual ~Sink() = default;
+
+  // Takes the next `length` bytes of the output. false when they could not
+  // be taken (a write failed now or earlier).
+  virtual bool Write(const char* data, size_t length) = 0;
+
+  // Ends the output: everything held is passed on and the chain's end is
+  // made final. false when any part of the output could not be written; the
+  // chain has then cleaned up as Abort does.
+  virtual bool Finish() = 0;
+
+  // Throws the output away: nothing of it remains (a file sink removes its
+  // temporary file). Safe to call more than once, and after Finish.
+  virtual void Abort() = 0;
+};
+
+// A sink over a stdio stream that the caller owns (tests, tools, the
+// RINEX writers' FILE* entry points). Finish flushes the stream and reports
+// whether any write to it failed; the stream is never closed. Abort does
+// nothing: the caller owns what was written.
+class StdioSink final : public Sink {
+ public:
+  explicit StdioSink(std::FILE* stream) : stream_(stream) {}
+  bool Write(const char* data, size_t length) override;
+  bool Finish() override;
+  void Abort() override {}
+
+ private:
+  std::FILE* stream_;
+};
+
+// What a FileSink does when its target name already exists at Finish.
+enum class ExistingFile {
+  kReplace,  // the new file takes the name (atomically where the system can)
+  kRefuse,   // Finish fails and the existing file stays as it was
+};
+
+// An output file written whole or not at all. Open creates a temporary file
+// in the target's folder (so the final rename stays on one file system);
+// the bytes go there; Finish flushes and closes it and only then renames it
+// onto the target name. Abort (or a failed Finish, or destruction without
+// Finish) removes the temporary file. An existing file of the target name is
+// never touched before Finish, and never by a failure.
+//
+// The temporary file is named "<target>.part-XXXXXX" (six random characters,
+// created exclusively), so a killed conversion leaves at most such a file.
+class FileSink final : public Sink {
+ public:
+  FileSink() = default;
+  ~FileSink() override;
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+
+  // Creates the temporary file for `target`. false when it cannot be created
+  // (missing folder, no permission, path too long); nothing exists then.
+  bool Open(const char* target, ExistingFile existing);
+
+  bool Write(const char* data, size_t length) override;
+  // false when a write, the close or the rename failed, or when the target
+  // exists and the policy is kRefuse (TargetExisted() then says so).
+  bool Finish() override;
+  void Abort() override;
+
+  // True when Finish failed because the target existed under kRefuse.
+  bool TargetExisted() const { return target_existed_; }
+  // Bytes written so far.
+  uint64_t BytesWritten() const { return written_; }
+  const char* Target() const { return target_; }
+
+ private:
+  static constexpr size_t kPathMax = 4096;
+  char target_[kPathMax] = "";
+  char temp_[kPathMax] = "";
+  ExistingFile existing_ = ExistingFile::kReplace;
+  int fd_ = -1;  // POSIX descriptor or a C runtime descriptor on Windows
+  bool failed_ = false;
+  bool target_existed_ = false;
+  uint64_t written_ = 0;
+};
+
+// True when a file or folder of this name exists.
+bool PathExists(const char* path);
+
+}  // namespace rawconv
+
+#endif  // RAWCONV_SINK_SINK_H_
