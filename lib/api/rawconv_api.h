@@ -1,0 +1,344 @@
+/*
+ * rawconv_api.h -- the reentrant interface of the rawconv library
+ * (librawconv_api.so; rawconv_api.dll on Windows).
+ *
+ * rawconv turns a GPB raw data file into RINEX files: an observation file
+ * made from the GPB epochs and a GPS navigation file made from the broadcast
+ * ephemerides of an EPP file; a station file adds new-site-occupation
+ * blocks. This interface converts any number of files at once, each on its
+ * own session, reports what each conversion did, and reads GPB epochs
+ * without writing RINEX.
+ *
+ * A conversion in four lines:
+ *
+ *     rawconv_session* s = rawconv_session_new();
+ *     rawconv_options o;  rawconv_options_init(&o);
+ *     o.gpb_path = "/data/site1.gpb";            // EPP file beside it
+ *     rawconv_report r;   rawconv_report_init(&r);
+ *     if (rawconv_convert(s, &o, &r) != RAWCONV_OK) fprintf(stderr, "%s\n", r.error);
+ *     else printf("%s %s\n", r.obs_path, r.nav_path);
+ *     rawconv_session_free(s);
+ *
+ * Threads: the library keeps no module-wide state. A session may be used by
+ * one thread at a time; any number of sessions may convert in parallel
+ * threads. Every function here is safe to call from any thread.
+ *
+ * Memory: the library never frees what the caller passed in and the caller
+ * frees nothing the library owns except through the *_free and *_close
+ * functions below. Texts are NUL-terminated 8-bit strings (paths in the
+ * system's own encoding).
+ *
+ * Errors: no function lets an exception or a signal escape; every failure is
+ * a result code, with a one-line reason in the report's error text.
+ *
+ * Versioning: the options and report records start with their own size. A
+ * caller compiled against an older header passes its smaller size; the
+ * library reads and fills only the fields inside that size, and later
+ * versions only add fields at the end.
+ */
+#ifndef RAWCONV_API_H_
+#define RAWCONV_API_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#if defined(RAWCONV_BUILDING_API)
+#define RAWCONV_API __declspec(dllexport)
+#else
+#define RAWCONV_API __declspec(dllimport)
+#endif
+#elif defined(RAWCONV_BUILDING_API)
+#define RAWCONV_API __attribute__((visibility("default")))
+#else
+#define RAWCONV_API
+#endif
+
+/* Version of this interface; rawconv_api_version() gives the library's. */
+#define RAWCONV_API_VERSION 1
+
+/* ---------------------------------------------------------------------- */
+/* Result codes                                                             */
+
+enum rawconv_result {
+  RAWCONV_OK = 0,         /* every output written */
+  RAWCONV_FAILED = 1,     /* a step failed (an input could not be read, an
+                             output could not be written); no output of the
+                             call is left behind and existing files of the
+                             outputs' names are untouched */
+  RAWCONV_BAD_GPB = -1,   /* the GPB file cannot be used (missing, not a GPB
+                             file, no epoch); nothing was written */
+  RAWCONV_EXISTS = 2,     /* an output exists and existing is
+                             RAWCONV_EXISTING_REFUSE; nothing was written */
+  RAWCONV_SKIPPED = 3,    /* existing is RAWCONV_EXISTING_SKIP and every
+                             output exists already; nothing was written and
+                             the file counts as done */
+  RAWCONV_CANCELLED = 4,  /* the progress callback asked to stop; no output
+                             of the call is left behind */
+  RAWCONV_INVALID = 5     /* a NULL or too small record, a missing GPB path,
+                             an unknown option value or a text that does not
+                             fit its field; nothing was read or written */
+};
+
+/* Short English name of a result code ("ok", "failed", ...); never NULL. */
+RAWCONV_API const char* rawconv_result_name(int result);
+
+/* ---------------------------------------------------------------------- */
+/* Sessions                                                                 */
+
+typedef struct rawconv_session rawconv_session;
+
+/* A new session holding all state of the conversions run on it. NULL only
+ * when memory is exhausted. Free it with rawconv_session_free. */
+RAWCONV_API rawconv_session* rawconv_session_new(void);
+
+/* Frees a session (NULL is allowed). It must not be in use by a call. */
+RAWCONV_API void rawconv_session_free(rawconv_session* session);
+
+/* The library's version number and year (the same as the dialog library's
+ * _DLLVersionNumber_ and _DLLVersionYear_). */
+RAWCONV_API double rawconv_version_number(void);
+RAWCONV_API int32_t rawconv_version_year(void);
+/* The version of this interface the library implements (RAWCONV_API_VERSION
+ * of the header it was built with). */
+RAWCONV_API int32_t rawconv_api_version(void);
+
+/* ---------------------------------------------------------------------- */
+/* Options                                                                  */
+
+enum rawconv_rinex {
+  RAWCONV_RINEX_2_10 = 0, /* RINEX 2.10 (the default): adds S1/S2 */
+  RAWCONV_RINEX_2_00 = 1, /* RINEX 2.00: six observation types */
+  RAWCONV_RINEX_3_04 = 304,
+  RAWCONV_RINEX_3_05 = 305
+};
+
+enum rawconv_existing {
+  RAWCONV_EXISTING_REFUSE = 0,  /* the default: fail with RAWCONV_EXISTS */
+  RAWCONV_EXISTING_REPLACE = 1, /* a complete new file takes the name */
+  RAWCONV_EXISTING_SKIP = 2     /* leave an existing output alone */
+};
+
+enum rawconv_station {
+  RAWCONV_STATION_BESIDE = 0, /* the .sta file beside the GPB file, when
+                                 there is one (any case of the extension) */
+  RAWCONV_STATION_NONE = 1,   /* no station blocks */
+  RAWCONV_STATION_FILE = 2    /* station_path; a missing file fails */
+};
+
+enum rawconv_names {
+  RAWCONV_NAMES_INPUT = 0, /* the GPB file's name with .YYo / .YYn */
+  RAWCONV_NAMES_SHORT = 1, /* ssssdddf.YYo / .YYn */
+  RAWCONV_NAMES_LONG = 2   /* SSSSMRCCC_R_YYYYDDDHHMM_PPU_FFU_MO.rnx, _GN.rnx */
+};
+
+enum rawconv_compress {
+  RAWCONV_COMPRESS_NONE = 0,
+  RAWCONV_COMPRESS_GZ = 1,     /* gzip of both outputs */
+  RAWCONV_COMPRESS_CRX = 2,    /* Compact RINEX observation file */
+  RAWCONV_COMPRESS_CRX_GZ = 3  /* Compact RINEX, gzipped; navigation gzipped */
+};
+
+/* Progress of a conversion: `done` of `total` units of work (bytes of the
+ * GPB file read over all passes). Called from the converting thread now and
+ * then, and once with done == total at the end of the last pass. A non-zero
+ * return cancels the conversion: the call then returns RAWCONV_CANCELLED and
+ * removes the outputs it had begun. */
+typedef int (*rawconv_progress_fn)(void* user, uint64_t done, uint64_t total);
+
+/* Everything one conversion needs. Start from rawconv_options_init; every
+ * pointer is borrowed for the duration of the call only; NULL texts are
+ * empty. */
+typedef struct rawconv_options {
+  uint32_t size;              /* sizeof(rawconv_options), set by init */
+
+  /* Inputs */
+  const char* gpb_path;       /* required */
+  const char* epp_path;       /* NULL: the GPB file's name with .epp (any
+                                 case of the extension) */
+  int32_t station;            /* enum rawconv_station */
+  const char* station_path;   /* with RAWCONV_STATION_FILE */
+
+  /* Outputs */
+  const char* output_dir;     /* NULL: beside the GPB file */
+  const char* obs_path;       /* non-NULL: this exact observation path (no
+                                 naming, no folder); nav_path likewise */
+  const char* nav_path;
+  int32_t rinex;              /* enum rawconv_rinex */
+  int32_t names;              /* enum rawconv_names */
+  int32_t compress;           /* enum rawconv_compress */
+  int32_t existing;           /* enum rawconv_existing */
+
+  /* Header texts. Each must fit its RINEX column (marker name 60,
+   * observer 20, agency 40, run by 20, station id 9; else RAWCONV_INVALID). */
+  const char* marker_name;
+  const char* observer;
+  const char* agency;
+  const char* run_by;
+  const char* station_id;     /* nine characters for long names; NULL: the
+                                 four-character code + "00XXX" */
+  double antenna_height;      /* metres, 0 .. 999999999.9999 (fits %14.4f) */
+
+  /* Dating */
+  int32_t use_week;           /* 1: every epoch is in GPS week `week` */
+  int32_t week;               /* full week count */
+
+  /* Progress and cancellation */
+  rawconv_progress_fn progress;
+  void* progress_user;
+
+  /* Run date of the "PGM / RUN BY / DATE" lines: when use_run_date is 1,
+   * run_date (seconds since 1970, read as local time) instead of the
+   * clock, for byte-exact reproducible files. */
+  int32_t use_run_date;
+  int64_t run_date;
+} rawconv_options;
+
+/* Sets every field to its default (zero, NULL; size set). */
+RAWCONV_API void rawconv_options_init(rawconv_options* options);
+
+/* ---------------------------------------------------------------------- */
+/* Reports                                                                  */
+
+#define RAWCONV_PATH_MAX 4096
+#define RAWCONV_ERROR_MAX 256
+
+/* What one call did. Every rawconv_convert and rawconv_plan fills it, on
+ * failure too (fields not reached stay zero/empty). */
+typedef struct rawconv_report {
+  uint32_t size;                 /* sizeof(rawconv_report), set by init */
+  int32_t result;                /* the call's result code */
+  char error[RAWCONV_ERROR_MAX]; /* one line, empty on success */
+  char obs_path[RAWCONV_PATH_MAX]; /* outputs (as written or planned) */
+  char nav_path[RAWCONV_PATH_MAX];
+  int32_t obs_skipped;           /* 1: the observation output existed and was
+                                    left alone (RAWCONV_EXISTING_SKIP) */
+  int32_t nav_skipped;
+  uint64_t epochs_read;          /* epochs of the GPB file */
+  uint64_t epochs_written;       /* epoch records written */
+  int32_t satellites;            /* distinct satellites seen */
+  int32_t first_week;            /* full GPS week of the first epoch, or -1 */
+  double first_tow;              /* seconds of week of the first epoch */
+  int32_t last_week;
+  double last_tow;
+  char first_time[32];           /* "2005-04-02 00:00:00.0000000" (GPS time) */
+  char last_time[32];
+  double interval;               /* seconds, as in the header */
+  uint32_t nav_records;          /* navigation records written */
+  int32_t gpb_damaged;           /* 1: the GPB file ended in a damaged or
+                                    truncated record; the epochs before it
+                                    were converted */
+  uint64_t gpb_bytes_used;       /* bytes up to the end of the last good
+                                    record */
+  uint64_t gpb_file_size;
+} rawconv_report;
+
+RAWCONV_API void rawconv_report_init(rawconv_report* report);
+
+/* ---------------------------------------------------------------------- */
+/* Conversion                                                               */
+
+/* Converts one GPB file as `options` say and fills `report`.
+ *
+ * Outputs appear whole or not at all: each is written to a temporary file
+ * ("NAME.part-XXXXXX") in its folder and renamed onto its name only when it
+ * is complete. A failure, a cancellation or an existing output under the
+ * refuse policy leaves no file behind and never touches an existing file.
+ * An output that names one of the call's inputs (by file identity) fails.
+ * The output folder must exist. Returns the result code (also in
+ * report->result). report may be NULL only when the caller needs nothing
+ * of it (the result code alone). */
+RAWCONV_API int rawconv_convert(rawconv_session* session, const rawconv_options* options,
+                                rawconv_report* report);
+
+/* Fills report->obs_path and nav_path with the paths rawconv_convert would
+ * write for these options, without writing anything (it reads the GPB file,
+ * and the EPP file for the date of the data). Callers use it to find two
+ * inputs of a batch that would write the same file. Result RAWCONV_OK, or
+ * the code and message rawconv_convert would fail with before writing. The
+ * existing policy is not applied. */
+RAWCONV_API int rawconv_plan(rawconv_session* session, const rawconv_options* options,
+                             rawconv_report* report);
+
+/* ---------------------------------------------------------------------- */
+/* Reading GPB epochs                                                       */
+
+#define RAWCONV_MAX_CHANNELS 24
+
+/* Bits of rawconv_channel.have: which values the receiver gave. */
+enum rawconv_obs_bit {
+  RAWCONV_HAVE_C1 = 1 << 0,
+  RAWCONV_HAVE_L1 = 1 << 1,
+  RAWCONV_HAVE_L2 = 1 << 2,
+  RAWCONV_HAVE_P1 = 1 << 3,
+  RAWCONV_HAVE_P2 = 1 << 4,
+  RAWCONV_HAVE_D1 = 1 << 5,
+  RAWCONV_HAVE_S1 = 1 << 6,
+  RAWCONV_HAVE_S2 = 1 << 7
+};
+
+/* One tracked satellite. Values in RINEX's units and signs: ranges in
+ * metres, phases in cycles (with RINEX's sign), Doppler in Hz, signal
+ * strength in dB-Hz. A value whose bit is not in `have` is 0. */
+typedef struct rawconv_channel {
+  char system;              /* 'G' or 'R' */
+  int32_t prn;              /* RINEX satellite number within the system */
+  int32_t gpb_prn;          /* as in the GPB file (GLONASS: number + 32) */
+  uint32_t have;            /* rawconv_obs_bit flags */
+  double c1, l1, l2, p1, p2, d1, s1, s2;
+  double lock_time1;        /* seconds of continuous L1 lock; 0: lost */
+  double lock_time2;
+  int32_t lli1;             /* 1: loss of lock on L1 at this epoch */
+  int32_t lli2;
+} rawconv_channel;
+
+/* One epoch. */
+typedef struct rawconv_epoch {
+  double tow;               /* GPS seconds of week */
+  int32_t week;             /* full GPS week, or -1 when not known */
+  double latitude;          /* receiver position: degrees, WGS 84 */
+  double longitude;
+  double height;            /* metres above the ellipsoid */
+  int32_t position_valid;   /* 1 when the receiver flagged it valid */
+  int32_t kinematic;        /* 1 while the receiver is moving */
+  double clock_bias;        /* metres */
+  int32_t num_channels;
+  rawconv_channel channels[RAWCONV_MAX_CHANNELS];
+} rawconv_epoch;
+
+typedef struct rawconv_gpb_reader rawconv_gpb_reader;
+
+/* Opens a GPB file for reading its epochs in order. epp_path (may be NULL)
+ * names an EPP file whose reference ephemeris dates the epochs (their full
+ * week); week_override >= 0 gives the week directly instead. On failure
+ * returns NULL and, when error is not NULL, writes the reason into error
+ * (error_size bytes, always terminated). Close with rawconv_gpb_close. */
+RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const char* epp_path,
+                                                 int32_t week_override, char* error,
+                                                 size_t error_size);
+
+/* Reads the next epoch into *epoch. Returns 1 for an epoch, 0 at the end of
+ * the file, -1 when the file ends in a damaged or truncated record (the
+ * epochs before it were given; rawconv_gpb_error tells why). After 0 or -1
+ * every further call returns the same. */
+RAWCONV_API int rawconv_gpb_next(rawconv_gpb_reader* reader, rawconv_epoch* epoch);
+
+/* The reason of the last -1 of rawconv_gpb_next; "" otherwise. Owned by the
+ * reader, valid until the next call on it. */
+RAWCONV_API const char* rawconv_gpb_error(const rawconv_gpb_reader* reader);
+
+/* Receiver description of the file ("" when unknown); owned by the reader. */
+RAWCONV_API const char* rawconv_gpb_receiver(const rawconv_gpb_reader* reader);
+
+/* Closes the reader (NULL is allowed). */
+RAWCONV_API void rawconv_gpb_close(rawconv_gpb_reader* reader);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* RAWCONV_API_H_ */
