@@ -1,0 +1,139 @@
+# Installation and packaging: `cmake --install` puts the two shared libraries,
+# their public headers, gpb2rinex with its man page and bash completion, a
+# CMake package config and pkg-config files under the prefix; `cpack -G DEB`
+# builds a Debian package of the same files.
+#
+# Installed layout (GNUInstallDirs):
+#   LIBDIR/librawconv.so.V, librawconv_api.so.V (+ SOVERSION and dev links)
+#   INCLUDEDIR/rawconv/rawconv.h, rawconv_api.h   (#include <rawconv/...>)
+#   BINDIR/gpb2rinex
+#   MANDIR/man1/gpb2rinex.1
+#   DATADIR/bash-completion/completions/gpb2rinex
+#   LIBDIR/cmake/rawconv/rawconvConfig*.cmake, rawconvTargets*.cmake
+#   LIBDIR/pkgconfig/rawconv.pc, rawconv_api.pc
+#
+# Only native builds install; the cross-built Windows files are shipped by
+# their own stage.
+if(CMAKE_CROSSCOMPILING OR WIN32)
+  return()
+endif()
+
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(RAWCONV_SOVERSION 1)
+set(RAWCONV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/rawconv)
+
+# The dialog library keeps its file and export names; it gets the usual
+# versioned file name and links like any other shared library.
+set_target_properties(rawconv PROPERTIES
+  VERSION ${PROJECT_VERSION}
+  SOVERSION ${RAWCONV_SOVERSION})
+# rawconv_api is rawconv::api for users of the package config.
+set_target_properties(rawconv_api PROPERTIES EXPORT_NAME api)
+target_include_directories(rawconv INTERFACE
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+target_include_directories(rawconv_api INTERFACE
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+
+install(TARGETS rawconv rawconv_api
+  EXPORT rawconvTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES
+  ${PROJECT_SOURCE_DIR}/lib/api/rawconv.h
+  ${PROJECT_SOURCE_DIR}/lib/api/rawconv_api.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/rawconv)
+
+# The command line, its manual and its completion.
+if(TARGET gpb2rinex)
+  # Finds the libraries of its own prefix wherever that prefix is.
+  file(RELATIVE_PATH _rawconv_bin_to_lib
+    /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(gpb2rinex PROPERTIES
+    INSTALL_RPATH "$ORIGIN/${_rawconv_bin_to_lib}")
+  install(TARGETS gpb2rinex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+set(_rawconv_man ${PROJECT_SOURCE_DIR}/cli/gpb2rinex.1)
+set(_rawconv_completion ${PROJECT_SOURCE_DIR}/cli/gpb2rinex.bash-completion)
+if(EXISTS ${_rawconv_man})
+  install(FILES ${_rawconv_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  message(WARNING "cli/gpb2rinex.1 is missing: the man page is not installed")
+endif()
+if(EXISTS ${_rawconv_completion})
+  install(FILES ${_rawconv_completion}
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME gpb2rinex)
+else()
+  message(WARNING "cli/gpb2rinex.bash-completion is missing: the completion is not installed")
+endif()
+
+# CMake package: find_package(rawconv CONFIG) gives rawconv::rawconv and
+# rawconv::api.
+install(EXPORT rawconvTargets
+  NAMESPACE rawconv::
+  DESTINATION ${RAWCONV_CMAKE_DIR})
+configure_package_config_file(
+  ${PROJECT_SOURCE_DIR}/cmake/rawconvConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/rawconvConfig.cmake
+  INSTALL_DESTINATION ${RAWCONV_CMAKE_DIR})
+write_basic_package_version_file(
+  ${PROJECT_BINARY_DIR}/rawconvConfigVersion.cmake
+  VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/rawconvConfig.cmake
+  ${PROJECT_BINARY_DIR}/rawconvConfigVersion.cmake
+  DESTINATION ${RAWCONV_CMAKE_DIR})
+
+# pkg-config files. The prefix is found from the file's own folder, so an
+# installed tree may be moved (or installed with `cmake --install --prefix`).
+set(_rawconv_pcdir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(RAWCONV_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(RAWCONV_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
+else()
+  file(RELATIVE_PATH _rawconv_pc_up /prefix/${_rawconv_pcdir} /prefix)
+  string(REGEX REPLACE "/$" "" _rawconv_pc_up "${_rawconv_pc_up}")
+  set(RAWCONV_PC_PREFIX "\${pcfiledir}/${_rawconv_pc_up}")
+  set(RAWCONV_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+endif()
+if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+  set(RAWCONV_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
+else()
+  set(RAWCONV_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+foreach(_rawconv_pc rawconv rawconv_api)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/${_rawconv_pc}.pc.in
+    ${PROJECT_BINARY_DIR}/${_rawconv_pc}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${_rawconv_pc}.pc DESTINATION ${_rawconv_pcdir})
+endforeach()
+
+# Debian package: `cpack -G DEB` in the build folder.
+set(CPACK_PACKAGE_NAME rawconv)
+set(CPACK_PACKAGE_VENDOR "rawconv")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "GPB raw GPS receiver recordings to RINEX: libraries and gpb2rinex")
+set(CPACK_PACKAGE_DESCRIPTION
+  "rawconv converts raw GPS receiver recordings (GPB files) into RINEX\n\
+observation and navigation files. The package holds the conversion\n\
+libraries librawconv and librawconv_api with their headers, CMake and\n\
+pkg-config files, and the command-line converter gpb2rinex.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "rawconv maintainers <rawconv@example.org>")
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Library dependencies from the binaries themselves (dpkg-shlibdeps, in
+# dpkg-dev); a fixed list where that tool is missing.
+find_program(RAWCONV_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(RAWCONV_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+endif()
+include(CPack)
