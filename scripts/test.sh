@@ -10,7 +10,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # --- tools -----------------------------------------------------------------
 . "$root/scripts/ensure-tools.sh"
 ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
-  "file:/usr/include/gtest/gtest.h=libgtest-dev" "cmd:rnx2rtkp=rtklib"
+  "file:/usr/include/gtest/gtest.h=libgtest-dev" "cmd:rnx2rtkp=rtklib" \
+  "cmd:pkg-config=pkg-config" "cmd:dpkg-shlibdeps=dpkg-dev" \
+  "file:/usr/lib/python3/dist-packages/numpy=python3-numpy" \
+  "file:/usr/lib/python3/dist-packages/pytest=python3-pytest"
 
 run_suite() {
   local dir=$1; shift
@@ -26,8 +29,9 @@ run_suite build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DRAWCONV_SANITIZE=ON
 # Further stages, each in a script of its own: the parallel batch under
-# ThreadSanitizer, the fuzz targets, a valgrind run.
-for stage in test-tsan test-fuzz test-valgrind; do
+# ThreadSanitizer, the fuzz targets, a valgrind run, installation and
+# packaging, the Python package.
+for stage in test-tsan test-fuzz test-valgrind test-install test-python; do
   if [ -f "$root/scripts/$stage.sh" ]; then
     bash "$root/scripts/$stage.sh"
   fi

@@ -1,0 +1,263 @@
+"""convert() and plan(): one GPB file to RINEX through a session of its own."""
+
+import ctypes
+import dataclasses
+import numbers
+import os
+
+from . import _native as n
+
+
+class ConversionError(Exception):
+    """A conversion did not succeed.
+
+    str(error) is the library's one-line reason. Attributes: ``code`` (the
+    result code, one of the RESULT_* constants), ``name`` (its short name,
+    e.g. "failed"), ``message`` (the one-line reason) and ``report`` (the
+    Report of the call, with whatever it had reached)."""
+
+    def __init__(self, code, name, message, report=None):
+        super().__init__(message)
+        self.code = code
+        self.name = name
+        self.message = message
+        self.report = report
+
+
+@dataclasses.dataclass(frozen=True)
+class Report:
+    """What one conversion did.
+
+    ``result`` is the result code (0 ok, 3 skipped) and ``result_name`` its
+    name; ``obs_path`` and ``nav_path`` the outputs as written (or planned),
+    ``obs_skipped``/``nav_skipped`` true when an existing output was left
+    alone under existing="skip". ``epochs_read`` and ``epochs_written``
+    count epochs; ``satellites`` the distinct satellites seen. The first and
+    last epochs are given as full GPS week and seconds of week
+    (``first_week`` -1 when unknown) and as text ``first_time``/``last_time``
+    ("2005-04-02 00:00:00.0000000", GPS time). ``interval`` is in seconds,
+    ``nav_records`` counts navigation records. ``gpb_damaged`` is true when
+    the GPB file ended in a damaged or truncated record: only
+    ``gpb_bytes_used`` of ``gpb_file_size`` bytes were converted."""
+
+    result: int
+    result_name: str
+    error: str
+    obs_path: str
+    nav_path: str
+    obs_skipped: bool
+    nav_skipped: bool
+    epochs_read: int
+    epochs_written: int
+    satellites: int
+    first_week: int
+    first_tow: float
+    last_week: int
+    last_tow: float
+    first_time: str
+    last_time: str
+    interval: float
+    nav_records: int
+    gpb_damaged: bool
+    gpb_bytes_used: int
+    gpb_file_size: int
+
+    @property
+    def ok(self):
+        """True for a finished conversion (written, or skipped as done)."""
+        return self.result in (n.OK, n.SKIPPED)
+
+
+def _report_from(lib, raw):
+    return Report(
+        result=raw.result,
+        result_name=n.text(lib.rawconv_result_name(raw.result)),
+        error=n.text(raw.error),
+        obs_path=n.text(raw.obs_path),
+        nav_path=n.text(raw.nav_path),
+        obs_skipped=bool(raw.obs_skipped),
+        nav_skipped=bool(raw.nav_skipped),
+        epochs_read=raw.epochs_read,
+        epochs_written=raw.epochs_written,
+        satellites=raw.satellites,
+        first_week=raw.first_week,
+        first_tow=raw.first_tow,
+        last_week=raw.last_week,
+        last_tow=raw.last_tow,
+        first_time=n.text(raw.first_time),
+        last_time=n.text(raw.last_time),
+        interval=raw.interval,
+        nav_records=raw.nav_records,
+        gpb_damaged=bool(raw.gpb_damaged),
+        gpb_bytes_used=raw.gpb_bytes_used,
+        gpb_file_size=raw.gpb_file_size,
+    )
+
+
+def _choice(option, value, table):
+    key = str(value).lower()
+    if key not in table:
+        raise ValueError("%s=%r: expected one of %s" % (option, value, ", ".join(sorted(table))))
+    return table[key]
+
+
+def _rinex_value(value):
+    if isinstance(value, numbers.Real) and not isinstance(value, bool):
+        value = "%.2f" % value
+    key = str(value)
+    key = {"2": "2.10", "2.1": "2.10", "2.0": "2.00", "3": "3.05"}.get(key, key)
+    return _choice("rinex", key, n.RINEX)
+
+
+def _compress_value(value):
+    if value is None or value is False:
+        return n.COMPRESS["none"]
+    key = str(value).lower().replace("+", ".").lstrip(".")
+    return _choice("compress", key, n.COMPRESS)
+
+
+def _header_text(option, value):
+    if value is None:
+        return None
+    if not isinstance(value, str):
+        raise TypeError("%s must be a str, not %s" % (option, type(value).__name__))
+    return value.encode("utf-8", "surrogateescape")
+
+
+_TEXT_OPTIONS = {
+    "marker": "marker_name",
+    "observer": "observer",
+    "agency": "agency",
+    "run_by": "run_by",
+    "station_id": "station_id",
+}
+
+OPTION_NAMES = frozenset(
+    ["rinex", "names", "compress", "existing", "antenna_height", "week", "output_dir",
+     "obs_path", "nav_path", "station", "progress", "run_date"] + list(_TEXT_OPTIONS))
+
+
+class _Call:
+    """One filled options record and what it keeps alive during the call
+    (the encoded texts and the progress trampoline)."""
+
+    def __init__(self, gpb, epp, options):
+        unknown = set(options) - OPTION_NAMES
+        if unknown:
+            raise TypeError("unknown option(s): %s" % ", ".join(sorted(unknown)))
+        # Zeroed here rather than by rawconv_options_init, so that the
+        # library never writes past the record this package knows.
+        rec = n.Options()
+        rec.size = ctypes.sizeof(n.Options)
+        rec.gpb_path = n.path_bytes(gpb)
+        rec.epp_path = n.path_bytes(epp)
+
+        station = options.get("station", "beside")
+        if station is None:
+            rec.station = n.STATION_NONE
+        elif isinstance(station, str) and station == "beside":
+            rec.station = n.STATION_BESIDE
+        else:
+            rec.station = n.STATION_FILE
+            rec.station_path = n.path_bytes(station)
+
+        rec.output_dir = n.path_bytes(options.get("output_dir"))
+        rec.obs_path = n.path_bytes(options.get("obs_path"))
+        rec.nav_path = n.path_bytes(options.get("nav_path"))
+        rec.rinex = _rinex_value(options.get("rinex", "2.10"))
+        rec.names = _choice("names", options.get("names", "input"), n.NAMES)
+        rec.compress = _compress_value(options.get("compress"))
+        rec.existing = _choice("existing", options.get("existing", "refuse"), n.EXISTING)
+        for option, field in _TEXT_OPTIONS.items():
+            setattr(rec, field, _header_text(option, options.get(option)))
+        rec.antenna_height = float(options.get("antenna_height", 0.0))
+
+        week = options.get("week")
+        if week is not None:
+            rec.use_week = 1
+            rec.week = int(week)
+        run_date = options.get("run_date")
+        if run_date is not None:
+            rec.use_run_date = 1
+            rec.run_date = int(run_date)
+
+        self.callback_error = None
+        self._trampoline = None
+        progress = options.get("progress")
+        if progress is not None:
+            if not callable(progress):
+                raise TypeError("progress must be callable")
+
+            def trampoline(_user, done, total):
+                try:
+                    return 1 if progress(done, total) else 0
+                except BaseException as err:  # stop, and raise it after the call
+                    self.callback_error = err
+                    return 1
+
+            self._trampoline = n.PROGRESS_FN(trampoline)
+            rec.progress = self._trampoline
+        self.record = rec
+
+
+def _run(entry, gpb, epp, options):
+    lib = n.library()
+    call = _Call(gpb, epp, options)
+    raw = n.Report()
+    raw.size = ctypes.sizeof(n.Report)
+    session = lib.rawconv_session_new()
+    if not session:
+        raise MemoryError("rawconv_session_new failed")
+    try:
+        code = getattr(lib, entry)(session, ctypes.byref(call.record), ctypes.byref(raw))
+    finally:
+        lib.rawconv_session_free(session)
+    report = _report_from(lib, raw)
+    if call.callback_error is not None:
+        raise call.callback_error
+    if code not in (n.OK, n.SKIPPED):
+        raise ConversionError(code, n.text(lib.rawconv_result_name(code)),
+                              report.error or n.text(lib.rawconv_result_name(code)), report)
+    return report
+
+
+def convert(gpb, epp=None, **options):
+    """Converts one GPB file into a RINEX observation and navigation file.
+
+    ``gpb`` is the GPB file's path; ``epp`` the EPP ephemeris file (default:
+    the GPB file's name with .epp beside it). Keyword options:
+
+    - ``rinex``: "2.10" (default), "2.00", "3.04" or "3.05"
+    - ``names``: "input" (default, GPB name with .YYo/.YYn), "short", "long"
+    - ``compress``: None (default), "gz", "crx" or "crx.gz"
+    - ``existing``: "refuse" (default), "replace" or "skip"
+    - ``marker``, ``observer``, ``agency``, ``run_by``, ``station_id``:
+      header texts
+    - ``antenna_height``: metres
+    - ``week``: full GPS week for every epoch, instead of dating them from
+      the EPP file
+    - ``output_dir``: folder of both outputs (default: beside the GPB file);
+      ``obs_path``/``nav_path``: exact output paths
+    - ``station``: "beside" (default: the .sta file beside the GPB file
+      when there is one), None (no station blocks) or a station file's path
+    - ``progress``: ``callable(done, total)`` called now and then with bytes
+      done of total; a true return value cancels the conversion (raising
+      ConversionError with code RESULT_CANCELLED); an exception raised in it
+      cancels too and is raised again by convert
+    - ``run_date``: seconds since 1970 for the run-date header lines, for
+      reproducible files
+
+    Returns a Report; raises ConversionError when the library reports a
+    failure (existing="skip" with every output present is not one: the
+    report's result is then RESULT_SKIPPED), ValueError/TypeError for an
+    option this package cannot map and LibraryNotFoundError when
+    librawconv_api cannot be loaded. Each call runs on a session of its
+    own, so threads may convert different files at the same time."""
+    return _run("rawconv_convert", gpb, epp, options)
+
+
+def plan(gpb, epp=None, **options):
+    """The output paths convert() would write for these arguments, as a
+    Report (``obs_path``, ``nav_path``), without writing anything. Raises
+    ConversionError as convert() would before writing."""
+    return _run("rawconv_plan", gpb, epp, options)

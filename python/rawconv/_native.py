@@ -1,0 +1,231 @@
+"""ctypes mirror of rawconv_api.h and the loader of librawconv_api.
+
+The records here copy the C layouts field by field, in order; ctypes lays
+them out with the platform's C alignment, as the C compiler does. Keep them
+in step with rawconv_api.h: the records only ever grow at their end, and the
+size field tells the library how much of them this package knows.
+"""
+
+import ctypes
+import ctypes.util
+import os
+import sys
+import threading
+
+# Result codes (enum rawconv_result).
+OK = 0
+FAILED = 1
+BAD_GPB = -1
+EXISTS = 2
+SKIPPED = 3
+CANCELLED = 4
+INVALID = 5
+
+# Option values.
+RINEX = {"2.10": 0, "2.00": 1, "3.04": 304, "3.05": 305}
+EXISTING = {"refuse": 0, "replace": 1, "skip": 2}
+STATION_BESIDE, STATION_NONE, STATION_FILE = 0, 1, 2
+NAMES = {"input": 0, "short": 1, "long": 2}
+COMPRESS = {"none": 0, "gz": 1, "crx": 2, "crx.gz": 3}
+
+PATH_MAX = 4096
+ERROR_MAX = 256
+MAX_CHANNELS = 24
+
+# Observation types in the order of their bits in rawconv_channel.have.
+OBS_TYPES = ("C1", "L1", "L2", "P1", "P2", "D1", "S1", "S2")
+
+API_VERSION = 1
+
+PROGRESS_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_uint64)
+
+
+class Options(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("gpb_path", ctypes.c_char_p),
+        ("epp_path", ctypes.c_char_p),
+        ("station", ctypes.c_int32),
+        ("station_path", ctypes.c_char_p),
+        ("output_dir", ctypes.c_char_p),
+        ("obs_path", ctypes.c_char_p),
+        ("nav_path", ctypes.c_char_p),
+        ("rinex", ctypes.c_int32),
+        ("names", ctypes.c_int32),
+        ("compress", ctypes.c_int32),
+        ("existing", ctypes.c_int32),
+        ("marker_name", ctypes.c_char_p),
+        ("observer", ctypes.c_char_p),
+        ("agency", ctypes.c_char_p),
+        ("run_by", ctypes.c_char_p),
+        ("station_id", ctypes.c_char_p),
+        ("antenna_height", ctypes.c_double),
+        ("use_week", ctypes.c_int32),
+        ("week", ctypes.c_int32),
+        ("progress", PROGRESS_FN),
+        ("progress_user", ctypes.c_void_p),
+        ("use_run_date", ctypes.c_int32),
+        ("run_date", ctypes.c_int64),
+    ]
+
+
+class Report(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("result", ctypes.c_int32),
+        ("error", ctypes.c_char * ERROR_MAX),
+        ("obs_path", ctypes.c_char * PATH_MAX),
+        ("nav_path", ctypes.c_char * PATH_MAX),
+        ("obs_skipped", ctypes.c_int32),
+        ("nav_skipped", ctypes.c_int32),
+        ("epochs_read", ctypes.c_uint64),
+        ("epochs_written", ctypes.c_uint64),
+        ("satellites", ctypes.c_int32),
+        ("first_week", ctypes.c_int32),
+        ("first_tow", ctypes.c_double),
+        ("last_week", ctypes.c_int32),
+        ("last_tow", ctypes.c_double),
+        ("first_time", ctypes.c_char * 32),
+        ("last_time", ctypes.c_char * 32),
+        ("interval", ctypes.c_double),
+        ("nav_records", ctypes.c_uint32),
+        ("gpb_damaged", ctypes.c_int32),
+        ("gpb_bytes_used", ctypes.c_uint64),
+        ("gpb_file_size", ctypes.c_uint64),
+    ]
+
+
+class Channel(ctypes.Structure):
+    _fields_ = [
+        ("system", ctypes.c_char),
+        ("prn", ctypes.c_int32),
+        ("gpb_prn", ctypes.c_int32),
+        ("have", ctypes.c_uint32),
+        ("c1", ctypes.c_double),
+        ("l1", ctypes.c_double),
+        ("l2", ctypes.c_double),
+        ("p1", ctypes.c_double),
+        ("p2", ctypes.c_double),
+        ("d1", ctypes.c_double),
+        ("s1", ctypes.c_double),
+        ("s2", ctypes.c_double),
+        ("lock_time1", ctypes.c_double),
+        ("lock_time2", ctypes.c_double),
+        ("lli1", ctypes.c_int32),
+        ("lli2", ctypes.c_int32),
+    ]
+
+
+class Epoch(ctypes.Structure):
+    _fields_ = [
+        ("tow", ctypes.c_double),
+        ("week", ctypes.c_int32),
+        ("latitude", ctypes.c_double),
+        ("longitude", ctypes.c_double),
+        ("height", ctypes.c_double),
+        ("position_valid", ctypes.c_int32),
+        ("kinematic", ctypes.c_int32),
+        ("clock_bias", ctypes.c_double),
+        ("num_channels", ctypes.c_int32),
+        ("channels", Channel * MAX_CHANNELS),
+    ]
+
+
+class LibraryNotFoundError(OSError):
+    """librawconv_api could not be loaded."""
+
+
+if sys.platform == "win32":
+    _FILE_NAMES = ("rawconv_api.dll",)
+elif sys.platform == "darwin":
+    _FILE_NAMES = ("librawconv_api.1.dylib", "librawconv_api.dylib")
+else:
+    _FILE_NAMES = ("librawconv_api.so.%d" % API_VERSION, "librawconv_api.so")
+
+_lock = threading.Lock()
+_lib = None
+
+
+def _candidates():
+    """Where the library is looked for, in order: the RAWCONV_LIBRARY
+    environment variable, the package's own folder, the system's loader."""
+    env = os.environ.get("RAWCONV_LIBRARY")
+    if env:
+        yield env
+        return
+    here = os.path.dirname(os.path.abspath(__file__))
+    for name in _FILE_NAMES:
+        path = os.path.join(here, name)
+        if os.path.exists(path):
+            yield path
+    found = ctypes.util.find_library("rawconv_api")
+    if found:
+        yield found
+    yield from _FILE_NAMES
+
+
+def _declare(lib):
+    c_char_p, c_int, c_int32 = ctypes.c_char_p, ctypes.c_int, ctypes.c_int32
+    sig = {
+        "rawconv_result_name": (c_char_p, [c_int]),
+        "rawconv_session_new": (ctypes.c_void_p, []),
+        "rawconv_session_free": (None, [ctypes.c_void_p]),
+        "rawconv_version_number": (ctypes.c_double, []),
+        "rawconv_version_year": (c_int32, []),
+        "rawconv_api_version": (c_int32, []),
+        "rawconv_convert": (c_int, [ctypes.c_void_p, ctypes.POINTER(Options), ctypes.POINTER(Report)]),
+        "rawconv_plan": (c_int, [ctypes.c_void_p, ctypes.POINTER(Options), ctypes.POINTER(Report)]),
+        "rawconv_gpb_open": (ctypes.c_void_p,
+                             [c_char_p, c_char_p, c_int32, ctypes.c_char_p, ctypes.c_size_t]),
+        "rawconv_gpb_next": (c_int, [ctypes.c_void_p, ctypes.POINTER(Epoch)]),
+        "rawconv_gpb_error": (c_char_p, [ctypes.c_void_p]),
+        "rawconv_gpb_receiver": (c_char_p, [ctypes.c_void_p]),
+        "rawconv_gpb_close": (None, [ctypes.c_void_p]),
+    }
+    for name, (restype, argtypes) in sig.items():
+        fn = getattr(lib, name)
+        fn.restype = restype
+        fn.argtypes = argtypes
+
+
+def library():
+    """The loaded librawconv_api (loaded on first use, then shared)."""
+    global _lib
+    with _lock:
+        if _lib is not None:
+            return _lib
+        tried = []
+        for candidate in _candidates():
+            try:
+                lib = ctypes.CDLL(candidate)
+            except OSError as err:
+                tried.append("%s (%s)" % (candidate, err))
+                continue
+            try:
+                _declare(lib)
+            except AttributeError as err:
+                tried.append("%s (%s)" % (candidate, err))
+                continue
+            if lib.rawconv_api_version() < API_VERSION:
+                tried.append("%s (interface version %d, need %d)"
+                             % (candidate, lib.rawconv_api_version(), API_VERSION))
+                continue
+            _lib = lib
+            return lib
+        raise LibraryNotFoundError(
+            "librawconv_api not found; set RAWCONV_LIBRARY to its path. Tried: "
+            + "; ".join(tried))
+
+
+def text(raw):
+    """A C text from the library as str (undecodable bytes escaped)."""
+    if raw is None:
+        return ""
+    return raw.decode("utf-8", "surrogateescape")
+
+
+def path_bytes(path):
+    """A path-like or str as the bytes the library takes, or None."""
+    if path is None:
+        return None
+    return os.fsencode(path)
