@@ -15,8 +15,7 @@ ensure_packages "cmd:cmake=cmake" "cmd:cc=gcc" "file:/usr/bin/python3=python3" \
   "file:/usr/lib/python3/dist-packages/numpy=python3-numpy" \
   "file:/usr/lib/python3/dist-packages/pytest=python3-pytest" \
   "file:/usr/lib/python3/dist-packages/setuptools=python3-setuptools" \
-  "file:/usr/lib/python3/dist-packages/pip=python3-pip" \
-  "file:/usr/lib/python3.11/venv/__init__.py=python3-venv"
+  "file:/usr/lib/python3/dist-packages/pip=python3-pip"
 # Debian's interpreter, which sees Debian's numpy and pytest.
 py=/usr/bin/python3
 
