@@ -136,7 +136,8 @@ TEST_F(Gpb2RinexTest, WeekOverride) {
   const ToolRun run = Exec("--week 1400 a.gpb");
   EXPECT_EQ(0, run.Code) << run.Out;
   std::string text;
-  if (FILE* f = std::fopen(Path("a.05o").c_str(), "r")) {
+  // The name follows the overriding week too.
+  if (FILE* f = std::fopen(Path("a.06o").c_str(), "r")) {
     char buf[8192];
     text.assign(buf, std::fread(buf, 1, sizeof buf, f));
     std::fclose(f);
