@@ -14,6 +14,17 @@ def read_lines(path):
         return f.read().decode("ascii").splitlines()
 
 
+def label(line):
+    return line[60:].strip()
+
+
+def header_of(path):
+    """The header lines of a RINEX file, up to END OF HEADER."""
+    lines = read_lines(path)
+    end = next(i for i, line in enumerate(lines) if label(line) == "END OF HEADER")
+    return lines[:end + 1]
+
+
 class TestConvertSample:
     def test_report_describes_the_outputs(self, sample, out):
         report = rawconv.convert(sample, output_dir=out, marker="ROOF", run_date=RUN_DATE)
@@ -36,9 +47,9 @@ class TestConvertSample:
         report = rawconv.convert(sample, output_dir=out, rinex="2.00", marker="ROOF",
                                  observer="ANNA", agency="SURVEY OFFICE", run_by="BATCH",
                                  antenna_height=1.25, station=None, run_date=RUN_DATE)
-        head = read_lines(report.obs_path)
+        head = header_of(report.obs_path)
         assert float(head[0][:9]) == 2.0
-        labels = {line[60:].strip(): line[:60] for line in head}
+        labels = {label(line): line[:60] for line in head}
         assert labels["MARKER NAME"].strip() == "ROOF"
         assert labels["OBSERVER / AGENCY"].split() == ["ANNA", "SURVEY", "OFFICE"]
         assert "BATCH" in labels["PGM / RUN BY / DATE"]
@@ -57,7 +68,7 @@ class TestConvertSample:
         beside.mkdir(), none.mkdir()
         with_station = rawconv.convert(sample, output_dir=beside, run_date=RUN_DATE)
         without = rawconv.convert(sample, output_dir=none, station=None, run_date=RUN_DATE)
-        marker_lines = lambda path: sum(1 for line in read_lines(path) if line.endswith("MARKER NAME"))
+        marker_lines = lambda path: sum(1 for line in read_lines(path) if label(line) == "MARKER NAME")
         assert marker_lines(with_station.obs_path) > marker_lines(without.obs_path)
         explicit = tmp_path / "explicit"
         explicit.mkdir()

@@ -12,7 +12,7 @@ def first_epoch_of(obs_path):
         lines = f.read().splitlines()
     types = []
     i = 0
-    while not lines[i].endswith("END OF HEADER"):
+    while lines[i][60:].strip() != "END OF HEADER":
         if lines[i][60:].strip() == "# / TYPES OF OBSERV":
             types += lines[i][6:60].split()
         i += 1
