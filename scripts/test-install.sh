@@ -103,7 +103,7 @@ ls "$work/cli"/sample.05o "$work/cli"/sample.05n >/dev/null || fail "gpb2rinex w
 
 # --- Debian package -----------------------------------------------------------
 echo "== install: Debian package"
-(cd "$build" && cpack -G DEB >/dev/null) || fail "cpack -G DEB failed"
+(cd "$build" && cpack -G DEB >"$tmp/cpack.log" 2>&1) || { cat "$tmp/cpack.log" >&2; fail "cpack -G DEB failed"; }
 deb=$(ls -t "$build"/rawconv_*.deb | head -n 1)
 [ -f "$deb" ] || fail "no package built"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||; s| ->.*||' | sort >"$tmp/deb.txt"
