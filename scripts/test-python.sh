@@ -27,6 +27,20 @@ cmake --build "$build" -j "$jobs" --target rawconv_api >/dev/null
 lib=$(ls "$build"/lib/librawconv_api.so.[0-9]* 2>/dev/null | head -n 1 || true)
 [ -n "$lib" ] || { echo "test-python: no librawconv_api in $build/lib" >&2; exit 1; }
 export RAWCONV_LIBRARY=$lib
+# A library built with the sanitizers (-DRAWCONV_SANITIZE=ON) needs their
+# run-time loaded first into the interpreter; Python's own leaks are not ours.
+preload=
+for rt in libasan libubsan; do
+  if ldd "$lib" | grep -q "$rt\.so"; then
+    preload="$preload $(gcc -print-file-name="$rt.so")"
+  fi
+done
+if [ -n "$preload" ]; then
+  export LD_PRELOAD="${preload# }"
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+  echo "== python: sanitizer run-time preloaded: $LD_PRELOAD"
+fi
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/rawconv-python.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
