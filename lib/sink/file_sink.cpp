@@ -22,8 +22,9 @@ namespace rawconv {
 namespace {
 
 #if defined(_WIN32)
-int OpenExclusive(const char* path) {
-  return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+int OpenExclusive(const char* path, bool text) {
+  return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | (text ? _O_TEXT : _O_BINARY),
+               _S_IREAD | _S_IWRITE);
 }
 long WriteSome(int fd, const char* data, size_t length) {
   const unsigned part = length > 0x40000000u ? 0x40000000u : static_cast<unsigned>(length);
@@ -33,7 +34,7 @@ int CloseFile(int fd) { return _close(fd); }
 int RemoveFile(const char* path) { return DeleteFileA(path) ? 0 : -1; }
 unsigned long ProcessId() { return static_cast<unsigned long>(_getpid()); }
 #else
-int OpenExclusive(const char* path) {
+int OpenExclusive(const char* path, bool /*text: the same bytes here*/) {
   // 0666 less the umask, as for any file a program creates.
   return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
@@ -115,7 +116,7 @@ bool PathExists(const char* path) {
 
 FileSink::~FileSink() { Abort(); }
 
-bool FileSink::Open(const char* target, ExistingFile existing) {
+bool FileSink::Open(const char* target, ExistingFile existing, Mode mode) {
   Abort();
   failed_ = false;
   target_existed_ = false;
@@ -129,7 +130,7 @@ bool FileSink::Open(const char* target, ExistingFile existing) {
     char suffix[8];
     TempSuffix(suffix, attempt);
     std::snprintf(temp_, sizeof temp_, "%s.part-%s", target_, suffix);
-    fd_ = OpenExclusive(temp_);
+    fd_ = OpenExclusive(temp_, mode == Mode::kText);
     if (fd_ >= 0) return true;
     if (errno != EEXIST) break;
   }

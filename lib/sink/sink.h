@@ -81,7 +81,11 @@ class FileSink final : public Sink {
 
   // Creates the temporary file for `target`. false when it cannot be created
   // (missing folder, no permission, path too long); nothing exists then.
-  bool Open(const char* target, ExistingFile existing);
+  // A text file gets the system's line ends (CR LF on Windows, as the
+  // writers' stdio streams always gave); a binary file (a compressed
+  // stream) gets its bytes unchanged.
+  enum class Mode { kText, kBinary };
+  bool Open(const char* target, ExistingFile existing, Mode mode = Mode::kText);
 
   bool Write(const char* data, size_t length) override;
   // false when a write, the close or the rename failed, or when the target
