@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "api/file_ext.h"
 #include "obs/rinex_format.h"
 
 namespace rawconv {
@@ -40,20 +41,12 @@ bool AntennaHeightFits(double height) {
 }
 
 int MakeStationFileName(const char* gpb_path, char* out, size_t size) {
-  if (size == 0) return 1;
   size_t stem = std::strlen(gpb_path);
   constexpr size_t kGpbLength = sizeof kGpbExtension - 1;
   if (stem >= kGpbLength && EqualNoCase(gpb_path + stem - kGpbLength, kGpbExtension)) {
     stem -= kGpbLength;
   }
-  constexpr size_t kStaLength = sizeof kStationExtension - 1;
-  if (stem + kStaLength + 1 > size) {
-    out[0] = '\0';
-    return 1;
-  }
-  std::memcpy(out, gpb_path, stem);
-  std::memcpy(out + stem, kStationExtension, kStaLength + 1);
-  return 0;
+  return FindFileAnyCaseExt(gpb_path, stem, kStationExtension, out, size);
 }
 
 StationTable::StationTable()

@@ -66,6 +66,29 @@ TEST(StationFileNameTest, ReplacesOrAppends) {
   EXPECT_STREQ(small, "");
 }
 
+TEST_F(StationTableTest, StationFileFoundWhateverTheCaseOfItsExtension) {
+  const std::string upper = stem_ + ".STA";
+  std::FILE* f = std::fopen(upper.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("STA: *3600*\"UP\"*1.5*\"\"*\"\"*\n", f);
+  std::fclose(f);
+  char out[kStationPathSize];
+  ASSERT_EQ(MakeStationFileName((stem_ + ".GPB").c_str(), out, sizeof out), 0);
+  EXPECT_EQ(upper, out);
+  StationTable table;
+  EXPECT_EQ(table.Load((stem_ + ".GPB").c_str()), 1);
+  StationEvent event;
+  ASSERT_TRUE(table.Find(3600.0, &event));
+  EXPECT_STREQ(event.Name, "UP");
+
+  // The lower-case spelling comes first.
+  const std::string gpb = WriteStationFile("STA: *3600*\"LOW\"*1.5*\"\"*\"\"*\n");
+  EXPECT_EQ(table.Load(gpb.c_str()), 1);
+  ASSERT_TRUE(table.Find(3600.0, &event));
+  EXPECT_STREQ(event.Name, "LOW");
+  std::remove(upper.c_str());
+}
+
 TEST_F(StationTableTest, NoStationFileLeavesNoEventsAndNoMessage) {
   StationTable table;
   EXPECT_EQ(table.Load((stem_ + ".gpb").c_str()), 0);
