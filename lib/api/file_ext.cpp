@@ -1,28 +1,136 @@
 #include "api/file_ext.h"
 
+#include <cctype>
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
+
 namespace rawconv {
+namespace {
+
+char LowerAscii(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+// Writes ext into out in the letter case that convert gives each character.
+void WriteExt(char* out, const char* ext, size_t ext_length, char (*convert)(char)) {
+  for (size_t i = 0; i < ext_length; ++i) out[i] = convert(ext[i]);
+  out[ext_length] = '\0';
+}
+
+#if !defined(_WIN32)
+
+char UpperAscii(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+bool IsFile(const struct stat& st) { return !S_ISDIR(st.st_mode); }
+
+bool IsFileAt(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && IsFile(st);
+}
+
+bool SameTextIgnoringCase(const char* a, const char* b, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// Step 3 of the lookup: out holds the folder, the base name and ext (in some
+// spelling) from base_at on. Scans the folder for files named by the base
+// name and ext in any case; on a find, out's extension becomes the smallest
+// such spelling. true when one was found.
+bool FindInFolder(char* out, size_t base_at, size_t ext_length) {
+  const size_t base_length = std::strlen(out + base_at) - ext_length;
+  char* const out_ext = out + base_at + base_length;
+  DIR* dir = nullptr;
+  if (base_at == 0) {
+    dir = opendir(".");
+  } else {
+    // The folder is out's text up to its last slash, that slash included
+    // ("/" for a file in the root folder).
+    const char kept = out[base_at];
+    out[base_at] = '\0';
+    dir = opendir(out);
+    out[base_at] = kept;
+  }
+  if (dir == nullptr) return false;
+  const int dir_fd = dirfd(dir);
+  bool found = false;
+  while (const struct dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (std::strlen(name) != base_length + ext_length) continue;
+    if (std::memcmp(name, out + base_at, base_length) != 0) continue;
+    const char* name_ext = name + base_length;
+    if (!SameTextIgnoringCase(name_ext, out_ext, ext_length)) continue;
+    if (found && std::memcmp(name_ext, out_ext, ext_length) >= 0) continue;
+    struct stat st;
+    if (dir_fd < 0 || fstatat(dir_fd, name, &st, 0) != 0 || !IsFile(st)) continue;
+    std::memcpy(out_ext, name_ext, ext_length);
+    found = true;
+  }
+  closedir(dir);
+  return found;
+}
+
+#endif  // !_WIN32
+
+// Length of path without the extension of its last component. A "." after
+// the last separator starts the extension. The backslash is the separator of
+// the paths the front end passes; the slash is accepted too so that POSIX
+// paths name their files the same way.
+size_t StemLength(const char* path) {
+  const char* dot = std::strrchr(path, '.');
+  const char* back = std::strrchr(path, '\\');
+  const char* slash = std::strrchr(path, '/');
+  const char* sep = back > slash ? back : slash;
+  if (dot && (!sep || dot > sep)) return static_cast<size_t>(dot - path);
+  return std::strlen(path);
+}
+
+}  // namespace
 
 int SetFileExt(char* path, const char* ext, size_t capacity) {
   size_t lead = 0;
   while (path[lead] == ' ') ++lead;
   if (lead > 0) std::memmove(path, path + lead, std::strlen(path + lead) + 1);
 
-  // A "." after the last separator starts the extension. The backslash is the
-  // separator of the paths the front end passes; the slash is accepted too so
-  // that POSIX paths name their files the same way.
-  char* dot = std::strrchr(path, '.');
-  const char* back = std::strrchr(path, '\\');
-  const char* slash = std::strrchr(path, '/');
-  const char* sep = back > slash ? back : slash;
-  size_t stem = std::strlen(path);
-  if (dot && (!sep || dot > sep)) stem = static_cast<size_t>(dot - path);
-
+  const size_t stem = StemLength(path);
   size_t ext_len = std::strlen(ext);
   if (stem + ext_len + 1 > capacity) return 1;
   std::memcpy(path + stem, ext, ext_len + 1);
   return 0;
+}
+
+int FindFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, char* out,
+                       size_t size) {
+  const size_t ext_length = std::strlen(ext);
+  if (size == 0) return 1;
+  if (stem_length > size - 1 || ext_length > size - 1 - stem_length) {
+    out[0] = '\0';
+    return 1;
+  }
+  std::memcpy(out, stem, stem_length);
+  char* const out_ext = out + stem_length;
+  WriteExt(out_ext, ext, ext_length, LowerAscii);
+#if !defined(_WIN32)
+  if (IsFileAt(out)) return 0;
+  WriteExt(out_ext, ext, ext_length, UpperAscii);
+  if (IsFileAt(out)) return 0;
+  size_t base_at = stem_length;  // the base name follows the last slash
+  while (base_at > 0 && out[base_at - 1] != '/') --base_at;
+  if (FindInFolder(out, base_at, ext_length)) return 0;
+  // None exists: the lower-case spelling.
+  WriteExt(out_ext, ext, ext_length, LowerAscii);
+#endif
+  return 0;
+}
+
+int FindBesideFile(const char* gpb_path, const char* ext, char* out, size_t size) {
+  // Leading blanks are no part of the name, as for SetFileExt.
+  while (*gpb_path == ' ') ++gpb_path;
+  return FindFileAnyCaseExt(gpb_path, StemLength(gpb_path), ext, out, size);
 }
 
 }  // namespace rawconv

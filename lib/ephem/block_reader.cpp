@@ -297,6 +297,11 @@ bool ReadTextLine(std::FILE* stream, char* line, size_t size) {
   return true;
 }
 
+bool ReadLineStart(std::FILE* stream, char* line, size_t size) {
+  if (size < 2) return false;
+  return ReadLinePiece(stream, line, size) != LineEnd::kNone;
+}
+
 int GetBlockValues(const char* key, BlockRecord* record, const char* format, ...) {
   BlockEntry* found = nullptr;
   const int count = record->EntryCount < kBlockMaxEntries ? record->EntryCount : kBlockMaxEntries;

@@ -65,6 +65,13 @@ int ReadBlock(std::FILE* stream, BlockRecord* record);
 // the end of the stream when no character was left.
 bool ReadTextLine(std::FILE* stream, char* line, size_t size);
 
+// Reads the start of a text line into line (size bytes, at least 2): at most
+// size - 1 characters without the line end, NUL-terminated. Unlike
+// ReadTextLine, the rest of a longer line stays in the stream: the next read
+// begins with it. Line ends and NUL bytes as for ReadBlock. false at the end
+// of the stream when no character was left.
+bool ReadLineStart(std::FILE* stream, char* line, size_t size);
+
 // Converts the values of the first unused entry with the key (any letter
 // case) and marks the entry used. The values are joined without their double
 // quotes, each followed by a blank, at most kBlockJoinedChars characters, and

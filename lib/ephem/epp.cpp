@@ -12,6 +12,9 @@
 namespace rawconv {
 namespace {
 
+// Characters of the first line that the reference lookup reads.
+constexpr size_t kEppFirstLineChars = 249;
+
 // Longest word taken by the sequential reader; a longer one is read as
 // several words.
 constexpr int kWordChars = 255;
@@ -123,10 +126,10 @@ bool LastEntryInteger(const BlockRecord& block, const char* key, int value_count
 bool CollectTagsFromBlocks(const char* path) {
   std::FILE* file = std::fopen(path, "r");
   if (file == nullptr) return false;
-  // The first line is read whole (249 characters of it kept), so the block
-  // search starts on the second line however long the first is.
-  char first[250];
-  if (!ReadTextLine(file, first, sizeof first) || std::strncmp(first, "$EPHREC", 7) != 0) {
+  // Only the first 249 characters of the first line are read: the rest of a
+  // longer first line is where the block search begins.
+  char first[kEppFirstLineChars + 1];
+  if (!ReadLineStart(file, first, sizeof first) || std::strncmp(first, "$EPHREC", 7) != 0) {
     std::fclose(file);
     return false;
   }

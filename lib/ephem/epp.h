@@ -72,9 +72,10 @@ int ReadEphemerisRecord(std::FILE* stream, EphemerisRecord* record);
 // file: of the first kMaxTimeTags acceptable records (week 0..4095, toe
 // 0..604800, an "El1:" entry of 5 values and an "El5:" entry of 4), the last
 // one whose toe is not 0, else the last one. Block layout when the first
-// line begins with "$EPHREC", six-line layout otherwise. 0 found; 1 (no
-// message) when the path is empty or missing, the file cannot be read, or it
-// holds no acceptable record. The tags are kept in Ctx().TimeTags.
+// line begins with "$EPHREC" (only 249 characters of that line are read;
+// the rest of a longer one is read as blocks), six-line layout otherwise.
+// 0 found; 1 (no message) when the path is empty or missing, the file cannot
+// be read, or it holds no acceptable record. The tags are kept in Ctx().TimeTags.
 int FindReferenceEphemeris(const char* path, int* week, double* toe);
 
 }  // namespace rawconv

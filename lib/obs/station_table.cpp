@@ -7,6 +7,9 @@
 #include <cstring>
 #include <new>
 
+#include "api/file_ext.h"
+#include "obs/rinex_format.h"
+
 namespace rawconv {
 namespace {
 
@@ -20,36 +23,30 @@ bool EqualNoCase(const char* a, const char* b) {
   }
 }
 
-// Antenna heights of station events are written in 14 columns with four
-// decimals. A height that does not fit there (not a number, or beyond
-// +-99999999 m, which no antenna has) reads as no height at all, like a
-// record without one, instead of widening its header line.
-constexpr double kMaxEventHeight = 99999999.0;
-
-double WritableHeight(double height) {
-  return std::isfinite(height) && std::fabs(height) <= kMaxEventHeight ? height : 0.0;
-}
+double WritableHeight(double height) { return AntennaHeightFits(height) ? height : 0.0; }
 
 constexpr char kGpbExtension[] = ".gpb";
 constexpr char kStationExtension[] = ".sta";
 
 }  // namespace
 
+bool AntennaHeightFits(double height) {
+  // The field's own formatter decides, so that rounding counts exactly as it
+  // is written: 999999999.99994 fits, 999999999.99995 becomes
+  // "1000000000.0000" and does not.
+  if (!std::isfinite(height)) return false;
+  char text[kFixedFieldMax];
+  return FormatFixed(height, kFmtPosition, text, sizeof text) <=
+         static_cast<size_t>(kFmtPosition.Width);
+}
+
 int MakeStationFileName(const char* gpb_path, char* out, size_t size) {
-  if (size == 0) return 1;
   size_t stem = std::strlen(gpb_path);
   constexpr size_t kGpbLength = sizeof kGpbExtension - 1;
   if (stem >= kGpbLength && EqualNoCase(gpb_path + stem - kGpbLength, kGpbExtension)) {
     stem -= kGpbLength;
   }
-  constexpr size_t kStaLength = sizeof kStationExtension - 1;
-  if (stem + kStaLength + 1 > size) {
-    out[0] = '\0';
-    return 1;
-  }
-  std::memcpy(out, gpb_path, stem);
-  std::memcpy(out + stem, kStationExtension, kStaLength + 1);
-  return 0;
+  return FindFileAnyCaseExt(gpb_path, stem, kStationExtension, out, size);
 }
 
 StationTable::StationTable()

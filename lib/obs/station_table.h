@@ -32,15 +32,24 @@ constexpr size_t kStationPathSize = 261;
 
 // Builds the station file name of a GPB file: the GPB path with a final
 // ".gpb" (any letter case) removed, then ".sta" appended (site.GPB ->
-// site.sta, site.dat -> site.dat.sta). out holds size bytes. Returns 0, or 1
+// site.sta, site.dat -> site.dat.sta), its extension spelled as an existing
+// file spells it: site.sta, else site.STA, else any other case (see
+// FindFileAnyCaseExt), else site.sta. out holds size bytes. Returns 0, or 1
 // when the name does not fit (out is then empty).
 int MakeStationFileName(const char* gpb_path, char* out, size_t size);
+
+// true when an antenna height is written within the 14 columns of its
+// "%14.4f" field: finite and, once rounded to four decimals, at most
+// 999999999.9999 or, negative, at least -99999999.9999. A station record's
+// height that does not fit reads as no height (0), so that it cannot widen
+// its header line.
+bool AntennaHeightFits(double height);
 
 // What the epoch writer needs of the record that starts at an epoch.
 struct StationEvent {
   double Time;           // the record's time tag, seconds of week
   char Name[64];         // marker name (at most 4 characters from a STA: list)
-  double AntennaHeight;  // metres; 0 for one that is not a number or beyond +-99999999
+  double AntennaHeight;  // metres; 0 for one that does not fit (AntennaHeightFits)
   char Comment1[128];
   char Comment2[128];
 };

@@ -123,6 +123,45 @@ TEST_F(BlockReaderTest, EndOfStreamCases) {
   }
 }
 
+TEST(TextLines, WholeLineOrLineStart) {
+  char line[6];
+  {
+    // ReadTextLine drops the rest of a long line; ReadLineStart leaves it to
+    // the next read.
+    TextStream s("abcdefgh\r\nxy\rz\n");
+    ASSERT_TRUE(ReadTextLine(s.file, line, sizeof line));
+    EXPECT_STREQ(line, "abcde");
+    ASSERT_TRUE(ReadTextLine(s.file, line, sizeof line));
+    EXPECT_STREQ(line, "xy");
+    ASSERT_TRUE(ReadTextLine(s.file, line, sizeof line));
+    EXPECT_STREQ(line, "z");
+    EXPECT_FALSE(ReadTextLine(s.file, line, sizeof line));
+  }
+  {
+    TextStream s("abcdefgh\r\nxy\rz");
+    ASSERT_TRUE(ReadLineStart(s.file, line, sizeof line));
+    EXPECT_STREQ(line, "abcde");
+    ASSERT_TRUE(ReadLineStart(s.file, line, sizeof line));
+    EXPECT_STREQ(line, "fgh");
+    ASSERT_TRUE(ReadLineStart(s.file, line, sizeof line));
+    EXPECT_STREQ(line, "xy");
+    ASSERT_TRUE(ReadLineStart(s.file, line, sizeof line));
+    EXPECT_STREQ(line, "z");
+    EXPECT_FALSE(ReadLineStart(s.file, line, sizeof line));
+  }
+  {
+    // A line of exactly the buffer's length: its line end goes with it.
+    TextStream s(std::string("abcde\n", 6) + "f {\n}\n");
+    ASSERT_TRUE(ReadLineStart(s.file, line, sizeof line));
+    EXPECT_STREQ(line, "abcde");
+    std::unique_ptr<BlockRecord> record = std::make_unique<BlockRecord>();
+    ASSERT_EQ(ReadBlock(s.file, record.get()), 0);
+    EXPECT_STREQ(record->Name, "f");
+  }
+  TextStream s("abc");
+  EXPECT_FALSE(ReadLineStart(s.file, line, 1));
+}
+
 TEST_F(BlockReaderTest, LookupsConsumeEntries) {
   TextStream s(
       "sta {\n"

@@ -158,6 +158,36 @@ TEST_F(EppFileTest, ReferenceChoiceInBlockLayout) {
   EXPECT_EQ(toe, 7200.0);
 }
 
+TEST_F(EppFileTest, LongFirstLineIsReadAsBlocksAfterItsFirst249Characters) {
+  int week = 0;
+  double toe = 0;
+  // The first line is "$EPHREC" and 242 characters more; a block whose
+  // opening line is the rest of that first line is found.
+  const std::string head = "$EPHREC 1 2" + std::string(249 - 11, 'x');
+  ASSERT_EQ(head.size(), 249u);
+  std::string text = head + Block(7, "1341", "7200");
+  ASSERT_EQ(FindReferenceEphemeris(Write("long_first.epp", text).c_str(), &week, &toe), 0);
+  EXPECT_EQ(week, 1341);
+  EXPECT_EQ(toe, 7200.0);
+  EXPECT_EQ(Ctx().TimeTagCount, 1);
+
+  // One character less before it: the block's name is "xGpsEph", which is
+  // no ephemeris block.
+  text = head.substr(0, 248) + Block(7, "1341", "7200");
+  EXPECT_EQ(FindReferenceEphemeris(Write("long_first2.epp", text).c_str(), &week, &toe), 1);
+
+  // A first line of exactly 249 characters: the blocks start on the next.
+  text = head + "\n" + Block(8, "1342", "3600");
+  ASSERT_EQ(FindReferenceEphemeris(Write("exact_first.epp", text).c_str(), &week, &toe), 0);
+  EXPECT_EQ(week, 1342);
+
+  // The rest of a long first line can also hold no block: nothing changes.
+  text = head + std::string(5000, 'y') + "\n" + Block(9, "1343", "1800");
+  ASSERT_EQ(FindReferenceEphemeris(Write("longer_first.epp", text).c_str(), &week, &toe), 0);
+  EXPECT_EQ(week, 1343);
+  EXPECT_EQ(Ctx().TimeTagCount, 1);
+}
+
 TEST_F(EppFileTest, OnlyFirst128AcceptedRecordsCount) {
   std::string text = "$EPHREC 1 2\n";
   for (int i = 0; i < 130; ++i) text += Block(1, std::to_string(1300 + i), "3600");

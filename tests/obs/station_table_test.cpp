@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "api/context.h"
@@ -63,6 +64,29 @@ TEST(StationFileNameTest, ReplacesOrAppends) {
   EXPECT_STREQ(small, "abcde.sta");
   EXPECT_EQ(MakeStationFileName("abcdef.gpb", small, sizeof small), 1);
   EXPECT_STREQ(small, "");
+}
+
+TEST_F(StationTableTest, StationFileFoundWhateverTheCaseOfItsExtension) {
+  const std::string upper = stem_ + ".STA";
+  std::FILE* f = std::fopen(upper.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("STA: *3600*\"UP\"*1.5*\"\"*\"\"*\n", f);
+  std::fclose(f);
+  char out[kStationPathSize];
+  ASSERT_EQ(MakeStationFileName((stem_ + ".GPB").c_str(), out, sizeof out), 0);
+  EXPECT_EQ(upper, out);
+  StationTable table;
+  EXPECT_EQ(table.Load((stem_ + ".GPB").c_str()), 1);
+  StationEvent event;
+  ASSERT_TRUE(table.Find(3600.0, &event));
+  EXPECT_STREQ(event.Name, "UP");
+
+  // The lower-case spelling comes first.
+  const std::string gpb = WriteStationFile("STA: *3600*\"LOW\"*1.5*\"\"*\"\"*\n");
+  EXPECT_EQ(table.Load(gpb.c_str()), 1);
+  ASSERT_TRUE(table.Find(3600.0, &event));
+  EXPECT_STREQ(event.Name, "LOW");
+  std::remove(upper.c_str());
 }
 
 TEST_F(StationTableTest, NoStationFileLeavesNoEventsAndNoMessage) {
@@ -130,6 +154,51 @@ TEST_F(StationTableTest, UnusableStationInfoFileKeepsItsMessage) {
   EXPECT_EQ(std::string(context_.ErrorText), expected);
   StationEvent event;
   EXPECT_FALSE(table.Find(0.0, &event));
+}
+
+TEST(AntennaHeightFitsTest, FourteenColumnsAfterRounding) {
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double h : {0.0, -0.0, 1.5, -0.00001, 999999999.9999, 999999999.99994, 123456789.0,
+                   -99999999.9999, -99999999.99994, -1.0e-300}) {
+    EXPECT_TRUE(AntennaHeightFits(h)) << h;
+  }
+  // 15 columns and more: "1000000000.0000", "-100000000.0000", ...
+  for (double h : {999999999.99996, 1.0e9, 9999999999.9999, -99999999.99996, -100000000.0,
+                   -999999999.9999, 1.0e308, -1.0e308, inf, -inf, std::nan("")}) {
+    EXPECT_FALSE(AntennaHeightFits(h)) << h;
+  }
+}
+
+TEST_F(StationTableTest, LargeHeightsAreKeptUnlessTheyDoNotFit) {
+  StationTable table;
+  StationEvent event;
+  ASSERT_EQ(table.Load(WriteStationFile("STA: *1*\"A\"*999999999.9999*\"\"*\"\"*\n"
+                                        "STA: *2*\"B\"*-99999999.9999*\"\"*\"\"*\n"
+                                        "STA: *3*\"C\"*1000000000*\"\"*\"\"*\n"
+                                        "STA: *4*\"D\"*-99999999.99996*\"\"*\"\"*\n")
+                            .c_str()),
+            4);
+  ASSERT_TRUE(table.Find(1.0, &event));
+  EXPECT_EQ(event.AntennaHeight, 999999999.9999);
+  ASSERT_TRUE(table.Find(2.0, &event));
+  EXPECT_EQ(event.AntennaHeight, -99999999.9999);
+  ASSERT_TRUE(table.Find(3.0, &event));
+  EXPECT_EQ(event.AntennaHeight, 0.0);
+  ASSERT_TRUE(table.Find(4.0, &event));
+  EXPECT_EQ(event.AntennaHeight, 0.0);
+
+  ASSERT_EQ(table.Load(WriteStationFile("$STAINFO\n"
+                                        "sta {\n ID: A\n GTim: 10 1351\n Hi: 123456789.5\n}\n"
+                                        "sta {\n ID: B\n GTim: 20 1351\n Hi: inf\n}\n"
+                                        "sta {\n ID: C\n GTim: 30 1351\n Hi: 1e10\n}\n")
+                            .c_str()),
+            3);
+  ASSERT_TRUE(table.Find(10.0, &event));
+  EXPECT_EQ(event.AntennaHeight, 123456789.5);
+  ASSERT_TRUE(table.Find(20.0, &event));
+  EXPECT_EQ(event.AntennaHeight, 0.0);
+  ASSERT_TRUE(table.Find(30.0, &event));
+  EXPECT_EQ(event.AntennaHeight, 0.0);
 }
 
 // The sorted lookup agrees with a walk in file order, duplicates and signed

@@ -320,6 +320,23 @@ TEST_F(HostileTextTest, HostileNumbersKeepTheirColumns) {
   for (const std::string& line : Lines(obs)) EXPECT_LE(line.size(), 80u) << line;
 }
 
+TEST_F(HostileTextTest, LargestStationHeightsKeepTheirColumns) {
+  WriteInputs("x");
+  WriteFile(Path("x.epp"), "$EPHREC 1 0\n" + SoundBlock(1));
+  WriteFile(Path("x.sta"),
+            "STA: *345630.0*\"UP\"*999999999.9999*\"a\"*\"b\"*\n"
+            "STA: *345660.0*\"DOWN\"*-99999999.9999*\"a\"*\"b\"*\n");
+  Fill("x");
+  obs_.AntHeight = 1.25;
+  ASSERT_EQ(0, Convert()) << ErrorText();
+  const std::string obs = ReadFile(Path("x.05o"));
+  EXPECT_EQ(1u, Count(obs, "999999999.9999        0.0000        0.0000                  "
+                           "ANTENNA: DELTA H/E/N\n"));
+  EXPECT_EQ(1u, Count(obs, "-99999999.9999        0.0000        0.0000                  "
+                           "ANTENNA: DELTA H/E/N\n"));
+  for (const std::string& line : Lines(obs)) EXPECT_LE(line.size(), 80u) << line;
+}
+
 }  // namespace
 }  // namespace convtest
 }  // namespace rawconv
