@@ -113,13 +113,13 @@ void RunInOrder(size_t count, int jobs, const std::function<void(rawconv_session
     std::unique_lock<std::mutex> lock(mutex);
     while (!done[i]) {
       changed.wait_for(lock, std::chrono::milliseconds(100));
-      if (done[i]) break;
       lock.unlock();
       tick(finished.load());
       lock.lock();
     }
     lock.unlock();
     ready(i);
+    tick(finished.load());
   }
   for (std::thread& t : pool) t.join();
 }
@@ -295,7 +295,10 @@ int RunBatch(const Arguments& args) {
         if (g_stop_signal == 0) Plan(args, session, items[i]);
       },
       [](size_t) {}, [](size_t) {});
-  if (g_stop_signal != 0) return 128 + g_stop_signal;
+  if (g_stop_signal != 0) {
+    std::fputs("gpb2rinex: interrupted; nothing converted\n", stderr);
+    return 128 + g_stop_signal;
+  }
   if (!DistinctOutputs(items)) {
     std::fputs("gpb2rinex: nothing converted\n", stderr);
     return 2;

@@ -65,7 +65,7 @@ TEST_F(BatchTest, ExistingOutputsRefusedReplacedOrSkipped) {
   EXPECT_EQ(0, run.Code) << run.Err;
   EXPECT_EQ("a.gpb -> a.05o a.05n\n", run.Out);
   EXPECT_NE(std::string::npos, Read("a.05o").find("OBSERVATION DATA"));
-  EXPECT_NE(std::string::npos, Read("a.05n").find("NAVIGATION DATA"));
+  EXPECT_NE(std::string::npos, Read("a.05n").find("NAV DATA"));
 }
 
 TEST_F(BatchTest, MissingEphemerisLeavesNoFileAndKeepsExistingOnes) {

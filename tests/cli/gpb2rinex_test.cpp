@@ -72,15 +72,22 @@ TEST_F(Gpb2RinexTest, HeaderValuesBeyondTheirColumnsAreBadArguments) {
   }
   EXPECT_FALSE(Exists("a.05o"));
 
-  // The widest values that fit are written and keep the header in its columns.
-  const ToolRun run = Run({"--marker", std::string(60, 'M'), "--observer", std::string(20, 'O'),
-                           "--agency", std::string(40, 'A'), "--run-by", std::string(20, 'R'),
-                           "--antenna-height", "999999999.9999", "a.gpb"});
+  // The widest values that fit are accepted.
+  ToolRun run = Run({"--marker", std::string(60, 'M'), "--observer", std::string(20, 'O'),
+                     "--agency", std::string(40, 'A'), "--run-by", std::string(20, 'R'),
+                     "--antenna-height", "999999999.9999", "a.gpb"});
   ASSERT_EQ(0, run.Code) << run.Err;
   const std::string obs = Read("a.05o");
-  EXPECT_NE(std::string::npos, obs.find(std::string(60, 'M') + "MARKER NAME"));
-  EXPECT_NE(std::string::npos, obs.find("999999999.9999"));
-  ExpectHeaderWithin80Columns(obs);
+  EXPECT_NE(std::string::npos, obs.find("\n" + std::string(60, 'M') + " "));
+  EXPECT_NE(std::string::npos, obs.find(std::string(20, 'O') + std::string(40, 'A') + "OBSERVER / AGENCY"));
+  EXPECT_NE(std::string::npos, obs.find("\n999999999.9999        0.0000        0.0000"));
+
+  // Within the columns the header keeps its 80 columns.
+  run = Run({"-f", "--marker", std::string(20, 'M'), "--observer", std::string(20, 'O'), "--agency",
+             std::string(40, 'A'), "--run-by", std::string(20, 'R'), "--antenna-height",
+             "999999999.9999", "a.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  ExpectHeaderWithin80Columns(Read("a.05o"));
   ExpectHeaderWithin80Columns(Read("a.05n"));
 }
 
