@@ -17,8 +17,11 @@ echo "== configure build-tsan"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_TSAN=ON \
   -DRAWCONV_BUILD_TESTS=ON >/dev/null
 echo "== build build-tsan"
-cmake --build "$build" -j "$jobs" --target perf_tests gpb2rinex >/dev/null
+cmake --build "$build" -j "$jobs" --target perf_tests api_tests gpb2rinex >/dev/null
 echo "== test build-tsan (parallel batches under ThreadSanitizer)"
 # halt_on_error makes a race fail the test process (gpb2rinex included).
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
   "$build/tests/perf_tests" --gtest_filter='Parallel*'
+# Sessions of the reentrant library converting at once.
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
+  "$build/tests/api_tests" --gtest_filter='SessionTest.Parallel*'

@@ -31,4 +31,15 @@ void CopyErrorText(const char* text) {
   std::snprintf(Ctx().ErrorText, sizeof Ctx().ErrorText, "%s", text ? text : "");
 }
 
+bool ReportProgress(uint64_t done) {
+  Context& c = Ctx();
+  if (c.Cancelled) return false;
+  if (!c.Progress) return true;
+  uint64_t total = c.ProgressTotal;
+  uint64_t at = c.ProgressBase + done;
+  if (at > total) at = total;
+  if (c.Progress(c.ProgressUser, at, total) != 0) c.Cancelled = 1;
+  return !c.Cancelled;
+}
+
 }  // namespace rawconv

@@ -60,7 +60,33 @@ struct Context {
   // Test hook: when set, the observation writer formats its numbers with
   // snprintf instead of its own integer code, so tests can compare the two.
   int32_t ReferenceFormatting;
+
+  // Progress of the running conversion (see ReportProgress): the caller's
+  // callback, the work of the whole conversion and the part of it done
+  // before the current pass. Cancelled is set once the callback asked to
+  // stop; the reading passes then end early.
+  int (*Progress)(void* user, uint64_t done, uint64_t total);
+  void* ProgressUser;
+  uint64_t ProgressTotal;
+  uint64_t ProgressBase;
+  int32_t Cancelled;
+
+  // Where the station blocks come from: kStationBeside (the station file
+  // beside the GPB file), kStationNone, or kStationFile (StationPath).
+  int32_t StationMode;
+  char StationPath[256];
+
+  // Facts gathered while writing, for the conversion report.
+  uint32_t NavRecordsWritten;
+  uint64_t EpochsWritten;
 };
+
+enum StationSource { kStationBeside = 0, kStationNone = 1, kStationFile = 2 };
+
+// Tells the progress callback that `done` bytes of the current pass are read
+// (the pass's own count; ProgressBase is added). Returns false when the
+// conversion is to stop (now or earlier).
+bool ReportProgress(uint64_t done);
 
 // The context of the calling thread: the one installed by the innermost
 // ContextScope, else the library's default context.

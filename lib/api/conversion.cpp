@@ -11,7 +11,9 @@
 #include "ephem/nav_writer.h"
 #include "gpb/gpb.h"
 #include "obs/obs_writer.h"
+#include "obs/rinex_format.h"
 #include "obs/station_table.h"
+#include "sink/sink.h"
 
 namespace rawconv {
 namespace {
@@ -42,25 +44,15 @@ void CloseStream(std::FILE*& stream) {
   stream = nullptr;
 }
 
-// Closes an output stream. false when a write to it failed or the close
-// itself did (the last buffered data could not be written): every byte of
-// the outputs goes through the stream, so this catches a full disk, a file
-// size limit and the like.
-bool CloseOutput(std::FILE*& stream) {
-  if (!stream) return true;
-  const bool write_failed = std::ferror(stream) != 0;
-  const bool close_failed = std::fclose(stream) != 0;
-  stream = nullptr;
-  return !write_failed && !close_failed;
-}
-
 // The week reference of the conversion: the reference ephemeris of the EPP
 // file, looked up once. Without one, a week override stands in for it (its
 // week is then used as it is for every date of the call); without either the
 // reference is unusable and no date can be given to the data.
 WeekReference ConversionWeekReference(const ObsRequest& obs, const char* epp_file) {
   WeekReference ref = LookupWeekReference(epp_file);
-  if (!ref.Found && obs.UseGpsWeek == 1) {
+  // The week override dates every epoch; the names and TIME OF FIRST OBS
+  // follow it too, so a file never contradicts its own epochs.
+  if (obs.UseGpsWeek == 1) {
     ref.Week = obs.GpsWeek;
     ref.Toe = 0.0;
     ref.FixedWeek = 1;
@@ -127,17 +119,54 @@ int CheckOutputs(const char* obs_file, const char* nav_file, const char* gpb_fil
   return 0;
 }
 
+// A sink that takes everything and keeps nothing: the navigation step of a
+// call whose navigation output cannot be named still reads the EPP file.
+class DiscardSink final : public Sink {
+ public:
+  bool Write(const char*, size_t) override { return true; }
+  bool Finish() override { return true; }
+  void Abort() override {}
+};
+
+// The run-by text of the navigation request, read only within its field.
+struct RunByText {
+  char Text[sizeof NavRequest::RunBy + 1];
+};
+
+RunByText RunByOf(const NavRequest& nav) {
+  RunByText run_by;
+  const size_t length = BoundedLength(nav.RunBy, sizeof nav.RunBy);
+  std::memcpy(run_by.Text, nav.RunBy, length);
+  run_by.Text[length] = '\0';
+  return run_by;
+}
+
+// Opens the temporary file of an output. Messages as the steps give them.
+bool OpenOutput(FileSink* file, const char* path, OutputPolicy existing) {
+  file->DeferCommit();
+  return file->Open(path, existing == OutputPolicy::kReplace ? ExistingFile::kReplace
+                                                              : ExistingFile::kRefuse);
+}
+
 // Navigation step: EPP file -> RINEX navigation file; saves the request.
-int NavigationStep(NavRequest* nav, const char* epp_file, int rinex_version) {
+// `file` is null when the output is not to be written (no name, or an
+// existing output that is skipped); the EPP file is then read all the same.
+int NavigationStep(NavRequest* nav, const char* epp_file, int rinex_version, FileSink* file,
+                   OutputPolicy existing) {
   // Both opens are tried before either result is looked at.
   std::FILE* epp = std::fopen(epp_file, "r");
-  std::FILE* out = std::fopen(nav->NavFile, "w");
+  DiscardSink discard;
+  bool out_open = true;
+  if (file) out_open = OpenOutput(file, nav->NavFile, existing);
+  Sink& out = file ? static_cast<Sink&>(*file) : discard;
+  const RunByText run_by = RunByOf(*nav);
   int result = 1;
+  Ctx().NavRecordsWritten = 0;
   if (!epp) {
     SetErrorText("Error opening input epp file %s", epp_file);
-  } else if (!out) {
+  } else if (!out_open) {
     SetErrorText("Error opening ouput nav file %s", nav->NavFile);
-  } else if (WriteNavHeader(out, nav->RunBy) != 0) {
+  } else if (WriteNavHeader(out, run_by.Text) != 0) {
     // The date text could not be made; the header writer left no message.
   } else if (ConvertEppToNav(epp, out, rinex_version) != 0) {
     // The EPP reader has put its message into the error text.
@@ -145,33 +174,75 @@ int NavigationStep(NavRequest* nav, const char* epp_file, int rinex_version) {
     result = 0;
   }
   CloseStream(epp);
-  // A write failure fails a step that went well so far; an earlier failure
-  // keeps its own message.
-  if (!CloseOutput(out) && result == 0) {
-    SetErrorText("Error writing %s", nav->NavFile);
-    result = 1;
+  if (result != 0) {
+    out.Abort();
+    return result;
   }
-  if (result == 0) std::memcpy(&Ctx().SavedNav, nav, sizeof Ctx().SavedNav);
-  return result;
+  // A write failure fails a step that went well so far.
+  if (!out.Finish()) {
+    SetErrorText("Error writing %s", nav->NavFile);
+    return 1;
+  }
+  std::memcpy(&Ctx().SavedNav, nav, sizeof Ctx().SavedNav);
+  return 0;
 }
 
-// Observation step: pre-scan, header and epochs of the GPB file.
-int ObservationStep(const ObsRequest* obs, const WeekReference& ref, int rinex_version) {
-  std::FILE* out = std::fopen(obs->ObsFile, "w");
-  if (!out) {
+// Observation step: pre-scan, header and epochs of the GPB file into `file`
+// (its temporary file, not yet moved into place).
+int ObservationStep(const ObsRequest* obs, const WeekReference& ref, int rinex_version,
+                    FileSink* file, OutputPolicy existing, ObsHeaderSummary* summary) {
+  if (!OpenOutput(file, obs->ObsFile, existing)) {
     SetErrorText("Error opening obs file %s.", obs->ObsFile);
     return 1;
   }
-  ObsHeaderSummary summary{};
-  ScanObsSummary(*obs, &summary);
+  *summary = ObsHeaderSummary{};
+  ScanObsSummary(*obs, summary);
   // A header cut short by a date failure does not stop the epochs.
-  WriteObsHeader(out, *obs, Ctx().SavedNav, summary, rinex_version, ref);
-  WriteObsEpochs(out, *obs, Ctx().SavedNav, summary, rinex_version, ref);
-  if (!CloseOutput(out)) {
+  WriteObsHeader(*file, *obs, Ctx().SavedNav, *summary, rinex_version, ref);
+  WriteObsEpochs(*file, *obs, Ctx().SavedNav, *summary, rinex_version, ref);
+  if (Ctx().Cancelled) {
+    file->Abort();
+    SetErrorText("Conversion cancelled");
+    return 1;
+  }
+  if (!file->Finish()) {
     SetErrorText("Error writing %s", obs->ObsFile);
     return 1;
   }
   return 0;
+}
+
+// Output paths that exist already, under the job's policy: kConversionOk to
+// go on (with *skip_obs / *skip_nav set for outputs left alone), or
+// kConversionExists / kConversionSkipped with nothing to write.
+int ApplyExistingPolicy(const ConversionJob& job, bool* skip_obs, bool* skip_nav) {
+  *skip_obs = false;
+  *skip_nav = false;
+  if (job.Existing == OutputPolicy::kReplace) return kConversionOk;
+  const bool obs_exists = PathExists(job.Obs->ObsFile);
+  const bool nav_exists = PathExists(job.Nav->NavFile);
+  if (job.Existing == OutputPolicy::kRefuse) {
+    if (nav_exists || obs_exists) {
+      SetErrorText("Output file %s exists", nav_exists ? job.Nav->NavFile : job.Obs->ObsFile);
+      return kConversionExists;
+    }
+    return kConversionOk;
+  }
+  *skip_obs = obs_exists;
+  *skip_nav = nav_exists;
+  return obs_exists && nav_exists ? kConversionSkipped : kConversionOk;
+}
+
+void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const WeekReference& ref,
+               bool dated) {
+  if (!facts) return;
+  facts->Interval = summary.Interval;
+  facts->FirstTow = summary.FirstObsTime;
+  facts->FirstWeek = dated ? ReferenceWeekOf(ref, summary.FirstObsTime) : -1;
+  facts->LastTow = summary.FirstObsTime;
+  facts->LastWeek = facts->FirstWeek;
+  facts->EpochsWritten = Ctx().EpochsWritten;
+  facts->NavRecords = Ctx().NavRecordsWritten;
 }
 
 }  // namespace
@@ -193,48 +264,115 @@ int ValidateGpbFile(const char* gpb_path, double* first_rcv_time) {
   return 0;
 }
 
-// One conversion: validation, naming, navigation step, observation step.
-//
-// When the EPP file yields no reference ephemeris, the data cannot be dated
-// from it. With the week override set, its week then serves as the reference
-// week everywhere (output names, TIME OF FIRST OBS, epochs). Without it the
-// output paths keep the caller's extensions, the navigation step still runs
-// (so a missing or invalid EPP file reports its own message), and after it the
-// call fails with a message naming the EPP file, before any observation file
-// is created: no observation file is ever written with invented dates.
-//
-// Before the navigation step both output paths are checked against the
-// inputs (CheckOutputs): a call never truncates its own input files.
-int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version) {
+int RunConversion(const ConversionJob& job) {
+  ObsRequest* obs = job.Obs;
+  NavRequest* nav = job.Nav;
+  if (job.Facts) {
+    *job.Facts = ConversionFacts{};
+    job.Facts->FirstWeek = -1;
+    job.Facts->LastWeek = -1;
+  }
+  Ctx().Cancelled = 0;
+  Ctx().EpochsWritten = 0;
+  Ctx().NavRecordsWritten = 0;
+
   // Paths are read only up to the end of their fields.
   const PathText gpb_file = PathOf(obs->GpbFile);
   const PathText epp_file = PathOf(nav->EppFile);
 
   double first_rcv_time = 0.0;
-  if (ValidateGpbFile(gpb_file.Text, &first_rcv_time) != 0) return -1;
+  if (ValidateGpbFile(gpb_file.Text, &first_rcv_time) != 0) return kConversionBadGpb;
 
   // The output fields are rewritten in place, so they must hold their own
   // terminator.
   if (!IsTerminated(obs->ObsFile) || !IsTerminated(nav->NavFile)) {
     const char* field = IsTerminated(obs->ObsFile) ? nav->NavFile : obs->ObsFile;
     SetErrorText("Output path too long: %.*s", static_cast<int>(kPathFieldSize), field);
-    return 1;
+    return kConversionFailed;
   }
 
   const WeekReference ref = ConversionWeekReference(*obs, epp_file.Text);
-  if (IsUsable(ref) && NameOutputs(obs, nav, ref, first_rcv_time) != 0) return 1;
-  if (CheckOutputs(obs->ObsFile, nav->NavFile, gpb_file.Text, epp_file.Text) != 0) return 1;
+  const bool dated = IsUsable(ref);
+  if (dated && !job.FixedNames && NameOutputs(obs, nav, ref, first_rcv_time) != 0)
+    return kConversionFailed;
+  if (CheckOutputs(obs->ObsFile, nav->NavFile, gpb_file.Text, epp_file.Text) != 0)
+    return kConversionFailed;
+  if (job.PlanOnly) {
+    if (!dated) {
+      SetErrorText("No usable ephemeris record in %s: the GPS week of the data is unknown",
+                   epp_file.Text);
+      return kConversionFailed;
+    }
+    if (job.Facts) {
+      job.Facts->FirstWeek = ReferenceWeekOf(ref, first_rcv_time);
+      job.Facts->FirstTow = first_rcv_time;
+    }
+    return kConversionOk;
+  }
+
+  bool skip_obs = false, skip_nav = false;
+  if (dated) {
+    const int policy = ApplyExistingPolicy(job, &skip_obs, &skip_nav);
+    if (job.Facts) {
+      job.Facts->ObsSkipped = skip_obs ? 1 : 0;
+      job.Facts->NavSkipped = skip_nav ? 1 : 0;
+    }
+    if (policy != kConversionOk) return policy;
+  }
 
   Ctx().UseGpsWeek = obs->UseGpsWeek;
   Ctx().GpsWeek = obs->GpsWeek;
 
-  if (NavigationStep(nav, epp_file.Text, rinex_version) != 0) return 1;
-  if (!IsUsable(ref)) {
+  // Without a year the navigation output has no name: it is not written.
+  FileSink nav_out;
+  FileSink* nav_file = (dated && !skip_nav) ? &nav_out : nullptr;
+  if (NavigationStep(nav, epp_file.Text, job.RinexVersion, nav_file, job.Existing) != 0)
+    return kConversionFailed;
+  if (!dated) {
     SetErrorText("No usable ephemeris record in %s: the GPS week of the data is unknown",
                  epp_file.Text);
-    return 1;
+    return kConversionFailed;
   }
-  return ObservationStep(obs, ref, rinex_version);
+
+  FileSink obs_out;
+  ObsHeaderSummary summary{};
+  if (!skip_obs) {
+    if (ObservationStep(obs, ref, job.RinexVersion, &obs_out, job.Existing, &summary) != 0) {
+      nav_out.Abort();
+      return Ctx().Cancelled ? kConversionCancelled : kConversionFailed;
+    }
+  } else {
+    ScanObsSummary(*obs, &summary);
+  }
+  FillFacts(job.Facts, summary, ref, true);
+
+  // Both outputs are complete: the navigation file goes into place first.
+  const bool nav_existed = nav_file && PathExists(nav->NavFile);
+  if (nav_file && !nav_out.Commit()) {
+    obs_out.Abort();
+    SetErrorText(nav_out.TargetExisted() ? "Output file %s exists" : "Error writing %s",
+                 nav->NavFile);
+    return nav_out.TargetExisted() ? kConversionExists : kConversionFailed;
+  }
+  if (!skip_obs && !obs_out.Commit()) {
+    // Nothing of the call stays: a navigation file made by this call goes.
+    if (nav_file && !nav_existed) std::remove(nav->NavFile);
+    SetErrorText(obs_out.TargetExisted() ? "Output file %s exists" : "Error writing %s",
+                 obs->ObsFile);
+    return obs_out.TargetExisted() ? kConversionExists : kConversionFailed;
+  }
+  return kConversionOk;
+}
+
+int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version) {
+  ConversionJob job;
+  job.Obs = obs;
+  job.Nav = nav;
+  job.RinexVersion = rinex_version;
+  job.Existing = OutputPolicy::kReplace;
+  const int result = RunConversion(job);
+  if (result == kConversionOk) return 0;
+  return result == kConversionBadGpb ? -1 : 1;
 }
 
 }  // namespace rawconv

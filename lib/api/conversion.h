@@ -1,25 +1,90 @@
-// One conversion call: validation of the GPB file, output naming, the
-// navigation step and the observation step.
+// One conversion: validation of the GPB file, output naming, the navigation
+// step and the observation step, each output written to a temporary file and
+// moved into place only when the whole conversion went well.
 #ifndef RAWCONV_API_CONVERSION_H_
 #define RAWCONV_API_CONVERSION_H_
+
+#include <cstdint>
 
 #include "api/rawconv.h"
 
 namespace rawconv {
 
-// Converts one GPB file on the current context (see context.h).
-// Returns 0 on success, -1 when the GPB file cannot be used (no output is
-// created), 1 when the navigation or observation step failed. The message of
-// a failure is in Ctx().ErrorText. Beyond the steps' own failures, 1 also
-// stands for:
-//   - an output path that names an input of the call (the GPB file, the EPP
-//     file or the station file beside the GPB file, compared by file
-//     identity) or the observation output naming the navigation output:
-//     "Output file %s is an input of the conversion; it is not overwritten"
-//     or "Output file %s is also the navigation output %s", before any
-//     output is opened;
-//   - a failed write or close of an output file: "Error writing %s" (the
-//     file is left as far as it was written).
+// Result codes of RunConversion (the values of rawconv_api.h's
+// rawconv_result).
+enum ConversionResult {
+  kConversionOk = 0,
+  kConversionFailed = 1,
+  kConversionBadGpb = -1,
+  kConversionExists = 2,
+  kConversionSkipped = 3,
+  kConversionCancelled = 4,
+  kConversionInvalid = 5,
+};
+
+// What happens to an output whose name exists already.
+enum class OutputPolicy { kReplace, kRefuse, kSkip };
+
+// What a conversion found and wrote, for the caller's report.
+struct ConversionFacts {
+  int32_t ObsSkipped;  // the output existed and was left alone (kSkip)
+  int32_t NavSkipped;
+  uint64_t EpochsRead;
+  uint64_t EpochsWritten;
+  int32_t Satellites;
+  int32_t FirstWeek;  // -1 when the data could not be dated
+  double FirstTow;
+  int32_t LastWeek;
+  double LastTow;
+  double Interval;
+  uint32_t NavRecords;
+  int32_t GpbDamaged;
+  uint64_t GpbBytesUsed;
+  uint64_t GpbFileSize;
+};
+
+// One conversion request. obs and nav hold the paths and texts as the
+// dialog's records do; ObsFile and NavFile are rewritten with the final
+// output paths.
+struct ConversionJob {
+  ObsRequest* Obs = nullptr;
+  NavRequest* Nav = nullptr;
+  // RINEX_VERSION_2_0 / RINEX_VERSION_2_1 (any other value below 300: the
+  // 2.0 layouts, as the dialog's library does), or 304 / 305 for RINEX 3.
+  int RinexVersion = RINEX_VERSION_2_1;
+  OutputPolicy Existing = OutputPolicy::kReplace;
+  // false: the extensions of ObsFile and NavFile are replaced by ".YYo" and
+  // ".YYn" (the year of the data); true: both are used as they are.
+  bool FixedNames = false;
+  // true: name the outputs and check them against the inputs, then stop
+  // without writing (and without applying the existing-output policy).
+  bool PlanOnly = false;
+  ConversionFacts* Facts = nullptr;  // filled when not null
+};
+
+// Runs one conversion on the current context (see context.h); the message
+// of any result other than kConversionOk, kConversionSkipped is in
+// Ctx().ErrorText. Outputs appear whole or not at all:
+//   - each output is written to "<name>.part-XXXXXX" beside its name and
+//     moved onto it only after both outputs were written and closed without
+//     error, the navigation file first;
+//   - a failing step, a cancellation or a refused existing output leaves no
+//     file of the call behind, and an existing file of an output's name is
+//     touched only when it is replaced by a complete new file;
+//   - a navigation output whose name could not be given a year (the EPP
+//     file gives no reference ephemeris and no week is set) is never
+//     written: the EPP file is still read, so that its own faults report
+//     their messages, and the call then fails with "No usable ephemeris
+//     record in %s: the GPS week of the data is unknown".
+// An output that names an input of the call (the GPB file, the EPP file, the
+// station file; by file identity) or the observation output naming the
+// navigation output fails before anything is opened for writing.
+int RunConversion(const ConversionJob& job);
+
+// The dialog library's conversion (Gpb_To_Rinex_Ver): RunConversion with
+// replaced existing outputs and the extensions of the caller's paths
+// replaced. Returns 0 on success, -1 when the GPB file cannot be used, 1
+// otherwise, the message in Ctx().ErrorText.
 int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version);
 
 // Opens the GPB file, reads its first epoch and closes it again. On success

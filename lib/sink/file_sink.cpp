@@ -157,10 +157,19 @@ bool FileSink::Finish() {
   if (fd_ < 0) return false;
   const bool close_failed = CloseFile(fd_) != 0;
   fd_ = -1;
-  if (failed_ || close_failed ||
-      MoveIntoPlace(temp_, target_, existing_, &target_existed_) != 0) {
-    RemoveFile(temp_);
-    temp_[0] = '\0';
+  if (failed_ || close_failed) {
+    failed_ = true;
+    Abort();
+    return false;
+  }
+  return defer_commit_ ? true : Commit();
+}
+
+bool FileSink::Commit() {
+  if (fd_ >= 0 || failed_ || temp_[0] == '\0') return false;
+  if (MoveIntoPlace(temp_, target_, existing_, &target_existed_) != 0) {
+    failed_ = true;
+    Abort();
     return false;
   }
   temp_[0] = '\0';

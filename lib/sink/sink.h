@@ -89,6 +89,13 @@ class FileSink final : public Sink {
   bool Finish() override;
   void Abort() override;
 
+  // Two-phase use, for outputs that must appear together: after
+  // DeferCommit, Finish only closes the complete temporary file and Commit
+  // moves it onto the target later (false as for Finish, the temporary file
+  // then removed). Abort before Commit removes the temporary file.
+  void DeferCommit() { defer_commit_ = true; }
+  bool Commit();
+
   // True when Finish failed because the target existed under kRefuse.
   bool TargetExisted() const { return target_existed_; }
   // Bytes written so far.
@@ -103,6 +110,7 @@ class FileSink final : public Sink {
   int fd_ = -1;  // POSIX descriptor or a C runtime descriptor on Windows
   bool failed_ = false;
   bool target_existed_ = false;
+  bool defer_commit_ = false;
   uint64_t written_ = 0;
 };
 

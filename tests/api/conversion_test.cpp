@@ -21,7 +21,6 @@ namespace {
 using epptest::WriteEppFile;
 using gpbtest::GpbFileBuilder;
 
-int CountLines(const std::string& text) { return static_cast<int>(Count(text, "\n")); }
 
 // The shared conversion fixture with GPB files of four satellites.
 class ConversionTest : public ConversionFixture {
@@ -74,16 +73,19 @@ TEST_F(ConversionTest, NamesOutputsAfterTheYearOfTheFirstEpoch) {
             ReadFile(Path("x.99o")).find("  1999     3    11     1     0    0.0000000"));
 }
 
-TEST_F(ConversionTest, WeekOverrideDatesEpochsButNotNamesOrFirstObs) {
+TEST_F(ConversionTest, WeekOverrideDatesNamesFirstObsAndEpochsAlike) {
   WriteGpb("x.gpb", 345600.0 + 3600.0);
   ASSERT_TRUE(WriteEppFile(Path("x.epp"), {{1000, 345600}}));
   Fill("x");
   obs_.UseGpsWeek = 1;
   obs_.GpsWeek = 1341;  // September 2005
   ASSERT_EQ(0, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1)) << ErrorText();
-  EXPECT_STREQ(Path("x.99o").c_str(), obs_.ObsFile);
-  const std::string text = ReadFile(Path("x.99o"));
-  EXPECT_NE(std::string::npos, text.find("  1999     3    11     1     0"));  // TIME OF FIRST OBS
+  // A header or a name of 1999 over epochs of 2005 would contradict the data.
+  EXPECT_STREQ(Path("x.05o").c_str(), obs_.ObsFile);
+  EXPECT_STREQ(Path("x.05n").c_str(), nav_.NavFile);
+  EXPECT_FALSE(fs::exists(Path("x.99o")));
+  const std::string text = ReadFile(Path("x.05o"));
+  EXPECT_NE(std::string::npos, text.find("  2005     9    22     1     0"));  // TIME OF FIRST OBS
   EXPECT_NE(std::string::npos, text.find("\n 05  9 22  1  0  0.0000000  0  4G 3G 4G 5G 6"));
 }
 
@@ -96,12 +98,15 @@ TEST_F(ConversionTest, NavigationStepFailures) {
   EXPECT_STREQ(Path("x.obs").c_str(), obs_.ObsFile);
   EXPECT_FALSE(fs::exists(Path("x.obs")));
 
-  // Not an EPP file: the navigation file holds its header only.
+  // Not an EPP file: its message, and a file of the navigation output's
+  // name (which keeps its extension: no year is known) is left as it was.
+  WriteFile(Path("x.nav"), "keep\n");
   WriteFile(Path("x.epp"), "NOTEPP 1 0\nGpsEph {\n}\n");
   EXPECT_EQ(1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
   EXPECT_EQ("Header of EPP file invalid, not EPP file", ErrorText());
-  EXPECT_EQ(3, CountLines(ReadFile(Path("x.nav"))));
+  EXPECT_EQ("keep\n", ReadFile(Path("x.nav")));
   EXPECT_FALSE(fs::exists(Path("x.obs")));
+  fs::remove(Path("x.nav"));
 
   // A navigation file that cannot be created.
   ASSERT_TRUE(WriteEppFile(Path("x.epp"), {{1341, 345600}}));
@@ -117,7 +122,10 @@ TEST_F(ConversionTest, ObservationFileThatCannotBeCreated) {
   std::snprintf(obs_.ObsFile, sizeof obs_.ObsFile, "%s", Path("no/such/dir/x.obs").c_str());
   EXPECT_EQ(1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
   EXPECT_EQ("Error opening obs file " + Path("no/such/dir/x.05o") + ".", ErrorText());
-  EXPECT_TRUE(fs::exists(Path("x.05n")));
+  // Nothing of a failed call stays, not even its complete navigation file.
+  EXPECT_FALSE(fs::exists(Path("x.05n")));
+  for (const auto& entry : fs::directory_iterator(dir_))
+    EXPECT_EQ(std::string::npos, entry.path().string().find(".part-")) << entry.path();
 }
 
 TEST_F(ConversionTest, EphemerisWithoutRecords) {
@@ -129,7 +137,8 @@ TEST_F(ConversionTest, EphemerisWithoutRecords) {
   EXPECT_EQ(1, Gpb_To_Rinex_Ver(&obs_, &nav_, RINEX_VERSION_2_1));
   EXPECT_NE(std::string::npos, ErrorText().find(Path("x.epp")));
   EXPECT_STREQ(Path("x.obs").c_str(), obs_.ObsFile);
-  EXPECT_EQ(3, CountLines(ReadFile(Path("x.nav"))));
+  // A navigation file without a year in its name is never written.
+  EXPECT_FALSE(fs::exists(Path("x.nav")));
   EXPECT_FALSE(fs::exists(Path("x.obs")));
 
   // With the override its week dates everything.

@@ -212,7 +212,7 @@ TEST_F(HostileTextTest, FilesEndingInsideABlockOrRecord) {
   Fill("cut");
   EXPECT_EQ(1, Convert());
   EXPECT_NE(std::string::npos, ErrorText().find("No usable ephemeris record in " + Path("cut.epp")));
-  EXPECT_EQ(3u, Lines(ReadFile(Path("cut.nav"))).size());
+  EXPECT_FALSE(fs::exists(Path("cut.nav")));
 
   // Station file without the closing brace of its last block: the block
   // counts as far as its complete lines go.

@@ -181,7 +181,11 @@ TEST_F(OutputSafetyTest, WriteFailuresOfEitherOutputFailTheCall) {
   r = ConvertWithFileSizeLimit(&obs_, &nav_, 8192);
   EXPECT_EQ(1, r.Result);
   EXPECT_EQ("Error writing " + Path("big_obs.05o"), r.Text);
-  EXPECT_LE(fs::file_size(Path("big_obs.05o")), 8192u);
+  // Neither output of the failed call stays, nor a temporary file.
+  EXPECT_FALSE(fs::exists(Path("big_obs.05o")));
+  EXPECT_FALSE(fs::exists(Path("big_obs.05n")));
+  for (const auto& entry : fs::directory_iterator(dir_))
+    EXPECT_EQ(std::string::npos, entry.path().string().find(".part-")) << entry.path();
 
   // With room for both files the same calls succeed.
   Fill("big_nav");
@@ -190,18 +194,27 @@ TEST_F(OutputSafetyTest, WriteFailuresOfEitherOutputFailTheCall) {
   EXPECT_EQ(0, ConvertWithFileSizeLimit(&obs_, &nav_, 1 << 20).Result);
 }
 
-TEST_F(OutputSafetyTest, WriteToAFullDevice) {
-  // /dev/full accepts the open and fails every write with ENOSPC. An EPP
-  // file without records leaves the output names as given, so the
-  // navigation header goes to /dev/full itself; the write failure is
-  // reported before the missing reference.
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+TEST_F(OutputSafetyTest, FailedCallsLeaveExistingOutputsAsTheyWere) {
+  // A good earlier result survives a re-run that fails, and a run that
+  // succeeds replaces it with a complete file.
   WriteInputs("x");
-  WriteFile(Path("x.epp"), "$EPHREC 1 0\n");
-  Fill(Path("x.gpb"), Path("x.obs"), Path("x.epp"), "/dev/full");
+  Fill("x");
+  ASSERT_EQ(0, Convert()) << ErrorText();
+  const std::string good_obs = ReadFile(Path("x.05o"));
+  const std::string good_nav = ReadFile(Path("x.05n"));
+  WriteFile(Path("x.epp"), "NOTEPP 1 0\n");  // now fails in the navigation step
+  Fill("x");
   EXPECT_EQ(1, Convert());
-  EXPECT_EQ("Error writing /dev/full", ErrorText());
-  EXPECT_FALSE(fs::exists(Path("x.obs")));
+  EXPECT_EQ(good_obs, ReadFile(Path("x.05o")));
+  EXPECT_EQ(good_nav, ReadFile(Path("x.05n")));
+
+  // The same under a file size limit that fails the observation output.
+  WriteInputs("x", 300, 1);
+  Fill("x");
+  const ChildResult r = ConvertWithFileSizeLimit(&obs_, &nav_, 8192);
+  EXPECT_EQ(1, r.Result);
+  EXPECT_EQ(good_obs, ReadFile(Path("x.05o")));
+  EXPECT_EQ(good_nav, ReadFile(Path("x.05n")));
 }
 
 }  // namespace

@@ -1,0 +1,500 @@
+// The reentrant interface (rawconv_api.h) over the conversion core. Every
+// function works on the caller's session or reader, never on module-wide
+// state, and catches every exception at the boundary.
+#include "rawconv_api.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "api/context.h"
+#include "api/conversion.h"
+#include "api/file_ext.h"
+#include "gpb/gpb.h"
+#include "obs/obs_writer.h"
+#include "obs/rinex_format.h"
+#include "obs/run_date.h"
+
+struct rawconv_session {
+  rawconv::Context context;
+};
+
+struct rawconv_gpb_reader {
+  rawconv::Context context;
+  rawconv::GpbClass gpb;
+  rawconv::WeekReference ref;
+  bool dated = false;
+  bool ended = false;
+  int end_code = 0;  // what rawconv_gpb_next keeps returning once ended
+  char error[RAWCONV_ERROR_MAX] = "";
+  char receiver[64] = "";
+};
+
+namespace rawconv {
+namespace {
+
+// 7.601122 as the dialog's library gives it (see exports.cpp).
+constexpr double kVersionNumber = 0x1.e678c868b9fdbp+2;
+constexpr int32_t kVersionYear = 2005;
+
+// Widths of the header texts in their RINEX records.
+constexpr size_t kMarkerColumns = 60;
+constexpr size_t kObserverColumns = 20;
+constexpr size_t kAgencyColumns = 40;
+constexpr size_t kRunByColumns = 20;
+constexpr size_t kStationIdColumns = 9;
+// The largest antenna height "%14.4f" holds.
+constexpr double kMaxAntennaHeight = 999999999.9999;
+
+// The part of a caller's record that this library knows: a zeroed full-size
+// copy of the caller's bytes (callers built against an older header pass a
+// smaller size).
+template <typename Record>
+bool CopyRecord(const Record* from, Record* to) {
+  std::memset(to, 0, sizeof *to);
+  if (!from || from->size < sizeof(uint32_t)) return false;
+  const size_t size = from->size < sizeof *to ? from->size : sizeof *to;
+  std::memcpy(to, from, size);
+  to->size = sizeof *to;
+  return true;
+}
+
+const char* TextOr(const char* text) { return text ? text : ""; }
+
+// A failure of the request itself, before anything is read.
+struct Invalid {
+  int Code = RAWCONV_OK;
+  std::string Message;
+};
+
+bool CopyPath(char* field, size_t size, const std::string& path, Invalid* why) {
+  if (path.size() >= size) {
+    why->Code = RAWCONV_INVALID;
+    why->Message = "Path longer than " + std::to_string(size - 1) + " characters: " + path;
+    return false;
+  }
+  std::memcpy(field, path.c_str(), path.size() + 1);
+  return true;
+}
+
+bool CheckText(const char* text, size_t columns, const char* what, Invalid* why) {
+  if (std::strlen(TextOr(text)) <= columns) return true;
+  why->Code = RAWCONV_INVALID;
+  why->Message = std::string(what) + " longer than " + std::to_string(columns) +
+                 " characters: " + text;
+  return false;
+}
+
+const char* BaseName(const char* path) {
+  const char* base = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '/' || *p == '\\') base = p + 1;
+  return base;
+}
+
+// Fills the two request records and the job from the options record.
+bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, ConversionJob* job,
+              Invalid* why) {
+  std::memset(obs, 0, sizeof *obs);
+  std::memset(nav, 0, sizeof *nav);
+  obs->StructSize = sizeof *obs;
+  nav->StructSize = sizeof *nav;
+  obs->DataTypes = RAWCONV_DATATYPES_AUTO;
+  why->Code = RAWCONV_INVALID;
+  if (!o.gpb_path || !*o.gpb_path) {
+    why->Message = "No GPB file given";
+    return false;
+  }
+  switch (o.rinex) {
+    case RAWCONV_RINEX_2_10: job->RinexVersion = RINEX_VERSION_2_1; break;
+    case RAWCONV_RINEX_2_00: job->RinexVersion = RINEX_VERSION_2_0; break;
+    case RAWCONV_RINEX_3_04:
+    case RAWCONV_RINEX_3_05:
+      why->Message = "RINEX 3 output is not available in this version";
+      return false;
+    default: why->Message = "Unknown RINEX version " + std::to_string(o.rinex); return false;
+  }
+  switch (o.existing) {
+    case RAWCONV_EXISTING_REFUSE: job->Existing = OutputPolicy::kRefuse; break;
+    case RAWCONV_EXISTING_REPLACE: job->Existing = OutputPolicy::kReplace; break;
+    case RAWCONV_EXISTING_SKIP: job->Existing = OutputPolicy::kSkip; break;
+    default: why->Message = "Unknown existing-output policy"; return false;
+  }
+  if (o.names != RAWCONV_NAMES_INPUT) {
+    why->Message = "Short and long file names are not available in this version";
+    return false;
+  }
+  if (o.compress != RAWCONV_COMPRESS_NONE) {
+    why->Message = "Compressed outputs are not available in this version";
+    return false;
+  }
+  if (o.station < RAWCONV_STATION_BESIDE || o.station > RAWCONV_STATION_FILE ||
+      (o.station == RAWCONV_STATION_FILE && (!o.station_path || !*o.station_path))) {
+    why->Message = "Station file option without a station file";
+    return false;
+  }
+  if (!CheckText(o.marker_name, kMarkerColumns, "Marker name", why) ||
+      !CheckText(o.observer, kObserverColumns, "Observer", why) ||
+      !CheckText(o.agency, kAgencyColumns, "Agency", why) ||
+      !CheckText(o.run_by, kRunByColumns, "Run by text", why) ||
+      !CheckText(o.station_id, kStationIdColumns, "Station id", why))
+    return false;
+  if (!std::isfinite(o.antenna_height) || o.antenna_height < 0.0 ||
+      o.antenna_height > kMaxAntennaHeight) {
+    why->Message = "Antenna height out of range";
+    return false;
+  }
+  if ((o.obs_path == nullptr) != (o.nav_path == nullptr)) {
+    why->Message = "Give both output paths or neither";
+    return false;
+  }
+
+  const std::string gpb = o.gpb_path;
+  std::string epp;
+  if (o.epp_path) {
+    epp = o.epp_path;
+  } else {
+    char beside[sizeof nav->EppFile];
+    if (!CopyPath(beside, sizeof beside, gpb, why)) return false;
+    if (SetFileExt(beside, ".epp", sizeof beside) != 0) {
+      why->Message = "Path too long: " + gpb;
+      return false;
+    }
+    epp = beside;
+  }
+  std::string obs_path, nav_path;
+  if (o.obs_path) {
+    obs_path = o.obs_path;
+    nav_path = o.nav_path;
+    job->FixedNames = true;
+  } else {
+    std::string base = gpb;
+    if (o.output_dir && *o.output_dir) {
+      base = o.output_dir;
+      if (base.back() != '/' && base.back() != '\\') base += '/';
+      base += BaseName(gpb.c_str());
+    }
+    obs_path = nav_path = base;
+  }
+  if (!CopyPath(obs->GpbFile, sizeof obs->GpbFile, gpb, why) ||
+      !CopyPath(nav->EppFile, sizeof nav->EppFile, epp, why) ||
+      !CopyPath(obs->ObsFile, sizeof obs->ObsFile, obs_path, why) ||
+      !CopyPath(nav->NavFile, sizeof nav->NavFile, nav_path, why))
+    return false;
+  if (!job->FixedNames && (SetFileExt(obs->ObsFile, ".obs", sizeof obs->ObsFile) != 0 ||
+                           SetFileExt(nav->NavFile, ".nav", sizeof nav->NavFile) != 0)) {
+    why->Message = "Path too long: " + obs_path;
+    return false;
+  }
+  std::snprintf(obs->MarkerName, sizeof obs->MarkerName, "%s", TextOr(o.marker_name));
+  std::snprintf(obs->Observer, sizeof obs->Observer, "%s", TextOr(o.observer));
+  std::snprintf(obs->Agency, sizeof obs->Agency, "%s", TextOr(o.agency));
+  std::snprintf(obs->RunBy, sizeof obs->RunBy, "%s", TextOr(o.run_by));
+  std::snprintf(nav->RunBy, sizeof nav->RunBy, "%s", TextOr(o.run_by));
+  obs->AntHeight = o.antenna_height;
+  obs->UseGpsWeek = o.use_week ? 1 : 0;
+  obs->GpsWeek = o.use_week ? o.week : 0;
+  job->Obs = obs;
+  job->Nav = nav;
+  why->Code = RAWCONV_OK;
+  return true;
+}
+
+// Sets up the session's context for one call.
+bool PrepareContext(Context& c, const rawconv_options& o, Invalid* why) {
+  c = Context{};
+  if (o.use_run_date) {
+    c.RunTimeFixed = 1;
+    c.FixedRunTime = o.run_date;
+  }
+  c.Progress = o.progress;
+  c.ProgressUser = o.progress_user;
+  c.StationMode = o.station;
+  if (o.station == RAWCONV_STATION_FILE) {
+    const size_t length = std::strlen(o.station_path);
+    if (length >= sizeof c.StationPath) {
+      why->Code = RAWCONV_INVALID;
+      why->Message = std::string("Path too long: ") + o.station_path;
+      return false;
+    }
+    std::memcpy(c.StationPath, o.station_path, length + 1);
+  }
+  return true;
+}
+
+void FormatGpsTime(int week, double tow, char* out, size_t size) {
+  if (week < 0) {
+    out[0] = '\0';
+    return;
+  }
+  const EpochDate d = DateOfGpsTime(week, tow);
+  std::snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%010.7f", d.Year, d.Month, d.Day, d.Hour,
+                d.Minute, d.Seconds);
+}
+
+void FillReport(rawconv_report* r, int result, const char* error, const ObsRequest& obs,
+                const NavRequest& nav, const ConversionFacts& f) {
+  r->result = result;
+  std::snprintf(r->error, sizeof r->error, "%s",
+                (result == RAWCONV_OK || result == RAWCONV_SKIPPED) ? "" : error);
+  std::snprintf(r->obs_path, sizeof r->obs_path, "%.*s",
+                static_cast<int>(BoundedLength(obs.ObsFile, sizeof obs.ObsFile)), obs.ObsFile);
+  std::snprintf(r->nav_path, sizeof r->nav_path, "%.*s",
+                static_cast<int>(BoundedLength(nav.NavFile, sizeof nav.NavFile)), nav.NavFile);
+  r->obs_skipped = f.ObsSkipped;
+  r->nav_skipped = f.NavSkipped;
+  r->epochs_read = f.EpochsRead;
+  r->epochs_written = f.EpochsWritten;
+  r->satellites = f.Satellites;
+  r->first_week = f.FirstWeek;
+  r->first_tow = f.FirstTow;
+  r->last_week = f.LastWeek;
+  r->last_tow = f.LastTow;
+  FormatGpsTime(f.FirstWeek, f.FirstTow, r->first_time, sizeof r->first_time);
+  FormatGpsTime(f.LastWeek, f.LastTow, r->last_time, sizeof r->last_time);
+  r->interval = f.Interval;
+  r->nav_records = f.NavRecords;
+  r->gpb_damaged = f.GpbDamaged;
+  r->gpb_bytes_used = f.GpbBytesUsed;
+  r->gpb_file_size = f.GpbFileSize;
+}
+
+// One conversion or plan on a session.
+int Run(rawconv_session* session, const rawconv_options* options, rawconv_report* report,
+        bool plan_only) {
+  rawconv_report full;
+  rawconv_report_init(&full);
+  rawconv_options o;
+  ObsRequest obs{};
+  NavRequest nav{};
+  ConversionFacts facts{};
+  facts.FirstWeek = facts.LastWeek = -1;
+  ConversionJob job;
+  Invalid why;
+  int result = RAWCONV_INVALID;
+  std::string error;
+  if (!session) {
+    error = "No session";
+  } else if (!CopyRecord(options, &o)) {
+    error = "Options record missing or too small";
+  } else if (report && report->size < sizeof(uint32_t)) {
+    error = "Report record too small";
+  } else if (!BuildJob(o, &obs, &nav, &job, &why) ||
+             !PrepareContext(session->context, o, &why)) {
+    error = why.Message;
+  } else {
+    ContextScope scope(session->context);
+    job.PlanOnly = plan_only;
+    job.Facts = &facts;
+    try {
+      result = RunConversion(job);
+    } catch (const std::bad_alloc&) {
+      CopyErrorText("Out of memory");
+      result = RAWCONV_FAILED;
+    } catch (...) {
+      CopyErrorText("Internal error during conversion");
+      result = RAWCONV_FAILED;
+    }
+    error = session->context.ErrorText;
+  }
+  FillReport(&full, result, error.c_str(), obs, nav, facts);
+  if (report) {
+    const size_t size = report->size < sizeof full ? report->size : sizeof full;
+    full.size = report->size;
+    std::memcpy(report, &full, size);
+  }
+  return result;
+}
+
+void ToChannel(const GpbChannel& in, rawconv_channel* out) {
+  std::memset(out, 0, sizeof *out);
+  out->gpb_prn = in.Prn;
+  out->system = in.Prn > kGpsPrnMax ? 'R' : 'G';
+  out->prn = in.Prn > kGpsPrnMax ? in.Prn - kGpsPrnMax : in.Prn;
+  const uint32_t m = in.ObsMask;
+  struct Value {
+    uint32_t GpbBit;
+    uint32_t Have;
+    double In;
+    double* Out;
+  };
+  // Phases are stored with the opposite sign to RINEX.
+  const Value values[] = {
+      {kObsC1, RAWCONV_HAVE_C1, in.C1, &out->c1},
+      {kObsL1, RAWCONV_HAVE_L1, 0.0 - in.L1, &out->l1},
+      {kObsL2, RAWCONV_HAVE_L2, 0.0 - in.L2, &out->l2},
+      {kObsP1, RAWCONV_HAVE_P1, in.P1, &out->p1},
+      {kObsP2, RAWCONV_HAVE_P2, in.P2, &out->p2},
+      {kObsD1, RAWCONV_HAVE_D1, in.D1, &out->d1},
+      {kObsCn0L1, RAWCONV_HAVE_S1, in.Cn0L1, &out->s1},
+      {kObsCn0L2, RAWCONV_HAVE_S2, in.Cn0L2, &out->s2},
+  };
+  for (const Value& v : values) {
+    if (m & v.GpbBit) {
+      out->have |= v.Have;
+      *v.Out = v.In;
+    }
+  }
+  out->lock_time1 = in.LockTime1;
+  out->lock_time2 = in.LockTime2;
+  out->lli1 = (m & kObsLock1) != 0 && !(in.LockTime1 > 0.0);
+  out->lli2 = (m & kObsLock2) != 0 && !(in.LockTime2 > 0.0);
+}
+
+}  // namespace
+}  // namespace rawconv
+
+using namespace rawconv;
+
+extern "C" {
+
+RAWCONV_API const char* rawconv_result_name(int result) {
+  switch (result) {
+    case RAWCONV_OK: return "ok";
+    case RAWCONV_FAILED: return "failed";
+    case RAWCONV_BAD_GPB: return "unusable GPB file";
+    case RAWCONV_EXISTS: return "output exists";
+    case RAWCONV_SKIPPED: return "skipped";
+    case RAWCONV_CANCELLED: return "cancelled";
+    case RAWCONV_INVALID: return "invalid request";
+    default: return "unknown result";
+  }
+}
+
+RAWCONV_API rawconv_session* rawconv_session_new(void) {
+  try {
+    return new (std::nothrow) rawconv_session();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+RAWCONV_API void rawconv_session_free(rawconv_session* session) { delete session; }
+
+RAWCONV_API double rawconv_version_number(void) { return kVersionNumber; }
+RAWCONV_API int32_t rawconv_version_year(void) { return kVersionYear; }
+RAWCONV_API int32_t rawconv_api_version(void) { return RAWCONV_API_VERSION; }
+
+RAWCONV_API void rawconv_options_init(rawconv_options* options) {
+  if (!options) return;
+  std::memset(options, 0, sizeof *options);
+  options->size = sizeof *options;
+}
+
+RAWCONV_API void rawconv_report_init(rawconv_report* report) {
+  if (!report) return;
+  std::memset(report, 0, sizeof *report);
+  report->size = sizeof *report;
+  report->first_week = report->last_week = -1;
+}
+
+RAWCONV_API int rawconv_convert(rawconv_session* session, const rawconv_options* options,
+                                rawconv_report* report) {
+  try {
+    return Run(session, options, report, false);
+  } catch (...) {
+    return RAWCONV_FAILED;
+  }
+}
+
+RAWCONV_API int rawconv_plan(rawconv_session* session, const rawconv_options* options,
+                             rawconv_report* report) {
+  try {
+    return Run(session, options, report, true);
+  } catch (...) {
+    return RAWCONV_FAILED;
+  }
+}
+
+RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const char* epp_path,
+                                                 int32_t week_override, char* error,
+                                                 size_t error_size) {
+  auto fail = [&](const char* text) -> rawconv_gpb_reader* {
+    if (error && error_size > 0) std::snprintf(error, error_size, "%s", text);
+    return nullptr;
+  };
+  try {
+    if (!gpb_path) return fail("No GPB file given");
+    rawconv_gpb_reader* r = new (std::nothrow) rawconv_gpb_reader();
+    if (!r) return fail("Out of memory");
+    ContextScope scope(r->context);
+    if (r->gpb.OpenGpbFile(gpb_path, 0, 1 << 16, GIO_READ, 0) != 0) {
+      std::string text = r->gpb.ErrorText();
+      delete r;
+      return fail(text.c_str());
+    }
+    if (week_override >= 0) {
+      r->ref = WeekReference{};
+      r->ref.Week = week_override;
+      r->ref.FixedWeek = 1;
+      r->dated = true;
+    } else if (epp_path) {
+      r->ref = LookupWeekReference(epp_path);
+      r->dated = r->ref.Found != 0;
+    }
+    std::snprintf(r->receiver, sizeof r->receiver, "%s", r->gpb.ReceiverDescription());
+    if (error && error_size > 0) error[0] = '\0';
+    return r;
+  } catch (...) {
+    return fail("Internal error");
+  }
+}
+
+RAWCONV_API int rawconv_gpb_next(rawconv_gpb_reader* r, rawconv_epoch* epoch) {
+  if (!r || !epoch) return -1;
+  if (r->ended) return r->end_code;
+  try {
+    ContextScope scope(r->context);
+    GpbEpoch e{};
+    GpbChannel channels[kMaxChannels]{};
+    const int code = r->gpb.ReadGpbEpoch(&e, channels);
+    if (code != 0) {
+      // End of file, or a record that is damaged or cut short.
+      const bool clean_end =
+          code < 0 && std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
+      r->ended = true;
+      r->end_code = clean_end ? 0 : -1;
+      if (!clean_end) std::snprintf(r->error, sizeof r->error, "%.255s", r->gpb.ErrorText());
+      return r->end_code;
+    }
+    std::memset(epoch, 0, sizeof *epoch);
+    epoch->tow = e.RcvTime;
+    epoch->week = r->dated ? ReferenceWeekOf(r->ref, e.RcvTime) : -1;
+    epoch->latitude = e.Latitude;
+    epoch->longitude = e.Longitude;
+    epoch->height = e.Height;
+    epoch->position_valid = r->gpb.IsPositionValid(&e) ? 1 : 0;
+    epoch->kinematic = r->gpb.IsKinematic(&e) ? 1 : 0;
+    epoch->clock_bias = e.ClockBias;
+    int n = e.NumChannels;
+    if (n < 0) n = 0;
+    if (n > kMaxChannels) n = kMaxChannels;
+    epoch->num_channels = n;
+    for (int i = 0; i < n; ++i) ToChannel(channels[i], &epoch->channels[i]);
+    return 1;
+  } catch (...) {
+    std::snprintf(r->error, sizeof r->error, "Internal error");
+    r->ended = true;
+    r->end_code = -1;
+    return -1;
+  }
+}
+
+RAWCONV_API const char* rawconv_gpb_error(const rawconv_gpb_reader* r) {
+  return r ? r->error : "";
+}
+
+RAWCONV_API const char* rawconv_gpb_receiver(const rawconv_gpb_reader* r) {
+  return r ? r->receiver : "";
+}
+
+RAWCONV_API void rawconv_gpb_close(rawconv_gpb_reader* r) {
+  if (!r) return;
+  ContextScope scope(r->context);
+  r->gpb.CloseGpbFile();
+  delete r;
+}
+
+}  // extern "C"

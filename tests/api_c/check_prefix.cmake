@@ -1,0 +1,22 @@
+# Lists the dynamic symbols that LIBRARY defines and requires every one of
+# them to start with PREFIX (and at least one to exist).
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(count 0)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.+)$")
+    set(name "${CMAKE_MATCH_1}")
+    string(FIND "${name}" "${PREFIX}" at)
+    if(NOT at EQUAL 0 AND NOT name MATCHES "^RAWCONV_API_")
+      message(FATAL_ERROR "exported symbol without the prefix ${PREFIX}: ${name}")
+    endif()
+    math(EXPR count "${count} + 1")
+  endif()
+endforeach()
+if(count EQUAL 0)
+  message(FATAL_ERROR "no exported symbols in ${LIBRARY}")
+endif()
