@@ -210,16 +210,14 @@ void Plan(const Arguments& args, rawconv_session* session, Item& item) {
 }
 
 void Convert(const Arguments& args, rawconv_session* session, Item& item, FileProgress& progress) {
-  if (item.plan_result != RAWCONV_OK) {
-    // Its turn comes with the planning's failure.
-    item.started = true;
-    item.result = item.plan_result;
-    item.error = item.plan_error;
-    return;
-  }
   if (g_stop_signal != 0) return;
   item.started = true;
   rawconv_options options = MakeOptions(args, item.gpb);
+  if (item.plan_result != RAWCONV_OK) {
+    // Its outputs are unknown, so they were not checked against the others:
+    // the conversion may fail with its own message, but never replaces a file.
+    if (options.existing == RAWCONV_EXISTING_REPLACE) options.existing = RAWCONV_EXISTING_REFUSE;
+  }
   options.progress = OnProgress;
   options.progress_user = &progress;
   std::unique_ptr<rawconv_report> report(new rawconv_report);
