@@ -1,150 +1,210 @@
 // The command-line converter as a user runs it: arguments, exit codes,
 // messages and the files it writes.
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
+#include <vector>
 
-#include "support/epp_fixture.h"
-#include "support/gpb_builder.h"
+#include "cli/cli_fixture.h"
 
 namespace rawconv {
+namespace clitest {
 namespace {
 
-namespace fs = std::filesystem;
+using Gpb2RinexTest = CliTest;
+using Args = std::vector<std::string>;
 
-struct ToolRun {
-  int Code;
-  std::string Out;  // standard output and standard error
-};
-
-class Gpb2RinexTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    tool_ = std::string(RAWCONV_BINARY_DIR) + "/cli/gpb2rinex";
-    if (!fs::exists(tool_)) GTEST_SKIP() << "gpb2rinex not built";
-    char pattern[] = "/tmp/rawconv_cli_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
+// Every header line of a RINEX file fits 80 columns.
+void ExpectHeaderWithin80Columns(const std::string& text) {
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    EXPECT_LE(line.size(), 80u) << line;
+    if (line.find("END OF HEADER") != std::string::npos) break;
+    at = end + 1;
   }
-  void TearDown() override {
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
-
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  ToolRun Exec(const std::string& args) {
-    const std::string command = "cd '" + dir_ + "' && '" + tool_ + "' " + args + " 2>&1";
-    ToolRun run{-1, ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, pipe)) run.Out += buf;
-    const int status = pclose(pipe);
-    run.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-  }
-
-  // dir/<stem>.gpb (three epochs of week 1341) and its ephemeris file.
-  void WriteInput(const std::string& stem, const std::string& epp_name = "") {
-    gpbtest::GpbFileBuilder file = gpbtest::GpbFileBuilder::New(6, "CLI");
-    for (int i = 0; i < 3; ++i) {
-      GpbEpoch e{};
-      e.RcvTime = e.RawRcvTime = 345600.0 + 30.0 * i;
-      GpbChannel ch[1]{};
-      ch[0].Prn = 5;
-      ch[0].ObsMask = kObsC1;
-      ch[0].C1 = 21000000.0;
-      e.NumChannels = 1;
-      file.AddEpoch(e, ch, 1, false);
-    }
-    ASSERT_TRUE(file.Write(Path(stem + ".gpb")));
-    ASSERT_TRUE(epptest::WriteEppFile(Path(epp_name.empty() ? stem + ".epp" : epp_name),
-                                      {{1341, 345600}}));
-  }
-
-  std::string tool_;
-  std::string dir_;
-};
+}
 
 TEST_F(Gpb2RinexTest, BadArgumentsConvertNothing) {
   WriteInput("a");
-  for (const char* args :
-       {"--bogus a.gpb", "a.gpb --marker", "--week abc a.gpb", "--week -5 a.gpb",
-        "--week 99999999999 a.gpb", "--antenna-height -1 a.gpb", "--antenna-height 1m a.gpb",
-        "--rinex 3.0 a.gpb", ""}) {
-    const ToolRun run = Exec(args);
-    EXPECT_EQ(2, run.Code) << args;
-    EXPECT_FALSE(run.Out.empty()) << args;
+  const std::vector<Args> bad = {
+      {"--bogus", "a.gpb"},
+      {"-x", "a.gpb"},
+      {"a.gpb", "--marker"},
+      {"--week", "abc", "a.gpb"},
+      {"--week", "-5", "a.gpb"},
+      {"--week", "99999999999", "a.gpb"},
+      {"--antenna-height", "1m", "a.gpb"},
+      {"--rinex", "3.0", "a.gpb"},
+      {"--names", "odd", "a.gpb"},
+      {"--compress", "zip", "a.gpb"},
+      {"--station-id", "ABCD", "a.gpb"},
+      {"-j", "0", "a.gpb"},
+      {"-j65", "a.gpb"},
+      {"--force", "--skip-existing", "a.gpb"},
+      {"--from-list", "no-such-list", "a.gpb"},
+      {},
+  };
+  for (const Args& args : bad) {
+    const ToolRun run = Run(args);
+    const std::string joined = args.empty() ? "(none)" : args[0];
+    EXPECT_EQ(2, run.Code) << joined;
+    EXPECT_FALSE(run.Err.empty()) << joined;
+    EXPECT_EQ("", run.Out) << joined;
   }
-  EXPECT_FALSE(fs::exists(Path("a.05o")));
-  EXPECT_NE(std::string::npos, Exec("--week x a.gpb").Out.find("GPS Week must be an unsigned integer"));
+  EXPECT_FALSE(Exists("a.05o"));
+  EXPECT_NE(std::string::npos, Run({"--week", "x", "a.gpb"}).Err.find("GPS Week must be an unsigned integer"));
+}
+
+TEST_F(Gpb2RinexTest, HeaderValuesBeyondTheirColumnsAreBadArguments) {
+  WriteInput("a");
+  const std::vector<Args> too_wide = {
+      {"--marker", std::string(61, 'M')},       {"--observer", std::string(21, 'O')},
+      {"--agency", std::string(41, 'A')},       {"--run-by", std::string(21, 'R')},
+      {"--antenna-height", "1000000000"},       {"--antenna-height", "-0.5"},
+      {"--antenna-height", "nan"},              {"--marker=" + std::string(100, 'M')},
+  };
+  for (Args args : too_wide) {
+    args.push_back("a.gpb");
+    const ToolRun run = Run(args);
+    EXPECT_EQ(2, run.Code) << args[0];
+    EXPECT_FALSE(run.Err.empty()) << args[0];
+  }
+  EXPECT_FALSE(Exists("a.05o"));
+
+  // The widest values that fit are accepted.
+  ToolRun run = Run({"--marker", std::string(60, 'M'), "--observer", std::string(20, 'O'),
+                     "--agency", std::string(40, 'A'), "--run-by", std::string(20, 'R'),
+                     "--antenna-height", "999999999.9999", "a.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  const std::string obs = Read("a.05o");
+  EXPECT_NE(std::string::npos, obs.find("\n" + std::string(60, 'M') + " "));
+  EXPECT_NE(std::string::npos, obs.find(std::string(20, 'O') + std::string(40, 'A') + "OBSERVER / AGENCY"));
+  EXPECT_NE(std::string::npos, obs.find("\n999999999.9999        0.0000        0.0000"));
+
+  // Within the columns the header keeps its 80 columns.
+  run = Run({"-f", "--marker", std::string(20, 'M'), "--observer", std::string(20, 'O'), "--agency",
+             std::string(40, 'A'), "--run-by", std::string(20, 'R'), "--antenna-height",
+             "999999999.9999", "a.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  ExpectHeaderWithin80Columns(Read("a.05o"));
+  ExpectHeaderWithin80Columns(Read("a.05n"));
 }
 
 TEST_F(Gpb2RinexTest, HelpAndVersion) {
-  ToolRun run = Exec("--help");
+  ToolRun run = Run({"--help"});
   EXPECT_EQ(0, run.Code);
   EXPECT_NE(std::string::npos, run.Out.find("usage: gpb2rinex"));
-  run = Exec("--version");
+  EXPECT_NE(std::string::npos, run.Out.find("--skip-existing"));
+  run = Run({"--version"});
   EXPECT_EQ(0, run.Code);
   EXPECT_NE(std::string::npos, run.Out.find("7.601122 (2005)"));
 }
 
-TEST_F(Gpb2RinexTest, ConvertsEveryFileAndReportsEach) {
+TEST_F(Gpb2RinexTest, SuccessLinesOnStdoutFailureLinesOnStderr) {
   WriteInput("a");
   WriteInput("b");
-  const ToolRun run = Exec("--marker SITE --antenna-height 1.5 --rinex 2.0 a.gpb missing.gpb b.gpb");
+  const ToolRun run =
+      Run({"--marker", "SITE", "--antenna-height", "1.5", "--rinex", "2.0", "a.gpb", "missing.gpb", "b.gpb"});
   EXPECT_EQ(1, run.Code);  // one file failed
-  EXPECT_NE(std::string::npos, run.Out.find("a.gpb -> a.05o a.05n\n"));
-  EXPECT_NE(std::string::npos,
-            run.Out.find("missing.gpb: GPB file 'missing.gpb' does not exits or cannot be opened\n"));
-  EXPECT_NE(std::string::npos, run.Out.find("b.gpb -> b.05o b.05n\n"));
-  std::string text;
-  if (FILE* f = std::fopen(Path("b.05o").c_str(), "r")) {
-    char buf[4096];
-    size_t n = std::fread(buf, 1, sizeof buf, f);
-    text.assign(buf, n);
-    std::fclose(f);
-  }
+  EXPECT_EQ("a.gpb -> a.05o a.05n\nb.gpb -> b.05o b.05n\n", run.Out);
+  EXPECT_EQ("missing.gpb: GPB file 'missing.gpb' does not exits or cannot be opened\n", run.Err);
+  const std::string text = Read("b.05o");
   EXPECT_EQ(0u, text.find("     2              OBSERVATION DATA"));
   EXPECT_NE(std::string::npos, text.find("SITE                                                        MARKER NAME"));
   EXPECT_NE(std::string::npos, text.find("        1.5000        0.0000        0.0000"));
 }
 
-TEST_F(Gpb2RinexTest, AlternateEphemerisOutputDirectoryAndQuiet) {
-  WriteInput("a", "brdc.epp");
-  fs::create_directory(Path("out"));
-  // The alternate file is named with any extension; ".epp" is what is read.
-  ToolRun run = Exec("-q --epp brdc.txt --output-dir out a.gpb");
-  EXPECT_EQ(0, run.Code) << run.Out;
+TEST_F(Gpb2RinexTest, OptionValuesAfterEqualsSignsAndShortForms) {
+  WriteInput("a");
+  WriteInput("b");
+  ToolRun run = Run({"--marker=ABCD", "--rinex=2.10", "--output-dir=x/y", "a.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  EXPECT_NE(std::string::npos, Read("x/y/a.05o").find("ABCD                                                        MARKER NAME"));
+  run = Run({"-q", "-o", "deep/er/still", "-j2", "b.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
   EXPECT_EQ("", run.Out);
-  EXPECT_TRUE(fs::exists(Path("out/a.05o")));
-  EXPECT_TRUE(fs::exists(Path("out/a.05n")));
-  EXPECT_FALSE(fs::exists(Path("a.05o")));
-  // Without it the missing a.epp is reported.
-  run = Exec("a.gpb");
+  EXPECT_TRUE(Exists("deep/er/still/b.05o"));
+  EXPECT_TRUE(Exists("deep/er/still/b.05n"));
+  EXPECT_FALSE(Exists("b.05o"));
+  // An output folder that cannot be made fails without converting.
+  Write("plain", "not a folder");
+  run = Run({"-o", "plain/sub", "a.gpb"});
   EXPECT_EQ(1, run.Code);
-  EXPECT_NE(std::string::npos, run.Out.find("Error opening input epp file a.epp"));
+  EXPECT_NE(std::string::npos, run.Err.find("plain/sub"));
+}
+
+TEST_F(Gpb2RinexTest, AlternateEphemerisFile) {
+  WriteInput("a", "brdc.epp");
+  // The alternate file is named with any extension; ".epp" is what is read.
+  ToolRun run = Run({"-q", "--epp", "brdc.txt", "--output-dir", "out", "a.gpb"});
+  EXPECT_EQ(0, run.Code) << run.Err;
+  EXPECT_EQ("", run.Out + run.Err);
+  EXPECT_TRUE(Exists("out/a.05o"));
+  EXPECT_TRUE(Exists("out/a.05n"));
+  EXPECT_FALSE(Exists("a.05o"));
+  // Without it the missing a.epp is reported.
+  run = Run({"a.gpb"});
+  EXPECT_EQ(1, run.Code);
+  EXPECT_NE(std::string::npos, run.Err.find("Error opening input epp file a.epp"));
 }
 
 TEST_F(Gpb2RinexTest, WeekOverride) {
   WriteInput("a");
-  const ToolRun run = Exec("--week 1400 a.gpb");
-  EXPECT_EQ(0, run.Code) << run.Out;
-  std::string text;
-  // The name follows the overriding week too.
-  if (FILE* f = std::fopen(Path("a.06o").c_str(), "r")) {
-    char buf[8192];
-    text.assign(buf, std::fread(buf, 1, sizeof buf, f));
-    std::fclose(f);
-  }
+  const ToolRun run = Run({"--week", "1400", "a.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
   // Week 1400 + 345600 s is 2006-11-09.
-  EXPECT_NE(std::string::npos, text.find("\n 06 11  9  0  0  0.0000000  0  1G 5"));
+  EXPECT_NE(std::string::npos, Read("a.06o").find("\n 06 11  9  0  0  0.0000000  0  1G 5"));
+}
+
+TEST_F(Gpb2RinexTest, UpperCaseFilesBesideEachOther) {
+  CopySample("UPPER.GPB", "UPPER.EPP", "UPPER.STA");
+  const ToolRun run = Run({"UPPER.GPB"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  const std::vector<std::string> obs = FilesContaining(".05o");
+  ASSERT_EQ(1u, obs.size());
+  EXPECT_NE(std::string::npos, Slurp(obs[0]).find("pillar on the roof"));
+  EXPECT_EQ(1u, FilesContaining(".05n").size());
+}
+
+TEST_F(Gpb2RinexTest, StationFileForEveryInput) {
+  CopySample("d1/s.gpb", "d1/s.epp");
+  CopySample("d2/t.gpb", "d2/t.epp", "common.sta");
+  ToolRun run = Run({"--sta", "common.sta", "d1/s.gpb", "d2/t.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  EXPECT_NE(std::string::npos, Read("d1/s.05o").find("pillar on the roof"));
+  EXPECT_NE(std::string::npos, Read("d2/t.05o").find("pillar on the roof"));
+  run = Run({"--force", "--sta", "missing.sta", "d1/s.gpb"});
+  EXPECT_EQ(1, run.Code);
+  EXPECT_NE(std::string::npos, run.Err.find("d1/s.gpb: "));
+}
+
+TEST_F(Gpb2RinexTest, FilesFromListsInArgumentOrder) {
+  WriteInput("a");
+  WriteInput("b");
+  WriteInput("c");
+  WriteInput("sub/d");
+  Write("list.txt", "# today's files\n\n  b.gpb  \r\nsub/d.gpb\r\n   # done\n");
+  ToolRun run = Run({"a.gpb", "--from-list", "list.txt", "c.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  EXPECT_EQ("a.gpb -> a.05o a.05n\nb.gpb -> b.05o b.05n\nsub/d.gpb -> d.05o d.05n\n"
+            "c.gpb -> c.05o c.05n\n",
+            run.Out);
+
+  RunSetup input;
+  input.Stdin = "c.gpb\nmissing.gpb\n";
+  run = Run({"-f", "-j", "2", "--from-list=-"}, input);
+  EXPECT_EQ(1, run.Code);
+  EXPECT_EQ("c.gpb -> c.05o c.05n\n", run.Out);
+  EXPECT_NE(std::string::npos, run.Err.find("missing.gpb: "));
+
+  // An empty list converts nothing and is no failure.
+  Write("empty.txt", "# nothing yet\n");
+  run = Run({"--from-list", "empty.txt"});
+  EXPECT_EQ(0, run.Code) << run.Err;
+  EXPECT_EQ("", run.Out);
 }
 
 }  // namespace
+}  // namespace clitest
 }  // namespace rawconv

@@ -1,0 +1,346 @@
+#include "arguments.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "rawconv_api.h"
+
+namespace gpb2rinex {
+namespace {
+
+const char kUsage[] =
+    "usage: gpb2rinex [options] FILE.gpb...\n"
+    "\n"
+    "Converts each GPB file into a RINEX observation file (.YYo) and a RINEX\n"
+    "navigation file (.YYn), YY being the year of the data.\n"
+    "\n"
+    "inputs:\n"
+    "  --epp FILE              ephemeris file for every GPB file (default: FILE.epp\n"
+    "                          beside each GPB file); its extension is set to .epp\n"
+    "  --sta FILE              station file for every GPB file (default: FILE.sta\n"
+    "                          beside each GPB file, when there is one)\n"
+    "  --from-list FILE        also convert the GPB files listed in FILE, one a line\n"
+    "                          ('#' starts a comment; '-' reads standard input)\n"
+    "outputs:\n"
+    "  -o, --output-dir DIR    write the RINEX files into DIR (made when missing)\n"
+    "  -f, --force             replace existing output files\n"
+    "      --skip-existing     leave a file whose outputs exist alone, count it as done\n"
+    "      --rinex VERSION     2.0, 2.1 (default), 3.04 or 3.05\n"
+    "      --names STYLE       input (default: FILE.YYo), short or long RINEX names\n"
+    "      --station-id ID     nine-character station id of long names\n"
+    "      --compress KIND     gz, crx or crx.gz\n"
+    "header:\n"
+    "      --marker NAME       MARKER NAME (up to 60 characters)\n"
+    "      --antenna-height M  antenna height in metres (default 0)\n"
+    "      --week N            GPS week of every epoch (default: from the ephemeris)\n"
+    "      --run-by TEXT       RUN BY of both headers (up to 20 characters)\n"
+    "      --observer TEXT     OBSERVER (up to 20 characters)\n"
+    "      --agency TEXT       AGENCY (up to 40 characters)\n"
+    "running:\n"
+    "  -j N                    convert N files at once (1 to 64; default 1)\n"
+    "  -q                      print failures and warnings only\n"
+    "  -h, --help              print this text\n"
+    "      --version           print the library's version number and year\n"
+    "\n"
+    "Exit code: 0 every file converted (or skipped), 1 any file failed,\n"
+    "2 bad arguments (nothing converted).\n";
+
+// Codes of the options that have no short form.
+enum LongOnly {
+  kEpp = 256,
+  kSta,
+  kFromList,
+  kSkipExisting,
+  kRinex,
+  kNames,
+  kStationId,
+  kCompress,
+  kMarker,
+  kAntennaHeight,
+  kWeek,
+  kRunBy,
+  kObserver,
+  kAgency,
+  kVersion,
+  kFixedRunDate,
+};
+
+const option kLongOptions[] = {
+    {"epp", required_argument, nullptr, kEpp},
+    {"sta", required_argument, nullptr, kSta},
+    {"from-list", required_argument, nullptr, kFromList},
+    {"output-dir", required_argument, nullptr, 'o'},
+    {"force", no_argument, nullptr, 'f'},
+    {"skip-existing", no_argument, nullptr, kSkipExisting},
+    {"rinex", required_argument, nullptr, kRinex},
+    {"names", required_argument, nullptr, kNames},
+    {"station-id", required_argument, nullptr, kStationId},
+    {"compress", required_argument, nullptr, kCompress},
+    {"marker", required_argument, nullptr, kMarker},
+    {"antenna-height", required_argument, nullptr, kAntennaHeight},
+    {"week", required_argument, nullptr, kWeek},
+    {"run-by", required_argument, nullptr, kRunBy},
+    {"observer", required_argument, nullptr, kObserver},
+    {"agency", required_argument, nullptr, kAgency},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {"fixed-run-date", required_argument, nullptr, kFixedRunDate},
+    {nullptr, 0, nullptr, 0},
+};
+
+// "-" first: operands come back in order (code 1) so that files named on
+// the command line and in lists keep their places; ":" next: a missing
+// value is told apart from an unknown option.
+const char kShortOptions[] = "-:o:fqj:h";
+
+int BadArgument(std::FILE* err, const std::string& why) {
+  std::fprintf(err, "gpb2rinex: %s\nTry 'gpb2rinex --help'.\n", why.c_str());
+  return 2;
+}
+
+std::string Quoted(const char* text) { return std::string("'") + text + "'"; }
+
+// Decimal digits only, at most max_value.
+bool ParseUnsigned(const char* text, long long max_value, long long& value) {
+  if (!*text) return false;
+  long long v = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + (*p - '0');
+    if (v > max_value) return false;
+  }
+  value = v;
+  return true;
+}
+
+// A finite number from 0 to what fits the header's "%14.4f".
+bool ParseHeight(const char* text, double& height) {
+  if (!*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text, &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(value) || value < 0.0 ||
+      value > kMaxAntennaHeight)
+    return false;
+  height = value;
+  return true;
+}
+
+bool ParseRinex(const char* text, int& rinex) {
+  struct Name {
+    const char* text;
+    int value;
+  };
+  static const Name kNames[] = {
+      {"2.0", RAWCONV_RINEX_2_00},  {"2.00", RAWCONV_RINEX_2_00}, {"2.1", RAWCONV_RINEX_2_10},
+      {"2.10", RAWCONV_RINEX_2_10}, {"3.04", RAWCONV_RINEX_3_04}, {"3.05", RAWCONV_RINEX_3_05},
+  };
+  for (const Name& n : kNames) {
+    if (std::strcmp(text, n.text) == 0) {
+      rinex = n.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ParseNames(const char* text, int& names) {
+  if (std::strcmp(text, "input") == 0) names = RAWCONV_NAMES_INPUT;
+  else if (std::strcmp(text, "short") == 0) names = RAWCONV_NAMES_SHORT;
+  else if (std::strcmp(text, "long") == 0) names = RAWCONV_NAMES_LONG;
+  else return false;
+  return true;
+}
+
+bool ParseCompress(const char* text, int& compress) {
+  if (std::strcmp(text, "none") == 0) compress = RAWCONV_COMPRESS_NONE;
+  else if (std::strcmp(text, "gz") == 0) compress = RAWCONV_COMPRESS_GZ;
+  else if (std::strcmp(text, "crx") == 0) compress = RAWCONV_COMPRESS_CRX;
+  else if (std::strcmp(text, "crx.gz") == 0) compress = RAWCONV_COMPRESS_CRX_GZ;
+  else return false;
+  return true;
+}
+
+// A header text that must fit `columns` columns.
+bool FitText(std::FILE* err, const char* what, const char* text, size_t columns,
+             std::string& field, int& rc) {
+  if (std::strlen(text) > columns) {
+    rc = BadArgument(err, std::string(what) + " longer than " + std::to_string(columns) +
+                              " characters: " + Quoted(text));
+    return false;
+  }
+  field = text;
+  return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Adds the paths of a list: one a line, surrounding blanks removed, blank
+// lines and lines starting with '#' skipped.
+void ReadList(std::FILE* f, std::vector<std::string>& files) {
+  std::string line;
+  int c;
+  bool more = true;
+  while (more) {
+    c = std::fgetc(f);
+    if (c != EOF && c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    more = c != EOF;
+    size_t begin = 0, end = line.size();
+    while (begin < end && IsBlank(line[begin])) ++begin;
+    while (end > begin && IsBlank(line[end - 1])) --end;
+    if (end > begin && line[begin] != '#') files.push_back(line.substr(begin, end - begin));
+    line.clear();
+  }
+}
+
+}  // namespace
+
+std::string WithExtension(const std::string& path, const char* ext) {
+  size_t lead = 0;
+  while (lead < path.size() && path[lead] == ' ') ++lead;
+  std::string result = path.substr(lead);
+  const size_t sep = result.find_last_of("/\\");
+  const size_t dot = result.rfind('.');
+  if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) result.resize(dot);
+  return result + ext;
+}
+
+int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::FILE* out,
+                   std::FILE* err) {
+  bool force = false, skip = false, have_list = false;
+  int rc = 2;
+  opterr = 0;
+  optind = 0;  // a full re-initialisation of GNU getopt
+  for (;;) {
+    const int c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+    if (c == -1) break;
+    // The option as the user wrote it, for messages.
+    const char* given = argv[optind - 1];
+    const char* v = optarg;
+    long long number = 0;
+    switch (c) {
+      case 1:
+        args.files.push_back(v);
+        break;
+      case '?':
+        if (optopt != 0 && std::strncmp(given, "--", 2) != 0)
+          return BadArgument(err, std::string("unknown option '-") + static_cast<char>(optopt) + "'");
+        return BadArgument(err, "unknown option " + Quoted(given));
+      case ':':
+        return BadArgument(err, "option " + Quoted(given) + " needs a value");
+      case 'h':
+        std::fputs(kUsage, out);
+        return 0;
+      case kVersion:
+        std::fprintf(out, "gpb2rinex: rawconv version %.6f (%d)\n", rawconv_version_number(),
+                     static_cast<int>(rawconv_version_year()));
+        return 0;
+      case 'q':
+        args.quiet = true;
+        break;
+      case 'j':
+        if (!ParseUnsigned(v, kMaxJobs, number) || number < 1)
+          return BadArgument(err, "number of jobs must be an integer from 1 to 64: " + Quoted(v));
+        args.jobs = static_cast<int>(number);
+        break;
+      case 'f':
+        force = true;
+        break;
+      case kSkipExisting:
+        skip = true;
+        break;
+      case 'o':
+        if (!*v) return BadArgument(err, "empty output folder");
+        args.output_dir = v;
+        break;
+      case kEpp:
+        args.epp = WithExtension(v, ".epp");
+        break;
+      case kSta:
+        if (!*v) return BadArgument(err, "empty station file name");
+        args.sta = v;
+        break;
+      case kFromList: {
+        have_list = true;
+        const bool stdin_list = std::strcmp(v, "-") == 0;
+        std::FILE* f = stdin_list ? in : std::fopen(v, "r");
+        if (f == nullptr)
+          return BadArgument(err, "cannot open list file " + Quoted(v) + ": " + std::strerror(errno));
+        ReadList(f, args.files);
+        const bool failed = std::ferror(f) != 0;
+        if (!stdin_list) std::fclose(f);
+        if (failed) return BadArgument(err, "cannot read list file " + Quoted(v));
+        break;
+      }
+      case kRinex:
+        if (!ParseRinex(v, args.rinex))
+          return BadArgument(err, "RINEX version must be 2.0, 2.1, 3.04 or 3.05: " + Quoted(v));
+        break;
+      case kNames:
+        if (!ParseNames(v, args.names))
+          return BadArgument(err, "names must be input, short or long: " + Quoted(v));
+        break;
+      case kCompress:
+        if (!ParseCompress(v, args.compress))
+          return BadArgument(err, "compression must be gz, crx or crx.gz: " + Quoted(v));
+        break;
+      case kStationId:
+        if (std::strlen(v) != kStationIdLength)
+          return BadArgument(err, "station id must have 9 characters: " + Quoted(v));
+        args.station_id = v;
+        break;
+      case kMarker:
+        if (!FitText(err, "marker name", v, kMarkerColumns, args.marker, rc)) return rc;
+        break;
+      case kObserver:
+        if (!FitText(err, "observer", v, kObserverColumns, args.observer, rc)) return rc;
+        break;
+      case kAgency:
+        if (!FitText(err, "agency", v, kAgencyColumns, args.agency, rc)) return rc;
+        break;
+      case kRunBy:
+        if (!FitText(err, "run by", v, kRunByColumns, args.run_by, rc)) return rc;
+        break;
+      case kAntennaHeight:
+        if (!ParseHeight(v, args.antenna_height))
+          return BadArgument(err, "antenna height must be a number from 0 to 999999999.9999: " +
+                                      Quoted(v));
+        break;
+      case kWeek:
+        if (!ParseUnsigned(v, 2147483647LL, number))
+          return BadArgument(err, "GPS Week must be an unsigned integer: " + Quoted(v));
+        args.week = static_cast<int32_t>(number);
+        args.use_week = true;
+        break;
+      case kFixedRunDate:
+        if (std::strlen(v) > 12 || !ParseUnsigned(v, 999999999999LL, number))
+          return BadArgument(err, "bad run date: " + Quoted(v));
+        args.run_date = number;
+        args.fixed_run_date = true;
+        break;
+      default:
+        return BadArgument(err, "unknown option " + Quoted(given));
+    }
+  }
+  // Operands after "--".
+  for (int i = optind; i < argc; ++i) args.files.push_back(argv[i]);
+
+  if (force && skip) return BadArgument(err, "--force and --skip-existing exclude each other");
+  args.existing = force  ? RAWCONV_EXISTING_REPLACE
+                  : skip ? RAWCONV_EXISTING_SKIP
+                         : RAWCONV_EXISTING_REFUSE;
+  if (args.files.empty() && !have_list) {
+    std::fputs(kUsage, err);
+    return 2;
+  }
+  return -1;
+}
+
+}  // namespace gpb2rinex

@@ -1,0 +1,66 @@
+// The command line of gpb2rinex: what the user asked for, read with
+// getopt_long and checked before anything is converted.
+#ifndef RAWCONV_CLI_ARGUMENTS_H_
+#define RAWCONV_CLI_ARGUMENTS_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace gpb2rinex {
+
+// Widest header texts the RINEX header columns hold.
+constexpr size_t kMarkerColumns = 60;
+constexpr size_t kObserverColumns = 20;
+constexpr size_t kAgencyColumns = 40;
+constexpr size_t kRunByColumns = 20;
+constexpr size_t kStationIdLength = 9;
+// The largest antenna height "%14.4f" writes in its 14 columns.
+constexpr double kMaxAntennaHeight = 999999999.9999;
+
+constexpr int kMaxJobs = 64;
+
+struct Arguments {
+  // Inputs
+  std::vector<std::string> files;  // GPB files in argument order
+  std::string epp;                 // --epp, extension already set to .epp
+  std::string sta;                 // --sta
+
+  // Outputs
+  std::string output_dir;
+  int rinex = 0;     // enum rawconv_rinex
+  int names = 0;     // enum rawconv_names
+  int compress = 0;  // enum rawconv_compress
+  int existing = 0;  // enum rawconv_existing
+
+  // Header texts
+  std::string marker, observer, agency, run_by, station_id;
+  double antenna_height = 0.0;
+  bool use_week = false;
+  int32_t week = 0;
+
+  // Running
+  bool quiet = false;
+  int jobs = 1;
+
+  // Not in the usage text: the run date of the headers, in seconds since
+  // 1970, so that runs can be compared byte for byte.
+  bool fixed_run_date = false;
+  int64_t run_date = 0;
+};
+
+// Reads argv into args. Returns -1 when the batch is to run, otherwise the
+// exit code (0 after --help or --version, 2 for a bad argument, whose reason
+// has been printed on err). List files named "-" are read from `in`.
+int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::FILE* out,
+                   std::FILE* err);
+
+// The path with the extension of its last component replaced by ext (or
+// ext appended when it has none), after leading blanks are removed. Both
+// slash and backslash separate components.
+std::string WithExtension(const std::string& path, const char* ext);
+
+}  // namespace gpb2rinex
+
+#endif  // RAWCONV_CLI_ARGUMENTS_H_

@@ -1,0 +1,337 @@
+#include "batch.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "progress.h"
+#include "rawconv_api.h"
+
+namespace gpb2rinex {
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What became of one GPB file of the batch.
+struct Item {
+  std::string gpb;
+  uint64_t size = 0;
+
+  // Planning
+  int plan_result = RAWCONV_OK;
+  std::string plan_error;
+  std::string planned_obs, planned_nav;
+
+  // Conversion
+  bool started = false;
+  int result = RAWCONV_FAILED;
+  std::string error;
+  std::string obs_path, nav_path;
+  bool damaged = false;
+  uint64_t bytes_used = 0, file_size = 0;
+};
+
+// The library's options for one file. Every pointer refers into args or
+// gpb, which outlive the call.
+rawconv_options MakeOptions(const Arguments& args, const std::string& gpb) {
+  rawconv_options o;
+  rawconv_options_init(&o);
+  o.gpb_path = gpb.c_str();
+  o.epp_path = args.epp.empty() ? nullptr : args.epp.c_str();
+  if (!args.sta.empty()) {
+    o.station = RAWCONV_STATION_FILE;
+    o.station_path = args.sta.c_str();
+  }
+  o.output_dir = args.output_dir.empty() ? nullptr : args.output_dir.c_str();
+  o.rinex = args.rinex;
+  o.names = args.names;
+  o.compress = args.compress;
+  o.existing = args.existing;
+  o.marker_name = args.marker.c_str();
+  o.observer = args.observer.c_str();
+  o.agency = args.agency.c_str();
+  o.run_by = args.run_by.c_str();
+  o.station_id = args.station_id.empty() ? nullptr : args.station_id.c_str();
+  o.antenna_height = args.antenna_height;
+  o.use_week = args.use_week ? 1 : 0;
+  o.week = args.week;
+  o.use_run_date = args.fixed_run_date ? 1 : 0;
+  o.run_date = args.run_date;
+  return o;
+}
+
+std::string ErrorOf(const rawconv_report& report, int result) {
+  if (report.error[0] != '\0') return report.error;
+  return rawconv_result_name(result);
+}
+
+// Runs work(session, i) for every index on up to `jobs` threads, each with
+// a library session of its own, taking the indexes in order. On this thread
+// calls ready(i) for each index in order as soon as it is done, and
+// tick(count done) now and then while waiting.
+void RunInOrder(size_t count, int jobs, const std::function<void(rawconv_session*, size_t)>& work,
+                const std::function<void(size_t)>& ready, const std::function<void(size_t)>& tick) {
+  if (count == 0) return;
+  std::vector<char> done(count, 0);
+  std::atomic<size_t> next{0};
+  std::atomic<size_t> finished{0};
+  std::mutex mutex;
+  std::condition_variable changed;
+
+  auto worker = [&]() {
+    rawconv_session* session = rawconv_session_new();
+    for (size_t i = next.fetch_add(1); i < count; i = next.fetch_add(1)) {
+      work(session, i);
+      std::lock_guard<std::mutex> lock(mutex);
+      done[i] = 1;
+      finished.fetch_add(1);
+      changed.notify_one();
+    }
+    rawconv_session_free(session);
+  };
+  const size_t threads = static_cast<size_t>(jobs) < count ? static_cast<size_t>(jobs) : count;
+  std::vector<std::thread> pool;
+  for (size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+
+  for (size_t i = 0; i < count; ++i) {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!done[i]) {
+      changed.wait_for(lock, std::chrono::milliseconds(100));
+      lock.unlock();
+      tick(finished.load());
+      lock.lock();
+    }
+    lock.unlock();
+    ready(i);
+    tick(finished.load());
+  }
+  for (std::thread& t : pool) t.join();
+}
+
+// Result lines: successes on stdout, failures and warnings on stderr, each
+// flushed as it is printed. Once stdout cannot be written (a closed pipe)
+// nothing more goes there; the conversions go on.
+class Printer {
+ public:
+  explicit Printer(ProgressLine& progress) : progress_(progress) {}
+
+  void Out(const std::string& line) {
+    progress_.Clear();
+    if (!stdout_open_) return;
+    if (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+      stdout_open_ = false;
+      std::clearerr(stdout);
+    }
+  }
+  void Err(const std::string& line) {
+    progress_.Clear();
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+  }
+
+ private:
+  ProgressLine& progress_;
+  bool stdout_open_ = true;
+};
+
+const char* BaseName(const std::string& path) {
+  const size_t sep = path.find_last_of("/\\");
+  return path.c_str() + (sep == std::string::npos ? 0 : sep + 1);
+}
+
+// One spelling per file for comparing planned outputs: the absolute path
+// with symbolic links of its existing part resolved.
+std::string Identity(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec);
+  if (ec) return path;
+  fs::path canonical = fs::weakly_canonical(p, ec);
+  return (ec ? p.lexically_normal() : canonical).string();
+}
+
+// Reports every output path that two files of the batch would both write.
+// Returns true when there is none.
+bool DistinctOutputs(const std::vector<Item>& items) {
+  std::map<std::string, size_t> writer;
+  bool distinct = true;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].plan_result != RAWCONV_OK) continue;
+    for (const std::string* out : {&items[i].planned_obs, &items[i].planned_nav}) {
+      if (out->empty()) continue;
+      auto inserted = writer.emplace(Identity(*out), i);
+      if (inserted.second || inserted.first->second == i) continue;
+      std::fprintf(stderr, "gpb2rinex: %s and %s would both write %s\n",
+                   items[inserted.first->second].gpb.c_str(), items[i].gpb.c_str(), out->c_str());
+      distinct = false;
+    }
+  }
+  return distinct;
+}
+
+int OnProgress(void* user, uint64_t done, uint64_t total) {
+  FileProgress* file = static_cast<FileProgress*>(user);
+  file->done.store(done, std::memory_order_relaxed);
+  file->total.store(total, std::memory_order_relaxed);
+  return g_stop_signal != 0 ? 1 : 0;
+}
+
+void Plan(const Arguments& args, rawconv_session* session, Item& item) {
+  if (session == nullptr) {
+    item.plan_result = RAWCONV_FAILED;
+    item.plan_error = "out of memory";
+    return;
+  }
+  const rawconv_options options = MakeOptions(args, item.gpb);
+  std::unique_ptr<rawconv_report> report(new rawconv_report);
+  rawconv_report_init(report.get());
+  item.plan_result = rawconv_plan(session, &options, report.get());
+  if (item.plan_result != RAWCONV_OK) {
+    item.plan_error = ErrorOf(*report, item.plan_result);
+    return;
+  }
+  item.planned_obs = report->obs_path;
+  item.planned_nav = report->nav_path;
+}
+
+void Convert(const Arguments& args, rawconv_session* session, Item& item, FileProgress& progress) {
+  if (g_stop_signal != 0) return;
+  item.started = true;
+  rawconv_options options = MakeOptions(args, item.gpb);
+  if (item.plan_result != RAWCONV_OK) {
+    // Its outputs are unknown, so they were not checked against the others:
+    // the conversion may fail with its own message, but never replaces a file.
+    if (options.existing == RAWCONV_EXISTING_REPLACE) options.existing = RAWCONV_EXISTING_REFUSE;
+  }
+  options.progress = OnProgress;
+  options.progress_user = &progress;
+  std::unique_ptr<rawconv_report> report(new rawconv_report);
+  rawconv_report_init(report.get());
+  item.result = rawconv_convert(session, &options, report.get());
+  item.error = item.result == RAWCONV_OK || item.result == RAWCONV_SKIPPED
+                   ? std::string()
+                   : ErrorOf(*report, item.result);
+  item.obs_path = report->obs_path;
+  item.nav_path = report->nav_path;
+  item.damaged = report->gpb_damaged != 0;
+  item.bytes_used = report->gpb_bytes_used;
+  item.file_size = report->gpb_file_size;
+}
+
+// Prints the lines of one file; returns whether it failed.
+bool Report(const Arguments& args, const Item& item, Printer& printer) {
+  if (!item.started) return false;
+  bool failed = false;
+  switch (item.result) {
+    case RAWCONV_OK:
+      if (!args.quiet)
+        printer.Out(item.gpb + " -> " + BaseName(item.obs_path) + " " + BaseName(item.nav_path) +
+                    "\n");
+      break;
+    case RAWCONV_SKIPPED:
+      if (!args.quiet) printer.Out(item.gpb + ": skipped, outputs exist\n");
+      break;
+    case RAWCONV_EXISTS:
+      printer.Err(item.gpb + ": " + item.error + "; --force replaces it\n");
+      failed = true;
+      break;
+    default:
+      printer.Err(item.gpb + ": " + item.error + "\n");
+      failed = true;
+      break;
+  }
+  if (item.damaged) {
+    printer.Err(item.gpb + ": warning: file ends in a damaged or truncated record; " +
+                std::to_string(item.bytes_used) + " of " + std::to_string(item.file_size) +
+                " bytes converted\n");
+  }
+  return failed;
+}
+
+}  // namespace
+
+int RunBatch(const Arguments& args) {
+  std::vector<Item> items(args.files.size());
+  std::vector<uint64_t> sizes(items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    items[i].gpb = args.files[i];
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(items[i].gpb, ec);
+    sizes[i] = ec ? 0 : static_cast<uint64_t>(size);
+  }
+
+  if (!args.output_dir.empty()) {
+    std::error_code ec;
+    fs::create_directories(args.output_dir, ec);
+    if (ec || !fs::is_directory(args.output_dir)) {
+      std::fprintf(stderr, "gpb2rinex: cannot create output folder %s: %s\n",
+                   args.output_dir.c_str(), ec ? ec.message().c_str() : "not a folder");
+      return 1;
+    }
+  }
+
+  // Every output path first: two files that would write the same one stop
+  // the batch before anything is written.
+  RunInOrder(
+      items.size(), args.jobs,
+      [&](rawconv_session* session, size_t i) {
+        if (g_stop_signal == 0) Plan(args, session, items[i]);
+      },
+      [](size_t) {}, [](size_t) {});
+  if (g_stop_signal != 0) {
+    std::fputs("gpb2rinex: interrupted; nothing converted\n", stderr);
+    return 128 + g_stop_signal;
+  }
+  if (!DistinctOutputs(items)) {
+    std::fputs("gpb2rinex: nothing converted\n", stderr);
+    return 2;
+  }
+
+  ProgressLine progress(stderr, !args.quiet && isatty(STDERR_FILENO) == 1, sizes);
+  Printer printer(progress);
+  int failures = 0;
+  RunInOrder(
+      items.size(), args.jobs,
+      [&](rawconv_session* session, size_t i) {
+        if (session == nullptr) {
+          items[i].started = true;
+          items[i].error = "out of memory";
+        } else {
+          Convert(args, session, items[i], progress.File(i));
+        }
+        progress.File(i).finished.store(true);
+      },
+      [&](size_t i) {
+        if (Report(args, items[i], printer)) ++failures;
+      },
+      [&](size_t done) { progress.Tick(done); });
+  progress.Clear();
+  std::fflush(stdout);
+
+  if (g_stop_signal != 0) {
+    size_t left = 0;
+    for (const Item& item : items)
+      if (!item.started || item.result == RAWCONV_CANCELLED) ++left;
+    std::fprintf(stderr, "gpb2rinex: interrupted; %zu file%s not converted\n", left,
+                 left == 1 ? "" : "s");
+    return 128 + g_stop_signal;
+  }
+  return failures ? 1 : 0;
+}
+
+}  // namespace gpb2rinex
