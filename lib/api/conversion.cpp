@@ -97,8 +97,11 @@ int NameOutputs(ObsRequest* obs, NavRequest* nav, const WeekReference& ref,
 // are safe to write; 1 with a message otherwise.
 int CheckOutputs(const char* obs_file, const char* nav_file, const char* gpb_file,
                  const char* epp_file) {
-  char station_file[kStationPathSize];
-  if (MakeStationFileName(gpb_file, station_file, sizeof station_file) != 0) {
+  char station_file[kStationPathSize] = "";
+  if (Ctx().StationMode == kStationFile) {
+    std::snprintf(station_file, sizeof station_file, "%s", Ctx().StationPath);
+  } else if (Ctx().StationMode == kStationBeside &&
+             MakeStationFileName(gpb_file, station_file, sizeof station_file) != 0) {
     station_file[0] = '\0';
   }
   const char* const inputs[] = {gpb_file, epp_file, station_file};
@@ -297,10 +300,18 @@ int RunConversion(const ConversionJob& job) {
     return kConversionFailed;
   if (CheckOutputs(obs->ObsFile, nav->NavFile, gpb_file.Text, epp_file.Text) != 0)
     return kConversionFailed;
+  // A station file named by the caller must be there.
+  if (Ctx().StationMode == kStationFile && !PathExists(Ctx().StationPath)) {
+    SetErrorText("Error opening station file %s", Ctx().StationPath);
+    return kConversionFailed;
+  }
   if (job.PlanOnly) {
     if (!dated) {
-      SetErrorText("No usable ephemeris record in %s: the GPS week of the data is unknown",
-                   epp_file.Text);
+      // The EPP file's own fault, as the conversion would report it.
+      if (NavigationStep(nav, epp_file.Text, job.RinexVersion, nullptr, job.Existing) == 0) {
+        SetErrorText("No usable ephemeris record in %s: the GPS week of the data is unknown",
+                     epp_file.Text);
+      }
       return kConversionFailed;
     }
     if (job.Facts) {

@@ -156,9 +156,10 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
   if (o.epp_path) {
     epp = o.epp_path;
   } else {
+    // FILE.epp beside the GPB file, whatever the case of its extension.
     char beside[sizeof nav->EppFile];
-    if (!CopyPath(beside, sizeof beside, gpb, why)) return false;
-    if (SetFileExt(beside, ".epp", sizeof beside) != 0) {
+    if (gpb.size() >= sizeof beside ||
+        FindBesideFile(gpb.c_str(), ".epp", beside, sizeof beside) != 0) {
       why->Message = "Path too long: " + gpb;
       return false;
     }

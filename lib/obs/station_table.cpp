@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "api/context.h"
 #include "api/file_ext.h"
 #include "obs/rinex_format.h"
 
@@ -67,6 +68,9 @@ void StationTable::Release() {
 
 int StationTable::Load(const char* gpb_path) {
   Release();
+  // The conversion may name its own station file, or ask for none.
+  if (Ctx().StationMode == kStationNone) return 0;
+  if (Ctx().StationMode == kStationFile) return LoadFile(Ctx().StationPath);
   char path[kStationPathSize];
   if (MakeStationFileName(gpb_path, path, sizeof path) != 0) return 0;
   return LoadFile(path);

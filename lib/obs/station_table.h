@@ -64,7 +64,9 @@ class StationTable {
   StationTable& operator=(const StationTable&) = delete;
 
   // Loads the station file that belongs to gpb_path (see
-  // MakeStationFileName). Records loaded before are released first.
+  // MakeStationFileName), or, as the current context's StationMode says,
+  // its StationPath or no file at all. Records loaded before are released
+  // first.
   //  - no such file (or a name that does not fit): no records, the error
   //    text is not touched;
   //  - a "$STAINFO" file: ReadStationFile with all kinds; its result is not
