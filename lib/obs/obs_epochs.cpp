@@ -191,13 +191,13 @@ int CheckKinematicEvent(const GpbEpoch& epoch, const GpbChannel* channels,
   return flag;
 }
 
-void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& table) {
-  StationEvent event;
-  if (!table.Find(rcv_time, &event)) return;
-  AppendInt(out, kEpochFlagNewSite, 29);
-  AppendInt(out, kNewSiteRecordCount, 3);
-  AppendNewline(out);
-  AppendPadded(out, event.Name, BoundedLength(event.Name, sizeof event.Name), 60, true);
+void AppendStationRecords(RinexBuffer* out, const StationEvent& event, int max_text) {
+  auto text = [&](const char* value, size_t size, int width) {
+    size_t length = BoundedLength(value, size);
+    if (max_text > 0 && length > static_cast<size_t>(max_text)) length = static_cast<size_t>(max_text);
+    AppendPadded(out, value, length, width, true);
+  };
+  text(event.Name, sizeof event.Name, 60);
   AppendLabel(out, kLabelMarkerName);
   AppendFixed(out, event.AntennaHeight, kFmtPosition);
   AppendFixed(out, 0.0, kFmtPosition);
@@ -205,23 +205,70 @@ void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& ta
   AppendBlanks(out, 18);
   AppendText(out, kLabelAntennaDelta);
   AppendNewline(out);
-  AppendPadded(out, event.Comment1, BoundedLength(event.Comment1, sizeof event.Comment1), 60,
-               true);
+  text(event.Comment1, sizeof event.Comment1, 60);
   AppendLabel(out, kLabelComment);
-  AppendPadded(out, event.Comment2, BoundedLength(event.Comment2, sizeof event.Comment2), 60,
-               true);
+  text(event.Comment2, sizeof event.Comment2, 60);
   AppendLabel(out, kLabelComment);
 }
 
-int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
-  StdioSink sink(stream);
-  return WriteObsEpochs(sink, request, saved_nav, summary, rinex_version, ref);
+namespace {
+
+// RINEX 2 event line without a date: 28 blanks, the flag, the count.
+void AppendUndatedEventLine(RinexBuffer* out, int flag, int count) {
+  AppendInt(out, flag, 29);
+  AppendInt(out, count, 3);
+  AppendNewline(out);
 }
 
-int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
-  (void)saved_nav;
+// The RINEX 2 writer of the epoch stream.
+class Rinex2EpochWriter final : public EpochVisitor {
+ public:
+  Rinex2EpochWriter(Sink& sink, const ObsHeaderSummary& summary, int rinex_version)
+      : summary_(summary), version_(rinex_version) {
+    RinexBufferInit(&out_, &sink);
+  }
+
+  void StationBlock(const EpochDate&, const StationEvent& event) override {
+    AppendUndatedEventLine(&out_, kEpochFlagNewSite, kNewSiteRecordCount);
+    AppendStationRecords(&out_, event, 0);
+  }
+
+  void KinematicEvent(const EpochDate& date, int flag, int count, const char* text) override {
+    if (flag == kEpochFlagKinematicStart) {
+      AppendEpochDate(&out_, date);
+      AppendInt(&out_, flag, 3);
+      AppendInt(&out_, count, 3);
+      AppendNewline(&out_);
+    } else {
+      AppendUndatedEventLine(&out_, flag, count);
+    }
+    AppendText(&out_, text);
+  }
+
+  void Epoch(const EpochDate& date, const GpbEpoch& epoch, const GpbChannel* channels) override {
+    AppendEpochLine(&out_, date, epoch, channels);
+    const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
+    for (int i = 0; i < n; ++i) WriteObsValues(channels[i], &out_, summary_, version_);
+  }
+
+  void Flush() { RinexFlush(&out_); }
+
+ private:
+  const ObsHeaderSummary& summary_;
+  const int version_;
+  RinexBuffer out_;
+};
+
+}  // namespace
+
+void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& table) {
+  StationEvent event;
+  if (!table.Find(rcv_time, &event)) return;
+  AppendUndatedEventLine(out, kEpochFlagNewSite, kNewSiteRecordCount);
+  AppendStationRecords(out, event, 0);
+}
+
+void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor) {
   char path[sizeof request.GpbFile + 1];
   std::snprintf(path, sizeof path, "%.*s",
                 static_cast<int>(BoundedLength(request.GpbFile, sizeof request.GpbFile)),
@@ -234,49 +281,47 @@ int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& save
   GpbClass reader;
   reader.OpenGpbFile(path, 0, kGpbBufferSize, GIO_READ, 0);  // a failed open reads no epochs
 
-  RinexBuffer buffer;
-  RinexBuffer* out = &buffer;
-  RinexBufferInit(out, &sink);
   EpochSlot slots[2]{};  // before the first epoch the previous one has no channels
   EpochSlot* current = &slots[0];
   EpochSlot* previous = &slots[1];
   KinematicState state = kStatic;
   char event_text[kKinematicTextSize];
+  StationEvent station;
   while (reader.ReadGpbEpoch(&current->Epoch, current->Channels) == 0) {
     const GpbEpoch& epoch = current->Epoch;
     const GpbChannel* channels = current->Channels;
     const int week = Ctx().UseGpsWeek ? Ctx().GpsWeek : ReferenceWeekOf(ref, epoch.RcvTime);
     const EpochDate date = DateOfGpsTime(week, epoch.RcvTime);
 
-    WriteStationEvent(out, epoch.RcvTime, stations);
+    if (stations.Find(epoch.RcvTime, &station)) visitor.StationBlock(date, station);
 
     int count = 0;
     const int flag = CheckKinematicEvent(epoch, channels, previous->Epoch, previous->Channels,
                                          &state, &count, event_text);
-    if (flag == kEpochFlagKinematicStart) {
-      AppendEpochDate(out, date);
-      AppendInt(out, flag, 3);
-      AppendInt(out, count, 3);
-      AppendNewline(out);
-      AppendText(out, event_text);
-    } else if (flag == kEpochFlagNewSite) {
-      AppendInt(out, flag, 29);
-      AppendInt(out, count, 3);
-      AppendNewline(out);
-      AppendText(out, event_text);
-    }
+    if (flag != 0) visitor.KinematicEvent(date, flag, count, event_text);
 
-    AppendEpochLine(out, date, epoch, channels);
-    const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
-    for (int i = 0; i < n; ++i) WriteObsValues(channels[i], out, summary, rinex_version);
+    visitor.Epoch(date, epoch, channels);
 
     EpochSlot* written = current;
     current = previous;
     previous = written;
   }
-  RinexFlush(out);
   reader.CloseGpbFile();
   stations.Release();
+}
+
+int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
+  StdioSink sink(stream);
+  return WriteObsEpochs(sink, request, saved_nav, summary, rinex_version, ref);
+}
+
+int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
+  (void)saved_nav;
+  Rinex2EpochWriter writer(sink, summary, rinex_version);
+  StreamObsEpochs(request, ref, writer);
+  writer.Flush();
   return 0;
 }
 

@@ -49,6 +49,74 @@ void NoteTypes(const GpbChannel& c, ObsHeaderSummary* s) {
   }
 }
 
+// GLONASS L1 carrier of frequency channel k: 1602 MHz + k x 562.5 kHz.
+constexpr double kSpeedOfLight = 299792458.0;
+constexpr double kGlonassL1Base = 1602.0e6;
+constexpr double kGlonassL1Step = 0.5625e6;
+constexpr int kGlonassChannelMin = -7;
+constexpr int kGlonassChannelMax = 6;
+// A frequency channel is taken from a lock arc over which the pseudorange
+// changed by at least this much, and only when the carrier it gives lies
+// within a fifth of a channel step of a channel's carrier.
+constexpr double kMinArcRangeChange = 2000.0;  // metres
+constexpr double kMaxChannelResidual = 0.2;    // channel steps
+
+// Finds the frequency channel of each GLONASS satellite from its data: over
+// an arc of continuous L1 lock, the change of the L1 phase (cycles) over the
+// change of the C1 pseudorange (metres) is f / c. The longest arc of each
+// satellite decides.
+class GlonassChannelFinder {
+ public:
+  void Add(const GpbChannel& c) {
+    const int slot = GlonassSlot(c.Prn);
+    if (slot == 0) return;
+    Arc& arc = arcs_[slot];
+    const double phase = 0.0 - c.L1;  // GPB phases carry the opposite sign
+    if (c.C1 == 0.0 || c.L1 == 0.0 || !(c.LockTime1 > 0.0)) {
+      arc.Open = false;
+      return;
+    }
+    if (!arc.Open || !(c.LockTime1 > arc.LastLock)) {
+      arc.Open = true;
+      arc.StartRange = c.C1;
+      arc.StartPhase = phase;
+    } else {
+      const double range_change = c.C1 - arc.StartRange;
+      if (std::fabs(range_change) > std::fabs(arc.BestRangeChange)) {
+        arc.BestRangeChange = range_change;
+        arc.BestPhaseChange = phase - arc.StartPhase;
+      }
+    }
+    arc.LastLock = c.LockTime1;
+  }
+
+  void Result(int8_t* frequency) const {
+    frequency[0] = kGlonassFrequencyUnknown;
+    for (int slot = 1; slot <= kGlonassSlots; ++slot) {
+      frequency[slot] = kGlonassFrequencyUnknown;
+      const Arc& arc = arcs_[slot];
+      if (!(std::fabs(arc.BestRangeChange) >= kMinArcRangeChange)) continue;
+      const double carrier = arc.BestPhaseChange / arc.BestRangeChange * kSpeedOfLight;
+      const double steps = (carrier - kGlonassL1Base) / kGlonassL1Step;
+      const double k = std::floor(steps + 0.5);
+      if (k < kGlonassChannelMin || k > kGlonassChannelMax) continue;
+      if (std::fabs(steps - k) > kMaxChannelResidual) continue;
+      frequency[slot] = static_cast<int8_t>(k);
+    }
+  }
+
+ private:
+  struct Arc {
+    bool Open = false;
+    double LastLock = 0.0;
+    double StartRange = 0.0;
+    double StartPhase = 0.0;
+    double BestRangeChange = 0.0;
+    double BestPhaseChange = 0.0;
+  };
+  Arc arcs_[kGlonassSlots + 1];
+};
+
 // Texts of the request are NUL-terminated inside their arrays; an array
 // without NUL is taken whole, never read past.
 template <size_t N>
@@ -98,9 +166,20 @@ void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
   long count = 0;
   GpbEpoch epoch{};
   GpbChannel channels[kMaxChannels]{};
+  GlonassChannelFinder glonass;
   while (reader.ReadGpbEpoch(&epoch, channels) == 0) {
     if (count == 0) summary->FirstObsTime = epoch.RcvTime;
+    summary->LastObsTime = epoch.RcvTime;
     if (epoch.NumChannels > 0) NoteTypes(channels[0], summary);
+    const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
+    for (int i = 0; i < n; ++i) {
+      if (channels[i].Prn > kGpsPrnMax) {
+        summary->HasGlonass = 1;
+        glonass.Add(channels[i]);
+      } else {
+        summary->HasGps = 1;
+      }
+    }
     // The empty position (0, 0) is no fix, whatever the flags say.
     if (epoch.Flags != 0 && epoch.NumChannels >= 4 &&
         !(epoch.Latitude == 0.0 && epoch.Longitude == 0.0)) {
@@ -132,6 +211,8 @@ void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
     }
     ++count;
   }
+  summary->EpochCount = static_cast<int32_t>(count);
+  glonass.Result(summary->GlonassFrequency);
   if (positions > 0) {
     summary->ApproxX = sum_x / static_cast<double>(positions);
     summary->ApproxY = sum_y / static_cast<double>(positions);

@@ -3,6 +3,11 @@
 //
 // One conversion runs: ScanObsSummary (first pass over the GPB file),
 // LookupWeekReference (once), WriteObsHeader, WriteObsEpochs (second pass).
+//
+// The second pass is one epoch stream (StreamObsEpochs) that reads the GPB
+// file, finds the station and kinematic events and works out each epoch's
+// date; a writer (EpochVisitor) turns what it is handed into lines. The
+// RINEX 2 writer lives in obs_epochs.cpp, the RINEX 3 one in rinex3_obs.cpp.
 #ifndef RAWCONV_OBS_OBS_WRITER_H_
 #define RAWCONV_OBS_OBS_WRITER_H_
 
@@ -36,7 +41,29 @@ struct ObsHeaderSummary {
   int32_t HasD1;
   int32_t HasS1;
   int32_t HasS2;
+  // Read by the RINEX 3 writer and the file naming only (RINEX 2 output does
+  // not depend on them).
+  int32_t HasGps;      // a channel of any epoch carries a satellite 1..32
+  int32_t HasGlonass;  // ... a satellite above 32 (GLONASS)
+  double LastObsTime;  // RcvTime of the last epoch, seconds of week
+  int32_t EpochCount;  // epochs read
+  // GLONASS frequency channel numbers (-7..+6) by slot (index 1..kGlonassSlots;
+  // index 0 unused), kGlonassFrequencyUnknown where the data did not tell.
+  int8_t GlonassFrequency[65];
 };
+
+// GPB satellites above 32 are GLONASS: GPB number 33 + n is slot n + 1
+// (R01 for 33, R24 for 56). RINEX 2 writes the GPB number unchanged after
+// "R"; RINEX 3 writes the slot. Numbers beyond 32 + kGlonassSlots have no
+// slot (see GlonassSlot).
+constexpr int kGlonassSlots = 64;
+constexpr int8_t kGlonassFrequencyUnknown = 99;
+
+// The GLONASS slot of a GPB satellite number, or 0 when it is not a GLONASS
+// number of a slot 1..kGlonassSlots.
+inline int GlonassSlot(int prn) {
+  return prn > kGpsPrnMax && prn <= kGpsPrnMax + kGlonassSlots ? prn - kGpsPrnMax : 0;
+}
 
 // Reads every epoch of request.GpbFile and fills summary (zeroed first).
 // Types count only from the first channel of an epoch. An epoch adds to the
@@ -131,6 +158,36 @@ int CheckKinematicEvent(const GpbEpoch& epoch, const GpbChannel* channels,
 // Writes the new-site-occupation block of the first station record whose
 // time equals rcv_time exactly; nothing when none does.
 void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& table);
+
+// The four header records of a new-site-occupation block (MARKER NAME,
+// ANTENNA: DELTA H/E/N, two COMMENT lines), without the event line. Texts
+// longer than max_text columns are cut to it; max_text 0 writes them whole.
+void AppendStationRecords(RinexBuffer* out, const StationEvent& event, int max_text);
+
+// ---- The epoch stream shared by the observation writers ----
+
+// Receives one GPB file's epochs in order. Per epoch the calls come as
+// StationBlock (when a station record starts at the epoch), KinematicEvent
+// (when the kinematic state changes with a satellite tracked across), then
+// Epoch. date is the epoch's calendar date in every call.
+class EpochVisitor {
+ public:
+  virtual ~EpochVisitor() = default;
+  virtual void StationBlock(const EpochDate& date, const StationEvent& event) = 0;
+  // flag kEpochFlagKinematicStart or kEpochFlagNewSite; text holds count
+  // header records (see CheckKinematicEvent).
+  virtual void KinematicEvent(const EpochDate& date, int flag, int count, const char* text) = 0;
+  // channels holds min(NumChannels, kMaxChannels) records.
+  virtual void Epoch(const EpochDate& date, const GpbEpoch& epoch,
+                     const GpbChannel* channels) = 0;
+};
+
+// The second pass: loads the station file beside request.GpbFile (never
+// fails the call), reads every epoch of the GPB file and hands it and its
+// events to visitor. The week of an epoch is Ctx().GpsWeek when the week
+// override is set, else ReferenceWeekOf(ref, RcvTime). A file that does not
+// open gives no epochs.
+void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor);
 
 }  // namespace rawconv
 

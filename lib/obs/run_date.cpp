@@ -20,6 +20,7 @@ struct RunTime {
   int Day;
   int Hour;
   int Minute;
+  int Second;
 };
 
 // The moment of the run: the fixed test clock of the context, else now, as
@@ -44,7 +45,7 @@ bool CurrentRunTime(RunTime& out) {
 #endif
   }
   out = RunTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour,
-                fields.tm_min};
+                fields.tm_min, fields.tm_sec};
   return true;
 }
 
@@ -89,6 +90,14 @@ int FormatRunDate(char* buffer) {
   if (!FormatDateAndTime(now, date, sizeof date, time_text, sizeof time_text)) return 1;
   for (char* p = date; *p; ++p) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
   std::snprintf(buffer, 128, "%s %s", date, time_text);
+  return 0;
+}
+
+int FormatRunDateRinex3(char* buffer) {
+  RunTime now{};
+  if (!CurrentRunTime(now)) return 1;
+  std::snprintf(buffer, 128, "%04d%02d%02d %02d%02d%02d LCL", now.Year, now.Month, now.Day,
+                now.Hour, now.Minute, now.Second);
   return 0;
 }
 

@@ -11,6 +11,11 @@ namespace rawconv {
 // the date or time cannot be formatted.
 int FormatRunDate(char* buffer);
 
+// The same moment in the RINEX 3 form "yyyymmdd hhmmss LCL" (local time),
+// e.g. "20051207 143000 LCL", into buffer (at least 128 bytes). 0, or 1 when
+// the time cannot be read.
+int FormatRunDateRinex3(char* buffer);
+
 // Fixes the clock of FormatRunDate for the current context (seconds since
 // 1970, read as local time), so that whole files can be compared byte for
 // byte. For tests.

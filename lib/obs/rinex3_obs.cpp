@@ -1,0 +1,361 @@
+// RINEX 3 observation header and epoch records (layout in rinex3_obs.h).
+#include "obs/rinex3_obs.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "api/context.h"
+#include "obs/obs_writer.h"
+#include "obs/rinex_format.h"
+#include "obs/run_date.h"
+#include "sink/sink.h"
+
+namespace rawconv {
+namespace {
+
+constexpr int kTypeCount = 8;
+// Frequency of each type (C1 L1 L2 P1 P2 D1 S1 S2): 1 or 2.
+constexpr int kTypeFrequency[kTypeCount] = {1, 1, 2, 1, 2, 1, 1, 2};
+constexpr bool kTypeIsPhase[kTypeCount] = {false, true, true, false, false, false, false, false};
+constexpr bool kTypeIsStrength[kTypeCount] = {false, false, false, false, false, false, true, true};
+constexpr const char* kGpsCodes[kTypeCount] = {"C1C", "L1C", "L2W", "C1W",
+                                               "C2W", "D1C", "S1C", "S2W"};
+constexpr const char* kGlonassCodes[kTypeCount] = {"C1C", "L1C", "L2P", "C1P",
+                                                   "C2P", "D1C", "S1C", "S2P"};
+// The four codes of the GLONASS code-phase bias record, in its order.
+constexpr const char* kGlonassBiasCodes[4] = {"C1C", "C1P", "C2C", "C2P"};
+
+constexpr int kMaxRinex3Prn = kGpsPrnMax + kGlonassSlots;
+constexpr size_t kLineRoom = 1024;
+constexpr int kValueColumns = 14;
+constexpr int kFieldColumns = 16;  // value, LLI, SSI
+
+// Signal strength indicator of a carrier-to-noise density in dB-Hz: 1 below
+// 12, then one step per 6 dB-Hz, 9 from 54 on.
+int StrengthIndicator(double cn0) {
+  const double step = std::floor(cn0 / 6.0);
+  if (!(step >= 1.0)) return 1;
+  if (step >= 9.0) return 9;
+  return static_cast<int>(step);
+}
+
+void Selected(const ObsHeaderSummary& s, bool* selected) {
+  const int32_t flags[kTypeCount] = {s.HasC1, s.HasL1, s.HasL2, s.HasP1,
+                                     s.HasP2, s.HasD1, s.HasS1, s.HasS2};
+  for (int i = 0; i < kTypeCount; ++i) selected[i] = flags[i] != 0;
+}
+
+bool ValidMinor(int minor) { return minor == 4 || minor == 5; }
+
+// A request text cut to width columns and padded to it.
+template <size_t N>
+void AppendCut(RinexBuffer* out, const char (&text)[N], int width) {
+  size_t length = BoundedLength(text, N);
+  if (length > static_cast<size_t>(width)) length = static_cast<size_t>(width);
+  AppendPadded(out, text, length, width, true);
+}
+
+// value written with exactly `digits` digits, leading zeros (value 0..10^digits-1).
+char* PutZeroPadded(char* p, long value, int digits) {
+  if (value < 0) value = 0;
+  for (int i = digits - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return p + digits;
+}
+
+// "> yyyy mm dd hh mm ss.sssssss  f nn\n"
+void AppendEpochRecordLine(RinexBuffer* out, const EpochDate& d, int flag, int count) {
+  char* const start = RinexReserve(out, kLineRoom);
+  char* p = start;
+  *p++ = '>';
+  *p++ = ' ';
+  p = PutZeroPadded(p, d.Year, 4);
+  const int32_t parts[4] = {d.Month, d.Day, d.Hour, d.Minute};
+  for (int32_t part : parts) {
+    *p++ = ' ';
+    p = PutZeroPadded(p, part, 2);
+  }
+  p += PutFixed(*out, p, d.Seconds, kFmtRinex3EpochSec);
+  *p++ = ' ';
+  *p++ = ' ';
+  p += PutInt(*out, p, flag, 1);
+  p += PutInt(*out, p, count, 3);
+  *p++ = '\n';
+  out->Length += static_cast<size_t>(p - start);
+}
+
+// "Gnn" / "Rnn"; false for a satellite without a RINEX 3 number.
+bool PutSatellite(char* p, int prn) {
+  if (prn < 1 || prn > kMaxRinex3Prn) return false;
+  const int slot = GlonassSlot(prn);
+  p[0] = slot != 0 ? 'R' : 'G';
+  PutZeroPadded(p + 1, slot != 0 ? slot : prn, 2);
+  return true;
+}
+
+// One satellite line: the satellite and every selected type.
+void AppendSatelliteLine(RinexBuffer* out, const GpbChannel& c, const bool* selected) {
+  char* const start = RinexReserve(out, kLineRoom + kTypeCount * kFixedFieldMax);
+  if (!PutSatellite(start, c.Prn)) return;
+  char* p = start + 3;
+  // Phases are stored with the opposite sign; 0.0 - x keeps an absent 0.0
+  // from turning into -0.000.
+  const double values[kTypeCount] = {c.C1, 0.0 - c.L1, 0.0 - c.L2, c.P1,
+                                     c.P2, c.D1, c.Cn0L1, c.Cn0L2};
+  const bool lost[kTypeCount] = {
+      false,
+      (c.ObsMask & kObsLock1) != 0 && !(c.LockTime1 > 0.0),
+      (c.ObsMask & kObsLock2) != 0 && !(c.LockTime2 > 0.0),
+      false, false, false, false, false};
+  const double cn0[3] = {0.0, c.Cn0L1, c.Cn0L2};
+  for (int i = 0; i < kTypeCount; ++i) {
+    if (!selected[i]) continue;
+    if (values[i] == 0.0) {
+      std::memset(p, ' ', kFieldColumns);
+      p += kFieldColumns;
+      continue;
+    }
+    char field[kFixedFieldMax];
+    size_t length = PutObsValue(*out, field, values[i]);
+    if (length > kValueColumns) length = kValueColumns;  // keeps the columns of what follows
+    std::memcpy(p, field, length);
+    p += length;
+    *p++ = lost[i] && kTypeIsPhase[i] ? '1' : ' ';
+    const double strength = cn0[kTypeFrequency[i]];
+    *p++ = !kTypeIsStrength[i] && strength > 0.0
+               ? static_cast<char>('0' + StrengthIndicator(strength))
+               : ' ';
+  }
+  *p++ = '\n';
+  out->Length += static_cast<size_t>(p - start);
+}
+
+int SatellitesWithNumber(const GpbEpoch& epoch, const GpbChannel* channels) {
+  const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
+  int count = 0;
+  for (int i = 0; i < n; ++i) count += channels[i].Prn >= 1 && channels[i].Prn <= kMaxRinex3Prn;
+  return count;
+}
+
+class Rinex3EpochWriter final : public EpochVisitor {
+ public:
+  Rinex3EpochWriter(Sink& sink, const ObsHeaderSummary& summary) {
+    RinexBufferInit(&out_, &sink);
+    Selected(summary, selected_);
+  }
+
+  void StationBlock(const EpochDate& date, const StationEvent& event) override {
+    AppendEpochRecordLine(&out_, date, kEpochFlagNewSite, kNewSiteRecordCount);
+    AppendStationRecords(&out_, event, 60);
+  }
+
+  void KinematicEvent(const EpochDate& date, int flag, int count, const char* text) override {
+    AppendEpochRecordLine(&out_, date, flag, count);
+    AppendText(&out_, text);
+  }
+
+  void Epoch(const EpochDate& date, const GpbEpoch& epoch, const GpbChannel* channels) override {
+    AppendEpochRecordLine(&out_, date, kEpochFlagOk, SatellitesWithNumber(epoch, channels));
+    const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
+    for (int i = 0; i < n; ++i) AppendSatelliteLine(&out_, channels[i], selected_);
+  }
+
+  void Flush() { RinexFlush(&out_); }
+
+ private:
+  bool selected_[kTypeCount];
+  RinexBuffer out_;
+};
+
+void AppendDateLine(RinexBuffer* out, const WeekReference& ref, double time, const char* label) {
+  const EpochDate d = DateOfGpsTime(ReferenceWeekOf(ref, time), time);
+  AppendInt(out, d.Year, 6);
+  AppendInt(out, d.Month, 6);
+  AppendInt(out, d.Day, 6);
+  AppendInt(out, d.Hour, 6);
+  AppendInt(out, d.Minute, 6);
+  AppendFixed(out, d.Seconds, kFmtFirstObsSec21);  // F13.7
+  AppendBlanks(out, 5);
+  AppendText(out, kRinex3TimeSystem);
+  AppendBlanks(out, 9);
+  AppendLabel(out, label);
+}
+
+void AppendObsTypes(RinexBuffer* out, char system, const bool* selected) {
+  int listed = 0;
+  for (int i = 0; i < kTypeCount; ++i) listed += selected[i] ? 1 : 0;
+  char head[2] = {system, '\0'};
+  AppendText(out, head);
+  AppendBlanks(out, 2);
+  AppendInt(out, listed, 3);
+  for (int i = 0; i < kTypeCount; ++i) {
+    if (!selected[i]) continue;
+    AppendBlanks(out, 1);
+    AppendText(out, Rinex3ObsCode(i, system == 'R'));
+  }
+  AppendBlanks(out, 60 - 6 - 4 * listed);
+  AppendLabel(out, kLabelSysObsTypes);
+}
+
+void AppendPhaseShifts(RinexBuffer* out, char system, const bool* selected) {
+  for (int i = 0; i < kTypeCount; ++i) {
+    if (!selected[i] || !kTypeIsPhase[i]) continue;
+    char head[2] = {system, '\0'};
+    AppendText(out, head);
+    AppendBlanks(out, 1);
+    AppendText(out, Rinex3ObsCode(i, system == 'R'));
+    AppendBlanks(out, 1);
+    AppendFixed(out, 0.0, kFmtPhaseShift);
+    AppendBlanks(out, 60 - 14);
+    AppendLabel(out, kLabelPhaseShift);
+  }
+}
+
+// "nnn Rss kk Rss kk ..." eight satellites to a line, continuation lines
+// begin with four blanks.
+void AppendGlonassSlots(RinexBuffer* out, const ObsHeaderSummary& summary) {
+  int known = 0;
+  for (int slot = 1; slot <= kGlonassSlots; ++slot)
+    known += summary.GlonassFrequency[slot] != kGlonassFrequencyUnknown;
+  AppendInt(out, known, 3);
+  AppendBlanks(out, 1);
+  int on_line = 0;
+  for (int slot = 1; slot <= kGlonassSlots; ++slot) {
+    const int k = summary.GlonassFrequency[slot];
+    if (k == kGlonassFrequencyUnknown) continue;
+    if (on_line == kGlonassSlotsPerLine) {
+      AppendBlanks(out, 60 - 4 - 7 * on_line);
+      AppendLabel(out, kLabelGlonassSlots);
+      AppendBlanks(out, 4);
+      on_line = 0;
+    }
+    char entry[16];
+    entry[0] = 'R';
+    PutZeroPadded(entry + 1, slot, 2);
+    entry[3] = '\0';
+    AppendText(out, entry);
+    AppendInt(out, k, 3);
+    AppendBlanks(out, 1);
+    ++on_line;
+  }
+  AppendBlanks(out, 60 - 4 - 7 * on_line);
+  AppendLabel(out, kLabelGlonassSlots);
+}
+
+void AppendGlonassBiases(RinexBuffer* out) {
+  for (const char* code : kGlonassBiasCodes) {
+    AppendBlanks(out, 1);
+    AppendText(out, code);
+    AppendBlanks(out, 9);  // bias unknown: blank
+  }
+  AppendBlanks(out, 60 - 4 * 13);
+  AppendLabel(out, kLabelGlonassBiases);
+}
+
+}  // namespace
+
+const char* Rinex3ObsCode(int index, bool glonass) {
+  if (index < 0 || index >= kTypeCount) return "   ";
+  return glonass ? kGlonassCodes[index] : kGpsCodes[index];
+}
+
+int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
+                    int minor, const WeekReference& ref) {
+  if (!ValidMinor(minor)) return 2;
+  RinexBuffer buffer;
+  RinexBuffer* out = &buffer;
+  RinexBufferInit(out, &sink);
+  const bool glonass = summary.HasGlonass != 0;
+  const bool gps = summary.HasGps != 0 || !glonass;
+  bool selected[kTypeCount];
+  Selected(summary, selected);
+
+  // RINEX VERSION / TYPE
+  AppendFixed(out, 3.0 + minor / 100.0, kFmtRinex3Version);
+  AppendBlanks(out, 11);
+  AppendText(out, kRinex3ObsTypeText);
+  AppendLeft(out, glonass ? kRinex3SystemMixed : kRinex3SystemGps, kLabelColumns);
+  AppendLabel(out, kLabelVersionType);
+
+  // PGM / RUN BY / DATE
+  char date[128] = "";
+  if (FormatRunDateRinex3(date) != 0) {
+    RinexFlush(out);
+    return 1;
+  }
+  AppendLeft(out, kProgramText, kLabelColumns);
+  AppendCut(out, request.RunBy, kLabelColumns);
+  AppendPadded(out, date, BoundedLength(date, kLabelColumns), kLabelColumns, true);
+  AppendLabel(out, kLabelPgmRunByDate);
+
+  AppendCut(out, request.MarkerName, 60);
+  AppendLabel(out, kLabelMarkerName);
+
+  AppendCut(out, request.Observer, kLabelColumns);
+  AppendCut(out, request.Agency, 2 * kLabelColumns);
+  AppendLabel(out, kLabelObserverAgency);
+
+  AppendBlanks(out, kLabelColumns);
+  AppendPadded(out, summary.ReceiverText, BoundedLength(summary.ReceiverText, kReceiverColumns),
+               kLabelColumns, true);
+  AppendBlanks(out, kLabelColumns);
+  AppendLabel(out, kLabelReceiver);
+
+  AppendBlanks(out, 60);
+  AppendLabel(out, kLabelAntenna);
+
+  AppendFixed(out, summary.ApproxX, kFmtPosition);
+  AppendFixed(out, summary.ApproxY, kFmtPosition);
+  AppendFixed(out, summary.ApproxZ, kFmtPosition);
+  AppendBlanks(out, 18);
+  AppendLabel(out, kLabelApproxPosition);
+
+  AppendFixed(out, request.AntHeight, kFmtPosition);
+  AppendFixed(out, 0.0, kFmtPosition);
+  AppendFixed(out, 0.0, kFmtPosition);
+  AppendBlanks(out, 18);
+  AppendLabel(out, kLabelAntennaDelta);
+
+  if (gps) AppendObsTypes(out, 'G', selected);
+  if (glonass) AppendObsTypes(out, 'R', selected);
+
+  if (selected[6] || selected[7]) {
+    AppendLeft(out, kRinex3SignalUnit, 60);
+    AppendLabel(out, kLabelSignalUnit);
+  }
+
+  if (summary.Interval > 0.0) {
+    AppendFixed(out, summary.Interval, kFmtInterval21);  // F10.3
+    AppendBlanks(out, 50);
+    AppendLabel(out, kLabelInterval);
+  }
+
+  AppendDateLine(out, ref, summary.FirstObsTime, kLabelFirstObs);
+  if (summary.EpochCount > 0) AppendDateLine(out, ref, summary.LastObsTime, kLabelLastObs);
+
+  if (gps) AppendPhaseShifts(out, 'G', selected);
+  if (glonass) {
+    AppendPhaseShifts(out, 'R', selected);
+    AppendGlonassSlots(out, summary);
+    AppendGlonassBiases(out);
+  }
+
+  AppendBlanks(out, 60);
+  AppendLabel(out, kLabelEndOfHeader);
+  RinexFlush(out);
+  return 0;
+}
+
+int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
+                    int minor, const WeekReference& ref) {
+  if (!ValidMinor(minor)) return 2;
+  Rinex3EpochWriter writer(sink, summary);
+  StreamObsEpochs(request, ref, writer);
+  writer.Flush();
+  return 0;
+}
+
+}  // namespace rawconv
