@@ -10,6 +10,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # --- tools -----------------------------------------------------------------
 . "$root/scripts/ensure-tools.sh"
 ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
+  "file:/usr/include/libdeflate.h=libdeflate-dev" "file:/usr/include/zlib.h=zlib1g-dev" \
   "file:/usr/include/gtest/gtest.h=libgtest-dev" "cmd:rnx2rtkp=rtklib"
 
 run_suite() {
