@@ -11,6 +11,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 . "$root/scripts/ensure-tools.sh"
 ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
   "file:/usr/include/gtest/gtest.h=libgtest-dev" "cmd:rnx2rtkp=rtklib" \
+  "file:/usr/include/libdeflate.h=libdeflate-dev" "file:/usr/include/zlib.h=zlib1g-dev" \
   "cmd:pkg-config=pkg-config" "cmd:dpkg-shlibdeps=dpkg-dev" \
   "file:/usr/lib/python3/dist-packages/numpy=python3-numpy" \
   "file:/usr/lib/python3/dist-packages/pytest=python3-pytest"

@@ -1,0 +1,318 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "memory_sink.h"
+#include "obs/run_date.h"
+#include "sink/crx_sink.h"
+#include "support/crx_decoder.h"
+
+namespace {
+
+using rawconv::CrxSink;
+using rawconv_test::CrxDecoder;
+using rawconv_test::MemorySink;
+using rawconv_test::TrimLines;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Compresses `text` in pieces of `piece` bytes.
+std::string Compress(const std::string& text, size_t piece = 65536) {
+  MemorySink out;
+  CrxSink crx(&out);
+  for (size_t at = 0; at < text.size(); at += piece) {
+    const size_t n = text.size() - at < piece ? text.size() - at : piece;
+    EXPECT_TRUE(crx.Write(text.data() + at, n)) << crx.Error();
+  }
+  EXPECT_TRUE(crx.Finish()) << crx.Error();
+  EXPECT_TRUE(out.finished);
+  return out.text;
+}
+
+void ExpectRoundTrip(const std::string& rinex, size_t piece = 65536) {
+  const std::string crx = Compress(rinex, piece);
+  CrxDecoder decoder;
+  std::string back;
+  ASSERT_TRUE(decoder.Decode(crx, &back)) << decoder.Error();
+  const std::string want = TrimLines(rinex);
+  ASSERT_EQ(back.size(), want.size());
+  EXPECT_TRUE(back == want);
+}
+
+std::string Field(const char* value, char lli = ' ', char ssi = ' ') {
+  std::string field(value);
+  field.insert(0, field.size() < 14 ? 14 - field.size() : 0, ' ');
+  return field + lli + ssi;
+}
+
+const char kHeader2[] =
+    "     2.10           OBSERVATION DATA    G (GPS)             RINEX VERSION / TYPE\n"
+    "RAWCONV v7.00       TEST                1-JAN-20 00:00      PGM / RUN BY / DATE\n"
+    "TEST                                                        MARKER NAME\n"
+    "     6    L1    C1    L2    P2    D1    S1                  # / TYPES OF OBSERV\n"
+    "                                                            END OF HEADER\n";
+
+// A RINEX 2 epoch line (flag, satellites, optional clock) with its records.
+std::string Epoch2(int second, int flag, const std::vector<std::string>& sats,
+                   const char* clock = nullptr) {
+  char head[64];
+  std::snprintf(head, sizeof head, " 20  1  1 %2d %2d%11.7f  %d%3zu", second / 3600, second / 60 % 60,
+                static_cast<double>(second % 60), flag, sats.size());
+  std::string line = head;
+  for (size_t i = 0; i < sats.size(); ++i) {
+    if (i > 0 && i % 12 == 0) {
+      line += "\n" + std::string(32, ' ');
+    }
+    line += sats[i];
+    if (i == 11 || (i == sats.size() - 1 && i < 12)) {
+      if (clock != nullptr && i < 12) {
+        line.resize(line.size() + (68 - (32 + 3 * (i + 1))), ' ');
+        line += clock;
+      }
+    }
+  }
+  return line + "\n";
+}
+
+// Some real files write numbers below one without the zero before the point
+// (" -.340"). Compact RINEX keeps a number's digits, not its spelling, so
+// these come back as printf writes them (" -0.340"); our writers always do.
+std::string WithLeadingZeros(const std::string& text) {
+  std::string out = text;
+  size_t i = out.find("END OF HEADER");
+  if (i == std::string::npos) return out;
+  for (; i + 1 < out.size(); ++i) {
+    if (out[i] != '.' || out[i + 1] < '0' || out[i + 1] > '9') continue;
+    if (out[i - 1] == ' ') {
+      out[i - 1] = '0';
+    } else if (out[i - 1] == '-' && out[i - 2] == ' ') {
+      out[i - 2] = '-';
+      out[i - 1] = '0';
+    }
+  }
+  return out;
+}
+
+TEST(CrxSink, RestoresEveryRealObservationFile) {
+  const char* files[] = {"07590920.05o", "30400920.05o", "usno0200.05o",        "bahr1620.04o",
+                         "bell0300.02o", "arlm200a.15o", "yamatogawa_rover.obs", "yamatogawa_master.obs",
+                         "wsra0010.21o"};
+  for (const char* name : files) {
+    SCOPED_TRACE(name);
+    const std::string text = ReadFile(std::string(RAWCONV_SHARED_DATA_DIR) + "/" + name);
+    ASSERT_FALSE(text.empty());
+    ExpectRoundTrip(WithLeadingZeros(text));
+  }
+}
+
+TEST(CrxSink, WritesTheHeaderPairAndStartsTheFirstEpochWhole) {
+  rawconv::SetRunClockForTesting(1577836800);  // 2020-01-01 00:00
+  std::string text = kHeader2;
+  text += Epoch2(0, 0, {"G01"});
+  text += Field("123.456", '1', '7') + Field("-0.001") + "\n" + Field("5.000") + "\n";
+  const std::string crx = Compress(text);
+  std::istringstream in(crx);
+  std::string l0, l1;
+  std::getline(in, l0);
+  std::getline(in, l1);
+  EXPECT_EQ(l0.substr(0, 20), "1.0                 ");
+  EXPECT_EQ(l0.substr(20, 40), std::string("COMPACT RINEX FORMAT") + std::string(20, ' '));
+  EXPECT_EQ(l0.substr(60), "CRINEX VERS   / TYPE");
+  EXPECT_EQ(l1.substr(60), "CRINEX PROG / DATE");
+  EXPECT_EQ(l1.substr(0, 13), "RAWCONV v7.00");
+  // The body: "&"-started epoch line, empty clock line, one data record.
+  const size_t body = crx.find("END OF HEADER\n") + 14;
+  EXPECT_EQ(crx.substr(body),
+            "&20  1  1  0  0  0.0000000  0  1G01\n"
+            "\n"
+            "3&123456 3&-1    3&5000 17\n");
+}
+
+TEST(CrxSink, DifferencesGrowToThirdOrderAndEpochLinesAreTextDifferences) {
+  std::string text = kHeader2;
+  const char* values[] = {"100.000", "110.000", "130.000", "160.000", "200.000"};
+  for (int e = 0; e < 5; ++e) {
+    text += Epoch2(e, 0, {"G05"});
+    text += Field(values[e]) + "\n" + "\n";
+  }
+  const std::string crx = Compress(text);
+  const std::string body = crx.substr(crx.find("END OF HEADER\n") + 14);
+  // Epoch lines after the first carry only the changed seconds digit.
+  EXPECT_EQ(body,
+            "&20  1  1  0  0  0.0000000  0  1G05\n\n3&100000\n"
+            "                 1\n\n10000\n"  // first difference
+            "                 2\n\n10000\n"  // second: 20000 - 10000
+            "                 3\n\n0\n"      // third: 10000 - 10000 - 0
+            "                 4\n\n0\n");
+  ExpectRoundTrip(text);
+}
+
+TEST(CrxSink, JumpsBeyondTheDifferenceLimitStartTheArcAnew) {
+  std::string text = kHeader2;
+  const char* values[] = {"-999999999.999", "9999999999.999", "-999999999.999", "0.000"};
+  for (int e = 0; e < 4; ++e) {
+    text += Epoch2(e, 0, {"G07"});
+    text += Field(values[e]) + Field("1.000") + "\n" + "\n";
+  }
+  const std::string crx = Compress(text);
+  EXPECT_NE(crx.find("3&9999999999999 "), std::string::npos);
+  EXPECT_NE(crx.find("3&-999999999999 "), std::string::npos);
+  ExpectRoundTrip(text);
+}
+
+TEST(CrxSink, RestoresEventsGapsSatellitesComingAndGoingAndFlagChanges) {
+  std::string text = kHeader2;
+  std::vector<std::string> many;
+  for (int p = 1; p <= 14; ++p) {
+    char s[4];
+    std::snprintf(s, sizeof s, "G%02d", p);
+    many.push_back(s);
+  }
+  auto record = [](int e, int p, bool blank_l2, char lli, char ssi) {
+    char v[32];
+    std::string r;
+    std::snprintf(v, sizeof v, "%.3f", 20000000.0 + p * 1000.0 + e * 123.457 + e * e * 0.011);
+    r += Field(v, lli, ssi);
+    std::snprintf(v, sizeof v, "%.3f", 2000000.0 + p * 10.0 - e * 3.5);
+    r += Field(v, ' ', ssi);
+    r += blank_l2 ? Field("") : Field("-12.345", lli);
+    r += Field("21000000.125");
+    std::snprintf(v, sizeof v, "%.3f", -1234.5 + e);
+    r += Field(v) + "\n";
+    r += Field("45.250", ' ', ssi) + "\n";
+    return r;
+  };
+  int second = 0;
+  for (int e = 0; e < 12; ++e) {
+    if (e == 4) second += 3600;  // a gap
+    std::vector<std::string> sats;
+    for (size_t i = 0; i < many.size(); ++i) {
+      if ((e == 2 || e == 3) && i == 3) continue;  // G04 goes and comes back
+      if (e >= 6 && i == 13) continue;             // G14 sets
+      sats.push_back(many[i]);
+    }
+    if (e == 7) sats.push_back("R09");  // a new system letter rises
+    const char* clock = e % 5 == 4 ? nullptr : (e % 2 ? "-0.000123456" : " 0.000120001");
+    text += Epoch2(second, e == 9 ? 1 : 0, sats, clock);
+    for (size_t i = 0; i < sats.size(); ++i) {
+      const int p = std::atoi(sats[i].c_str() + 1);
+      const char lli = (e == 5 && p == 2) ? '1' : ' ';
+      const char ssi = static_cast<char>('5' + (e + p) % 4);
+      text += record(e, p, e == 8 && p % 3 == 0, lli, e == 10 && p == 1 ? ' ' : ssi);
+    }
+    second += 30;
+    if (e == 2) {
+      // Header records inside the data (flag 4), with a comment.
+      text += "                            4  2\n";
+      text += "EVENT COMMENT                                               COMMENT\n";
+      text += "     1     0                                                WAVELENGTH FACT L1/2\n";
+    }
+    if (e == 5) {
+      // New site occupation (flag 3) with a marker name; kinematic start (2).
+      text += " 20  1  1  1  3  0.0000000  3  1\n";
+      text += "SITE2                                                       MARKER NAME\n";
+      text += "                            2  0\n";
+    }
+    if (e == 8) {
+      // An external event (flag 5) and a cycle slip record set (flag 6).
+      text += " 20  1  1  1  9 12.5000000  5  0\n";
+      char head[64];
+      std::snprintf(head, sizeof head, " 20  1  1  1 10 %10.7f  6  1G02\n", 1.0);
+      text += head + record(99, 2, false, '1', '5');
+    }
+  }
+  ExpectRoundTrip(text);
+  ExpectRoundTrip(text, 7);  // the same text in small, unaligned pieces
+}
+
+TEST(CrxSink, RestoresRinex3WithSystemsOfDifferentTypeCounts) {
+  std::string text =
+      "     3.04           OBSERVATION DATA    M (MIXED)           RINEX VERSION / TYPE\n"
+      "G    4 C1C L1C D1C S1C                                      SYS / # / OBS TYPES\n"
+      "R    6 C1C L1C D1C S1C C2P L2P                              SYS / # / OBS TYPES\n"
+      "                                                            END OF HEADER\n";
+  for (int e = 0; e < 6; ++e) {
+    char line[128];
+    const int n = e == 3 ? 2 : 3;
+    if (e == 2) {
+      std::snprintf(line, sizeof line, "> 2020 01 01 00 %02d %10.7f  0%3d      %15.12f\n", e, 0.0, n,
+                    -0.000123456789 + e * 1e-9);
+    } else {
+      std::snprintf(line, sizeof line, "> 2020 01 01 00 %02d %10.7f  0%3d\n", e, 0.5, n);
+    }
+    text += line;
+    for (int s = 0; s < n; ++s) {
+      const bool glonass = s == 1;
+      const int prn = glonass ? 9 : (s == 0 ? 3 : 31);
+      std::snprintf(line, sizeof line, "%c%02d", glonass ? 'R' : 'G', prn);
+      text += line;
+      const int types = glonass ? 6 : 4;
+      for (int t = 0; t < types; ++t) {
+        char v[32];
+        std::snprintf(v, sizeof v, "%.3f", 21000000.0 + prn * 77 + t * 1e6 + e * (t + 1) * 1.001);
+        text += (t == 2 && e == 4) ? Field("") : Field(v, t == 1 && e == 1 ? '1' : ' ', '7');
+      }
+      text += "\n";
+    }
+    if (e == 4) {
+      text += ">                              4  1\n";
+      text += "MID-FILE COMMENT                                            COMMENT\n";
+    }
+  }
+  const std::string crx = Compress(text);
+  EXPECT_EQ(crx.substr(0, 3), "3.0");
+  EXPECT_NE(crx.find("> 2020 01 01 00 00  0.5000000  0  3      G03R09G31\n"), std::string::npos);
+  ExpectRoundTrip(text);
+}
+
+TEST(CrxSink, FailsOnTextItCannotCarry) {
+  {
+    std::string text = kHeader2;
+    text += Epoch2(0, 0, {"G01"});
+    text += Field("12.34") + "\n\n";  // two decimals
+    MemorySink out;
+    CrxSink crx(&out);
+    EXPECT_FALSE(crx.Write(text.data(), text.size()));
+    EXPECT_NE(std::string(crx.Error()).find("observation value"), std::string::npos);
+    EXPECT_FALSE(crx.Finish());
+    EXPECT_TRUE(out.aborted);
+  }
+  {
+    std::string text = kHeader2;
+    text += Epoch2(0, 0, {"G01", "G02"});
+    text += Field("1.000") + "\n\n";  // the epoch ends early
+    MemorySink out;
+    CrxSink crx(&out);
+    EXPECT_TRUE(crx.Write(text.data(), text.size()));
+    EXPECT_FALSE(crx.Finish());
+    EXPECT_NE(std::string(crx.Error()).find("inside an epoch"), std::string::npos);
+    EXPECT_TRUE(out.aborted);
+  }
+  {
+    const std::string nav =
+        "     2.10           N: GPS NAV DATA                         RINEX VERSION / TYPE\n";
+    MemorySink out;
+    CrxSink crx(&out);
+    EXPECT_FALSE(crx.Write(nav.data(), nav.size()));
+  }
+}
+
+TEST(CrxSink, AFailedDownstreamWriteFailsFinish) {
+  const std::string text = ReadFile(std::string(RAWCONV_SHARED_DATA_DIR) + "/07590920.05o");
+  MemorySink out;
+  out.fail_writes_ = true;
+  CrxSink crx(&out);
+  crx.Write(text.data(), text.size());
+  EXPECT_FALSE(crx.Finish());
+  EXPECT_TRUE(out.aborted);
+}
+
+}  // namespace

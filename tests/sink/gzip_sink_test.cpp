@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "memory_sink.h"
+#include "sink/chain.h"
+#include "sink/gzip_sink.h"
+#include "support/crx_decoder.h"
+
+namespace {
+
+using rawconv::Compression;
+using rawconv::GzipSink;
+using rawconv::OutputChain;
+using rawconv_test::MemorySink;
+
+// Inflates a gzip stream of one or more members with zlib.
+bool Gunzip(const std::string& gz, std::string* out) {
+  z_stream z{};
+  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return false;
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gz.data()));
+  z.avail_in = static_cast<uInt>(gz.size());
+  char buffer[65536];
+  int rc = Z_OK;
+  while (true) {
+    z.next_out = reinterpret_cast<Bytef*>(buffer);
+    z.avail_out = sizeof buffer;
+    rc = inflate(&z, Z_NO_FLUSH);
+    out->append(buffer, sizeof buffer - z.avail_out);
+    if (rc == Z_STREAM_END) {
+      if (z.avail_in == 0) break;
+      inflateReset(&z);  // the next member
+      continue;
+    }
+    if (rc != Z_OK) break;
+  }
+  inflateEnd(&z);
+  return rc == Z_STREAM_END;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(GzipSink, InflatesToTheSameBytesInAnyWritePattern) {
+  if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
+  // More than two blocks, written in uneven pieces.
+  const std::string text = ReadFile(std::string(RAWCONV_SHARED_DATA_DIR) + "/bell0300.02o");
+  ASSERT_GT(text.size(), 2 * GzipSink::kBlockSize);
+  for (size_t piece : {size_t{1} << 20, size_t{65536}, size_t{4093}}) {
+    MemorySink out;
+    GzipSink gz(&out);
+    for (size_t at = 0; at < text.size(); at += piece) {
+      ASSERT_TRUE(gz.Write(text.data() + at, std::min(piece, text.size() - at)));
+    }
+    ASSERT_TRUE(gz.Finish()) << gz.Error();
+    EXPECT_TRUE(out.finished);
+    EXPECT_EQ(gz.BytesOut(), out.text.size());
+    EXPECT_LT(out.text.size(), text.size() / 2);
+    std::string back;
+    ASSERT_TRUE(Gunzip(out.text, &back));
+    EXPECT_TRUE(back == text);
+  }
+}
+
+TEST(GzipSink, EmptyInputIsAValidEmptyStream) {
+  if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
+  MemorySink out;
+  GzipSink gz(&out);
+  ASSERT_TRUE(gz.Finish());
+  std::string back = "x";
+  back.clear();
+  ASSERT_TRUE(Gunzip(out.text, &back));
+  EXPECT_TRUE(back.empty());
+}
+
+TEST(GzipSink, AFailedDownstreamWriteFailsFinishAndAborts) {
+  if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
+  MemorySink out;
+  out.fail_writes_ = true;
+  GzipSink gz(&out);
+  std::string text(1000, 'a');
+  EXPECT_TRUE(gz.Write(text.data(), text.size()));  // still held
+  EXPECT_FALSE(gz.Finish());
+  EXPECT_TRUE(out.aborted);
+  EXPECT_NE(std::string(gz.Error()), "");
+  EXPECT_FALSE(gz.Write("b", 1));
+}
+
+TEST(OutputChain, BuildsTheSinksEachKindNeeds) {
+  rawconv::FileSink file;
+  OutputChain chain;
+  EXPECT_EQ(chain.Build(&file, Compression::kNone, true, 2), &file);
+  EXPECT_EQ(chain.Build(&file, Compression::kCrx, false, 2), &file);  // navigation: plain
+  EXPECT_EQ(chain.Build(&file, Compression::kCrx, true, 1), nullptr);
+  EXPECT_NE(std::string(chain.Error()).find("Compact RINEX"), std::string::npos);
+  if (rawconv::GzipAvailable()) {
+    rawconv::Sink* head = chain.Build(&file, Compression::kCrxGzip, false, 2);
+    EXPECT_NE(dynamic_cast<GzipSink*>(head), nullptr);
+    head = chain.Build(&file, Compression::kCrxGzip, true, 3);
+    EXPECT_NE(dynamic_cast<rawconv::CrxSink*>(head), nullptr);
+  } else {
+    EXPECT_EQ(chain.Build(&file, Compression::kGzip, true, 2), nullptr);
+    EXPECT_NE(std::string(chain.Error()).find("gzip"), std::string::npos);
+  }
+  EXPECT_STREQ(rawconv::CompressionSuffix(Compression::kCrxGzip, true), ".gz");
+  EXPECT_STREQ(rawconv::CompressionSuffix(Compression::kCrx, true), "");
+}
+
+TEST(OutputChain, CompactGzipFileRestoresTheObservationFile) {
+  if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
+  const std::string text = ReadFile(std::string(RAWCONV_SHARED_DATA_DIR) + "/07590920.05o");
+  const std::string target = std::string(RAWCONV_BINARY_DIR) + "/chain_test.05d.gz";
+  std::remove(target.c_str());
+  rawconv::FileSink file;
+  ASSERT_TRUE(file.Open(target.c_str(), rawconv::ExistingFile::kReplace));
+  OutputChain chain;
+  rawconv::Sink* head = chain.Build(&file, Compression::kCrxGzip, true, 2);
+  ASSERT_NE(head, nullptr);
+  ASSERT_TRUE(head->Write(text.data(), text.size()));
+  ASSERT_TRUE(head->Finish());
+  std::string crx;
+  ASSERT_TRUE(Gunzip(ReadFile(target), &crx));
+  std::string back;
+  rawconv_test::CrxDecoder decoder;
+  ASSERT_TRUE(decoder.Decode(crx, &back)) << decoder.Error();
+  EXPECT_TRUE(back == rawconv_test::TrimLines(text));
+  std::remove(target.c_str());
+}
+
+TEST(OutputChain, AnAbortedChainLeavesNoFile) {
+  const std::string target = std::string(RAWCONV_BINARY_DIR) + "/chain_abort.05d";
+  std::remove(target.c_str());
+  rawconv::FileSink file;
+  ASSERT_TRUE(file.Open(target.c_str(), rawconv::ExistingFile::kReplace));
+  {
+    OutputChain chain;
+    rawconv::Sink* head = chain.Build(&file, Compression::kCrx, true, 2);
+    ASSERT_NE(head, nullptr);
+    const std::string partial = "     2.10           OBSERVATION DATA\n";
+    head->Write(partial.data(), partial.size());
+    EXPECT_FALSE(head->Finish());  // ends inside the header
+  }
+  EXPECT_FALSE(rawconv::PathExists(target.c_str()));
+}
+
+}  // namespace
