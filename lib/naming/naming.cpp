@@ -94,10 +94,10 @@ void PutUnits(int count, char unit, char* out) { std::snprintf(out, 4, "%02d%c",
 
 char TypeLetter(bool navigation, Compression c) {
   if (navigation) return 'n';
-  return c == Compression::kCrx || c == Compression::kCrxGz ? 'd' : 'o';
+  return c == Compression::kCrx || c == Compression::kCrxGzip ? 'd' : 'o';
 }
 
-bool Gzipped(Compression c) { return c == Compression::kGz || c == Compression::kCrxGz; }
+bool Gzipped(Compression c) { return c == Compression::kGzip || c == Compression::kCrxGzip; }
 
 int Finish(const char* name, char* out, size_t size) {
   const size_t length = std::strlen(name);
@@ -147,7 +147,7 @@ int MakeName(const NamingInput& in, NameStyle style, Compression compression, bo
   } else {
     char interval[4];
     FormatInterval(in.IntervalSeconds, interval);
-    const bool crx = compression == Compression::kCrx || compression == Compression::kCrxGz;
+    const bool crx = compression == Compression::kCrx || compression == Compression::kCrxGzip;
     std::snprintf(name, sizeof name, "%s_R_%s_%s_%s_%cO.%s%s", id, start, period, interval,
                   in.Mixed ? 'M' : 'G', crx ? "crx" : "rnx", gz);
   }
@@ -168,9 +168,9 @@ bool ParseNameStyle(const char* text, NameStyle* style) {
 bool ParseCompression(const char* text, Compression* compression) {
   if (text == nullptr) return false;
   if (std::strcmp(text, "none") == 0) *compression = Compression::kNone;
-  else if (std::strcmp(text, "gz") == 0) *compression = Compression::kGz;
+  else if (std::strcmp(text, "gz") == 0) *compression = Compression::kGzip;
   else if (std::strcmp(text, "crx") == 0) *compression = Compression::kCrx;
-  else if (std::strcmp(text, "crx.gz") == 0) *compression = Compression::kCrxGz;
+  else if (std::strcmp(text, "crx.gz") == 0) *compression = Compression::kCrxGzip;
   else return false;
   return true;
 }
@@ -183,7 +183,7 @@ int MakeObsFileName(const NamingInput& input, NameStyle style, Compression compr
 int MakeNavFileName(const NamingInput& input, NameStyle style, Compression compression, char* out,
                     size_t size) {
   // Navigation files are gzipped at most, never Hatanaka-compressed.
-  const Compression nav = Gzipped(compression) ? Compression::kGz : Compression::kNone;
+  const Compression nav = Gzipped(compression) ? Compression::kGzip : Compression::kNone;
   return MakeName(input, style, nav, true, out, size);
 }
 

@@ -26,10 +26,11 @@
 
 #include <cstddef>
 
+#include "sink/compression.h"
+
 namespace rawconv {
 
 enum class NameStyle { kInput, kShort, kLong };
-enum class Compression { kNone, kGz, kCrx, kCrxGz };
 
 // Results of the naming functions.
 constexpr int kNameOk = 0;

@@ -11,13 +11,13 @@
 #include <memory>
 #include <string>
 
+#include "sink/compression.h"
 #include "sink/crx_sink.h"
 #include "sink/gzip_sink.h"
 #include "sink/sink.h"
 
 namespace rawconv {
 
-enum class Compression { kNone, kGzip, kCrx, kCrxGzip };
 
 class OutputChain {
  public:

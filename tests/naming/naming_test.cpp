@@ -47,18 +47,18 @@ TEST(NamingTable, EveryStyleAndCompression) {
   };
   const Row rows[] = {
       {NameStyle::kInput, Compression::kNone, "Usno0200.05o", "Usno0200.05n"},
-      {NameStyle::kInput, Compression::kGz, "Usno0200.05o.gz", "Usno0200.05n.gz"},
+      {NameStyle::kInput, Compression::kGzip, "Usno0200.05o.gz", "Usno0200.05n.gz"},
       {NameStyle::kInput, Compression::kCrx, "Usno0200.05d", "Usno0200.05n"},
-      {NameStyle::kInput, Compression::kCrxGz, "Usno0200.05d.gz", "Usno0200.05n.gz"},
+      {NameStyle::kInput, Compression::kCrxGzip, "Usno0200.05d.gz", "Usno0200.05n.gz"},
       {NameStyle::kShort, Compression::kNone, "usno0200.05o", "usno0200.05n"},
-      {NameStyle::kShort, Compression::kCrxGz, "usno0200.05d.gz", "usno0200.05n.gz"},
+      {NameStyle::kShort, Compression::kCrxGzip, "usno0200.05d.gz", "usno0200.05n.gz"},
       {NameStyle::kLong, Compression::kNone, "USNO00XXX_R_20050200000_01D_30S_GO.rnx",
        "USNO00XXX_R_20050200000_01D_GN.rnx"},
-      {NameStyle::kLong, Compression::kGz, "USNO00XXX_R_20050200000_01D_30S_GO.rnx.gz",
+      {NameStyle::kLong, Compression::kGzip, "USNO00XXX_R_20050200000_01D_30S_GO.rnx.gz",
        "USNO00XXX_R_20050200000_01D_GN.rnx.gz"},
       {NameStyle::kLong, Compression::kCrx, "USNO00XXX_R_20050200000_01D_30S_GO.crx",
        "USNO00XXX_R_20050200000_01D_GN.rnx"},
-      {NameStyle::kLong, Compression::kCrxGz, "USNO00XXX_R_20050200000_01D_30S_GO.crx.gz",
+      {NameStyle::kLong, Compression::kCrxGzip, "USNO00XXX_R_20050200000_01D_30S_GO.crx.gz",
        "USNO00XXX_R_20050200000_01D_GN.rnx.gz"},
   };
   for (const Row& r : rows) {
@@ -142,7 +142,7 @@ TEST(NamingResults, BoundedBufferBadInputAndParsing) {
   EXPECT_EQ(style, NameStyle::kLong);
   EXPECT_FALSE(ParseNameStyle("LONG", &style));
   EXPECT_TRUE(ParseCompression("crx.gz", &comp));
-  EXPECT_EQ(comp, Compression::kCrxGz);
+  EXPECT_EQ(comp, Compression::kCrxGzip);
   EXPECT_FALSE(ParseCompression("zip", &comp));
   EXPECT_EQ(DayOfYear(2000, 3, 1), 61);
   EXPECT_EQ(DayOfYear(1900, 3, 1), 60);
