@@ -172,68 +172,89 @@ uint32_t ByteSum(const uint8_t* p, size_t n) {
   return sum;
 }
 
+// Every named field is stored once, absent values as 0: clearing the whole
+// record first (a block fill per channel) cost more than the decoding.
 void FillNewChannel(const uint8_t* l1, const uint8_t* l2, GpbChannel* ch) {
-  *ch = GpbChannel{};
-  ch->Prn = GetU8(l1 + kL1Prn);
-  ch->Reserved = 0;
-  // The mask is gathered in a register and stored once.
   uint32_t mask = 0;
 
   const uint8_t status = GetU8(l1 + kL1Status);
-  const double c1 = GetF64(l1 + kL1C1);
+  double c1 = GetF64(l1 + kL1C1);
   if ((status & kL1StatusC1) && std::fabs(c1) > kNewMinCode) {
-    ch->C1 = c1;
     mask |= kObsC1;
     if (status & kL1StatusFlag80) mask |= kObsL1Status80;
+  } else {
+    c1 = 0.0;
   }
-  const double phase1 = GetF64(l1 + kL1L1);
+  double phase1 = GetF64(l1 + kL1L1);
   if ((status & kL1StatusL1) && std::fabs(phase1) > kNewMinPhase) {
-    ch->L1 = phase1;
     mask |= kObsL1;
+  } else {
+    phase1 = 0.0;
   }
+  double d1 = 0.0;
   if (status & kL1StatusD1) {
-    ch->D1 = GetF32(l1 + kL1D1);
+    d1 = GetF32(l1 + kL1D1);
     mask |= kObsD1;
   }
+  double lock1 = 0.0;
+  uint8_t lock_sec1 = 0;
   if (status & kL1StatusLock) {
-    ch->LockTime1 = LockTimeOf(GetU16(l1 + kL1Lock));
-    ch->LockSec1 = ch->LockTime1 > 255.0 ? 255 : static_cast<uint8_t>(ch->LockTime1);
+    lock1 = LockTimeOf(GetU16(l1 + kL1Lock));
+    lock_sec1 = lock1 > 255.0 ? 255 : static_cast<uint8_t>(lock1);
     mask |= kObsLock1;
   }
+  double cn0_1 = 0.0;
   if (status & kL1StatusCn0) {
     mask |= kObsCn0L1;
-    ch->Cn0L1 = GetU8(l1 + kL1Cn0) * kCn0Unit;
+    cn0_1 = GetU8(l1 + kL1Cn0) * kCn0Unit;
   }
 
-  if (l2 == nullptr) {
-    ch->ObsMask = mask;
-    return;
+  double p1 = 0.0, p2 = 0.0, phase2 = 0.0, lock2 = 0.0, cn0_2 = 0.0;
+  if (l2 != nullptr) {
+    const uint8_t status2 = GetU8(l2 + kL2Status);
+    p1 = GetF64(l2 + kL2P1);
+    if ((status2 & kL2StatusP1) && std::fabs(p1) > kNewMinCode) {
+      mask |= kObsP1;
+    } else {
+      p1 = 0.0;
+    }
+    p2 = GetF64(l2 + kL2P2);
+    if ((status2 & kL2StatusP2) && std::fabs(p2) > kNewMinCode) {
+      mask |= kObsP2;
+    } else {
+      p2 = 0.0;
+    }
+    phase2 = GetF64(l2 + kL2L2);
+    if ((status2 & kL2StatusL2) && std::fabs(phase2) > kNewMinPhase) {
+      mask |= kObsL2;
+    } else {
+      phase2 = 0.0;
+    }
+    if (status2 & kL2StatusLock) {
+      lock2 = LockTimeOf(GetU16(l2 + kL2Lock));
+      mask |= kObsLock2;
+    }
+    if (status2 & kL2StatusCn0) {
+      mask |= kObsCn0L2;
+      cn0_2 = GetU8(l2 + kL2Cn0) * kCn0Unit;
+    }
   }
-  const uint8_t status2 = GetU8(l2 + kL2Status);
-  const double p1 = GetF64(l2 + kL2P1);
-  if ((status2 & kL2StatusP1) && std::fabs(p1) > kNewMinCode) {
-    ch->P1 = p1;
-    mask |= kObsP1;
-  }
-  const double p2 = GetF64(l2 + kL2P2);
-  if ((status2 & kL2StatusP2) && std::fabs(p2) > kNewMinCode) {
-    ch->P2 = p2;
-    mask |= kObsP2;
-  }
-  const double phase2 = GetF64(l2 + kL2L2);
-  if ((status2 & kL2StatusL2) && std::fabs(phase2) > kNewMinPhase) {
-    ch->L2 = phase2;
-    mask |= kObsL2;
-  }
-  if (status2 & kL2StatusLock) {
-    ch->LockTime2 = LockTimeOf(GetU16(l2 + kL2Lock));
-    mask |= kObsLock2;
-  }
-  if (status2 & kL2StatusCn0) {
-    mask |= kObsCn0L2;
-    ch->Cn0L2 = GetU8(l2 + kL2Cn0) * kCn0Unit;
-  }
+
+  ch->Prn = GetU8(l1 + kL1Prn);
   ch->ObsMask = mask;
+  ch->Reserved = 0;
+  ch->C1 = c1;
+  ch->L1 = phase1;
+  ch->D1 = d1;
+  ch->LockTime1 = lock1;
+  ch->Cn0L1 = cn0_1;
+  ch->LockSec1 = lock_sec1;
+  ch->P1 = p1;
+  ch->P2 = p2;
+  ch->L2 = phase2;
+  ch->LockTime2 = lock2;
+  ch->Cn0L2 = cn0_2;
+  ch->Spare = 0;
 }
 
 void FillOldChannel(const uint8_t* m, GpbChannel* ch) {
