@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/types.h>
 #endif
 
@@ -26,6 +27,11 @@ bool GpbInput::Attach(std::FILE* stream, uint64_t offset) {
   stream_ = stream;
   window_offset_ = offset;
   read_size_ = kFirstRead;
+#if !defined(_WIN32) && defined(POSIX_FADV_SEQUENTIAL)
+  // Larger read-ahead for a file that is not yet in the page cache; only a
+  // hint, so its result does not matter.
+  (void)posix_fadvise(fileno(stream), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
   return true;
 }
 
