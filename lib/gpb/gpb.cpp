@@ -172,68 +172,89 @@ uint32_t ByteSum(const uint8_t* p, size_t n) {
   return sum;
 }
 
+// Every named field is stored once, absent values as 0: clearing the whole
+// record first (a block fill per channel) cost more than the decoding.
 void FillNewChannel(const uint8_t* l1, const uint8_t* l2, GpbChannel* ch) {
-  *ch = GpbChannel{};
-  ch->Prn = GetU8(l1 + kL1Prn);
-  ch->Reserved = 0;
-  // The mask is gathered in a register and stored once.
   uint32_t mask = 0;
 
   const uint8_t status = GetU8(l1 + kL1Status);
-  const double c1 = GetF64(l1 + kL1C1);
+  double c1 = GetF64(l1 + kL1C1);
   if ((status & kL1StatusC1) && std::fabs(c1) > kNewMinCode) {
-    ch->C1 = c1;
     mask |= kObsC1;
     if (status & kL1StatusFlag80) mask |= kObsL1Status80;
+  } else {
+    c1 = 0.0;
   }
-  const double phase1 = GetF64(l1 + kL1L1);
+  double phase1 = GetF64(l1 + kL1L1);
   if ((status & kL1StatusL1) && std::fabs(phase1) > kNewMinPhase) {
-    ch->L1 = phase1;
     mask |= kObsL1;
+  } else {
+    phase1 = 0.0;
   }
+  double d1 = 0.0;
   if (status & kL1StatusD1) {
-    ch->D1 = GetF32(l1 + kL1D1);
+    d1 = GetF32(l1 + kL1D1);
     mask |= kObsD1;
   }
+  double lock1 = 0.0;
+  uint8_t lock_sec1 = 0;
   if (status & kL1StatusLock) {
-    ch->LockTime1 = LockTimeOf(GetU16(l1 + kL1Lock));
-    ch->LockSec1 = ch->LockTime1 > 255.0 ? 255 : static_cast<uint8_t>(ch->LockTime1);
+    lock1 = LockTimeOf(GetU16(l1 + kL1Lock));
+    lock_sec1 = lock1 > 255.0 ? 255 : static_cast<uint8_t>(lock1);
     mask |= kObsLock1;
   }
+  double cn0_1 = 0.0;
   if (status & kL1StatusCn0) {
     mask |= kObsCn0L1;
-    ch->Cn0L1 = GetU8(l1 + kL1Cn0) * kCn0Unit;
+    cn0_1 = GetU8(l1 + kL1Cn0) * kCn0Unit;
   }
 
-  if (l2 == nullptr) {
-    ch->ObsMask = mask;
-    return;
+  double p1 = 0.0, p2 = 0.0, phase2 = 0.0, lock2 = 0.0, cn0_2 = 0.0;
+  if (l2 != nullptr) {
+    const uint8_t status2 = GetU8(l2 + kL2Status);
+    p1 = GetF64(l2 + kL2P1);
+    if ((status2 & kL2StatusP1) && std::fabs(p1) > kNewMinCode) {
+      mask |= kObsP1;
+    } else {
+      p1 = 0.0;
+    }
+    p2 = GetF64(l2 + kL2P2);
+    if ((status2 & kL2StatusP2) && std::fabs(p2) > kNewMinCode) {
+      mask |= kObsP2;
+    } else {
+      p2 = 0.0;
+    }
+    phase2 = GetF64(l2 + kL2L2);
+    if ((status2 & kL2StatusL2) && std::fabs(phase2) > kNewMinPhase) {
+      mask |= kObsL2;
+    } else {
+      phase2 = 0.0;
+    }
+    if (status2 & kL2StatusLock) {
+      lock2 = LockTimeOf(GetU16(l2 + kL2Lock));
+      mask |= kObsLock2;
+    }
+    if (status2 & kL2StatusCn0) {
+      mask |= kObsCn0L2;
+      cn0_2 = GetU8(l2 + kL2Cn0) * kCn0Unit;
+    }
   }
-  const uint8_t status2 = GetU8(l2 + kL2Status);
-  const double p1 = GetF64(l2 + kL2P1);
-  if ((status2 & kL2StatusP1) && std::fabs(p1) > kNewMinCode) {
-    ch->P1 = p1;
-    mask |= kObsP1;
-  }
-  const double p2 = GetF64(l2 + kL2P2);
-  if ((status2 & kL2StatusP2) && std::fabs(p2) > kNewMinCode) {
-    ch->P2 = p2;
-    mask |= kObsP2;
-  }
-  const double phase2 = GetF64(l2 + kL2L2);
-  if ((status2 & kL2StatusL2) && std::fabs(phase2) > kNewMinPhase) {
-    ch->L2 = phase2;
-    mask |= kObsL2;
-  }
-  if (status2 & kL2StatusLock) {
-    ch->LockTime2 = LockTimeOf(GetU16(l2 + kL2Lock));
-    mask |= kObsLock2;
-  }
-  if (status2 & kL2StatusCn0) {
-    mask |= kObsCn0L2;
-    ch->Cn0L2 = GetU8(l2 + kL2Cn0) * kCn0Unit;
-  }
+
+  ch->Prn = GetU8(l1 + kL1Prn);
   ch->ObsMask = mask;
+  ch->Reserved = 0;
+  ch->C1 = c1;
+  ch->L1 = phase1;
+  ch->D1 = d1;
+  ch->LockTime1 = lock1;
+  ch->Cn0L1 = cn0_1;
+  ch->LockSec1 = lock_sec1;
+  ch->P1 = p1;
+  ch->P2 = p2;
+  ch->L2 = phase2;
+  ch->LockTime2 = lock2;
+  ch->Cn0L2 = cn0_2;
+  ch->Spare = 0;
 }
 
 void FillOldChannel(const uint8_t* m, GpbChannel* ch) {
@@ -280,8 +301,13 @@ void GpbClass::ResetToConstructed() {
   std::memset(path_, 0, sizeof path_);
   file_mode_ = 0;
   stream_ = nullptr;
+  input_.Detach();
   scan_ = GpbScanResults{};
   scan_.LastRcvTime = 604800.0;
+  file_size_ = 0;
+  bytes_used_ = 0;
+  pass_end_ = GpbPassEnd::kNotEnded;
+  damaged_records_ = 0;
 }
 
 void GpbClass::SetError(const char* format, ...) {
@@ -346,6 +372,7 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
   // A stream left attached by a refused second open (state -1) is closed
   // here so that it does not leak.
   if (stream_ != nullptr) {
+    input_.Detach();
     std::fclose(stream_);
     stream_ = nullptr;
   }
@@ -361,9 +388,11 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
     return 1;
   }
 
-  // The stream library allocates and owns the buffer.
+  // The stream library allocates and owns its buffer; the block buffer of
+  // the input is ours.
   if (buffer_size < 2 ||
-      std::setvbuf(stream_, nullptr, _IOFBF, static_cast<size_t>(buffer_size)) != 0) {
+      std::setvbuf(stream_, nullptr, _IOFBF, static_cast<size_t>(buffer_size)) != 0 ||
+      !input_.Attach(stream_, 0)) {
     std::fclose(stream_);
     stream_ = nullptr;
     SetError("Unable to create file buffer for '%s'", path);
@@ -372,27 +401,25 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
   }
 
   is_new_format_ = type == kTypeNew ? 1 : 0;
+  // The whole header in one piece; the other format's image stays zero.
+  uint8_t* image = is_new_format_ ? new_header_ : old_header_;
+  const size_t header_size = is_new_format_ ? kNewHeaderSize : kOldHeaderSize;
+  std::memset(old_header_, 0, sizeof old_header_);
+  std::memset(new_header_, 0, sizeof new_header_);
+  const uint8_t* header = input_.Take(header_size);
+  if (header != nullptr) std::memcpy(image, header, header_size);
   bool header_ok = false;
-  if (is_new_format_) {
-    std::memset(old_header_, 0, sizeof old_header_);
-    if (std::fread(new_header_, 1, kNewHeaderSize, stream_) != kNewHeaderSize) {
-      SetError("Failure to read header for '%s'", path);
-    } else if (GetI32(new_header_ + kNewHeaderSizeField) != static_cast<int32_t>(kNewHeaderSize)) {
-      SetError("File '%s' is not a GPB file--Invalid header", path);
-    } else {
-      header_ok = true;
-    }
+  if (header == nullptr) {
+    SetError("Failure to read header for '%s'", path);
+  } else if (is_new_format_ ? GetI32(new_header_ + kNewHeaderSizeField) !=
+                                  static_cast<int32_t>(kNewHeaderSize)
+                            : GetU16(old_header_ + kOldHeaderSizeField) != kOldHeaderSize) {
+    SetError("File '%s' is not a GPB file--Invalid header", path);
   } else {
-    std::memset(new_header_, 0, sizeof new_header_);
-    if (std::fread(old_header_, 1, kOldHeaderSize, stream_) != kOldHeaderSize) {
-      SetError("Failure to read header for '%s'", path);
-    } else if (GetU16(old_header_ + kOldHeaderSizeField) != kOldHeaderSize) {
-      SetError("File '%s' is not a GPB file--Invalid header", path);
-    } else {
-      header_ok = true;
-    }
+    header_ok = true;
   }
   if (!header_ok) {
+    input_.Detach();
     std::fclose(stream_);
     stream_ = nullptr;
     state_ = -1;
@@ -419,9 +446,14 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
   std::snprintf(path_, sizeof path_, "%s", path);
   ReleaseIndex();
   scan_.ScanEpochCount = 0;
+  file_size_ = StreamFileSize(stream_);
+  bytes_used_ = FirstRecordOffset();
+  pass_end_ = GpbPassEnd::kNotEnded;
+  damaged_records_ = 0;
   state_ = 1;
 
   if (scan_on_open != 0 && ScanGpbFile(ptr_alloc_size, -1) != 0) {
+    input_.Detach();
     std::fclose(stream_);
     stream_ = nullptr;
     state_ = -1;
@@ -430,11 +462,16 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
   return 0;
 }
 
+uint64_t GpbClass::FirstRecordOffset() const {
+  return is_new_format_ ? kNewHeaderSize : kOldHeaderSize;
+}
+
 void GpbClass::RewindGpbFile() {
   if (stream_ == nullptr || state_ != 1) return;
-  const long first_record =
-      static_cast<long>(is_new_format_ ? kNewHeaderSize : kOldHeaderSize);
-  std::fseek(stream_, first_record, SEEK_SET);
+  input_.Seek(FirstRecordOffset());
+  bytes_used_ = FirstRecordOffset();
+  pass_end_ = GpbPassEnd::kNotEnded;
+  damaged_records_ = 0;
 }
 
 int GpbClass::ReadGpbEpoch(GpbEpoch* epoch, GpbChannel* channels) {
@@ -444,12 +481,36 @@ int GpbClass::ReadGpbEpoch(GpbEpoch* epoch, GpbChannel* channels) {
   }
   if (epoch == nullptr) epoch = &epoch_;
   if (channels == nullptr) channels = channels_;
-  return is_new_format_ ? ReadNewEpoch(epoch, channels) : ReadOldEpoch(epoch, channels);
+  const int result =
+      is_new_format_ ? ReadNewEpoch(epoch, channels) : ReadOldEpoch(epoch, channels);
+  NotePassEnd(result);
+  return result;
+}
+
+// A short read consumes what was left, so after one the position is the end
+// of the file: bytes between the last good record and there are either a
+// cut-short record or what damaged records left behind.
+void GpbClass::NotePassEnd(int result) {
+  if (result == 0) {
+    bytes_used_ = input_.Position();
+    pass_end_ = GpbPassEnd::kNotEnded;
+  } else if (result == 1) {
+    ++damaged_records_;
+    pass_end_ = GpbPassEnd::kDamaged;
+  } else if (input_.ShortBy() > 0) {
+    pass_end_ = GpbPassEnd::kTruncated;
+  } else if (input_.Position() == bytes_used_) {
+    pass_end_ = GpbPassEnd::kClean;
+  } else if (pass_end_ != GpbPassEnd::kTruncated) {
+    pass_end_ = GpbPassEnd::kDamaged;
+  }
 }
 
 int GpbClass::ReadOldEpoch(GpbEpoch* epoch, GpbChannel* channels) {
-  uint8_t pos[kOldPositionSize];
-  if (std::fread(pos, 1, sizeof pos, stream_) != sizeof pos) {
+  // Position record first, then all measurement records at once; both are
+  // read in place in the input's block.
+  const uint8_t* pos = input_.Take(kOldPositionSize);
+  if (pos == nullptr) {
     SetError("Reached end of file");
     return -1;
   }
@@ -484,11 +545,11 @@ int GpbClass::ReadOldEpoch(GpbEpoch* epoch, GpbChannel* channels) {
   }
 
   if (count == 0) return 0;
-  // A fixed buffer for the most records an epoch can have: no allocation,
-  // so obtaining it cannot fail.
-  uint8_t meas[kMaxRecordChannels * kOldMeasurementSize];
+  // At most 24 records: the input hands them out without allocating, so
+  // obtaining them cannot fail. pos is not used past this point.
   const size_t want = static_cast<size_t>(count) * kOldMeasurementSize;
-  if (std::fread(meas, 1, want, stream_) != want) {
+  const uint8_t* meas = input_.Take(want);
+  if (meas == nullptr) {
     SetError("Reached end of file");
     return -1;
   }
@@ -504,13 +565,17 @@ int GpbClass::ReadOldEpoch(GpbEpoch* epoch, GpbChannel* channels) {
 }
 
 int GpbClass::ReadNewEpoch(GpbEpoch* epoch, GpbChannel* channels) {
-  uint8_t header[kRecordHeaderSize];
-  if (std::fread(header, 1, sizeof header, stream_) != sizeof header) {
+  // The header is read in place; what is needed of it is taken out before
+  // the channel blocks are read, which may move the input's block.
+  const uint8_t* header = input_.Take(kRecordHeaderSize);
+  if (header == nullptr) {
     SetError("Reached end of file");
     return -1;
   }
   uint32_t checksum = ByteSum(header + kChecksumStart, kRecordHeaderSize - kChecksumStart);
   uint32_t byte_count = kRecordHeaderSize;
+  const uint16_t stored_checksum = GetU16(header + kRecChecksum);
+  const uint16_t stored_length = GetU16(header + kRecLength);
 
   const uint16_t bytes_per_channel = GetU16(header + kRecBytesPerChannel);
   if (GetU16(header + kRecSync) != kSyncWord || GetU16(header + kRecBlockSize) != kEpochBlockSize ||
@@ -535,26 +600,28 @@ int GpbClass::ReadNewEpoch(GpbEpoch* epoch, GpbChannel* channels) {
   decoded.RcvTimeMs = MillisecondsOf(decoded.RcvTime);
   *epoch = decoded;
 
-  // Working space for the channel blocks of one record: a fixed buffer
-  // sized for the largest record, so obtaining it cannot fail. All blocks
-  // of the record (L1 and L2 blocks alternating) come in one read; a short
-  // read leaves the stream at the end of the file, as block-wise reads
-  // would.
-  uint8_t blocks[kMaxRecordChannels * kBytesPerChannelL1L2];
+  // The channel blocks of one record (L1 and L2 blocks alternating) come
+  // in one piece, at most 24 x 56 bytes, handed out in place without
+  // allocating, so obtaining them cannot fail; a short read leaves the input
+  // at the end of the file, as block-wise reads would.
   const bool with_l2 = bytes_per_channel == kBytesPerChannelL1L2;
   const int count = decoded.NumChannels;
   const size_t block_bytes = static_cast<size_t>(count) * bytes_per_channel;
-  if (block_bytes > 0 && std::fread(blocks, 1, block_bytes, stream_) != block_bytes) {
-    SetError("Reached end of file");
-    return -1;
+  const uint8_t* blocks = header;  // any address: no block is read when there are none
+  if (block_bytes > 0) {
+    blocks = input_.Take(block_bytes);
+    if (blocks == nullptr) {
+      SetError("Reached end of file");
+      return -1;
+    }
   }
   checksum += ByteSum(blocks, block_bytes);
   byte_count += static_cast<uint32_t>(block_bytes);
-  if ((checksum & 0xFFFFu) != GetU16(header + kRecChecksum)) {
+  if ((checksum & 0xFFFFu) != stored_checksum) {
     SetError("Invalid Record Checksum in %s--file may have been corrupted", path_);
     return 1;
   }
-  if (byte_count != GetU16(header + kRecLength)) {
+  if (byte_count != stored_length) {
     SetError("Invalid Record Data Length in %s--possibly file corruption", path_);
     return 1;
   }
@@ -587,6 +654,7 @@ int GpbClass::GetReceiverTypeName(char* buffer) const {
 
 void GpbClass::CloseGpbFile() {
   ReleaseIndex();
+  input_.Detach();
   if (stream_ != nullptr) std::fclose(stream_);
   stream_ = nullptr;
   ResetToConstructed();

@@ -3,11 +3,16 @@
 // Use one object per pass over a file: OpenGpbFile, ReadGpbEpoch until it
 // returns non-zero, CloseGpbFile. Every failure leaves a one-line message in
 // ErrorText(). The byte layout of the files is described in gpb_format.h.
+// Records are read from large blocks of the file (gpb_input.h), not one
+// library call each; after a pass, PassEnd(), BytesUsed() and FileSize() tell
+// how far the file was good.
 #ifndef RAWCONV_GPB_GPB_H_
 #define RAWCONV_GPB_GPB_H_
 
 #include <cstdint>
 #include <cstdio>
+
+#include "gpb/gpb_input.h"
 
 namespace rawconv {
 
@@ -72,6 +77,16 @@ struct GpbChannel {
   uint8_t Spare;
 };
 
+// How the current reading pass over a file has ended so far.
+enum class GpbPassEnd {
+  kNotEnded,   // no read has failed since the pass began
+  kClean,      // the file ended right after a good record (or the header)
+  kTruncated,  // the file ended inside a record: its last record is cut short
+  kDamaged,    // a record failed its checks (size, header, timing, checksum,
+               // length); with reads going on past it, the file then ended
+               // without a good record after the damage
+};
+
 // One entry of the epoch index built by ScanGpbFile.
 struct GpbScanEntry {
   int32_t TimeMs;
@@ -129,11 +144,14 @@ class GpbClass {
   // 0 open (stream at the first epoch record), 1 failure. A path of 256 or
   // more characters is refused like a missing file; a new-format receiver
   // description is kept to its first 31 characters. buffer_size (at least 2)
-  // sizes the stream buffer, which the stream library allocates.
+  // sizes the stream buffer, which the stream library allocates; the records
+  // themselves are read in blocks of up to GpbInput::kMaxRead bytes whatever
+  // its size.
   int OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
                   int ptr_alloc_size);
 
-  // Positions the stream at the first epoch record when a file is open.
+  // Positions the stream at the first epoch record when a file is open, and
+  // begins a new pass: the pass facts below start again.
   void RewindGpbFile();
 
   // Reads the next epoch into epoch/channels (nullptr: the internal buffers;
@@ -145,6 +163,27 @@ class GpbClass {
   // ptr_alloc_size > 0 sizes the index without a counting pass (values
   // below 1 count the records); max_scan_rec > 0 caps the count.
   int ScanGpbFile(int ptr_alloc_size, int max_scan_rec);
+
+  // Facts of the current pass (since OpenGpbFile or RewindGpbFile), for
+  // telling a clean file from a truncated or damaged one once ReadGpbEpoch
+  // has returned non-zero. ScanGpbFile rewinds at its end, so after a scan
+  // they describe an unread file.
+  //
+  // How the pass has ended; kNotEnded while every read succeeded (also
+  // before the first read, and when no file is open).
+  GpbPassEnd PassEnd() const { return pass_end_; }
+  // True when the pass ended in a truncated or damaged record.
+  bool EndedInDamage() const {
+    return pass_end_ == GpbPassEnd::kTruncated || pass_end_ == GpbPassEnd::kDamaged;
+  }
+  // Bytes from the start of the file to the end of the last good record
+  // read in this pass (the header size before the first); 0 with no file.
+  uint64_t BytesUsed() const { return bytes_used_; }
+  // Size of the open file in bytes when it was opened; 0 with no file.
+  uint64_t FileSize() const { return file_size_; }
+  // Records that failed their checks in this pass (result 1 of
+  // ReadGpbEpoch); a reader that goes on after damage can count them here.
+  int DamagedRecords() const { return damaged_records_; }
 
   int IsPositionValid(const GpbEpoch* epoch) const;
   int IsKinematic(const GpbEpoch* epoch) const;
@@ -181,6 +220,8 @@ class GpbClass {
       ;
   int ReadOldEpoch(GpbEpoch* epoch, GpbChannel* channels);
   int ReadNewEpoch(GpbEpoch* epoch, GpbChannel* channels);
+  void NotePassEnd(int result);
+  uint64_t FirstRecordOffset() const;
 
   int32_t state_;
   char error_text_[512];
@@ -194,7 +235,12 @@ class GpbClass {
   char path_[256];
   int32_t file_mode_;
   std::FILE* stream_;
+  GpbInput input_;  // reads stream_ in blocks; every record goes through it
   GpbScanResults scan_;
+  uint64_t file_size_;
+  uint64_t bytes_used_;
+  GpbPassEnd pass_end_;
+  int32_t damaged_records_;
 };
 
 }  // namespace rawconv

@@ -103,7 +103,7 @@ int GpbClass::ScanGpbFile(int ptr_alloc_size, int max_scan_rec) {
 
     int read = 0;
     while (read < count) {
-      const long position = std::ftell(stream_);
+      const uint64_t position = input_.Position();
       if (ReadGpbEpoch(nullptr, nullptr) != 0) break;
       const int i = read++;
       GpbScanEntry& entry = index[i];
@@ -191,7 +191,7 @@ int GpbClass::ScanGpbFile(int ptr_alloc_size, int max_scan_rec) {
     GpbScanEntry& end = index[read];
     end = GpbScanEntry{};
     end.TimeMs = kEndEntryTimeMs;
-    end.FilePos = static_cast<int32_t>(std::ftell(stream_));
+    end.FilePos = static_cast<int32_t>(input_.Position());
     scan_.IndexValid = 1;
     RewindGpbFile();
   }
