@@ -296,6 +296,9 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
     const double l1 = -ch.L1, l2 = -ch.L2;  // the observation file's sign
     const bool has_p1 = Has(ch, kObsP1), has_c1 = Has(ch, kObsC1), has_p2 = Has(ch, kObsP2);
     const double code1 = has_p1 ? ch.P1 : ch.C1;
+    // Code minus phase follows every epoch with L1 and a code, so that a
+    // satellite that loses L2 for a while is compared with its latest epoch.
+    const double cmp = code1 - kLambdaL1 * l1;
     if (has_l2 && (has_p1 || has_c1) && has_p2) {
       const double gf = kLambdaL1 * l1 - kLambdaL2 * l2;
       const double mw = (l1 - l2) - (kFreqL1 * code1 + kFreqL2 * ch.P2) /
@@ -334,8 +337,9 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
       mp2 = ch.P2 - a2 * kLambdaL1 * l1 + (a2 - 1.0) * kLambdaL2 * l2;
       s.Mp1.Add(mp1);
       s.Mp2.Add(mp2);
+      s.HasCmp = true;
+      s.Cmp = cmp;
     } else if (has_p1 || has_c1) {
-      const double cmp = code1 - kLambdaL1 * l1;
       if (s.HasCmp && std::fabs(cmp - s.Cmp) > kCodeMinusPhaseSlipMetres) {
         AddSlip(s, prn, t, kSlipCodeMinusPhase, cmp - s.Cmp);
         CloseArc(s);

@@ -67,11 +67,11 @@ namespace qc {
 
 constexpr double kStepToleranceSeconds = 0.01;
 constexpr double kGapFactor = 1.5;
-constexpr double kGeometryFreeSlipMetres = 0.05;
+constexpr double kGeometryFreeSlipMetres = 0.08;
 constexpr double kMwSlipSigmas = 4.0;
-constexpr double kMwSlipMinCycles = 2.0;
-constexpr int kMwMinEpochs = 5;
-constexpr double kCodeMinusPhaseSlipMetres = 10.0;
+constexpr double kMwSlipMinCycles = 4.0;
+constexpr int kMwMinEpochs = 10;
+constexpr double kCodeMinusPhaseSlipMetres = 20.0;
 constexpr double kMaxArcGapSeconds = 300.0;
 constexpr int kMinMultipathArcEpochs = 10;
 constexpr double kMaxEphemerisAgeSeconds = 7200.0;

@@ -177,16 +177,16 @@ TEST(QcSlipTest, CodeMinusPhaseOnSingleFrequency) {
   SyntheticSat sat;
   sat.DualFrequency = false;
   Feed(observer, Times(0.0, 30.0, 10), {sat});
-  sat.N1 += 100;  // 19 m
+  sat.N1 += 200;  // 38 m
   Feed(observer, Times(300.0, 30.0, 10), {sat});
-  sat.N1 += 20;   // 3.8 m: below what code noise allows to see
+  sat.N1 += 50;   // 9.5 m: below what code noise allows to see
   Feed(observer, Times(600.0, 30.0, 10), {sat});
   QcSummary s;
   observer.Finish(&s);
   EXPECT_EQ(s.Slips[qc::kSlipCodeMinusPhase], 1);
   EXPECT_EQ(s.Slips[qc::kSlipGeometryFree], 0);
   ASSERT_EQ(s.SlipList.size(), 1u);
-  EXPECT_NEAR(s.SlipList[0].Jump, -100 * qc::kLambdaL1, 0.01);  // plus 30 s of ionosphere
+  EXPECT_NEAR(s.SlipList[0].Jump, -200 * qc::kLambdaL1, 0.01);  // plus 30 s of ionosphere
 }
 
 // A sine of known amplitude on the codes over whole periods: the RMS is
