@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 #include "ephem/gps_time.h"
 #include "gpb/gpb.h"
 #include "qc/qc.h"
+#include "qc/qc_report.h"
 #include "support/rinex_nav.h"
 #include "support/rinex_obs.h"
 #include "support/rnx_to_gpb.h"
@@ -41,11 +43,15 @@ struct RealDay {
 
 // The RINEX file goes through the GPB format and the reader, as a
 // recording would.
-RealDay* LoadRealDay() {
+RealDay* LoadRealDay(const char* obs_name = "usno0200.05o", const char* nav_name = "brdc0200.05n") {
   RealDay* day = new RealDay;
-  if (!rnxtest::ReadRinexObsFile(DataFile("usno0200.05o"), &day->Rinex, &day->Error)) return day;
+  if (!rnxtest::ReadRinexObsFile(DataFile(obs_name), &day->Rinex, &day->Error)) return day;
   rinexnav::NavFile nav;
-  if (!rinexnav::ReadNavFile(DataFile("brdc0200.05n"), nav, day->Error)) return day;
+  if (!rinexnav::ReadNavFile(DataFile(nav_name), nav, day->Error)) return day;
+  if (nav.Records.empty()) {
+    day->Error = "no navigation records";
+    return day;
+  }
   for (const rinexnav::NavRecord& r : nav.Records) day->Ephemerides.push_back(rinexnav::ToEphemerisRecord(r));
 
   const std::string gpb_path = ::testing::TempDir() + "qc_usno_" + std::to_string(getpid()) + ".gpb";
@@ -299,6 +305,45 @@ TEST_F(QcRealDayTest, AzimuthElevationMatchAnIndependentProgram) {
   // The share below the mask in the samples is the share in the counts.
   EXPECT_NEAR(static_cast<double>(low) / kept, static_cast<double>(s.BelowMask) / s.WithAzEl, 0.02);
   EXPECT_GT(s.BelowMask, 0);
+}
+
+// The three reports of a real day with signal strengths (BAHR, 2004-06-10,
+// all eight types). With RAWCONV_QC_REPORT_DIR set they are also written
+// there (bahr1620.qc.txt/.json/.html) for a look in a browser
+// (scripts/test-qc-html.sh).
+TEST(QcRealReportTest, ReportsOfADayWithSignalStrength) {
+  std::unique_ptr<RealDay> day(LoadRealDay("bahr1620.04o", "bahr1620.04n"));
+  ASSERT_TRUE(day->Ok) << day->Error;
+  const qc::QcSummary& s = day->Summary;
+  EXPECT_GT(s.S1Count, 0);
+  EXPECT_GT(s.S2Count, 0);
+  EXPECT_GT(s.MeanS1, 30.0);
+  EXPECT_LT(s.MeanS1, 60.0);
+  EXPECT_GT(s.WithAzEl, 0);
+  const std::string line = qc::QcOneLine(s, "bahr1620.gpb");
+  EXPECT_EQ(line.rfind("bahr1620.gpb: 2004-06-10 00:00:00.000 to ", 0), 0u) << line;
+  const std::string text = qc::QcText(s, "bahr1620.gpb");
+  const std::string json = qc::QcJson(s, "bahr1620.gpb");
+  const std::string html = qc::QcHtml(s, "bahr1620.gpb");
+  EXPECT_EQ(json.find("nan"), std::string::npos);
+  // Bounded samples keep the page small; the tracks are drawn.
+  EXPECT_LT(html.size(), 3u << 20);
+  size_t tracks = 0;
+  for (size_t p = html.find("stroke-width=\"3\""); p != std::string::npos;
+       p = html.find("stroke-width=\"3\"", p + 1)) {
+    ++tracks;
+  }
+  EXPECT_GT(tracks, 500u);
+  EXPECT_EQ(html.find("no values with azimuth/elevation"), std::string::npos);
+  const char* dir = std::getenv("RAWCONV_QC_REPORT_DIR");
+  if (dir == nullptr || *dir == 0) return;
+  const std::pair<const char*, std::string> files[] = {
+      {"bahr1620.qc.txt", line + "\n\n" + text}, {"bahr1620.qc.json", json}, {"bahr1620.qc.html", html}};
+  for (const auto& f : files) {
+    std::ofstream out(std::string(dir) + "/" + f.first, std::ios::binary);
+    out << f.second;
+    EXPECT_TRUE(out.good()) << f.first;
+  }
 }
 
 }  // namespace
