@@ -427,7 +427,7 @@ void QcObserver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels, int
   const int64_t index = st.Present;
   ++st.Present;
   st.Last = t;
-  const int n = std::min<int>(std::max<int>(epoch.NumChannels, 0), kMaxChannels);
+  const int n = channels == nullptr ? 0 : std::min<int>(std::max<int>(epoch.NumChannels, 0), kMaxChannels);
   for (int i = 0; i < n; ++i) st.AddChannel(channels[i], t, index, index > 0 ? previous : kNaN);
   while (st.Samples.size() > kMaxSamples) st.Thin();
 }

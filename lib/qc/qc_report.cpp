@@ -28,7 +28,9 @@ void Appendf(std::string* out, const char* format, ...) {
   out->append(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
 }
 
-long long Ll(int64_t v) { return static_cast<long long>(v); }
+// Counts are printed as whole doubles (exact below 2^53): the same format
+// on every C library.
+double Ll(int64_t v) { return static_cast<double>(v); }
 
 // Text of a value that may not exist: "-" in text, null in JSON.
 std::string Opt(double v, const char* format, bool exists, const char* missing) {
@@ -141,7 +143,7 @@ std::string QcOneLine(const QcSummary& s, const std::string& name) {
     Appendf(&out, "%s: no epochs", name.c_str());
     return out;
   }
-  Appendf(&out, "%s: %s to %s, %g s, %lld/%lld epochs (%.1f%%), %lld gaps, %d satellites, %lld slips",
+  Appendf(&out, "%s: %s to %s, %g s, %.0f/%.0f epochs (%.1f%%), %.0f gaps, %d satellites, %.0f slips",
           name.c_str(), GpsTimeText(s.FirstTime).c_str(), GpsTimeText(s.LastTime).c_str(), s.Interval,
           Ll(s.PresentEpochs), Ll(s.ExpectedEpochs), s.CompletenessPercent, Ll(s.GapCount),
           s.SatelliteCount(), Ll(s.TotalSlips()));
@@ -163,28 +165,28 @@ std::string QcText(const QcSummary& s, const std::string& name) {
   Appendf(&out, "First epoch         %s\n", any ? GpsTimeText(s.FirstTime).c_str() : "-");
   Appendf(&out, "Last epoch          %s\n", any ? GpsTimeText(s.LastTime).c_str() : "-");
   Appendf(&out, "Interval            %g s\n", s.Interval);
-  Appendf(&out, "Epochs              %lld present, %lld expected, %.2f%% complete\n",
+  Appendf(&out, "Epochs              %.0f present, %.0f expected, %.2f%% complete\n",
           Ll(s.PresentEpochs), Ll(s.ExpectedEpochs), s.CompletenessPercent);
-  if (s.SkippedEpochs > 0) Appendf(&out, "Epochs out of order  %lld (skipped)\n", Ll(s.SkippedEpochs));
-  Appendf(&out, "Gaps (> %.1f intervals)  %lld\n", kGapFactor, Ll(s.GapCount));
+  if (s.SkippedEpochs > 0) Appendf(&out, "Epochs out of order  %.0f (skipped)\n", Ll(s.SkippedEpochs));
+  Appendf(&out, "Gaps (> %.1f intervals)  %.0f\n", kGapFactor, Ll(s.GapCount));
   for (const QcGap& g : s.Gaps) {
-    Appendf(&out, "  %s to %s  %8.1f s  %lld epochs missing\n", GpsTimeText(g.Start).c_str(),
+    Appendf(&out, "  %s to %s  %8.1f s  %.0f epochs missing\n", GpsTimeText(g.Start).c_str(),
             GpsTimeText(g.End).c_str(), g.End - g.Start, Ll(g.MissingEpochs));
   }
   if (static_cast<int64_t>(s.Gaps.size()) < s.GapCount) Appendf(&out, "  ... (list cut)\n");
   Appendf(&out, "\nSatellites          %d\n", s.SatelliteCount());
   out += "Observations       ";
-  for (int i = 0; i < kQcObsTypes; ++i) Appendf(&out, " %s %lld", QcObsTypeName(i), Ll(s.Obs[i]));
-  Appendf(&out, "\nLoss of lock        %lld\n", Ll(s.LossOfLock));
-  Appendf(&out, "Cycle slips         %lld (geometry-free %lld, Melbourne-Wuebbena %lld, code-minus-phase %lld)\n",
+  for (int i = 0; i < kQcObsTypes; ++i) Appendf(&out, " %s %.0f", QcObsTypeName(i), Ll(s.Obs[i]));
+  Appendf(&out, "\nLoss of lock        %.0f\n", Ll(s.LossOfLock));
+  Appendf(&out, "Cycle slips         %.0f (geometry-free %.0f, Melbourne-Wuebbena %.0f, code-minus-phase %.0f)\n",
           Ll(s.TotalSlips()), Ll(s.Slips[kSlipGeometryFree]), Ll(s.Slips[kSlipMelbourneWuebbena]),
           Ll(s.Slips[kSlipCodeMinusPhase]));
   Appendf(&out, "  thresholds: GF %.3f m from the linear prediction; MW %.0f sigma and at least %.0f cycles "
                "after %d epochs; code-minus-phase %.0f m between epochs\n",
           kGeometryFreeSlipMetres, kMwSlipSigmas, kMwSlipMinCycles, kMwMinEpochs, kCodeMinusPhaseSlipMetres);
-  Appendf(&out, "MP1 RMS             %s m (%lld values)\n", Opt(s.Mp1Rms, "%.3f", s.Mp1Count > 0, "-").c_str(),
+  Appendf(&out, "MP1 RMS             %s m (%.0f values)\n", Opt(s.Mp1Rms, "%.3f", s.Mp1Count > 0, "-").c_str(),
           Ll(s.Mp1Count));
-  Appendf(&out, "MP2 RMS             %s m (%lld values)\n", Opt(s.Mp2Rms, "%.3f", s.Mp2Count > 0, "-").c_str(),
+  Appendf(&out, "MP2 RMS             %s m (%.0f values)\n", Opt(s.Mp2Rms, "%.3f", s.Mp2Count > 0, "-").c_str(),
           Ll(s.Mp2Count));
   Appendf(&out, "Mean S1             %s dB-Hz\n", Opt(s.MeanS1, "%.1f", s.S1Count > 0, "-").c_str());
   Appendf(&out, "Mean S2             %s dB-Hz\n", Opt(s.MeanS2, "%.1f", s.S2Count > 0, "-").c_str());
@@ -194,14 +196,14 @@ std::string QcText(const QcSummary& s, const std::string& name) {
     out += "Position (ECEF)     -\n";
   }
   Appendf(&out, "Ephemerides         %d\n", s.EphemerisCount);
-  Appendf(&out, "With az/el          %lld, without ephemeris %lld, below %g deg mask %lld\n\n",
+  Appendf(&out, "With az/el          %.0f, without ephemeris %.0f, below %g deg mask %.0f\n\n",
           Ll(s.WithAzEl), Ll(s.WithoutEphemeris), s.ElevationMask, Ll(s.BelowMask));
 
   out += "Sat  Epochs     C1     L1     L2     P1     P2     D1     S1     S2  LLI  GF  MW CMP   MP1    MP2   S1   S2  <mask\n";
   for (const QcSatellite& sat : s.Satellites) {
-    Appendf(&out, "%s %7lld", SatelliteName(sat.Prn).c_str(), Ll(sat.Epochs));
-    for (int i = 0; i < kQcObsTypes; ++i) Appendf(&out, " %6lld", Ll(sat.Obs[i]));
-    Appendf(&out, " %4lld %3lld %3lld %3lld %6s %6s %4s %4s %6lld\n", Ll(sat.LossOfLock),
+    Appendf(&out, "%s %7.0f", SatelliteName(sat.Prn).c_str(), Ll(sat.Epochs));
+    for (int i = 0; i < kQcObsTypes; ++i) Appendf(&out, " %6.0f", Ll(sat.Obs[i]));
+    Appendf(&out, " %4.0f %3.0f %3.0f %3.0f %6s %6s %4s %4s %6.0f\n", Ll(sat.LossOfLock),
             Ll(sat.Slips[0]), Ll(sat.Slips[1]), Ll(sat.Slips[2]),
             Opt(sat.Mp1Rms, "%.3f", sat.Mp1Count > 0, "-").c_str(),
             Opt(sat.Mp2Rms, "%.3f", sat.Mp2Count > 0, "-").c_str(),
@@ -224,22 +226,22 @@ std::string QcJson(const QcSummary& s, const std::string& name) {
   std::string o = "{\n";
   o += "  \"file\": " + JsonString(name) + ",\n";
   o += "  \"time\": {\"first\": " + JsonTime(s.FirstTime, any) + ", \"last\": " + JsonTime(s.LastTime, any);
-  Appendf(&o, ", \"interval_s\": %s, \"epochs_present\": %lld, \"epochs_expected\": %lld, "
-              "\"epochs_skipped\": %lld, \"completeness_percent\": %s, \"gap_count\": %lld,\n    \"gaps\": [",
+  Appendf(&o, ", \"interval_s\": %s, \"epochs_present\": %.0f, \"epochs_expected\": %.0f, "
+              "\"epochs_skipped\": %.0f, \"completeness_percent\": %s, \"gap_count\": %.0f,\n    \"gaps\": [",
           JsonNumber(s.Interval).c_str(), Ll(s.PresentEpochs), Ll(s.ExpectedEpochs), Ll(s.SkippedEpochs),
           JsonNumber(s.CompletenessPercent).c_str(), Ll(s.GapCount));
   for (size_t i = 0; i < s.Gaps.size(); ++i) {
     const QcGap& g = s.Gaps[i];
     o += i ? ",\n      " : "\n      ";
     o += "{\"start\": " + JsonTime(g.Start, true) + ", \"end\": " + JsonTime(g.End, true);
-    Appendf(&o, ", \"seconds\": %s, \"missing_epochs\": %lld}", JsonNumber(g.End - g.Start).c_str(),
+    Appendf(&o, ", \"seconds\": %s, \"missing_epochs\": %.0f}", JsonNumber(g.End - g.Start).c_str(),
             Ll(g.MissingEpochs));
   }
   o += "]},\n";
   Appendf(&o, "  \"satellite_count\": %d,\n  \"observations\": {", s.SatelliteCount());
-  for (int i = 0; i < kQcObsTypes; ++i) Appendf(&o, "%s\"%s\": %lld", i ? ", " : "", QcObsTypeName(i), Ll(s.Obs[i]));
-  Appendf(&o, "},\n  \"loss_of_lock\": %lld,\n", Ll(s.LossOfLock));
-  Appendf(&o, "  \"slips\": {\"total\": %lld, \"GF\": %lld, \"MW\": %lld, \"CMP\": %lld,\n", Ll(s.TotalSlips()),
+  for (int i = 0; i < kQcObsTypes; ++i) Appendf(&o, "%s\"%s\": %.0f", i ? ", " : "", QcObsTypeName(i), Ll(s.Obs[i]));
+  Appendf(&o, "},\n  \"loss_of_lock\": %.0f,\n", Ll(s.LossOfLock));
+  Appendf(&o, "  \"slips\": {\"total\": %.0f, \"GF\": %.0f, \"MW\": %.0f, \"CMP\": %.0f,\n", Ll(s.TotalSlips()),
           Ll(s.Slips[0]), Ll(s.Slips[1]), Ll(s.Slips[2]));
   Appendf(&o, "    \"thresholds\": {\"gf_m\": %g, \"mw_sigmas\": %g, \"mw_min_cycles\": %g, \"mw_min_epochs\": %d, "
               "\"cmp_m\": %g, \"arc_gap_s\": %g},\n    \"list\": [",
@@ -252,7 +254,7 @@ std::string QcJson(const QcSummary& s, const std::string& name) {
     Appendf(&o, ", \"kind\": \"%s\", \"jump\": %s}", QcSlipKindName(x.Kind), JsonNumber(x.Jump).c_str());
   }
   o += "]},\n";
-  Appendf(&o, "  \"multipath\": {\"mp1_rms_m\": %s, \"mp2_rms_m\": %s, \"mp1_count\": %lld, \"mp2_count\": %lld, "
+  Appendf(&o, "  \"multipath\": {\"mp1_rms_m\": %s, \"mp2_rms_m\": %s, \"mp1_count\": %.0f, \"mp2_count\": %.0f, "
               "\"min_arc_epochs\": %d},\n",
           JsonNumber(s.Mp1Rms, s.Mp1Count > 0).c_str(), JsonNumber(s.Mp2Rms, s.Mp2Count > 0).c_str(),
           Ll(s.Mp1Count), Ll(s.Mp2Count), kMinMultipathArcEpochs);
@@ -264,8 +266,8 @@ std::string QcJson(const QcSummary& s, const std::string& name) {
   } else {
     o += "null";
   }
-  Appendf(&o, ", \"ephemerides\": %d, \"elevation_mask_deg\": %s, \"with_azel\": %lld, "
-              "\"without_ephemeris\": %lld, \"below_mask\": %lld},\n",
+  Appendf(&o, ", \"ephemerides\": %d, \"elevation_mask_deg\": %s, \"with_azel\": %.0f, "
+              "\"without_ephemeris\": %.0f, \"below_mask\": %.0f},\n",
           s.EphemerisCount, JsonNumber(s.ElevationMask).c_str(), Ll(s.WithAzEl), Ll(s.WithoutEphemeris),
           Ll(s.BelowMask));
   o += "  \"satellites\": [";
@@ -274,18 +276,18 @@ std::string QcJson(const QcSummary& s, const std::string& name) {
     const bool spans = !sat.Spans.empty();
     o += k ? ",\n    " : "\n    ";
     o += "{\"sat\": " + JsonString(SatelliteName(sat.Prn));
-    Appendf(&o, ", \"epochs\": %lld, \"first\": %s, \"last\": %s, \"observations\": {", Ll(sat.Epochs),
+    Appendf(&o, ", \"epochs\": %.0f, \"first\": %s, \"last\": %s, \"observations\": {", Ll(sat.Epochs),
             JsonTime(spans ? sat.Spans.front().Start : 0.0, spans).c_str(),
             JsonTime(spans ? sat.Spans.back().End : 0.0, spans).c_str());
     for (int i = 0; i < kQcObsTypes; ++i) {
-      Appendf(&o, "%s\"%s\": %lld", i ? ", " : "", QcObsTypeName(i), Ll(sat.Obs[i]));
+      Appendf(&o, "%s\"%s\": %.0f", i ? ", " : "", QcObsTypeName(i), Ll(sat.Obs[i]));
     }
-    Appendf(&o, "}, \"loss_of_lock\": %lld, \"slips\": {\"GF\": %lld, \"MW\": %lld, \"CMP\": %lld}, ",
+    Appendf(&o, "}, \"loss_of_lock\": %.0f, \"slips\": {\"GF\": %.0f, \"MW\": %.0f, \"CMP\": %.0f}, ",
             Ll(sat.LossOfLock), Ll(sat.Slips[0]), Ll(sat.Slips[1]), Ll(sat.Slips[2]));
     Appendf(&o, "\"mp1_rms_m\": %s, \"mp2_rms_m\": %s, \"mean_s1_dbhz\": %s, \"mean_s2_dbhz\": %s, ",
             JsonNumber(sat.Mp1Rms, sat.Mp1Count > 0).c_str(), JsonNumber(sat.Mp2Rms, sat.Mp2Count > 0).c_str(),
             JsonNumber(sat.MeanS1, sat.MeanS1 > 0).c_str(), JsonNumber(sat.MeanS2, sat.MeanS2 > 0).c_str());
-    Appendf(&o, "\"with_azel\": %lld, \"below_mask\": %lld}", Ll(sat.WithAzEl), Ll(sat.BelowMask));
+    Appendf(&o, "\"with_azel\": %.0f, \"below_mask\": %.0f}", Ll(sat.WithAzEl), Ll(sat.BelowMask));
   }
   o += "]\n}\n";
   return o;

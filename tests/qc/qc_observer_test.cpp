@@ -216,7 +216,7 @@ TEST(QcMultipathTest, KnownAmplitudeRecovered) {
   for (const qc::QcSample& x : s.Samples) {
     if (x.Prn != 1) continue;
     const double t = x.Time - kWeek * 604800.0;
-    EXPECT_NEAR(x.Mp1, 0.6 * std::sin(2.0 * M_PI * t / 600.0), 1e-3);
+    EXPECT_NEAR(x.Mp1, 0.6 * std::sin(2.0 * kPi * t / 600.0), 1e-3);
   }
 }
 

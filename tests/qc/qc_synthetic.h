@@ -14,6 +14,7 @@ namespace rawconv {
 namespace qctest {
 
 constexpr int kWeek = 1306;
+constexpr double kPi = 3.141592653589793;
 
 struct SyntheticSat {
   int Prn = 1;
@@ -32,7 +33,7 @@ struct SyntheticSat {
     const double alpha = (qc::kFreqL1 / qc::kFreqL2) * (qc::kFreqL1 / qc::kFreqL2);
     const double rho = Range0 + RangeRate * t;
     const double iono = Iono0 + IonoRate * t;
-    const double mp = std::sin(2.0 * M_PI * t / MpPeriod);
+    const double mp = std::sin(2.0 * kPi * t / MpPeriod);
     GpbChannel ch{};
     ch.Prn = Prn;
     ch.C1 = rho + iono + Mp1Amplitude * mp;
