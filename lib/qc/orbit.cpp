@@ -1,0 +1,116 @@
+#include "qc/orbit.h"
+
+#include <cmath>
+
+namespace rawconv {
+namespace qc {
+
+double EphemerisTime(const EphemerisRecord& e, int near_week) {
+  int week = e.Week;
+  while (week + 512 < near_week) week += 1024;
+  while (week - 512 > near_week) week -= 1024;
+  return week * 604800.0 + e.Toe;
+}
+
+Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t) {
+  const double a = e.SqrtA * e.SqrtA;
+  const double tk = t - toe_time;
+  const double n = std::sqrt(kGpsMu / (a * a * a)) + e.DeltaN;
+  const double m = e.M0 + n * tk;
+  double ecc_anomaly = m;
+  for (int i = 0; i < 30; ++i) {
+    const double next = m + e.Ecc * std::sin(ecc_anomaly);
+    const bool done = std::fabs(next - ecc_anomaly) < 1e-14;
+    ecc_anomaly = next;
+    if (done) break;
+  }
+  const double sin_e = std::sin(ecc_anomaly), cos_e = std::cos(ecc_anomaly);
+  const double true_anomaly = std::atan2(std::sqrt(1.0 - e.Ecc * e.Ecc) * sin_e, cos_e - e.Ecc);
+  const double phi = true_anomaly + e.Omega;
+  const double s2 = std::sin(2.0 * phi), c2 = std::cos(2.0 * phi);
+  const double u = phi + e.Cus * s2 + e.Cuc * c2;
+  const double r = a * (1.0 - e.Ecc * cos_e) + e.Crs * s2 + e.Crc * c2;
+  const double inc = e.I0 + e.Cis * s2 + e.Cic * c2 + e.Idot * tk;
+  const double xp = r * std::cos(u), yp = r * std::sin(u);
+  const double node = e.Omega0 + (e.OmegaDot - kEarthRotation) * tk - kEarthRotation * e.Toe;
+  const double cn = std::cos(node), sn = std::sin(node), ci = std::cos(inc);
+  Vec3 p;
+  p.X = xp * cn - yp * ci * sn;
+  p.Y = xp * sn + yp * ci * cn;
+  p.Z = yp * std::sin(inc);
+  return p;
+}
+
+Vec3 PositionAtReception(const EphemerisRecord& e, double toe_time, double t, const Vec3& receiver) {
+  double tau = 0.075;  // typical light time, refined below
+  Vec3 rotated;
+  for (int i = 0; i < 3; ++i) {
+    const Vec3 p = BroadcastPosition(e, toe_time, t - tau);
+    const double theta = kEarthRotation * tau;
+    rotated.X = p.X * std::cos(theta) + p.Y * std::sin(theta);
+    rotated.Y = -p.X * std::sin(theta) + p.Y * std::cos(theta);
+    rotated.Z = p.Z;
+    const double dx = rotated.X - receiver.X, dy = rotated.Y - receiver.Y, dz = rotated.Z - receiver.Z;
+    tau = std::sqrt(dx * dx + dy * dy + dz * dz) / kSpeedOfLight;
+  }
+  return rotated;
+}
+
+Vec3 GeodeticToEcef(double lat_deg, double lon_deg, double height) {
+  const double e2 = kWgs84F * (2.0 - kWgs84F);
+  const double lat = lat_deg / kDegPerRad, lon = lon_deg / kDegPerRad;
+  const double s = std::sin(lat);
+  const double n = kWgs84A / std::sqrt(1.0 - e2 * s * s);
+  Vec3 p;
+  p.X = (n + height) * std::cos(lat) * std::cos(lon);
+  p.Y = (n + height) * std::cos(lat) * std::sin(lon);
+  p.Z = (n * (1.0 - e2) + height) * s;
+  return p;
+}
+
+void EcefToGeodetic(const Vec3& p, double* lat_deg, double* lon_deg, double* height) {
+  const double e2 = kWgs84F * (2.0 - kWgs84F);
+  const double rho = std::hypot(p.X, p.Y);
+  double lat = std::atan2(p.Z, rho * (1.0 - e2));
+  double h = 0.0;
+  for (int i = 0; i < 10; ++i) {
+    const double s = std::sin(lat);
+    const double n = kWgs84A / std::sqrt(1.0 - e2 * s * s);
+    // Near the poles the height follows from z instead of the distance to the axis.
+    h = std::fabs(std::cos(lat)) > 1e-9 ? rho / std::cos(lat) - n : std::fabs(p.Z) - n * (1.0 - e2);
+    lat = std::atan2(p.Z, rho * (1.0 - e2 * n / (n + h)));
+  }
+  *lat_deg = lat * kDegPerRad;
+  *lon_deg = std::atan2(p.Y, p.X) * kDegPerRad;
+  *height = h;
+}
+
+LocalFrame MakeLocalFrame(const Vec3& receiver) {
+  double lat = 0.0, lon = 0.0, h = 0.0;
+  EcefToGeodetic(receiver, &lat, &lon, &h);
+  LocalFrame f;
+  f.Origin = receiver;
+  f.SinLat = std::sin(lat / kDegPerRad);
+  f.CosLat = std::cos(lat / kDegPerRad);
+  f.SinLon = std::sin(lon / kDegPerRad);
+  f.CosLon = std::cos(lon / kDegPerRad);
+  return f;
+}
+
+void AzimuthElevation(const LocalFrame& f, const Vec3& sat, double* az_deg, double* el_deg) {
+  const double dx = sat.X - f.Origin.X, dy = sat.Y - f.Origin.Y, dz = sat.Z - f.Origin.Z;
+  const double east = -f.SinLon * dx + f.CosLon * dy;
+  const double north = -f.SinLat * f.CosLon * dx - f.SinLat * f.SinLon * dy + f.CosLat * dz;
+  const double up = f.CosLat * f.CosLon * dx + f.CosLat * f.SinLon * dy + f.SinLat * dz;
+  double az = std::atan2(east, north) * kDegPerRad;
+  if (az < 0.0) az += 360.0;
+  *az_deg = az;
+  *el_deg = std::atan2(up, std::hypot(east, north)) * kDegPerRad;
+}
+
+void AzimuthElevation(const Vec3& receiver, const Vec3& sat, double* az_deg, double* el_deg) {
+  AzimuthElevation(MakeLocalFrame(receiver), sat, az_deg, el_deg);
+}
+
+}  // namespace qc
+}  // namespace rawconv

@@ -1,0 +1,60 @@
+// Satellite geometry for the quality check: the GPS broadcast orbit of an
+// ephemeris record, earth-centred/geodetic conversions on WGS 84 and the
+// azimuth and elevation of a satellite seen from a receiver.
+//
+// Times are continuous GPS seconds: full week * 604800 + seconds of week.
+#ifndef RAWCONV_QC_ORBIT_H_
+#define RAWCONV_QC_ORBIT_H_
+
+#include "ephem/epp.h"
+
+namespace rawconv {
+namespace qc {
+
+// Constants of the GPS broadcast orbit and of WGS 84.
+constexpr double kGpsMu = 3.986005e14;               // m^3/s^2, gravitational constant
+constexpr double kEarthRotation = 7.2921151467e-5;   // rad/s
+constexpr double kGpsPi = 3.1415926535898;           // the value the orbit definition uses
+constexpr double kSpeedOfLight = 299792458.0;        // m/s
+constexpr double kWgs84A = 6378137.0;                // semi-major axis, m
+constexpr double kWgs84F = 1.0 / 298.257223563;      // flattening
+constexpr double kDegPerRad = 57.29577951308232;
+
+struct Vec3 {
+  double X = 0.0, Y = 0.0, Z = 0.0;
+};
+
+// Continuous time of the record's time of ephemeris; the record's week is
+// taken modulo 1024 nearest to near_week (a full week) so that ten-bit and
+// full week numbers both work.
+double EphemerisTime(const EphemerisRecord& e, int near_week);
+
+// Earth-centred, earth-fixed position of the satellite at continuous time t
+// (transmission time), toe_time being EphemerisTime of the record.
+Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t);
+
+// Position of the satellite whose signal arrives at the receiver at t,
+// expressed in the earth-fixed frame of the reception instant: the
+// transmission time is found from the light time and the earth's rotation
+// during it is taken out.
+Vec3 PositionAtReception(const EphemerisRecord& e, double toe_time, double t, const Vec3& receiver);
+
+Vec3 GeodeticToEcef(double lat_deg, double lon_deg, double height);
+void EcefToGeodetic(const Vec3& p, double* lat_deg, double* lon_deg, double* height);
+
+// The local east-north-up frame of a receiver, made once per position.
+struct LocalFrame {
+  Vec3 Origin;
+  double SinLat = 0.0, CosLat = 1.0, SinLon = 0.0, CosLon = 1.0;
+};
+LocalFrame MakeLocalFrame(const Vec3& receiver);
+
+// Azimuth (0..360, clockwise from north) and elevation (-90..90) in
+// degrees of sat seen from the frame's origin.
+void AzimuthElevation(const LocalFrame& frame, const Vec3& sat, double* az_deg, double* el_deg);
+void AzimuthElevation(const Vec3& receiver, const Vec3& sat, double* az_deg, double* el_deg);
+
+}  // namespace qc
+}  // namespace rawconv
+
+#endif  // RAWCONV_QC_ORBIT_H_

@@ -1,0 +1,493 @@
+#include "qc/qc_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <map>
+
+#include "ephem/gps_time.h"
+
+namespace rawconv {
+namespace qc {
+namespace {
+
+void Appendf(std::string* out, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+void Appendf(std::string* out, const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n <= 0) return;
+  out->append(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
+}
+
+// Counts are printed as whole doubles (exact below 2^53): the same format
+// on every C library.
+double Ll(int64_t v) { return static_cast<double>(v); }
+
+// Text of a value that may not exist: "-" in text, null in JSON.
+std::string Opt(double v, const char* format, bool exists, const char* missing) {
+  if (!exists || !std::isfinite(v)) return missing;
+  char text[64];
+  std::snprintf(text, sizeof text, format, v);
+  return text;
+}
+
+std::string JsonNumber(double v, bool exists = true) { return Opt(v, "%.6g", exists, "null"); }
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", u);
+      out += esc;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string HtmlEscape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string JsonTime(double t, bool exists) { return exists ? JsonString(GpsTimeText(t)) : "null"; }
+
+const char* const kSlipColours[kQcSlipKinds] = {"#d62728", "#9467bd", "#ff7f0e"};
+
+}  // namespace
+
+std::string SatelliteName(int prn) {
+  char text[16];
+  if (prn > 32) {
+    std::snprintf(text, sizeof text, "R%02d", prn - 32);
+  } else {
+    std::snprintf(text, sizeof text, "G%02d", prn);
+  }
+  return text;
+}
+
+std::string GpsTimeText(double gps_seconds) {
+  if (!std::isfinite(gps_seconds) || gps_seconds < 0.0) return "?";
+  const int week = static_cast<int>(std::floor(gps_seconds / kSecondsPerWeek));
+  const double sow = gps_seconds - week * kSecondsPerWeek;
+  int hour = 0, minute = 0, month = 0, day = 0, year = 0;
+  double seconds = 0.0;
+  GpsToDate(week, sow, hour, minute, seconds, month, day, year);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%06.3f", year, month, day, hour, minute,
+                seconds);
+  return text;
+}
+
+SvgPoint SkyplotPoint(double az_deg, double el_deg, double cx, double cy, double radius) {
+  const double r = radius * (90.0 - el_deg) / 90.0;
+  const double az = az_deg / kDegPerRad;
+  SvgPoint p;
+  p.X = cx + r * std::sin(az);
+  p.Y = cy - r * std::cos(az);
+  return p;
+}
+
+double ScaleLinear(double v, double d0, double d1, double r0, double r1) {
+  if (d1 == d0) return r0;
+  return r0 + (v - d0) * (r1 - r0) / (d1 - d0);
+}
+
+std::string SignalColour(double dbhz) {
+  if (!std::isfinite(dbhz)) return "#999999";
+  double f = (dbhz - kWeakSignal) / (kStrongSignal - kWeakSignal);
+  f = std::min(1.0, std::max(0.0, f));
+  // Hue 240 (blue) to 0 (red) through cyan, green and yellow.
+  const double h = 240.0 * (1.0 - f) / 60.0;
+  const double x = 1.0 - std::fabs(std::fmod(h, 2.0) - 1.0);
+  double r = 0, g = 0, b = 0;
+  if (h < 1) { r = 1; g = x; }
+  else if (h < 2) { r = x; g = 1; }
+  else if (h < 3) { g = 1; b = x; }
+  else { g = x; b = 1; }
+  char text[16];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", static_cast<int>(std::lround(r * 255)),
+                static_cast<int>(std::lround(g * 255)), static_cast<int>(std::lround(b * 255)));
+  return text;
+}
+
+int TimelineHeight(const QcSummary& s) { return 50 + kTimelineRow * std::max(1, s.SatelliteCount()); }
+
+std::string QcOneLine(const QcSummary& s, const std::string& name) {
+  std::string out;
+  if (s.PresentEpochs == 0) {
+    Appendf(&out, "%s: no epochs", name.c_str());
+    return out;
+  }
+  Appendf(&out, "%s: %s to %s, %g s, %.0f/%.0f epochs (%.1f%%), %.0f gaps, %d satellites, %.0f slips",
+          name.c_str(), GpsTimeText(s.FirstTime).c_str(), GpsTimeText(s.LastTime).c_str(), s.Interval,
+          Ll(s.PresentEpochs), Ll(s.ExpectedEpochs), s.CompletenessPercent, Ll(s.GapCount),
+          s.SatelliteCount(), Ll(s.TotalSlips()));
+  if (s.Mp1Count > 0) Appendf(&out, ", MP1 %.2f m", s.Mp1Rms);
+  if (s.Mp2Count > 0) Appendf(&out, ", MP2 %.2f m", s.Mp2Rms);
+  if (s.S1Count > 0) Appendf(&out, ", S1 %.1f dB-Hz", s.MeanS1);
+  if (s.S2Count > 0) Appendf(&out, ", S2 %.1f dB-Hz", s.MeanS2);
+  if (s.WithAzEl > 0) {
+    Appendf(&out, ", %.1f%% below %g deg",
+            100.0 * static_cast<double>(s.BelowMask) / static_cast<double>(s.WithAzEl), s.ElevationMask);
+  }
+  return out;
+}
+
+std::string QcText(const QcSummary& s, const std::string& name) {
+  std::string out;
+  Appendf(&out, "Quality check of %s\n\n", name.c_str());
+  const bool any = s.PresentEpochs > 0;
+  Appendf(&out, "First epoch         %s\n", any ? GpsTimeText(s.FirstTime).c_str() : "-");
+  Appendf(&out, "Last epoch          %s\n", any ? GpsTimeText(s.LastTime).c_str() : "-");
+  Appendf(&out, "Interval            %g s\n", s.Interval);
+  Appendf(&out, "Epochs              %.0f present, %.0f expected, %.2f%% complete\n",
+          Ll(s.PresentEpochs), Ll(s.ExpectedEpochs), s.CompletenessPercent);
+  if (s.SkippedEpochs > 0) Appendf(&out, "Epochs out of order  %.0f (skipped)\n", Ll(s.SkippedEpochs));
+  Appendf(&out, "Gaps (> %.1f intervals)  %.0f\n", kGapFactor, Ll(s.GapCount));
+  for (const QcGap& g : s.Gaps) {
+    Appendf(&out, "  %s to %s  %8.1f s  %.0f epochs missing\n", GpsTimeText(g.Start).c_str(),
+            GpsTimeText(g.End).c_str(), g.End - g.Start, Ll(g.MissingEpochs));
+  }
+  if (static_cast<int64_t>(s.Gaps.size()) < s.GapCount) Appendf(&out, "  ... (list cut)\n");
+  Appendf(&out, "\nSatellites          %d\n", s.SatelliteCount());
+  out += "Observations       ";
+  for (int i = 0; i < kQcObsTypes; ++i) Appendf(&out, " %s %.0f", QcObsTypeName(i), Ll(s.Obs[i]));
+  Appendf(&out, "\nLoss of lock        %.0f\n", Ll(s.LossOfLock));
+  Appendf(&out, "Cycle slips         %.0f (geometry-free %.0f, Melbourne-Wuebbena %.0f, code-minus-phase %.0f)\n",
+          Ll(s.TotalSlips()), Ll(s.Slips[kSlipGeometryFree]), Ll(s.Slips[kSlipMelbourneWuebbena]),
+          Ll(s.Slips[kSlipCodeMinusPhase]));
+  Appendf(&out, "  thresholds: GF %.3f m from the linear prediction; MW %.0f sigma and at least %.0f cycles "
+               "after %d epochs; code-minus-phase %.0f m between epochs\n",
+          kGeometryFreeSlipMetres, kMwSlipSigmas, kMwSlipMinCycles, kMwMinEpochs, kCodeMinusPhaseSlipMetres);
+  Appendf(&out, "MP1 RMS             %s m (%.0f values)\n", Opt(s.Mp1Rms, "%.3f", s.Mp1Count > 0, "-").c_str(),
+          Ll(s.Mp1Count));
+  Appendf(&out, "MP2 RMS             %s m (%.0f values)\n", Opt(s.Mp2Rms, "%.3f", s.Mp2Count > 0, "-").c_str(),
+          Ll(s.Mp2Count));
+  Appendf(&out, "Mean S1             %s dB-Hz\n", Opt(s.MeanS1, "%.1f", s.S1Count > 0, "-").c_str());
+  Appendf(&out, "Mean S2             %s dB-Hz\n", Opt(s.MeanS2, "%.1f", s.S2Count > 0, "-").c_str());
+  if (s.HasPosition) {
+    Appendf(&out, "Position (ECEF)     %.3f %.3f %.3f m\n", s.Position.X, s.Position.Y, s.Position.Z);
+  } else {
+    out += "Position (ECEF)     -\n";
+  }
+  Appendf(&out, "Ephemerides         %d\n", s.EphemerisCount);
+  Appendf(&out, "With az/el          %.0f, without ephemeris %.0f, below %g deg mask %.0f\n\n",
+          Ll(s.WithAzEl), Ll(s.WithoutEphemeris), s.ElevationMask, Ll(s.BelowMask));
+
+  out += "Sat  Epochs     C1     L1     L2     P1     P2     D1     S1     S2  LLI  GF  MW CMP   MP1    MP2   S1   S2  <mask\n";
+  for (const QcSatellite& sat : s.Satellites) {
+    Appendf(&out, "%s %7.0f", SatelliteName(sat.Prn).c_str(), Ll(sat.Epochs));
+    for (int i = 0; i < kQcObsTypes; ++i) Appendf(&out, " %6.0f", Ll(sat.Obs[i]));
+    Appendf(&out, " %4.0f %3.0f %3.0f %3.0f %6s %6s %4s %4s %6.0f\n", Ll(sat.LossOfLock),
+            Ll(sat.Slips[0]), Ll(sat.Slips[1]), Ll(sat.Slips[2]),
+            Opt(sat.Mp1Rms, "%.3f", sat.Mp1Count > 0, "-").c_str(),
+            Opt(sat.Mp2Rms, "%.3f", sat.Mp2Count > 0, "-").c_str(),
+            Opt(sat.MeanS1, "%.1f", sat.MeanS1 > 0, "-").c_str(),
+            Opt(sat.MeanS2, "%.1f", sat.MeanS2 > 0, "-").c_str(), Ll(sat.BelowMask));
+  }
+  if (!s.SlipList.empty()) {
+    out += "\nSlips\n";
+    for (const QcSlip& x : s.SlipList) {
+      Appendf(&out, "  %s %s %-3s %12.3f\n", GpsTimeText(x.Time).c_str(), SatelliteName(x.Prn).c_str(),
+              QcSlipKindName(x.Kind), x.Jump);
+    }
+    if (static_cast<int64_t>(s.SlipList.size()) < s.TotalSlips()) out += "  ... (list cut)\n";
+  }
+  return out;
+}
+
+std::string QcJson(const QcSummary& s, const std::string& name) {
+  const bool any = s.PresentEpochs > 0;
+  std::string o = "{\n";
+  o += "  \"file\": " + JsonString(name) + ",\n";
+  o += "  \"time\": {\"first\": " + JsonTime(s.FirstTime, any) + ", \"last\": " + JsonTime(s.LastTime, any);
+  Appendf(&o, ", \"interval_s\": %s, \"epochs_present\": %.0f, \"epochs_expected\": %.0f, "
+              "\"epochs_skipped\": %.0f, \"completeness_percent\": %s, \"gap_count\": %.0f,\n    \"gaps\": [",
+          JsonNumber(s.Interval).c_str(), Ll(s.PresentEpochs), Ll(s.ExpectedEpochs), Ll(s.SkippedEpochs),
+          JsonNumber(s.CompletenessPercent).c_str(), Ll(s.GapCount));
+  for (size_t i = 0; i < s.Gaps.size(); ++i) {
+    const QcGap& g = s.Gaps[i];
+    o += i ? ",\n      " : "\n      ";
+    o += "{\"start\": " + JsonTime(g.Start, true) + ", \"end\": " + JsonTime(g.End, true);
+    Appendf(&o, ", \"seconds\": %s, \"missing_epochs\": %.0f}", JsonNumber(g.End - g.Start).c_str(),
+            Ll(g.MissingEpochs));
+  }
+  o += "]},\n";
+  Appendf(&o, "  \"satellite_count\": %d,\n  \"observations\": {", s.SatelliteCount());
+  for (int i = 0; i < kQcObsTypes; ++i) Appendf(&o, "%s\"%s\": %.0f", i ? ", " : "", QcObsTypeName(i), Ll(s.Obs[i]));
+  Appendf(&o, "},\n  \"loss_of_lock\": %.0f,\n", Ll(s.LossOfLock));
+  Appendf(&o, "  \"slips\": {\"total\": %.0f, \"GF\": %.0f, \"MW\": %.0f, \"CMP\": %.0f,\n", Ll(s.TotalSlips()),
+          Ll(s.Slips[0]), Ll(s.Slips[1]), Ll(s.Slips[2]));
+  Appendf(&o, "    \"thresholds\": {\"gf_m\": %g, \"mw_sigmas\": %g, \"mw_min_cycles\": %g, \"mw_min_epochs\": %d, "
+              "\"cmp_m\": %g, \"arc_gap_s\": %g},\n    \"list\": [",
+          kGeometryFreeSlipMetres, kMwSlipSigmas, kMwSlipMinCycles, kMwMinEpochs, kCodeMinusPhaseSlipMetres,
+          kMaxArcGapSeconds);
+  for (size_t i = 0; i < s.SlipList.size(); ++i) {
+    const QcSlip& x = s.SlipList[i];
+    o += i ? ",\n      " : "\n      ";
+    o += "{\"sat\": " + JsonString(SatelliteName(x.Prn)) + ", \"time\": " + JsonTime(x.Time, true);
+    Appendf(&o, ", \"kind\": \"%s\", \"jump\": %s}", QcSlipKindName(x.Kind), JsonNumber(x.Jump).c_str());
+  }
+  o += "]},\n";
+  Appendf(&o, "  \"multipath\": {\"mp1_rms_m\": %s, \"mp2_rms_m\": %s, \"mp1_count\": %.0f, \"mp2_count\": %.0f, "
+              "\"min_arc_epochs\": %d},\n",
+          JsonNumber(s.Mp1Rms, s.Mp1Count > 0).c_str(), JsonNumber(s.Mp2Rms, s.Mp2Count > 0).c_str(),
+          Ll(s.Mp1Count), Ll(s.Mp2Count), kMinMultipathArcEpochs);
+  Appendf(&o, "  \"signal\": {\"mean_s1_dbhz\": %s, \"mean_s2_dbhz\": %s},\n",
+          JsonNumber(s.MeanS1, s.S1Count > 0).c_str(), JsonNumber(s.MeanS2, s.S2Count > 0).c_str());
+  o += "  \"geometry\": {\"position_ecef_m\": ";
+  if (s.HasPosition) {
+    Appendf(&o, "[%.4f, %.4f, %.4f]", s.Position.X, s.Position.Y, s.Position.Z);
+  } else {
+    o += "null";
+  }
+  Appendf(&o, ", \"ephemerides\": %d, \"elevation_mask_deg\": %s, \"with_azel\": %.0f, "
+              "\"without_ephemeris\": %.0f, \"below_mask\": %.0f},\n",
+          s.EphemerisCount, JsonNumber(s.ElevationMask).c_str(), Ll(s.WithAzEl), Ll(s.WithoutEphemeris),
+          Ll(s.BelowMask));
+  o += "  \"satellites\": [";
+  for (size_t k = 0; k < s.Satellites.size(); ++k) {
+    const QcSatellite& sat = s.Satellites[k];
+    const bool spans = !sat.Spans.empty();
+    o += k ? ",\n    " : "\n    ";
+    o += "{\"sat\": " + JsonString(SatelliteName(sat.Prn));
+    Appendf(&o, ", \"epochs\": %.0f, \"first\": %s, \"last\": %s, \"observations\": {", Ll(sat.Epochs),
+            JsonTime(spans ? sat.Spans.front().Start : 0.0, spans).c_str(),
+            JsonTime(spans ? sat.Spans.back().End : 0.0, spans).c_str());
+    for (int i = 0; i < kQcObsTypes; ++i) {
+      Appendf(&o, "%s\"%s\": %.0f", i ? ", " : "", QcObsTypeName(i), Ll(sat.Obs[i]));
+    }
+    Appendf(&o, "}, \"loss_of_lock\": %.0f, \"slips\": {\"GF\": %.0f, \"MW\": %.0f, \"CMP\": %.0f}, ",
+            Ll(sat.LossOfLock), Ll(sat.Slips[0]), Ll(sat.Slips[1]), Ll(sat.Slips[2]));
+    Appendf(&o, "\"mp1_rms_m\": %s, \"mp2_rms_m\": %s, \"mean_s1_dbhz\": %s, \"mean_s2_dbhz\": %s, ",
+            JsonNumber(sat.Mp1Rms, sat.Mp1Count > 0).c_str(), JsonNumber(sat.Mp2Rms, sat.Mp2Count > 0).c_str(),
+            JsonNumber(sat.MeanS1, sat.MeanS1 > 0).c_str(), JsonNumber(sat.MeanS2, sat.MeanS2 > 0).c_str());
+    Appendf(&o, "\"with_azel\": %.0f, \"below_mask\": %.0f}", Ll(sat.WithAzEl), Ll(sat.BelowMask));
+  }
+  o += "]\n}\n";
+  return o;
+}
+
+namespace {
+
+// ---------------------------------------------------------------- figures
+
+void SvgOpen(std::string* o, const char* id, int width, int height, const char* title) {
+  Appendf(o, "<figure><figcaption>%s</figcaption>\n<svg id=\"%s\" xmlns=\"http://www.w3.org/2000/svg\" "
+             "width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" font-family=\"sans-serif\" font-size=\"11\">\n"
+             "<rect x=\"0\" y=\"0\" width=\"%d\" height=\"%d\" fill=\"#ffffff\" stroke=\"#cccccc\"/>\n",
+          title, id, width, height, width, height, width, height);
+}
+
+void SvgClose(std::string* o) { *o += "</svg></figure>\n"; }
+
+void SvgNote(std::string* o, int width, int height, const char* text) {
+  Appendf(o, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\" fill=\"#666666\">%s</text>\n", width / 2,
+          height / 2, text);
+}
+
+bool HasGeometry(const QcSample& x) { return std::isfinite(x.Azimuth) && std::isfinite(x.Elevation); }
+
+void Skyplot(std::string* o, const QcSummary& s) {
+  const double size = kSkyplotSize, c = size / 2.0, radius = size / 2.0 - 30.0;
+  SvgOpen(o, "skyplot", kSkyplotSize, kSkyplotSize, "Skyplot: satellite tracks coloured by S1 (S2 without S1)");
+  for (int el = 0; el < 90; el += 30) {
+    Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"none\" stroke=\"#bbbbbb\"/>\n", c, c,
+            radius * (90.0 - el) / 90.0);
+    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" fill=\"#888888\">%d</text>\n", c + 2, c - radius * (90.0 - el) / 90.0 + 12,
+            el);
+  }
+  Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"none\" stroke=\"#888888\" stroke-dasharray=\"4 3\"/>\n",
+          c, c, radius * (90.0 - s.ElevationMask) / 90.0);
+  const char* labels[] = {"N", "E", "S", "W"};
+  for (int k = 0; k < 4; ++k) {
+    const SvgPoint p = SkyplotPoint(90.0 * k, 0.0, c, c, radius);
+    const SvgPoint q = SkyplotPoint(90.0 * k, -8.0, c, c, radius);
+    Appendf(o, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#dddddd\"/>\n", c, c, p.X, p.Y);
+    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" dominant-baseline=\"middle\">%s</text>\n", q.X,
+            q.Y, labels[k]);
+  }
+  bool drawn = false;
+  // Consecutive samples of a satellite are joined when no more than one
+  // kept epoch lies between them.
+  const double join = 2.5 * std::max(1.0, s.Interval) * s.SampleStride;
+  std::map<int, const QcSample*> last;
+  for (const QcSample& x : s.Samples) {
+    if (!HasGeometry(x) || x.Elevation < 0.0f) continue;
+    const double snr = std::isfinite(x.S1) ? x.S1 : x.S2;
+    const SvgPoint p = SkyplotPoint(x.Azimuth, x.Elevation, c, c, radius);
+    const std::string colour = SignalColour(snr);
+    auto it = last.find(x.Prn);
+    if (it != last.end() && x.Time - it->second->Time <= join) {
+      const SvgPoint q = SkyplotPoint(it->second->Azimuth, it->second->Elevation, c, c, radius);
+      Appendf(o, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"3\"/>\n", q.X,
+              q.Y, p.X, p.Y, colour.c_str());
+    } else {
+      Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\" fill=\"%s\"/>\n", p.X, p.Y, colour.c_str());
+    }
+    last[x.Prn] = &x;
+    drawn = true;
+  }
+  for (const auto& entry : last) {
+    const SvgPoint p = SkyplotPoint(entry.second->Azimuth, entry.second->Elevation, c, c, radius);
+    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"9\">%s</text>\n", p.X + 3, p.Y - 3,
+            SatelliteName(entry.first).c_str());
+  }
+  if (!drawn) SvgNote(o, kSkyplotSize, kSkyplotSize, "no azimuth/elevation (no ephemerides or position)");
+  // Colour key.
+  for (int k = 0; k <= 6; ++k) {
+    const double v = kWeakSignal + (kStrongSignal - kWeakSignal) * k / 6.0;
+    Appendf(o, "<rect x=\"%d\" y=\"%d\" width=\"14\" height=\"8\" fill=\"%s\"/>\n", 8 + 16 * k, kSkyplotSize - 22,
+            SignalColour(v).c_str());
+  }
+  Appendf(o, "<text x=\"8\" y=\"%d\">%.0f .. %.0f dB-Hz</text>\n", kSkyplotSize - 26, kWeakSignal, kStrongSignal);
+  SvgClose(o);
+}
+
+void Timeline(std::string* o, const QcSummary& s) {
+  const int height = TimelineHeight(s);
+  const double left = 50, right = kPlotWidth - 15, top = 10, bottom = height - 30;
+  SvgOpen(o, "timeline", kPlotWidth, height,
+          "Satellite visibility: tracked spans, gaps of the file (shaded), slips (GF red, MW purple, CMP orange)");
+  if (s.PresentEpochs == 0) {
+    SvgNote(o, kPlotWidth, height, "no epochs");
+    SvgClose(o);
+    return;
+  }
+  const double t0 = s.FirstTime, t1 = std::max(s.LastTime, s.FirstTime + 1.0);
+  auto x = [&](double t) { return ScaleLinear(t, t0, t1, left, right); };
+  // Hour ticks (or finer for short files).
+  const double span = t1 - t0;
+  const double step = span > 6 * 3600.0   ? 3600.0 * std::ceil(span / (12 * 3600.0))
+                      : span > 2 * 3600.0 ? 1800.0
+                      : span > 1200.0     ? 600.0
+                      : span > 300.0      ? 120.0
+                                          : 30.0;
+  for (double t = std::ceil(t0 / step) * step; t <= t1; t += step) {
+    const std::string label = GpsTimeText(t).substr(11, 5);
+    Appendf(o, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#eeeeee\"/>\n", x(t), top, x(t), bottom);
+    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n", x(t), bottom + 14, label.c_str());
+  }
+  for (const QcGap& g : s.Gaps) {
+    Appendf(o, "<rect class=\"gap\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"#f4c7c3\"/>\n",
+            x(g.Start), top, std::max(1.0, x(g.End) - x(g.Start)), bottom - top);
+  }
+  std::map<int, double> row;
+  for (size_t k = 0; k < s.Satellites.size(); ++k) {
+    const QcSatellite& sat = s.Satellites[k];
+    const double y = top + kTimelineRow * static_cast<double>(k);
+    row[sat.Prn] = y;
+    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" font-size=\"10\">%s</text>\n", left - 4,
+            y + kTimelineRow - 4, SatelliteName(sat.Prn).c_str());
+    for (const QcSpan& sp : sat.Spans) {
+      Appendf(o, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%d\" fill=\"%s\"/>\n", x(sp.Start), y + 2,
+              std::max(1.0, x(sp.End) - x(sp.Start)), kTimelineRow - 4, sat.Prn > 32 ? "#8fbc8f" : "#4682b4");
+    }
+  }
+  for (const QcSlip& slip : s.SlipList) {
+    const auto it = row.find(slip.Prn);
+    if (it == row.end()) continue;
+    Appendf(o, "<rect class=\"slip\" x=\"%.1f\" y=\"%.1f\" width=\"2\" height=\"%d\" fill=\"%s\"/>\n",
+            x(slip.Time) - 1, it->second, kTimelineRow, kSlipColours[slip.Kind]);
+  }
+  SvgClose(o);
+}
+
+// A scatter plot against elevation (0..90 degrees) of two series.
+void ElevationScatter(std::string* o, const QcSummary& s, const char* id, const char* title, double y0,
+                      double y1, const char* unit, float QcSample::*a, float QcSample::*b, const char* name_a,
+                      const char* name_b) {
+  const double left = 55, right = kPlotWidth - 15, top = 12, bottom = kPlotHeight - 35;
+  SvgOpen(o, id, kPlotWidth, kPlotHeight, title);
+  for (int el = 0; el <= 90; el += 15) {
+    const double x = ScaleLinear(el, 0, 90, left, right);
+    Appendf(o, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#eeeeee\"/>\n", x, top, x, bottom);
+    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%d</text>\n", x, bottom + 14, el);
+  }
+  for (int k = 0; k <= 4; ++k) {
+    const double v = y0 + (y1 - y0) * k / 4.0;
+    const double y = ScaleLinear(v, y0, y1, bottom, top);
+    Appendf(o, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#eeeeee\"/>\n", left, y, right, y);
+    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%g</text>\n", left - 4, y + 4, v);
+  }
+  Appendf(o, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">elevation (deg)</text>\n", (left + right) / 2,
+          kPlotHeight - 6);
+  Appendf(o, "<text x=\"12\" y=\"%.1f\" transform=\"rotate(-90 12 %.1f)\" text-anchor=\"middle\">%s</text>\n",
+          (top + bottom) / 2, (top + bottom) / 2, unit);
+  const char* colours[2] = {"#1f77b4", "#ff7f0e"};
+  float QcSample::*members[2] = {a, b};
+  int drawn = 0;
+  for (int k = 0; k < 2; ++k) {
+    for (const QcSample& x : s.Samples) {
+      const double v = x.*members[k];
+      if (!HasGeometry(x) || !std::isfinite(v) || x.Elevation < 0.0f) continue;
+      const double cv = std::min(y1, std::max(y0, v));
+      Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.5\" fill=\"%s\" fill-opacity=\"0.6\"/>\n",
+              ScaleLinear(x.Elevation, 0, 90, left, right), ScaleLinear(cv, y0, y1, bottom, top), colours[k]);
+      ++drawn;
+    }
+  }
+  Appendf(o, "<rect x=\"%.1f\" y=\"%.1f\" width=\"10\" height=\"10\" fill=\"%s\"/><text x=\"%.1f\" y=\"%.1f\">%s</text>\n",
+          right - 120, top + 4, colours[0], right - 106, top + 13, name_a);
+  Appendf(o, "<rect x=\"%.1f\" y=\"%.1f\" width=\"10\" height=\"10\" fill=\"%s\"/><text x=\"%.1f\" y=\"%.1f\">%s</text>\n",
+          right - 60, top + 4, colours[1], right - 46, top + 13, name_b);
+  if (drawn == 0) SvgNote(o, kPlotWidth, kPlotHeight, "no values with azimuth/elevation");
+  SvgClose(o);
+}
+
+}  // namespace
+
+std::string QcHtml(const QcSummary& s, const std::string& name) {
+  std::string o;
+  const std::string title = HtmlEscape(name);
+  o += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Quality check: " + title +
+       "</title>\n<style>body{font-family:sans-serif;margin:16px;color:#222}"
+       "figure{margin:12px 0}figcaption{font-weight:bold;margin-bottom:4px}"
+       "table{border-collapse:collapse;font-size:12px}td,th{border:1px solid #ccc;padding:2px 6px;text-align:right}"
+       "th{background:#f0f0f0}pre{font-size:12px}</style>\n</head><body>\n";
+  o += "<h1>Quality check: " + title + "</h1>\n<p>" + HtmlEscape(QcOneLine(s, name)) + "</p>\n";
+  Skyplot(&o, s);
+  Timeline(&o, s);
+  // Multipath range: whole half metres around the values, at least +-1 m,
+  // at most +-5 m (values beyond sit on the border).
+  double worst = 0.0;
+  for (const QcSample& x : s.Samples) {
+    if (std::isfinite(x.Mp1)) worst = std::max(worst, std::fabs(static_cast<double>(x.Mp1)));
+    if (std::isfinite(x.Mp2)) worst = std::max(worst, std::fabs(static_cast<double>(x.Mp2)));
+  }
+  const double mp_range = std::min(5.0, std::max(1.0, std::ceil(worst * 2.0) / 2.0));
+  ElevationScatter(&o, s, "multipath", "Multipath MP1 and MP2 against elevation", -mp_range, mp_range, "m",
+                   &QcSample::Mp1, &QcSample::Mp2, "MP1", "MP2");
+  ElevationScatter(&o, s, "signal", "Signal strength S1 and S2 against elevation", 20.0, 60.0, "dB-Hz",
+                   &QcSample::S1, &QcSample::S2, "S1", "S2");
+  o += "<h2>Details</h2>\n<pre>" + HtmlEscape(QcText(s, name)) + "</pre>\n</body></html>\n";
+  return o;
+}
+
+}  // namespace qc
+}  // namespace rawconv

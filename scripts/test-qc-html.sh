@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Quality-report stage: renders the quality report of a real recording
+# (BAHR 2004-06-10, all eight observation types, through the GPB format),
+# screenshots the page and each of its four figures with headless Chromium,
+# and checks that the figures were drawn: every image has the size the page
+# gives it, is not blank, and shows coloured data, not only its axes.
+#
+# Usage: scripts/test-qc-html.sh [OUTPUT_DIR]   (default: build/qc-html)
+# Leaves bahr1620.qc.{txt,json,html}, bahr1620.qc.png (the whole page) and
+# one PNG per figure in OUTPUT_DIR. RAWCONV_BUILD_DIR picks the build tree.
+# On a fresh Debian machine, run as root, it first installs what is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+build=${RAWCONV_BUILD_DIR:-$root/build}
+out=${1:-$build/qc-html}
+
+. "$root/scripts/ensure-tools.sh"
+ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "file:/usr/include/gtest/gtest.h=libgtest-dev" \
+  "cmd:chromium=chromium" "cmd:identify=imagemagick" "cmd:python3=python3"
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  echo "== configure $build"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+echo "== build qc_tests"
+cmake --build "$build" -j "$jobs" --target qc_tests >/dev/null
+
+mkdir -p "$out"
+rm -f "$out"/*.png "$out"/*.svg "$out"/bahr1620.qc.*
+echo "== render the report of bahr1620.04o"
+RAWCONV_QC_REPORT_DIR=$out "$build/tests/qc_tests" --gtest_filter='QcRealReportTest.*' >/dev/null
+html=$out/bahr1620.qc.html
+for f in "$html" "$out/bahr1620.qc.json" "$out/bahr1620.qc.txt"; do
+  [ -s "$f" ] || { echo "FAIL: $f was not written" >&2; exit 1; }
+done
+python3 -c 'import json,sys; json.load(open(sys.argv[1]))' "$out/bahr1620.qc.json" ||
+  { echo "FAIL: bahr1620.qc.json is not valid JSON" >&2; exit 1; }
+head -n 1 "$out/bahr1620.qc.txt"
+
+# Headless Chromium keeps its profile in a scratch folder; no sandbox when
+# run as root.
+profile=$(mktemp -d)
+trap 'rm -rf "$profile"' EXIT
+shot() {  # shot URL PNG WIDTH HEIGHT
+  timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
+    --user-data-dir="$profile" --default-background-color=ffffffff \
+    --window-size="$3,$4" --screenshot="$2" "$1" >/dev/null 2>&1 || true
+  [ -s "$2" ] || { echo "FAIL: no screenshot $2" >&2; exit 1; }
+}
+
+fail=0
+# check PNG WIDTH HEIGHT MIN_COLOURED: size, spread of grey levels, and the
+# share of saturated (coloured) pixels.
+check() {
+  local png=$1 w=$2 h=$3 min_colour=$4 size sd colour
+  size=$(identify -format '%w %h' "$png")
+  sd=$(convert "$png" -colorspace Gray -format '%[fx:standard_deviation]' info:)
+  colour=$(convert "$png" -colorspace HSL -channel G -separate +channel -threshold 35% \
+    -format '%[fx:mean]' info:)
+  printf '   %-28s %s  grey spread %.3f  coloured %.4f\n' "$(basename "$png")" "$size" "$sd" "$colour"
+  if [ "$size" != "$w $h" ]; then
+    echo "FAIL: $png is $size, expected $w $h" >&2; fail=1
+  fi
+  if ! awk -v v="$sd" 'BEGIN { exit !(v > 0.02) }'; then
+    echo "FAIL: $png is blank" >&2; fail=1
+  fi
+  if ! awk -v v="$colour" -v m="$min_colour" 'BEGIN { exit !(v >= m) }'; then
+    echo "FAIL: $png shows no data (coloured share $colour < $min_colour)" >&2; fail=1
+  fi
+}
+
+echo "== screenshot each figure"
+# Least share of coloured pixels with data drawn: the skyplot's colour key
+# alone covers 0.4 per cent of it.
+declare -A min_colour=([skyplot]=0.008 [timeline]=0.002 [multipath]=0.002 [signal]=0.002)
+for id in skyplot timeline multipath signal; do
+  svg=$out/$id.svg
+  # Each figure is one <svg id="..."> element whose last line ends the figure.
+  awk -v id="$id" '
+    index($0, "<svg id=\"" id "\"") { on = 1 }
+    on { line = $0; sub(/<\/figure>$/, "", line); print line }
+    on && /<\/svg>/ { exit }' "$html" >"$svg"
+  w=$(sed -n '1s/.* width="\([0-9]*\)".*/\1/p' "$svg")
+  h=$(sed -n '1s/.* height="\([0-9]*\)".*/\1/p' "$svg")
+  [ -n "$w" ] && [ -n "$h" ] || { echo "FAIL: figure $id not found in $html" >&2; exit 1; }
+  shot "file://$svg" "$out/$id.png" "$w" "$h"
+  check "$out/$id.png" "$w" "$h" "${min_colour[$id]}"
+done
+
+echo "== screenshot the page"
+shot "file://$html" "$out/bahr1620.qc.png" 920 1900
+check "$out/bahr1620.qc.png" 920 1900 0.01
+
+if [ "$fail" != 0 ]; then
+  echo "quality report check FAILED (images in $out)" >&2
+  exit 1
+fi
+echo "quality report check passed (images in $out)"
