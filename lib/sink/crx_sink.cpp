@@ -10,14 +10,12 @@
 namespace rawconv {
 namespace {
 
-constexpr size_t kFlushSize = 64 * 1024;
-constexpr size_t kMaxLine = 64 * 1024;  // a longer "line" is not RINEX
-
-// Removes trailing blanks.
-size_t TrimmedLength(const char* text, size_t length) {
-  while (length > 0 && text[length - 1] == ' ') --length;
-  return length;
-}
+constexpr size_t kFlushSize = 64 * 1024;       // pass text on once this much is held
+constexpr size_t kOutCapacity = 256 * 1024;    // room for that plus the longest line
+constexpr size_t kMaxLine = 64 * 1024;         // a longer "line" is not RINEX
+constexpr size_t kSatelliteSlots = 1024;       // open-addressing table, a power of two
+constexpr size_t kMaxNumber = 21;              // "-" and 19 digits of an int64, and one spare
+constexpr size_t kMaxField = 2 + kMaxNumber;   // "3&" and a number
 
 char At(const char* line, size_t length, size_t i) { return i < length ? line[i] : ' '; }
 
@@ -35,44 +33,165 @@ int ReadCount(const char* line, size_t length, size_t start, size_t width) {
   return digits ? value : -1;
 }
 
-// Fixed-point text with `decimals` decimals as an integer of its digits.
-// 0 for a blank field, 1 for a number, -1 for anything else.
+bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Fixed-point text of `width` columns with exactly `decimals` decimals as
+// the integer of its digits ("  -12.345" -> -12345). 0 for a blank field,
+// 1 for a number, -1 for anything else.
 int ReadFixed(const char* text, size_t width, int decimals, int64_t* value) {
-  size_t i = 0;
-  while (i < width && text[i] == ' ') ++i;
-  if (i == width) return 0;
-  bool negative = false;
-  if (text[i] == '-') {
-    negative = true;
-    ++i;
+  const char* p = text;
+  const char* const end = text + width;
+  while (p != end && *p == ' ') ++p;
+  if (p == end) return 0;
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  const char* const whole = p;
+  uint64_t v = 0;
+  while (p != end && IsDigit(*p)) v = v * 10 + static_cast<uint64_t>(*p++ - '0');
+  if (p == end || *p != '.' || p - whole > 15) return -1;
+  ++p;
+  if (end - p != decimals) return -1;
+  for (; p != end; ++p) {
+    if (!IsDigit(*p)) return -1;
+    v = v * 10 + static_cast<uint64_t>(*p - '0');
   }
-  int64_t v = 0;
-  int whole_digits = 0;
-  while (i < width && text[i] >= '0' && text[i] <= '9') {
-    v = v * 10 + (text[i++] - '0');
-    ++whole_digits;
-  }
-  if (i == width || text[i] != '.' || whole_digits > 15) return -1;
-  ++i;
-  for (int d = 0; d < decimals; ++d, ++i) {
-    if (i == width || text[i] < '0' || text[i] > '9') return -1;
-    v = v * 10 + (text[i] - '0');
-  }
-  if (i != width) return -1;
-  *value = negative ? -v : v;
+  *value = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
   return 1;
 }
 
-void AppendInt(std::string* out, int64_t v) {
-  char buffer[24];
-  char* p = buffer + sizeof buffer;
+// Eight bytes of text as a little-endian word: text[0] in the lowest byte.
+uint64_t Load8(const char* text) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
+  return v;
+}
+
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+constexpr uint64_t kZeros = 0x3030303030303030ULL;    // "00000000"
+constexpr uint64_t kBlanks = 0x2020202020202020ULL;   // "        "
+
+// The value of eight digit bytes less '0' (each 0..9), text[0] most
+// significant: pairs, then fours, then the whole.
+uint32_t EightDigits(uint64_t d) {
+  d = d * 10 + (d >> 8);
+  d = ((d & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32)) +
+       ((d >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32))) >>
+      32;
+  return static_cast<uint32_t>(d);
+}
+
+// An observation field ("%14.3f": columns 1-10 the sign and whole digits
+// right-aligned, column 11 the point, 12-14 the decimals) read without a
+// branch per character. Text of any other shape goes to ReadFixed, which
+// also decides what the fast path declines.
+int ReadValueField(const char* text, int64_t* value) {
+  static_assert(crx::kValueWidth == 14 && crx::kValueDecimals == 3, "the layout read below");
+  const char* const decimals = text + 11;
+  if (text[10] == '.' && IsDigit(decimals[0]) && IsDigit(decimals[1]) && IsDigit(decimals[2])) {
+    const uint64_t x = Load8(text + 2);  // columns 3-10
+    // High bit of each byte: set for a digit.
+    const uint64_t at_least_0 = ((x | kHighBits) - kZeros) & kHighBits;
+    const uint64_t at_most_9 = ~(x + 0x4646464646464646ULL) & kHighBits;
+    const uint64_t other = ~(at_least_0 & at_most_9) & kHighBits;
+    if ((x & kHighBits) == 0) {
+      // The non-digits must be a prefix: blanks, the last one maybe "-".
+      int prefix = 0;
+      if (other != 0) prefix = (63 - __builtin_clzll(other)) / 8 + 1;
+      const uint64_t prefix_mask = prefix == 8 ? ~0ULL : (1ULL << (8 * prefix)) - 1;
+      if ((other & ~prefix_mask) == 0 && (other & prefix_mask) == (kHighBits & prefix_mask)) {
+        // The prefix read as zeros (no borrow between bytes).
+        uint64_t whole = EightDigits(((x & ~prefix_mask) | (kZeros & prefix_mask)) - kZeros);
+        bool negative = false;
+        bool fast = true;
+        const uint64_t blanks = kBlanks & prefix_mask;
+        const uint64_t minus_at_end = prefix == 0 ? 0 : 0x0DULL << (8 * (prefix - 1));
+        if (prefix > 0 && (x & prefix_mask) == blanks) {
+          fast = text[0] == ' ' && text[1] == ' ';
+        } else if (prefix > 0 && (x & prefix_mask) == (blanks | minus_at_end)) {
+          negative = true;
+          fast = text[0] == ' ' && text[1] == ' ';
+        } else if (prefix == 0) {
+          // Eight digits: columns 1-2 hold blanks, a sign or more digits.
+          const char c0 = text[0];
+          const char c1 = text[1];
+          if (IsDigit(c1) && (c0 == ' ' || c0 == '-' || IsDigit(c0))) {
+            whole += 100000000ULL * static_cast<uint64_t>(c1 - '0');
+            if (IsDigit(c0)) whole += 1000000000ULL * static_cast<uint64_t>(c0 - '0');
+            negative = c0 == '-';
+          } else if (c1 == '-' && c0 == ' ') {
+            negative = true;
+          } else {
+            fast = c1 == ' ' && c0 == ' ';
+          }
+        } else {
+          fast = false;
+        }
+        if (fast) {
+          const int64_t v = static_cast<int64_t>(whole * 1000 + static_cast<uint64_t>(
+              (decimals[0] - '0') * 100 + (decimals[1] - '0') * 10 + (decimals[2] - '0')));
+          *value = negative ? -v : v;
+          return 1;
+        }
+      }
+    }
+  }
+  return ReadFixed(text, crx::kValueWidth, crx::kValueDecimals, value);
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+constexpr uint64_t kPowersOf10[20] = {1ULL,
+                                     10ULL,
+                                     100ULL,
+                                     1000ULL,
+                                     10000ULL,
+                                     100000ULL,
+                                     1000000ULL,
+                                     10000000ULL,
+                                     100000000ULL,
+                                     1000000000ULL,
+                                     10000000000ULL,
+                                     100000000000ULL,
+                                     1000000000000ULL,
+                                     10000000000000ULL,
+                                     100000000000000ULL,
+                                     1000000000000000ULL,
+                                     10000000000000000ULL,
+                                     100000000000000000ULL,
+                                     1000000000000000000ULL,
+                                     10000000000000000000ULL};
+
+// Decimal digits of u (1 for 0).
+int DigitCount(uint64_t u) {
+  // log10(2) ~ 1233 / 4096: an estimate from the bit length, then one step.
+  const int bits = 64 - __builtin_clzll(u | 1);
+  const int estimate = (bits * 1233) >> 12;
+  return estimate + ((u | 1) >= kPowersOf10[estimate] ? 1 : 0);
+}
+
+// Writes `v` in decimal at `p` and returns the end.
+char* PutInt(char* p, int64_t v) {
   uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-  do {
-    *--p = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0);
-  if (v < 0) *--p = '-';
-  out->append(p, static_cast<size_t>(buffer + sizeof buffer - p));
+  if (v < 0) *p++ = '-';
+  char* const end = p + DigitCount(u);
+  char* d = end;
+  while (u >= 100) {
+    const size_t pair = static_cast<size_t>(u % 100) * 2;
+    u /= 100;
+    d -= 2;
+    d[0] = kDigitPairs[pair];
+    d[1] = kDigitPairs[pair + 1];
+  }
+  if (u >= 10) {
+    d[-2] = kDigitPairs[u * 2];
+    d[-1] = kDigitPairs[u * 2 + 1];
+  } else {
+    d[-1] = static_cast<char>('0' + u);
+  }
+  return end;
 }
 
 uint32_t SatKey(const char* name) {
@@ -81,16 +200,13 @@ uint32_t SatKey(const char* name) {
          static_cast<uint32_t>(static_cast<unsigned char>(name[2])) << 16;
 }
 
-void AppendPadded(std::string* out, const char* text, size_t width) {
-  const size_t n = std::strlen(text);
-  out->append(text, n < width ? n : width);
-  if (n < width) out->append(width - n, ' ');
-}
-
 }  // namespace
 
 CrxSink::CrxSink(Sink* next, const char* program)
-    : next_(next), program_(program != nullptr ? program : kProgramText) {
+    : next_(next),
+      program_(program != nullptr ? program : kProgramText),
+      out_(new char[kOutCapacity]),
+      satellites_(kSatelliteSlots) {
   if (program_.size() > 20) program_.resize(20);
   clock_.count = 0;
 }
@@ -105,15 +221,35 @@ bool CrxSink::Fail(const std::string& message) {
   return false;
 }
 
+bool CrxSink::Room(size_t n) {
+  if (out_length_ + n <= kOutCapacity) return true;
+  if (!Emit()) return false;
+  if (n > kOutCapacity) return Fail("a line is too long");
+  return true;
+}
+
+void CrxSink::Put(const char* text, size_t n) {
+  std::memcpy(out_.get() + out_length_, text, n);
+  out_length_ += n;
+}
+
+void CrxSink::PutPadded(const char* text, size_t width) {
+  const size_t n = std::strlen(text);
+  Put(text, n < width ? n : width);
+  for (size_t i = n; i < width; ++i) Put(' ');
+}
+
+// Lines are begun only after Room for all of them, so the line being ended
+// is wholly in the block and trimming stops at the previous line's end.
 void CrxSink::EndLine() {
-  out_.resize(TrimmedLength(out_.data(), out_.size()));
-  out_.push_back('\n');
+  while (out_length_ > 0 && out_[out_length_ - 1] == ' ') --out_length_;
+  Put('\n');
 }
 
 bool CrxSink::Emit() {
-  if (out_.empty()) return true;
-  if (!next_->Write(out_.data(), out_.size())) return Fail("the output could not be written");
-  out_.clear();
+  if (out_length_ == 0) return true;
+  if (!next_->Write(out_.get(), out_length_)) return Fail("the output could not be written");
+  out_length_ = 0;
   return true;
 }
 
@@ -140,7 +276,7 @@ bool CrxSink::Write(const char* data, size_t length) {
     data += part + 1;
     length -= part + 1;
   }
-  if (out_.size() >= kFlushSize) return Emit();
+  if (out_length_ >= kFlushSize) return Emit();
   return true;
 }
 
@@ -163,7 +299,7 @@ bool CrxSink::Finish() {
 
 void CrxSink::Abort() {
   done_ = true;
-  out_.clear();
+  out_length_ = 0;
   next_->Abort();
 }
 
@@ -177,12 +313,14 @@ bool CrxSink::OnLine(const char* line, size_t length) {
     case Phase::kSpecial:
       // Header records of an event: unchanged; they may redefine the types.
       ReadTypesLine(line, length);
-      out_.append(line, length);
+      if (!Room(length + 1)) return false;
+      Put(line, length);
       EndLine();
       if (--special_left_ == 0) phase_ = Phase::kEpoch;
       return true;
     case Phase::kRecords:
       epoch_starts_.push_back(epoch_text_.size());
+      epoch_lengths_.push_back(length);
       epoch_text_.append(line, length);
       epoch_text_.push_back('\n');
       if (epoch_starts_.size() == epoch_lines_needed_) {
@@ -202,24 +340,51 @@ bool CrxSink::OnHeaderLine(const char* line, size_t length) {
     major_ = static_cast<int>(version);
     if (major_ != 2 && major_ != 3) return Fail("not a RINEX 2 or 3 header");
     if (At(line, length, 20) != 'O') return Fail("not an observation file");
-    AppendPadded(&out_, major_ == 2 ? crx::kVersion1 : crx::kVersion3, 20);
-    AppendPadded(&out_, crx::kFormatText, 40);
-    out_.append(crx::kLabelVersion);
-    out_.push_back('\n');
+    if (!Room(2 * 81)) return false;
+    PutPadded(major_ == 2 ? crx::kVersion1 : crx::kVersion3, 20);
+    PutPadded(crx::kFormatText, 40);
+    PutPadded(crx::kLabelVersion, 20);
+    Put('\n');
     char date[128];
     if (FormatRunDate(date) != 0) date[0] = '\0';
-    AppendPadded(&out_, program_.c_str(), 20);
-    out_.append(20, ' ');
-    AppendPadded(&out_, date, 20);
-    out_.append(crx::kLabelProgram);
-    out_.push_back('\n');
+    PutPadded(program_.c_str(), 20);
+    PutPadded("", 20);
+    PutPadded(date, 20);
+    Put(crx::kLabelProgram, std::strlen(crx::kLabelProgram));
+    Put('\n');
     header_written_ = true;
   }
   ReadTypesLine(line, length);
-  out_.append(line, length);
-  out_.push_back('\n');
+  if (!Room(length + 1)) return false;
+  Put(line, length);
+  Put('\n');
   if (length >= 73 && std::strncmp(line + 60, "END OF HEADER", 13) == 0) phase_ = Phase::kEpoch;
   return true;
+}
+
+void CrxSink::ClearSatellites() {
+  for (Satellite& s : satellites_) {
+    s.key = 0;
+    s.last_epoch = 0;
+  }
+  satellite_count_ = 0;
+}
+
+CrxSink::Satellite* CrxSink::FindSatellite(const char* name) {
+  const uint32_t key = SatKey(name);
+  size_t i = (key * 2654435761u) >> 22 & (kSatelliteSlots - 1);
+  while (satellites_[i].key != 0) {
+    if (satellites_[i].key == key) return &satellites_[i];
+    i = (i + 1) & (kSatelliteSlots - 1);
+  }
+  if (satellite_count_ == kMaxSatellites) return nullptr;
+  ++satellite_count_;
+  Satellite& s = satellites_[i];
+  s.key = key;
+  s.last_epoch = 0;
+  s.arcs.clear();
+  s.flags.clear();
+  return &s;
 }
 
 void CrxSink::ReadTypesLine(const char* line, size_t length) {
@@ -229,7 +394,7 @@ void CrxSink::ReadTypesLine(const char* line, size_t length) {
   if (major_ == 2 && label_length >= 19 && std::strncmp(label, "# / TYPES OF OBSERV", 19) == 0) {
     const int n = ReadCount(line, length, 0, 6);
     if (n >= 0) {
-      if (n != types2_) satellites_.clear();  // arcs follow the type order
+      if (n != types2_) ClearSatellites();  // arcs follow the type order
       types2_ = n;
     }
   } else if (major_ == 3 && label_length >= 19 &&
@@ -239,7 +404,7 @@ void CrxSink::ReadTypesLine(const char* line, size_t length) {
     const int n = ReadCount(line, length, 3, 3);
     if (n >= 0 && static_cast<unsigned char>(system) < 128) {
       types3_[static_cast<unsigned char>(system)] = n;
-      satellites_.clear();
+      ClearSatellites();
     }
   }
 }
@@ -260,11 +425,12 @@ bool CrxSink::OnEpochLine(const char* line, size_t length) {
   if (flag < '0' || flag > '6') return Fail("an epoch line has no valid flag: " + std::string(line, length));
   if (flag >= '2' && flag <= '5') {
     // An event: written whole, its records follow unchanged.
+    if (!Room(length + 1)) return false;
     if (v3) {
-      out_.append(line, length);
+      Put(line, length);
     } else {
-      out_.push_back('&');
-      if (length > 1) out_.append(line + 1, length - 1);
+      Put('&');
+      if (length > 1) Put(line + 1, length - 1);
     }
     EndLine();
     // Everything after an event starts anew: epoch line, clock, arcs.
@@ -280,6 +446,7 @@ bool CrxSink::OnEpochLine(const char* line, size_t length) {
   epoch_text_.assign(line, length);
   epoch_text_.push_back('\n');
   epoch_starts_.assign(1, 0);
+  epoch_lengths_.assign(1, length);
   size_t lines = 1;
   if (v3) {
     lines += static_cast<size_t>(count);
@@ -298,14 +465,14 @@ bool CrxSink::OnEpochLine(const char* line, size_t length) {
 // Writes `now` as a text difference to `before` (or whole).
 void CrxSink::PutDiffText(const std::string& before, const std::string& now, bool whole) {
   if (whole) {
-    out_.append(now);
+    Put(now.data(), now.size());
     return;
   }
   const size_t n = now.size() > before.size() ? now.size() : before.size();
   for (size_t i = 0; i < n; ++i) {
     const char b = i < before.size() ? before[i] : ' ';
     const char c = i < now.size() ? now[i] : ' ';
-    out_.push_back(c == b ? ' ' : (c == ' ' ? '&' : c));
+    Put(c == b ? ' ' : (c == ' ' ? '&' : c));
   }
 }
 
@@ -313,7 +480,7 @@ bool CrxSink::EncodeEpoch() {
   const bool v3 = major_ == 3;
   const char* text = epoch_text_.data();
   const char* first = text;
-  const size_t first_length = epoch_text_.find('\n');
+  const size_t first_length = epoch_lengths_[0];
   ++epoch_number_;
 
   // The coded epoch line: fixed columns, then the satellite list.
@@ -321,26 +488,31 @@ bool CrxSink::EncodeEpoch() {
   epoch_line_.assign(first, first_length < fixed ? first_length : fixed);
   epoch_line_.resize(fixed, ' ');
   size_t first_record = 1;
-  if (!v3) {
-    for (int i = 0; i < epoch_sats_; ++i) {
-      const size_t li = static_cast<size_t>(i / crx::kEpoch2SatsPerLine);
-      const char* l = text + epoch_starts_[li];
-      const size_t ll = std::strchr(l, '\n') - l;
-      const size_t col = crx::kEpoch2Fixed + 3 * static_cast<size_t>(i % crx::kEpoch2SatsPerLine);
+  for (int i = 0; i < epoch_sats_; ++i) {
+    // RINEX 2: 12 names a line from column 33; RINEX 3: each record's start.
+    const size_t li = v3 ? 1 + static_cast<size_t>(i) : static_cast<size_t>(i / crx::kEpoch2SatsPerLine);
+    const size_t col =
+        v3 ? 0 : crx::kEpoch2Fixed + 3 * static_cast<size_t>(i % crx::kEpoch2SatsPerLine);
+    const char* l = text + epoch_starts_[li];
+    const size_t ll = epoch_lengths_[li];
+    if (col + 3 <= ll) {
+      epoch_line_.append(l + col, 3);
+    } else {
       for (size_t k = 0; k < 3; ++k) epoch_line_.push_back(At(l, ll, col + k));
     }
-    if (epoch_sats_ > 0) first_record += static_cast<size_t>((epoch_sats_ - 1) / crx::kEpoch2SatsPerLine);
-  } else {
-    for (int i = 0; i < epoch_sats_; ++i) {
-      const char* l = text + epoch_starts_[1 + static_cast<size_t>(i)];
-      const size_t ll = std::strchr(l, '\n') - l;
-      for (size_t k = 0; k < 3; ++k) epoch_line_.push_back(At(l, ll, k));
-    }
   }
-  epoch_line_.resize(TrimmedLength(epoch_line_.data(), epoch_line_.size()));
+  if (!v3 && epoch_sats_ > 0) {
+    first_record += static_cast<size_t>((epoch_sats_ - 1) / crx::kEpoch2SatsPerLine);
+  }
+  size_t trimmed = epoch_line_.size();
+  while (trimmed > 0 && epoch_line_[trimmed - 1] == ' ') --trimmed;
+  epoch_line_.resize(trimmed);
+  const size_t longest = epoch_line_.size() > last_epoch_line_.size() ? epoch_line_.size()
+                                                                      : last_epoch_line_.size();
+  if (!Room(longest + 1)) return false;
   if (epoch_anew_ && !v3) {
-    out_.push_back('&');
-    out_.append(epoch_line_, 1, std::string::npos);
+    Put('&');
+    if (!epoch_line_.empty()) Put(epoch_line_.data() + 1, epoch_line_.size() - 1);
   } else {
     PutDiffText(last_epoch_line_, epoch_line_, epoch_anew_);
   }
@@ -357,36 +529,32 @@ bool CrxSink::EncodeEpoch() {
     return false;
   }
 
-  // Data records.
+  // Data records, named by the coded line (blanks past its end).
   const char* lines[64];
   size_t lengths[64];
   for (int i = 0; i < epoch_sats_; ++i) {
-    const char* name = last_epoch_line_.size() >= fixed + 3 * static_cast<size_t>(i) + 3
-                           ? last_epoch_line_.data() + fixed + 3 * static_cast<size_t>(i)
-                           : "   ";
-    char name_text[3] = {' ', ' ', ' '};
-    const size_t avail = last_epoch_line_.size() > fixed + 3 * static_cast<size_t>(i)
-                             ? last_epoch_line_.size() - fixed - 3 * static_cast<size_t>(i)
-                             : 0;
-    for (size_t k = 0; k < 3 && k < avail; ++k) name_text[k] = name[k];
-    const int types = TypesFor(name_text[0]);
+    const size_t at = fixed + 3 * static_cast<size_t>(i);
+    char name[3];
+    for (size_t k = 0; k < 3; ++k) name[k] = At(last_epoch_line_.data(), last_epoch_line_.size(), at + k);
+    const int types = TypesFor(name[0]);
     int line_count;
     if (v3) {
       line_count = 1;
-      const char* l = text + epoch_starts_[1 + static_cast<size_t>(i)];
-      const size_t ll = std::strchr(l, '\n') - l;
+      const size_t li = 1 + static_cast<size_t>(i);
+      const char* l = text + epoch_starts_[li];
+      const size_t ll = epoch_lengths_[li];
       lines[0] = ll >= 3 ? l + 3 : l + ll;
       lengths[0] = ll >= 3 ? ll - 3 : 0;
     } else {
       line_count = (types + crx::kValues2PerLine - 1) / crx::kValues2PerLine;
       if (line_count > 64) return Fail("too many observation types");
       for (int k = 0; k < line_count; ++k) {
-        const char* l = text + epoch_starts_[first_record + static_cast<size_t>(i * line_count + k)];
-        lines[k] = l;
-        lengths[k] = static_cast<size_t>(std::strchr(l, '\n') - l);
+        const size_t li = first_record + static_cast<size_t>(i * line_count + k);
+        lines[k] = text + epoch_starts_[li];
+        lengths[k] = epoch_lengths_[li];
       }
     }
-    if (!EncodeSatellite(name_text, lines, lengths, line_count, types)) return false;
+    if (!EncodeSatellite(name, lines, lengths, line_count, types)) return false;
   }
   return true;
 }
@@ -395,6 +563,7 @@ bool CrxSink::EncodeClock(const char* text, int width, int decimals) {
   int64_t value = 0;
   const int read = ReadFixed(text, static_cast<size_t>(width), decimals, &value);
   if (read < 0) return Fail("a receiver clock offset cannot be read");
+  if (!Room(kMaxField + 1)) return false;
   EncodeValue(&clock_, read == 1, value);
   EndLine();
   return true;
@@ -414,58 +583,75 @@ void CrxSink::EncodeValue(Arc* arc, bool present, int64_t value) {
     if (d[order] < crx::kDifferenceLimit && d[order] > -crx::kDifferenceLimit) {
       for (int k = 0; k <= order; ++k) arc->diff[k] = d[k];
       if (arc->count < crx::kArcOrder) ++arc->count;
-      AppendInt(&out_, d[order]);
+      out_length_ = static_cast<size_t>(PutInt(out_.get() + out_length_, d[order]) - out_.get());
       return;
     }
   }
   // A new arc.
   arc->diff[0] = value;
   arc->count = 1;
-  out_.push_back(static_cast<char>('0' + crx::kArcOrder));
-  out_.push_back('&');
-  AppendInt(&out_, value);
+  Put(static_cast<char>('0' + crx::kArcOrder));
+  Put('&');
+  out_length_ = static_cast<size_t>(PutInt(out_.get() + out_length_, value) - out_.get());
 }
 
 bool CrxSink::EncodeSatellite(const char* name, const char* const* lines, const size_t* lengths,
                               int line_count, int types) {
   if (types <= 0) return Fail("a satellite of a system without observation types");
-  Satellite& sat = satellites_[SatKey(name)];
-  const bool continuing = sat.last_epoch + 1 == epoch_number_ && sat.last_epoch != 0 &&
-                          sat.arcs.size() == static_cast<size_t>(types);
-  sat.last_epoch = epoch_number_;
+  Satellite* sat = FindSatellite(name);
+  if (sat == nullptr) return Fail("too many satellites");
+  const size_t n = static_cast<size_t>(types);
+  const bool continuing = sat->last_epoch + 1 == epoch_number_ && sat->last_epoch != 0 &&
+                          sat->arcs.size() == n;
+  sat->last_epoch = epoch_number_;
   if (!continuing) {
-    sat.arcs.assign(static_cast<size_t>(types), Arc());
-    sat.flags.resize(2 * static_cast<size_t>(types), ' ');
+    sat->arcs.assign(n, Arc());
+    sat->flags.resize(2 * n, ' ');
   }
-  flags_.assign(2 * static_cast<size_t>(types), ' ');
-  char field[crx::kFieldColumns];
-  for (int t = 0; t < types; ++t) {
-    const int per_line = major_ == 2 ? crx::kValues2PerLine : types;
-    const int li = t / per_line;
-    if (li >= line_count) return Fail("a data record is too short");
-    const size_t col = static_cast<size_t>(t % per_line) * crx::kFieldColumns;
-    for (size_t k = 0; k < crx::kFieldColumns; ++k) field[k] = At(lines[li], lengths[li], col + k);
-    int64_t value = 0;
-    const int read = ReadFixed(field, crx::kValueWidth, crx::kValueDecimals, &value);
-    if (read < 0) return Fail("an observation value cannot be read: " + std::string(field, crx::kValueWidth));
-    if (t > 0) out_.push_back(' ');
-    EncodeValue(&sat.arcs[static_cast<size_t>(t)], read == 1, value);
-    flags_[2 * static_cast<size_t>(t)] = field[crx::kValueWidth];
-    flags_[2 * static_cast<size_t>(t) + 1] = field[crx::kValueWidth + 1];
-  }
-  // Flags: a continuing satellite by difference; a returning one so that a
-  // reader with either blank or old flags reads the same.
-  out_.push_back(' ');
-  for (size_t j = 0; j < flags_.size(); ++j) {
-    const char b = sat.flags[j];
-    const char c = flags_[j];
-    if (continuing) {
-      out_.push_back(c == b ? ' ' : (c == ' ' ? '&' : c));
-    } else {
-      out_.push_back(c != ' ' ? c : (b != ' ' ? '&' : ' '));
+  // Each value: a separator and a field; then the flags' separator and text.
+  if (!Room(n * (1 + kMaxField) + 1 + 2 * n + 1)) return false;
+  flags_.resize(2 * n);
+  char* flags = &flags_[0];
+  const size_t per_line = major_ == 2 ? crx::kValues2PerLine : n;
+  char padded[crx::kFieldColumns];
+  size_t t = 0;
+  for (int li = 0; li < line_count && t < n; ++li) {
+    const char* line = lines[li];
+    const size_t length = lengths[li];
+    const size_t on_line = n - t < per_line ? n - t : per_line;
+    for (size_t k = 0, col = 0; k < on_line; ++k, ++t, col += crx::kFieldColumns) {
+      const char* field = line + col;
+      if (col + crx::kFieldColumns > length) {
+        // The line ends inside the field: read it as if padded with blanks.
+        for (size_t c = 0; c < crx::kFieldColumns; ++c) padded[c] = At(line, length, col + c);
+        field = padded;
+      }
+      int64_t value = 0;
+      const int read = ReadValueField(field, &value);
+      if (read < 0) {
+        return Fail("an observation value cannot be read: " + std::string(field, crx::kValueWidth));
+      }
+      if (t > 0) Put(' ');
+      EncodeValue(&sat->arcs[t], read == 1, value);
+      flags[2 * t] = field[crx::kValueWidth];
+      flags[2 * t + 1] = field[crx::kValueWidth + 1];
     }
   }
-  sat.flags.swap(flags_);
+  if (t < n) return Fail("a data record is too short");
+  // Flags: a continuing satellite by difference; a returning one so that a
+  // reader with either blank or old flags reads the same.
+  Put(' ');
+  const char* before = sat->flags.data();
+  for (size_t j = 0; j < 2 * n; ++j) {
+    const char b = before[j];
+    const char c = flags_[j];
+    if (continuing) {
+      Put(c == b ? ' ' : (c == ' ' ? '&' : c));
+    } else {
+      Put(c != ' ' ? c : (b != ' ' ? '&' : ' '));
+    }
+  }
+  sat->flags.swap(flags_);
   EndLine();
   return true;
 }

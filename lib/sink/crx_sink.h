@@ -4,14 +4,17 @@
 // layout is described in sink/crx_format.h.
 //
 // Works line by line: it holds a partial line between Writes and the lines
-// of at most one epoch, plus per satellite the state of its arcs.
+// of at most one epoch, plus per satellite the state of its arcs. Values are
+// read as integers straight from their fixed columns and the coded text is
+// formatted into one output block, so a running conversion allocates
+// nothing per line or epoch once the first epochs have set the sizes.
 #ifndef RAWCONV_SINK_CRX_SINK_H_
 #define RAWCONV_SINK_CRX_SINK_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "sink/sink.h"
@@ -35,15 +38,19 @@ class CrxSink final : public Sink {
   // Why the sink failed ("" while it has not).
   const char* Error() const { return error_.c_str(); }
 
+  // Most satellites (distinct names) one file may carry.
+  static constexpr size_t kMaxSatellites = 768;
+
  private:
   struct Arc {
     int64_t diff[4];  // the value and its differences at the last epoch
     int count = 0;    // values in the arc so far (0: no arc)
   };
   struct Satellite {
+    uint32_t key = 0;         // the name's three bytes; 0: a free slot
+    uint64_t last_epoch = 0;  // epoch number of its last record (0: none)
     std::vector<Arc> arcs;
     std::string flags;
-    uint64_t last_epoch = 0;  // epoch number + 1 of its last record
   };
   enum class Phase { kHeader, kEpoch, kRecords, kSpecial };
 
@@ -58,6 +65,16 @@ class CrxSink final : public Sink {
   void PutDiffText(const std::string& before, const std::string& now, bool whole);
   void ReadTypesLine(const char* line, size_t length);
   int TypesFor(char system) const;
+  Satellite* FindSatellite(const char* name);
+  void ClearSatellites();
+
+  // The output block: Room makes space for `n` more bytes (passing on what
+  // is held when needed), Put* append, EndLine drops the line's trailing
+  // blanks and ends it.
+  bool Room(size_t n);
+  void Put(char c) { out_[out_length_++] = c; }
+  void Put(const char* text, size_t n);
+  void PutPadded(const char* text, size_t width);
   void EndLine();
   bool Emit();
   bool Fail(const std::string& message);
@@ -72,16 +89,17 @@ class CrxSink final : public Sink {
   Phase phase_ = Phase::kHeader;
 
   std::string partial_;  // a line not yet ended
-  std::string out_;      // Compact RINEX text not yet passed on
+  std::unique_ptr<char[]> out_;  // Compact RINEX text not yet passed on
+  size_t out_length_ = 0;
 
   // Observation types: RINEX 2 one count; RINEX 3 one per system letter.
   int types2_ = 0;
   int types3_[128] = {};
-  char last_system_ = 0;  // system of the last RINEX 3 types line
 
   // The epoch being collected.
   std::string epoch_text_;             // its lines, each ended by '\n'
   std::vector<size_t> epoch_starts_;   // where each line starts
+  std::vector<size_t> epoch_lengths_;  // and its length
   size_t epoch_lines_needed_ = 0;
   int epoch_sats_ = 0;
   size_t special_left_ = 0;
@@ -91,7 +109,10 @@ class CrxSink final : public Sink {
   std::string epoch_line_;       // scratch
   Arc clock_;
   uint64_t epoch_number_ = 0;
-  std::unordered_map<uint32_t, Satellite> satellites_;
+  // Open-addressed by name: kSatelliteSlots entries, at most kMaxSatellites
+  // of them used.
+  std::vector<Satellite> satellites_;
+  size_t satellite_count_ = 0;
   std::string flags_;  // scratch
 };
 
