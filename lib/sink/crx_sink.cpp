@@ -570,13 +570,27 @@ bool CrxSink::EncodeClock(const char* text, int width, int decimals) {
 }
 
 // Appends the field of one value and moves its arc on.
-void CrxSink::EncodeValue(Arc* arc, bool present, int64_t value) {
+inline void CrxSink::EncodeValue(Arc* arc, bool present, int64_t value) {
   if (!present) {
     arc->count = 0;
     return;
   }
-  if (arc->count > 0) {
-    const int order = arc->count < crx::kArcOrder ? arc->count : crx::kArcOrder;
+  if (arc->count == crx::kArcOrder) {
+    // The steady state: an arc of full order.
+    static_assert(crx::kArcOrder == 3, "differences of order 3 below");
+    const int64_t d1 = value - arc->diff[0];
+    const int64_t d2 = d1 - arc->diff[1];
+    const int64_t d3 = d2 - arc->diff[2];
+    if (d3 < crx::kDifferenceLimit && d3 > -crx::kDifferenceLimit) {
+      arc->diff[0] = value;
+      arc->diff[1] = d1;
+      arc->diff[2] = d2;
+      arc->diff[3] = d3;
+      out_length_ = static_cast<size_t>(PutInt(out_.get() + out_length_, d3) - out_.get());
+      return;
+    }
+  } else if (arc->count > 0) {
+    const int order = arc->count;
     int64_t d[4];
     d[0] = value;
     for (int k = 1; k <= order; ++k) d[k] = d[k - 1] - arc->diff[k - 1];
