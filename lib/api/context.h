@@ -79,7 +79,13 @@ struct Context {
   // Facts gathered while writing, for the conversion report.
   uint32_t NavRecordsWritten;
   uint64_t EpochsWritten;
+  int32_t GpbDamaged;     // the writing pass ended in a damaged or cut record
+  uint64_t GpbBytesUsed;  // up to the end of its last good record
+  uint64_t GpbFileSize;
 };
+
+// Epochs between two progress reports of a reading pass.
+constexpr long kProgressEpochs = 512;
 
 enum StationSource { kStationBeside = 0, kStationNone = 1, kStationFile = 2 };
 

@@ -50,7 +50,11 @@ struct ObsHeaderSummary {
   // GLONASS frequency channel numbers (-7..+6) by slot (index 1..kGlonassSlots;
   // index 0 unused), kGlonassFrequencyUnknown where the data did not tell.
   int8_t GlonassFrequency[65];
+  int32_t SatelliteCount;  // distinct satellite numbers seen (0..kMaxSatelliteNumber)
 };
+
+// Satellite numbers counted by the pre-scan (GPB numbers; GLONASS above 32).
+constexpr int kMaxSatelliteNumber = 255;
 
 // GPB satellites above 32 are GLONASS: GPB number 33 + n is slot n + 1
 // (R01 for 33, R24 for 56). RINEX 2 writes the GPB number unchanged after
