@@ -303,6 +303,7 @@ void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochV
     if (flag != 0) visitor.KinematicEvent(date, flag, count, event_text);
 
     visitor.Epoch(date, epoch, channels);
+    if (Ctx().Observer) Ctx().Observer->Observe(epoch, channels, week);
 
     ++Ctx().EpochsWritten;
 

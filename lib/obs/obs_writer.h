@@ -186,6 +186,15 @@ class EpochVisitor {
                      const GpbChannel* channels) = 0;
 };
 
+// Something that looks at the epochs of the writing pass as they are
+// written, without writing (the quality checks). Installed through the
+// context (Ctx().Observer); week is the epoch's full GPS week.
+class EpochObserver {
+ public:
+  virtual ~EpochObserver() = default;
+  virtual void Observe(const GpbEpoch& epoch, const GpbChannel* channels, int week) = 0;
+};
+
 // The second pass: loads the station file beside request.GpbFile (never
 // fails the call), reads every epoch of the GPB file and hands it and its
 // events to visitor. The week of an epoch is Ctx().GpsWeek when the week
