@@ -15,6 +15,8 @@
 
 namespace rawconv {
 
+class EpochObserver;
+
 // One (week, toe) pair collected by the reference ephemeris lookup.
 struct EphemerisTimeTag {
   int32_t Week;  // as read from the file (0..4095), before completion
@@ -79,7 +81,16 @@ struct Context {
   // Facts gathered while writing, for the conversion report.
   uint32_t NavRecordsWritten;
   uint64_t EpochsWritten;
+  // Sees every epoch of the writing pass as it is written (quality checks);
+  // null for none.
+  EpochObserver* Observer;
+  int32_t GpbDamaged;     // the writing pass ended in a damaged or cut record
+  uint64_t GpbBytesUsed;  // up to the end of its last good record
+  uint64_t GpbFileSize;
 };
+
+// Epochs between two progress reports of a reading pass.
+constexpr long kProgressEpochs = 512;
 
 enum StationSource { kStationBeside = 0, kStationNone = 1, kStationFile = 2 };
 

@@ -8,11 +8,14 @@
 #include "api/file_identity.h"
 #include "ephem/epp.h"
 #include "ephem/gps_time.h"
+#include "ephem/nav3_writer.h"
 #include "ephem/nav_writer.h"
 #include "gpb/gpb.h"
 #include "obs/obs_writer.h"
+#include "obs/rinex3_obs.h"
 #include "obs/rinex_format.h"
 #include "obs/station_table.h"
+#include "sink/chain.h"
 #include "sink/sink.h"
 
 namespace rawconv {
@@ -144,45 +147,62 @@ RunByText RunByOf(const NavRequest& nav) {
   return run_by;
 }
 
+bool IsRinex3(int rinex_version) { return rinex_version >= 300; }
+int Rinex3Minor(int rinex_version) { return rinex_version - 300; }
+
 // Opens the temporary file of an output. Messages as the steps give them.
-bool OpenOutput(FileSink* file, const char* path, OutputPolicy existing) {
+bool OpenOutput(FileSink* file, const char* path, OutputPolicy existing, Compression compress) {
   file->DeferCommit();
-  return file->Open(path, existing == OutputPolicy::kReplace ? ExistingFile::kReplace
-                                                              : ExistingFile::kRefuse);
+  return file->Open(path,
+                    existing == OutputPolicy::kReplace ? ExistingFile::kReplace
+                                                       : ExistingFile::kRefuse,
+                    compress == Compression::kNone ? FileSink::Mode::kText
+                                                   : FileSink::Mode::kBinary);
 }
 
 // Navigation step: EPP file -> RINEX navigation file; saves the request.
 // `file` is null when the output is not to be written (no name, or an
 // existing output that is skipped); the EPP file is then read all the same.
-int NavigationStep(NavRequest* nav, const char* epp_file, int rinex_version, FileSink* file,
-                   OutputPolicy existing) {
+int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& job,
+                   FileSink* file) {
   // Both opens are tried before either result is looked at.
   std::FILE* epp = std::fopen(epp_file, "r");
   DiscardSink discard;
+  OutputChain chain;
   bool out_open = true;
-  if (file) out_open = OpenOutput(file, nav->NavFile, existing);
-  Sink& out = file ? static_cast<Sink&>(*file) : discard;
+  Sink* out = &discard;
+  if (file) {
+    out_open = OpenOutput(file, nav->NavFile, job.Existing, job.Compress);
+    out = out_open ? chain.Build(file, job.Compress, false, IsRinex3(job.RinexVersion) ? 3 : 2)
+                   : file;
+  }
   const RunByText run_by = RunByOf(*nav);
   int result = 1;
   Ctx().NavRecordsWritten = 0;
+  const bool v3 = IsRinex3(job.RinexVersion);
   if (!epp) {
     SetErrorText("Error opening input epp file %s", epp_file);
   } else if (!out_open) {
     SetErrorText("Error opening ouput nav file %s", nav->NavFile);
-  } else if (WriteNavHeader(out, run_by.Text) != 0) {
+  } else if (!out) {
+    SetErrorText("%s", chain.Error());
+    out = file;
+  } else if ((v3 ? WriteNav3Header(*out, run_by.Text, Rinex3Minor(job.RinexVersion))
+                 : WriteNavHeader(*out, run_by.Text)) != 0) {
     // The date text could not be made; the header writer left no message.
-  } else if (ConvertEppToNav(epp, out, rinex_version) != 0) {
+  } else if ((v3 ? ConvertEppToNav3(epp, *out, Rinex3Minor(job.RinexVersion))
+                 : ConvertEppToNav(epp, *out, job.RinexVersion)) != 0) {
     // The EPP reader has put its message into the error text.
   } else {
     result = 0;
   }
   CloseStream(epp);
   if (result != 0) {
-    out.Abort();
+    out->Abort();
     return result;
   }
   // A write failure fails a step that went well so far.
-  if (!out.Finish()) {
+  if (!out->Finish()) {
     SetErrorText("Error writing %s", nav->NavFile);
     return 1;
   }
@@ -190,26 +210,96 @@ int NavigationStep(NavRequest* nav, const char* epp_file, int rinex_version, Fil
   return 0;
 }
 
-// Observation step: pre-scan, header and epochs of the GPB file into `file`
-// (its temporary file, not yet moved into place).
-int ObservationStep(const ObsRequest* obs, const WeekReference& ref, int rinex_version,
-                    FileSink* file, OutputPolicy existing, ObsHeaderSummary* summary) {
-  if (!OpenOutput(file, obs->ObsFile, existing)) {
+// Observation step: pre-scan (unless *scanned), header and epochs of the
+// GPB file into `file` (its temporary file, not yet moved into place).
+int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink* file,
+                    ObsHeaderSummary* summary, bool scanned, uint64_t gpb_size) {
+  const ObsRequest* obs = job.Obs;
+  if (!OpenOutput(file, obs->ObsFile, job.Existing, job.Compress)) {
     SetErrorText("Error opening obs file %s.", obs->ObsFile);
     return 1;
   }
-  *summary = ObsHeaderSummary{};
-  ScanObsSummary(*obs, summary);
-  // A header cut short by a date failure does not stop the epochs.
-  WriteObsHeader(*file, *obs, Ctx().SavedNav, *summary, rinex_version, ref);
-  WriteObsEpochs(*file, *obs, Ctx().SavedNav, *summary, rinex_version, ref);
-  if (Ctx().Cancelled) {
+  const bool v3 = IsRinex3(job.RinexVersion);
+  OutputChain chain;
+  Sink* out = chain.Build(file, job.Compress, true, v3 ? 3 : 2);
+  if (!out) {
+    SetErrorText("%s", chain.Error());
     file->Abort();
+    return 1;
+  }
+  if (!scanned) {
+    Ctx().ProgressBase = 0;
+    *summary = ObsHeaderSummary{};
+    ScanObsSummary(*obs, summary);
+  }
+  // A header cut short by a date failure does not stop the epochs.
+  Ctx().ProgressBase = gpb_size;
+  if (!Ctx().Cancelled) {
+    if (v3) {
+      WriteObs3Header(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref);
+      WriteObs3Epochs(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref);
+    } else {
+      WriteObsHeader(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref);
+      WriteObsEpochs(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref);
+    }
+  }
+  if (Ctx().Cancelled) {
+    out->Abort();
     SetErrorText("Conversion cancelled");
     return 1;
   }
-  if (!file->Finish()) {
+  if (!out->Finish()) {
     SetErrorText("Error writing %s", obs->ObsFile);
+    return 1;
+  }
+  return 0;
+}
+
+// Replaces the file name part of path (after the last separator) by name.
+int ReplaceFileName(char* path, size_t size, const char* name) {
+  char* base = path;
+  for (char* p = path; *p; ++p)
+    if (*p == '/' || *p == '\\') base = p + 1;
+  const size_t folder = static_cast<size_t>(base - path);
+  const size_t length = std::strlen(name);
+  if (folder + length >= size) return 1;
+  std::memcpy(base, name, length + 1);
+  return 0;
+}
+
+// Names both outputs through the naming module, from the pre-scan's facts.
+int NameOutputsByStyle(const ConversionJob& job, const PathText& gpb_file,
+                       const WeekReference& ref, const ObsHeaderSummary& summary) {
+  const int first_week = ReferenceWeekOf(ref, summary.FirstObsTime);
+  const int last_week = ReferenceWeekOf(ref, summary.LastObsTime);
+  const EpochDate first = DateOfGpsTime(first_week, summary.FirstObsTime);
+  char marker[sizeof ObsRequest::MarkerName + 1];
+  std::snprintf(marker, sizeof marker, "%.*s",
+                static_cast<int>(BoundedLength(job.Obs->MarkerName, sizeof job.Obs->MarkerName)),
+                job.Obs->MarkerName);
+  NamingInput input{};
+  input.GpbPath = gpb_file.Text;
+  input.Marker = marker;
+  input.StationId = job.StationId;
+  input.RinexMajor = IsRinex3(job.RinexVersion) ? 3 : 2;
+  input.Year = first.Year;
+  input.Month = first.Month;
+  input.Day = first.Day;
+  input.Hour = first.Hour;
+  input.Minute = first.Minute;
+  input.IntervalSeconds = summary.Interval;
+  input.SpanSeconds = (static_cast<double>(last_week) - first_week) * 604800.0 +
+                      summary.LastObsTime - summary.FirstObsTime + summary.Interval;
+  input.Mixed = summary.HasGlonass != 0;
+  char obs_name[kPathFieldSize], nav_name[kPathFieldSize];
+  if (MakeObsFileName(input, job.Names, job.Compress, obs_name, sizeof obs_name) != kNameOk ||
+      ReplaceFileName(job.Obs->ObsFile, sizeof job.Obs->ObsFile, obs_name) != 0) {
+    SetErrorText("Output path too long: %s", job.Obs->ObsFile);
+    return 1;
+  }
+  if (MakeNavFileName(input, job.Names, job.Compress, nav_name, sizeof nav_name) != kNameOk ||
+      ReplaceFileName(job.Nav->NavFile, sizeof job.Nav->NavFile, nav_name) != 0) {
+    SetErrorText("Output path too long: %s", job.Nav->NavFile);
     return 1;
   }
   return 0;
@@ -236,16 +326,20 @@ int ApplyExistingPolicy(const ConversionJob& job, bool* skip_obs, bool* skip_nav
   return obs_exists && nav_exists ? kConversionSkipped : kConversionOk;
 }
 
-void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const WeekReference& ref,
-               bool dated) {
+void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const WeekReference& ref) {
   if (!facts) return;
   facts->Interval = summary.Interval;
   facts->FirstTow = summary.FirstObsTime;
-  facts->FirstWeek = dated ? ReferenceWeekOf(ref, summary.FirstObsTime) : -1;
-  facts->LastTow = summary.FirstObsTime;
-  facts->LastWeek = facts->FirstWeek;
+  facts->FirstWeek = ReferenceWeekOf(ref, summary.FirstObsTime);
+  facts->LastTow = summary.LastObsTime;
+  facts->LastWeek = ReferenceWeekOf(ref, summary.LastObsTime);
+  facts->EpochsRead = static_cast<uint64_t>(summary.EpochCount);
+  facts->Satellites = summary.SatelliteCount;
   facts->EpochsWritten = Ctx().EpochsWritten;
   facts->NavRecords = Ctx().NavRecordsWritten;
+  facts->GpbDamaged = Ctx().GpbDamaged;
+  facts->GpbBytesUsed = Ctx().GpbBytesUsed;
+  facts->GpbFileSize = Ctx().GpbFileSize;
 }
 
 }  // namespace
@@ -296,8 +390,29 @@ int RunConversion(const ConversionJob& job) {
 
   const WeekReference ref = ConversionWeekReference(*obs, epp_file.Text);
   const bool dated = IsUsable(ref);
-  if (dated && !job.FixedNames && NameOutputs(obs, nav, ref, first_rcv_time) != 0)
-    return kConversionFailed;
+  const uint64_t gpb_size = FileSizeOf(gpb_file.Text);
+  Ctx().ProgressTotal = 2 * gpb_size;  // the pre-scan and the writing pass
+
+  // The dialog's naming rule, or the naming module (which needs the
+  // pre-scan's facts: it then runs first, and only once).
+  ObsHeaderSummary summary{};
+  bool scanned = false;
+  const bool by_style = job.Names != NameStyle::kInput || job.Compress != Compression::kNone ||
+                        IsRinex3(job.RinexVersion);
+  if (dated && !job.FixedNames) {
+    if (by_style) {
+      Ctx().ProgressBase = 0;
+      ScanObsSummary(*obs, &summary);
+      scanned = true;
+      if (Ctx().Cancelled) {
+        SetErrorText("Conversion cancelled");
+        return kConversionCancelled;
+      }
+      if (NameOutputsByStyle(job, gpb_file, ref, summary) != 0) return kConversionFailed;
+    } else if (NameOutputs(obs, nav, ref, first_rcv_time) != 0) {
+      return kConversionFailed;
+    }
+  }
   if (CheckOutputs(obs->ObsFile, nav->NavFile, gpb_file.Text, epp_file.Text) != 0)
     return kConversionFailed;
   // A station file named by the caller must be there.
@@ -308,7 +423,7 @@ int RunConversion(const ConversionJob& job) {
   if (job.PlanOnly) {
     if (!dated) {
       // The EPP file's own fault, as the conversion would report it.
-      if (NavigationStep(nav, epp_file.Text, job.RinexVersion, nullptr, job.Existing) == 0) {
+      if (NavigationStep(nav, epp_file.Text, job, nullptr) == 0) {
         SetErrorText("No usable ephemeris record in %s: the GPS week of the data is unknown",
                      epp_file.Text);
       }
@@ -337,8 +452,7 @@ int RunConversion(const ConversionJob& job) {
   // Without a year the navigation output has no name: it is not written.
   FileSink nav_out;
   FileSink* nav_file = (dated && !skip_nav) ? &nav_out : nullptr;
-  if (NavigationStep(nav, epp_file.Text, job.RinexVersion, nav_file, job.Existing) != 0)
-    return kConversionFailed;
+  if (NavigationStep(nav, epp_file.Text, job, nav_file) != 0) return kConversionFailed;
   if (!dated) {
     SetErrorText("No usable ephemeris record in %s: the GPS week of the data is unknown",
                  epp_file.Text);
@@ -346,16 +460,15 @@ int RunConversion(const ConversionJob& job) {
   }
 
   FileSink obs_out;
-  ObsHeaderSummary summary{};
   if (!skip_obs) {
-    if (ObservationStep(obs, ref, job.RinexVersion, &obs_out, job.Existing, &summary) != 0) {
+    if (ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size) != 0) {
       nav_out.Abort();
       return Ctx().Cancelled ? kConversionCancelled : kConversionFailed;
     }
-  } else {
+  } else if (!scanned) {
     ScanObsSummary(*obs, &summary);
   }
-  FillFacts(job.Facts, summary, ref, true);
+  FillFacts(job.Facts, summary, ref);
 
   // Both outputs are complete: the navigation file goes into place first.
   const bool nav_existed = nav_file && PathExists(nav->NavFile);

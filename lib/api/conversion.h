@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "api/rawconv.h"
+#include "naming/naming.h"
+#include "sink/compression.h"
 
 namespace rawconv {
 
@@ -59,6 +61,13 @@ struct ConversionJob {
   // true: name the outputs and check them against the inputs, then stop
   // without writing (and without applying the existing-output policy).
   bool PlanOnly = false;
+  // Output names (when FixedNames is false) and compression. The input
+  // style with no compression and RINEX 2 keeps the extension rule above;
+  // every other choice names the outputs through the naming module, in the
+  // folder of ObsFile / NavFile.
+  NameStyle Names = NameStyle::kInput;
+  Compression Compress = Compression::kNone;
+  const char* StationId = nullptr;  // nine characters for long names
   ConversionFacts* Facts = nullptr;  // filled when not null
 };
 

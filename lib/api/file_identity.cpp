@@ -38,4 +38,17 @@ bool SameFile(const char* a, const char* b) {
   return first.Volume == second.Volume && first.Index == second.Index;
 }
 
+uint64_t FileSizeOf(const char* path) {
+  if (path == nullptr || path[0] == '\0') return 0;
+#if defined(_WIN32)
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+#else
+  struct stat st;
+  if (stat(path, &st) != 0) return 0;
+  return static_cast<uint64_t>(st.st_size);
+#endif
+}
+
 }  // namespace rawconv

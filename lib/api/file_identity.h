@@ -25,6 +25,9 @@ int GetFileIdentity(const char* path, FileIdentity* id);
 // or either cannot be inspected.
 bool SameFile(const char* a, const char* b);
 
+// Size of a file in bytes; 0 when it cannot be read.
+uint64_t FileSizeOf(const char* path);
+
 }  // namespace rawconv
 
 #endif  // RAWCONV_API_FILE_IDENTITY_H_

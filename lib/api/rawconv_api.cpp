@@ -13,6 +13,7 @@
 #include "api/conversion.h"
 #include "api/file_ext.h"
 #include "gpb/gpb.h"
+#include "sink/gzip_sink.h"
 #include "obs/obs_writer.h"
 #include "obs/rinex_format.h"
 #include "obs/run_date.h"
@@ -110,10 +111,8 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
   switch (o.rinex) {
     case RAWCONV_RINEX_2_10: job->RinexVersion = RINEX_VERSION_2_1; break;
     case RAWCONV_RINEX_2_00: job->RinexVersion = RINEX_VERSION_2_0; break;
-    case RAWCONV_RINEX_3_04:
-    case RAWCONV_RINEX_3_05:
-      why->Message = "RINEX 3 output is not available in this version";
-      return false;
+    case RAWCONV_RINEX_3_04: job->RinexVersion = 304; break;
+    case RAWCONV_RINEX_3_05: job->RinexVersion = 305; break;
     default: why->Message = "Unknown RINEX version " + std::to_string(o.rinex); return false;
   }
   switch (o.existing) {
@@ -122,12 +121,22 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
     case RAWCONV_EXISTING_SKIP: job->Existing = OutputPolicy::kSkip; break;
     default: why->Message = "Unknown existing-output policy"; return false;
   }
-  if (o.names != RAWCONV_NAMES_INPUT) {
-    why->Message = "Short and long file names are not available in this version";
-    return false;
+  switch (o.names) {
+    case RAWCONV_NAMES_INPUT: job->Names = NameStyle::kInput; break;
+    case RAWCONV_NAMES_SHORT: job->Names = NameStyle::kShort; break;
+    case RAWCONV_NAMES_LONG: job->Names = NameStyle::kLong; break;
+    default: why->Message = "Unknown file name style"; return false;
   }
-  if (o.compress != RAWCONV_COMPRESS_NONE) {
-    why->Message = "Compressed outputs are not available in this version";
+  switch (o.compress) {
+    case RAWCONV_COMPRESS_NONE: job->Compress = Compression::kNone; break;
+    case RAWCONV_COMPRESS_GZ: job->Compress = Compression::kGzip; break;
+    case RAWCONV_COMPRESS_CRX: job->Compress = Compression::kCrx; break;
+    case RAWCONV_COMPRESS_CRX_GZ: job->Compress = Compression::kCrxGzip; break;
+    default: why->Message = "Unknown compression"; return false;
+  }
+  if ((job->Compress == Compression::kGzip || job->Compress == Compression::kCrxGzip) &&
+      !GzipAvailable()) {
+    why->Message = "gzip output is not available in this build";
     return false;
   }
   if (o.station < RAWCONV_STATION_BESIDE || o.station > RAWCONV_STATION_FILE ||
@@ -197,6 +206,7 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
   obs->AntHeight = o.antenna_height;
   obs->UseGpsWeek = o.use_week ? 1 : 0;
   obs->GpsWeek = o.use_week ? o.week : 0;
+  job->StationId = o.station_id && *o.station_id ? o.station_id : nullptr;
   job->Obs = obs;
   job->Nav = nav;
   why->Code = RAWCONV_OK;

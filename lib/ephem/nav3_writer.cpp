@@ -92,6 +92,7 @@ int ConvertEppToNav3(std::FILE* epp, Sink& out, int minor) {
   while (ReadEphemerisRecord(epp, &record) == 0) {
     const int length = FormatNav3Record(record, text);
     WriteText(out, text, length);
+    ++Ctx().NavRecordsWritten;
   }
   return 0;
 }

@@ -168,6 +168,7 @@ int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version) {
     const size_t length = std::strlen(text);
     text[length] = '\n';
     out.Write(text, length + 1);
+    ++Ctx().NavRecordsWritten;
   }
   return 0;
 }

@@ -287,7 +287,9 @@ void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochV
   KinematicState state = kStatic;
   char event_text[kKinematicTextSize];
   StationEvent station;
+  uint64_t count = 0;
   while (reader.ReadGpbEpoch(&current->Epoch, current->Channels) == 0) {
+    if (count++ % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
     const GpbEpoch& epoch = current->Epoch;
     const GpbChannel* channels = current->Channels;
     const int week = Ctx().UseGpsWeek ? Ctx().GpsWeek : ReferenceWeekOf(ref, epoch.RcvTime);
@@ -301,11 +303,18 @@ void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochV
     if (flag != 0) visitor.KinematicEvent(date, flag, count, event_text);
 
     visitor.Epoch(date, epoch, channels);
+    if (Ctx().Observer) Ctx().Observer->Observe(epoch, channels, week);
+
+    ++Ctx().EpochsWritten;
 
     EpochSlot* written = current;
     current = previous;
     previous = written;
   }
+  Ctx().GpbDamaged = reader.EndedInDamage() ? 1 : 0;
+  Ctx().GpbBytesUsed = reader.BytesUsed();
+  Ctx().GpbFileSize = reader.FileSize();
+  ReportProgress(reader.FileSize());
   reader.CloseGpbFile();
   stations.Release();
 }

@@ -167,12 +167,19 @@ void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
   GpbEpoch epoch{};
   GpbChannel channels[kMaxChannels]{};
   GlonassChannelFinder glonass;
+  bool seen[kMaxSatelliteNumber + 1] = {};
   while (reader.ReadGpbEpoch(&epoch, channels) == 0) {
+    if (count % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
     if (count == 0) summary->FirstObsTime = epoch.RcvTime;
     summary->LastObsTime = epoch.RcvTime;
     if (epoch.NumChannels > 0) NoteTypes(channels[0], summary);
     const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
     for (int i = 0; i < n; ++i) {
+      const int32_t prn = channels[i].Prn;
+      if (prn >= 0 && prn <= kMaxSatelliteNumber && !seen[prn]) {
+        seen[prn] = true;
+        ++summary->SatelliteCount;
+      }
       if (channels[i].Prn > kGpsPrnMax) {
         summary->HasGlonass = 1;
         glonass.Add(channels[i]);

@@ -50,7 +50,11 @@ struct ObsHeaderSummary {
   // GLONASS frequency channel numbers (-7..+6) by slot (index 1..kGlonassSlots;
   // index 0 unused), kGlonassFrequencyUnknown where the data did not tell.
   int8_t GlonassFrequency[65];
+  int32_t SatelliteCount;  // distinct satellite numbers seen (0..kMaxSatelliteNumber)
 };
+
+// Satellite numbers counted by the pre-scan (GPB numbers; GLONASS above 32).
+constexpr int kMaxSatelliteNumber = 255;
 
 // GPB satellites above 32 are GLONASS: GPB number 33 + n is slot n + 1
 // (R01 for 33, R24 for 56). RINEX 2 writes the GPB number unchanged after
@@ -180,6 +184,15 @@ class EpochVisitor {
   // channels holds min(NumChannels, kMaxChannels) records.
   virtual void Epoch(const EpochDate& date, const GpbEpoch& epoch,
                      const GpbChannel* channels) = 0;
+};
+
+// Something that looks at the epochs of the writing pass as they are
+// written, without writing (the quality checks). Installed through the
+// context (Ctx().Observer); week is the epoch's full GPS week.
+class EpochObserver {
+ public:
+  virtual ~EpochObserver() = default;
+  virtual void Observe(const GpbEpoch& epoch, const GpbChannel* channels, int week) = 0;
 };
 
 // The second pass: loads the station file beside request.GpbFile (never

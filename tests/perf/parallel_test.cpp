@@ -214,7 +214,7 @@ TEST_F(ParallelBatch, ParallelCommandLineMatchesSequentialRun) {
   // The fixed run date is in both headers.
   EXPECT_NE(ReadAll(seq + "/f0.05o").find("7-DEC-05 14:30"), std::string::npos);
   // More workers than files, and bad counts.
-  EXPECT_EQ(RunTool(common + "-j64 --output-dir '" + par + "'" + files).Out, one.Out);
+  EXPECT_EQ(RunTool(common + "-j64 --force --output-dir '" + par + "'" + files).Out, one.Out);
   EXPECT_EQ(RunTool("-j 0 x.gpb").Code, 2);
   EXPECT_EQ(RunTool("-j 65 x.gpb").Code, 2);
   EXPECT_EQ(RunTool("-j").Code, 2);
