@@ -20,7 +20,7 @@ Sink* OutputChain::Build(FileSink* file, Compression compression, bool observati
   }
   Sink* head = file;
   if (gzip) {
-    gzip_.reset(new GzipSink(head));
+    gzip_.reset(new GzipSink(head, crx ? kCompactGzipLevel : kTextGzipLevel));
     if (gzip_->Error()[0] != '\0') {
       error_ = gzip_->Error();
       gzip_.reset();
