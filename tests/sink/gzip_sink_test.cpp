@@ -94,6 +94,92 @@ TEST(GzipSink, AFailedDownstreamWriteFailsFinishAndAborts) {
   EXPECT_FALSE(gz.Write("b", 1));
 }
 
+// Text of `blocks` compressor blocks and a bit, different in every line.
+std::string ManyBlocks(size_t blocks) {
+  std::string text;
+  char line[96];
+  for (unsigned i = 0; text.size() < blocks * GzipSink::kBlockSize + 1234; ++i) {
+    std::snprintf(line, sizeof line, "%14.3f%14.3f  line %u\n", i * 0.731, 1e6 - i * 1.5, i);
+    text += line;
+  }
+  return text;
+}
+
+TEST(GzipSink, ThreadedCompressionRestoresManyBlocksAndCountsThem) {
+  if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
+  const std::string text = ManyBlocks(9);
+  for (int level : {1, 3}) {
+    MemorySink out;
+    GzipSink gz(&out, level);
+    for (size_t at = 0; at < text.size(); at += 65536) {
+      ASSERT_TRUE(gz.Write(text.data() + at, std::min<size_t>(65536, text.size() - at)));
+    }
+    ASSERT_TRUE(gz.Finish()) << gz.Error();
+    EXPECT_TRUE(gz.Threaded());
+    EXPECT_EQ(out.writes, 10);  // one member per block, in order
+    EXPECT_EQ(gz.BytesIn(), text.size());
+    EXPECT_EQ(gz.BytesOut(), out.text.size());
+    std::string back;
+    ASSERT_TRUE(Gunzip(out.text, &back));
+    EXPECT_TRUE(back == text);
+  }
+  // Less than a block is compressed on the caller's thread.
+  MemorySink small_out;
+  GzipSink small(&small_out);
+  ASSERT_TRUE(small.Write(text.data(), GzipSink::kBlockSize - 1));
+  ASSERT_TRUE(small.Finish());
+  EXPECT_FALSE(small.Threaded());
+}
+
+TEST(GzipSink, AFailureOnTheCompressorThreadFailsTheWriterAndAbortsTheChain) {
+  if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
+  const std::string text = ManyBlocks(8);
+  MemorySink out;
+  out.fail_after_writes = 2;
+  GzipSink gz(&out);
+  bool refused = false;
+  for (size_t at = 0; at < text.size() && !refused; at += 65536) {
+    refused = !gz.Write(text.data() + at, std::min<size_t>(65536, text.size() - at));
+  }
+  EXPECT_TRUE(refused);  // noticed at a later hand-over, not only at Finish
+  EXPECT_FALSE(gz.Write("x", 1));
+  EXPECT_FALSE(gz.Finish());
+  EXPECT_TRUE(out.aborted);
+  EXPECT_FALSE(out.finished);
+  EXPECT_NE(std::string(gz.Error()).find("could not be written"), std::string::npos);
+
+  // A failure in the last block, met only while finishing.
+  MemorySink last;
+  last.fail_after_writes = 2;
+  GzipSink gz2(&last);
+  const size_t three = 3 * GzipSink::kBlockSize - 10;
+  ASSERT_TRUE(gz2.Write(text.data(), three));
+  EXPECT_FALSE(gz2.Finish());
+  EXPECT_TRUE(last.aborted);
+}
+
+TEST(GzipSink, AbortOrDestructionWhileCompressingEndsTheThread) {
+  if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
+  const std::string text = ManyBlocks(4);
+  MemorySink aborted_out;
+  {
+    GzipSink gz(&aborted_out);
+    ASSERT_TRUE(gz.Write(text.data(), text.size()));
+    EXPECT_TRUE(gz.Threaded());
+    gz.Abort();
+    EXPECT_TRUE(aborted_out.aborted);
+    EXPECT_FALSE(gz.Write("x", 1));
+    EXPECT_FALSE(gz.Finish());
+  }
+  MemorySink dropped_out;
+  {
+    GzipSink gz(&dropped_out);
+    ASSERT_TRUE(gz.Write(text.data(), text.size()));
+  }
+  EXPECT_TRUE(dropped_out.aborted);
+  EXPECT_FALSE(dropped_out.finished);
+}
+
 TEST(OutputChain, BuildsTheSinksEachKindNeeds) {
   rawconv::FileSink file;
   OutputChain chain;

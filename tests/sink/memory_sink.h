@@ -11,7 +11,8 @@ namespace rawconv_test {
 class MemorySink final : public rawconv::Sink {
  public:
   bool Write(const char* data, size_t length) override {
-    if (fail_writes_) return false;
+    if (fail_writes_ || writes == fail_after_writes) return false;
+    ++writes;
     text.append(data, length);
     return true;
   }
@@ -22,6 +23,8 @@ class MemorySink final : public rawconv::Sink {
   void Abort() override { aborted = true; }
 
   bool fail_writes_ = false;
+  int fail_after_writes = -1;  // the writes that succeed before all fail (-1: no limit)
+  int writes = 0;
   bool finished = false;
   bool aborted = false;
   std::string text;
