@@ -273,6 +273,89 @@ TEST(CrxSink, RestoresRinex3WithSystemsOfDifferentTypeCounts) {
   ExpectRoundTrip(text);
 }
 
+TEST(CrxSink, ReadsValuesOfEveryWidthAndSignExactly) {
+  // Whole parts of 0 to 10 digits, both signs, around the column where an
+  // eight-column word starts; every one must come back as written.
+  std::vector<std::string> values;
+  const char* spelled[] = {"0.000",          "-0.001",         "0.009",          "1.000",
+                           "-9.999",         "12345678.901",   "-1234567.890",   "99999999.999",
+                           "-99999999.999",  "123456789.012",  "-123456789.012", "999999999.999",
+                           "-999999999.999", "1000000000.000", "9999999999.999", "10000000.000"};
+  for (const char* v : spelled) values.push_back(v);
+  uint64_t whole = 7;
+  for (int digits = 1; digits <= 10; ++digits, whole = whole * 10 + static_cast<uint64_t>(digits % 10)) {
+    for (int sign : {1, -1}) {
+      if (sign < 0 && digits == 10) continue;  // 15 columns
+      char v[32];
+      std::snprintf(v, sizeof v, "%s%llu.%03d", sign < 0 ? "-" : "",
+                    static_cast<unsigned long long>(whole), digits * 37 % 1000);
+      values.push_back(v);
+    }
+  }
+  std::string text = kHeader2;
+  for (size_t e = 0; e < values.size(); ++e) {
+    text += Epoch2(static_cast<int>(e), 0, {"G01", "G02"});
+    // Both keep arcs through them, in opposite orders, with gaps.
+    const std::string& v = values[e];
+    const std::string& w = values[values.size() - 1 - e];
+    text += Field(v.c_str()) + Field(w.c_str(), '1', '9') + Field("") + Field(v.c_str()) +
+            Field(w.c_str()) + "\n" + Field(v.c_str()) + "\n";
+    text += Field(w.c_str()) + Field(v.c_str()) + Field(w.c_str()) + Field("") + Field(v.c_str()) +
+            "\n" + Field(w.c_str(), ' ', '4') + "\n";
+  }
+  ExpectRoundTrip(text);
+}
+
+TEST(CrxSink, RefusesValuesThatAreNotFixedPointWithThreeDecimals) {
+  const char* bad[] = {"    12a45.678", "   12 45.678", "   -12-4.678", "  1234.5678",
+                       "   --1234.567", " 1234-56.789", "   1234.5 7",   "       12.34x",
+                       "-    1234.567", "12345678901.123"};
+  for (const char* v : bad) {
+    SCOPED_TRACE(v);
+    std::string field = v;
+    field.resize(14, ' ');
+    std::string text = kHeader2;
+    text += Epoch2(0, 0, {"G01"});
+    text += Field("1.000") + field + "  " + Field("2.000") + "\n\n";
+    MemorySink out;
+    CrxSink crx(&out);
+    EXPECT_FALSE(crx.Write(text.data(), text.size()));
+    EXPECT_NE(std::string(crx.Error()).find("observation value"), std::string::npos);
+  }
+}
+
+TEST(CrxSink, CarriesUpToItsLimitOfSatellites) {
+  // Eight systems of 100 satellites each: more names than one file may have.
+  std::string header = "     3.04           OBSERVATION DATA    M (MIXED)           RINEX VERSION / TYPE\n";
+  const char systems[] = "GRECJSIL";
+  for (int k = 0; k < 8; ++k) {
+    header += std::string(1, systems[k]) + "    1 C1C" + std::string(50, ' ') + "SYS / # / OBS TYPES\n";
+  }
+  header += std::string(60, ' ') + "END OF HEADER\n";
+  std::string text = header;
+  size_t names = 0;
+  for (int k = 0; k < 8; ++k) {
+    char line[128];
+    std::snprintf(line, sizeof line, "> 2020 01 01 00 00 %10.7f  0100\n", static_cast<double>(k));
+    text += line;
+    for (int prn = 0; prn < 100; ++prn, ++names) {
+      std::snprintf(line, sizeof line, "%c%02d", systems[k], prn);
+      text += line + Field("123.456") + "\n";
+    }
+  }
+  ASSERT_GT(names, CrxSink::kMaxSatellites);
+  MemorySink out;
+  CrxSink crx(&out);
+  EXPECT_FALSE(crx.Write(text.data(), text.size()));
+  EXPECT_NE(std::string(crx.Error()).find("too many satellites"), std::string::npos);
+  // Six hundred are carried.
+  std::string first_half = header;
+  const size_t cut = text.find("> 2020 01 01 00 00  6.0000000");
+  ASSERT_NE(cut, std::string::npos);
+  first_half.append(text, header.size(), cut - header.size());
+  ExpectRoundTrip(first_half);
+}
+
 TEST(CrxSink, FailsOnTextItCannotCarry) {
   {
     std::string text = kHeader2;
