@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Throughput benchmark of gpb2rinex against what a user would use instead.
 #
-#   bash bench/run.sh [--large]
+#   bash bench/run.sh [--large] [--compress-only]
 #
 # Builds a Release library, gpb2rinex and our data tools into build-bench/,
 # makes two inputs with those tools
@@ -13,7 +13,17 @@
 #   rawconv    gpb2rinex converting the GPB file (RINEX 2.1 obs + nav);
 #   convbin    RTKLIB's convbin converting the same content RINEX 2 -> 2.11
 #              (the original file for "real", our output for "synthetic");
-#   cp         cp of our observation file: the floor of writing those bytes.
+#   cp         cp of our observation file: the floor of writing those bytes;
+#   gz, crx, crx.gz
+#              gpb2rinex --compress gz, crx and crx.gz on the same input;
+#   gzip6      `gzip -6` of our plain observation file (what a user would
+#              run instead of --compress gz), and gzip6-crx, `gzip -6` of our
+#              Compact RINEX file (the size crx.gz is held to).
+# The compressed rows are timed in the same run as the plain conversion and
+# compared with it (times) and with gzip6-crx (size of the observation file):
+# on the synthetic day crx.gz within 2.5 times the plain conversion and 1.05
+# times the size of gzip6-crx, gz within 4 times the plain conversion.
+# --compress-only leaves out convbin and cp (convbin takes a minute a run).
 # BENCH_BASELINE=path/to/another/gpb2rinex adds it as "baseline" beside
 # rawconv (same options), for before/after figures from one run.
 # It prints epochs/s, MB/s of RINEX written and the peak resident memory of
@@ -33,10 +43,17 @@ data=$root/../shared/data
 runs=${BENCH_RUNS:-5}
 cores=$(nproc 2>/dev/null || echo 1)
 large=0
-[ "${1:-}" = "--large" ] && large=1
+compress_only=0
+for arg in "$@"; do
+  case $arg in
+    --large) large=1 ;;
+    --compress-only) compress_only=1 ;;
+    *) echo "usage: bash bench/run.sh [--large] [--compress-only]" >&2; exit 2 ;;
+  esac
+done
 
 . "$root/scripts/ensure-tools.sh"
-ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:cc=gcc" "cmd:convbin=rtklib"
+ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:cc=gcc" "cmd:convbin=rtklib" "cmd:gzip=gzip"
 
 echo "== build (Release) into build-bench"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRAWCONV_BUILD_TESTS=OFF >/dev/null
@@ -81,19 +98,24 @@ measure() {
   done
   MEDIAN=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$((runs / 2 + 1))p")
   BYTES=$(find "$outdir" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
+  # The observation file alone: NAME.YYo, .YYd, either with .gz, or .obs*.
+  OBS_BYTES=$(find "$outdir" -type f \( -name '*.[0-9][0-9][od]*' -o -name '*.obs*' \) \
+    -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
 }
 
 csv=$work/results.csv
-echo "input,tool,epochs,median_s,epochs_per_s,mb_written,mb_per_s,peak_rss_mb,runs,cores" >"$csv"
-declare -A SECONDS_OF
+echo "input,tool,epochs,median_s,epochs_per_s,mb_written,mb_per_s,peak_rss_mb,runs,cores,obs_bytes" \
+  >"$csv"
+declare -A SECONDS_OF OBS_BYTES_OF
 record() {  # input tool epochs
   local mb
   mb=$(awk -v b="$BYTES" 'BEGIN { printf "%.1f", b / 1e6 }')
   SECONDS_OF[$1/$2]=$MEDIAN
+  OBS_BYTES_OF[$1/$2]=$OBS_BYTES
   awk -v input="$1" -v tool="$2" -v e="$3" -v s="$MEDIAN" -v mb="$mb" -v kb="$RSS" \
-    -v runs="$runs" -v cores="$cores" 'BEGIN {
-      printf "%s,%s,%d,%.4f,%.0f,%.1f,%.1f,%.1f,%d,%d\n", input, tool, e, s, e / s, mb, mb / s,
-             kb / 1024, runs, cores }' >>"$csv"
+    -v runs="$runs" -v cores="$cores" -v obs="$OBS_BYTES" 'BEGIN {
+      printf "%s,%s,%d,%.4f,%.0f,%.1f,%.1f,%.1f,%d,%d,%d\n", input, tool, e, s, e / s, mb, mb / s,
+             kb / 1024, runs, cores, obs }' >>"$csv"
 }
 
 bench_input() {  # name epochs original-rinex-or-empty
@@ -106,9 +128,27 @@ bench_input() {  # name epochs original-rinex-or-empty
     measure "$out/baseline" "$BENCH_BASELINE" -q --output-dir "$out/baseline" "$work/$name.gpb"
     record "$name" baseline "$epochs"
   fi
-  # Keep our output as the input of convbin and cp.
+  # Keep our output as the input of convbin, cp and gzip.
   local ours=$work/$name.ours.obs
   cp "$out/rawconv/$name".*o "$ours"
+  local kind
+  for kind in gz crx crx.gz; do
+    echo "== $name: --compress $kind"
+    measure "$out/$kind" "$gpb2rinex" -q --compress "$kind" --output-dir "$out/$kind" \
+      "$work/$name.gpb"
+    record "$name" "$kind" "$epochs"
+  done
+  echo "== $name: gzip -6"
+  measure "$out/gzip6" sh -c 'gzip -6 -c "$1" >"$2"' sh "$ours" "$out/gzip6/$name.obs.gz"
+  record "$name" gzip6 "$epochs"
+  local crx_file
+  crx_file=$(find "$out/crx" -name "$name.*d")
+  cp "$crx_file" "$work/$name.ours.crx"
+  echo "== $name: gzip -6 of our Compact RINEX"
+  measure "$out/gzip6-crx" sh -c 'gzip -6 -c "$1" >"$2"' sh "$work/$name.ours.crx" \
+    "$out/gzip6-crx/$name.obs.crx.gz"
+  record "$name" gzip6-crx "$epochs"
+  [ "$compress_only" = 1 ] && return
   local in=${original:-$ours}
   echo "== $name: convbin"
   measure "$out/convbin" convbin -r rinex -v 2.11 -od -os -o "$out/convbin/$name.obs" "$in"
@@ -137,25 +177,41 @@ fi
 echo
 echo "rawconv benchmark: median of $runs runs, whole processes, $cores cores"
 awk -F, 'NR == 1 { next }
-  { printf "%-10s %-8s %9d epochs %8.3f s %10.0f epochs/s %8.1f MB %8.1f MB/s %6.1f MB RSS\n",
-           $1, $2, $3, $4, $5, $6, $7, $8 }' "$csv"
+  { printf "%-10s %-9s %9d epochs %8.3f s %10.0f epochs/s %8.1f MB %8.1f MB/s %6.1f MB RSS %11d obs bytes\n",
+           $1, $2, $3, $4, $5, $6, $7, $8, $11 }' "$csv"
 echo
 ratios() {  # input
-  local r=${SECONDS_OF[$1/rawconv]} c=${SECONDS_OF[$1/convbin]} p=${SECONDS_OF[$1/cp]}
-  awk -v input="$1" -v r="$r" -v c="$c" -v p="$p" 'BEGIN {
+  local r=${SECONDS_OF[$1/rawconv]} c=${SECONDS_OF[$1/convbin]:-} p=${SECONDS_OF[$1/cp]:-}
+  [ -n "$c" ] && awk -v input="$1" -v r="$r" -v c="$c" -v p="$p" 'BEGIN {
     printf "%-10s convbin/rawconv %6.1fx   rawconv/cp %5.1fx\n", input, c / r, r / p }'
+  local kind
+  for kind in gz crx crx.gz gzip6 gzip6-crx; do
+    awk -v input="$1" -v kind="$kind" -v r="$r" -v t="${SECONDS_OF[$1/$kind]}" \
+      -v b="${OBS_BYTES_OF[$1/$kind]}" -v plain="${OBS_BYTES_OF[$1/rawconv]}" 'BEGIN {
+      printf "%-10s %-9s time %5.2fx the plain conversion, observation file %6.3f of plain\n",
+             input, kind, t / r, b / plain }'
+  done
 }
 ratios real
 ratios synthetic
 echo
 # Targets on the synthetic day: 80 times convbin, within 3 times cp, peak
-# memory below 16 MB.
-awk -F, -v c="${SECONDS_OF[synthetic/convbin]}" -v p="${SECONDS_OF[synthetic/cp]}" '
+# memory below 16 MB; compressed outputs as described at the top.
+awk -F, -v c="${SECONDS_OF[synthetic/convbin]:-}" -v p="${SECONDS_OF[synthetic/cp]:-}" '
   $1 != "real" && $2 == "rawconv" && $8 > worst { worst = $8 }
   $1 == "synthetic" && $2 == "rawconv" { r = $4 }
+  $1 == "synthetic" && $2 == "gz" { gz = $4 }
+  $1 == "synthetic" && $2 == "crx.gz" { cg = $4; cg_bytes = $11 }
+  $1 == "synthetic" && $2 == "gzip6-crx" { g6_bytes = $11 }
   END {
-    printf "target convbin/rawconv >= 80: %.1f  %s\n", c / r, ((c / r >= 80) ? "met" : "MISSED")
-    printf "target rawconv/cp <= 3:       %.1f  %s\n", r / p, ((r / p <= 3) ? "met" : "MISSED")
+    if (c != "") {
+      printf "target convbin/rawconv >= 80: %.1f  %s\n", c / r, ((c / r >= 80) ? "met" : "MISSED")
+      printf "target rawconv/cp <= 3:       %.1f  %s\n", r / p, ((r / p <= 3) ? "met" : "MISSED")
+    }
     printf "target peak RSS < 16 MB:      %.1f  %s\n", worst, ((worst < 16) ? "met" : "MISSED")
+    printf "target crx.gz/rawconv <= 2.5: %.2f  %s\n", cg / r, ((cg / r <= 2.5) ? "met" : "MISSED")
+    printf "target crx.gz/gzip6-crx size <= 1.05: %.3f  %s\n", cg_bytes / g6_bytes,
+           ((cg_bytes / g6_bytes <= 1.05) ? "met" : "MISSED")
+    printf "target gz/rawconv <= 4:       %.2f  %s\n", gz / r, ((gz / r <= 4) ? "met" : "MISSED")
   }' "$csv"
 echo "figures: $csv"
