@@ -292,12 +292,13 @@ int RunBatch(const Arguments& args) {
     sizes[i] = ec ? 0 : static_cast<uint64_t>(size);
   }
 
-  if (!args.output_dir.empty()) {
+  for (const std::string* folder : {&args.output_dir, &args.qc_dir}) {
+    if (folder->empty()) continue;
     std::error_code ec;
-    fs::create_directories(args.output_dir, ec);
-    if (ec || !fs::is_directory(args.output_dir)) {
-      std::fprintf(stderr, "gpb2rinex: cannot create output folder %s: %s\n",
-                   args.output_dir.c_str(), ec ? ec.message().c_str() : "not a folder");
+    fs::create_directories(*folder, ec);
+    if (ec || !fs::is_directory(*folder)) {
+      std::fprintf(stderr, "gpb2rinex: cannot create output folder %s: %s\n", folder->c_str(),
+                   ec ? ec.message().c_str() : "not a folder");
       return 1;
     }
   }

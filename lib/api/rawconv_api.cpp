@@ -491,11 +491,17 @@ RAWCONV_API int rawconv_gpb_next(rawconv_gpb_reader* r, rawconv_epoch* epoch) {
     const int code = r->gpb.ReadGpbEpoch(&e, channels);
     if (code != 0) {
       // End of file, or a record that is damaged or cut short.
-      const bool clean_end =
-          code < 0 && std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
+      // A record cut short at the end of the file reads as the end of the
+      // file too; the pass's own account tells the two apart.
+      const bool clean_end = code < 0 && !r->gpb.EndedInDamage() &&
+                             std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
       r->ended = true;
       r->end_code = clean_end ? 0 : -1;
-      if (!clean_end) std::snprintf(r->error, sizeof r->error, "%.255s", r->gpb.ErrorText());
+      if (!clean_end) {
+        const bool cut = std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
+        std::snprintf(r->error, sizeof r->error, "%.255s",
+                      cut ? "The file ends within a record" : r->gpb.ErrorText());
+      }
       return r->end_code;
     }
     std::memset(epoch, 0, sizeof *epoch);
