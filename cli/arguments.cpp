@@ -40,6 +40,17 @@ const char kUsage[] =
     "      --run-by TEXT       RUN BY of both headers (up to 20 characters)\n"
     "      --observer TEXT     OBSERVER (up to 20 characters)\n"
     "      --agency TEXT       AGENCY (up to 40 characters)\n"
+    "quality check:\n"
+    "  --qc                    also check each recording while converting: one\n"
+    "                          summary line per file, the reports in OBS.qc.txt,\n"
+    "                          .qc.json and .qc.html beside the observation file\n"
+    "  --qc-only               check without writing RINEX (FILE.qc.txt, ...)\n"
+    "  --elevation-mask DEG    elevation mask of the check (0 to 90; default 10)\n"
+    "  --qc-dir DIR            write the reports into DIR (made when missing)\n"
+    "  --info                  describe each GPB file (epochs, interval, times,\n"
+    "                          observations, satellites, position, receiver);\n"
+    "                          nothing is converted\n"
+    "  --json                  with --info: one JSON document\n"
     "running:\n"
     "  -j N                    convert N files at once (1 to 64; default 1)\n"
     "  -q                      print failures and warnings only\n"
@@ -67,6 +78,12 @@ enum LongOnly {
   kAgency,
   kVersion,
   kFixedRunDate,
+  kQc,
+  kQcOnly,
+  kElevationMask,
+  kQcDir,
+  kInfo,
+  kJson,
 };
 
 const option kLongOptions[] = {
@@ -89,6 +106,12 @@ const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {"fixed-run-date", required_argument, nullptr, kFixedRunDate},
+    {"qc", no_argument, nullptr, kQc},
+    {"qc-only", no_argument, nullptr, kQcOnly},
+    {"elevation-mask", required_argument, nullptr, kElevationMask},
+    {"qc-dir", required_argument, nullptr, kQcDir},
+    {"info", no_argument, nullptr, kInfo},
+    {"json", no_argument, nullptr, kJson},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -127,6 +150,18 @@ bool ParseHeight(const char* text, double& height) {
       value > kMaxAntennaHeight)
     return false;
   height = value;
+  return true;
+}
+
+// A finite number of degrees from 0 to 90.
+bool ParseMask(const char* text, double& mask) {
+  if (!*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text, &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(value) || value < 0.0 || value > 90.0)
+    return false;
+  mask = value;
   return true;
 }
 
@@ -325,6 +360,30 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.run_date = number;
         args.fixed_run_date = true;
         break;
+      case kQc:
+      case kQcOnly: {
+        const int mode = c == kQc ? RAWCONV_QC_WITH : RAWCONV_QC_ONLY;
+        if (args.qc != 0 && args.qc != mode)
+          return BadArgument(err, "--qc and --qc-only exclude each other");
+        args.qc = mode;
+        break;
+      }
+      case kElevationMask:
+        if (!ParseMask(v, args.elevation_mask))
+          return BadArgument(err, "elevation mask must be a number of degrees from 0 to 90: " +
+                                      Quoted(v));
+        args.use_elevation_mask = true;
+        break;
+      case kQcDir:
+        if (!*v) return BadArgument(err, "empty report folder");
+        args.qc_dir = v;
+        break;
+      case kInfo:
+        args.info = true;
+        break;
+      case kJson:
+        args.json = true;
+        break;
       default:
         return BadArgument(err, "unknown option " + Quoted(given));
     }
@@ -333,6 +392,10 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
   for (int i = optind; i < argc; ++i) args.files.push_back(argv[i]);
 
   if (force && skip) return BadArgument(err, "--force and --skip-existing exclude each other");
+  if (args.json && !args.info) return BadArgument(err, "--json goes with --info");
+  if (args.info && args.qc != 0) return BadArgument(err, "--info converts and checks nothing; drop --qc");
+  if (args.qc == 0 && (args.use_elevation_mask || !args.qc_dir.empty()))
+    return BadArgument(err, "--elevation-mask and --qc-dir go with --qc or --qc-only");
   args.existing = force  ? RAWCONV_EXISTING_REPLACE
                   : skip ? RAWCONV_EXISTING_SKIP
                          : RAWCONV_EXISTING_REFUSE;

@@ -40,6 +40,14 @@ struct Arguments {
   bool use_week = false;
   int32_t week = 0;
 
+  // Quality check and file information
+  int qc = 0;                 // enum rawconv_qc
+  bool use_elevation_mask = false;
+  double elevation_mask = 0.0;  // degrees
+  std::string qc_dir;
+  bool info = false;  // --info: describe the files, convert nothing
+  bool json = false;  // --info as one JSON document
+
   // Running
   bool quiet = false;
   int jobs = 1;

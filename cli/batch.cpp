@@ -37,12 +37,15 @@ struct Item {
   int plan_result = RAWCONV_OK;
   std::string plan_error;
   std::string planned_obs, planned_nav;
+  std::string planned_qc[3];
 
   // Conversion
   bool started = false;
   int result = RAWCONV_FAILED;
   std::string error;
   std::string obs_path, nav_path;
+  std::string qc_summary;
+  bool qc_skipped = false;
   bool damaged = false;
   uint64_t bytes_used = 0, file_size = 0;
 };
@@ -73,6 +76,10 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb) {
   o.week = args.week;
   o.use_run_date = args.fixed_run_date ? 1 : 0;
   o.run_date = args.run_date;
+  o.qc = args.qc;
+  o.use_elevation_mask = args.use_elevation_mask ? 1 : 0;
+  o.elevation_mask = args.elevation_mask;
+  o.qc_dir = args.qc_dir.empty() ? nullptr : args.qc_dir.c_str();
   return o;
 }
 
@@ -172,7 +179,9 @@ bool DistinctOutputs(const std::vector<Item>& items) {
   bool distinct = true;
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].plan_result != RAWCONV_OK) continue;
-    for (const std::string* out : {&items[i].planned_obs, &items[i].planned_nav}) {
+    for (const std::string* out : {&items[i].planned_obs, &items[i].planned_nav,
+                                   &items[i].planned_qc[0], &items[i].planned_qc[1],
+                                   &items[i].planned_qc[2]}) {
       if (out->empty()) continue;
       auto inserted = writer.emplace(Identity(*out), i);
       if (inserted.second || inserted.first->second == i) continue;
@@ -207,6 +216,9 @@ void Plan(const Arguments& args, rawconv_session* session, Item& item) {
   }
   item.planned_obs = report->obs_path;
   item.planned_nav = report->nav_path;
+  item.planned_qc[0] = report->qc_text_path;
+  item.planned_qc[1] = report->qc_json_path;
+  item.planned_qc[2] = report->qc_html_path;
 }
 
 void Convert(const Arguments& args, rawconv_session* session, Item& item, FileProgress& progress) {
@@ -228,6 +240,8 @@ void Convert(const Arguments& args, rawconv_session* session, Item& item, FilePr
                    : ErrorOf(*report, item.result);
   item.obs_path = report->obs_path;
   item.nav_path = report->nav_path;
+  item.qc_summary = report->qc_summary;
+  item.qc_skipped = report->qc_skipped != 0;
   item.damaged = report->gpb_damaged != 0;
   item.bytes_used = report->gpb_bytes_used;
   item.file_size = report->gpb_file_size;
@@ -239,9 +253,12 @@ bool Report(const Arguments& args, const Item& item, Printer& printer) {
   bool failed = false;
   switch (item.result) {
     case RAWCONV_OK:
-      if (!args.quiet)
+      if (args.quiet) break;
+      // The check alone prints its summary line only.
+      if (args.qc != RAWCONV_QC_ONLY)
         printer.Out(item.gpb + " -> " + BaseName(item.obs_path) + " " + BaseName(item.nav_path) +
                     "\n");
+      if (!item.qc_summary.empty()) printer.Out(item.qc_summary + "\n");
       break;
     case RAWCONV_SKIPPED:
       if (!args.quiet) printer.Out(item.gpb + ": skipped, outputs exist\n");
@@ -275,12 +292,13 @@ int RunBatch(const Arguments& args) {
     sizes[i] = ec ? 0 : static_cast<uint64_t>(size);
   }
 
-  if (!args.output_dir.empty()) {
+  for (const std::string* folder : {&args.output_dir, &args.qc_dir}) {
+    if (folder->empty()) continue;
     std::error_code ec;
-    fs::create_directories(args.output_dir, ec);
-    if (ec || !fs::is_directory(args.output_dir)) {
-      std::fprintf(stderr, "gpb2rinex: cannot create output folder %s: %s\n",
-                   args.output_dir.c_str(), ec ? ec.message().c_str() : "not a folder");
+    fs::create_directories(*folder, ec);
+    if (ec || !fs::is_directory(*folder)) {
+      std::fprintf(stderr, "gpb2rinex: cannot create output folder %s: %s\n", folder->c_str(),
+                   ec ? ec.message().c_str() : "not a folder");
       return 1;
     }
   }

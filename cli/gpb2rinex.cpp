@@ -12,6 +12,10 @@
 // code is 0 when all converted (or were skipped), 1 when any failed, 2 for
 // bad arguments.
 //
+// With --qc each file is also checked while it is converted (--qc-only:
+// checked, not converted): a summary line per file, the reports beside the
+// observation file. --info describes the files and converts nothing.
+//
 // Only the library's public interface (rawconv_api.h) is used: with -j N,
 // N worker threads convert at once, each on a session of its own.
 #include <csignal>
@@ -19,6 +23,7 @@
 
 #include "arguments.h"
 #include "batch.h"
+#include "info.h"
 
 namespace {
 
@@ -53,6 +58,7 @@ int main(int argc, char** argv) {
   gpb2rinex::Arguments args;
   const int rc = gpb2rinex::ParseArguments(argc, argv, args, stdin, stdout, stderr);
   if (rc >= 0) return rc;
+  if (args.info) return gpb2rinex::RunInfo(args, stdout, stderr);
   InstallSignalHandlers();
   return gpb2rinex::RunBatch(args);
 }

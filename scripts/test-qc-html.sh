@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Quality-report stage: renders the quality report of a real recording
-# (BAHR 2004-06-10, all eight observation types, through the GPB format),
-# screenshots the page and each of its four figures with headless Chromium,
-# and checks that the figures were drawn: every image has the size the page
-# gives it, is not blank, and shows coloured data, not only its axes.
+# Quality-report stage: converts a real recording (BAHR 2004-06-10, all eight
+# observation types) into the GPB and EPP formats with the test tools, runs
+# gpb2rinex --qc on it as a user would, screenshots the report page and each
+# of its four figures with headless Chromium, and checks that the figures
+# were drawn: every image has the size the page gives it, is not blank, and
+# shows coloured data, not only its axes.
 #
 # Usage: scripts/test-qc-html.sh [OUTPUT_DIR]   (default: build/qc-html)
-# Leaves bahr1620.qc.{txt,json,html}, bahr1620.qc.png (the whole page) and
-# one PNG per figure in OUTPUT_DIR. RAWCONV_BUILD_DIR picks the build tree.
+# Leaves bahr1620.04o.qc.{txt,json,html} (with the RINEX files),
+# bahr1620.qc.png (the whole page) and one PNG per figure in OUTPUT_DIR. RAWCONV_BUILD_DIR picks the build tree.
 # On a fresh Debian machine, run as root, it first installs what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,20 +25,27 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   echo "== configure $build"
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-echo "== build qc_tests"
-cmake --build "$build" -j "$jobs" --target qc_tests >/dev/null
+echo "== build gpb2rinex and the test tools"
+cmake --build "$build" -j "$jobs" --target gpb2rinex rnx2gpb nav2epp >/dev/null
 
 mkdir -p "$out"
-rm -f "$out"/*.png "$out"/*.svg "$out"/bahr1620.qc.*
-echo "== render the report of bahr1620.04o"
-RAWCONV_QC_REPORT_DIR=$out "$build/tests/qc_tests" --gtest_filter='QcRealReportTest.*' >/dev/null
-html=$out/bahr1620.qc.html
-for f in "$html" "$out/bahr1620.qc.json" "$out/bahr1620.qc.txt"; do
+rm -f "$out"/*.png "$out"/*.svg "$out"/bahr1620.*
+echo "== gpb2rinex --qc bahr1620.gpb"
+data=$root/../shared/data
+"$build/tools/rnx2gpb" "$data/bahr1620.04o" "$out/bahr1620.gpb" >/dev/null
+"$build/tools/nav2epp" "$data/bahr1620.04n" "$out/bahr1620.epp" >/dev/null
+line=$("$build/cli/gpb2rinex" --qc --fixed-run-date 1136073600 "$out/bahr1620.gpb")
+echo "$line"
+case $line in
+  *"bahr1620.gpb: 2004-06-10 00:00:00.000 to "*) ;;
+  *) echo "FAIL: no summary line from gpb2rinex --qc" >&2; exit 1 ;;
+esac
+html=$out/bahr1620.04o.qc.html
+for f in "$html" "$out/bahr1620.04o.qc.json" "$out/bahr1620.04o.qc.txt" "$out/bahr1620.04o"; do
   [ -s "$f" ] || { echo "FAIL: $f was not written" >&2; exit 1; }
 done
-python3 -c 'import json,sys; json.load(open(sys.argv[1]))' "$out/bahr1620.qc.json" ||
-  { echo "FAIL: bahr1620.qc.json is not valid JSON" >&2; exit 1; }
-head -n 1 "$out/bahr1620.qc.txt"
+python3 -c 'import json,sys; json.load(open(sys.argv[1]))' "$out/bahr1620.04o.qc.json" ||
+  { echo "FAIL: bahr1620.04o.qc.json is not valid JSON" >&2; exit 1; }
 
 # Headless Chromium keeps its profile in a scratch folder; no sandbox when
 # run as root.

@@ -14,7 +14,8 @@ ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
   "file:/usr/include/libdeflate.h=libdeflate-dev" "file:/usr/include/zlib.h=zlib1g-dev" \
   "cmd:pkg-config=pkg-config" "cmd:dpkg-shlibdeps=dpkg-dev" \
   "file:/usr/lib/python3/dist-packages/numpy=python3-numpy" \
-  "file:/usr/lib/python3/dist-packages/pytest=python3-pytest"
+  "file:/usr/lib/python3/dist-packages/pytest=python3-pytest" \
+  "cmd:chromium=chromium" "cmd:identify=imagemagick"
 
 run_suite() {
   local dir=$1; shift
@@ -32,7 +33,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # Further stages, each in a script of its own: the parallel batch under
 # ThreadSanitizer, the fuzz targets, a valgrind run, installation and
 # packaging, the Python package.
-for stage in test-tsan test-fuzz test-valgrind test-install test-python; do
+for stage in test-tsan test-fuzz test-valgrind test-install test-python test-qc-html; do
   if [ -f "$root/scripts/$stage.sh" ]; then
     bash "$root/scripts/$stage.sh"
   fi

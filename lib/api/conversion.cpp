@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "api/context.h"
 #include "api/file_ext.h"
@@ -306,24 +308,91 @@ int NameOutputsByStyle(const ConversionJob& job, const PathText& gpb_file,
 }
 
 // Output paths that exist already, under the job's policy: kConversionOk to
-// go on (with *skip_obs / *skip_nav set for outputs left alone), or
-// kConversionExists / kConversionSkipped with nothing to write.
-int ApplyExistingPolicy(const ConversionJob& job, bool* skip_obs, bool* skip_nav) {
+// go on (with *skip_obs / *skip_nav / skip_qc[] set for outputs left alone),
+// or kConversionExists / kConversionSkipped with nothing to write. The
+// RINEX outputs take part unless check_rinex is false; the report files
+// when qc is not null.
+int ApplyExistingPolicy(const ConversionJob& job, bool check_rinex, const QcPaths* qc,
+                        bool* skip_obs, bool* skip_nav, bool skip_qc[kQcFiles]) {
   *skip_obs = false;
   *skip_nav = false;
+  for (int i = 0; i < kQcFiles; ++i) skip_qc[i] = false;
   if (job.Existing == OutputPolicy::kReplace) return kConversionOk;
-  const bool obs_exists = PathExists(job.Obs->ObsFile);
-  const bool nav_exists = PathExists(job.Nav->NavFile);
+  std::vector<const char*> paths;
+  if (check_rinex) {
+    paths.push_back(job.Nav->NavFile);
+    paths.push_back(job.Obs->ObsFile);
+  }
+  if (qc)
+    for (int i = 0; i < kQcFiles; ++i) paths.push_back(qc->Path[i]);
+  std::vector<bool> exists(paths.size());
+  bool all = !paths.empty();
+  const char* first = nullptr;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    exists[i] = PathExists(paths[i]);
+    all = all && exists[i];
+    if (exists[i] && !first) first = paths[i];
+  }
   if (job.Existing == OutputPolicy::kRefuse) {
-    if (nav_exists || obs_exists) {
-      SetErrorText("Output file %s exists", nav_exists ? job.Nav->NavFile : job.Obs->ObsFile);
+    if (first) {
+      SetErrorText("Output file %s exists", first);
       return kConversionExists;
     }
     return kConversionOk;
   }
-  *skip_obs = obs_exists;
-  *skip_nav = nav_exists;
-  return obs_exists && nav_exists ? kConversionSkipped : kConversionOk;
+  size_t next = 0;
+  if (check_rinex) {
+    *skip_nav = exists[next++];
+    *skip_obs = exists[next++];
+  }
+  if (qc)
+    for (int i = 0; i < kQcFiles; ++i) skip_qc[i] = exists[next++];
+  return all ? kConversionSkipped : kConversionOk;
+}
+
+// A reading pass that writes nothing: the epochs go to the context's
+// observer only.
+class IgnoreEpochs final : public EpochVisitor {
+ public:
+  void StationBlock(const EpochDate&, const StationEvent&) override {}
+  void KinematicEvent(const EpochDate&, int, int, const char*) override {}
+  void Epoch(const EpochDate&, const GpbEpoch&, const GpbChannel*) override {}
+};
+
+// The report files must not name an input of the call or a RINEX output.
+int CheckQcOutputs(const QcPaths& paths, const char* const* others, size_t count) {
+  for (int i = 0; i < kQcFiles; ++i) {
+    for (size_t k = 0; k < count; ++k) {
+      if (others[k][0] != '\0' && SameFile(paths.Path[i], others[k])) {
+        SetErrorText("Output file %s is an input or output of the conversion", paths.Path[i]);
+        return 1;
+      }
+    }
+  }
+  return 0;
+}
+
+bool AllSkipped(const bool skip[kQcFiles]) {
+  for (int i = 0; i < kQcFiles; ++i)
+    if (!skip[i]) return false;
+  return true;
+}
+
+void CopyQcPaths(const ConversionJob& job, const QcPaths& paths) {
+  if (job.QcResult) job.QcResult->Paths = paths;
+}
+
+// The quality check's pre-scan and report names; the one-line summary is
+// copied into the job's result.
+void RenderQc(const ConversionJob& job, QcStep* step, const PathText& gpb_file) {
+  step->Render(FileNameOf(gpb_file.Text));
+  if (job.QcResult)
+    std::snprintf(job.QcResult->Summary, sizeof job.QcResult->Summary, "%s",
+                  step->Summary().c_str());
+}
+
+ExistingFile FilePolicy(OutputPolicy policy) {
+  return policy == OutputPolicy::kReplace ? ExistingFile::kReplace : ExistingFile::kRefuse;
 }
 
 void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const WeekReference& ref) {
@@ -340,6 +409,67 @@ void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const We
   facts->GpbDamaged = Ctx().GpbDamaged;
   facts->GpbBytesUsed = Ctx().GpbBytesUsed;
   facts->GpbFileSize = Ctx().GpbFileSize;
+}
+
+constexpr const char* kUndatedMessage =
+    "No usable ephemeris record in %s: the GPS week of the data is unknown";
+
+// A check without RINEX outputs: the report names, the existing-output
+// policy, the pre-scan, one reading pass into the check, and the reports.
+int RunQcOnly(const ConversionJob& job, const PathText& gpb_file, const PathText& epp_file,
+              const WeekReference& ref, uint64_t gpb_size) {
+  ObsRequest* obs = job.Obs;
+  obs->ObsFile[0] = '\0';
+  job.Nav->NavFile[0] = '\0';
+  if (!IsUsable(ref)) {
+    SetErrorText(kUndatedMessage, epp_file.Text);
+    return kConversionFailed;
+  }
+  const std::string folder =
+      job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(gpb_file.Text);
+  QcPaths paths{};
+  if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file.Text).c_str(), &paths)) {
+    SetErrorText("Output path too long: %s", folder.c_str());
+    return kConversionFailed;
+  }
+  CopyQcPaths(job, paths);
+  const char* const inputs[] = {gpb_file.Text, epp_file.Text};
+  if (CheckQcOutputs(paths, inputs, 2) != 0) return kConversionFailed;
+  if (job.PlanOnly) return kConversionOk;
+
+  bool skip_obs = false, skip_nav = false, skip_qc[kQcFiles];
+  const int policy = ApplyExistingPolicy(job, false, &paths, &skip_obs, &skip_nav, skip_qc);
+  if (job.QcResult) job.QcResult->Skipped = AllSkipped(skip_qc) ? 1 : 0;
+  if (policy != kConversionOk) return policy;
+
+  Ctx().UseGpsWeek = obs->UseGpsWeek;
+  Ctx().GpsWeek = obs->GpsWeek;
+  ObsHeaderSummary summary{};
+  Ctx().ProgressBase = 0;
+  ScanObsSummary(*obs, &summary);
+  QcStep step(job.ElevationMask);
+  if (!Ctx().Cancelled) {
+    step.Prepare(epp_file.Text, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
+    Ctx().ProgressBase = gpb_size;
+    ObserverScope observe(&step);
+    IgnoreEpochs ignore;
+    StreamObsEpochs(*obs, ref, ignore);
+  }
+  if (Ctx().Cancelled) {
+    SetErrorText("Conversion cancelled");
+    return kConversionCancelled;
+  }
+  FillFacts(job.Facts, summary, ref);
+  if (job.Facts) job.Facts->EpochsWritten = 0;
+  RenderQc(job, &step, gpb_file);
+  if (!step.Write(paths, skip_qc, FilePolicy(job.Existing))) return kConversionFailed;
+  bool created[kQcFiles], refused = false;
+  if (!step.Commit(created, &refused)) {
+    for (int i = 0; i < kQcFiles; ++i)
+      if (created[i]) std::remove(paths.Path[i]);
+    return refused ? kConversionExists : kConversionFailed;
+  }
+  return kConversionOk;
 }
 
 }  // namespace
@@ -369,6 +499,7 @@ int RunConversion(const ConversionJob& job) {
     job.Facts->FirstWeek = -1;
     job.Facts->LastWeek = -1;
   }
+  if (job.QcResult) *job.QcResult = QcFacts{};
   Ctx().Cancelled = 0;
   Ctx().EpochsWritten = 0;
   Ctx().NavRecordsWritten = 0;
@@ -393,6 +524,8 @@ int RunConversion(const ConversionJob& job) {
   const uint64_t gpb_size = FileSizeOf(gpb_file.Text);
   Ctx().ProgressTotal = 2 * gpb_size;  // the pre-scan and the writing pass
 
+  if (job.Qc == QcMode::kOnly) return RunQcOnly(job, gpb_file, epp_file, ref, gpb_size);
+
   // The dialog's naming rule, or the naming module (which needs the
   // pre-scan's facts: it then runs first, and only once).
   ObsHeaderSummary summary{};
@@ -415,6 +548,23 @@ int RunConversion(const ConversionJob& job) {
   }
   if (CheckOutputs(obs->ObsFile, nav->NavFile, gpb_file.Text, epp_file.Text) != 0)
     return kConversionFailed;
+
+  // The report files of the check, named after the observation output.
+  const bool with_qc = job.Qc == QcMode::kWith;
+  QcPaths qc_paths{};
+  if (with_qc) {
+    const std::string folder =
+        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(obs->ObsFile);
+    if (!MakeQcPaths(folder.c_str(), FileNameOf(obs->ObsFile), &qc_paths)) {
+      SetErrorText("Output path too long: %s", obs->ObsFile);
+      return kConversionFailed;
+    }
+    CopyQcPaths(job, qc_paths);
+    const char* const others[] = {gpb_file.Text, epp_file.Text, obs->ObsFile, nav->NavFile,
+                                  Ctx().StationMode == kStationFile ? Ctx().StationPath : ""};
+    if (CheckQcOutputs(qc_paths, others, 5) != 0) return kConversionFailed;
+  }
+
   // A station file named by the caller must be there.
   if (Ctx().StationMode == kStationFile && !PathExists(Ctx().StationPath)) {
     SetErrorText("Error opening station file %s", Ctx().StationPath);
@@ -424,8 +574,7 @@ int RunConversion(const ConversionJob& job) {
     if (!dated) {
       // The EPP file's own fault, as the conversion would report it.
       if (NavigationStep(nav, epp_file.Text, job, nullptr) == 0) {
-        SetErrorText("No usable ephemeris record in %s: the GPS week of the data is unknown",
-                     epp_file.Text);
+        SetErrorText(kUndatedMessage, epp_file.Text);
       }
       return kConversionFailed;
     }
@@ -436,13 +585,17 @@ int RunConversion(const ConversionJob& job) {
     return kConversionOk;
   }
 
-  bool skip_obs = false, skip_nav = false;
+  bool skip_obs = false, skip_nav = false, skip_qc[kQcFiles] = {true, true, true};
   if (dated) {
-    const int policy = ApplyExistingPolicy(job, &skip_obs, &skip_nav);
+    const int policy = ApplyExistingPolicy(job, true, with_qc ? &qc_paths : nullptr, &skip_obs,
+                                           &skip_nav, skip_qc);
+    if (!with_qc)
+      for (bool& skip : skip_qc) skip = true;
     if (job.Facts) {
       job.Facts->ObsSkipped = skip_obs ? 1 : 0;
       job.Facts->NavSkipped = skip_nav ? 1 : 0;
     }
+    if (job.QcResult && with_qc) job.QcResult->Skipped = AllSkipped(skip_qc) ? 1 : 0;
     if (policy != kConversionOk) return policy;
   }
 
@@ -454,32 +607,85 @@ int RunConversion(const ConversionJob& job) {
   FileSink* nav_file = (dated && !skip_nav) ? &nav_out : nullptr;
   if (NavigationStep(nav, epp_file.Text, job, nav_file) != 0) return kConversionFailed;
   if (!dated) {
-    SetErrorText("No usable ephemeris record in %s: the GPS week of the data is unknown",
-                 epp_file.Text);
+    SetErrorText(kUndatedMessage, epp_file.Text);
     return kConversionFailed;
+  }
+
+  // The check needs the pre-scan's position before the writing pass.
+  const bool checking = with_qc && !AllSkipped(skip_qc);
+  QcStep step(job.ElevationMask);
+  if (checking) {
+    if (!scanned) {
+      Ctx().ProgressBase = 0;
+      ScanObsSummary(*obs, &summary);
+      scanned = true;
+    }
+    step.Prepare(epp_file.Text, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
   }
 
   FileSink obs_out;
   if (!skip_obs) {
-    if (ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size) != 0) {
+    int step_result = 0;
+    if (checking) {
+      ObserverScope observe(&step);
+      step_result = ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size);
+    } else {
+      step_result = ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size);
+    }
+    if (step_result != 0) {
       nav_out.Abort();
       return Ctx().Cancelled ? kConversionCancelled : kConversionFailed;
     }
-  } else if (!scanned) {
-    ScanObsSummary(*obs, &summary);
+  } else {
+    if (!scanned) ScanObsSummary(*obs, &summary);
+    if (checking && !Ctx().Cancelled) {
+      // The observation file stays as it is: a reading pass feeds the check.
+      Ctx().ProgressBase = gpb_size;
+      ObserverScope observe(&step);
+      IgnoreEpochs ignore;
+      StreamObsEpochs(*obs, ref, ignore);
+      Ctx().EpochsWritten = 0;
+    }
+    if (Ctx().Cancelled) {
+      nav_out.Abort();
+      SetErrorText("Conversion cancelled");
+      return kConversionCancelled;
+    }
   }
   FillFacts(job.Facts, summary, ref);
 
-  // Both outputs are complete: the navigation file goes into place first.
+  if (checking) {
+    RenderQc(job, &step, gpb_file);
+    if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing))) {
+      obs_out.Abort();
+      nav_out.Abort();
+      return kConversionFailed;
+    }
+  }
+
+  // Every output is complete: the navigation file goes into place first,
+  // then the reports, the observation file last. A failure takes back the
+  // files this call made.
   const bool nav_existed = nav_file && PathExists(nav->NavFile);
   if (nav_file && !nav_out.Commit()) {
     obs_out.Abort();
+    step.Abort();
     SetErrorText(nav_out.TargetExisted() ? "Output file %s exists" : "Error writing %s",
                  nav->NavFile);
     return nav_out.TargetExisted() ? kConversionExists : kConversionFailed;
   }
+  bool qc_created[kQcFiles] = {false, false, false}, refused = false;
+  if (checking && !step.Commit(qc_created, &refused)) {
+    obs_out.Abort();
+    for (int i = 0; i < kQcFiles; ++i)
+      if (qc_created[i]) std::remove(qc_paths.Path[i]);
+    if (nav_file && !nav_existed) std::remove(nav->NavFile);
+    return refused ? kConversionExists : kConversionFailed;
+  }
   if (!skip_obs && !obs_out.Commit()) {
-    // Nothing of the call stays: a navigation file made by this call goes.
+    // Nothing of the call stays: files made by this call go.
+    for (int i = 0; i < kQcFiles; ++i)
+      if (qc_created[i]) std::remove(qc_paths.Path[i]);
     if (nav_file && !nav_existed) std::remove(nav->NavFile);
     SetErrorText(obs_out.TargetExisted() ? "Output file %s exists" : "Error writing %s",
                  obs->ObsFile);

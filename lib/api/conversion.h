@@ -6,8 +6,10 @@
 
 #include <cstdint>
 
+#include "api/qc_step.h"
 #include "api/rawconv.h"
 #include "naming/naming.h"
+#include "qc/qc.h"
 #include "sink/compression.h"
 
 namespace rawconv {
@@ -69,6 +71,19 @@ struct ConversionJob {
   Compression Compress = Compression::kNone;
   const char* StationId = nullptr;  // nine characters for long names
   ConversionFacts* Facts = nullptr;  // filled when not null
+  // Quality check. kWith: the writing pass feeds the check (an observation
+  // output that is skipped as existing gets a reading pass of its own);
+  // kOnly: no RINEX output at all (ObsFile and NavFile are cleared), one
+  // reading pass after the pre-scan. The report files are
+  // "<name>.qc.txt/.qc.json/.qc.html", name being the observation output's
+  // file name (kWith) or the GPB file's name without extension (kOnly); they
+  // go into QcDir, or when it is null or empty beside the observation output
+  // (kWith) or the GPB file (kOnly). They follow the existing-output policy
+  // and the whole-or-nothing rule of the RINEX outputs.
+  QcMode Qc = QcMode::kNone;
+  double ElevationMask = qc::kDefaultElevationMask;  // degrees
+  const char* QcDir = nullptr;
+  QcFacts* QcResult = nullptr;  // filled when not null
 };
 
 // Runs one conversion on the current context (see context.h); the message

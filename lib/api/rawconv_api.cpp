@@ -6,12 +6,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "api/context.h"
 #include "api/conversion.h"
 #include "api/file_ext.h"
+#include "api/qc_step.h"
 #include "gpb/gpb.h"
 #include "sink/gzip_sink.h"
 #include "obs/obs_writer.h"
@@ -97,7 +99,7 @@ const char* BaseName(const char* path) {
 
 // Fills the two request records and the job from the options record.
 bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, ConversionJob* job,
-              Invalid* why) {
+              std::string* qc_dir, Invalid* why) {
   std::memset(obs, 0, sizeof *obs);
   std::memset(nav, 0, sizeof *nav);
   obs->StructSize = sizeof *obs;
@@ -155,6 +157,24 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
     why->Message = "Antenna height out of range";
     return false;
   }
+  switch (o.qc) {
+    case RAWCONV_QC_NONE: job->Qc = QcMode::kNone; break;
+    case RAWCONV_QC_WITH: job->Qc = QcMode::kWith; break;
+    case RAWCONV_QC_ONLY: job->Qc = QcMode::kOnly; break;
+    default: why->Message = "Unknown quality check mode " + std::to_string(o.qc); return false;
+  }
+  if (o.use_elevation_mask) {
+    if (!std::isfinite(o.elevation_mask) || o.elevation_mask < 0.0 || o.elevation_mask > 90.0) {
+      why->Message = "Elevation mask out of range (0 to 90 degrees)";
+      return false;
+    }
+    job->ElevationMask = o.elevation_mask;
+  }
+  // The reports' folder: the one asked for; with the check alone the output
+  // folder stands in for it.
+  if (o.qc_dir && *o.qc_dir) *qc_dir = o.qc_dir;
+  else if (o.qc == RAWCONV_QC_ONLY && o.output_dir && *o.output_dir) *qc_dir = o.output_dir;
+  job->QcDir = qc_dir->empty() ? nullptr : qc_dir->c_str();
   if ((o.obs_path == nullptr) != (o.nav_path == nullptr)) {
     why->Message = "Give both output paths or neither";
     return false;
@@ -246,7 +266,7 @@ void FormatGpsTime(int week, double tow, char* out, size_t size) {
 }
 
 void FillReport(rawconv_report* r, int result, const char* error, const ObsRequest& obs,
-                const NavRequest& nav, const ConversionFacts& f) {
+                const NavRequest& nav, const ConversionFacts& f, const QcFacts& q) {
   r->result = result;
   std::snprintf(r->error, sizeof r->error, "%s",
                 (result == RAWCONV_OK || result == RAWCONV_SKIPPED) ? "" : error);
@@ -270,6 +290,11 @@ void FillReport(rawconv_report* r, int result, const char* error, const ObsReque
   r->gpb_damaged = f.GpbDamaged;
   r->gpb_bytes_used = f.GpbBytesUsed;
   r->gpb_file_size = f.GpbFileSize;
+  std::snprintf(r->qc_summary, sizeof r->qc_summary, "%s", q.Summary);
+  char* const qc_fields[kQcFiles] = {r->qc_text_path, r->qc_json_path, r->qc_html_path};
+  for (int i = 0; i < kQcFiles; ++i)
+    std::snprintf(qc_fields[i], RAWCONV_PATH_MAX, "%s", q.Paths.Path[i]);
+  r->qc_skipped = q.Skipped;
 }
 
 // One conversion or plan on a session.
@@ -282,6 +307,8 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   NavRequest nav{};
   ConversionFacts facts{};
   facts.FirstWeek = facts.LastWeek = -1;
+  std::unique_ptr<QcFacts> qc(new QcFacts());
+  std::string qc_dir;
   ConversionJob job;
   Invalid why;
   int result = RAWCONV_INVALID;
@@ -292,13 +319,14 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
     error = "Options record missing or too small";
   } else if (report && report->size < sizeof(uint32_t)) {
     error = "Report record too small";
-  } else if (!BuildJob(o, &obs, &nav, &job, &why) ||
+  } else if (!BuildJob(o, &obs, &nav, &job, &qc_dir, &why) ||
              !PrepareContext(session->context, o, &why)) {
     error = why.Message;
   } else {
     ContextScope scope(session->context);
     job.PlanOnly = plan_only;
     job.Facts = &facts;
+    job.QcResult = qc.get();
     try {
       result = RunConversion(job);
     } catch (const std::bad_alloc&) {
@@ -310,7 +338,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
     }
     error = session->context.ErrorText;
   }
-  FillReport(&full, result, error.c_str(), obs, nav, facts);
+  FillReport(&full, result, error.c_str(), obs, nav, facts, *qc);
   if (report) {
     const size_t size = report->size < sizeof full ? report->size : sizeof full;
     full.size = report->size;
@@ -463,11 +491,17 @@ RAWCONV_API int rawconv_gpb_next(rawconv_gpb_reader* r, rawconv_epoch* epoch) {
     const int code = r->gpb.ReadGpbEpoch(&e, channels);
     if (code != 0) {
       // End of file, or a record that is damaged or cut short.
-      const bool clean_end =
-          code < 0 && std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
+      // A record cut short at the end of the file reads as the end of the
+      // file too; the pass's own account tells the two apart.
+      const bool clean_end = code < 0 && !r->gpb.EndedInDamage() &&
+                             std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
       r->ended = true;
       r->end_code = clean_end ? 0 : -1;
-      if (!clean_end) std::snprintf(r->error, sizeof r->error, "%.255s", r->gpb.ErrorText());
+      if (!clean_end) {
+        const bool cut = std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
+        std::snprintf(r->error, sizeof r->error, "%.255s",
+                      cut ? "The file ends within a record" : r->gpb.ErrorText());
+      }
       return r->end_code;
     }
     std::memset(epoch, 0, sizeof *epoch);

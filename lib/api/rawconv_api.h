@@ -136,6 +136,15 @@ enum rawconv_names {
   RAWCONV_NAMES_LONG = 2   /* SSSSMRCCC_R_YYYYDDDHHMM_PPU_FFU_MO.rnx, _GN.rnx */
 };
 
+/* Quality check of the recording (see "Quality reports" in README.md). */
+enum rawconv_qc {
+  RAWCONV_QC_NONE = 0,  /* the default: no quality check */
+  RAWCONV_QC_WITH = 1,  /* check while converting: the writing pass feeds
+                           the check, no extra pass over the GPB file */
+  RAWCONV_QC_ONLY = 2   /* check only: no RINEX file is written (obs_path
+                           and nav_path of the report stay empty) */
+};
+
 enum rawconv_compress {
   RAWCONV_COMPRESS_NONE = 0,
   RAWCONV_COMPRESS_GZ = 1,     /* gzip of both outputs */
@@ -196,6 +205,23 @@ typedef struct rawconv_options {
    * clock, for byte-exact reproducible files. */
   int32_t use_run_date;
   int64_t run_date;
+
+  /* Quality check (enum rawconv_qc). Three report files are written, whole
+   * or not at all and under the existing-output policy like the RINEX
+   * files: NAME.qc.txt (the full text), NAME.qc.json (the schema is in
+   * README.md) and NAME.qc.html (one page with its figures). NAME is the
+   * observation output's file name while converting ("site1.05o.qc.txt"),
+   * the GPB file's name without its extension with RAWCONV_QC_ONLY
+   * ("site1.qc.txt"). They go into qc_dir when given, else beside the
+   * observation output, or with RAWCONV_QC_ONLY into output_dir, else
+   * beside the GPB file. The folder must exist. */
+  int32_t qc;
+  /* Elevation mask of the check in degrees, 0 .. 90, used when
+   * use_elevation_mask is 1; otherwise 10 degrees. Observations below it
+   * are counted, not dropped. */
+  int32_t use_elevation_mask;
+  double elevation_mask;
+  const char* qc_dir;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL; size set). */
@@ -206,6 +232,7 @@ RAWCONV_API void rawconv_options_init(rawconv_options* options);
 
 #define RAWCONV_PATH_MAX 4096
 #define RAWCONV_ERROR_MAX 256
+#define RAWCONV_QC_LINE_MAX 1024
 
 /* What one call did. Every rawconv_convert and rawconv_plan fills it, on
  * failure too (fields not reached stay zero/empty). */
@@ -235,6 +262,18 @@ typedef struct rawconv_report {
   uint64_t gpb_bytes_used;       /* bytes up to the end of the last good
                                     record */
   uint64_t gpb_file_size;
+
+  /* Quality check (options.qc not RAWCONV_QC_NONE): the one-line summary
+   * ("site1.gpb: 2005-04-02 00:00:00.000 to ..., 30 s, 2880/2880 epochs
+   * (100.0%), 0 gaps, ..."; no line end) once the check ran, and the paths
+   * of the three reports as written or planned. A report file that existed
+   * and was left alone (RAWCONV_EXISTING_SKIP) keeps its path and sets
+   * qc_skipped. */
+  char qc_summary[RAWCONV_QC_LINE_MAX];
+  char qc_text_path[RAWCONV_PATH_MAX];
+  char qc_json_path[RAWCONV_PATH_MAX];
+  char qc_html_path[RAWCONV_PATH_MAX];
+  int32_t qc_skipped;
 } rawconv_report;
 
 RAWCONV_API void rawconv_report_init(rawconv_report* report);

@@ -38,7 +38,13 @@ class Report:
     ("2005-04-02 00:00:00.0000000", GPS time). ``interval`` is in seconds,
     ``nav_records`` counts navigation records. ``gpb_damaged`` is true when
     the GPB file ended in a damaged or truncated record: only
-    ``gpb_bytes_used`` of ``gpb_file_size`` bytes were converted."""
+    ``gpb_bytes_used`` of ``gpb_file_size`` bytes were converted.
+
+    With a quality check (``qc=True`` or ``qc="only"``), ``qc_summary`` is
+    its one-line summary and ``qc_text_path``, ``qc_json_path`` and
+    ``qc_html_path`` the report files ("" without a check);
+    ``qc_skipped`` is true when every report existed and was left alone
+    under existing="skip"."""
 
     result: int
     result_name: str
@@ -61,6 +67,11 @@ class Report:
     gpb_damaged: bool
     gpb_bytes_used: int
     gpb_file_size: int
+    qc_summary: str = ""
+    qc_text_path: str = ""
+    qc_json_path: str = ""
+    qc_html_path: str = ""
+    qc_skipped: bool = False
 
     @property
     def ok(self):
@@ -91,6 +102,11 @@ def _report_from(lib, raw):
         gpb_damaged=bool(raw.gpb_damaged),
         gpb_bytes_used=raw.gpb_bytes_used,
         gpb_file_size=raw.gpb_file_size,
+        qc_summary=n.text(raw.qc_summary),
+        qc_text_path=n.text(raw.qc_text_path),
+        qc_json_path=n.text(raw.qc_json_path),
+        qc_html_path=n.text(raw.qc_html_path),
+        qc_skipped=bool(raw.qc_skipped),
     )
 
 
@@ -134,7 +150,18 @@ _TEXT_OPTIONS = {
 
 OPTION_NAMES = frozenset(
     ["rinex", "names", "compress", "existing", "antenna_height", "week", "output_dir",
-     "obs_path", "nav_path", "station", "progress", "run_date"] + list(_TEXT_OPTIONS))
+     "obs_path", "nav_path", "station", "progress", "run_date", "qc", "elevation_mask",
+     "qc_dir"] + list(_TEXT_OPTIONS))
+
+
+def _qc_value(value):
+    if value is None or value is False:
+        return n.QC_NONE
+    if value is True:
+        return n.QC_WITH
+    if isinstance(value, str) and value.lower() == "only":
+        return n.QC_ONLY
+    raise ValueError("qc=%r: expected False, True or \"only\"" % (value,))
 
 
 class _Call:
@@ -180,6 +207,13 @@ class _Call:
         if run_date is not None:
             rec.use_run_date = 1
             rec.run_date = int(run_date)
+
+        rec.qc = _qc_value(options.get("qc"))
+        mask = options.get("elevation_mask")
+        if mask is not None:
+            rec.use_elevation_mask = 1
+            rec.elevation_mask = float(mask)
+        rec.qc_dir = n.path_bytes(options.get("qc_dir"))
 
         self.callback_error = None
         self._trampoline = None
@@ -246,6 +280,12 @@ def convert(gpb, epp=None, **options):
       cancels too and is raised again by convert
     - ``run_date``: seconds since 1970 for the run-date header lines, for
       reproducible files
+    - ``qc``: False (default), True (check the recording while converting;
+      reports OBS.qc.txt, .qc.json and .qc.html beside the observation file)
+      or "only" (check without writing RINEX; reports FILE.qc.* named after
+      the GPB file, in output_dir or beside it)
+    - ``elevation_mask``: degrees (0 to 90) of the check's mask; default 10
+    - ``qc_dir``: folder of the reports (default as above)
 
     Returns a Report; raises ConversionError when the library reports a
     failure (existing="skip" with every output present is not one: the

@@ -27,9 +27,11 @@ EXISTING = {"refuse": 0, "replace": 1, "skip": 2}
 STATION_BESIDE, STATION_NONE, STATION_FILE = 0, 1, 2
 NAMES = {"input": 0, "short": 1, "long": 2}
 COMPRESS = {"none": 0, "gz": 1, "crx": 2, "crx.gz": 3}
+QC_NONE, QC_WITH, QC_ONLY = 0, 1, 2
 
 PATH_MAX = 4096
 ERROR_MAX = 256
+QC_LINE_MAX = 1024
 MAX_CHANNELS = 24
 
 # Observation types in the order of their bits in rawconv_channel.have.
@@ -66,6 +68,10 @@ class Options(ctypes.Structure):
         ("progress_user", ctypes.c_void_p),
         ("use_run_date", ctypes.c_int32),
         ("run_date", ctypes.c_int64),
+        ("qc", ctypes.c_int32),
+        ("use_elevation_mask", ctypes.c_int32),
+        ("elevation_mask", ctypes.c_double),
+        ("qc_dir", ctypes.c_char_p),
     ]
 
 
@@ -92,6 +98,11 @@ class Report(ctypes.Structure):
         ("gpb_damaged", ctypes.c_int32),
         ("gpb_bytes_used", ctypes.c_uint64),
         ("gpb_file_size", ctypes.c_uint64),
+        ("qc_summary", ctypes.c_char * QC_LINE_MAX),
+        ("qc_text_path", ctypes.c_char * PATH_MAX),
+        ("qc_json_path", ctypes.c_char * PATH_MAX),
+        ("qc_html_path", ctypes.c_char * PATH_MAX),
+        ("qc_skipped", ctypes.c_int32),
     ]
 
 

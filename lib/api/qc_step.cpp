@@ -1,0 +1,144 @@
+#include "api/qc_step.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "api/context.h"
+#include "qc/qc_report.h"
+
+namespace rawconv {
+
+namespace {
+
+const char* const kQcExtensions[kQcFiles] = {".qc.txt", ".qc.json", ".qc.html"};
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace
+
+bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths) {
+  for (int i = 0; i < kQcFiles; ++i) {
+    std::string path = folder;
+    if (!path.empty() && !IsSeparator(path.back())) path += '/';
+    path += stem;
+    path += kQcExtensions[i];
+    if (path.size() >= kQcPathSize) {
+      paths->Path[i][0] = '\0';
+      return false;
+    }
+    std::memcpy(paths->Path[i], path.c_str(), path.size() + 1);
+  }
+  return true;
+}
+
+const char* FileNameOf(const char* path) {
+  const char* base = path;
+  for (const char* p = path; *p; ++p)
+    if (IsSeparator(*p)) base = p + 1;
+  return base;
+}
+
+std::string FolderOf(const char* path) {
+  return std::string(path, static_cast<size_t>(FileNameOf(path) - path));
+}
+
+std::string StemOf(const char* path) {
+  std::string name = FileNameOf(path);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+ObserverScope::ObserverScope(EpochObserver* observer) : previous_(Ctx().Observer) {
+  Ctx().Observer = observer;
+}
+
+ObserverScope::~ObserverScope() { Ctx().Observer = previous_; }
+
+namespace {
+
+qc::QcOptions MaskOptions(double elevation_mask) {
+  qc::QcOptions options;
+  options.ElevationMask = elevation_mask;
+  return options;
+}
+
+}  // namespace
+
+QcStep::QcStep(double elevation_mask) : observer_(MaskOptions(elevation_mask)) {}
+
+void QcStep::Prepare(const char* epp_file, double x, double y, double z) {
+  std::vector<EphemerisRecord> records;
+  std::string error;
+  if (qc::LoadEphemerides(epp_file, &records, &error)) observer_.SetEphemerides(records);
+  // The pre-scan gives 0, 0, 0 when no epoch had a usable position.
+  if (x != 0.0 || y != 0.0 || z != 0.0) {
+    qc::Vec3 position;
+    position.X = x;
+    position.Y = y;
+    position.Z = z;
+    observer_.SetPosition(position);
+  }
+}
+
+void QcStep::Observe(const GpbEpoch& epoch, const GpbChannel* channels, int week) {
+  observer_.AddEpoch(epoch, channels, week);
+}
+
+void QcStep::Render(const std::string& name) {
+  qc::QcSummary summary;
+  observer_.Finish(&summary);
+  line_ = qc::QcOneLine(summary, name);
+  texts_[0] = line_ + "\n\n" + qc::QcText(summary, name);
+  texts_[1] = qc::QcJson(summary, name);
+  texts_[2] = qc::QcHtml(summary, name);
+}
+
+bool QcStep::Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile existing) {
+  for (int i = 0; i < kQcFiles; ++i) {
+    if (skip[i]) continue;
+    files_[i].DeferCommit();
+    open_[i] = true;
+    if (!files_[i].Open(paths.Path[i], existing)) {
+      SetErrorText("Error opening quality report %s", paths.Path[i]);
+      Abort();
+      return false;
+    }
+    if (!files_[i].Write(texts_[i].data(), texts_[i].size()) || !files_[i].Finish()) {
+      SetErrorText("Error writing %s", paths.Path[i]);
+      Abort();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool QcStep::Commit(bool created[kQcFiles], bool* target_existed) {
+  *target_existed = false;
+  for (int i = 0; i < kQcFiles; ++i) created[i] = false;
+  for (int i = 0; i < kQcFiles; ++i) {
+    if (!open_[i]) continue;
+    const bool existed = PathExists(files_[i].Target());
+    if (!files_[i].Commit()) {
+      *target_existed = files_[i].TargetExisted();
+      SetErrorText(*target_existed ? "Output file %s exists" : "Error writing %s",
+                   files_[i].Target());
+      open_[i] = false;
+      Abort();
+      return false;
+    }
+    open_[i] = false;
+    created[i] = !existed;
+  }
+  return true;
+}
+
+void QcStep::Abort() {
+  for (int i = 0; i < kQcFiles; ++i) {
+    if (open_[i]) files_[i].Abort();
+    open_[i] = false;
+  }
+}
+
+}  // namespace rawconv
