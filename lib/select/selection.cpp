@@ -80,6 +80,14 @@ bool NextItem(const char** p, char* item, size_t size, bool* too_long) {
   return true;
 }
 
+// A list whose last item is empty ("G05,"): the item reader would not see
+// that item.
+bool EndsWithComma(const char* text) {
+  size_t n = std::strlen(text);
+  while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
+  return n > 0 && text[n - 1] == ',';
+}
+
 }  // namespace
 
 CheckResult CheckOk() {
@@ -219,7 +227,8 @@ CheckResult ParseWindow(const char* from, const char* to, Selection* selection) 
 }
 
 CheckResult ParseInterval(const char* text, double* seconds) {
-  if (text == nullptr || TooLong(text)) return CheckFailed("Bad interval: text missing or too long");
+  if (text == nullptr || TooLong(text))
+    return CheckFailed("Bad interval: text missing or too long");
   char* end = nullptr;
   const double value = std::strtod(text, &end);
   while (end != nullptr && *end == ' ') ++end;
@@ -232,7 +241,9 @@ CheckResult ParseInterval(const char* text, double* seconds) {
 }
 
 CheckResult ParseExclusions(const char* text, Selection* selection) {
-  if (text == nullptr || TooLong(text)) return CheckFailed("Bad exclusion list: text missing or too long");
+  if (text == nullptr || TooLong(text))
+    return CheckFailed("Bad exclusion list: text missing or too long");
+  if (EndsWithComma(text)) return CheckFailed("Bad exclusion list \"%.40s\": empty item", text);
   Selection result = *selection;
   const char* p = text;
   char item[8];
@@ -262,7 +273,9 @@ CheckResult ParseExclusions(const char* text, Selection* selection) {
 }
 
 CheckResult ParseObsTypes(const char* text, uint32_t* types) {
-  if (text == nullptr || TooLong(text)) return CheckFailed("Bad observation types: text missing or too long");
+  if (text == nullptr || TooLong(text))
+    return CheckFailed("Bad observation types: text missing or too long");
+  if (EndsWithComma(text)) return CheckFailed("Bad observation types \"%.40s\": empty item", text);
   uint32_t result = 0;
   const char* p = text;
   char item[8];
