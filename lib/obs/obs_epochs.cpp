@@ -2,12 +2,14 @@
 // of the station file and the kinematic start/end events.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "api/context.h"
 #include "gpb/gpb.h"
 #include "obs/obs_writer.h"
 #include "obs/rinex_format.h"
 #include "obs/station_table.h"
+#include "select/selection.h"
 #include "sink/sink.h"
 
 namespace rawconv {
@@ -268,7 +270,65 @@ void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& ta
   AppendStationRecords(out, event, 0);
 }
 
-void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor) {
+namespace {
+
+// Events of dropped epochs, waiting for the next kept epoch.
+class PendingEvents {
+ public:
+  void AddStation(const StationEvent& event) {
+    Entry& e = Push();
+    e.Station = true;
+    e.Event = event;
+  }
+  void AddKinematic(int flag, int count, const char* text) {
+    Entry& e = Push();
+    e.Station = false;
+    e.Flag = flag;
+    e.Count = count;
+    std::snprintf(e.Text, sizeof e.Text, "%s", text);
+  }
+  // Hands every waiting event to visitor, oldest first, dated `date`.
+  void Deliver(EpochVisitor& visitor, const EpochDate& date) {
+    for (int i = 0; i < size_; ++i) {
+      const Entry& e = entries_[(first_ + i) % kMaxPendingEvents];
+      if (e.Station) {
+        visitor.StationBlock(date, e.Event);
+      } else {
+        visitor.KinematicEvent(date, e.Flag, e.Count, e.Text);
+      }
+    }
+    first_ = 0;
+    size_ = 0;
+  }
+
+ private:
+  struct Entry {
+    bool Station;
+    StationEvent Event;
+    int Flag;
+    int Count;
+    char Text[kKinematicTextSize];
+  };
+  // A full queue gives up its oldest entry.
+  Entry& Push() {
+    if (size_ == kMaxPendingEvents) {
+      first_ = (first_ + 1) % kMaxPendingEvents;
+      --size_;
+    }
+    Entry& e = entries_[(first_ + size_) % kMaxPendingEvents];
+    ++size_;
+    return e;
+  }
+  Entry entries_[kMaxPendingEvents];
+  int first_ = 0;
+  int size_ = 0;
+};
+
+}  // namespace
+
+void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor,
+                     const Selection* selection) {
+  if (selection != nullptr && SelectsNothing(*selection)) selection = nullptr;
   char path[sizeof request.GpbFile + 1];
   std::snprintf(path, sizeof path, "%.*s",
                 static_cast<int>(BoundedLength(request.GpbFile, sizeof request.GpbFile)),
@@ -288,20 +348,51 @@ void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochV
   char event_text[kKinematicTextSize];
   StationEvent station;
   uint64_t count = 0;
+  // With a selection: the kept part of the current epoch, and the events of
+  // dropped epochs (allocated only then).
+  GpbEpoch kept_epoch{};
+  GpbChannel kept_channels[kMaxChannels];
+  std::unique_ptr<PendingEvents> pending;
+  if (selection != nullptr) pending.reset(new PendingEvents());
   while (reader.ReadGpbEpoch(&current->Epoch, current->Channels) == 0) {
     if (count++ % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
-    const GpbEpoch& epoch = current->Epoch;
-    const GpbChannel* channels = current->Channels;
-    const int week = Ctx().UseGpsWeek ? Ctx().GpsWeek : ReferenceWeekOf(ref, epoch.RcvTime);
-    const EpochDate date = DateOfGpsTime(week, epoch.RcvTime);
+    const GpbEpoch& read_epoch = current->Epoch;
+    const int week =
+        Ctx().UseGpsWeek ? Ctx().GpsWeek : ReferenceWeekOf(ref, read_epoch.RcvTime);
+    const EpochDate date = DateOfGpsTime(week, read_epoch.RcvTime);
+    const bool kept = selection == nullptr ||
+                      SelectEpoch(*selection, week, read_epoch, current->Channels, &kept_epoch,
+                                  kept_channels);
+    const GpbEpoch& epoch = selection == nullptr ? read_epoch : kept_epoch;
+    const GpbChannel* channels = selection == nullptr ? current->Channels : kept_channels;
+    if (kept && pending) pending->Deliver(visitor, date);
 
-    if (stations.Find(epoch.RcvTime, &station)) visitor.StationBlock(date, station);
+    if (stations.Find(read_epoch.RcvTime, &station)) {
+      if (kept) {
+        visitor.StationBlock(date, station);
+      } else {
+        pending->AddStation(station);
+      }
+    }
 
+    // The kinematic state follows every epoch read, kept or not.
     int count = 0;
-    const int flag = CheckKinematicEvent(epoch, channels, previous->Epoch, previous->Channels,
-                                         &state, &count, event_text);
-    if (flag != 0) visitor.KinematicEvent(date, flag, count, event_text);
+    const int flag = CheckKinematicEvent(read_epoch, current->Channels, previous->Epoch,
+                                         previous->Channels, &state, &count, event_text);
+    if (flag != 0) {
+      if (kept) {
+        visitor.KinematicEvent(date, flag, count, event_text);
+      } else {
+        pending->AddKinematic(flag, count, event_text);
+      }
+    }
 
+    if (!kept) {
+      EpochSlot* read_slot = current;
+      current = previous;
+      previous = read_slot;
+      continue;
+    }
     visitor.Epoch(date, epoch, channels);
     if (Ctx().Observer) Ctx().Observer->Observe(epoch, channels, week);
 
@@ -320,16 +411,18 @@ void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochV
 }
 
 int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
+                   const ObsEdits* edits) {
   StdioSink sink(stream);
-  return WriteObsEpochs(sink, request, saved_nav, summary, rinex_version, ref);
+  return WriteObsEpochs(sink, request, saved_nav, summary, rinex_version, ref, edits);
 }
 
 int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
+                   const ObsEdits* edits) {
   (void)saved_nav;
   Rinex2EpochWriter writer(sink, summary, rinex_version);
-  StreamObsEpochs(request, ref, writer);
+  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr);
   writer.Flush();
   return 0;
 }

@@ -49,6 +49,12 @@ void NoteTypes(const GpbChannel& c, ObsHeaderSummary* s) {
   }
 }
 
+// Adds the non-zero values of one channel to its satellite's counts.
+void CountValues(const GpbChannel& c, int32_t* counts) {
+  const double values[8] = {c.C1, c.L1, c.L2, c.P1, c.P2, c.D1, c.Cn0L1, c.Cn0L2};
+  for (int i = 0; i < 8; ++i) counts[i] += values[i] != 0.0 ? 1 : 0;
+}
+
 // GLONASS L1 carrier of frequency channel k: 1602 MHz + k x 562.5 kHz.
 constexpr double kSpeedOfLight = 299792458.0;
 constexpr double kGlonassL1Base = 1602.0e6;
@@ -124,6 +130,27 @@ void AppendRequestText(RinexBuffer* out, const char (&text)[N], int width) {
   AppendPadded(out, text, BoundedLength(text, N), width, true);
 }
 
+// "TIME OF FIRST OBS" / "TIME OF LAST OBS" of RINEX 2.
+void AppendObsTimeLine(RinexBuffer* out, const WeekReference& ref, double time, bool v21,
+                       const char* label) {
+  const EpochDate d = DateOfGpsTime(ReferenceWeekOf(ref, time), time);
+  AppendInt(out, d.Year, 6);
+  AppendInt(out, d.Month, 6);
+  AppendInt(out, d.Day, 6);
+  AppendInt(out, d.Hour, 6);
+  AppendInt(out, d.Minute, 6);
+  if (v21) {
+    AppendFixed(out, d.Seconds, kFmtFirstObsSec21);
+    AppendBlanks(out, 17);
+  } else {
+    AppendFixed(out, d.Seconds, kFmtFirstObsSec20);
+    AppendBlanks(out, 18);
+  }
+  AppendLabel(out, label);
+}
+
+constexpr int kCountsPerLine = 9;  // PRN / # OF OBS: nine counts to a line
+
 }  // namespace
 
 void GeodeticToEcef(double latitude_deg, double longitude_deg, double height, double* x,
@@ -139,7 +166,14 @@ void GeodeticToEcef(double latitude_deg, double longitude_deg, double height, do
 }
 
 void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
+  ScanObsSummary(request, summary, WeekReference{}, ObsEdits{});
+}
+
+void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary,
+                    const WeekReference& ref, const ObsEdits& edits) {
   std::memset(summary, 0, sizeof *summary);
+  const Selection* selection =
+      edits.Select != nullptr && !SelectsNothing(*edits.Select) ? edits.Select : nullptr;
   char path[sizeof request.GpbFile + 1];
   std::snprintf(path, sizeof path, "%.*s",
                 static_cast<int>(BoundedLength(request.GpbFile, sizeof request.GpbFile)),
@@ -163,22 +197,40 @@ void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
   float height = 0.0f;
   double x = 0.0, y = 0.0, z = 0.0;
   double second_time = 0.0;
-  long count = 0;
-  GpbEpoch epoch{};
-  GpbChannel channels[kMaxChannels]{};
+  long count = 0;  // epochs kept
+  long read = 0;   // epochs read
+  GpbEpoch read_epoch{};
+  GpbChannel read_channels[kMaxChannels]{};
+  GpbEpoch kept_epoch{};
+  GpbChannel kept_channels[kMaxChannels]{};
   GlonassChannelFinder glonass;
   bool seen[kMaxSatelliteNumber + 1] = {};
-  while (reader.ReadGpbEpoch(&epoch, channels) == 0) {
-    if (count % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
+  while (reader.ReadGpbEpoch(&read_epoch, read_channels) == 0) {
+    if (read++ % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
+    const GpbEpoch* kept = &read_epoch;
+    const GpbChannel* channels = read_channels;
+    if (selection != nullptr) {
+      const int week = request.UseGpsWeek ? request.GpsWeek
+                                          : ReferenceWeekOf(ref, read_epoch.RcvTime);
+      if (!SelectEpoch(*selection, week, read_epoch, read_channels, &kept_epoch, kept_channels))
+        continue;
+      kept = &kept_epoch;
+      channels = kept_channels;
+    }
+    const GpbEpoch& epoch = *kept;
     if (count == 0) summary->FirstObsTime = epoch.RcvTime;
     summary->LastObsTime = epoch.RcvTime;
     if (epoch.NumChannels > 0) NoteTypes(channels[0], summary);
     const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
     for (int i = 0; i < n; ++i) {
       const int32_t prn = channels[i].Prn;
-      if (prn >= 0 && prn <= kMaxSatelliteNumber && !seen[prn]) {
-        seen[prn] = true;
-        ++summary->SatelliteCount;
+      if (prn >= 0 && prn <= kMaxSatelliteNumber) {
+        if (!seen[prn]) {
+          seen[prn] = true;
+          ++summary->SatelliteCount;
+          summary->SatelliteSeen[prn] = 1;
+        }
+        CountValues(channels[i], summary->ObsCounts[prn]);
       }
       if (channels[i].Prn > kGpsPrnMax) {
         summary->HasGlonass = 1;
@@ -220,6 +272,16 @@ void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
   }
   summary->EpochCount = static_cast<int32_t>(count);
   glonass.Result(summary->GlonassFrequency);
+  // Types the data holds, then those not kept leave the list.
+  for (int i = 0; i < kObsTypeCount; ++i) {
+    int32_t& flag = summary->*kTypes[i].Flag;
+    if (flag == 0) continue;
+    summary->PresentTypes |= 1u << i;
+    if (selection != nullptr && !KeepType(*selection, i)) {
+      flag = 0;
+      --summary->NumObsTypes;
+    }
+  }
   if (positions > 0) {
     summary->ApproxX = sum_x / static_cast<double>(positions);
     summary->ApproxY = sum_y / static_cast<double>(positions);
@@ -262,15 +324,60 @@ EpochDate DateOfGpsTime(int week, double time_of_week) {
   return d;
 }
 
+void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary,
+                               const bool* listed, bool rinex3) {
+  // RINEX 2 names every satellite as its epoch lines do (GPB number after
+  // G or R); RINEX 3 only those with a RINEX 3 number, GPS before GLONASS.
+  auto named = [&](int prn) {
+    if (!summary.SatelliteSeen[prn]) return false;
+    return !rinex3 || (prn >= 1 && prn <= kGpsPrnMax + kGlonassSlots);
+  };
+  int satellites = 0;
+  for (int prn = 0; prn <= kMaxSatelliteNumber; ++prn) satellites += named(prn) ? 1 : 0;
+  AppendInt(out, satellites, 6);
+  AppendBlanks(out, 54);
+  AppendLabel(out, kLabelSatelliteCount);
+  for (int prn = 0; prn <= kMaxSatelliteNumber; ++prn) {
+    if (!named(prn)) continue;
+    const bool glonass = prn > kGpsPrnMax;
+    char name[16];
+    if (rinex3) {
+      std::snprintf(name, sizeof name, "   %c%02d", glonass ? 'R' : 'G',
+                    glonass ? GlonassSlot(prn) : prn);
+    } else {
+      std::snprintf(name, sizeof name, "   %c%2d", glonass ? 'R' : 'G', prn);
+    }
+    AppendText(out, name);
+    int on_line = 0;
+    for (int i = 0; i < kObsTypeCount; ++i) {
+      if (!listed[i]) continue;
+      if (on_line == kCountsPerLine) {  // continuation: 6 blanks, nine more counts
+        AppendBlanks(out, 60 - 6 - 6 * on_line);
+        AppendLabel(out, kLabelPrnObsCount);
+        AppendBlanks(out, 6);
+        on_line = 0;
+      }
+      AppendInt(out, summary.ObsCounts[prn][i], 6);
+      ++on_line;
+    }
+    AppendBlanks(out, 60 - static_cast<int>(std::strlen(name)) - 6 * on_line);
+    AppendLabel(out, kLabelPrnObsCount);
+  }
+}
+
 int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
+                   const ObsEdits* edits) {
   StdioSink sink(stream);
-  return WriteObsHeader(sink, request, saved_nav, summary, rinex_version, ref);
+  return WriteObsHeader(sink, request, saved_nav, summary, rinex_version, ref, edits);
 }
 
 int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref) {
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
+                   const ObsEdits* edits) {
   (void)saved_nav;
+  const HeaderMetadata* metadata = edits != nullptr ? edits->Metadata : nullptr;
+  const bool full = edits != nullptr && edits->FullHeader != 0;
   const bool v21 = rinex_version == RINEX_VERSION_2_1;
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
@@ -297,41 +404,23 @@ int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& save
   AppendRequestText(out, request.RunBy, kLabelColumns);
   AppendPadded(out, date, BoundedLength(date, kRunDateColumns), kLabelColumns, true);
   AppendLabel(out, kLabelPgmRunByDate);
+  AppendMetadataComments(out, metadata);
 
   // MARKER NAME
   AppendRequestText(out, request.MarkerName, kLabelColumns);
   AppendBlanks(out, 2 * kLabelColumns);
   AppendLabel(out, kLabelMarkerName);
+  AppendMarkerNumber(out, metadata);
 
   // OBSERVER / AGENCY
   AppendRequestText(out, request.Observer, kLabelColumns);
   AppendRequestText(out, request.Agency, 2 * kLabelColumns);
   AppendLabel(out, kLabelObserverAgency);
 
-  // REC # / TYPE / VERS
-  AppendBlanks(out, kLabelColumns);
-  AppendPadded(out, summary.ReceiverText,
-               BoundedLength(summary.ReceiverText, kReceiverColumns), kLabelColumns, true);
-  AppendBlanks(out, kLabelColumns);
-  AppendLabel(out, kLabelReceiver);
-
-  // ANT # / TYPE
-  AppendBlanks(out, 3 * kLabelColumns);
-  AppendLabel(out, kLabelAntenna);
-
-  // APPROX POSITION XYZ
-  AppendFixed(out, summary.ApproxX, kFmtPosition);
-  AppendFixed(out, summary.ApproxY, kFmtPosition);
-  AppendFixed(out, summary.ApproxZ, kFmtPosition);
-  AppendBlanks(out, 18);
-  AppendLabel(out, kLabelApproxPosition);
-
-  // ANTENNA: DELTA H/E/N
-  AppendFixed(out, request.AntHeight, kFmtPosition);
-  AppendFixed(out, 0.0, kFmtPosition);
-  AppendFixed(out, 0.0, kFmtPosition);
-  AppendBlanks(out, 18);
-  AppendLabel(out, kLabelAntennaDelta);
+  AppendReceiverLine(out, metadata, summary.ReceiverText, kReceiverColumns);
+  AppendAntennaLine(out, metadata);
+  AppendPositionLine(out, metadata, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
+  AppendAntennaDeltaLine(out, metadata, request.AntHeight);
 
   // WAVELENGTH FACT L1/2
   AppendInt(out, 1, 6);
@@ -361,21 +450,17 @@ int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& save
   AppendLabel(out, kLabelInterval);
 
   // TIME OF FIRST OBS: week from the ephemeris reference, not the override
-  const EpochDate first =
-      DateOfGpsTime(ReferenceWeekOf(ref, summary.FirstObsTime), summary.FirstObsTime);
-  AppendInt(out, first.Year, 6);
-  AppendInt(out, first.Month, 6);
-  AppendInt(out, first.Day, 6);
-  AppendInt(out, first.Hour, 6);
-  AppendInt(out, first.Minute, 6);
-  if (v21) {
-    AppendFixed(out, first.Seconds, kFmtFirstObsSec21);
-    AppendBlanks(out, 17);
-  } else {
-    AppendFixed(out, first.Seconds, kFmtFirstObsSec20);
-    AppendBlanks(out, 18);
+  AppendObsTimeLine(out, ref, summary.FirstObsTime, v21, kLabelFirstObs);
+
+  // Full header: TIME OF LAST OBS (same layout), # OF SATELLITES,
+  // PRN / # OF OBS for the listed types.
+  if (full) {
+    AppendObsTimeLine(out, ref, summary.LastObsTime, v21, kLabelLastObs);
+    bool listed_types[kObsTypeCount];
+    for (int i = 0; i < kObsTypeCount; ++i)
+      listed_types[i] = i < considered && (summary.*kTypes[i].Flag) != 0;
+    AppendSatelliteCountLines(out, summary, listed_types, false);
   }
-  AppendLabel(out, kLabelFirstObs);
 
   // END OF HEADER
   AppendBlanks(out, 60);

@@ -17,11 +17,17 @@
 
 #include "api/rawconv.h"
 #include "gpb/gpb.h"
+#include "obs/header_metadata.h"
 #include "obs/rinex_format.h"
 #include "obs/station_table.h"
+#include "select/selection.h"
 #include "sink/sink.h"
 
 namespace rawconv {
+
+// Satellite numbers counted by the pre-scan (GPB numbers; GLONASS above 32).
+constexpr int kMaxSatelliteNumber = 255;
+constexpr int kObsTypeCount = 8;  // C1 L1 L2 P1 P2 D1 S1 S2
 
 // What the pre-scan found. The eight types are tested, listed and written in
 // the order C1 L1 L2 P1 P2 D1 S1 S2 (S1/S2 only in RINEX 2.1).
@@ -51,10 +57,28 @@ struct ObsHeaderSummary {
   // index 0 unused), kGlonassFrequencyUnknown where the data did not tell.
   int8_t GlonassFrequency[65];
   int32_t SatelliteCount;  // distinct satellite numbers seen (0..kMaxSatelliteNumber)
+  // Type bits (bit i: type i of C1 L1 L2 P1 P2 D1 S1 S2) the kept epochs
+  // hold before the type selection: what a type selection may ask for.
+  uint32_t PresentTypes;
+  // Per satellite (GPB number): 1 when it is in a kept epoch, and the
+  // number of its non-zero values of each type (PRN / # OF OBS).
+  uint8_t SatelliteSeen[kMaxSatelliteNumber + 1];
+  int32_t ObsCounts[kMaxSatelliteNumber + 1][kObsTypeCount];
 };
 
-// Satellite numbers counted by the pre-scan (GPB numbers; GLONASS above 32).
-constexpr int kMaxSatelliteNumber = 255;
+// What the user asked to change in one observation file; every pointer may
+// be null and a zero ObsEdits changes nothing.
+//   Select      epochs, satellites and types kept (lib/select/selection.h),
+//               applied by the pre-scan and by the epoch stream alike
+//   Metadata    header facts supplied by the user (header_metadata.h)
+//   FullHeader  1: TIME OF LAST OBS, # OF SATELLITES and PRN / # OF OBS from
+//               the pre-scan's counts are written (RINEX 3 always has
+//               TIME OF LAST OBS)
+struct ObsEdits {
+  const Selection* Select;
+  const HeaderMetadata* Metadata;
+  int32_t FullHeader;
+};
 
 // GPB satellites above 32 are GLONASS: GPB number 33 + n is slot n + 1
 // (R01 for 33, R24 for 56). RINEX 2 writes the GPB number unchanged after
@@ -101,6 +125,14 @@ WeekReference LookupWeekReference(const char* epp_file);
 // ResolveGpsWeek(Week, Toe, time_of_week).
 int ReferenceWeekOf(const WeekReference& ref, double time_of_week);
 
+// The same pre-scan over the epochs edits.Select keeps (all without one):
+// every fact of the summary, the interval included, describes the kept
+// epochs, satellites and types. The week of an epoch, needed for the time
+// window, is request.GpsWeek when request.UseGpsWeek is set, else
+// ReferenceWeekOf(ref, RcvTime), as in the writing pass.
+void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary,
+                    const WeekReference& ref, const ObsEdits& edits);
+
 // Calendar date of a GPS time. The whole seconds go through GpsToDate and
 // the fraction of the second is added afterwards, so it keeps the precision
 // of the time of week.
@@ -114,6 +146,13 @@ struct EpochDate {
 };
 EpochDate DateOfGpsTime(int week, double time_of_week);
 
+// "# OF SATELLITES" and one "PRN / # OF OBS" line per satellite of the
+// summary (counts of the types marked in listed, in their order). rinex3
+// false: every satellite seen, named as in the RINEX 2 epoch lines; true:
+// those with a RINEX 3 number, "Gnn" then "Rnn" (GLONASS slot).
+void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary,
+                               const bool* listed, bool rinex3);
+
 // rinex_version: RINEX_VERSION_2_1 gives the 2.1 layouts; any other value
 // the 2.0 ones.
 //
@@ -122,10 +161,15 @@ EpochDate DateOfGpsTime(int week, double time_of_week);
 // week override. saved_nav is not read (ref was looked up from its
 // EppFile). 0 when the whole header was written; 1 when the run date could
 // not be formatted (only the first line is then written).
+//
+// edits: the user's metadata lines and the full-header records (see
+// ObsEdits); null or zero writes the header above unchanged.
 int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref);
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
+                   const ObsEdits* edits = nullptr);
 int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref);
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
+                   const ObsEdits* edits = nullptr);
 
 // Second pass: writes to the sink (or a stdio stream) every epoch of
 // request.GpbFile with the station blocks
@@ -133,11 +177,14 @@ int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavReques
 // epoch is Ctx().GpsWeek when the week override is set, else
 // ReferenceWeekOf(ref, RcvTime). saved_nav is not read. Station file
 // problems never fail the call (their message stays in the error text).
-// Result always 0.
+// Result always 0. edits->Select (when given) picks the epochs and
+// satellites as in StreamObsEpochs; the types written are those of summary.
 int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref);
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
+                   const ObsEdits* edits = nullptr);
 int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref);
+                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
+                   const ObsEdits* edits = nullptr);
 
 // The observation lines of one satellite: every type selected in summary
 // (C1 L1 L2 P1 P2 D1, plus S1 S2 in RINEX 2.1), five values to a line,
@@ -200,7 +247,18 @@ class EpochObserver {
 // events to visitor. The week of an epoch is Ctx().GpsWeek when the week
 // override is set, else ReferenceWeekOf(ref, RcvTime). A file that does not
 // open gives no epochs.
-void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor);
+//
+// With a selection, only the epochs SelectEpoch keeps reach the visitor (and
+// the observer), with their kept satellites only. Station and kinematic
+// events of a dropped epoch are not lost: they are handed over, in their
+// order and dated as that epoch, just before the next kept epoch's own
+// events (up to kMaxPendingEvents; beyond that the oldest give way, the
+// latest describe the site best). Events after the last kept epoch belong
+// to no kept data and are not written. Kinematic state changes are found
+// over every epoch read, as without a selection.
+constexpr int kMaxPendingEvents = 16;
+void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor,
+                     const Selection* selection = nullptr);
 
 }  // namespace rawconv
 

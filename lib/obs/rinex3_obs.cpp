@@ -263,8 +263,10 @@ const char* Rinex3ObsCode(int index, bool glonass) {
 }
 
 int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int minor, const WeekReference& ref) {
+                    int minor, const WeekReference& ref, const ObsEdits* edits) {
   if (!ValidMinor(minor)) return 2;
+  const HeaderMetadata* metadata = edits != nullptr ? edits->Metadata : nullptr;
+  const bool full = edits != nullptr && edits->FullHeader != 0;
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
   RinexBufferInit(out, &sink);
@@ -290,34 +292,20 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
   AppendCut(out, request.RunBy, kLabelColumns);
   AppendPadded(out, date, BoundedLength(date, kLabelColumns), kLabelColumns, true);
   AppendLabel(out, kLabelPgmRunByDate);
+  AppendMetadataComments(out, metadata);
 
   AppendCut(out, request.MarkerName, 60);
   AppendLabel(out, kLabelMarkerName);
+  AppendMarkerNumber(out, metadata);
 
   AppendCut(out, request.Observer, kLabelColumns);
   AppendCut(out, request.Agency, 2 * kLabelColumns);
   AppendLabel(out, kLabelObserverAgency);
 
-  AppendBlanks(out, kLabelColumns);
-  AppendPadded(out, summary.ReceiverText, BoundedLength(summary.ReceiverText, kReceiverColumns),
-               kLabelColumns, true);
-  AppendBlanks(out, kLabelColumns);
-  AppendLabel(out, kLabelReceiver);
-
-  AppendBlanks(out, 60);
-  AppendLabel(out, kLabelAntenna);
-
-  AppendFixed(out, summary.ApproxX, kFmtPosition);
-  AppendFixed(out, summary.ApproxY, kFmtPosition);
-  AppendFixed(out, summary.ApproxZ, kFmtPosition);
-  AppendBlanks(out, 18);
-  AppendLabel(out, kLabelApproxPosition);
-
-  AppendFixed(out, request.AntHeight, kFmtPosition);
-  AppendFixed(out, 0.0, kFmtPosition);
-  AppendFixed(out, 0.0, kFmtPosition);
-  AppendBlanks(out, 18);
-  AppendLabel(out, kLabelAntennaDelta);
+  AppendReceiverLine(out, metadata, summary.ReceiverText, kReceiverColumns);
+  AppendAntennaLine(out, metadata);
+  AppendPositionLine(out, metadata, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
+  AppendAntennaDeltaLine(out, metadata, request.AntHeight);
 
   if (gps) AppendObsTypes(out, 'G', selected);
   if (glonass) AppendObsTypes(out, 'R', selected);
@@ -342,6 +330,7 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
     AppendGlonassSlots(out, summary);
     AppendGlonassBiases(out);
   }
+  if (full) AppendSatelliteCountLines(out, summary, selected, true);
 
   AppendBlanks(out, 60);
   AppendLabel(out, kLabelEndOfHeader);
@@ -350,10 +339,10 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
 }
 
 int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int minor, const WeekReference& ref) {
+                    int minor, const WeekReference& ref, const ObsEdits* edits) {
   if (!ValidMinor(minor)) return 2;
   Rinex3EpochWriter writer(sink, summary);
-  StreamObsEpochs(request, ref, writer);
+  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr);
   writer.Flush();
   return 0;
 }

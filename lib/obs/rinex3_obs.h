@@ -60,7 +60,6 @@ constexpr char kRinex3SystemMixed[] = "M (MIXED)";
 constexpr char kLabelMarkerType[] = "MARKER TYPE";
 constexpr char kLabelSysObsTypes[] = "SYS / # / OBS TYPES";
 constexpr char kLabelSignalUnit[] = "SIGNAL STRENGTH UNIT";
-constexpr char kLabelLastObs[] = "TIME OF LAST OBS";
 constexpr char kLabelPhaseShift[] = "SYS / PHASE SHIFT";
 constexpr char kLabelGlonassSlots[] = "GLONASS SLOT / FRQ #";
 constexpr char kLabelGlonassBiases[] = "GLONASS COD/PHS/BIS";
@@ -81,15 +80,21 @@ const char* Rinex3ObsCode(int index, bool glonass);
 // 0 when the whole header was written; 1 when the run date could not be
 // formatted (only the first line is written); 2 when minor is neither 4 nor
 // 5 (nothing is written).
+// edits: the user's metadata (COMMENT lines after PGM / RUN BY / DATE,
+// MARKER NUMBER, receiver, antenna, position, antenna delta) and, with
+// FullHeader, "# OF SATELLITES" and "PRN / # OF OBS" before END OF HEADER;
+// null or zero leaves the header as above.
 int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int minor, const WeekReference& ref);
+                    int minor, const WeekReference& ref, const ObsEdits* edits = nullptr);
 
 // Second pass: every epoch of request.GpbFile with its station and
 // kinematic events, in RINEX 3 layout. The week of an epoch follows the
 // same rules as the RINEX 2 writer (week override, else ref). 0; 2 when
 // minor is neither 4 nor 5 (nothing is written).
+// edits->Select (when given) picks epochs and satellites as in
+// StreamObsEpochs; the types written are those of summary.
 int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int minor, const WeekReference& ref);
+                    int minor, const WeekReference& ref, const ObsEdits* edits = nullptr);
 
 }  // namespace rawconv
 

@@ -34,6 +34,11 @@ constexpr char kLabelInterval[] = "INTERVAL";
 constexpr char kLabelFirstObs[] = "TIME OF FIRST OBS";
 constexpr char kLabelEndOfHeader[] = "END OF HEADER";
 constexpr char kLabelComment[] = "COMMENT";
+// Written only on request (user metadata, full header).
+constexpr char kLabelMarkerNumber[] = "MARKER NUMBER";
+constexpr char kLabelLastObs[] = "TIME OF LAST OBS";
+constexpr char kLabelSatelliteCount[] = "# OF SATELLITES";
+constexpr char kLabelPrnObsCount[] = "PRN / # OF OBS";
 
 // ---- Fixed texts ----
 // Columns 21-60 of the first header line.
