@@ -129,7 +129,10 @@ bool FileSink::Open(const char* target, ExistingFile existing, Mode mode) {
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     char suffix[8];
     TempSuffix(suffix, attempt);
-    std::snprintf(temp_, sizeof temp_, "%s.part-%s", target_, suffix);
+    // "<target>.part-XXXXXX": the length was checked above.
+    std::memcpy(temp_, target_, length);
+    std::memcpy(temp_ + length, ".part-", 6);
+    std::memcpy(temp_ + length + 6, suffix, 7);
     fd_ = OpenExclusive(temp_, mode == Mode::kText);
     if (fd_ >= 0) return true;
     if (errno != EEXIST) break;
