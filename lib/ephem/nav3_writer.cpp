@@ -56,16 +56,8 @@ int FormatNav3Record(const EphemerisRecord& record, char* buffer) {
   int hour = 0, minute = 0, month = 0, day = 0, year = 0;
   double seconds = 0.0;
   GpsToDate(clock_week, static_cast<double>(record.Toc), hour, minute, seconds, month, day, year);
-  const double values[8][4] = {
-      {record.Af0, record.Af1, record.Af2, 0.0},
-      {static_cast<double>(record.Iode), record.Crs, record.DeltaN, record.M0},
-      {record.Cuc, record.Ecc, record.Cus, record.SqrtA},
-      {static_cast<double>(record.Toe), record.Cic, record.Omega0, record.Cis},
-      {record.I0, record.Crc, record.Omega, record.OmegaDot},
-      {record.Idot, 0.0, static_cast<double>(record.Week), 0.0},
-      {0.0, 0.0, record.Tgd, static_cast<double>(record.Iodc)},
-      {static_cast<double>(record.Toe), 0.0, 0.0, 0.0},
-  };
+  double values[kNavRecordLines][4];
+  NavRecordValues(record, values);
   const int fields[8] = {3, 4, 4, 4, 4, 4, 4, 2};
   // The satellite number and the date fields keep their widths for any value.
   int n = std::snprintf(buffer, kNav3RecordBufferSize, "G%02d %04d %02d %02d %02d %02d %02d",

@@ -108,6 +108,20 @@ int WriteNavHeader(Sink& out, const char* run_by) {
   return 0;
 }
 
+void NavRecordValues(const EphemerisRecord& record, double values[kNavRecordLines][4]) {
+  const double table[kNavRecordLines][4] = {
+      {record.Af0, record.Af1, record.Af2, 0.0},
+      {static_cast<double>(record.Iode), record.Crs, record.DeltaN, record.M0},
+      {record.Cuc, record.Ecc, record.Cus, record.SqrtA},
+      {static_cast<double>(record.Toe), record.Cic, record.Omega0, record.Cis},
+      {record.I0, record.Crc, record.Omega, record.OmegaDot},
+      {record.Idot, 0.0, static_cast<double>(record.Week), 0.0},
+      {0.0, 0.0, record.Tgd, static_cast<double>(record.Iodc)},
+      {static_cast<double>(record.Toe), 0.0, 0.0, 0.0},
+  };
+  std::memcpy(values, table, sizeof table);
+}
+
 void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buffer) {
   const int clock_week = Ctx().UseGpsWeek ? Ctx().GpsWeek : record.Week;
   int hour = 0;
@@ -120,21 +134,11 @@ void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buf
   char yy[3];
   TwoDigitYear(year, yy);
 
-  char f[8][4][kRinexRealBufferSize];
-  FormatRinexReal(record.Af0, f[0][0]);
-  FormatRinexReal(record.Af1, f[0][1]);
-  FormatRinexReal(record.Af2, f[0][2]);
-  const double lines[7][4] = {
-      {static_cast<double>(record.Iode), record.Crs, record.DeltaN, record.M0},
-      {record.Cuc, record.Ecc, record.Cus, record.SqrtA},
-      {static_cast<double>(record.Toe), record.Cic, record.Omega0, record.Cis},
-      {record.I0, record.Crc, record.Omega, record.OmegaDot},
-      {record.Idot, 0.0, static_cast<double>(record.Week), 0.0},
-      {0.0, 0.0, record.Tgd, static_cast<double>(record.Iodc)},
-      {static_cast<double>(record.Toe), 0.0, 0.0, 0.0},
-  };
-  for (int l = 0; l < 7; ++l) {
-    for (int i = 0; i < 4; ++i) FormatRinexReal(lines[l][i], f[l + 1][i]);
+  double values[kNavRecordLines][4];
+  NavRecordValues(record, values);
+  char f[kNavRecordLines][4][kRinexRealBufferSize];
+  for (int l = 0; l < kNavRecordLines; ++l) {
+    for (int i = 0; i < 4; ++i) FormatRinexReal(values[l][i], f[l][i]);
   }
 
   int n = std::snprintf(buffer, kNavRecordBufferSize, kNavFirstLineFormat, record.Prn, yy, month,

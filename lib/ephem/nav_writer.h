@@ -50,6 +50,14 @@ constexpr const char kNavLastLineFormat20[] = "\n    %18s";
 constexpr int kNavRecordBufferSize = 640;
 constexpr int kRinexRealBufferSize = 19;
 
+// The values of the eight lines of a navigation record, four fields a
+// line, as both RINEX versions write them (see the layout above): line 1
+// the clock (af0 af1 af2; its fourth field unused), lines 2 to 8 the
+// broadcast orbits; L2 codes, L2 P flag, accuracy, health and the fit
+// interval are 0 (EPP files do not carry them).
+constexpr int kNavRecordLines = 8;
+void NavRecordValues(const EphemerisRecord& record, double values[kNavRecordLines][4]);
+
 // Writes the three header lines. 0; 1 when the run date cannot be made (the
 // version line has then been written, the other two not).
 int WriteNavHeader(Sink& out, const char* run_by);

@@ -133,20 +133,8 @@ void AppendRequestText(RinexBuffer* out, const char (&text)[N], int width) {
 // "TIME OF FIRST OBS" / "TIME OF LAST OBS" of RINEX 2.
 void AppendObsTimeLine(RinexBuffer* out, const WeekReference& ref, double time, bool v21,
                        const char* label) {
-  const EpochDate d = DateOfGpsTime(ReferenceWeekOf(ref, time), time);
-  AppendInt(out, d.Year, 6);
-  AppendInt(out, d.Month, 6);
-  AppendInt(out, d.Day, 6);
-  AppendInt(out, d.Hour, 6);
-  AppendInt(out, d.Minute, 6);
-  if (v21) {
-    AppendFixed(out, d.Seconds, kFmtFirstObsSec21);
-    AppendBlanks(out, 17);
-  } else {
-    AppendFixed(out, d.Seconds, kFmtFirstObsSec20);
-    AppendBlanks(out, 18);
-  }
-  AppendLabel(out, label);
+  AppendObsTimeRecord(out, ref, time, v21 ? ObsTimeLayout::kRinex21 : ObsTimeLayout::kRinex20,
+                      label);
 }
 
 constexpr int kCountsPerLine = 9;  // PRN / # OF OBS: nine counts to a line
@@ -363,6 +351,33 @@ void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary
     AppendBlanks(out, 60 - static_cast<int>(std::strlen(name)) - 6 * on_line);
     AppendLabel(out, kLabelPrnObsCount);
   }
+}
+
+void AppendObsTimeRecord(RinexBuffer* out, const WeekReference& ref, double time,
+                         ObsTimeLayout layout, const char* label) {
+  const EpochDate d = DateOfGpsTime(ReferenceWeekOf(ref, time), time);
+  AppendInt(out, d.Year, 6);
+  AppendInt(out, d.Month, 6);
+  AppendInt(out, d.Day, 6);
+  AppendInt(out, d.Hour, 6);
+  AppendInt(out, d.Minute, 6);
+  switch (layout) {
+    case ObsTimeLayout::kRinex20:
+      AppendFixed(out, d.Seconds, kFmtFirstObsSec20);
+      AppendBlanks(out, 18);
+      break;
+    case ObsTimeLayout::kRinex21:
+      AppendFixed(out, d.Seconds, kFmtFirstObsSec21);
+      AppendBlanks(out, 17);
+      break;
+    case ObsTimeLayout::kRinex3:
+      AppendFixed(out, d.Seconds, kFmtFirstObsSec21);  // F13.7
+      AppendBlanks(out, 5);
+      AppendText(out, kObsTimeSystemGps);
+      AppendBlanks(out, 9);
+      break;
+  }
+  AppendLabel(out, label);
 }
 
 int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,

@@ -233,6 +233,17 @@ class EpochVisitor {
                      const GpbChannel* channels) = 0;
 };
 
+// The time system of RINEX 3 time records.
+constexpr char kObsTimeSystemGps[] = "GPS";
+
+// "TIME OF FIRST OBS" / "TIME OF LAST OBS": year, month, day, hour, minute
+// in 6-column fields, then the seconds: F12.6 and 18 blanks in RINEX 2.0,
+// F13.7 and 17 blanks in 2.1, F13.7, 5 blanks, the time system and 9 blanks
+// in RINEX 3. The week comes from ref.
+enum class ObsTimeLayout { kRinex20, kRinex21, kRinex3 };
+void AppendObsTimeRecord(RinexBuffer* out, const WeekReference& ref, double time,
+                         ObsTimeLayout layout, const char* label);
+
 // Something that looks at the epochs of the writing pass as they are
 // written, without writing (the quality checks). Installed through the
 // context (Ctx().Observer); week is the epoch's full GPS week.

@@ -171,17 +171,7 @@ class Rinex3EpochWriter final : public EpochVisitor {
 };
 
 void AppendDateLine(RinexBuffer* out, const WeekReference& ref, double time, const char* label) {
-  const EpochDate d = DateOfGpsTime(ReferenceWeekOf(ref, time), time);
-  AppendInt(out, d.Year, 6);
-  AppendInt(out, d.Month, 6);
-  AppendInt(out, d.Day, 6);
-  AppendInt(out, d.Hour, 6);
-  AppendInt(out, d.Minute, 6);
-  AppendFixed(out, d.Seconds, kFmtFirstObsSec21);  // F13.7
-  AppendBlanks(out, 5);
-  AppendText(out, kRinex3TimeSystem);
-  AppendBlanks(out, 9);
-  AppendLabel(out, label);
+  AppendObsTimeRecord(out, ref, time, ObsTimeLayout::kRinex3, label);
 }
 
 void AppendObsTypes(RinexBuffer* out, char system, const bool* selected) {

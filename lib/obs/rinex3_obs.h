@@ -63,7 +63,6 @@ constexpr char kLabelSignalUnit[] = "SIGNAL STRENGTH UNIT";
 constexpr char kLabelPhaseShift[] = "SYS / PHASE SHIFT";
 constexpr char kLabelGlonassSlots[] = "GLONASS SLOT / FRQ #";
 constexpr char kLabelGlonassBiases[] = "GLONASS COD/PHS/BIS";
-constexpr char kRinex3TimeSystem[] = "GPS";
 constexpr char kRinex3SignalUnit[] = "DBHZ";
 
 constexpr FixedFormat kFmtRinex3Version{9, 2};  // "%9.2f"
