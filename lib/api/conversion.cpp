@@ -67,6 +67,30 @@ WeekReference ConversionWeekReference(const ObsRequest& obs, const char* epp_fil
 
 bool IsUsable(const WeekReference& ref) { return ref.Found || ref.FixedWeek; }
 
+const Selection* SelectionOf(const ConversionJob& job) {
+  return job.Edits ? job.Edits->Select : nullptr;
+}
+
+// The pre-scan of the job: over the epochs, satellites and types its edits
+// keep. False (with the message) when a type asked for is not in the data.
+bool Prescan(const ConversionJob& job, const WeekReference& ref, ObsHeaderSummary* summary) {
+  *summary = ObsHeaderSummary{};
+  if (!job.Edits) {
+    ScanObsSummary(*job.Obs, summary);
+    return true;
+  }
+  ScanObsSummary(*job.Obs, summary, ref, *job.Edits);
+  const Selection* select = job.Edits->Select;
+  if (select && select->KeptTypes != 0 && !Ctx().Cancelled) {
+    const CheckResult present = CheckTypesPresent(select->KeptTypes, summary->PresentTypes);
+    if (!present.Ok) {
+      SetErrorText("%s", present.Message);
+      return false;
+    }
+  }
+  return true;
+}
+
 // Output naming: both extensions become ".YY" + "o"/"n" after the year of the
 // first epoch. Returns 0, or 1 with a message when a path cannot hold its
 // new extension.
@@ -231,18 +255,20 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
   }
   if (!scanned) {
     Ctx().ProgressBase = 0;
-    *summary = ObsHeaderSummary{};
-    ScanObsSummary(*obs, summary);
+    if (!Prescan(job, ref, summary)) {
+      out->Abort();
+      return 1;
+    }
   }
   // A header cut short by a date failure does not stop the epochs.
   Ctx().ProgressBase = gpb_size;
   if (!Ctx().Cancelled) {
     if (v3) {
-      WriteObs3Header(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref);
-      WriteObs3Epochs(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref);
+      WriteObs3Header(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref, job.Edits);
+      WriteObs3Epochs(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref, job.Edits);
     } else {
-      WriteObsHeader(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref);
-      WriteObsEpochs(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref);
+      WriteObsHeader(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref, job.Edits);
+      WriteObsEpochs(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref, job.Edits);
     }
   }
   if (Ctx().Cancelled) {
@@ -446,14 +472,14 @@ int RunQcOnly(const ConversionJob& job, const PathText& gpb_file, const PathText
   Ctx().GpsWeek = obs->GpsWeek;
   ObsHeaderSummary summary{};
   Ctx().ProgressBase = 0;
-  ScanObsSummary(*obs, &summary);
+  if (!Prescan(job, ref, &summary)) return kConversionFailed;
   QcStep step(job.ElevationMask);
   if (!Ctx().Cancelled) {
     step.Prepare(epp_file.Text, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
     Ctx().ProgressBase = gpb_size;
     ObserverScope observe(&step);
     IgnoreEpochs ignore;
-    StreamObsEpochs(*obs, ref, ignore);
+    StreamObsEpochs(*obs, ref, ignore, SelectionOf(job));
   }
   if (Ctx().Cancelled) {
     SetErrorText("Conversion cancelled");
@@ -535,7 +561,7 @@ int RunConversion(const ConversionJob& job) {
   if (dated && !job.FixedNames) {
     if (by_style) {
       Ctx().ProgressBase = 0;
-      ScanObsSummary(*obs, &summary);
+      if (!Prescan(job, ref, &summary)) return kConversionFailed;
       scanned = true;
       if (Ctx().Cancelled) {
         SetErrorText("Conversion cancelled");
@@ -617,7 +643,10 @@ int RunConversion(const ConversionJob& job) {
   if (checking) {
     if (!scanned) {
       Ctx().ProgressBase = 0;
-      ScanObsSummary(*obs, &summary);
+      if (!Prescan(job, ref, &summary)) {
+        nav_out.Abort();
+        return kConversionFailed;
+      }
       scanned = true;
     }
     step.Prepare(epp_file.Text, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
@@ -637,13 +666,16 @@ int RunConversion(const ConversionJob& job) {
       return Ctx().Cancelled ? kConversionCancelled : kConversionFailed;
     }
   } else {
-    if (!scanned) ScanObsSummary(*obs, &summary);
+    if (!scanned && !Prescan(job, ref, &summary)) {
+      nav_out.Abort();
+      return kConversionFailed;
+    }
     if (checking && !Ctx().Cancelled) {
       // The observation file stays as it is: a reading pass feeds the check.
       Ctx().ProgressBase = gpb_size;
       ObserverScope observe(&step);
       IgnoreEpochs ignore;
-      StreamObsEpochs(*obs, ref, ignore);
+      StreamObsEpochs(*obs, ref, ignore, SelectionOf(job));
       Ctx().EpochsWritten = 0;
     }
     if (Ctx().Cancelled) {

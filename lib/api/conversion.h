@@ -9,6 +9,7 @@
 #include "api/qc_step.h"
 #include "api/rawconv.h"
 #include "naming/naming.h"
+#include "obs/obs_writer.h"
 #include "qc/qc.h"
 #include "sink/compression.h"
 
@@ -84,6 +85,12 @@ struct ConversionJob {
   double ElevationMask = qc::kDefaultElevationMask;  // degrees
   const char* QcDir = nullptr;
   QcFacts* QcResult = nullptr;  // filled when not null
+  // Editing while converting: the selection and the header facts of the
+  // observation file. Null (or a zero ObsEdits) converts as without it. The
+  // pre-scan, the header and the epochs all apply it, so that the header
+  // describes what the file holds; EpochsWritten counts the kept epochs. A
+  // kept observation type the data does not hold fails the call.
+  const ObsEdits* Edits = nullptr;
 };
 
 // Runs one conversion on the current context (see context.h); the message

@@ -16,9 +16,11 @@
 #include "api/qc_step.h"
 #include "gpb/gpb.h"
 #include "sink/gzip_sink.h"
+#include "obs/header_metadata.h"
 #include "obs/obs_writer.h"
 #include "obs/rinex_format.h"
 #include "obs/run_date.h"
+#include "select/selection.h"
 
 struct rawconv_session {
   rawconv::Context context;
@@ -233,6 +235,109 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
   return true;
 }
 
+// The edits of one call: selection, header facts and the record that points
+// at them (pointers left null for the parts nobody asked for).
+struct EditRecords {
+  Selection Select;
+  HeaderMetadata Metadata;
+  ObsEdits Edits;
+  bool Any;  // false: the call converts as without edits
+};
+
+bool Given(const char* text) { return text && *text; }
+
+bool Fails(const CheckResult& check, Invalid* why) {
+  if (check.Ok) return false;
+  why->Code = RAWCONV_INVALID;
+  why->Message = check.Message;
+  return true;
+}
+
+bool Triple(const double values[3], const char* what, Invalid* why) {
+  for (int i = 0; i < 3; ++i) {
+    if (!std::isfinite(values[i]) || !HeaderNumberFits(values[i])) {
+      why->Code = RAWCONV_INVALID;
+      why->Message = std::string("Bad ") + what + ": a value does not fit F14.4";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Reads the editing fields of the options into *e. False with the reason
+// when one of them is invalid.
+bool BuildEdits(const rawconv_options& o, EditRecords* e, Invalid* why) {
+  std::memset(e, 0, sizeof *e);
+  bool select = false, metadata = false;
+  if (Given(o.from) || Given(o.to)) {
+    if (Fails(ParseWindow(Given(o.from) ? o.from : nullptr, Given(o.to) ? o.to : nullptr,
+                          &e->Select),
+              why))
+      return false;
+    select = true;
+  }
+  if (o.interval != 0.0) {
+    if (!std::isfinite(o.interval) || o.interval < 0.0 || o.interval > kSecondsPerDay) {
+      why->Code = RAWCONV_INVALID;
+      why->Message = "Bad interval: must be above 0 and at most 86400 s";
+      return false;
+    }
+    e->Select.Interval = o.interval;
+    select = true;
+  }
+  if (Given(o.exclude)) {
+    if (Fails(ParseExclusions(o.exclude, &e->Select), why)) return false;
+    select = true;
+  }
+  if (Given(o.obs_types)) {
+    if (Fails(ParseObsTypes(o.obs_types, &e->Select.KeptTypes), why)) return false;
+    select = true;
+  }
+  struct Text {
+    MetadataField Field;
+    const char* Value;
+  };
+  const Text texts[] = {
+      {MetadataField::kMarkerNumber, o.marker_number},
+      {MetadataField::kReceiverNumber, o.receiver_number},
+      {MetadataField::kReceiverType, o.receiver_type},
+      {MetadataField::kReceiverVersion, o.receiver_version},
+      {MetadataField::kAntennaNumber, o.antenna_number},
+      {MetadataField::kAntennaType, o.antenna_type},
+  };
+  for (const Text& t : texts) {
+    if (!Given(t.Value)) continue;
+    if (Fails(SetMetadataText(&e->Metadata, t.Field, t.Value), why)) return false;
+    metadata = true;
+  }
+  if (o.use_position) {
+    if (!Triple(o.position, "position", why)) return false;
+    e->Metadata.HasPosition = 1;
+    for (int i = 0; i < 3; ++i) e->Metadata.Position[i] = o.position[i];
+    metadata = true;
+  }
+  if (o.use_antenna_delta) {
+    if (!Triple(o.antenna_delta, "antenna delta", why)) return false;
+    e->Metadata.HasAntennaDelta = 1;
+    for (int i = 0; i < 3; ++i) e->Metadata.AntennaDelta[i] = o.antenna_delta[i];
+    metadata = true;
+  }
+  if (o.comment_count < 0 || (o.comment_count > 0 && !o.comments)) {
+    why->Code = RAWCONV_INVALID;
+    why->Message = "Bad comments: count without texts";
+    return false;
+  }
+  for (int32_t i = 0; i < o.comment_count; ++i) {
+    if (Fails(AddMetadataComment(&e->Metadata, o.comments[i]), why)) return false;
+    metadata = true;
+  }
+  e->Edits.Select = select ? &e->Select : nullptr;
+  e->Edits.Metadata = metadata ? &e->Metadata : nullptr;
+  e->Edits.FullHeader = o.full_header ? 1 : 0;
+  e->Any = select || metadata || o.full_header;
+  return true;
+}
+
 // Sets up the session's context for one call.
 bool PrepareContext(Context& c, const rawconv_options& o, Invalid* why) {
   c = Context{};
@@ -308,6 +413,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   ConversionFacts facts{};
   facts.FirstWeek = facts.LastWeek = -1;
   std::unique_ptr<QcFacts> qc(new QcFacts());
+  std::unique_ptr<EditRecords> edits(new EditRecords());
   std::string qc_dir;
   ConversionJob job;
   Invalid why;
@@ -320,10 +426,12 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   } else if (report && report->size < sizeof(uint32_t)) {
     error = "Report record too small";
   } else if (!BuildJob(o, &obs, &nav, &job, &qc_dir, &why) ||
+             !BuildEdits(o, edits.get(), &why) ||
              !PrepareContext(session->context, o, &why)) {
     error = why.Message;
   } else {
     ContextScope scope(session->context);
+    if (edits->Any) job.Edits = &edits->Edits;
     job.PlanOnly = plan_only;
     job.Facts = &facts;
     job.QcResult = qc.get();
@@ -420,6 +528,22 @@ RAWCONV_API void rawconv_options_init(rawconv_options* options) {
   if (!options) return;
   std::memset(options, 0, sizeof *options);
   options->size = sizeof *options;
+}
+
+RAWCONV_API int rawconv_check_edits(const rawconv_options* options, char* error,
+                                    size_t error_size) {
+  std::string message;
+  try {
+    rawconv_options o;
+    std::unique_ptr<EditRecords> edits(new EditRecords());
+    Invalid why;
+    if (!CopyRecord(options, &o)) message = "Options record missing or too small";
+    else if (!BuildEdits(o, edits.get(), &why)) message = why.Message;
+  } catch (...) {
+    message = "Out of memory";
+  }
+  if (error && error_size > 0) std::snprintf(error, error_size, "%s", message.c_str());
+  return message.empty() ? RAWCONV_OK : RAWCONV_INVALID;
 }
 
 RAWCONV_API void rawconv_report_init(rawconv_report* report) {

@@ -222,10 +222,69 @@ typedef struct rawconv_options {
   int32_t use_elevation_mask;
   double elevation_mask;
   const char* qc_dir;
+
+  /* Editing while converting (see "Editing while converting" in README.md).
+   * All unset (zero, NULL, "") converts as without them, byte for byte.
+   * The observation header describes what the file holds after selection
+   * (INTERVAL, TIME OF FIRST OBS, the type list, the counts of
+   * full_header), and report->epochs_written counts the epochs written.
+   * A value that does not parse or fit fails with RAWCONV_INVALID and a
+   * one-line message, before anything is read.
+   *
+   * Epoch window, GPS time (no leap seconds), "YYYY-MM-DD HH:MM:SS" or
+   * "YYYY-MM-DDTHH:MM:SS", seconds may carry a fraction: from is the first
+   * time kept, to the first time dropped; either may be NULL (open). An
+   * epoch within the clock tolerance (25 ms, at most a quarter of the
+   * interval) of a bound counts as lying on it. */
+  const char* from;
+  const char* to;
+  /* Decimation, seconds (0: every epoch; else more than 0, at most 86400):
+   * the epochs whose GPS time of day lies within the clock tolerance of a
+   * multiple of interval. */
+  double interval;
+  /* Systems and satellites left out: "G", "R", "G05", "R12" (GLONASS slot),
+   * separated by commas. */
+  const char* exclude;
+  /* Observation types kept, in any order: "C1,L1,L2,P1,P2,D1,S1,S2"; each
+   * must be present in the data, else the file fails (RAWCONV_FAILED)
+   * naming the type. NULL: every type present. */
+  const char* obs_types;
+  /* Header texts of 20 printable ASCII columns each. An empty
+   * receiver_type keeps the receiver of the GPB file; antenna_type with
+   * its radome ("TRM55971.00     NONE"). marker_number adds a MARKER NUMBER
+   * line. */
+  const char* marker_number;
+  const char* receiver_number;
+  const char* receiver_type;
+  const char* receiver_version;
+  const char* antenna_number;
+  const char* antenna_type;
+  /* 1: position (X, Y, Z metres) replaces APPROX POSITION XYZ. */
+  int32_t use_position;
+  double position[3];
+  /* 1: antenna_delta (H, E, N metres) replaces ANTENNA: DELTA H/E/N (and
+   * antenna_height). Each value must fit F14.4. */
+  int32_t use_antenna_delta;
+  double antenna_delta[3];
+  /* COMMENT lines of the observation header, up to 60 printable ASCII
+   * columns each, at most 32; comments may be NULL when comment_count is 0. */
+  const char* const* comments;
+  int32_t comment_count;
+  /* 1: TIME OF LAST OBS, # OF SATELLITES and PRN / # OF OBS, counted by the
+   * pre-scan (no extra pass over the GPB file). */
+  int32_t full_header;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL; size set). */
 RAWCONV_API void rawconv_options_init(rawconv_options* options);
+
+/* Checks the editing fields of options only (from, to, interval, exclude,
+ * obs_types, the header texts, position, antenna_delta, comments), as
+ * rawconv_convert would. Returns RAWCONV_OK, or RAWCONV_INVALID with the
+ * one-line reason in error (error_size bytes, always terminated; error may
+ * be NULL). Whether a type is present in the data is not checked here. */
+RAWCONV_API int rawconv_check_edits(const rawconv_options* options, char* error,
+                                    size_t error_size);
 
 /* ---------------------------------------------------------------------- */
 /* Reports                                                                  */
@@ -245,7 +304,9 @@ typedef struct rawconv_report {
   int32_t obs_skipped;           /* 1: the observation output existed and was
                                     left alone (RAWCONV_EXISTING_SKIP) */
   int32_t nav_skipped;
-  uint64_t epochs_read;          /* epochs of the GPB file */
+  uint64_t epochs_read;          /* epochs of the GPB file (with a time
+                                    window, decimation or exclusions: the
+                                    epochs they keep) */
   uint64_t epochs_written;       /* epoch records written */
   int32_t satellites;            /* distinct satellites seen */
   int32_t first_week;            /* full GPS week of the first epoch, or -1 */
