@@ -84,6 +84,21 @@ enum LongOnly {
   kQcDir,
   kInfo,
   kJson,
+  kFrom,
+  kTo,
+  kInterval,
+  kExclude,
+  kObsTypes,
+  kMarkerNumber,
+  kReceiverNumber,
+  kReceiverType,
+  kReceiverVersion,
+  kAntennaNumber,
+  kAntennaType,
+  kPosition,
+  kAntennaDelta,
+  kComment,
+  kFullHeader,
 };
 
 const option kLongOptions[] = {
@@ -112,6 +127,21 @@ const option kLongOptions[] = {
     {"qc-dir", required_argument, nullptr, kQcDir},
     {"info", no_argument, nullptr, kInfo},
     {"json", no_argument, nullptr, kJson},
+    {"from", required_argument, nullptr, kFrom},
+    {"to", required_argument, nullptr, kTo},
+    {"interval", required_argument, nullptr, kInterval},
+    {"exclude", required_argument, nullptr, kExclude},
+    {"obs-types", required_argument, nullptr, kObsTypes},
+    {"marker-number", required_argument, nullptr, kMarkerNumber},
+    {"receiver-number", required_argument, nullptr, kReceiverNumber},
+    {"receiver-type", required_argument, nullptr, kReceiverType},
+    {"receiver-version", required_argument, nullptr, kReceiverVersion},
+    {"antenna-number", required_argument, nullptr, kAntennaNumber},
+    {"antenna-type", required_argument, nullptr, kAntennaType},
+    {"position", required_argument, nullptr, kPosition},
+    {"antenna-delta", required_argument, nullptr, kAntennaDelta},
+    {"comment", required_argument, nullptr, kComment},
+    {"full-header", no_argument, nullptr, kFullHeader},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -209,6 +239,44 @@ bool FitText(std::FILE* err, const char* what, const char* text, size_t columns,
     return false;
   }
   field = text;
+  return true;
+}
+
+// Checks one editing value the way the library will: fill sets the field
+// of a record that is otherwise empty.
+template <typename Fill>
+bool CheckEdit(std::FILE* err, Fill fill, int& rc) {
+  rawconv_options o;
+  rawconv_options_init(&o);
+  fill(o);
+  char why[RAWCONV_ERROR_MAX];
+  if (rawconv_check_edits(&o, why, sizeof why) == RAWCONV_OK) return true;
+  rc = BadArgument(err, why);
+  return false;
+}
+
+// "a,b,c": three numbers (their range is the library's to check).
+bool ParseTriple(const char* text, double values[3]) {
+  const char* p = text;
+  for (int i = 0; i < 3; ++i) {
+    char* end = nullptr;
+    errno = 0;
+    values[i] = std::strtod(p, &end);
+    if (end == p || errno != 0 || !std::isfinite(values[i])) return false;
+    if (*end != (i < 2 ? ',' : '\0')) return false;
+    p = end + 1;
+  }
+  return true;
+}
+
+// Seconds of the decimation interval: a plain number.
+bool ParseSeconds(const char* text, double& seconds) {
+  if (!*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text, &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(value) || value <= 0.0) return false;
+  seconds = value;
   return true;
 }
 
@@ -384,6 +452,88 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
       case kJson:
         args.json = true;
         break;
+      case kFrom:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.from = v; }, rc)) return rc;
+        args.from = v;
+        break;
+      case kTo:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.to = v; }, rc)) return rc;
+        args.to = v;
+        break;
+      case kInterval:
+        if (!ParseSeconds(v, args.interval))
+          return BadArgument(err, "interval must be a number of seconds above 0: " + Quoted(v));
+        if (!CheckEdit(err, [&args](rawconv_options& o) { o.interval = args.interval; }, rc))
+          return rc;
+        break;
+      case kExclude:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.exclude = v; }, rc)) return rc;
+        args.exclude = v;
+        break;
+      case kObsTypes:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.obs_types = v; }, rc)) return rc;
+        args.obs_types = v;
+        break;
+      case kMarkerNumber:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.marker_number = v; }, rc)) return rc;
+        args.marker_number = v;
+        break;
+      case kReceiverNumber:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.receiver_number = v; }, rc)) return rc;
+        args.receiver_number = v;
+        break;
+      case kReceiverType:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.receiver_type = v; }, rc)) return rc;
+        args.receiver_type = v;
+        break;
+      case kReceiverVersion:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.receiver_version = v; }, rc)) return rc;
+        args.receiver_version = v;
+        break;
+      case kAntennaNumber:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.antenna_number = v; }, rc)) return rc;
+        args.antenna_number = v;
+        break;
+      case kAntennaType:
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.antenna_type = v; }, rc)) return rc;
+        args.antenna_type = v;
+        break;
+      case kPosition:
+      case kAntennaDelta: {
+        const bool position = c == kPosition;
+        double* values = position ? args.position : args.antenna_delta;
+        if (!ParseTriple(v, values))
+          return BadArgument(err, std::string(position ? "position" : "antenna delta") +
+                                      " must be three numbers a,b,c: " + Quoted(v));
+        const bool fits = CheckEdit(
+            err,
+            [position, values](rawconv_options& o) {
+              for (int i = 0; i < 3; ++i) (position ? o.position : o.antenna_delta)[i] = values[i];
+              (position ? o.use_position : o.use_antenna_delta) = 1;
+            },
+            rc);
+        if (!fits) return rc;
+        (position ? args.use_position : args.use_antenna_delta) = true;
+        break;
+      }
+      case kComment: {
+        if (!CheckEdit(
+                err,
+                [v](rawconv_options& o) {
+                  o.comments = &v;
+                  o.comment_count = 1;
+                },
+                rc))
+          return rc;
+        args.comments.push_back(v);
+        constexpr size_t kMaxComments = 32;
+        if (args.comments.size() > kMaxComments)
+          return BadArgument(err, "at most 32 --comment lines");
+        break;
+      }
+      case kFullHeader:
+        args.full_header = true;
+        break;
       default:
         return BadArgument(err, "unknown option " + Quoted(given));
     }
@@ -391,6 +541,15 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
   // Operands after "--".
   for (int i = optind; i < argc; ++i) args.files.push_back(argv[i]);
 
+  if (!args.from.empty() && !args.to.empty() &&
+      !CheckEdit(
+          err,
+          [&args](rawconv_options& o) {
+            o.from = args.from.c_str();
+            o.to = args.to.c_str();
+          },
+          rc))
+    return rc;
   if (force && skip) return BadArgument(err, "--force and --skip-existing exclude each other");
   if (args.json && !args.info) return BadArgument(err, "--json goes with --info");
   if (args.info && args.qc != 0) return BadArgument(err, "--info converts and checks nothing; drop --qc");

@@ -48,6 +48,21 @@ struct Arguments {
   bool info = false;  // --info: describe the files, convert nothing
   bool json = false;  // --info as one JSON document
 
+  // Editing while converting (checked by the library's rules; texts as
+  // given, empty when not given)
+  std::string from, to;       // GPS time, "YYYY-MM-DD HH:MM:SS" or with 'T'
+  double interval = 0.0;      // seconds; 0 keeps every epoch
+  std::string exclude;        // "G,R05,G12"
+  std::string obs_types;      // "C1,L1,P2"
+  std::string marker_number, receiver_number, receiver_type, receiver_version,
+      antenna_number, antenna_type;
+  bool use_position = false;
+  double position[3] = {0.0, 0.0, 0.0};  // X, Y, Z metres
+  bool use_antenna_delta = false;
+  double antenna_delta[3] = {0.0, 0.0, 0.0};  // H, E, N metres
+  std::vector<std::string> comments;
+  bool full_header = false;
+
   // Running
   bool quiet = false;
   int jobs = 1;

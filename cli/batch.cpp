@@ -50,9 +50,10 @@ struct Item {
   uint64_t bytes_used = 0, file_size = 0;
 };
 
-// The library's options for one file. Every pointer refers into args or
-// gpb, which outlive the call.
-rawconv_options MakeOptions(const Arguments& args, const std::string& gpb) {
+// The library's options for one file. Every pointer refers into args, gpb
+// or comments (filled here), which outlive the call.
+rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
+                            std::vector<const char*>& comments) {
   rawconv_options o;
   rawconv_options_init(&o);
   o.gpb_path = gpb.c_str();
@@ -80,6 +81,28 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb) {
   o.use_elevation_mask = args.use_elevation_mask ? 1 : 0;
   o.elevation_mask = args.elevation_mask;
   o.qc_dir = args.qc_dir.empty() ? nullptr : args.qc_dir.c_str();
+  o.from = args.from.c_str();
+  o.to = args.to.c_str();
+  o.interval = args.interval;
+  o.exclude = args.exclude.c_str();
+  o.obs_types = args.obs_types.c_str();
+  o.marker_number = args.marker_number.c_str();
+  o.receiver_number = args.receiver_number.c_str();
+  o.receiver_type = args.receiver_type.c_str();
+  o.receiver_version = args.receiver_version.c_str();
+  o.antenna_number = args.antenna_number.c_str();
+  o.antenna_type = args.antenna_type.c_str();
+  o.use_position = args.use_position ? 1 : 0;
+  o.use_antenna_delta = args.use_antenna_delta ? 1 : 0;
+  for (int i = 0; i < 3; ++i) {
+    o.position[i] = args.position[i];
+    o.antenna_delta[i] = args.antenna_delta[i];
+  }
+  comments.clear();
+  for (const std::string& comment : args.comments) comments.push_back(comment.c_str());
+  o.comments = comments.empty() ? nullptr : comments.data();
+  o.comment_count = static_cast<int32_t>(comments.size());
+  o.full_header = args.full_header ? 1 : 0;
   return o;
 }
 
@@ -206,7 +229,8 @@ void Plan(const Arguments& args, rawconv_session* session, Item& item) {
     item.plan_error = "out of memory";
     return;
   }
-  const rawconv_options options = MakeOptions(args, item.gpb);
+  std::vector<const char*> comments;
+  const rawconv_options options = MakeOptions(args, item.gpb, comments);
   std::unique_ptr<rawconv_report> report(new rawconv_report);
   rawconv_report_init(report.get());
   item.plan_result = rawconv_plan(session, &options, report.get());
@@ -224,7 +248,8 @@ void Plan(const Arguments& args, rawconv_session* session, Item& item) {
 void Convert(const Arguments& args, rawconv_session* session, Item& item, FileProgress& progress) {
   if (g_stop_signal != 0) return;
   item.started = true;
-  rawconv_options options = MakeOptions(args, item.gpb);
+  std::vector<const char*> comments;
+  rawconv_options options = MakeOptions(args, item.gpb, comments);
   if (item.plan_result != RAWCONV_OK) {
     // Its outputs are unknown, so they were not checked against the others:
     // the conversion may fail with its own message, but never replaces a file.
