@@ -453,11 +453,11 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.json = true;
         break;
       case kFrom:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.from = v; }, rc)) return rc;
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.from_time = v; }, rc)) return rc;
         args.from = v;
         break;
       case kTo:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.to = v; }, rc)) return rc;
+        if (!CheckEdit(err, [v](rawconv_options& o) { o.to_time = v; }, rc)) return rc;
         args.to = v;
         break;
       case kInterval:
@@ -545,8 +545,8 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
       !CheckEdit(
           err,
           [&args](rawconv_options& o) {
-            o.from = args.from.c_str();
-            o.to = args.to.c_str();
+            o.from_time = args.from.c_str();
+            o.to_time = args.to.c_str();
           },
           rc))
     return rc;

@@ -81,8 +81,8 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
   o.use_elevation_mask = args.use_elevation_mask ? 1 : 0;
   o.elevation_mask = args.elevation_mask;
   o.qc_dir = args.qc_dir.empty() ? nullptr : args.qc_dir.c_str();
-  o.from = args.from.c_str();
-  o.to = args.to.c_str();
+  o.from_time = args.from.c_str();
+  o.to_time = args.to.c_str();
   o.interval = args.interval;
   o.exclude = args.exclude.c_str();
   o.obs_types = args.obs_types.c_str();

@@ -269,10 +269,10 @@ bool Triple(const double values[3], const char* what, Invalid* why) {
 bool BuildEdits(const rawconv_options& o, EditRecords* e, Invalid* why) {
   std::memset(e, 0, sizeof *e);
   bool select = false, metadata = false;
-  if (Given(o.from) || Given(o.to)) {
-    if (Fails(ParseWindow(Given(o.from) ? o.from : nullptr, Given(o.to) ? o.to : nullptr,
-                          &e->Select),
-              why))
+  if (Given(o.from_time) || Given(o.to_time)) {
+    const char* from = Given(o.from_time) ? o.from_time : nullptr;
+    const char* to = Given(o.to_time) ? o.to_time : nullptr;
+    if (Fails(ParseWindow(from, to, &e->Select), why))
       return false;
     select = true;
   }

@@ -232,12 +232,12 @@ typedef struct rawconv_options {
    * one-line message, before anything is read.
    *
    * Epoch window, GPS time (no leap seconds), "YYYY-MM-DD HH:MM:SS" or
-   * "YYYY-MM-DDTHH:MM:SS", seconds may carry a fraction: from is the first
-   * time kept, to the first time dropped; either may be NULL (open). An
-   * epoch within the clock tolerance (25 ms, at most a quarter of the
-   * interval) of a bound counts as lying on it. */
-  const char* from;
-  const char* to;
+   * "YYYY-MM-DDTHH:MM:SS", seconds may carry a fraction: from_time is the
+   * first time kept, to_time the first time dropped; either may be NULL
+   * (open). An epoch within the clock tolerance (25 ms, at most a quarter
+   * of the interval) of a bound counts as lying on it. */
+  const char* from_time;
+  const char* to_time;
   /* Decimation, seconds (0: every epoch; else more than 0, at most 86400):
    * the epochs whose GPS time of day lies within the clock tolerance of a
    * multiple of interval. */

@@ -2,6 +2,7 @@
 
 import ctypes
 import dataclasses
+import datetime
 import numbers
 import os
 
@@ -148,10 +149,54 @@ _TEXT_OPTIONS = {
     "station_id": "station_id",
 }
 
+# Header texts of 20 columns of the observation header.
+_METADATA_OPTIONS = ("marker_number", "receiver_number", "receiver_type", "receiver_version",
+                     "antenna_number", "antenna_type")
+
+_EDIT_OPTIONS = ["from_time", "to_time", "interval", "exclude", "obs_types", "position",
+                 "antenna_delta", "comments", "full_header"] + list(_METADATA_OPTIONS)
+
 OPTION_NAMES = frozenset(
     ["rinex", "names", "compress", "existing", "antenna_height", "week", "output_dir",
      "obs_path", "nav_path", "station", "progress", "run_date", "qc", "elevation_mask",
-     "qc_dir"] + list(_TEXT_OPTIONS))
+     "qc_dir"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
+
+
+def _time_value(option, value):
+    """A GPS time as the library reads it: a text or a datetime (naive,
+    taken as GPS time)."""
+    if value is None:
+        return None
+    if isinstance(value, datetime.datetime):
+        if value.tzinfo is not None:
+            raise ValueError("%s: give GPS time as a naive datetime" % option)
+        value = value.strftime("%Y-%m-%d %H:%M:%S.%f")
+    return _header_text(option, value)
+
+
+def _list_value(option, value):
+    """"G,R05" or an iterable of items -> the comma-separated text."""
+    if value is None:
+        return None
+    if not isinstance(value, str):
+        items = list(value)
+        for item in items:
+            if not isinstance(item, str):
+                raise TypeError("%s items must be str, not %s" % (option, type(item).__name__))
+        value = ",".join(items)
+    return _header_text(option, value)
+
+
+def _triple(option, value):
+    if isinstance(value, (str, bytes)):
+        raise TypeError("%s must be three numbers, not a text" % option)
+    try:
+        values = [float(v) for v in value]
+    except TypeError:
+        raise TypeError("%s must be three numbers" % option) from None
+    if len(values) != 3:
+        raise ValueError("%s must be three numbers, not %d" % (option, len(values)))
+    return values
 
 
 def _qc_value(value):
@@ -214,6 +259,30 @@ class _Call:
             rec.use_elevation_mask = 1
             rec.elevation_mask = float(mask)
         rec.qc_dir = n.path_bytes(options.get("qc_dir"))
+
+        rec.from_time = _time_value("from_time", options.get("from_time"))
+        rec.to_time = _time_value("to_time", options.get("to_time"))
+        interval = options.get("interval")
+        if interval is not None:
+            rec.interval = float(interval)
+        rec.exclude = _list_value("exclude", options.get("exclude"))
+        rec.obs_types = _list_value("obs_types", options.get("obs_types"))
+        for option in _METADATA_OPTIONS:
+            setattr(rec, option, _header_text(option, options.get(option)))
+        for option, flag in (("position", "use_position"), ("antenna_delta", "use_antenna_delta")):
+            value = options.get(option)
+            if value is not None:
+                setattr(rec, flag, 1)
+                getattr(rec, option)[:] = _triple(option, value)
+        comments = options.get("comments")
+        if isinstance(comments, str):
+            comments = [comments]
+        texts = [_header_text("comments", c) for c in (comments or [])]
+        self._comments = (ctypes.c_char_p * max(len(texts), 1))(*texts)
+        if texts:
+            rec.comments = ctypes.cast(self._comments, ctypes.POINTER(ctypes.c_char_p))
+            rec.comment_count = len(texts)
+        rec.full_header = 1 if options.get("full_header") else 0
 
         self.callback_error = None
         self._trampoline = None
@@ -286,6 +355,26 @@ def convert(gpb, epp=None, **options):
       the GPB file, in output_dir or beside it)
     - ``elevation_mask``: degrees (0 to 90) of the check's mask; default 10
     - ``qc_dir``: folder of the reports (default as above)
+
+    Editing while converting (the observation header then describes what
+    the file holds; ``epochs_written`` counts the epochs kept):
+
+    - ``from_time``, ``to_time``: GPS time window, "YYYY-MM-DD HH:MM:SS"
+      (or with "T") or a naive datetime in GPS time; the start inclusive,
+      the end exclusive
+    - ``interval``: seconds; keeps the epochs on multiples of it in the GPS
+      day (within 25 ms of clock steering, at most a quarter of it)
+    - ``exclude``: systems and satellites left out, "G,R05" or ["G", "R05"]
+    - ``obs_types``: types kept, "C1,L1,P2" or a list; each must be in the
+      data (ConversionError otherwise)
+    - ``marker_number``, ``receiver_number``, ``receiver_type``,
+      ``receiver_version``, ``antenna_number``, ``antenna_type``: header
+      texts of 20 columns (the antenna type with its radome)
+    - ``position``: (X, Y, Z) metres for APPROX POSITION XYZ;
+      ``antenna_delta``: (H, E, N) metres
+    - ``comments``: a str or a list of COMMENT lines (60 columns, at most 32)
+    - ``full_header``: True adds TIME OF LAST OBS, # OF SATELLITES and
+      PRN / # OF OBS
 
     Returns a Report; raises ConversionError when the library reports a
     failure (existing="skip" with every output present is not one: the
