@@ -446,7 +446,13 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
     }
     error = session->context.ErrorText;
   }
-  FillReport(&full, result, error.c_str(), obs, nav, facts, *qc);
+  {
+    // Dates are worked out on the session's context (a scratch one without
+    // a session): never on the shared default context.
+    Context scratch{};
+    ContextScope scope(session ? session->context : scratch);
+    FillReport(&full, result, error.c_str(), obs, nav, facts, *qc);
+  }
   if (report) {
     const size_t size = report->size < sizeof full ? report->size : sizeof full;
     full.size = report->size;
