@@ -530,10 +530,24 @@ RAWCONV_API double rawconv_version_number(void) { return kVersionNumber; }
 RAWCONV_API int32_t rawconv_version_year(void) { return kVersionYear; }
 RAWCONV_API int32_t rawconv_api_version(void) { return RAWCONV_API_VERSION; }
 
-RAWCONV_API void rawconv_options_init(rawconv_options* options) {
-  if (!options) return;
-  std::memset(options, 0, sizeof *options);
-  options->size = sizeof *options;
+RAWCONV_API void rawconv_options_init_sized(rawconv_options* options, uint32_t size) {
+  if (!options || size < sizeof(uint32_t)) return;
+  std::memset(options, 0, size < sizeof *options ? size : sizeof *options);
+  if (size > sizeof *options) std::memset(reinterpret_cast<char*>(options) + sizeof *options, 0,
+                                          size - sizeof *options);
+  options->size = size;
+}
+
+RAWCONV_API void rawconv_report_init_sized(rawconv_report* report, uint32_t size) {
+  if (!report || size < sizeof(uint32_t)) return;
+  std::memset(report, 0, size < sizeof *report ? size : sizeof *report);
+  if (size > sizeof *report) std::memset(reinterpret_cast<char*>(report) + sizeof *report, 0,
+                                         size - sizeof *report);
+  report->size = size;
+  if (size >= offsetof(rawconv_report, first_week) + sizeof report->first_week)
+    report->first_week = -1;
+  if (size >= offsetof(rawconv_report, last_week) + sizeof report->last_week)
+    report->last_week = -1;
 }
 
 RAWCONV_API int rawconv_check_edits(const rawconv_options* options, char* error,
@@ -550,13 +564,6 @@ RAWCONV_API int rawconv_check_edits(const rawconv_options* options, char* error,
   }
   if (error && error_size > 0) std::snprintf(error, error_size, "%s", message.c_str());
   return message.empty() ? RAWCONV_OK : RAWCONV_INVALID;
-}
-
-RAWCONV_API void rawconv_report_init(rawconv_report* report) {
-  if (!report) return;
-  std::memset(report, 0, sizeof *report);
-  report->size = sizeof *report;
-  report->first_week = report->last_week = -1;
 }
 
 RAWCONV_API int rawconv_convert(rawconv_session* session, const rawconv_options* options,

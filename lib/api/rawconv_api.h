@@ -275,8 +275,13 @@ typedef struct rawconv_options {
   int32_t full_header;
 } rawconv_options;
 
-/* Sets every field to its default (zero, NULL; size set). */
-RAWCONV_API void rawconv_options_init(rawconv_options* options);
+/* Sets every field to its default (zero, NULL) and size to `size`, which
+ * must be the caller's sizeof(rawconv_options): a library newer than the
+ * caller's header then writes only the caller's part of the record. Use the
+ * macro rawconv_options_init(&options), which passes it. */
+RAWCONV_API void rawconv_options_init_sized(rawconv_options* options, uint32_t size);
+#define rawconv_options_init(options) \
+  rawconv_options_init_sized((options), (uint32_t)sizeof *(options))
 
 /* Checks the editing fields of options only (from, to, interval, exclude,
  * obs_types, the header texts, position, antenna_delta, comments), as
@@ -337,7 +342,11 @@ typedef struct rawconv_report {
   int32_t qc_skipped;
 } rawconv_report;
 
-RAWCONV_API void rawconv_report_init(rawconv_report* report);
+/* As rawconv_options_init_sized, for the report (first_week and last_week
+ * are set to -1). Use the macro rawconv_report_init(&report). */
+RAWCONV_API void rawconv_report_init_sized(rawconv_report* report, uint32_t size);
+#define rawconv_report_init(report) \
+  rawconv_report_init_sized((report), (uint32_t)sizeof *(report))
 
 /* ---------------------------------------------------------------------- */
 /* Conversion                                                               */

@@ -85,6 +85,13 @@ TEST_F(SessionTest, ReportsAndRecordsOfOlderCallers) {
   EXPECT_EQ(0x5A, static_cast<unsigned char>(small.Report.obs_path[0]));
   EXPECT_EQ(0x5A, static_cast<unsigned char>(small.Guard[0]));
 
+  // The init functions of an older caller's records stay inside them too.
+  std::memset(&small, 0x5A, sizeof small);
+  rawconv_report_init_sized(&small.Report, offsetof(rawconv_report, obs_path));
+  EXPECT_EQ(offsetof(rawconv_report, obs_path), small.Report.size);
+  EXPECT_EQ(0, small.Report.error[0]);
+  EXPECT_EQ(0x5A, static_cast<unsigned char>(small.Report.obs_path[0]));
+
   // Records without a size, NULL records and a NULL session are refused.
   rawconv_options o;
   rawconv_options_init(&o);
