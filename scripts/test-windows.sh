@@ -80,7 +80,7 @@ cross_build() {  # dir arch
   cmake -S "$root" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
     -DRAWCONV_MINGW_ARCH="$2" -DCMAKE_BUILD_TYPE=Release >/dev/null
   echo "== build $1"
-  cmake --build "$1" -j "$jobs" --target rawconv wrawconv >/dev/null
+  cmake --build "$1" -j "$jobs" --target rawconv wrawconv rawconv_api >/dev/null
   local cxx=$2-w64-mingw32-g++
   for prog in dll_check gui_driver; do
     $cxx -std=c++17 -O2 -Wall -Wextra -Werror -static -I"$root/lib" \
@@ -101,6 +101,13 @@ expected_exe="__DLLVersionNumber_@0 __DLLVersionYear_@0 "
 got=$(exports "$dll")
 [ "$got" = "$expected_dll" ] && pass "rawconv.dll exports exactly: $got" ||
   fail "rawconv.dll exports: '$got', expected '$expected_dll'"
+api_dll=$out/lib/rawconv_api.dll
+got=$(exports "$api_dll")
+if [ -n "$got" ] && [ -z "$(echo "$got" | tr ' ' '\n' | grep -v -e '^rawconv_' -e '^$' || true)" ]; then
+  pass "rawconv_api.dll exports only rawconv_ names: $got"
+else
+  fail "rawconv_api.dll exports: '$got'"
+fi
 got=$(exports "$exe")
 [ "$got" = "$expected_exe" ] && pass "wrawconv.exe exports exactly: $got" ||
   fail "wrawconv.exe exports: '$got', expected '$expected_exe'"
