@@ -421,9 +421,11 @@ int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& save
   AppendLabel(out, kLabelPgmRunByDate);
   AppendMetadataComments(out, metadata);
 
-  // MARKER NAME
-  AppendRequestText(out, request.MarkerName, kLabelColumns);
-  AppendBlanks(out, 2 * kLabelColumns);
+  // MARKER NAME: the name in the record's 60 columns (a name of up to 20
+  // characters gives the same bytes as 20 columns and 40 blanks; a longer
+  // one that fits no longer pushes the label out of place; one over 60 is
+  // still written whole).
+  AppendRequestText(out, request.MarkerName, 3 * kLabelColumns);
   AppendLabel(out, kLabelMarkerName);
   AppendMarkerNumber(out, metadata);
 

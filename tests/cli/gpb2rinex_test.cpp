@@ -78,7 +78,7 @@ TEST_F(Gpb2RinexTest, HeaderValuesBeyondTheirColumnsAreBadArguments) {
                      "--antenna-height", "999999999.9999", "a.gpb"});
   ASSERT_EQ(0, run.Code) << run.Err;
   const std::string obs = Read("a.05o");
-  EXPECT_NE(std::string::npos, obs.find("\n" + std::string(60, 'M') + " "));
+  EXPECT_NE(std::string::npos, obs.find("\n" + std::string(60, 'M') + "MARKER NAME"));
   EXPECT_NE(std::string::npos, obs.find(std::string(20, 'O') + std::string(40, 'A') + "OBSERVER / AGENCY"));
   EXPECT_NE(std::string::npos, obs.find("\n999999999.9999        0.0000        0.0000"));
 
