@@ -9,7 +9,7 @@ cmake -S . -B build-sample -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_BUILD_TES
 cmake --build build-sample -j "$(nproc 2>/dev/null || echo 2)" --target gpb2rinex >/dev/null
 mkdir -p out
 # The station file is found beside the GPB file; the outputs go to out/.
-build-sample/cli/gpb2rinex --output-dir out --marker SAMPLE --antenna-height 1.465 \
+build-sample/cli/gpb2rinex --force --output-dir out --marker SAMPLE --antenna-height 1.465 \
   --run-by "rawconv sample" examples/sample.gpb
 echo "output:"
 ls -l out/sample.*
