@@ -531,18 +531,15 @@ RAWCONV_API int32_t rawconv_version_year(void) { return kVersionYear; }
 RAWCONV_API int32_t rawconv_api_version(void) { return RAWCONV_API_VERSION; }
 
 RAWCONV_API void rawconv_options_init_sized(rawconv_options* options, uint32_t size) {
+  // The caller's record is `size` bytes, whatever this library's sizeof.
   if (!options || size < sizeof(uint32_t)) return;
-  std::memset(options, 0, size < sizeof *options ? size : sizeof *options);
-  if (size > sizeof *options) std::memset(reinterpret_cast<char*>(options) + sizeof *options, 0,
-                                          size - sizeof *options);
+  std::memset(options, 0, size);
   options->size = size;
 }
 
 RAWCONV_API void rawconv_report_init_sized(rawconv_report* report, uint32_t size) {
   if (!report || size < sizeof(uint32_t)) return;
-  std::memset(report, 0, size < sizeof *report ? size : sizeof *report);
-  if (size > sizeof *report) std::memset(reinterpret_cast<char*>(report) + sizeof *report, 0,
-                                         size - sizeof *report);
+  std::memset(report, 0, size);
   report->size = size;
   if (size >= offsetof(rawconv_report, first_week) + sizeof report->first_week)
     report->first_week = -1;
