@@ -30,6 +30,7 @@
 #include "support/epp_fixture.h"
 #include "support/obs_compare.h"
 #include "support/rinex_nav.h"
+#include "support/real_data.h"
 #include "support/rinex_obs.h"
 #include "support/rnx_to_gpb.h"
 
@@ -38,27 +39,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct DataPair {
-  const char* Obs;
-  const char* Nav;
-};
-
-const DataPair kPairs[] = {
-    {"07590920.05o", "07590920.05n"},       {"30400920.05o", "30400920.05n"},
-    {"usno0200.05o", "brdc0200.05n"},       {"bahr1620.04o", "bahr1620.04n"},
-    {"bell0300.02o", "brdc0300.02n"},       {"arlm200a.15o", "arlm200a.15n"},
-    {"yamatogawa_rover.obs", "yamatogawa_rover.nav"},
-    {"yamatogawa_master.obs", "brdc0060.10n"}, {"wsra0010.21o", "cbw10010.21n.gz"},
-};
-
-void PrintTo(const DataPair& pair, std::ostream* os) { *os << pair.Obs; }
-
-std::string DataPath(const char* name) { return std::string(RAWCONV_SHARED_DATA_DIR) + "/" + name; }
-
-bool HasProgram(const char* name) {
-  const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
+using namespace realdata;
 
 bool RunQuiet(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
