@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Converts one share of a list of GPB files: the task's part of a whole
+# archive. Written for a Slurm array job; it runs as well by hand, under GNU
+# parallel, or under any scheduler that gives each task a number.
+#
+#   sbatch --array=0-99 --cpus-per-task=8 scripts/convert-archive.sh LIST [gpb2rinex options...]
+#   TASK_ID=3 TASK_COUNT=10 bash scripts/convert-archive.sh LIST [options...]
+#
+# LIST holds one GPB path a line (blank lines are ignored). Task k of n takes
+# the lines k, k+n, k+2n, ... (counting from 0), so every share holds files
+# from all over the list and the shares stay even when the list is sorted by
+# size or date. The task's files go to one gpb2rinex process with
+# --skip-existing -j N (N: the task's CPUs), read from standard input with
+# --from-list -; any further arguments are passed on (for example
+# "-o DIR --rinex 3.04 --names long --compress crx.gz").
+#
+# Running the same array again is the retry: files already converted are
+# skipped, and only those that failed (or whose task was killed; a killed
+# conversion leaves at most a temporary "*.part-*" file, never a partial
+# output) are converted. The exit code is gpb2rinex's: 0 all converted or
+# skipped, 1 some files failed (their lines are on stderr, the task's log),
+# 2 bad arguments.
+#
+# Environment: TASK_ID / TASK_COUNT (default: Slurm's SLURM_ARRAY_TASK_ID
+# less SLURM_ARRAY_TASK_MIN and SLURM_ARRAY_TASK_COUNT, else 0 and 1), JOBS
+# (default SLURM_CPUS_PER_TASK, else the cores of the machine), GPB2RINEX
+# (default: gpb2rinex on the PATH).
+#SBATCH --job-name=gpb2rinex
+#SBATCH --output=gpb2rinex-%A_%a.log
+set -euo pipefail
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 LIST [gpb2rinex options...]" >&2
+  exit 2
+fi
+list=$1
+shift
+if [ ! -r "$list" ]; then
+  echo "$0: cannot read the file list $list" >&2
+  exit 2
+fi
+
+task=${TASK_ID:-$(( ${SLURM_ARRAY_TASK_ID:-0} - ${SLURM_ARRAY_TASK_MIN:-0} ))}
+tasks=${TASK_COUNT:-${SLURM_ARRAY_TASK_COUNT:-1}}
+jobs=${JOBS:-${SLURM_CPUS_PER_TASK:-$(nproc 2>/dev/null || echo 1)}}
+tool=${GPB2RINEX:-gpb2rinex}
+if ! [ "$tasks" -ge 1 ] 2>/dev/null || ! [ "$task" -ge 0 ] 2>/dev/null || [ "$task" -ge "$tasks" ]; then
+  echo "$0: task $task of $tasks is not a task of this array" >&2
+  exit 2
+fi
+[ "$jobs" -gt 64 ] && jobs=64
+
+awk -v n="$tasks" -v k="$task" 'NF && (c++ % n) == k' "$list" |
+  "$tool" --skip-existing -j "$jobs" "$@" --from-list -

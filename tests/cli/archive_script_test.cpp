@@ -1,0 +1,72 @@
+// scripts/convert-archive.sh, the per-task script of archive runs: the
+// tasks of an array share a list without overlap or gap, a second run is a
+// retry that converts only what is missing, and its exit codes are
+// gpb2rinex's.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cli/cli_fixture.h"
+
+namespace rawconv {
+namespace clitest {
+namespace {
+
+class ArchiveScriptTest : public CliTest {
+ protected:
+  // The script run in the scratch folder as task `task` of `tasks`.
+  ToolRun Task(int task, int tasks, const std::string& extra = "") const {
+    const std::string script = std::string(RAWCONV_SOURCE_DIR) + "/scripts/convert-archive.sh";
+    return Shell("TASK_ID=" + std::to_string(task) + " TASK_COUNT=" + std::to_string(tasks) +
+                 " JOBS=2 GPB2RINEX=\"$TOOL\" bash '" + script + "' list.txt -o out" + extra);
+  }
+};
+
+TEST_F(ArchiveScriptTest, TasksShareTheListAndASecondRunOnlyRetries) {
+  const char* stems[] = {"d1/a", "d1/b", "d2/c", "d2/d", "d3/e"};
+  std::string list;
+  for (const char* stem : stems) {
+    WriteInput(stem);
+    list += std::string(stem) + ".gpb\n\n";  // blank lines are not files
+  }
+  Write("list.txt", list);
+
+  ToolRun first = Task(0, 2);
+  ASSERT_EQ(0, first.Code) << first.Err;
+  ToolRun second = Task(1, 2);
+  ASSERT_EQ(0, second.Code) << second.Err;
+  // Task 0 takes lines 0, 2, 4 of the files, task 1 lines 1 and 3.
+  EXPECT_EQ("d1/a.gpb -> a.05o a.05n\nd2/c.gpb -> c.05o c.05n\nd3/e.gpb -> e.05o e.05n\n",
+            first.Out);
+  EXPECT_EQ("d1/b.gpb -> b.05o b.05n\nd2/d.gpb -> d.05o d.05n\n", second.Out);
+  for (const char* name : {"a", "b", "c", "d", "e"}) {
+    EXPECT_TRUE(Exists(std::string("out/") + name + ".05o")) << name;
+    EXPECT_TRUE(Exists(std::string("out/") + name + ".05n")) << name;
+  }
+
+  // The retry after a lost output converts that file alone.
+  std::filesystem::remove(Path("out/c.05o"));
+  std::filesystem::remove(Path("out/c.05n"));
+  ToolRun retry = Task(0, 2, " -q");
+  EXPECT_EQ(0, retry.Code) << retry.Err;
+  EXPECT_TRUE(Exists("out/c.05o"));
+}
+
+TEST_F(ArchiveScriptTest, FailuresAndBadTasksGiveGpb2rinexsCodes) {
+  WriteInput("good");
+  Write("bad.gpb", "not a recording");
+  Write("list.txt", "bad.gpb\ngood.gpb\n");
+  ToolRun run = Task(0, 1);
+  EXPECT_EQ(1, run.Code);
+  EXPECT_NE(std::string::npos, run.Err.find("bad.gpb")) << run.Err;
+  EXPECT_TRUE(Exists("out/good.05o"));
+  EXPECT_TRUE(FilesContaining(".part-").empty());
+
+  EXPECT_EQ(2, Task(2, 2).Code);  // no task 2 in an array of two
+  EXPECT_EQ(2, Shell("bash '" + std::string(RAWCONV_SOURCE_DIR) +
+                     "/scripts/convert-archive.sh' missing.txt").Code);
+}
+
+}  // namespace
+}  // namespace clitest
+}  // namespace rawconv
