@@ -51,6 +51,27 @@ const char kUsage[] =
     "                          observations, satellites, position, receiver);\n"
     "                          nothing is converted\n"
     "  --json                  with --info: one JSON document\n"
+    "editing (the header describes what each file holds):\n"
+    "      --from TIME         keep the epochs from TIME on (GPS time,\n"
+    "                          YYYY-MM-DD HH:MM:SS or with T; inclusive)\n"
+    "      --to TIME           keep the epochs before TIME (exclusive)\n"
+    "      --interval SEC      keep the epochs on multiples of SEC in the GPS day\n"
+    "                          (within 25 ms of clock steering); INTERVAL shows SEC\n"
+    "      --exclude LIST      leave out systems and satellites: G,R,G05,R12\n"
+    "      --obs-types LIST    write these types only: C1,L1,L2,P1,P2,D1,S1,S2\n"
+    "      --split SPAN        one observation file per 15m, 1h or 1d of GPS time,\n"
+    "                          aligned to the day, each with its own header and\n"
+    "                          name (short names: ssssdddh.YYo, ssssdddhmm.YYo for\n"
+    "                          15m, ssssddd0.YYo for 1d; input names become short\n"
+    "                          ones); one navigation file per GPB file\n"
+    "      --marker-number, --receiver-number, --receiver-type, --receiver-version,\n"
+    "      --antenna-number, --antenna-type TEXT\n"
+    "                          header texts of 20 columns (antenna type with radome)\n"
+    "      --position X,Y,Z    APPROX POSITION XYZ in metres\n"
+    "      --antenna-delta H,E,N\n"
+    "                          ANTENNA: DELTA H/E/N in metres\n"
+    "      --comment TEXT      a COMMENT line (60 columns; repeatable, at most 32)\n"
+    "      --full-header       also TIME OF LAST OBS, # OF SATELLITES, PRN / # OF OBS\n"
     "running:\n"
     "  -j N                    convert N files at once (1 to 64; default 1)\n"
     "  -q                      print failures and warnings only\n"
@@ -99,6 +120,7 @@ enum LongOnly {
   kAntennaDelta,
   kComment,
   kFullHeader,
+  kSplit,
 };
 
 const option kLongOptions[] = {
@@ -142,6 +164,7 @@ const option kLongOptions[] = {
     {"antenna-delta", required_argument, nullptr, kAntennaDelta},
     {"comment", required_argument, nullptr, kComment},
     {"full-header", no_argument, nullptr, kFullHeader},
+    {"split", required_argument, nullptr, kSplit},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -217,6 +240,14 @@ bool ParseNames(const char* text, int& names) {
   if (std::strcmp(text, "input") == 0) names = RAWCONV_NAMES_INPUT;
   else if (std::strcmp(text, "short") == 0) names = RAWCONV_NAMES_SHORT;
   else if (std::strcmp(text, "long") == 0) names = RAWCONV_NAMES_LONG;
+  else return false;
+  return true;
+}
+
+bool ParseSplit(const char* text, int& split) {
+  if (std::strcmp(text, "15m") == 0) split = RAWCONV_SPLIT_15M;
+  else if (std::strcmp(text, "1h") == 0) split = RAWCONV_SPLIT_1H;
+  else if (std::strcmp(text, "1d") == 0) split = RAWCONV_SPLIT_1D;
   else return false;
   return true;
 }
@@ -534,6 +565,10 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
       case kFullHeader:
         args.full_header = true;
         break;
+      case kSplit:
+        if (!ParseSplit(v, args.split))
+          return BadArgument(err, "split must be 15m, 1h or 1d: " + Quoted(v));
+        break;
       default:
         return BadArgument(err, "unknown option " + Quoted(given));
     }
@@ -552,6 +587,8 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
     return rc;
   if (force && skip) return BadArgument(err, "--force and --skip-existing exclude each other");
   if (args.json && !args.info) return BadArgument(err, "--json goes with --info");
+  if (args.split != 0 && args.qc == RAWCONV_QC_ONLY)
+    return BadArgument(err, "--split writes RINEX files; --qc-only writes none");
   if (args.info && args.qc != 0) return BadArgument(err, "--info converts and checks nothing; drop --qc");
   if (args.qc == 0 && (args.use_elevation_mask || !args.qc_dir.empty()))
     return BadArgument(err, "--elevation-mask and --qc-dir go with --qc or --qc-only");

@@ -62,6 +62,7 @@ struct Arguments {
   double antenna_delta[3] = {0.0, 0.0, 0.0};  // H, E, N metres
   std::vector<std::string> comments;
   bool full_header = false;
+  int split = 0;  // enum rawconv_split (seconds of a span; 0: one file)
 
   // Running
   bool quiet = false;

@@ -36,14 +36,15 @@ struct Item {
   // Planning
   int plan_result = RAWCONV_OK;
   std::string plan_error;
-  std::string planned_obs, planned_nav;
-  std::string planned_qc[3];
+  std::vector<std::string> planned;  // every output path, as the library lists them
 
   // Conversion
   bool started = false;
   int result = RAWCONV_FAILED;
   std::string error;
   std::string obs_path, nav_path;
+  std::vector<std::string> obs_written;  // observation files written, in time order
+  size_t obs_left = 0;                   // observation files that existed, left alone
   std::string qc_summary;
   bool qc_skipped = false;
   bool damaged = false;
@@ -103,6 +104,7 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
   o.comments = comments.empty() ? nullptr : comments.data();
   o.comment_count = static_cast<int32_t>(comments.size());
   o.full_header = args.full_header ? 1 : 0;
+  o.split = args.split;
   return o;
 }
 
@@ -202,14 +204,12 @@ bool DistinctOutputs(const std::vector<Item>& items) {
   bool distinct = true;
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].plan_result != RAWCONV_OK) continue;
-    for (const std::string* out : {&items[i].planned_obs, &items[i].planned_nav,
-                                   &items[i].planned_qc[0], &items[i].planned_qc[1],
-                                   &items[i].planned_qc[2]}) {
-      if (out->empty()) continue;
-      auto inserted = writer.emplace(Identity(*out), i);
+    for (const std::string& out : items[i].planned) {
+      if (out.empty()) continue;
+      auto inserted = writer.emplace(Identity(out), i);
       if (inserted.second || inserted.first->second == i) continue;
       std::fprintf(stderr, "gpb2rinex: %s and %s would both write %s\n",
-                   items[inserted.first->second].gpb.c_str(), items[i].gpb.c_str(), out->c_str());
+                   items[inserted.first->second].gpb.c_str(), items[i].gpb.c_str(), out.c_str());
       distinct = false;
     }
   }
@@ -223,6 +223,18 @@ int OnProgress(void* user, uint64_t done, uint64_t total) {
   return g_stop_signal != 0 ? 1 : 0;
 }
 
+// Output callbacks: every planned path; the observation files written.
+void OnPlanned(void* user, int32_t, const char* path, int32_t) {
+  static_cast<Item*>(user)->planned.push_back(path);
+}
+
+void OnWritten(void* user, int32_t kind, const char* path, int32_t skipped) {
+  Item* item = static_cast<Item*>(user);
+  if (kind != RAWCONV_OUTPUT_OBS) return;
+  if (skipped) ++item->obs_left;
+  else item->obs_written.push_back(path);
+}
+
 void Plan(const Arguments& args, rawconv_session* session, Item& item) {
   if (session == nullptr) {
     item.plan_result = RAWCONV_FAILED;
@@ -230,19 +242,17 @@ void Plan(const Arguments& args, rawconv_session* session, Item& item) {
     return;
   }
   std::vector<const char*> comments;
-  const rawconv_options options = MakeOptions(args, item.gpb, comments);
+  rawconv_options options = MakeOptions(args, item.gpb, comments);
+  options.output = OnPlanned;
+  options.output_user = &item;
   std::unique_ptr<rawconv_report> report(new rawconv_report);
   rawconv_report_init(report.get());
+  item.planned.clear();
   item.plan_result = rawconv_plan(session, &options, report.get());
   if (item.plan_result != RAWCONV_OK) {
     item.plan_error = ErrorOf(*report, item.plan_result);
-    return;
+    item.planned.clear();
   }
-  item.planned_obs = report->obs_path;
-  item.planned_nav = report->nav_path;
-  item.planned_qc[0] = report->qc_text_path;
-  item.planned_qc[1] = report->qc_json_path;
-  item.planned_qc[2] = report->qc_html_path;
 }
 
 void Convert(const Arguments& args, rawconv_session* session, Item& item, FileProgress& progress) {
@@ -257,6 +267,8 @@ void Convert(const Arguments& args, rawconv_session* session, Item& item, FilePr
   }
   options.progress = OnProgress;
   options.progress_user = &progress;
+  options.output = OnWritten;
+  options.output_user = &item;
   std::unique_ptr<rawconv_report> report(new rawconv_report);
   rawconv_report_init(report.get());
   item.result = rawconv_convert(session, &options, report.get());
@@ -272,6 +284,24 @@ void Convert(const Arguments& args, rawconv_session* session, Item& item, FilePr
   item.file_size = report->gpb_file_size;
 }
 
+// The lines of a split conversion: the first span's file with the
+// navigation file, as an unsplit conversion prints them, then one line per
+// further span.
+void PrintSplit(const Item& item, Printer& printer) {
+  const std::string head = item.gpb + " -> ";
+  const std::string nav = BaseName(item.nav_path);
+  if (item.obs_written.empty()) {
+    printer.Out(head + nav + "\n");
+  } else {
+    printer.Out(head + BaseName(item.obs_written[0]) + " " + nav + "\n");
+    for (size_t i = 1; i < item.obs_written.size(); ++i)
+      printer.Out(head + BaseName(item.obs_written[i]) + "\n");
+  }
+  if (item.obs_left > 0)
+    printer.Out(item.gpb + ": " + std::to_string(item.obs_left) + " observation file" +
+                (item.obs_left == 1 ? "" : "s") + " existed, left alone\n");
+}
+
 // Prints the lines of one file; returns whether it failed.
 bool Report(const Arguments& args, const Item& item, Printer& printer) {
   if (!item.started) return false;
@@ -280,9 +310,10 @@ bool Report(const Arguments& args, const Item& item, Printer& printer) {
     case RAWCONV_OK:
       if (args.quiet) break;
       // The check alone prints its summary line only.
-      if (args.qc != RAWCONV_QC_ONLY)
+      if (args.qc != RAWCONV_QC_ONLY && args.split == 0)
         printer.Out(item.gpb + " -> " + BaseName(item.obs_path) + " " + BaseName(item.nav_path) +
                     "\n");
+      if (args.split != 0) PrintSplit(item, printer);
       if (!item.qc_summary.empty()) printer.Out(item.qc_summary + "\n");
       break;
     case RAWCONV_SKIPPED:

@@ -1,7 +1,10 @@
 #include "api/conversion.h"
 
 #include <cstdio>
+#include <cmath>
 #include <cstring>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -295,19 +298,25 @@ int ReplaceFileName(char* path, size_t size, const char* name) {
   return 0;
 }
 
-// Names both outputs through the naming module, from the pre-scan's facts.
-int NameOutputsByStyle(const ConversionJob& job, const PathText& gpb_file,
-                       const WeekReference& ref, const ObsHeaderSummary& summary) {
-  const int first_week = ReferenceWeekOf(ref, summary.FirstObsTime);
-  const int last_week = ReferenceWeekOf(ref, summary.LastObsTime);
-  const EpochDate first = DateOfGpsTime(first_week, summary.FirstObsTime);
-  char marker[sizeof ObsRequest::MarkerName + 1];
-  std::snprintf(marker, sizeof marker, "%.*s",
-                static_cast<int>(BoundedLength(job.Obs->MarkerName, sizeof job.Obs->MarkerName)),
-                job.Obs->MarkerName);
+// The marker name of the request, read only within its field.
+struct MarkerText {
+  char Text[sizeof ObsRequest::MarkerName + 1];
+};
+
+MarkerText MarkerOf(const ObsRequest& obs) {
+  MarkerText marker;
+  std::snprintf(marker.Text, sizeof marker.Text, "%.*s",
+                static_cast<int>(BoundedLength(obs.MarkerName, sizeof obs.MarkerName)),
+                obs.MarkerName);
+  return marker;
+}
+
+// What the naming module needs of the job and of a first date.
+NamingInput NamingInputOf(const ConversionJob& job, const PathText& gpb_file,
+                          const MarkerText& marker, const EpochDate& first) {
   NamingInput input{};
   input.GpbPath = gpb_file.Text;
-  input.Marker = marker;
+  input.Marker = marker.Text;
   input.StationId = job.StationId;
   input.RinexMajor = IsRinex3(job.RinexVersion) ? 3 : 2;
   input.Year = first.Year;
@@ -315,6 +324,17 @@ int NameOutputsByStyle(const ConversionJob& job, const PathText& gpb_file,
   input.Day = first.Day;
   input.Hour = first.Hour;
   input.Minute = first.Minute;
+  return input;
+}
+
+// Names both outputs through the naming module, from the pre-scan's facts.
+int NameOutputsByStyle(const ConversionJob& job, const PathText& gpb_file,
+                       const WeekReference& ref, const ObsHeaderSummary& summary) {
+  const int first_week = ReferenceWeekOf(ref, summary.FirstObsTime);
+  const int last_week = ReferenceWeekOf(ref, summary.LastObsTime);
+  const EpochDate first = DateOfGpsTime(first_week, summary.FirstObsTime);
+  const MarkerText marker = MarkerOf(*job.Obs);
+  NamingInput input = NamingInputOf(job, gpb_file, marker, first);
   input.IntervalSeconds = summary.Interval;
   input.SpanSeconds = (static_cast<double>(last_week) - first_week) * 604800.0 +
                       summary.LastObsTime - summary.FirstObsTime + summary.Interval;
@@ -498,6 +518,394 @@ int RunQcOnly(const ConversionJob& job, const PathText& gpb_file, const PathText
   return kConversionOk;
 }
 
+
+// ---- Split conversions: one observation file per span of GPS time ----
+
+// The observation output of one span.
+struct SpanOutput {
+  const SpanSummary* Span = nullptr;
+  std::string Path;
+  bool Skip = false;     // it exists and is left alone (kSkip)
+  bool Written = false;  // its complete temporary file waits for the commit
+  bool Created = false;  // committed onto a name that did not exist
+  FileSink File;
+};
+using SpanOutputs = std::vector<std::unique_ptr<SpanOutput>>;
+
+// The writing pass of a split conversion: the epoch stream's visitor that
+// sends each epoch, with the events that go out with it, to the writer of
+// its span's file. A span's file is opened (temporary file, compression
+// chain, its own header) when its first epoch comes and finished (not yet
+// committed) when the next span begins, so one file is open at a time.
+class SpanWriter final : public EpochVisitor {
+ public:
+  SpanWriter(const ConversionJob& job, const WeekReference& ref, SpanOutputs& outputs,
+             double tolerance)
+      : job_(job), ref_(ref), outputs_(outputs), tolerance_(tolerance) {}
+
+  void BeginEpoch(int week, double time_of_week) override {
+    const int64_t index =
+        SpanIndexOf(GpsSeconds(week, time_of_week), job_.SplitSeconds, tolerance_);
+    if (current_ != nullptr && current_->Span->Index == index) return;
+    Close();
+    current_ = nullptr;
+    while (next_ < outputs_.size() && outputs_[next_]->Span->Index < index) ++next_;
+    if (next_ == outputs_.size() || outputs_[next_]->Span->Index != index) {
+      // The pre-scan saw other epochs than this pass: the file changed.
+      Fail("The GPB file changed while it was converted");
+      return;
+    }
+    current_ = outputs_[next_++].get();
+    Open();
+  }
+  void StationBlock(const EpochDate& date, const StationEvent& event) override {
+    if (writer_) writer_->StationBlock(date, event);
+  }
+  void KinematicEvent(const EpochDate& date, int flag, int count, const char* text) override {
+    if (writer_) writer_->KinematicEvent(date, flag, count, text);
+  }
+  void Epoch(const EpochDate& date, const GpbEpoch& epoch, const GpbChannel* channels) override {
+    if (writer_) writer_->Epoch(date, epoch, channels);
+  }
+
+  // Finishes the last span's file. false when any span file failed (the
+  // message is in the error text).
+  bool Finish() {
+    Close();
+    return !failed_;
+  }
+
+ private:
+  void Fail(const std::string& message) {
+    if (!failed_) SetErrorText("%s", message.c_str());
+    failed_ = true;
+  }
+
+  void Open() {
+    SpanOutput* o = current_;
+    if (failed_ || o->Skip) return;
+    if (!OpenOutput(&o->File, o->Path.c_str(), job_.Existing, job_.Compress)) {
+      Fail("Error opening obs file " + o->Path + ".");
+      return;
+    }
+    const bool v3 = IsRinex3(job_.RinexVersion);
+    chain_.reset(new OutputChain());
+    head_ = chain_->Build(&o->File, job_.Compress, true, v3 ? 3 : 2);
+    if (!head_) {
+      Fail(chain_->Error());
+      o->File.Abort();
+      return;
+    }
+    // A header cut short by a date failure does not stop the epochs.
+    const ObsHeaderSummary& summary = o->Span->Summary;
+    if (v3) {
+      WriteObs3Header(*head_, *job_.Obs, summary, Rinex3Minor(job_.RinexVersion), ref_,
+                      job_.Edits);
+      writer_ = MakeRinex3EpochWriter(*head_, summary);
+    } else {
+      WriteObsHeader(*head_, *job_.Obs, Ctx().SavedNav, summary, job_.RinexVersion, ref_,
+                     job_.Edits);
+      writer_ = MakeRinex2EpochWriter(*head_, summary, job_.RinexVersion);
+    }
+  }
+
+  void Close() {
+    if (!writer_) return;
+    writer_->Flush();
+    writer_.reset();
+    if (head_->Finish()) {
+      current_->Written = true;
+    } else {
+      Fail("Error writing " + current_->Path);
+    }
+    head_ = nullptr;
+    chain_.reset();
+  }
+
+  const ConversionJob& job_;
+  const WeekReference& ref_;
+  SpanOutputs& outputs_;
+  const double tolerance_;
+  size_t next_ = 0;
+  SpanOutput* current_ = nullptr;
+  std::unique_ptr<OutputChain> chain_;
+  Sink* head_ = nullptr;
+  std::unique_ptr<EpochRecordWriter> writer_;
+  bool failed_ = false;
+};
+
+// Names every span's file (in the folder of the observation output).
+int NameSpanOutputs(const ConversionJob& job, const PathText& gpb_file,
+                    const std::vector<SpanSummary>& spans, SpanOutputs* outputs) {
+  const MarkerText marker = MarkerOf(*job.Obs);
+  const std::string folder = FolderOf(job.Obs->ObsFile);
+  std::set<std::string> names;
+  for (const SpanSummary& span : spans) {
+    const double week = std::floor(span.Start / kSecondsPerGpsWeek);
+    const EpochDate start =
+        DateOfGpsTime(static_cast<int>(week), span.Start - week * kSecondsPerGpsWeek);
+    NamingInput input = NamingInputOf(job, gpb_file, marker, start);
+    input.IntervalSeconds = span.Summary.Interval;
+    input.SpanSeconds = job.SplitSeconds;
+    input.SplitSeconds = job.SplitSeconds;
+    input.Mixed = span.Summary.HasGlonass != 0;
+    char name[kPathFieldSize];
+    if (MakeObsFileName(input, job.Names, job.Compress, name, sizeof name) != kNameOk ||
+        folder.size() + std::strlen(name) >= kPathFieldSize) {
+      SetErrorText("Output path too long: %s%s", folder.c_str(), name);
+      return 1;
+    }
+    std::unique_ptr<SpanOutput> output(new SpanOutput());
+    output->Span = &span;
+    output->Path = folder + name;
+    if (!names.insert(output->Path).second) {
+      SetErrorText("Two spans would both be written to %s", output->Path.c_str());
+      return 1;
+    }
+    outputs->push_back(std::move(output));
+  }
+  return 0;
+}
+
+void AbortSpans(SpanOutputs& outputs) {
+  for (auto& o : outputs) o->File.Abort();
+}
+
+// Takes back the files of the call that were committed onto new names.
+void RemoveCreated(const SpanOutputs& outputs, const QcPaths& qc_paths,
+                   const bool qc_created[kQcFiles], bool nav_created, const char* nav_file) {
+  for (const auto& o : outputs)
+    if (o->Created) std::remove(o->Path.c_str());
+  for (int i = 0; i < kQcFiles; ++i)
+    if (qc_created[i]) std::remove(qc_paths.Path[i]);
+  if (nav_created) std::remove(nav_file);
+}
+
+void ListOutputs(const ConversionJob& job, const SpanOutputs& spans, bool with_qc,
+                 const QcPaths& qc_paths, const bool skip_qc[kQcFiles], bool skip_nav) {
+  if (!job.Outputs) return;
+  job.Outputs->clear();
+  for (const auto& o : spans) job.Outputs->push_back({OutputKind::kObservation, o->Path, o->Skip});
+  job.Outputs->push_back({OutputKind::kNavigation, job.Nav->NavFile, skip_nav});
+  if (with_qc)
+    for (int i = 0; i < kQcFiles; ++i)
+      job.Outputs->push_back({OutputKind::kQcReport, qc_paths.Path[i], skip_qc[i]});
+}
+
+// A split conversion (job.SplitSeconds > 0), from the naming on: the same
+// steps as a conversion into one file, over a list of span outputs.
+int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText& epp_file,
+             const WeekReference& ref, uint64_t gpb_size) {
+  ObsRequest* obs = job.Obs;
+  NavRequest* nav = job.Nav;
+  if (job.FixedNames) {
+    SetErrorText("Splitting names its outputs: it cannot write to a fixed observation path");
+    return kConversionFailed;
+  }
+  if (!IsUsable(ref)) {
+    // The EPP file's own fault first, as an unsplit conversion reports it.
+    if (NavigationStep(nav, epp_file.Text, job, nullptr) == 0)
+      SetErrorText(kUndatedMessage, epp_file.Text);
+    return kConversionFailed;
+  }
+  Ctx().UseGpsWeek = obs->UseGpsWeek;
+  Ctx().GpsWeek = obs->GpsWeek;
+
+  // One pre-scan: the whole file's facts and those of every span.
+  std::unique_ptr<ObsHeaderSummary> whole(new ObsHeaderSummary());
+  std::vector<SpanSummary> spans;
+  const ObsEdits no_edits{};
+  const ObsEdits& edits = job.Edits ? *job.Edits : no_edits;
+  Ctx().ProgressBase = 0;
+  const CheckResult scanned =
+      ScanObsSpans(*obs, whole.get(), ref, edits, job.SplitSeconds, &spans);
+  if (Ctx().Cancelled) {
+    SetErrorText("Conversion cancelled");
+    return kConversionCancelled;
+  }
+  if (!scanned.Ok) {
+    SetErrorText("%s", scanned.Message);
+    return kConversionFailed;
+  }
+  const Selection* select = SelectionOf(job);
+  if (select && select->KeptTypes != 0) {
+    const CheckResult present = CheckTypesPresent(select->KeptTypes, whole->PresentTypes);
+    if (!present.Ok) {
+      SetErrorText("%s", present.Message);
+      return kConversionFailed;
+    }
+  }
+
+  // Names: the navigation file as without splitting, one file per span.
+  if (NameOutputsByStyle(job, gpb_file, ref, *whole) != 0) return kConversionFailed;
+  SpanOutputs outputs;
+  if (NameSpanOutputs(job, gpb_file, spans, &outputs) != 0) return kConversionFailed;
+  std::snprintf(obs->ObsFile, sizeof obs->ObsFile, "%s",
+                outputs.empty() ? "" : outputs.front()->Path.c_str());
+  for (const auto& o : outputs)
+    if (CheckOutputs(o->Path.c_str(), nav->NavFile, gpb_file.Text, epp_file.Text) != 0)
+      return kConversionFailed;
+
+  // The reports of the check cover the whole input: named after it.
+  const bool with_qc = job.Qc == QcMode::kWith;
+  QcPaths qc_paths{};
+  if (with_qc) {
+    const std::string folder =
+        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(nav->NavFile);
+    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file.Text).c_str(), &qc_paths)) {
+      SetErrorText("Output path too long: %s", folder.c_str());
+      return kConversionFailed;
+    }
+    CopyQcPaths(job, qc_paths);
+    std::vector<const char*> others = {gpb_file.Text, epp_file.Text, nav->NavFile,
+                                       Ctx().StationMode == kStationFile ? Ctx().StationPath : ""};
+    for (const auto& o : outputs) others.push_back(o->Path.c_str());
+    if (CheckQcOutputs(qc_paths, others.data(), others.size()) != 0) return kConversionFailed;
+  }
+  if (Ctx().StationMode == kStationFile && !PathExists(Ctx().StationPath)) {
+    SetErrorText("Error opening station file %s", Ctx().StationPath);
+    return kConversionFailed;
+  }
+  bool skip_qc[kQcFiles] = {false, false, false};
+  if (job.PlanOnly) {
+    FillFacts(job.Facts, *whole, ref);
+    if (job.Facts) {
+      job.Facts->EpochsWritten = 0;
+      job.Facts->ObsFiles = static_cast<uint32_t>(outputs.size());
+    }
+    ListOutputs(job, outputs, with_qc, qc_paths, skip_qc, false);
+    return kConversionOk;
+  }
+
+  // The existing-output policy, for every file of the call.
+  bool skip_nav = false;
+  if (job.Existing != OutputPolicy::kReplace) {
+    std::vector<const char*> paths = {nav->NavFile};
+    for (const auto& o : outputs) paths.push_back(o->Path.c_str());
+    if (with_qc)
+      for (int i = 0; i < kQcFiles; ++i) paths.push_back(qc_paths.Path[i]);
+    std::vector<bool> exists(paths.size());
+    bool all = true;
+    for (size_t i = 0; i < paths.size(); ++i) {
+      exists[i] = PathExists(paths[i]);
+      all = all && exists[i];
+      if (exists[i] && job.Existing == OutputPolicy::kRefuse) {
+        SetErrorText("Output file %s exists", paths[i]);
+        return kConversionExists;
+      }
+    }
+    size_t next = 0;
+    skip_nav = exists[next++];
+    bool all_obs = !outputs.empty();
+    for (auto& o : outputs) {
+      o->Skip = exists[next++];
+      all_obs = all_obs && o->Skip;
+    }
+    if (with_qc)
+      for (int i = 0; i < kQcFiles; ++i) skip_qc[i] = exists[next++];
+    if (job.Facts) {
+      job.Facts->ObsSkipped = all_obs ? 1 : 0;
+      job.Facts->NavSkipped = skip_nav ? 1 : 0;
+    }
+    if (job.QcResult && with_qc) job.QcResult->Skipped = AllSkipped(skip_qc) ? 1 : 0;
+    if (all) {
+      FillFacts(job.Facts, *whole, ref);
+      if (job.Facts) job.Facts->EpochsWritten = 0;
+      ListOutputs(job, outputs, with_qc, qc_paths, skip_qc, skip_nav);
+      return kConversionSkipped;
+    }
+  }
+
+  FileSink nav_out;
+  FileSink* nav_file = skip_nav ? nullptr : &nav_out;
+  if (NavigationStep(nav, epp_file.Text, job, nav_file) != 0) return kConversionFailed;
+
+  const bool checking = with_qc && !AllSkipped(skip_qc);
+  QcStep step(job.ElevationMask);
+  if (checking) step.Prepare(epp_file.Text, whole->ApproxX, whole->ApproxY, whole->ApproxZ);
+
+  // One writing pass over every span; the check sees every kept epoch.
+  bool writing = false;
+  for (const auto& o : outputs) writing = writing || !o->Skip;
+  Ctx().ProgressBase = gpb_size;
+  bool written = true;
+  if (writing || checking) {
+    std::unique_ptr<ObserverScope> observe;
+    if (checking) observe.reset(new ObserverScope(&step));
+    if (writing) {
+      const double tolerance =
+          select != nullptr ? ClockTolerance(*select) : kDefaultClockTolerance;
+      SpanWriter writer(job, ref, outputs, tolerance);
+      StreamObsEpochs(*obs, ref, writer, select);
+      written = writer.Finish();
+    } else {
+      IgnoreEpochs ignore;
+      StreamObsEpochs(*obs, ref, ignore, select);
+    }
+  }
+  if (Ctx().Cancelled || !written) {
+    AbortSpans(outputs);
+    nav_out.Abort();
+    if (!Ctx().Cancelled) return kConversionFailed;
+    SetErrorText("Conversion cancelled");
+    return kConversionCancelled;
+  }
+  FillFacts(job.Facts, *whole, ref);
+  if (job.Facts) {
+    uint64_t skipped_epochs = 0;
+    uint32_t files = 0;
+    for (const auto& o : outputs) {
+      if (o->Skip) skipped_epochs += static_cast<uint64_t>(o->Span->Summary.EpochCount);
+      else ++files;
+    }
+    job.Facts->EpochsWritten = writing ? Ctx().EpochsWritten - skipped_epochs : 0;
+    job.Facts->ObsFiles = files;
+  }
+
+  if (checking) {
+    RenderQc(job, &step, gpb_file);
+    if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing))) {
+      AbortSpans(outputs);
+      nav_out.Abort();
+      return kConversionFailed;
+    }
+  }
+
+  // Every file is complete: the navigation file goes into place first, then
+  // the reports, then the spans in time order. A failure takes back the
+  // files this call made.
+  bool qc_created[kQcFiles] = {false, false, false};
+  const bool nav_existed = nav_file && PathExists(nav->NavFile);
+  if (nav_file && !nav_out.Commit()) {
+    AbortSpans(outputs);
+    step.Abort();
+    SetErrorText(nav_out.TargetExisted() ? "Output file %s exists" : "Error writing %s",
+                 nav->NavFile);
+    return nav_out.TargetExisted() ? kConversionExists : kConversionFailed;
+  }
+  const bool nav_created = nav_file && !nav_existed;
+  bool refused = false;
+  if (checking && !step.Commit(qc_created, &refused)) {
+    AbortSpans(outputs);
+    RemoveCreated(outputs, qc_paths, qc_created, nav_created, nav->NavFile);
+    return refused ? kConversionExists : kConversionFailed;
+  }
+  for (auto& o : outputs) {
+    if (o->Skip || !o->Written) continue;
+    const bool existed = PathExists(o->Path.c_str());
+    if (!o->File.Commit()) {
+      AbortSpans(outputs);
+      RemoveCreated(outputs, qc_paths, qc_created, nav_created, nav->NavFile);
+      SetErrorText(o->File.TargetExisted() ? "Output file %s exists" : "Error writing %s",
+                   o->Path.c_str());
+      return o->File.TargetExisted() ? kConversionExists : kConversionFailed;
+    }
+    o->Created = !existed;
+  }
+  ListOutputs(job, outputs, with_qc, qc_paths, skip_qc, skip_nav);
+  return kConversionOk;
+}
+
 }  // namespace
 
 int ValidateGpbFile(const char* gpb_path, double* first_rcv_time) {
@@ -517,7 +925,9 @@ int ValidateGpbFile(const char* gpb_path, double* first_rcv_time) {
   return 0;
 }
 
-int RunConversion(const ConversionJob& job) {
+namespace {
+
+int RunConversionSteps(const ConversionJob& job) {
   ObsRequest* obs = job.Obs;
   NavRequest* nav = job.Nav;
   if (job.Facts) {
@@ -551,6 +961,7 @@ int RunConversion(const ConversionJob& job) {
   Ctx().ProgressTotal = 2 * gpb_size;  // the pre-scan and the writing pass
 
   if (job.Qc == QcMode::kOnly) return RunQcOnly(job, gpb_file, epp_file, ref, gpb_size);
+  if (job.SplitSeconds > 0.0) return RunSplit(job, gpb_file, epp_file, ref, gpb_size);
 
   // The dialog's naming rule, or the naming module (which needs the
   // pre-scan's facts: it then runs first, and only once).
@@ -724,6 +1135,30 @@ int RunConversion(const ConversionJob& job) {
     return obs_out.TargetExisted() ? kConversionExists : kConversionFailed;
   }
   return kConversionOk;
+}
+
+}  // namespace
+
+int RunConversion(const ConversionJob& job) {
+  if (job.Outputs) job.Outputs->clear();
+  const int result = RunConversionSteps(job);
+  const bool listed = result == kConversionOk || result == kConversionSkipped;
+  if (job.SplitSeconds > 0.0 || !listed) return result;
+  // One observation file at most: the list from the request's paths.
+  const bool obs_skipped = job.Facts && job.Facts->ObsSkipped;
+  const bool written = job.Obs->ObsFile[0] != '\0' && (job.PlanOnly || !obs_skipped);
+  if (job.Facts) job.Facts->ObsFiles = written ? 1 : 0;
+  if (!job.Outputs) return result;
+  if (job.Obs->ObsFile[0] != '\0')
+    job.Outputs->push_back({OutputKind::kObservation, job.Obs->ObsFile, obs_skipped});
+  if (job.Nav->NavFile[0] != '\0')
+    job.Outputs->push_back(
+        {OutputKind::kNavigation, job.Nav->NavFile, job.Facts && job.Facts->NavSkipped});
+  if (job.Qc != QcMode::kNone && job.QcResult)
+    for (int i = 0; i < kQcFiles; ++i)
+      job.Outputs->push_back({OutputKind::kQcReport, job.QcResult->Paths.Path[i],
+                              job.QcResult->Skipped != 0});
+  return result;
 }
 
 int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version) {

@@ -5,6 +5,8 @@
 #define RAWCONV_API_CONVERSION_H_
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "api/qc_step.h"
 #include "api/rawconv.h"
@@ -46,6 +48,15 @@ struct ConversionFacts {
   int32_t GpbDamaged;
   uint64_t GpbBytesUsed;
   uint64_t GpbFileSize;
+  uint32_t ObsFiles;  // observation files written (planned, with PlanOnly)
+};
+
+// One output file of a conversion, for callers that list them.
+enum class OutputKind { kObservation, kNavigation, kQcReport };
+struct OutputFile {
+  OutputKind Kind;
+  std::string Path;
+  bool Skipped;  // it existed and was left alone (OutputPolicy::kSkip)
 };
 
 // One conversion request. obs and nav hold the paths and texts as the
@@ -91,6 +102,24 @@ struct ConversionJob {
   // describes what the file holds; EpochsWritten counts the kept epochs. A
   // kept observation type the data does not hold fails the call.
   const ObsEdits* Edits = nullptr;
+  // Splitting: one observation file per span of this many seconds of GPS
+  // time (900, 3600 or 86400; 0 writes one file), the spans aligned to the
+  // GPS day (see SpanIndexOf). Each span that holds a kept epoch gets a
+  // complete file of its own: its own header from the pre-scan's summary of
+  // the span (ScanObsSpans: one pre-scan, one writing pass for all spans)
+  // and its own name (the naming module's split names, in the folder of
+  // ObsFile); ObsFile is set to the first span's path. The navigation file
+  // is written once, named as without splitting. Every span file follows
+  // the existing-output policy on its own and the whole-or-nothing rule of
+  // the call: all files are committed together at the end, or none. The
+  // quality check covers the whole input; its reports are named after the
+  // GPB file ("<gpb name without extension>.qc.txt", ...) in QcDir or the
+  // outputs' folder. Needs named outputs (FixedNames false).
+  double SplitSeconds = 0.0;
+  // Filled when not null and the call succeeds (or is skipped, or planned):
+  // every output of the call, the observation files first (in time order),
+  // then the navigation file and the quality reports.
+  std::vector<OutputFile>* Outputs = nullptr;
 };
 
 // Runs one conversion on the current context (see context.h); the message

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "api/context.h"
 #include "api/conversion.h"
@@ -179,6 +180,17 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
   job->QcDir = qc_dir->empty() ? nullptr : qc_dir->c_str();
   if ((o.obs_path == nullptr) != (o.nav_path == nullptr)) {
     why->Message = "Give both output paths or neither";
+    return false;
+  }
+  switch (o.split) {
+    case RAWCONV_SPLIT_NONE:
+    case RAWCONV_SPLIT_15M:
+    case RAWCONV_SPLIT_1H:
+    case RAWCONV_SPLIT_1D: job->SplitSeconds = o.split; break;
+    default: why->Message = "Unknown split " + std::to_string(o.split); return false;
+  }
+  if (o.split != RAWCONV_SPLIT_NONE && o.obs_path != nullptr) {
+    why->Message = "Splitting names its outputs: give no obs_path / nav_path";
     return false;
   }
 
@@ -400,6 +412,16 @@ void FillReport(rawconv_report* r, int result, const char* error, const ObsReque
   for (int i = 0; i < kQcFiles; ++i)
     std::snprintf(qc_fields[i], RAWCONV_PATH_MAX, "%s", q.Paths.Path[i]);
   r->qc_skipped = q.Skipped;
+  r->obs_files = f.ObsFiles;
+}
+
+int32_t KindOf(OutputKind kind) {
+  switch (kind) {
+    case OutputKind::kObservation: return RAWCONV_OUTPUT_OBS;
+    case OutputKind::kNavigation: return RAWCONV_OUTPUT_NAV;
+    case OutputKind::kQcReport: return RAWCONV_OUTPUT_QC;
+  }
+  return RAWCONV_OUTPUT_OBS;
 }
 
 // One conversion or plan on a session.
@@ -407,7 +429,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
         bool plan_only) {
   rawconv_report full;
   rawconv_report_init(&full);
-  rawconv_options o;
+  rawconv_options o{};
   ObsRequest obs{};
   NavRequest nav{};
   ConversionFacts facts{};
@@ -416,6 +438,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   std::unique_ptr<EditRecords> edits(new EditRecords());
   std::string qc_dir;
   ConversionJob job;
+  std::vector<OutputFile> outputs;
   Invalid why;
   int result = RAWCONV_INVALID;
   std::string error;
@@ -435,6 +458,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
     job.PlanOnly = plan_only;
     job.Facts = &facts;
     job.QcResult = qc.get();
+    job.Outputs = &outputs;
     try {
       result = RunConversion(job);
     } catch (const std::bad_alloc&) {
@@ -457,6 +481,12 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
     const size_t size = report->size < sizeof full ? report->size : sizeof full;
     full.size = report->size;
     std::memcpy(report, &full, size);
+  }
+  // The list of outputs, once the report is filled (a caller may look at it
+  // from its callback).
+  if ((result == RAWCONV_OK || result == RAWCONV_SKIPPED) && o.output) {
+    for (const OutputFile& out : outputs)
+      o.output(o.output_user, KindOf(out.Kind), out.Path.c_str(), out.Skipped ? 1 : 0);
   }
   return result;
 }

@@ -145,6 +145,23 @@ enum rawconv_qc {
                            and nav_path of the report stay empty) */
 };
 
+/* Splitting of the observation output (options.split): one file per span
+ * of GPS time, the spans aligned to the GPS day. The values are the spans'
+ * lengths in seconds. */
+enum rawconv_split {
+  RAWCONV_SPLIT_NONE = 0,
+  RAWCONV_SPLIT_15M = 900,    /* 00:00, 00:15, 00:30, ... */
+  RAWCONV_SPLIT_1H = 3600,    /* 00:00, 01:00, ... */
+  RAWCONV_SPLIT_1D = 86400    /* one file per GPS day */
+};
+
+/* Kinds of output file (rawconv_output_fn). */
+enum rawconv_output_kind {
+  RAWCONV_OUTPUT_OBS = 0,  /* an observation file */
+  RAWCONV_OUTPUT_NAV = 1,  /* the navigation file */
+  RAWCONV_OUTPUT_QC = 2    /* a quality report (text, JSON, HTML) */
+};
+
 enum rawconv_compress {
   RAWCONV_COMPRESS_NONE = 0,
   RAWCONV_COMPRESS_GZ = 1,     /* gzip of both outputs */
@@ -158,6 +175,15 @@ enum rawconv_compress {
  * return cancels the conversion: the call then returns RAWCONV_CANCELLED and
  * removes the outputs it had begun. */
 typedef int (*rawconv_progress_fn)(void* user, uint64_t done, uint64_t total);
+
+/* One output file of a call: kind (enum rawconv_output_kind) and path.
+ * rawconv_convert calls it once per output after every output is in place
+ * (never for a call that failed), skipped 1 for a file that existed and was
+ * left alone (RAWCONV_EXISTING_SKIP), on the calling thread; rawconv_plan
+ * once per planned output (skipped 0). Order: the observation files in time
+ * order, the navigation file, the reports. path is valid during the call
+ * of the function only. */
+typedef void (*rawconv_output_fn)(void* user, int32_t kind, const char* path, int32_t skipped);
 
 /* Everything one conversion needs. Start from rawconv_options_init; every
  * pointer is borrowed for the duration of the call only; NULL texts are
@@ -273,6 +299,33 @@ typedef struct rawconv_options {
   /* 1: TIME OF LAST OBS, # OF SATELLITES and PRN / # OF OBS, counted by the
    * pre-scan (no extra pass over the GPB file). */
   int32_t full_header;
+
+  /* Splitting (enum rawconv_split): one observation file per span of GPS
+   * time, aligned to the GPS day (an epoch within the clock tolerance
+   * before a boundary counts as lying on it), for every RINEX version and
+   * compression. Each span holding a kept epoch gets a complete file with
+   * its own header (TIME OF FIRST OBS, INTERVAL, the types and, with
+   * full_header, the counts of that span only; receiver and GLONASS
+   * channels from the whole file) and its own name:
+   *   RAWCONV_NAMES_SHORT  ssssddd0.yyo (1D), ssssdddh.yyo with the hour's
+   *                        letter a..x (1H), ssssdddhmm.yyo with the
+   *                        span's first minute 00/15/30/45 (15M)
+   *   RAWCONV_NAMES_LONG   the span's start and period 01D / 01H / 15M
+   *   RAWCONV_NAMES_INPUT  as RAWCONV_NAMES_SHORT
+   * (Compact RINEX and gzip change the extensions as without splitting.)
+   * The navigation file is written once, named as without splitting. The
+   * existing policy applies to each file; all files are moved into place
+   * together at the end, or none. The quality check covers the whole input,
+   * its reports named after the GPB file ("site1.qc.txt") in qc_dir or the
+   * outputs' folder. Not with obs_path / nav_path (RAWCONV_INVALID).
+   * report->obs_path is the first span's file, report->obs_files their
+   * number; output receives every path. rawconv_plan reads the epoch times
+   * to name the spans. */
+  int32_t split;
+  /* Called with every output file of the call (see rawconv_output_fn);
+   * NULL: not called. */
+  rawconv_output_fn output;
+  void* output_user;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL) and size to `size`, which
@@ -307,7 +360,8 @@ typedef struct rawconv_report {
   char obs_path[RAWCONV_PATH_MAX]; /* outputs (as written or planned) */
   char nav_path[RAWCONV_PATH_MAX];
   int32_t obs_skipped;           /* 1: the observation output existed and was
-                                    left alone (RAWCONV_EXISTING_SKIP) */
+                                    left alone (RAWCONV_EXISTING_SKIP); with
+                                    splitting: every span's file did */
   int32_t nav_skipped;
   uint64_t epochs_read;          /* epochs of the GPB file (with a time
                                     window, decimation or exclusions: the
@@ -340,6 +394,11 @@ typedef struct rawconv_report {
   char qc_json_path[RAWCONV_PATH_MAX];
   char qc_html_path[RAWCONV_PATH_MAX];
   int32_t qc_skipped;
+
+  /* Observation files written (planned by rawconv_plan); existing files
+   * left alone are not counted. 1 without splitting, the number of spans
+   * with splitting (0 when no epoch was kept). */
+  uint32_t obs_files;
 } rawconv_report;
 
 /* As rawconv_options_init_sized, for the report (first_week and last_week
@@ -369,7 +428,10 @@ RAWCONV_API int rawconv_convert(rawconv_session* session, const rawconv_options*
  * and the EPP file for the date of the data). Callers use it to find two
  * inputs of a batch that would write the same file. Result RAWCONV_OK, or
  * the code and message rawconv_convert would fail with before writing. The
- * existing policy is not applied. */
+ * existing policy is not applied. With options->split it reads every epoch
+ * time, fills report->obs_files and hands every span's path (and the
+ * navigation and report paths) to options->output: the full list a batch
+ * must check. */
 RAWCONV_API int rawconv_plan(rawconv_session* session, const rawconv_options* options,
                              rawconv_report* report);
 

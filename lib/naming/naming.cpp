@@ -117,10 +117,25 @@ int MakeName(const NamingInput& in, NameStyle style, Compression compression, bo
   const char* gz = Gzipped(compression) ? ".gz" : "";
   char name[kPathMax + 16];
   const int yy = in.Year % 100;
+  const bool split = in.SplitSeconds > 0.0;
+  if (split && style == NameStyle::kInput) style = NameStyle::kShort;
   if (style == NameStyle::kInput || style == NameStyle::kShort) {
     char ext[16];
     std::snprintf(ext, sizeof ext, ".%02d%c", yy, TypeLetter(navigation, compression));
-    if (style == NameStyle::kInput) {
+    if (split) {
+      char code[kStationCodeLength + 1];
+      StationCode(in, code);
+      char session[8];
+      if (in.SplitSeconds >= kDay - 0.5) {
+        std::snprintf(session, sizeof session, "0");
+      } else if (in.SplitSeconds >= kHour - 0.5) {
+        std::snprintf(session, sizeof session, "%c", 'a' + in.Hour);
+      } else {
+        std::snprintf(session, sizeof session, "%c%02d", 'a' + in.Hour, in.Minute);
+      }
+      std::snprintf(name, kPathMax, "%s%03d%s%s", code, DayOfYear(in.Year, in.Month, in.Day),
+                    session, ext);
+    } else if (style == NameStyle::kInput) {
       std::snprintf(name, kPathMax, "%s", BaseName(in.GpbPath));
       if (SetFileExt(name, ext, kPathMax) != 0) return Finish("", out, 0);
     } else {
@@ -138,7 +153,7 @@ int MakeName(const NamingInput& in, NameStyle style, Compression compression, bo
   char id[kStationIdLength + 1];
   StationId(in, id);
   char period[4];
-  FormatPeriod(in.SpanSeconds, period);
+  FormatPeriod(split ? in.SplitSeconds : in.SpanSeconds, period);
   char start[32];
   std::snprintf(start, sizeof start, "%04d%03d%02d%02d", in.Year,
                 DayOfYear(in.Year, in.Month, in.Day), in.Hour, in.Minute);

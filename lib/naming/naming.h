@@ -17,6 +17,14 @@
 // f: session, '0' for a file that starts at 00:00 and spans the whole day,
 // else 'a'..'x' for the hour of the first epoch. yy: two-digit year.
 //
+// Split outputs (SplitSeconds set; the date is then the span's start):
+//   short  daily spans ssssddd0.yyo, hourly spans ssssdddf.yyo with f the
+//          hour's letter 'a'..'x', 15-minute spans ssssdddfmm.yyo with mm
+//          the span's first minute (00, 15, 30, 45)
+//   long   SSSSMRCCC_R_YYYYDDDHHMM_PPU_FFU_MO.rnx with the span's start and
+//          its length as the period: 01D, 01H, 15M
+//   input  as short: the GPB file's name alone cannot tell the spans apart
+//
 // SSSSMRCCC: the nine-character station id when one of nine letters/digits
 // is given (upper case), else the station code, "00" and "XXX". R: data
 // source, always 'R' (receiver). PPU: the file period, FFU: the observation
@@ -51,6 +59,10 @@ struct NamingInput {
   double SpanSeconds;      // last epoch - first epoch + interval
   double IntervalSeconds;  // observation interval; 0 when unknown
   bool Mixed;              // GLONASS satellites present
+  // Length of the span of a split output (900, 3600 or 86400 seconds), the
+  // date above being its start; 0 for a file that is not split. The period
+  // of a long name is then the span's length, not SpanSeconds.
+  double SplitSeconds;
 };
 
 // Parses "input", "short", "long" / "none", "gz", "crx", "crx.gz". true

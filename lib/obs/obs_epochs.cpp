@@ -223,7 +223,7 @@ void AppendUndatedEventLine(RinexBuffer* out, int flag, int count) {
 }
 
 // The RINEX 2 writer of the epoch stream.
-class Rinex2EpochWriter final : public EpochVisitor {
+class Rinex2EpochWriter final : public EpochRecordWriter {
  public:
   Rinex2EpochWriter(Sink& sink, const ObsHeaderSummary& summary, int rinex_version)
       : summary_(summary), version_(rinex_version) {
@@ -253,7 +253,7 @@ class Rinex2EpochWriter final : public EpochVisitor {
     for (int i = 0; i < n; ++i) WriteObsValues(channels[i], &out_, summary_, version_);
   }
 
-  void Flush() { RinexFlush(&out_); }
+  void Flush() override { RinexFlush(&out_); }
 
  private:
   const ObsHeaderSummary& summary_;
@@ -262,6 +262,12 @@ class Rinex2EpochWriter final : public EpochVisitor {
 };
 
 }  // namespace
+
+std::unique_ptr<EpochRecordWriter> MakeRinex2EpochWriter(Sink& sink,
+                                                         const ObsHeaderSummary& summary,
+                                                         int rinex_version) {
+  return std::unique_ptr<EpochRecordWriter>(new Rinex2EpochWriter(sink, summary, rinex_version));
+}
 
 void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& table) {
   StationEvent event;
@@ -365,6 +371,7 @@ void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochV
                                   kept_channels);
     const GpbEpoch& epoch = selection == nullptr ? read_epoch : kept_epoch;
     const GpbChannel* channels = selection == nullptr ? current->Channels : kept_channels;
+    if (kept) visitor.BeginEpoch(week, read_epoch.RcvTime);
     if (kept && pending) pending->Deliver(visitor, date);
 
     if (stations.Find(read_epoch.RcvTime, &station)) {

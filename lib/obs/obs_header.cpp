@@ -2,6 +2,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "api/context.h"
 #include "ephem/epp.h"
@@ -153,15 +155,123 @@ void GeodeticToEcef(double latitude_deg, double longitude_deg, double height, do
   *z = (n * (1.0 - kEccentricitySquared) + height) * std::sin(phi);
 }
 
-void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
-  ScanObsSummary(request, summary, WeekReference{}, ObsEdits{});
-}
+namespace {
 
-void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary,
-                    const WeekReference& ref, const ObsEdits& edits) {
+// The running facts of the pre-scan over a run of kept epochs: the whole
+// file, or one span of a split conversion. Finish turns them into the
+// summary's remaining fields.
+class SummaryBuilder {
+ public:
+  // glonass: find the GLONASS frequency channels (the whole file only).
+  SummaryBuilder(ObsHeaderSummary* summary, bool glonass) : s_(summary) {
+    if (glonass) glonass_.reset(new GlonassChannelFinder());
+  }
+
+  void Add(const GpbEpoch& epoch, const GpbChannel* channels) {
+    ObsHeaderSummary* s = s_;
+    if (count_ == 0) s->FirstObsTime = epoch.RcvTime;
+    s->LastObsTime = epoch.RcvTime;
+    if (epoch.NumChannels > 0) NoteTypes(channels[0], s);
+    const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
+    for (int i = 0; i < n; ++i) {
+      const int32_t prn = channels[i].Prn;
+      if (prn >= 0 && prn <= kMaxSatelliteNumber) {
+        if (!s->SatelliteSeen[prn]) {
+          s->SatelliteSeen[prn] = 1;
+          ++s->SatelliteCount;
+        }
+        CountValues(channels[i], s->ObsCounts[prn]);
+      }
+      if (channels[i].Prn > kGpsPrnMax) {
+        s->HasGlonass = 1;
+        if (glonass_) glonass_->Add(channels[i]);
+      } else {
+        s->HasGps = 1;
+      }
+    }
+    // The empty position (0, 0) is no fix, whatever the flags say.
+    if (epoch.Flags != 0 && epoch.NumChannels >= 4 &&
+        !(epoch.Latitude == 0.0 && epoch.Longitude == 0.0)) {
+      // A receiver that stays put reports the same position epoch after
+      // epoch: its earth-centred position is worked out once.
+      if (!have_geodetic_ || std::memcmp(&epoch.Latitude, &latitude_, sizeof latitude_) != 0 ||
+          std::memcmp(&epoch.Longitude, &longitude_, sizeof longitude_) != 0 ||
+          std::memcmp(&epoch.Height, &height_, sizeof height_) != 0) {
+        latitude_ = epoch.Latitude;
+        longitude_ = epoch.Longitude;
+        height_ = epoch.Height;
+        have_geodetic_ = true;
+        GeodeticToEcef(latitude_, longitude_, height_, &x_, &y_, &z_);
+      }
+      sum_x_ += x_;
+      sum_y_ += y_;
+      sum_z_ += z_;
+      ++positions_;
+    }
+    // The interval is the time from the second to the third epoch. A file
+    // of two epochs takes their difference instead, and a file of one epoch
+    // keeps 0, which the INTERVAL line shows as "     0" (2.0) or
+    // "     0.000" (2.1): a reader sees at once that no interval is known.
+    if (count_ == 1) {
+      second_time_ = epoch.RcvTime;
+      s->Interval = epoch.RcvTime - s->FirstObsTime;
+    } else if (count_ == 2) {
+      s->Interval = epoch.RcvTime - second_time_;
+    }
+    ++count_;
+  }
+
+  void Finish(const Selection* selection) {
+    ObsHeaderSummary* s = s_;
+    s->EpochCount = static_cast<int32_t>(count_);
+    if (glonass_) glonass_->Result(s->GlonassFrequency);
+    // Types the data holds, then those not kept leave the list.
+    for (int i = 0; i < kObsTypeCount; ++i) {
+      int32_t& flag = s->*kTypes[i].Flag;
+      if (flag == 0) continue;
+      s->PresentTypes |= 1u << i;
+      if (selection != nullptr && !KeepType(*selection, i)) {
+        flag = 0;
+        --s->NumObsTypes;
+      }
+    }
+    if (positions_ > 0) {
+      s->ApproxX = sum_x_ / static_cast<double>(positions_);
+      s->ApproxY = sum_y_ / static_cast<double>(positions_);
+      s->ApproxZ = sum_z_ / static_cast<double>(positions_);
+    }
+    // Decimated data: the kept epochs lie on multiples of the step, give or
+    // take the receiver's clock steering, so the measured gap (120.001) is
+    // the step or a multiple of it (data sparser than the step).
+    if (selection != nullptr && selection->Interval > 0.0 && s->Interval > 0.0) {
+      const double steps = std::floor(s->Interval / selection->Interval + 0.5);
+      s->Interval = (steps < 1.0 ? 1.0 : steps) * selection->Interval;
+    }
+  }
+
+ private:
+  ObsHeaderSummary* s_;
+  std::unique_ptr<GlonassChannelFinder> glonass_;
+  double sum_x_ = 0.0, sum_y_ = 0.0, sum_z_ = 0.0;
+  long positions_ = 0;
+  bool have_geodetic_ = false;  // the last position converted, and its result
+  double latitude_ = 0.0, longitude_ = 0.0;
+  float height_ = 0.0f;
+  double x_ = 0.0, y_ = 0.0, z_ = 0.0;
+  double second_time_ = 0.0;
+  long count_ = 0;  // epochs added
+};
+
+// The pre-scan, with one summary per span when span_seconds > 0.
+CheckResult Scan(const ObsRequest& request, ObsHeaderSummary* summary, const WeekReference& ref,
+                 const ObsEdits& edits, double span_seconds, std::vector<SpanSummary>* spans) {
   std::memset(summary, 0, sizeof *summary);
+  if (spans != nullptr) spans->clear();
   const Selection* selection =
       edits.Select != nullptr && !SelectsNothing(*edits.Select) ? edits.Select : nullptr;
+  const bool split = spans != nullptr && span_seconds > 0.0;
+  const double tolerance =
+      selection != nullptr ? ClockTolerance(*selection) : kDefaultClockTolerance;
   char path[sizeof request.GpbFile + 1];
   std::snprintf(path, sizeof path, "%.*s",
                 static_cast<int>(BoundedLength(request.GpbFile, sizeof request.GpbFile)),
@@ -178,104 +288,82 @@ void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary,
                                     name, reader.ReceiverDescription());
   (void)written;
 
-  double sum_x = 0.0, sum_y = 0.0, sum_z = 0.0;
-  long positions = 0;
-  bool have_geodetic = false;  // the last position converted, and its result
-  double latitude = 0.0, longitude = 0.0;
-  float height = 0.0f;
-  double x = 0.0, y = 0.0, z = 0.0;
-  double second_time = 0.0;
-  long count = 0;  // epochs kept
-  long read = 0;   // epochs read
+  CheckResult result = CheckOk();
+  SummaryBuilder whole(summary, true);
+  std::unique_ptr<SummaryBuilder> span;
+  long read = 0;  // epochs read
   GpbEpoch read_epoch{};
   GpbChannel read_channels[kMaxChannels]{};
   GpbEpoch kept_epoch{};
   GpbChannel kept_channels[kMaxChannels]{};
-  GlonassChannelFinder glonass;
-  bool seen[kMaxSatelliteNumber + 1] = {};
   while (reader.ReadGpbEpoch(&read_epoch, read_channels) == 0) {
     if (read++ % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
     const GpbEpoch* kept = &read_epoch;
     const GpbChannel* channels = read_channels;
+    int week = 0;
+    if (selection != nullptr || split)
+      week = request.UseGpsWeek ? request.GpsWeek : ReferenceWeekOf(ref, read_epoch.RcvTime);
     if (selection != nullptr) {
-      const int week = request.UseGpsWeek ? request.GpsWeek
-                                          : ReferenceWeekOf(ref, read_epoch.RcvTime);
       if (!SelectEpoch(*selection, week, read_epoch, read_channels, &kept_epoch, kept_channels))
         continue;
       kept = &kept_epoch;
       channels = kept_channels;
     }
-    const GpbEpoch& epoch = *kept;
-    if (count == 0) summary->FirstObsTime = epoch.RcvTime;
-    summary->LastObsTime = epoch.RcvTime;
-    if (epoch.NumChannels > 0) NoteTypes(channels[0], summary);
-    const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
-    for (int i = 0; i < n; ++i) {
-      const int32_t prn = channels[i].Prn;
-      if (prn >= 0 && prn <= kMaxSatelliteNumber) {
-        if (!seen[prn]) {
-          seen[prn] = true;
-          ++summary->SatelliteCount;
-          summary->SatelliteSeen[prn] = 1;
-        }
-        CountValues(channels[i], summary->ObsCounts[prn]);
+    whole.Add(*kept, channels);
+    if (!split) continue;
+    const int64_t index = SpanIndexOf(GpsSeconds(week, kept->RcvTime), span_seconds, tolerance);
+    if (spans->empty() || index != spans->back().Index) {
+      if (!spans->empty() && index < spans->back().Index) {
+        result = CheckFailed("Epoch times go back (to %.3f s of week %d): the file cannot be split",
+                             kept->RcvTime, week);
+        break;
       }
-      if (channels[i].Prn > kGpsPrnMax) {
-        summary->HasGlonass = 1;
-        glonass.Add(channels[i]);
-      } else {
-        summary->HasGps = 1;
-      }
+      if (span) span->Finish(selection);
+      spans->emplace_back();
+      SpanSummary& next = spans->back();
+      std::memset(&next.Summary, 0, sizeof next.Summary);
+      next.Index = index;
+      next.Start = static_cast<double>(index) * span_seconds;
+      span.reset(new SummaryBuilder(&next.Summary, false));
     }
-    // The empty position (0, 0) is no fix, whatever the flags say.
-    if (epoch.Flags != 0 && epoch.NumChannels >= 4 &&
-        !(epoch.Latitude == 0.0 && epoch.Longitude == 0.0)) {
-      // A receiver that stays put reports the same position epoch after
-      // epoch: its earth-centred position is worked out once.
-      if (!have_geodetic || std::memcmp(&epoch.Latitude, &latitude, sizeof latitude) != 0 ||
-          std::memcmp(&epoch.Longitude, &longitude, sizeof longitude) != 0 ||
-          std::memcmp(&epoch.Height, &height, sizeof height) != 0) {
-        latitude = epoch.Latitude;
-        longitude = epoch.Longitude;
-        height = epoch.Height;
-        have_geodetic = true;
-        GeodeticToEcef(latitude, longitude, height, &x, &y, &z);
-      }
-      sum_x += x;
-      sum_y += y;
-      sum_z += z;
-      ++positions;
-    }
-    // The interval is the time from the second to the third epoch. A file
-    // of two epochs takes their difference instead, and a file of one epoch
-    // keeps 0, which the INTERVAL line shows as "     0" (2.0) or
-    // "     0.000" (2.1): a reader sees at once that no interval is known.
-    if (count == 1) {
-      second_time = epoch.RcvTime;
-      summary->Interval = epoch.RcvTime - summary->FirstObsTime;
-    } else if (count == 2) {
-      summary->Interval = epoch.RcvTime - second_time;
-    }
-    ++count;
+    span->Add(*kept, channels);
   }
-  summary->EpochCount = static_cast<int32_t>(count);
-  glonass.Result(summary->GlonassFrequency);
-  // Types the data holds, then those not kept leave the list.
-  for (int i = 0; i < kObsTypeCount; ++i) {
-    int32_t& flag = summary->*kTypes[i].Flag;
-    if (flag == 0) continue;
-    summary->PresentTypes |= 1u << i;
-    if (selection != nullptr && !KeepType(*selection, i)) {
-      flag = 0;
-      --summary->NumObsTypes;
+  whole.Finish(selection);
+  if (span) span->Finish(selection);
+  if (split) {
+    // Facts of the recording rather than of a span: the receiver, and the
+    // GLONASS channels (a short span may not show them); a span of a single
+    // epoch takes the interval of the whole.
+    for (SpanSummary& s : *spans) {
+      std::memcpy(s.Summary.ReceiverText, summary->ReceiverText, sizeof s.Summary.ReceiverText);
+      std::memcpy(s.Summary.GlonassFrequency, summary->GlonassFrequency,
+                  sizeof s.Summary.GlonassFrequency);
+      if (s.Summary.EpochCount < 2) s.Summary.Interval = summary->Interval;
     }
-  }
-  if (positions > 0) {
-    summary->ApproxX = sum_x / static_cast<double>(positions);
-    summary->ApproxY = sum_y / static_cast<double>(positions);
-    summary->ApproxZ = sum_z / static_cast<double>(positions);
   }
   reader.CloseGpbFile();
+  return result;
+}
+
+}  // namespace
+
+void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
+  ScanObsSummary(request, summary, WeekReference{}, ObsEdits{});
+}
+
+void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary,
+                    const WeekReference& ref, const ObsEdits& edits) {
+  Scan(request, summary, ref, edits, 0.0, nullptr);
+}
+
+int64_t SpanIndexOf(double gps_seconds, double span_seconds, double tolerance) {
+  return static_cast<int64_t>(std::floor((gps_seconds + tolerance) / span_seconds));
+}
+
+CheckResult ScanObsSpans(const ObsRequest& request, ObsHeaderSummary* summary,
+                         const WeekReference& ref, const ObsEdits& edits, double span_seconds,
+                         std::vector<SpanSummary>* spans) {
+  return Scan(request, summary, ref, edits, span_seconds, spans);
 }
 
 WeekReference LookupWeekReference(const char* epp_file) {

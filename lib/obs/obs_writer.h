@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 #include "api/rawconv.h"
 #include "gpb/gpb.h"
@@ -133,6 +135,37 @@ int ReferenceWeekOf(const WeekReference& ref, double time_of_week);
 void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary,
                     const WeekReference& ref, const ObsEdits& edits);
 
+// ---- Splitting into spans of GPS time ----
+//
+// A split conversion writes one observation file per span of GPS time, the
+// spans aligned to the GPS day (00:00, 00:15, ... or 00:00, 01:00, ...).
+// Span n covers the GPS seconds [n * span, (n + 1) * span); an epoch within
+// the clock tolerance before a boundary counts as lying on it (as for the
+// time window), so a steered clock's 00:59:59.990 opens the 01:00 span.
+
+// The span of a time: floor((gps_seconds + tolerance) / span_seconds).
+int64_t SpanIndexOf(double gps_seconds, double span_seconds, double tolerance);
+
+// The pre-scan's facts of one span that holds kept epochs.
+struct SpanSummary {
+  int64_t Index;  // SpanIndexOf of its epochs
+  double Start;   // GPS seconds of its start (Index * span)
+  ObsHeaderSummary Summary;
+};
+
+// The pre-scan of a split conversion, in the same single pass: *summary
+// describes the whole file as ScanObsSummary does, and spans gets one
+// summary per span holding a kept epoch, in time order, each as if the span
+// were a file of its own. Three facts come from the whole file: the receiver
+// text, the GLONASS frequency channels (a short span may hold too little
+// arc to find them) and, for a span of a single epoch, the interval. The
+// tolerance is that of edits.Select (kDefaultClockTolerance without one).
+// Fails, with spans holding what was found so far, when the epoch times go
+// back across a span boundary: such a file cannot be written span by span.
+CheckResult ScanObsSpans(const ObsRequest& request, ObsHeaderSummary* summary,
+                         const WeekReference& ref, const ObsEdits& edits, double span_seconds,
+                         std::vector<SpanSummary>* spans);
+
 // Calendar date of a GPS time. The whole seconds go through GpsToDate and
 // the fraction of the second is added afterwards, so it keeps the precision
 // of the time of week.
@@ -231,7 +264,28 @@ class EpochVisitor {
   // channels holds min(NumChannels, kMaxChannels) records.
   virtual void Epoch(const EpochDate& date, const GpbEpoch& epoch,
                      const GpbChannel* channels) = 0;
+  // Called first for every epoch that is written, before the events that
+  // go out with it: its full GPS week and time of week. Writers that split
+  // their output by time switch files here.
+  virtual void BeginEpoch(int week, double time_of_week) {
+    (void)week;
+    (void)time_of_week;
+  }
 };
+
+// An epoch visitor that writes records into a sink through its own block
+// buffer; Flush hands the buffered bytes to the sink. Callers that drive
+// the epoch stream themselves (a split conversion) use these.
+class EpochRecordWriter : public EpochVisitor {
+ public:
+  virtual void Flush() = 0;
+};
+
+// The RINEX 2 epoch writer of WriteObsEpochs, writing the types of summary
+// (which must outlive it) into sink.
+std::unique_ptr<EpochRecordWriter> MakeRinex2EpochWriter(Sink& sink,
+                                                         const ObsHeaderSummary& summary,
+                                                         int rinex_version);
 
 // The time system of RINEX 3 time records.
 constexpr char kObsTimeSystemGps[] = "GPS";

@@ -140,7 +140,7 @@ int SatellitesWithNumber(const GpbEpoch& epoch, const GpbChannel* channels) {
   return count;
 }
 
-class Rinex3EpochWriter final : public EpochVisitor {
+class Rinex3EpochWriter final : public EpochRecordWriter {
  public:
   Rinex3EpochWriter(Sink& sink, const ObsHeaderSummary& summary) {
     RinexBufferInit(&out_, &sink);
@@ -163,7 +163,7 @@ class Rinex3EpochWriter final : public EpochVisitor {
     for (int i = 0; i < n; ++i) AppendSatelliteLine(&out_, channels[i], selected_);
   }
 
-  void Flush() { RinexFlush(&out_); }
+  void Flush() override { RinexFlush(&out_); }
 
  private:
   bool selected_[kTypeCount];
@@ -326,6 +326,11 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
   AppendLabel(out, kLabelEndOfHeader);
   RinexFlush(out);
   return 0;
+}
+
+std::unique_ptr<EpochRecordWriter> MakeRinex3EpochWriter(Sink& sink,
+                                                         const ObsHeaderSummary& summary) {
+  return std::unique_ptr<EpochRecordWriter>(new Rinex3EpochWriter(sink, summary));
 }
 
 int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,

@@ -47,6 +47,7 @@
 #define RAWCONV_OBS_RINEX3_OBS_H_
 
 #include <cstddef>
+#include <memory>
 
 #include "api/rawconv.h"
 #include "obs/obs_writer.h"
@@ -94,6 +95,11 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
 // StreamObsEpochs; the types written are those of summary.
 int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
                     int minor, const WeekReference& ref, const ObsEdits* edits = nullptr);
+
+// The RINEX 3 epoch writer of WriteObs3Epochs, writing the types of summary
+// (which must outlive it) into sink.
+std::unique_ptr<EpochRecordWriter> MakeRinex3EpochWriter(Sink& sink,
+                                                         const ObsHeaderSummary& summary);
 
 }  // namespace rawconv
 

@@ -45,7 +45,13 @@ class Report:
     its one-line summary and ``qc_text_path``, ``qc_json_path`` and
     ``qc_html_path`` the report files ("" without a check);
     ``qc_skipped`` is true when every report existed and was left alone
-    under existing="skip"."""
+    under existing="skip".
+
+    ``obs_paths`` lists every observation file written (planned, by plan()),
+    in time order: one without splitting, one per span with ``split`` (files
+    left alone under existing="skip" are not in it; ``obs_path`` is the
+    first span's file). ``outputs`` lists every output of the call as
+    (kind, path, skipped) with kind "obs", "nav" or "qc"."""
 
     result: int
     result_name: str
@@ -73,6 +79,8 @@ class Report:
     qc_json_path: str = ""
     qc_html_path: str = ""
     qc_skipped: bool = False
+    obs_paths: tuple = ()
+    outputs: tuple = ()
 
     @property
     def ok(self):
@@ -80,8 +88,14 @@ class Report:
         return self.result in (n.OK, n.SKIPPED)
 
 
-def _report_from(lib, raw):
+_KINDS = {n.OUTPUT_OBS: "obs", n.OUTPUT_NAV: "nav", n.OUTPUT_QC: "qc"}
+
+
+def _report_from(lib, raw, outputs=()):
+    outputs = tuple(outputs)
     return Report(
+        obs_paths=tuple(p for kind, p, skipped in outputs if kind == "obs" and not skipped),
+        outputs=outputs,
         result=raw.result,
         result_name=n.text(lib.rawconv_result_name(raw.result)),
         error=n.text(raw.error),
@@ -159,7 +173,7 @@ _EDIT_OPTIONS = ["from_time", "to_time", "interval", "exclude", "obs_types", "po
 OPTION_NAMES = frozenset(
     ["rinex", "names", "compress", "existing", "antenna_height", "week", "output_dir",
      "obs_path", "nav_path", "station", "progress", "run_date", "qc", "elevation_mask",
-     "qc_dir"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
+     "qc_dir", "split"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
 
 
 def _time_value(option, value):
@@ -283,6 +297,17 @@ class _Call:
             rec.comments = ctypes.cast(self._comments, ctypes.POINTER(ctypes.c_char_p))
             rec.comment_count = len(texts)
         rec.full_header = 1 if options.get("full_header") else 0
+        split = options.get("split")
+        rec.split = n.SPLIT["none"] if split is None else _choice("split", split, n.SPLIT)
+
+        # The library lists every output of the call through this callback.
+        self.outputs = []
+
+        def listed(_user, kind, path, skipped):
+            self.outputs.append((_KINDS.get(kind, "obs"), n.text(path), bool(skipped)))
+
+        self._output = n.OUTPUT_FN(listed)
+        rec.output = self._output
 
         self.callback_error = None
         self._trampoline = None
@@ -315,7 +340,7 @@ def _run(entry, gpb, epp, options):
         code = getattr(lib, entry)(session, ctypes.byref(call.record), ctypes.byref(raw))
     finally:
         lib.rawconv_session_free(session)
-    report = _report_from(lib, raw)
+    report = _report_from(lib, raw, call.outputs)
     if call.callback_error is not None:
         raise call.callback_error
     if code not in (n.OK, n.SKIPPED):
@@ -375,6 +400,12 @@ def convert(gpb, epp=None, **options):
     - ``comments``: a str or a list of COMMENT lines (60 columns, at most 32)
     - ``full_header``: True adds TIME OF LAST OBS, # OF SATELLITES and
       PRN / # OF OBS
+    - ``split``: "15m", "1h" or "1d" writes one observation file per span of
+      GPS time (aligned to the day), each with its own header and name
+      (short names ssssdddh.YYo, ssssdddhmm.YYo for 15m, ssssddd0.YYo for
+      1d; "input" names are short ones then; long names carry the span's
+      start and 15M/01H/01D); one navigation file. The report's
+      ``obs_paths`` lists the files written. Not with ``obs_path``.
 
     Returns a Report; raises ConversionError when the library reports a
     failure (existing="skip" with every output present is not one: the
@@ -387,6 +418,7 @@ def convert(gpb, epp=None, **options):
 
 def plan(gpb, epp=None, **options):
     """The output paths convert() would write for these arguments, as a
-    Report (``obs_path``, ``nav_path``), without writing anything. Raises
-    ConversionError as convert() would before writing."""
+    Report (``obs_path``, ``nav_path``; with ``split`` every span's file in
+    ``obs_paths``, found from the epoch times), without writing anything.
+    Raises ConversionError as convert() would before writing."""
     return _run("rawconv_plan", gpb, epp, options)

@@ -40,6 +40,12 @@ OBS_TYPES = ("C1", "L1", "L2", "P1", "P2", "D1", "S1", "S2")
 API_VERSION = 1
 
 PROGRESS_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_uint64)
+# Output list callback: user, kind, path, skipped.
+OUTPUT_FN = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int32, ctypes.c_char_p,
+                             ctypes.c_int32)
+OUTPUT_OBS, OUTPUT_NAV, OUTPUT_QC = 0, 1, 2
+# Splitting (enum rawconv_split): the span's length in seconds.
+SPLIT = {"none": 0, "15m": 900, "1h": 3600, "1d": 86400}
 
 
 class Options(ctypes.Structure):
@@ -90,6 +96,9 @@ class Options(ctypes.Structure):
         ("comments", ctypes.POINTER(ctypes.c_char_p)),
         ("comment_count", ctypes.c_int32),
         ("full_header", ctypes.c_int32),
+        ("split", ctypes.c_int32),
+        ("output", OUTPUT_FN),
+        ("output_user", ctypes.c_void_p),
     ]
 
 
@@ -121,6 +130,7 @@ class Report(ctypes.Structure):
         ("qc_json_path", ctypes.c_char * PATH_MAX),
         ("qc_html_path", ctypes.c_char * PATH_MAX),
         ("qc_skipped", ctypes.c_int32),
+        ("obs_files", ctypes.c_uint32),
     ]
 
 

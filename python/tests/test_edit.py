@@ -1,4 +1,5 @@
 import datetime
+import os
 
 import pytest
 
@@ -75,3 +76,17 @@ class TestEditWhileConverting:
             rawconv.convert(sample, output_dir=out, position="1,2,3x")
         with pytest.raises(ValueError):
             rawconv.convert(sample, output_dir=out, antenna_delta=(1, 2))
+
+
+
+def test_split_lists_the_span_files_in_time_order(sample, out):
+    planned = rawconv.plan(sample, output_dir=out, split="15m", names="short")
+    assert listing(out) == []
+    report = rawconv.convert(sample, output_dir=out, split="15m", names="short")
+    names = [os.path.basename(p) for p in report.obs_paths]
+    assert names == ["samp092a00.05o", "samp092a15.05o", "samp092a30.05o", "samp092a45.05o"]
+    assert planned.obs_paths == report.obs_paths and report.obs_path == report.obs_paths[0]
+    assert [kind for kind, _, _ in report.outputs] == ["obs"] * 4 + ["nav"]
+    assert listing(out) == sorted(names + ["samp092a.05n"])
+    with pytest.raises(ValueError):
+        rawconv.convert(sample, output_dir=out, split="2h")

@@ -110,6 +110,8 @@ TEST_F(EditOptionsCliTest, BadValuesAreBadArguments) {
       {"--position", "1,2,3,4", "s.gpb"},
       {"--antenna-delta", "1e12,0,0", "s.gpb"},
       {"--comment", long61, "s.gpb"},
+      {"--split", "2h", "s.gpb"},
+      {"--split", "1h", "--qc-only", "s.gpb"},
   };
   for (const Args& args : bad) {
     const ToolRun run = Run(args);
@@ -130,6 +132,39 @@ TEST_F(EditOptionsCliTest, TypeAbsentFromAFileFailsThatFile) {
   EXPECT_EQ(1, run.Code);
   EXPECT_NE(std::string::npos, run.Err.find("Observation type S2 is not in the data"));
   EXPECT_TRUE(FilesContaining(".05").empty());
+}
+
+// Hourly files of a quarter hour each (15m): every span file is printed,
+// the first with the navigation file, as an unsplit conversion prints them.
+TEST_F(EditOptionsCliTest, SplitPrintsEveryFileWritten) {
+  CopySample("s.gpb", "s.epp", "s.sta");
+  const ToolRun run = Run({kRunDate, "-o", "out", "--split", "15m", "--names", "short",
+                           "--interval", "60", "--antenna-type", "TRM55971.00     NONE",
+                           "s.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  EXPECT_EQ("s.gpb -> s000092a00.05o s000092a.05n\n"
+            "s.gpb -> s000092a15.05o\n"
+            "s.gpb -> s000092a30.05o\n"
+            "s.gpb -> s000092a45.05o\n",
+            run.Out);
+  const std::string first = Read("out/s000092a15.05o");
+  EXPECT_EQ(15, EpochRecords(first));
+  EXPECT_EQ("    60.000", HeaderField(first, "INTERVAL").substr(0, 10));
+  EXPECT_EQ("  2005     4     2     0    15", HeaderField(first, "TIME OF FIRST OBS").substr(0, 30));
+  EXPECT_EQ("TRM55971.00     NONE", HeaderField(first, "ANT # / TYPE").substr(20, 20));
+}
+
+// Two inputs whose spans would share a file name stop the batch before
+// anything is written, whichever span it is.
+TEST_F(EditOptionsCliTest, SplitClashesAreFoundBeforeConverting) {
+  CopySample("a/s.gpb", "a/s.epp");
+  CopySample("b/s.gpb", "b/s.epp");
+  const ToolRun run = Run({"-o", "out", "--split", "1h", "--names", "long", "--from",
+                           "2005-04-02 00:30:00", "a/s.gpb", "b/s.gpb"});
+  EXPECT_EQ(2, run.Code);
+  EXPECT_NE(std::string::npos, run.Err.find("would both write"));
+  EXPECT_NE(std::string::npos, run.Err.find("_01H_30S_GO.rnx"));
+  EXPECT_TRUE(FilesContaining("S00XXX").empty());
 }
 
 }  // namespace

@@ -98,6 +98,30 @@ TEST(NamingTable, StationCodesSessionsAndMixedData) {
   EXPECT_EQ(Obs(in, NameStyle::kShort, Compression::kNone), "arl1366x.16o");
 }
 
+// Split outputs: the span's start and length name the file, whatever the
+// span of the data in it; input names become short ones.
+TEST(NamingTable, SplitSpans) {
+  NamingInput in = DayFile();
+  in.Hour = 13;
+  in.Minute = 45;
+  in.SpanSeconds = 300.0;  // what the span holds; the name does not care
+  in.SplitSeconds = 900.0;
+  EXPECT_EQ(Obs(in, NameStyle::kShort, Compression::kNone), "usno020n45.05o");
+  EXPECT_EQ(Obs(in, NameStyle::kInput, Compression::kCrxGzip), "usno020n45.05d.gz");
+  EXPECT_EQ(Obs(in, NameStyle::kLong, Compression::kNone),
+            "USNO00XXX_R_20050201345_15M_30S_GO.rnx");
+  in.Minute = 0;
+  in.SplitSeconds = 3600.0;
+  EXPECT_EQ(Obs(in, NameStyle::kShort, Compression::kGzip), "usno020n.05o.gz");
+  EXPECT_EQ(Obs(in, NameStyle::kLong, Compression::kCrx),
+            "USNO00XXX_R_20050201300_01H_30S_GO.crx");
+  in.Hour = 0;
+  in.SplitSeconds = 86400.0;
+  EXPECT_EQ(Obs(in, NameStyle::kShort, Compression::kNone), "usno0200.05o");
+  EXPECT_EQ(Obs(in, NameStyle::kLong, Compression::kNone),
+            "USNO00XXX_R_20050200000_01D_30S_GO.rnx");
+}
+
 TEST(NamingUnits, PeriodsAndIntervals) {
   const struct {
     double Seconds;

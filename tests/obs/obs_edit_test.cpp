@@ -392,6 +392,99 @@ TEST_F(ObsEditTest, MetadataLines) {
             std::vector<std::string>{Pad("4711                TRIMBLE NETR9       1.2.3", 60)});
 }
 
+// Decimated data: INTERVAL is the step, not the gap a steered clock gives
+// (120.001), and a multiple of it for data sparser than the step.
+TEST_F(ObsEditTest, DecimatedIntervalIsTheStep) {
+  std::vector<double> offsets(400, 0.0);
+  offsets[120] = 0.001;
+  offsets[240] = 0.002;
+  WriteSeries(400, 1.0, {MakeChannel(5, 21000000.5, 110000000.25)}, offsets);
+  Selection s{};
+  s.Interval = 120.0;
+  const ObsEdits edits{&s, nullptr, 0};
+  EXPECT_EQ(LabelLines(ConvertEdited(RINEX_VERSION_2_1, &edits), "INTERVAL"),
+            std::vector<std::string>{Pad("   120.000", 60)});
+  EXPECT_EQ(summary_.Interval, 120.0);
+  WriteSeries(10, 30.0, {MakeChannel(5, 21000000.5, 110000000.25)}, {0.0, 0.002, 0.003});
+  s.Interval = 10.0;
+  ConvertEdited(kRinex3, &edits);
+  EXPECT_EQ(summary_.Interval, 30.0);
+}
+
+// The pre-scan of a split file: one summary per span that holds a kept
+// epoch, each describing that span alone; an epoch a steered clock puts
+// just before a boundary opens the next span.
+TEST_F(ObsEditTest, SpanSummariesDescribeTheirSpansOnly) {
+  // 20 s data from 00:00 to 00:39:40; the epoch of 00:15:00 at 00:14:59.990;
+  // G12 only from 00:30 on.
+  GpbFileBuilder b = GpbFileBuilder::New(6, "");
+  for (int i = 0; i < 120; ++i) {
+    GpbEpoch e = MakeEpoch(kT0 + 20.0 * i + (i == 45 ? -0.010 : 0.0));
+    std::vector<GpbChannel> c = {MakeChannel(5, 21000000.5, 110000000.25)};
+    if (i >= 90) c.push_back(MakeChannel(12, 22000000.5, 0.0));
+    b.AddEpoch(e, c.data(), static_cast<int>(c.size()), true);
+  }
+  WriteGpb(b);
+  Selection s{};
+  s.HasTo = 1;
+  s.To = GpsAt(40.0 * 60.0);
+  const ObsEdits edits{&s, nullptr, 1};
+  ObsHeaderSummary whole{};
+  std::vector<SpanSummary> spans;
+  ASSERT_TRUE(ScanObsSpans(request_, &whole, TestReference(), edits, 900.0, &spans).Ok);
+  ASSERT_EQ(spans.size(), 3u);
+  EXPECT_EQ(whole.EpochCount, 120);
+  const int counts[3] = {45, 45, 30};
+  for (int k = 0; k < 3; ++k) {
+    const ObsHeaderSummary& span = spans[k].Summary;
+    EXPECT_EQ(spans[k].Start, GpsAt(900.0 * k));
+    EXPECT_EQ(span.EpochCount, counts[k]) << k;
+    EXPECT_EQ(span.ObsCounts[5][0], counts[k]) << k;
+    EXPECT_EQ(span.SatelliteCount, k == 2 ? 2 : 1) << k;
+    EXPECT_EQ(span.Interval, 20.0) << k;
+    EXPECT_STREQ(span.ReceiverText, whole.ReceiverText);
+  }
+  EXPECT_EQ(spans[1].Summary.FirstObsTime, kT0 + 900.0 - 0.010);
+  EXPECT_EQ(spans[0].Summary.LastObsTime, kT0 + 880.0);
+  EXPECT_EQ(spans[2].Summary.HasL2, 0);
+  EXPECT_EQ(spans[2].Summary.ObsCounts[12][1], 0);  // no L1 on G12
+
+  // Times that go back across a boundary cannot be written span by span.
+  GpbFileBuilder back = GpbFileBuilder::New(6, "");
+  for (double t : {0.0, 890.0, 910.0, 880.0}) {
+    GpbChannel c = MakeChannel(5, 21000000.5, 110000000.25);
+    back.AddEpoch(MakeEpoch(kT0 + t), &c, 1, true);
+  }
+  WriteGpb(back);
+  EXPECT_FALSE(ScanObsSpans(request_, &whole, TestReference(), ObsEdits{}, 900.0, &spans).Ok);
+}
+
+// The epoch stream tells a visitor the time of every epoch it writes before
+// the events that go out with it, those of dropped epochs included, so that
+// a writer switching files by time puts them in the kept epoch's file.
+TEST_F(ObsEditTest, KeptEpochTimeComesBeforeItsEvents) {
+  GpbFileBuilder b = GpbFileBuilder::New(6, "");
+  for (int i = 0; i < 4; ++i) {
+    GpbChannel c = MakeChannel(5, 21000000.5, 110000000.25);
+    b.AddEpoch(MakeEpoch(kT0 + 30.0 * i), &c, 1, true);
+  }
+  WriteGpb(b);
+  WriteText(StationPath(), "STA: *345630.0*\"AAAA\"*1.0*\"one\"*\"a\"*\n");
+  struct Calls final : EpochVisitor {
+    void StationBlock(const EpochDate&, const StationEvent&) override { Log += "S"; }
+    void KinematicEvent(const EpochDate&, int, int, const char*) override { Log += "K"; }
+    void Epoch(const EpochDate&, const GpbEpoch&, const GpbChannel*) override { Log += "E"; }
+    void BeginEpoch(int week, double tow) override {
+      Log += "B" + std::to_string(week) + ":" + std::to_string(static_cast<int>(tow - kT0));
+    }
+    std::string Log;
+  } calls;
+  Selection s{};
+  s.Interval = 60.0;
+  StreamObsEpochs(request_, TestReference(), calls, &s);
+  EXPECT_EQ(calls.Log, "B1346:0EB1346:60SE");
+}
+
 }  // namespace
 }  // namespace obstest
 }  // namespace rawconv
