@@ -14,6 +14,8 @@
 #   convbin    RTKLIB's convbin converting the same content RINEX 2 -> 2.11
 #              (the original file for "real", our output for "synthetic");
 #   cp         cp of our observation file: the floor of writing those bytes;
+#   rinex3     gpb2rinex --rinex 3.04 on the same input (with cp3, cp of its
+#              observation file);
 #   gz, crx, crx.gz
 #              gpb2rinex --compress gz, crx and crx.gz on the same input;
 #   gzip6      `gzip -6` of our plain observation file (what a user would
@@ -24,6 +26,10 @@
 # on the synthetic day crx.gz within 2.5 times the plain conversion and 1.05
 # times the size of gzip6-crx, gz within 4 times the plain conversion.
 # --compress-only leaves out convbin and cp (convbin takes a minute a run).
+# batch: 8 copies of the synthetic day under distinct names converted by one
+# gpb2rinex -j 1 and one gpb2rinex -j 2; the throughput of -j 2 against -j 1
+# (target 1.7 on a 2-core machine) with the core count. --no-batch leaves it
+# out.
 # BENCH_BASELINE=path/to/another/gpb2rinex adds it as "baseline" beside
 # rawconv (same options), for before/after figures from one run.
 # It prints epochs/s, MB/s of RINEX written and the peak resident memory of
@@ -44,11 +50,13 @@ runs=${BENCH_RUNS:-5}
 cores=$(nproc 2>/dev/null || echo 1)
 large=0
 compress_only=0
+batch=1
 for arg in "$@"; do
   case $arg in
     --large) large=1 ;;
     --compress-only) compress_only=1 ;;
-    *) echo "usage: bash bench/run.sh [--large] [--compress-only]" >&2; exit 2 ;;
+    --no-batch) batch=0 ;;
+    *) echo "usage: bash bench/run.sh [--large] [--compress-only] [--no-batch]" >&2; exit 2 ;;
   esac
 done
 
@@ -156,6 +164,14 @@ bench_input() {  # name epochs original-rinex-or-empty
   echo "== $name: cp"
   measure "$out/cp" cp "$ours" "$out/cp/$name.obs"
   record "$name" cp "$epochs"
+  echo "== $name: --rinex 3.04"
+  measure "$out/rinex3" "$gpb2rinex" -q --rinex 3.04 --output-dir "$out/rinex3" "$work/$name.gpb"
+  record "$name" rinex3 "$epochs"
+  local ours3=$work/$name.ours3.obs
+  cp "$out/rinex3/$name".*o "$ours3"
+  echo "== $name: cp of the RINEX 3 file"
+  measure "$out/cp3" cp "$ours3" "$out/cp3/$name.obs"
+  record "$name" cp3 "$epochs"
 }
 
 bench_input real "$real_epochs" "$data/usno0200.05o"
@@ -174,6 +190,23 @@ if [ "$large" = 1 ]; then
   rm -f "$work/large.gpb" "$work/out/rawconv/"*
 fi
 
+if [ "$batch" = 1 ]; then
+  # One process converting eight copies of the day, each under its own name
+  # (nothing shared but the disk), with one and with two parallel jobs.
+  echo "== batch: 8 synthetic days, -j 1 and -j 2"
+  mkdir -p "$work/batch"
+  for i in 1 2 3 4 5 6 7 8; do
+    cp "$work/synthetic.gpb" "$work/batch/day$i.gpb"
+    cp "$work/synthetic.epp" "$work/batch/day$i.epp"
+  done
+  for jobs in 1 2; do
+    measure "$work/out/batch-j$jobs" "$gpb2rinex" -q -j "$jobs" --output-dir "$work/out/batch-j$jobs" \
+      "$work/batch/"day?.gpb
+    record batch8 "j$jobs" $((8 * synthetic_epochs))
+    rm -rf "$work/out/batch-j$jobs"
+  done
+fi
+
 echo
 echo "rawconv benchmark: median of $runs runs, whole processes, $cores cores"
 awk -F, 'NR == 1 { next }
@@ -184,7 +217,20 @@ ratios() {  # input
   local r=${SECONDS_OF[$1/rawconv]} c=${SECONDS_OF[$1/convbin]:-} p=${SECONDS_OF[$1/cp]:-}
   [ -n "$c" ] && awk -v input="$1" -v r="$r" -v c="$c" -v p="$p" 'BEGIN {
     printf "%-10s convbin/rawconv %6.1fx   rawconv/cp %5.1fx\n", input, c / r, r / p }'
-  local kind
+  # RINEX 3 and crx.gz beside the plain RINEX 2.1 conversion: against
+  # convbin (same content) and cp (of the plain RINEX 2.1 file; RINEX 3 also
+  # against cp of its own file).
+  local kind t
+  if [ -n "$c" ]; then
+    for kind in rinex3 crx.gz; do
+      t=${SECONDS_OF[$1/$kind]}
+      awk -v input="$1" -v kind="$kind" -v t="$t" -v c="$c" -v p="$p" \
+        -v p3="${SECONDS_OF[$1/cp3]:-}" 'BEGIN {
+        printf "%-10s convbin/%-7s %6.1fx   %s/cp %5.1fx", input, kind, c / t, kind, t / p
+        if (kind == "rinex3" && p3 != "") printf "   rinex3/cp3 %5.1fx", t / p3
+        printf "\n" }'
+    done
+  fi
   for kind in gz crx crx.gz gzip6 gzip6-crx; do
     awk -v input="$1" -v kind="$kind" -v r="$r" -v t="${SECONDS_OF[$1/$kind]}" \
       -v b="${OBS_BYTES_OF[$1/$kind]}" -v plain="${OBS_BYTES_OF[$1/rawconv]}" 'BEGIN {
@@ -194,10 +240,17 @@ ratios() {  # input
 }
 ratios real
 ratios synthetic
+if [ "$batch" = 1 ]; then
+  awk -v j1="${SECONDS_OF[batch8/j1]}" -v j2="${SECONDS_OF[batch8/j2]}" -v cores="$cores" 'BEGIN {
+    printf "batch8     -j 1 %.3f s, -j 2 %.3f s: throughput -j 2 / -j 1 %.2fx on %d cores\n",
+           j1, j2, j1 / j2, cores }'
+fi
 echo
 # Targets on the synthetic day: 80 times convbin, within 3 times cp, peak
-# memory below 16 MB; compressed outputs as described at the top.
-awk -F, -v c="${SECONDS_OF[synthetic/convbin]:-}" -v p="${SECONDS_OF[synthetic/cp]:-}" '
+# memory below 16 MB; compressed outputs as described at the top; -j 2 on
+# the batch at least 1.7 times the throughput of -j 1 (2 cores).
+awk -F, -v c="${SECONDS_OF[synthetic/convbin]:-}" -v p="${SECONDS_OF[synthetic/cp]:-}" \
+  -v j1="${SECONDS_OF[batch8/j1]:-}" -v j2="${SECONDS_OF[batch8/j2]:-}" -v cores="$cores" '
   $1 != "real" && $2 == "rawconv" && $8 > worst { worst = $8 }
   $1 == "synthetic" && $2 == "rawconv" { r = $4 }
   $1 == "synthetic" && $2 == "gz" { gz = $4 }
@@ -213,5 +266,8 @@ awk -F, -v c="${SECONDS_OF[synthetic/convbin]:-}" -v p="${SECONDS_OF[synthetic/c
     printf "target crx.gz/gzip6-crx size <= 1.05: %.3f  %s\n", cg_bytes / g6_bytes,
            ((cg_bytes / g6_bytes <= 1.05) ? "met" : "MISSED")
     printf "target gz/rawconv <= 4:       %.2f  %s\n", gz / r, ((gz / r <= 4) ? "met" : "MISSED")
+    if (j1 != "" && j2 != "")
+      printf "target batch -j 2/-j 1 >= 1.7: %.2f  %s (%d cores)\n", j1 / j2,
+             ((j1 / j2 >= 1.7) ? "met" : "MISSED"), cores
   }' "$csv"
 echo "figures: $csv"

@@ -30,6 +30,16 @@ char* PutBlank(char* p) {
   return p + 1;
 }
 
+// value as "%2ld" at p (the dates' parts and satellite numbers); returns the
+// length. 0..99 straight from the digit table.
+size_t PutTwoColumns(const RinexBuffer& out, char* p, long value) {
+  if (value < 0 || value > 99 || out.Reference) return PutInt(out, p, value, 2);
+  const uint32_t text = kFourDigitTable.Text[value] >> 16;  // the last two digits
+  p[0] = value < 10 ? ' ' : static_cast<char>(text & 0xFF);
+  p[1] = static_cast<char>(text >> 8);
+  return 2;
+}
+
 // " yy mm dd hh mm ss.sssssss": the date part of an epoch or event line,
 // written at p; returns the end.
 char* PutEpochDate(const RinexBuffer& out, char* p, const EpochDate& d) {
@@ -43,7 +53,7 @@ char* PutEpochDate(const RinexBuffer& out, char* p, const EpochDate& d) {
   const int32_t parts[4] = {d.Month, d.Day, d.Hour, d.Minute};
   for (int32_t part : parts) {
     p = PutBlank(p);
-    p += PutInt(out, p, part, 2);
+    p += PutTwoColumns(out, p, part);
   }
   p = PutBlank(p);
   return p + PutFixed(out, p, d.Seconds, kFmtEpochSec);
@@ -62,7 +72,7 @@ char* PutSatelliteList(const RinexBuffer& out, char* p, const GpbChannel* channe
   for (int i = first; i < last; ++i) {
     const int prn = channels[i].Prn;
     *p++ = prn > kGpsPrnMax ? 'R' : 'G';
-    p += PutInt(out, p, prn, 2);
+    p += PutTwoColumns(out, p, prn);
   }
   const size_t used = static_cast<size_t>(p - start);
   if (used < kSatListColumns) {
@@ -120,48 +130,64 @@ bool TrackedAcross(const GpbEpoch& epoch, const GpbChannel* channels, const GpbE
 
 }  // namespace
 
-void WriteObsValues(const GpbChannel& channel, RinexBuffer* out, const ObsHeaderSummary& summary,
-                    int rinex_version) {
+namespace {
+
+// The types written for each satellite, in the order C1 L1 L2 P1 P2 D1 S1
+// S2 (S1 S2 only in RINEX 2.1): worked out once per file, not per value.
+struct ObsTypeList {
+  int Count;
+  int Index[8];
+};
+
+ObsTypeList SelectedTypes(const ObsHeaderSummary& summary, int rinex_version) {
   const bool v21 = rinex_version == RINEX_VERSION_2_1;
+  const bool selected[8] = {summary.HasC1 != 0,        summary.HasL1 != 0, summary.HasL2 != 0,
+                            summary.HasP1 != 0,        summary.HasP2 != 0, summary.HasD1 != 0,
+                            v21 && summary.HasS1 != 0, v21 && summary.HasS2 != 0};
+  ObsTypeList list{};
+  for (int i = 0; i < 8; ++i) {
+    if (selected[i]) list.Index[list.Count++] = i;
+  }
+  return list;
+}
+
+// Every value goes straight into the buffer: C1 whole, however wide; the
+// others cut to 14 columns, then the loss-of-lock digit or a blank and the
+// (always blank) strength column; five values to a line.
+void WriteObsLines(const GpbChannel& channel, const ObsTypeList& types, RinexBuffer* out) {
   // Phases are stored with the opposite sign; 0.0 - x keeps an absent 0.0
   // from turning into -0.000.
-  struct Value {
-    bool Selected;
-    double Number;
-    bool LossOfLock;
-  };
-  const Value values[8] = {
-      {summary.HasC1 != 0, channel.C1, false},
-      {summary.HasL1 != 0, 0.0 - channel.L1,
-       (channel.ObsMask & kLockBitL1) != 0 && !(channel.LockTime1 > 0.0)},
-      {summary.HasL2 != 0, 0.0 - channel.L2,
-       (channel.ObsMask & kLockBitL2) != 0 && !(channel.LockTime2 > 0.0)},
-      {summary.HasP1 != 0, channel.P1, false},
-      {summary.HasP2 != 0, channel.P2, false},
-      {summary.HasD1 != 0, channel.D1, false},
-      {v21 && summary.HasS1 != 0, channel.Cn0L1, false},
-      {v21 && summary.HasS2 != 0, channel.Cn0L2, false},
-  };
-  // Every value goes straight into the buffer: C1 whole, however wide; the
-  // others cut to 14 columns, then the loss-of-lock digit or a blank and the
-  // (always blank) strength column.
+  const double values[8] = {channel.C1, 0.0 - channel.L1, 0.0 - channel.L2, channel.P1,
+                            channel.P2, channel.D1,       channel.Cn0L1,    channel.Cn0L2};
+  char lost[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  if ((channel.ObsMask & kLockBitL1) != 0 && !(channel.LockTime1 > 0.0)) lost[1] = '1';
+  if ((channel.ObsMask & kLockBitL2) != 0 && !(channel.LockTime2 > 0.0)) lost[2] = '1';
+  const bool reference = out->Reference != 0;
   char* const start = RinexReserve(out, kSatelliteRoom);
   char* p = start;
-  int on_line = 0;
-  for (int i = 0; i < 8; ++i) {
-    if (!values[i].Selected) continue;
-    size_t length = PutObsValue(*out, p, values[i].Number);
-    if (i != 0 && length > kObsValueColumns) length = kObsValueColumns;
-    p += length;
-    *p++ = values[i].LossOfLock ? '1' : ' ';
-    *p++ = ' ';
-    if (++on_line == kValuesPerLine) {
-      *p++ = '\n';
-      on_line = 0;
+  for (int k = 0; k < types.Count; ++k) {
+    const int i = types.Index[k];
+    if (!reference && PutObsColumns(values[i], p)) {
+      p += kObsValueColumns;
+    } else {
+      size_t length = PutObsValue(*out, p, values[i]);
+      if (i != 0 && length > kObsValueColumns) length = kObsValueColumns;
+      p += length;
     }
+    p[0] = lost[i];
+    p[1] = ' ';
+    p += 2;
+    if (k == kValuesPerLine - 1) *p++ = '\n';
   }
-  if (on_line > 0) *p++ = '\n';
+  if (types.Count % kValuesPerLine != 0) *p++ = '\n';
   out->Length += static_cast<size_t>(p - start);
+}
+
+}  // namespace
+
+void WriteObsValues(const GpbChannel& channel, RinexBuffer* out, const ObsHeaderSummary& summary,
+                    int rinex_version) {
+  WriteObsLines(channel, SelectedTypes(summary, rinex_version), out);
 }
 
 int CheckKinematicEvent(const GpbEpoch& epoch, const GpbChannel* channels,
@@ -226,7 +252,7 @@ void AppendUndatedEventLine(RinexBuffer* out, int flag, int count) {
 class Rinex2EpochWriter final : public EpochRecordWriter {
  public:
   Rinex2EpochWriter(Sink& sink, const ObsHeaderSummary& summary, int rinex_version)
-      : summary_(summary), version_(rinex_version) {
+      : types_(SelectedTypes(summary, rinex_version)) {
     RinexBufferInit(&out_, &sink);
   }
 
@@ -250,14 +276,13 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
   void Epoch(const EpochDate& date, const GpbEpoch& epoch, const GpbChannel* channels) override {
     AppendEpochLine(&out_, date, epoch, channels);
     const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
-    for (int i = 0; i < n; ++i) WriteObsValues(channels[i], &out_, summary_, version_);
+    for (int i = 0; i < n; ++i) WriteObsLines(channels[i], types_, &out_);
   }
 
   void Flush() override { RinexFlush(&out_); }
 
  private:
-  const ObsHeaderSummary& summary_;
-  const int version_;
+  const ObsTypeList types_;
   RinexBuffer out_;
 };
 

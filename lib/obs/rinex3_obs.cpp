@@ -96,6 +96,12 @@ bool PutSatellite(char* p, int prn) {
   return true;
 }
 
+// The strength digit written after a value of each frequency (index 1 and
+// 2; blank where the channel has no carrier-to-noise density).
+char StrengthDigit(double cn0) {
+  return cn0 > 0.0 ? static_cast<char>('0' + StrengthIndicator(cn0)) : ' ';
+}
+
 // One satellite line: the satellite and every selected type.
 void AppendSatelliteLine(RinexBuffer* out, const GpbChannel& c, const bool* selected) {
   char* const start = RinexReserve(out, kLineRoom + kTypeCount * kFixedFieldMax);
@@ -110,7 +116,8 @@ void AppendSatelliteLine(RinexBuffer* out, const GpbChannel& c, const bool* sele
       (c.ObsMask & kObsLock1) != 0 && !(c.LockTime1 > 0.0),
       (c.ObsMask & kObsLock2) != 0 && !(c.LockTime2 > 0.0),
       false, false, false, false, false};
-  const double cn0[3] = {0.0, c.Cn0L1, c.Cn0L2};
+  const char strength[3] = {' ', StrengthDigit(c.Cn0L1), StrengthDigit(c.Cn0L2)};
+  const bool reference = out->Reference != 0;
   for (int i = 0; i < kTypeCount; ++i) {
     if (!selected[i]) continue;
     if (values[i] == 0.0) {
@@ -118,16 +125,17 @@ void AppendSatelliteLine(RinexBuffer* out, const GpbChannel& c, const bool* sele
       p += kFieldColumns;
       continue;
     }
-    char field[kFixedFieldMax];
-    size_t length = PutObsValue(*out, field, values[i]);
-    if (length > kValueColumns) length = kValueColumns;  // keeps the columns of what follows
-    std::memcpy(p, field, length);
-    p += length;
+    if (!reference && PutObsColumns(values[i], p)) {
+      p += kValueColumns;
+    } else {
+      char field[kFixedFieldMax];
+      size_t length = PutObsValue(*out, field, values[i]);
+      if (length > kValueColumns) length = kValueColumns;  // keeps the columns of what follows
+      std::memcpy(p, field, length);
+      p += length;
+    }
     *p++ = lost[i] && kTypeIsPhase[i] ? '1' : ' ';
-    const double strength = cn0[kTypeFrequency[i]];
-    *p++ = !kTypeIsStrength[i] && strength > 0.0
-               ? static_cast<char>('0' + StrengthIndicator(strength))
-               : ' ';
+    *p++ = kTypeIsStrength[i] ? ' ' : strength[kTypeFrequency[i]];
   }
   *p++ = '\n';
   out->Length += static_cast<size_t>(p - start);

@@ -247,13 +247,6 @@ size_t SnprintfResult(int n, char* out, size_t out_size) {
   return length < out_size ? length : out_size - 1;
 }
 
-// ---- Observation values: "%14.3f" in one 14-column field ----
-
-// "0000" .. "9999" as four bytes, the first digit in the lowest byte.
-struct FourDigitTable {
-  uint32_t Text[10000];
-};
-
 constexpr FourDigitTable MakeFourDigitTable() {
   FourDigitTable t{};
   for (uint32_t i = 0; i < 10000; ++i) {
@@ -263,66 +256,14 @@ constexpr FourDigitTable MakeFourDigitTable() {
   return t;
 }
 
-constexpr FourDigitTable kFourDigits = MakeFourDigitTable();
-
-constexpr double kTwoTo52 = 4503599627370496.0;
-
-// |value| x 1000 rounded the way printf rounds it, as ScaledMagnitude does,
-// but from one multiplication when that is enough: below 2^52 the rounded
-// product p and the half-integers are multiples of its unit in the last
-// place, and the exact product is within half a unit of p, so unless p lies
-// on a half-integer itself, the exact product is on the same side of it.
-// kNotScaled for products of 2^52 or more (and NaN).
-constexpr uint64_t kNotScaled = UINT64_MAX;
-
-uint64_t ScaleThousandths(double value) {
-  const double p = std::fabs(value) * 1000.0;
-  if (!(p < kTwoTo52)) return kNotScaled;
-  // Signed conversions: one instruction each way on common machines.
-  const int64_t floor = static_cast<int64_t>(p);
-  const double above_half = (p - static_cast<double>(floor)) - 0.5;
-  if (above_half != 0.0) return static_cast<uint64_t>(floor) + (above_half > 0.0 ? 1u : 0u);
-  uint64_t scaled = 0;
-  return ScaledMagnitude(value, 3, &scaled) ? scaled : kNotScaled;
-}
-
 }  // namespace
 
+constexpr FourDigitTable kFourDigitTable = MakeFourDigitTable();
+
 size_t FormatObsValue(double value, char* out, size_t out_size) {
-  const uint64_t scaled = out_size >= kFastFieldRoom ? ScaleThousandths(value) : kNotScaled;
-  if (scaled != kNotScaled) {
-    const bool negative = std::signbit(value);
-    const uint64_t whole = scaled / 1000;
-    // Fits the 14 columns: sign, up to 10 whole digits, point, 3 decimals.
-    if (whole < (negative ? 1000000000u : 10000000000u)) {
-      const uint32_t thousandths = static_cast<uint32_t>(scaled - whole * 1000);
-      const uint64_t top = whole / 100000000u;  // 0..99
-      const uint64_t rest = whole - top * 100000000u;
-      const uint64_t lower = rest / 10000;
-      uint64_t digits = kFourDigits.Text[lower] |
-                        (static_cast<uint64_t>(kFourDigits.Text[rest - lower * 10000]) << 32);
-      std::memcpy(out, "                ", 16);
-      // Byte index of the first digit other than '0' among the eight (the
-      // last one counts as such, so that 0 keeps its one digit).
-      const int first = __builtin_ctzll((digits ^ kAsciiZeros) | (uint64_t{0xFF} << 56)) / 8;
-      int sign_at = 0;  // column of the minus sign
-      if (top == 0) {
-        // Leading zeros become blanks ('0' - 0x10).
-        digits -= 0x1010101010101010u & ((uint64_t{1} << (8 * first)) - 1);
-        sign_at = 1 + first;
-      } else {
-        const uint32_t pair = kFourDigits.Text[top] >> 16;
-        out[0] = top >= 10 ? static_cast<char>(pair & 0xFF) : ' ';
-        out[1] = static_cast<char>(pair >> 8);
-      }
-      StoreBytes(out + 2, digits);
-      // ".ddd": the thousandths' leading zero replaced by the point.
-      const uint32_t fraction = (kFourDigits.Text[thousandths] & 0xFFFFFF00u) | '.';
-      StoreBytes(out + 10, fraction);
-      if (negative) out[sign_at] = '-';
-      out[14] = '\0';
-      return 14;
-    }
+  if (out_size > static_cast<size_t>(kObsValueColumns) && PutObsColumns(value, out)) {
+    out[kObsValueColumns] = '\0';
+    return kObsValueColumns;
   }
   return FormatFixed(value, kFmtObsValue, out, out_size);
 }
@@ -357,7 +298,7 @@ size_t FormatInt(long value, int width, char* out) {
     const uint32_t v = static_cast<uint32_t>(value);
     const int digits = v < 10 ? 1 : v < 100 ? 2 : v < 1000 ? 3 : 4;
     const uint32_t text =
-        kFourDigits.Text[v] - (0x10101010u & ((uint32_t{1} << (8 * (4 - digits))) - 1));
+        kFourDigitTable.Text[v] - (0x10101010u & ((uint32_t{1} << (8 * (4 - digits))) - 1));
     const int length = width > digits ? width : digits;
     if (length <= 16) {
       std::memcpy(out, "                ", 16);

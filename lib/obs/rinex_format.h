@@ -13,9 +13,11 @@
 #ifndef RAWCONV_OBS_RINEX_FORMAT_H_
 #define RAWCONV_OBS_RINEX_FORMAT_H_
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace rawconv {
 
@@ -100,8 +102,74 @@ size_t FormatFixed(double value, FixedFormat format, char* out, size_t out_size)
 
 // FormatFixed(value, kFmtObsValue, out, out_size), faster for the values of
 // observation fields: a value whose text fits the 14 columns is placed in
-// them directly.
+// them directly (PutObsColumns).
 size_t FormatObsValue(double value, char* out, size_t out_size);
+
+// "0000" .. "9999" as four bytes each, the first digit in the lowest byte.
+struct FourDigitTable {
+  uint32_t Text[10000];
+};
+extern const FourDigitTable kFourDigitTable;
+
+// The fast path of an observation value: writes the 14 columns of "%14.3f"
+// at out (no terminator) and returns true, or
+// writes nothing and returns false when the value is not one this path
+// takes (NaN, infinities, texts wider than 14 columns, and products that
+// fall on a thousandths tie, which need the exact rounding). Inline so that
+// the writers' loops over a satellite's values hold no call.
+//
+// |value| x 1000 is rounded the way printf rounds the exact binary value:
+// below 2^52 the rounded product p and the half-integers are multiples of
+// p's unit in the last place and the exact product lies within half a unit
+// of p, so unless p is itself a half-integer the exact product is on the
+// same side of every half-integer as p.
+inline bool PutObsColumns(double value, char* out) {
+  const double product = std::fabs(value) * 1000.0;
+  if (!(product < 1e13)) return false;  // the widest text that fits, and NaN
+  // Signed conversions: one instruction each way on common machines.
+  const int64_t floor = static_cast<int64_t>(product);
+  const double above_half = (product - static_cast<double>(floor)) - 0.5;
+  if (above_half == 0.0) return false;
+  const uint64_t scaled = static_cast<uint64_t>(floor) + (above_half > 0.0 ? 1u : 0u);
+  const bool negative = std::signbit(value);
+  const uint64_t whole = scaled / 1000;
+  // Sign, up to 10 whole digits (9 with a sign), point, 3 decimals.
+  if (whole >= (negative ? 1000000000u : 10000000000u)) return false;
+  const uint32_t* const text = kFourDigitTable.Text;
+  const uint32_t thousandths = static_cast<uint32_t>(scaled - whole * 1000);
+  const uint64_t top = whole / 100000000u;  // 0..99
+  const uint64_t rest = whole - top * 100000000u;
+  const uint64_t lower = rest / 10000;
+  uint64_t digits = text[lower] | (static_cast<uint64_t>(text[rest - lower * 10000]) << 32);
+  int sign_at = 0;  // column of the minus sign
+  uint16_t head;    // columns 1 and 2
+  if (top == 0) {
+    // Byte index of the first digit other than '0' among the eight (the
+    // last one counts as such, so that 0 keeps its one digit); the zeros
+    // before it become blanks ('0' - 0x10).
+    const int first =
+        __builtin_ctzll((digits ^ 0x3030303030303030u) | (uint64_t{0xFF} << 56)) / 8;
+    digits -= 0x1010101010101010u & ((uint64_t{1} << (8 * first)) - 1);
+    sign_at = 1 + first;
+    head = 0x2020;
+  } else {
+    const uint32_t pair = text[top] >> 16;
+    head = static_cast<uint16_t>(top >= 10 ? pair : (pair & 0xFF00u) | 0x20u);
+  }
+  const uint32_t fraction = (text[thousandths] & 0xFFFFFF00u) | '.';
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(out, &head, 2);
+  std::memcpy(out + 2, &digits, 8);
+  std::memcpy(out + 10, &fraction, 4);
+#else
+  out[0] = static_cast<char>(head & 0xFF);
+  out[1] = static_cast<char>(head >> 8);
+  for (int i = 0; i < 8; ++i) out[2 + i] = static_cast<char>((digits >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i) out[10 + i] = static_cast<char>((fraction >> (8 * i)) & 0xFF);
+#endif
+  if (negative) out[sign_at] = '-';
+  return true;
+}
 
 // The same field through snprintf, always: the reference the fast path is
 // checked against.

@@ -163,6 +163,72 @@ TEST(FixedFormatting, ObservationValuesMatchSnprintf) {
   }
 }
 
+// The writers' inline path: when it takes a value it writes exactly the 14
+// columns snprintf writes and not a byte more; when it declines, it writes
+// nothing, and only for the values it is meant to leave to the exact path.
+// Ordinary observation values all take it.
+TEST(FixedFormatting, ObservationColumnsTakeOrLeaveWhole) {
+  std::mt19937_64 rng(2005);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  char area[48];
+  char ref[kFixedFieldMax];
+  // 1 taken, 0 declined, -1 wrong (reported).
+  auto check = [&](double v) {
+    std::memset(area, '#', sizeof area);
+    const bool took = PutObsColumns(v, area + 16);
+    const int n = std::snprintf(ref, sizeof ref, "%14.3f", v);
+    if (took) {
+      if (n == 14 && std::memcmp(area + 16, ref, 14) == 0 &&
+          std::string(area, 16) == std::string(16, '#') &&
+          std::string(area + 30, 18) == std::string(18, '#')) {
+        return 1;
+      }
+      ADD_FAILURE() << std::hexfloat << v << std::defaultfloat << ": took '"
+                    << std::string(area, sizeof area) << "', snprintf '" << ref << "'";
+      return -1;
+    }
+    const double product = std::fabs(v) * 1000.0;
+    const bool tie = product - std::floor(product) == 0.5;
+    if (std::string(area, sizeof area) == std::string(sizeof area, '#') &&
+        (!std::isfinite(v) || n > 14 || tie)) {
+      return 0;
+    }
+    ADD_FAILURE() << std::hexfloat << v << std::defaultfloat << ": declined, snprintf '" << ref
+                  << "'";
+    return -1;
+  };
+  for (double v : {0.0, -0.0, 0.0005, 0.0015, 999999999.9995, 9999999999.9994, 9999999999.9996,
+                   -999999999.9994, -999999999.9996, 1e10, -1e9, 99999999.9995, 100000000.0,
+                   1e13, 1234.5625, -1234.5625, 5e-324,
+                   std::numeric_limits<double>::quiet_NaN(),
+                   std::numeric_limits<double>::infinity()}) {
+    if (check(v) < 0) return;
+  }
+  long ordinary = 0;
+  long taken = 0;
+  for (int i = 0; i < 300000; ++i) {
+    const double sign = (rng() & 1) ? -1.0 : 1.0;
+    // Pseudoranges, phases, Doppler and strengths as receivers give them.
+    const double observations[] = {sign * (1.9e7 + 7e6 * unit(rng)),
+                                   sign * (0.8e8 + 0.6e8 * unit(rng)),
+                                   sign * 5000.0 * unit(rng), 20.0 + 0.25 * (rng() % 160)};
+    for (double v : observations) {
+      const int result = check(v);
+      if (result < 0) return;
+      ++ordinary;
+      taken += result;
+    }
+    const double tie = (static_cast<double>(rng() % 100000000000u) + 0.5) / 1000.0 * sign;
+    for (double v : {tie, std::nextafter(tie, 0.0), FromBits(rng())}) {
+      if (check(v) < 0) return;
+    }
+  }
+  // A tie of the rounded product is the only reason to decline an ordinary
+  // value: a handful in a million.
+  EXPECT_EQ(ordinary, 1200000);
+  EXPECT_GE(taken, ordinary - ordinary / 10000);
+}
+
 // A field cut by a small room is cut the way snprintf cuts it.
 TEST(FixedFormatting, SmallRoomCutsLikeSnprintf) {
   for (size_t room = 1; room < 40; ++room) {
