@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace rawconv {
 
@@ -72,9 +73,18 @@ enum class ExistingFile {
 //
 // The temporary file is named "<target>.part-XXXXXX" (six random characters,
 // created exclusively), so a killed conversion leaves at most such a file.
+//
+// Bytes are gathered into blocks of kBlockSize. A file of more than one
+// block is written by a thread of its own while the caller fills the next
+// block (two blocks in all), so the kernel's work of taking the bytes runs
+// beside the formatting; a file of one block, or one whose thread cannot be
+// started, is written on the caller's thread. A failed write is reported by
+// the next Write or by Finish.
 class FileSink final : public Sink {
  public:
-  FileSink() = default;
+  static constexpr size_t kBlockSize = 128 * 1024;
+
+  FileSink();
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
@@ -102,11 +112,18 @@ class FileSink final : public Sink {
 
   // True when Finish failed because the target existed under kRefuse.
   bool TargetExisted() const { return target_existed_; }
-  // Bytes written so far.
+  // Bytes taken so far.
   uint64_t BytesWritten() const { return written_; }
   const char* Target() const { return target_; }
+  // True once a writing thread has been started for this file (tests).
+  bool Threaded() const { return threaded_; }
 
  private:
+  struct Writer;
+  bool HandOver();     // passes the full block on (to the thread or the file)
+  void StopWriter();   // waits for the thread's last block and ends it
+  bool WriteOut(const char* data, size_t length);  // the file's write loop
+
   static constexpr size_t kPathMax = 4096;
   char target_[kPathMax] = "";
   char temp_[kPathMax] = "";
@@ -115,7 +132,13 @@ class FileSink final : public Sink {
   bool failed_ = false;
   bool target_existed_ = false;
   bool defer_commit_ = false;
+  bool threaded_ = false;
+  bool thread_tried_ = false;
   uint64_t written_ = 0;
+  char* blocks_[2] = {nullptr, nullptr};  // allocated with the first bytes
+  size_t held_ = 0;    // bytes in blocks_[filling_]
+  int filling_ = 0;
+  std::unique_ptr<Writer> writer_;
 };
 
 // True when a file or folder of this name exists.
