@@ -90,9 +90,10 @@ void QcStep::Render(const std::string& name) {
   qc::QcSummary summary;
   observer_.Finish(&summary);
   line_ = qc::QcOneLine(summary, name);
-  texts_[0] = line_ + "\n\n" + qc::QcText(summary, name);
+  const std::string text = qc::QcText(summary, name);
+  texts_[0] = line_ + "\n\n" + text;
   texts_[1] = qc::QcJson(summary, name);
-  texts_[2] = qc::QcHtml(summary, name);
+  texts_[2] = qc::QcHtml(summary, name, text);
 }
 
 bool QcStep::Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile existing) {

@@ -64,6 +64,7 @@ struct SatState {
   double S1Sum = 0.0, S2Sum = 0.0;
   int64_t S1Count = 0, S2Count = 0;
   size_t Ephemeris = 0;  // index into the satellite's ephemeris list
+  SatelliteTrack Track;
 };
 
 struct StepRun {
@@ -76,6 +77,29 @@ struct StepRun {
 // arc was too short to be used.
 struct ArcMeans {
   double Ref1 = kNaN, Mean1 = kNaN, Ref2 = kNaN, Mean2 = kNaN;
+};
+
+class StreamLock {
+ public:
+  explicit StreamLock(std::FILE* f) : f_(f) {
+#if defined(_WIN32)
+    _lock_file(f_);
+#else
+    flockfile(f_);
+#endif
+  }
+  ~StreamLock() {
+#if defined(_WIN32)
+    _unlock_file(f_);
+#else
+    funlockfile(f_);
+#endif
+  }
+  StreamLock(const StreamLock&) = delete;
+  StreamLock& operator=(const StreamLock&) = delete;
+
+ private:
+  std::FILE* f_;
 };
 
 }  // namespace
@@ -103,7 +127,13 @@ bool LoadEphemerides(const char* epp_path, std::vector<EphemerisRecord>* out, st
     return false;
   }
   EphemerisRecord r{};
-  while (ReadEphemerisRecord(f, &r) == 0) out->push_back(r);
+  {
+    // The reader takes the file a character at a time; holding the
+    // stream's lock once spares a lock and unlock per character when other
+    // threads run (most of the reading time otherwise).
+    StreamLock hold(f);
+    while (ReadEphemerisRecord(f, &r) == 0) out->push_back(r);
+  }
   std::fclose(f);
   return true;
 }
@@ -117,6 +147,7 @@ struct QcObserver::State {
   bool PositionGiven = false;
   Vec3 Position;
   LocalFrame Frame;
+  double SinMask = 0.0;  // sine of the elevation mask
 
   int64_t Present = 0, Skipped = 0;
   double First = 0.0, Last = 0.0;
@@ -275,16 +306,17 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
     ++s.S2Count;
   }
 
-  // Geometry.
+  // Geometry; the angles themselves only for the figure samples.
+  const bool sampled = epoch_index % Stride == 0;
   double az = kNaN, el = kNaN;
   if (prn <= 32 && HasPosition) {
     double toe_time = 0.0;
     const EphemerisRecord* e = EphemerisFor(s, prn, t, &toe_time);
     if (e != nullptr) {
-      const Vec3 p = PositionAtReception(*e, toe_time, t, Position);
-      AzimuthElevation(Frame, p, &az, &el);
+      const Enu d = ToLocal(Frame, s.Track.At(*e, toe_time, t, Position));
       ++out.WithAzEl;
-      if (el < Options.ElevationMask) ++out.BelowMask;
+      if (BelowElevation(d, SinMask)) ++out.BelowMask;
+      if (sampled) AzimuthElevation(d, &az, &el);
     }
   }
 
@@ -350,7 +382,7 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
     }
   }
 
-  if (epoch_index % Stride == 0) {
+  if (sampled) {
     QcSample sample;
     sample.Prn = prn;
     sample.Time = t;
@@ -385,14 +417,22 @@ void QcObserver::State::Thin() {
   Stride = static_cast<int>(next);
 }
 
-QcObserver::QcObserver(const QcOptions& options) : state_(new State) { state_->Options = options; }
+QcObserver::QcObserver(const QcOptions& options) : state_(new State) {
+  state_->Options = options;
+  // A mask at or above the zenith has everything below it.
+  const double mask = options.ElevationMask;
+  state_->SinMask = mask >= 90.0 ? 2.0 : mask <= -90.0 ? -2.0 : std::sin(mask / kDegPerRad);
+}
 
 QcObserver::~QcObserver() = default;
 
 void QcObserver::SetEphemerides(const std::vector<EphemerisRecord>& records) {
   state_->RawEphemerides = records;
   for (auto& list : state_->Ephemerides) list.clear();
-  for (SatState& s : state_->Sats) s.Ephemeris = 0;
+  for (SatState& s : state_->Sats) {
+    s.Ephemeris = 0;
+    s.Track = SatelliteTrack();
+  }
   state_->EphemeridesIndexed = false;
 }
 
