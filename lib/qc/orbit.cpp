@@ -61,18 +61,47 @@ Vec3 PositionAtReception(const EphemerisRecord& e, double toe_time, double t, co
   return rotated;
 }
 
-Vec3 SatelliteTrack::At(const EphemerisRecord& e, double toe_time, double t, const Vec3& receiver) {
-  const double cell = std::floor(t / kTrackNodeSeconds);
-  if (!std::isfinite(cell) || std::fabs(cell) > 1e15) return PositionAtReception(e, toe_time, t, receiver);
-  const int64_t first = static_cast<int64_t>(cell) - 1;
-  if (record_ != &e || toe_time_ != toe_time || receiver_.X != receiver.X || receiver_.Y != receiver.Y ||
-      receiver_.Z != receiver.Z) {
+namespace {
+
+// The polynomial through the nodes at x_j = j - kBefore (j = 0 .. n - 1),
+// in powers of u: coefficient k = sum over j of Power[k][j] * node j.
+// Power[.][j] are the coefficients of the Lagrange basis polynomial
+// c_j * prod over m != j of (u - x_m), c_j = 1 / prod over m != j of (j - m).
+constexpr int kBefore = kTrackNodes / 2 - 1;
+
+struct LagrangePowers {
+  double Power[kTrackNodes][kTrackNodes];
+  LagrangePowers() {
+    for (int j = 0; j < kTrackNodes; ++j) {
+      double poly[kTrackNodes] = {1.0};  // in powers of u, lowest first
+      int degree = 0;
+      double scale = 1.0;
+      for (int m = 0; m < kTrackNodes; ++m) {
+        if (m == j) continue;
+        const double root = m - kBefore;
+        // poly *= (u - root)
+        for (int k = degree + 1; k > 0; --k) poly[k] = poly[k - 1] - root * poly[k];
+        poly[0] *= -root;
+        ++degree;
+        scale *= static_cast<double>(j - m);
+      }
+      for (int k = 0; k < kTrackNodes; ++k) Power[k][j] = poly[k] / scale;
+    }
+  }
+};
+
+}  // namespace
+
+void SatelliteTrack::Prepare(const EphemerisRecord& e, double toe_time, double cell, const Vec3& receiver) {
+  static const LagrangePowers kL;
+  if (!Same(e, toe_time, receiver)) {
     record_ = &e;
     toe_time_ = toe_time;
     receiver_ = receiver;
     valid_ = 0;
   }
   // Keep the nodes the new window shares with the old one.
+  const int64_t first = static_cast<int64_t>(cell) - kBefore;
   const int64_t shift = first - first_;
   if (shift > 0 && shift < valid_) {
     const int keep = valid_ - static_cast<int>(shift);
@@ -82,19 +111,34 @@ Vec3 SatelliteTrack::At(const EphemerisRecord& e, double toe_time, double t, con
     valid_ = 0;
   }
   first_ = first;
-  for (; valid_ < 4; ++valid_) {
+  for (; valid_ < kTrackNodes; ++valid_) {
     const double node_time = static_cast<double>(first + valid_) * kTrackNodeSeconds;
     nodes_[valid_] = PositionAtReception(e, toe_time, node_time, receiver);
   }
-  // Lagrange weights of the nodes at -1, 0, 1, 2 for u in [0, 1).
-  const double u = (t - cell * kTrackNodeSeconds) / kTrackNodeSeconds;
-  const double um = u - 1.0, um2 = u - 2.0, up = u + 1.0;
-  const double w[4] = {-u * um * um2 / 6.0, up * um * um2 / 2.0, -up * u * um2 / 2.0, up * u * um / 6.0};
-  Vec3 p;
-  for (int i = 0; i < 4; ++i) {
-    p.X += w[i] * nodes_[i].X;
-    p.Y += w[i] * nodes_[i].Y;
-    p.Z += w[i] * nodes_[i].Z;
+  for (int k = 0; k < kTrackNodes; ++k) {
+    Vec3 c;
+    for (int j = 0; j < kTrackNodes; ++j) {
+      c.X += kL.Power[k][j] * nodes_[j].X;
+      c.Y += kL.Power[k][j] * nodes_[j].Y;
+      c.Z += kL.Power[k][j] * nodes_[j].Z;
+    }
+    coefficients_[k] = c;
+  }
+  start_ = cell * kTrackNodeSeconds;
+}
+
+Vec3 SatelliteTrack::At(const EphemerisRecord& e, double toe_time, double t, const Vec3& receiver) {
+  if (!(t >= start_ && t < start_ + kTrackNodeSeconds) || !Same(e, toe_time, receiver)) {
+    const double cell = std::floor(t / kTrackNodeSeconds);
+    if (!(std::fabs(cell) <= 1e15)) return PositionAtReception(e, toe_time, t, receiver);
+    Prepare(e, toe_time, cell, receiver);
+  }
+  const double u = (t - start_) * (1.0 / kTrackNodeSeconds);
+  Vec3 p = coefficients_[kTrackNodes - 1];
+  for (int k = kTrackNodes - 2; k >= 0; --k) {
+    p.X = p.X * u + coefficients_[k].X;
+    p.Y = p.Y * u + coefficients_[k].Y;
+    p.Z = p.Z * u + coefficients_[k].Z;
   }
   return p;
 }

@@ -64,6 +64,9 @@ struct SatState {
   double S1Sum = 0.0, S2Sum = 0.0;
   int64_t S1Count = 0, S2Count = 0;
   size_t Ephemeris = 0;  // index into the satellite's ephemeris list
+  // Observation masks are counted a run of equal masks at a time.
+  uint32_t RunMask = 0;
+  int64_t RunLength = 0;
   SatelliteTrack Track;
 };
 
@@ -71,6 +74,16 @@ struct StepRun {
   double Step = 0.0;
   double Start = 0.0;  // time of the epoch before the first step of the run
   int64_t Count = 0;
+};
+
+// A figure sample until the end: its direction stays a vector until the
+// thinning is over, so that only the samples kept pay for the angles.
+struct PendingSample {
+  QcSample Sample;
+  Enu Direction;
+  bool HasDirection = false;
+  int Arc = -1;  // arc of its multipath values, -1 without
+  int64_t Epoch = 0;
 };
 
 // Mean of the arc's MP values relative to its reference, or NaN when the
@@ -158,9 +171,7 @@ struct QcObserver::State {
   std::vector<QcSlip> SlipList;
   std::vector<ArcMeans> Arcs;
 
-  std::vector<QcSample> Samples;
-  std::vector<int> SampleArc;
-  std::vector<int64_t> SampleEpoch;
+  std::vector<PendingSample> Samples;
   int Stride = 1;
 
   void IndexEphemerides(int week);
@@ -170,6 +181,7 @@ struct QcObserver::State {
   void CloseArc(SatState& s);
   void AddSlip(SatState& s, int prn, double t, int kind, double jump);
   void AddChannel(const GpbChannel& ch, double t, int64_t epoch_index, double previous_time);
+  static void CountRun(SatState& s);
   void Thin();
 };
 
@@ -285,11 +297,11 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
   ++out.Epochs;
   s.LastTime = t;
 
-  static const uint32_t kBits[kQcObsTypes] = {kObsC1, kObsL1,  kObsL2,    kObsP1,
-                                              kObsP2, kObsD1,  kObsCn0L1, kObsCn0L2};
-  for (int i = 0; i < kQcObsTypes; ++i) {
-    if (Has(ch, kBits[i])) ++out.Obs[i];
+  if (ch.ObsMask != s.RunMask) {
+    CountRun(s);
+    s.RunMask = ch.ObsMask;
   }
+  ++s.RunLength;
   const bool has_l1 = Has(ch, kObsL1), has_l2 = Has(ch, kObsL2);
   const bool lli = (has_l1 && Has(ch, kObsLock1) && !(ch.LockTime1 > 0.0)) ||
                    (has_l2 && Has(ch, kObsLock2) && !(ch.LockTime2 > 0.0));
@@ -308,7 +320,8 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
 
   // Geometry; the angles themselves only for the figure samples.
   const bool sampled = epoch_index % Stride == 0;
-  double az = kNaN, el = kNaN;
+  Enu direction;
+  bool has_direction = false;
   if (prn <= 32 && HasPosition) {
     double toe_time = 0.0;
     const EphemerisRecord* e = EphemerisFor(s, prn, t, &toe_time);
@@ -316,7 +329,8 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
       const Enu d = ToLocal(Frame, s.Track.At(*e, toe_time, t, Position));
       ++out.WithAzEl;
       if (BelowElevation(d, SinMask)) ++out.BelowMask;
-      if (sampled) AzimuthElevation(d, &az, &el);
+      direction = d;
+      has_direction = true;
     }
   }
 
@@ -383,21 +397,32 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
   }
 
   if (sampled) {
-    QcSample sample;
+    PendingSample pending;
+    QcSample& sample = pending.Sample;
     sample.Prn = prn;
     sample.Time = t;
-    sample.Azimuth = static_cast<float>(az);
-    sample.Elevation = static_cast<float>(el);
+    sample.Azimuth = sample.Elevation = static_cast<float>(kNaN);
     sample.S1 = static_cast<float>(s1);
     sample.S2 = static_cast<float>(s2);
     // Multipath values stay relative to the arc's first value until the
     // arc mean is known.
     sample.Mp1 = static_cast<float>(std::isnan(mp1) ? kNaN : mp1 - s.Mp1.Ref);
     sample.Mp2 = static_cast<float>(std::isnan(mp2) ? kNaN : mp2 - s.Mp2.Ref);
-    Samples.push_back(sample);
-    SampleArc.push_back(std::isnan(mp1) && std::isnan(mp2) ? -1 : s.ArcId);
-    SampleEpoch.push_back(epoch_index);
+    pending.Direction = direction;
+    pending.HasDirection = has_direction;
+    pending.Arc = std::isnan(mp1) && std::isnan(mp2) ? -1 : s.ArcId;
+    pending.Epoch = epoch_index;
+    Samples.push_back(pending);
   }
+}
+
+void QcObserver::State::CountRun(SatState& s) {
+  static const uint32_t kBits[kQcObsTypes] = {kObsC1, kObsL1,  kObsL2,    kObsP1,
+                                              kObsP2, kObsD1,  kObsCn0L1, kObsCn0L2};
+  for (int i = 0; i < kQcObsTypes; ++i) {
+    if (s.RunMask & kBits[i]) s.Out.Obs[i] += s.RunLength;
+  }
+  s.RunLength = 0;
 }
 
 // Keeps the samples of every second kept epoch.
@@ -405,15 +430,11 @@ void QcObserver::State::Thin() {
   const int64_t next = static_cast<int64_t>(Stride) * 2;
   size_t kept = 0;
   for (size_t i = 0; i < Samples.size(); ++i) {
-    if (SampleEpoch[i] % next != 0) continue;
+    if (Samples[i].Epoch % next != 0) continue;
     Samples[kept] = Samples[i];
-    SampleArc[kept] = SampleArc[i];
-    SampleEpoch[kept] = SampleEpoch[i];
     ++kept;
   }
   Samples.resize(kept);
-  SampleArc.resize(kept);
-  SampleEpoch.resize(kept);
   Stride = static_cast<int>(next);
 }
 
@@ -531,6 +552,7 @@ void QcObserver::Finish(QcSummary* out) {
     SatState& s = st.Sats[prn];
     if (!s.Seen) continue;
     st.CloseArc(s);
+    st.CountRun(s);
     QcSatellite sat = s.Out;
     if (sat.Mp1Count > 0) sat.Mp1Rms = std::sqrt(s.Mp1Dev / static_cast<double>(sat.Mp1Count));
     if (sat.Mp2Count > 0) sat.Mp2Rms = std::sqrt(s.Mp2Dev / static_cast<double>(sat.Mp2Count));
@@ -560,15 +582,22 @@ void QcObserver::Finish(QcSummary* out) {
   std::stable_sort(out->SlipList.begin(), out->SlipList.end(),
                    [](const QcSlip& a, const QcSlip& b) { return a.Time < b.Time; });
 
-  // Samples: multipath relative to the arc mean now that it is known.
-  out->Samples = st.Samples;
+  // Samples: multipath relative to the arc mean now that it is known, and
+  // Angles of the samples kept.
   out->SampleStride = st.Stride;
-  for (size_t i = 0; i < out->Samples.size(); ++i) {
-    QcSample& s = out->Samples[i];
-    const int arc = st.SampleArc[i];
-    const ArcMeans m = arc >= 0 ? st.Arcs[static_cast<size_t>(arc)] : ArcMeans();
+  out->Samples.reserve(st.Samples.size());
+  for (const PendingSample& pending : st.Samples) {
+    QcSample s = pending.Sample;
+    if (pending.HasDirection) {
+      double az = 0.0, el = 0.0;
+      AzimuthElevation(pending.Direction, &az, &el);
+      s.Azimuth = static_cast<float>(az);
+      s.Elevation = static_cast<float>(el);
+    }
+    const ArcMeans m = pending.Arc >= 0 ? st.Arcs[static_cast<size_t>(pending.Arc)] : ArcMeans();
     s.Mp1 = static_cast<float>(std::isnan(m.Mean1) ? kNaN : s.Mp1 - m.Mean1);
     s.Mp2 = static_cast<float>(std::isnan(m.Mean2) ? kNaN : s.Mp2 - m.Mean2);
+    out->Samples.push_back(s);
   }
 }
 

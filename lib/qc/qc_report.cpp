@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "ephem/gps_time.h"
@@ -74,40 +75,55 @@ std::string HtmlEscape(const std::string& s) {
   return out;
 }
 
-// The figures' many elements are put together piece by piece, numbers in
-// tenths as "%.1f" prints them: printf would cost most of the page. Values
-// whose tenths lie within a hair of a tie go through printf after all, so
-// the text is the same to the byte.
-void AppendTenths(std::string* o, double v) {
-  const double tenths = v * 10.0;
-  if (!(std::fabs(tenths) < 1e15) || std::fabs(std::fabs(tenths - std::trunc(tenths)) - 0.5) < 1e-6) {
-    Appendf(o, "%.1f", v);
-    return;
+// The figures' many elements are put together piece by piece in a line
+// buffer, numbers in tenths as "%.1f" prints them: printf would cost most of
+// the page. Values whose tenths lie within a hair of a tie go through
+// printf after all, so the text is the same to the byte.
+class SvgLine {
+ public:
+  void Put(const char* text) { Put(text, std::strlen(text)); }
+  void Put(const std::string& text) { Put(text.data(), text.size()); }
+  void Put(const char* text, size_t n) {
+    n = std::min(n, sizeof text_ - used_);
+    std::memcpy(text_ + used_, text, n);
+    used_ += n;
   }
-  long long n = std::llround(tenths);
-  const bool negative = std::signbit(v);
-  if (negative) n = -n;
-  char text[24];
-  char* const end = text + sizeof text;
-  char* p = end;
-  *--p = static_cast<char>('0' + n % 10);
-  *--p = '.';
-  n /= 10;
-  do {
+  void Put(double v) {
+    const double tenths = v * 10.0;
+    if (!(std::fabs(tenths) < 1e15) || std::fabs(std::fabs(tenths - std::trunc(tenths)) - 0.5) < 1e-6) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%.1f", v);
+      Put(text);
+      return;
+    }
+    long long n = std::llround(tenths);
+    const bool negative = std::signbit(v);
+    if (negative) n = -n;
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    char* p = end;
     *--p = static_cast<char>('0' + n % 10);
+    *--p = '.';
     n /= 10;
-  } while (n != 0);
-  if (negative) *--p = '-';
-  o->append(p, static_cast<size_t>(end - p));
-}
+    do {
+      *--p = static_cast<char>('0' + n % 10);
+      n /= 10;
+    } while (n != 0);
+    if (negative) *--p = '-';
+    Put(p, static_cast<size_t>(end - p));
+  }
+  void AppendTo(std::string* o) const { o->append(text_, used_); }
 
-void AppendPiece(std::string* o, const char* text) { *o += text; }
-void AppendPiece(std::string* o, const std::string& text) { *o += text; }
-void AppendPiece(std::string* o, double v) { AppendTenths(o, v); }
+ private:
+  char text_[512];
+  size_t used_ = 0;
+};
 
 template <typename... Pieces>
 void Svg(std::string* o, const Pieces&... pieces) {
-  (AppendPiece(o, pieces), ...);
+  SvgLine line;
+  (line.Put(pieces), ...);
+  line.AppendTo(o);
 }
 
 std::string JsonTime(double t, bool exists) { return exists ? JsonString(GpsTimeText(t)) : "null"; }
