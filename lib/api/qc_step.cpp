@@ -71,7 +71,12 @@ QcStep::QcStep(double elevation_mask) : observer_(MaskOptions(elevation_mask)) {
 void QcStep::Prepare(const char* epp_file, double x, double y, double z) {
   std::vector<EphemerisRecord> records;
   std::string error;
-  if (qc::LoadEphemerides(epp_file, &records, &error)) observer_.SetEphemerides(records);
+  if (!qc::LoadEphemerides(epp_file, &records, &error)) records.clear();
+  Prepare(records, x, y, z);
+}
+
+void QcStep::Prepare(const std::vector<EphemerisRecord>& records, double x, double y, double z) {
+  if (!records.empty()) observer_.SetEphemerides(records);
   // The pre-scan gives 0, 0, 0 when no epoch had a usable position.
   if (x != 0.0 || y != 0.0 || z != 0.0) {
     qc::Vec3 position;
