@@ -490,7 +490,9 @@ void QcObserver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels, int
   st.Last = t;
   const int n = channels == nullptr ? 0 : std::min<int>(std::max<int>(epoch.NumChannels, 0), kMaxChannels);
   for (int i = 0; i < n; ++i) st.AddChannel(channels[i], t, index, index > 0 ? previous : kNaN);
-  while (st.Samples.size() > kMaxSamples) st.Thin();
+  // Past a stride beyond the epochs so far only the first epoch's samples
+  // are left: thinning ends there whatever the limit.
+  while (st.Samples.size() > st.Options.MaxSamples && st.Stride < st.Present) st.Thin();
 }
 
 void QcObserver::Finish(QcSummary* out) {
