@@ -1,11 +1,11 @@
-// A small strict JSON reader for the tests of the quality reports: the whole
-// grammar (objects, arrays, strings with escapes, numbers, true, false,
-// null), one value per document, nothing after it but white space. Reading
-// a report with it also checks that the report is well-formed JSON.
+// A small JSON reader for the tests of the quality reports: objects, arrays,
+// strings (the escapes the reports write), numbers, true, false and null;
+// one value per document and nothing after it.
 #ifndef RAWCONV_TESTS_QC_QC_JSON_H_
 #define RAWCONV_TESTS_QC_QC_JSON_H_
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,8 +15,7 @@ namespace qctest {
 
 struct Json {
   enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } Type = kNull;
-  bool Bool = false;
-  double Number = 0.0;
+  double Number = 0.0;  // kNumber; 1 or 0 for kBool
   std::string Text;
   std::vector<Json> Items;                            // array
   std::vector<std::pair<std::string, Json>> Members;  // object, in order
@@ -32,156 +31,76 @@ struct Json {
   bool IsNull() const { return Type == kNull; }
 };
 
-class JsonReader {
- public:
-  // false with the offset of the fault in *error when text is not one JSON
-  // value.
-  static bool Parse(const std::string& text, Json* out, std::string* error) {
-    JsonReader r(text);
-    if (!r.Value(out) || (r.Blank(), r.at_ != text.size())) {
-      if (error) *error = "bad JSON at offset " + std::to_string(r.at_);
-      return false;
+// false with the offset of the fault in *error when text is not one value.
+inline bool ParseJson(const std::string& text, Json* out, std::string* error) {
+  size_t at = 0;
+  auto blank = [&] {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' || text[at] == '\t')) ++at;
+  };
+  auto take = [&](char c) {
+    blank();
+    if (at < text.size() && text[at] == c) return ++at, true;
+    return false;
+  };
+  auto string = [&](std::string* s) {
+    if (!take('"')) return false;
+    for (; at < text.size() && text[at] != '"'; ++at) {
+      if (static_cast<unsigned char>(text[at]) < 0x20) return false;
+      if (text[at] != '\\') {
+        *s += text[at];
+      } else if (++at < text.size() && text[at] == 'u' && at + 4 < text.size()) {
+        *s += static_cast<char>(std::strtol(text.substr(at + 1, 4).c_str(), nullptr, 16));
+        at += 4;
+      } else if (at < text.size()) {
+        const std::string plain = "\"\\/bfnrt", meant = "\"\\/\b\f\n\r\t";
+        const size_t k = plain.find(text[at]);
+        if (k == std::string::npos) return false;
+        *s += meant[k];
+      }
     }
-    return true;
-  }
-
- private:
-  explicit JsonReader(const std::string& text) : s_(text) {}
-
-  void Blank() {
-    while (at_ < s_.size() && (s_[at_] == ' ' || s_[at_] == '\n' || s_[at_] == '\r' || s_[at_] == '\t')) ++at_;
-  }
-  bool Literal(const char* word) {
-    const std::string w = word;
-    if (s_.compare(at_, w.size(), w) != 0) return false;
-    at_ += w.size();
-    return true;
-  }
-  bool Value(Json* v) {
-    Blank();
-    if (at_ >= s_.size()) return false;
-    const char c = s_[at_];
-    if (c == '{') return Object(v);
-    if (c == '[') return Array(v);
-    if (c == '"') {
-      v->Type = Json::kString;
-      return String(&v->Text);
+    return at++ < text.size();
+  };
+  auto literal = [&](const std::string& w) {
+    if (text.compare(at, w.size(), w) != 0) return false;
+    return at += w.size(), true;
+  };
+  std::function<bool(Json*)> value = [&](Json* v) {
+    blank();
+    if (at >= text.size()) return false;
+    if (text[at] == '"') return v->Type = Json::kString, string(&v->Text);
+    if (take('[')) {
+      v->Type = Json::kArray;
+      if (take(']')) return true;
+      do {
+        v->Items.emplace_back();
+        if (!value(&v->Items.back())) return false;
+      } while (take(','));
+      return take(']');
     }
-    if (Literal("true")) {
-      v->Type = Json::kBool;
-      v->Bool = true;
-      return true;
+    if (take('{')) {
+      v->Type = Json::kObject;
+      if (take('}')) return true;
+      do {
+        v->Members.emplace_back();
+        blank();
+        if (!string(&v->Members.back().first) || !take(':') || !value(&v->Members.back().second)) return false;
+      } while (take(','));
+      return take('}');
     }
-    if (Literal("false")) {
-      v->Type = Json::kBool;
-      return true;
-    }
-    if (Literal("null")) return true;
-    return Number(v);
-  }
-  bool Number(Json* v) {
-    const size_t start = at_;
-    if (at_ < s_.size() && s_[at_] == '-') ++at_;
-    if (at_ >= s_.size() || !isdigit(s_[at_])) return false;
-    if (s_[at_] == '0') {
-      ++at_;
-    } else {
-      while (at_ < s_.size() && isdigit(s_[at_])) ++at_;
-    }
-    if (at_ < s_.size() && s_[at_] == '.') {
-      ++at_;
-      if (at_ >= s_.size() || !isdigit(s_[at_])) return false;
-      while (at_ < s_.size() && isdigit(s_[at_])) ++at_;
-    }
-    if (at_ < s_.size() && (s_[at_] == 'e' || s_[at_] == 'E')) {
-      ++at_;
-      if (at_ < s_.size() && (s_[at_] == '+' || s_[at_] == '-')) ++at_;
-      if (at_ >= s_.size() || !isdigit(s_[at_])) return false;
-      while (at_ < s_.size() && isdigit(s_[at_])) ++at_;
-    }
+    if (literal("true")) return v->Type = Json::kBool, v->Number = 1, true;
+    if (literal("false")) return v->Type = Json::kBool, true;
+    if (literal("null")) return true;
+    const char* start = text.c_str() + at;
+    char* end = nullptr;
+    v->Number = std::strtod(start, &end);
+    if (end == start || !(*start == '-' || (*start >= '0' && *start <= '9'))) return false;
     v->Type = Json::kNumber;
-    v->Number = std::strtod(s_.substr(start, at_ - start).c_str(), nullptr);
-    return true;
-  }
-  bool String(std::string* out) {
-    ++at_;  // the opening quote
-    while (at_ < s_.size() && s_[at_] != '"') {
-      const unsigned char c = static_cast<unsigned char>(s_[at_]);
-      if (c < 0x20) return false;
-      if (c != '\\') {
-        *out += s_[at_++];
-        continue;
-      }
-      if (++at_ >= s_.size()) return false;
-      const char e = s_[at_++];
-      switch (e) {
-        case '"': case '\\': case '/': *out += e; break;
-        case 'b': *out += '\b'; break;
-        case 'f': *out += '\f'; break;
-        case 'n': *out += '\n'; break;
-        case 'r': *out += '\r'; break;
-        case 't': *out += '\t'; break;
-        case 'u': {
-          if (at_ + 4 > s_.size()) return false;
-          const long code = std::strtol(s_.substr(at_, 4).c_str(), nullptr, 16);
-          at_ += 4;
-          if (code < 0x80) *out += static_cast<char>(code);
-          else *out += '?';  // the reports escape control characters only
-          break;
-        }
-        default: return false;
-      }
-    }
-    if (at_ >= s_.size()) return false;
-    ++at_;
-    return true;
-  }
-  bool Array(Json* v) {
-    v->Type = Json::kArray;
-    ++at_;
-    Blank();
-    if (at_ < s_.size() && s_[at_] == ']') {
-      ++at_;
-      return true;
-    }
-    for (;;) {
-      Json item;
-      if (!Value(&item)) return false;
-      v->Items.push_back(std::move(item));
-      Blank();
-      if (at_ >= s_.size()) return false;
-      if (s_[at_++] == ']') return true;
-      if (s_[at_ - 1] != ',') return false;
-    }
-  }
-  bool Object(Json* v) {
-    v->Type = Json::kObject;
-    ++at_;
-    Blank();
-    if (at_ < s_.size() && s_[at_] == '}') {
-      ++at_;
-      return true;
-    }
-    for (;;) {
-      Blank();
-      std::string name;
-      if (at_ >= s_.size() || s_[at_] != '"' || !String(&name)) return false;
-      Blank();
-      if (at_ >= s_.size() || s_[at_++] != ':') return false;
-      Json value;
-      if (!Value(&value)) return false;
-      v->Members.emplace_back(std::move(name), std::move(value));
-      Blank();
-      if (at_ >= s_.size()) return false;
-      if (s_[at_++] == '}') return true;
-      if (s_[at_ - 1] != ',') return false;
-    }
-  }
-  static bool isdigit(char c) { return c >= '0' && c <= '9'; }
-
-  const std::string& s_;
-  size_t at_ = 0;
-};
+    return at += static_cast<size_t>(end - start), true;
+  };
+  const bool ok = value(out) && (blank(), at == text.size());
+  if (!ok && error) *error = "bad JSON at offset " + std::to_string(at);
+  return ok;
+}
 
 }  // namespace qctest
 }  // namespace rawconv

@@ -129,7 +129,7 @@ WrittenDay* ConvertRealDay() {
   day->ObsPath = report.obs_path;
   day->NavPath = report.nav_path;
   if (!rnxtest::ReadRinexObsFile(day->ObsPath, &day->Obs, &day->Error)) return day.release();
-  if (!JsonReader::Parse(ReadText(report.qc_json_path), &day->Report, &day->Error)) {
+  if (!ParseJson(ReadText(report.qc_json_path), &day->Report, &day->Error)) {
     day->Error = std::string(report.qc_json_path) + ": " + day->Error;
     return day.release();
   }
