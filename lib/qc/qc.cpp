@@ -92,19 +92,16 @@ struct ArcMeans {
   double Ref1 = kNaN, Mean1 = kNaN, Ref2 = kNaN, Mean2 = kNaN;
 };
 
+// Holds a stream's lock for a scope (POSIX; elsewhere nothing).
 class StreamLock {
  public:
   explicit StreamLock(std::FILE* f) : f_(f) {
-#if defined(_WIN32)
-    _lock_file(f_);
-#else
+#if !defined(_WIN32)
     flockfile(f_);
 #endif
   }
   ~StreamLock() {
-#if defined(_WIN32)
-    _unlock_file(f_);
-#else
+#if !defined(_WIN32)
     funlockfile(f_);
 #endif
   }
