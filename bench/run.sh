@@ -177,6 +177,42 @@ bench_input() {  # name epochs original-rinex-or-empty
 bench_input real "$real_epochs" "$data/usno0200.05o"
 bench_input synthetic "$synthetic_epochs" ""
 
+# --- quality check: gpb2rinex --qc against the plain conversion -----------
+# gpb2rinex --qc (the three reports beside the RINEX files) and the plain
+# conversion are timed alternately, run by run, so that the machine's load
+# falls on both alike; the ratio of the medians is held to 1.5 and printed
+# with the targets at the end ("qc" rows in results.csv).
+QC_LINES=()
+bench_qc() {  # input epochs
+  local name=$1 epochs=$2 out=$work/out/qc i plain checked kb code
+  local plain_times=() qc_times=()
+  RSS=0
+  echo "== $name: --qc against plain, alternating"
+  for ((i = 0; i <= runs; i++)); do
+    rm -rf "$out" && mkdir -p "$out"
+    read -r plain _ code < <("$timeit" "$gpb2rinex" -q --output-dir "$out" "$work/$name.gpb")
+    [ "$code" = 0 ] || { echo "failed: plain conversion of $name" >&2; exit 1; }
+    rm -rf "$out" && mkdir -p "$out"
+    read -r checked kb code < <("$timeit" "$gpb2rinex" -q --qc --output-dir "$out" "$work/$name.gpb")
+    [ "$code" = 0 ] || { echo "failed: --qc conversion of $name" >&2; exit 1; }
+    [ "$i" -eq 0 ] && continue  # warm-up
+    [ "$kb" -gt "$RSS" ] && RSS=$kb
+    plain_times+=("$plain")
+    qc_times+=("$checked")
+  done
+  plain=$(printf '%s\n' "${plain_times[@]}" | sort -g | sed -n "$((runs / 2 + 1))p")
+  MEDIAN=$(printf '%s\n' "${qc_times[@]}" | sort -g | sed -n "$((runs / 2 + 1))p")
+  BYTES=$(find "$out" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
+  OBS_BYTES=$(find "$out" -type f -name '*.[0-9][0-9]o' -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
+  record "$name" qc "$epochs"
+  QC_LINES+=("$(awk -v input="$name" -v p="$plain" -v q="$MEDIAN" 'BEGIN {
+    printf "target %-9s --qc/plain <= 1.5: %.2f (%.3f s / %.3f s)  %s", input, q / p, q, p,
+           ((q / p <= 1.5) ? "met" : "MISSED") }')")
+}
+bench_qc real "$real_epochs"
+bench_qc synthetic "$synthetic_epochs"
+# ---------------------------------------------------------------------------
+
 if [ "$large" = 1 ]; then
   echo "== large: 1,240,000 epochs at 10 Hz"
   "$build/tools/make_synthetic_gpb" --epochs 1240000 --interval 0.1 "$work/large.gpb" \
@@ -270,4 +306,5 @@ awk -F, -v c="${SECONDS_OF[synthetic/convbin]:-}" -v p="${SECONDS_OF[synthetic/c
       printf "target batch -j 2/-j 1 >= 1.7: %.2f  %s (%d cores)\n", j1 / j2,
              ((j1 / j2 >= 1.7) ? "met" : "MISSED"), cores
   }' "$csv"
+printf '%s\n' "${QC_LINES[@]}"
 echo "figures: $csv"

@@ -192,8 +192,9 @@ bool OpenOutput(FileSink* file, const char* path, OutputPolicy existing, Compres
 // Navigation step: EPP file -> RINEX navigation file; saves the request.
 // `file` is null when the output is not to be written (no name, or an
 // existing output that is skipped); the EPP file is then read all the same.
+// The records read are kept in *records when it is given (for the check).
 int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& job,
-                   FileSink* file) {
+                   FileSink* file, std::vector<EphemerisRecord>* records = nullptr) {
   // Both opens are tried before either result is looked at.
   std::FILE* epp = std::fopen(epp_file, "r");
   DiscardSink discard;
@@ -219,8 +220,8 @@ int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& j
   } else if ((v3 ? WriteNav3Header(*out, run_by.Text, Rinex3Minor(job.RinexVersion))
                  : WriteNavHeader(*out, run_by.Text)) != 0) {
     // The date text could not be made; the header writer left no message.
-  } else if ((v3 ? ConvertEppToNav3(epp, *out, Rinex3Minor(job.RinexVersion))
-                 : ConvertEppToNav(epp, *out, job.RinexVersion)) != 0) {
+  } else if ((v3 ? ConvertEppToNav3(epp, *out, Rinex3Minor(job.RinexVersion), records)
+                 : ConvertEppToNav(epp, *out, job.RinexVersion, records)) != 0) {
     // The EPP reader has put its message into the error text.
   } else {
     result = 0;
@@ -818,11 +819,13 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
 
   FileSink nav_out;
   FileSink* nav_file = skip_nav ? nullptr : &nav_out;
-  if (NavigationStep(nav, epp_file.Text, job, nav_file) != 0) return kConversionFailed;
+  std::vector<EphemerisRecord> ephemerides;
+  if (NavigationStep(nav, epp_file.Text, job, nav_file, with_qc ? &ephemerides : nullptr) != 0)
+    return kConversionFailed;
 
   const bool checking = with_qc && !AllSkipped(skip_qc);
   QcStep step(job.ElevationMask);
-  if (checking) step.Prepare(epp_file.Text, whole->ApproxX, whole->ApproxY, whole->ApproxZ);
+  if (checking) step.Prepare(ephemerides, whole->ApproxX, whole->ApproxY, whole->ApproxZ);
 
   // One writing pass over every span; the check sees every kept epoch.
   bool writing = false;
@@ -1042,7 +1045,9 @@ int RunConversionSteps(const ConversionJob& job) {
   // Without a year the navigation output has no name: it is not written.
   FileSink nav_out;
   FileSink* nav_file = (dated && !skip_nav) ? &nav_out : nullptr;
-  if (NavigationStep(nav, epp_file.Text, job, nav_file) != 0) return kConversionFailed;
+  std::vector<EphemerisRecord> ephemerides;
+  if (NavigationStep(nav, epp_file.Text, job, nav_file, with_qc ? &ephemerides : nullptr) != 0)
+    return kConversionFailed;
   if (!dated) {
     SetErrorText(kUndatedMessage, epp_file.Text);
     return kConversionFailed;
@@ -1060,7 +1065,7 @@ int RunConversionSteps(const ConversionJob& job) {
       }
       scanned = true;
     }
-    step.Prepare(epp_file.Text, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
+    step.Prepare(ephemerides, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
   }
 
   FileSink obs_out;

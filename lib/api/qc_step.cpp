@@ -71,7 +71,12 @@ QcStep::QcStep(double elevation_mask) : observer_(MaskOptions(elevation_mask)) {
 void QcStep::Prepare(const char* epp_file, double x, double y, double z) {
   std::vector<EphemerisRecord> records;
   std::string error;
-  if (qc::LoadEphemerides(epp_file, &records, &error)) observer_.SetEphemerides(records);
+  if (!qc::LoadEphemerides(epp_file, &records, &error)) records.clear();
+  Prepare(records, x, y, z);
+}
+
+void QcStep::Prepare(const std::vector<EphemerisRecord>& records, double x, double y, double z) {
+  if (!records.empty()) observer_.SetEphemerides(records);
   // The pre-scan gives 0, 0, 0 when no epoch had a usable position.
   if (x != 0.0 || y != 0.0 || z != 0.0) {
     qc::Vec3 position;
@@ -90,9 +95,10 @@ void QcStep::Render(const std::string& name) {
   qc::QcSummary summary;
   observer_.Finish(&summary);
   line_ = qc::QcOneLine(summary, name);
-  texts_[0] = line_ + "\n\n" + qc::QcText(summary, name);
+  const std::string text = qc::QcText(summary, name);
+  texts_[0] = line_ + "\n\n" + text;
   texts_[1] = qc::QcJson(summary, name);
-  texts_[2] = qc::QcHtml(summary, name);
+  texts_[2] = qc::QcHtml(summary, name, text);
 }
 
 bool QcStep::Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile existing) {

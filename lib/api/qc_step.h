@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "obs/obs_writer.h"
 #include "qc/qc.h"
@@ -71,6 +72,8 @@ class QcStep final : public EpochObserver {
   // position when it has one (else the check takes the first valid epoch
   // position of the data).
   void Prepare(const char* epp_file, double x, double y, double z);
+  // The same with the records already read (by the navigation step).
+  void Prepare(const std::vector<EphemerisRecord>& records, double x, double y, double z);
 
   void Observe(const GpbEpoch& epoch, const GpbChannel* channels, int week) override;
 

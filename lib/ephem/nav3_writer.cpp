@@ -76,12 +76,13 @@ int FormatNav3Record(const EphemerisRecord& record, char* buffer) {
   return n;
 }
 
-int ConvertEppToNav3(std::FILE* epp, Sink& out, int minor) {
+int ConvertEppToNav3(std::FILE* epp, Sink& out, int minor, std::vector<EphemerisRecord>* records) {
   if (!ValidMinor(minor)) return 2;
   if (CheckEppHeader(epp) != 0) return 1;
   EphemerisRecord record{};
   char text[kNav3RecordBufferSize];
   while (ReadEphemerisRecord(epp, &record) == 0) {
+    if (records) records->push_back(record);
     const int length = FormatNav3Record(record, text);
     WriteText(out, text, length);
     ++Ctx().NavRecordsWritten;

@@ -24,6 +24,7 @@
 #define RAWCONV_EPHEM_NAV3_WRITER_H_
 
 #include <cstdio>
+#include <vector>
 
 #include "ephem/epp.h"
 #include "sink/sink.h"
@@ -40,8 +41,10 @@ int WriteNav3Header(Sink& out, const char* run_by, int minor);
 
 // Checks the EPP header and writes one record per "GpsEph" record, in file
 // order. 0; 1 when the EPP header is invalid (message in the error text); 2
-// when minor is neither 4 nor 5.
-int ConvertEppToNav3(std::FILE* epp, Sink& out, int minor);
+// when minor is neither 4 nor 5. Every record read is also appended to
+// *records when it is given.
+int ConvertEppToNav3(std::FILE* epp, Sink& out, int minor,
+                     std::vector<EphemerisRecord>* records = nullptr);
 
 // The eight lines of one record, each ending in a line feed, into buffer
 // (kNav3RecordBufferSize bytes). The epoch of line 1 is the time of clock in

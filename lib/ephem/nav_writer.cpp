@@ -163,11 +163,13 @@ int ConvertEppToNav(std::FILE* epp, std::FILE* out, int rinex_version) {
   return ConvertEppToNav(epp, sink, rinex_version);
 }
 
-int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version) {
+int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version,
+                    std::vector<EphemerisRecord>* records) {
   if (CheckEppHeader(epp) != 0) return 1;
   EphemerisRecord record{};
   char text[kNavRecordBufferSize + 1];
   while (ReadEphemerisRecord(epp, &record) == 0) {
+    if (records) records->push_back(record);
     FormatNavRecord(record, rinex_version, text);
     const size_t length = std::strlen(text);
     text[length] = '\n';

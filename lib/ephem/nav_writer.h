@@ -24,6 +24,7 @@
 #define RAWCONV_EPHEM_NAV_WRITER_H_
 
 #include <cstdio>
+#include <vector>
 
 #include "ephem/epp.h"
 #include "sink/sink.h"
@@ -66,8 +67,10 @@ int WriteNavHeader(std::FILE* out, const char* run_by);
 // Checks the EPP header and writes one navigation record per "GpsEph"
 // record, in file order. rinex_version 2 (RINEX 2.1) writes the fit interval
 // on line 8, any other value (1, RINEX 2.0) does not. 0; 1 when the EPP
-// header is invalid (message in the error text).
-int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version);
+// header is invalid (message in the error text). Every record read is also
+// appended to *records when it is given.
+int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version,
+                    std::vector<EphemerisRecord>* records = nullptr);
 int ConvertEppToNav(std::FILE* epp, std::FILE* out, int rinex_version);
 
 // The eight lines of one navigation record, without the final line end, into

@@ -17,14 +17,17 @@ Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t) {
   const double tk = t - toe_time;
   const double n = std::sqrt(kGpsMu / (a * a * a)) + e.DeltaN;
   const double m = e.M0 + n * tk;
-  double ecc_anomaly = m;
-  for (int i = 0; i < 30; ++i) {
-    const double next = m + e.Ecc * std::sin(ecc_anomaly);
-    const bool done = std::fabs(next - ecc_anomaly) < 1e-14;
-    ecc_anomaly = next;
-    if (done) break;
+  // Kepler's equation E - e sin E = M by Newton's method: two or three
+  // steps at GPS eccentricities.
+  double ecc_anomaly = m + e.Ecc * std::sin(m);
+  double sin_e = std::sin(ecc_anomaly), cos_e = std::cos(ecc_anomaly);
+  for (int i = 0; i < 20; ++i) {
+    const double step = (ecc_anomaly - e.Ecc * sin_e - m) / (1.0 - e.Ecc * cos_e);
+    ecc_anomaly -= step;
+    sin_e = std::sin(ecc_anomaly);
+    cos_e = std::cos(ecc_anomaly);
+    if (!(std::fabs(step) >= 1e-14)) break;
   }
-  const double sin_e = std::sin(ecc_anomaly), cos_e = std::cos(ecc_anomaly);
   const double true_anomaly = std::atan2(std::sqrt(1.0 - e.Ecc * e.Ecc) * sin_e, cos_e - e.Ecc);
   const double phi = true_anomaly + e.Omega;
   const double s2 = std::sin(2.0 * phi), c2 = std::cos(2.0 * phi);
@@ -42,9 +45,11 @@ Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t) {
 }
 
 Vec3 PositionAtReception(const EphemerisRecord& e, double toe_time, double t, const Vec3& receiver) {
-  double tau = 0.075;  // typical light time, refined below
+  // From a typical light time the first solution is within about 50 m,
+  // the second within a millimetre.
+  double tau = 0.075;
   Vec3 rotated;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 2; ++i) {
     const Vec3 p = BroadcastPosition(e, toe_time, t - tau);
     const double theta = kEarthRotation * tau;
     rotated.X = p.X * std::cos(theta) + p.Y * std::sin(theta);
@@ -54,6 +59,88 @@ Vec3 PositionAtReception(const EphemerisRecord& e, double toe_time, double t, co
     tau = std::sqrt(dx * dx + dy * dy + dz * dz) / kSpeedOfLight;
   }
   return rotated;
+}
+
+namespace {
+
+// The polynomial through the nodes at x_j = j - kBefore (j = 0 .. n - 1),
+// in powers of u: coefficient k = sum over j of Power[k][j] * node j.
+// Power[.][j] are the coefficients of the Lagrange basis polynomial
+// c_j * prod over m != j of (u - x_m), c_j = 1 / prod over m != j of (j - m).
+constexpr int kBefore = kTrackNodes / 2 - 1;
+
+struct LagrangePowers {
+  double Power[kTrackNodes][kTrackNodes];
+  LagrangePowers() {
+    for (int j = 0; j < kTrackNodes; ++j) {
+      double poly[kTrackNodes] = {1.0};  // in powers of u, lowest first
+      int degree = 0;
+      double scale = 1.0;
+      for (int m = 0; m < kTrackNodes; ++m) {
+        if (m == j) continue;
+        const double root = m - kBefore;
+        // poly *= (u - root)
+        for (int k = degree + 1; k > 0; --k) poly[k] = poly[k - 1] - root * poly[k];
+        poly[0] *= -root;
+        ++degree;
+        scale *= static_cast<double>(j - m);
+      }
+      for (int k = 0; k < kTrackNodes; ++k) Power[k][j] = poly[k] / scale;
+    }
+  }
+};
+
+}  // namespace
+
+void SatelliteTrack::Prepare(const EphemerisRecord& e, double toe_time, double cell, const Vec3& receiver) {
+  static const LagrangePowers kL;
+  if (!Same(e, toe_time, receiver)) {
+    record_ = &e;
+    toe_time_ = toe_time;
+    receiver_ = receiver;
+    valid_ = 0;
+  }
+  // Keep the nodes the new window shares with the old one.
+  const int64_t first = static_cast<int64_t>(cell) - kBefore;
+  const int64_t shift = first - first_;
+  if (shift > 0 && shift < valid_) {
+    const int keep = valid_ - static_cast<int>(shift);
+    for (int i = 0; i < keep; ++i) nodes_[i] = nodes_[i + shift];
+    valid_ = keep;
+  } else if (shift != 0) {
+    valid_ = 0;
+  }
+  first_ = first;
+  for (; valid_ < kTrackNodes; ++valid_) {
+    const double node_time = static_cast<double>(first + valid_) * kTrackNodeSeconds;
+    nodes_[valid_] = PositionAtReception(e, toe_time, node_time, receiver);
+  }
+  for (int k = 0; k < kTrackNodes; ++k) {
+    Vec3 c;
+    for (int j = 0; j < kTrackNodes; ++j) {
+      c.X += kL.Power[k][j] * nodes_[j].X;
+      c.Y += kL.Power[k][j] * nodes_[j].Y;
+      c.Z += kL.Power[k][j] * nodes_[j].Z;
+    }
+    coefficients_[k] = c;
+  }
+  start_ = cell * kTrackNodeSeconds;
+}
+
+Vec3 SatelliteTrack::At(const EphemerisRecord& e, double toe_time, double t, const Vec3& receiver) {
+  if (!(t >= start_ && t < start_ + kTrackNodeSeconds) || !Same(e, toe_time, receiver)) {
+    const double cell = std::floor(t / kTrackNodeSeconds);
+    if (!(std::fabs(cell) <= 1e15)) return PositionAtReception(e, toe_time, t, receiver);
+    Prepare(e, toe_time, cell, receiver);
+  }
+  const double u = (t - start_) * (1.0 / kTrackNodeSeconds);
+  Vec3 p = coefficients_[kTrackNodes - 1];
+  for (int k = kTrackNodes - 2; k >= 0; --k) {
+    p.X = p.X * u + coefficients_[k].X;
+    p.Y = p.Y * u + coefficients_[k].Y;
+    p.Z = p.Z * u + coefficients_[k].Z;
+  }
+  return p;
 }
 
 Vec3 GeodeticToEcef(double lat_deg, double lon_deg, double height) {
@@ -97,15 +184,24 @@ LocalFrame MakeLocalFrame(const Vec3& receiver) {
   return f;
 }
 
-void AzimuthElevation(const LocalFrame& f, const Vec3& sat, double* az_deg, double* el_deg) {
+Enu ToLocal(const LocalFrame& f, const Vec3& sat) {
   const double dx = sat.X - f.Origin.X, dy = sat.Y - f.Origin.Y, dz = sat.Z - f.Origin.Z;
-  const double east = -f.SinLon * dx + f.CosLon * dy;
-  const double north = -f.SinLat * f.CosLon * dx - f.SinLat * f.SinLon * dy + f.CosLat * dz;
-  const double up = f.CosLat * f.CosLon * dx + f.CosLat * f.SinLon * dy + f.SinLat * dz;
-  double az = std::atan2(east, north) * kDegPerRad;
+  Enu d;
+  d.East = -f.SinLon * dx + f.CosLon * dy;
+  d.North = -f.SinLat * f.CosLon * dx - f.SinLat * f.SinLon * dy + f.CosLat * dz;
+  d.Up = f.CosLat * f.CosLon * dx + f.CosLat * f.SinLon * dy + f.SinLat * dz;
+  return d;
+}
+
+void AzimuthElevation(const Enu& d, double* az_deg, double* el_deg) {
+  double az = std::atan2(d.East, d.North) * kDegPerRad;
   if (az < 0.0) az += 360.0;
   *az_deg = az;
-  *el_deg = std::atan2(up, std::hypot(east, north)) * kDegPerRad;
+  *el_deg = std::atan2(d.Up, std::hypot(d.East, d.North)) * kDegPerRad;
+}
+
+void AzimuthElevation(const LocalFrame& f, const Vec3& sat, double* az_deg, double* el_deg) {
+  AzimuthElevation(ToLocal(f, sat), az_deg, el_deg);
 }
 
 void AzimuthElevation(const Vec3& receiver, const Vec3& sat, double* az_deg, double* el_deg) {

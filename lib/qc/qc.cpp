@@ -64,6 +64,10 @@ struct SatState {
   double S1Sum = 0.0, S2Sum = 0.0;
   int64_t S1Count = 0, S2Count = 0;
   size_t Ephemeris = 0;  // index into the satellite's ephemeris list
+  // Observation masks are counted a run of equal masks at a time.
+  uint32_t RunMask = 0;
+  int64_t RunLength = 0;
+  SatelliteTrack Track;
 };
 
 struct StepRun {
@@ -72,10 +76,40 @@ struct StepRun {
   int64_t Count = 0;
 };
 
+// A figure sample until the end: its direction stays a vector until the
+// thinning is over, so that only the samples kept pay for the angles.
+struct PendingSample {
+  QcSample Sample;
+  Enu Direction;
+  bool HasDirection = false;
+  int Arc = -1;  // arc of its multipath values, -1 without
+  int64_t Epoch = 0;
+};
+
 // Mean of the arc's MP values relative to its reference, or NaN when the
 // arc was too short to be used.
 struct ArcMeans {
   double Ref1 = kNaN, Mean1 = kNaN, Ref2 = kNaN, Mean2 = kNaN;
+};
+
+// Holds a stream's lock for a scope (POSIX; elsewhere nothing).
+class StreamLock {
+ public:
+  explicit StreamLock(std::FILE* f) : f_(f) {
+#if !defined(_WIN32)
+    flockfile(f_);
+#endif
+  }
+  ~StreamLock() {
+#if !defined(_WIN32)
+    funlockfile(f_);
+#endif
+  }
+  StreamLock(const StreamLock&) = delete;
+  StreamLock& operator=(const StreamLock&) = delete;
+
+ private:
+  std::FILE* f_;
 };
 
 }  // namespace
@@ -103,7 +137,13 @@ bool LoadEphemerides(const char* epp_path, std::vector<EphemerisRecord>* out, st
     return false;
   }
   EphemerisRecord r{};
-  while (ReadEphemerisRecord(f, &r) == 0) out->push_back(r);
+  {
+    // The reader takes the file a character at a time; holding the
+    // stream's lock once spares a lock and unlock per character when other
+    // threads run (most of the reading time otherwise).
+    StreamLock hold(f);
+    while (ReadEphemerisRecord(f, &r) == 0) out->push_back(r);
+  }
   std::fclose(f);
   return true;
 }
@@ -117,6 +157,7 @@ struct QcObserver::State {
   bool PositionGiven = false;
   Vec3 Position;
   LocalFrame Frame;
+  double SinMask = 0.0;  // sine of the elevation mask
 
   int64_t Present = 0, Skipped = 0;
   double First = 0.0, Last = 0.0;
@@ -127,9 +168,7 @@ struct QcObserver::State {
   std::vector<QcSlip> SlipList;
   std::vector<ArcMeans> Arcs;
 
-  std::vector<QcSample> Samples;
-  std::vector<int> SampleArc;
-  std::vector<int64_t> SampleEpoch;
+  std::vector<PendingSample> Samples;
   int Stride = 1;
 
   void IndexEphemerides(int week);
@@ -139,6 +178,7 @@ struct QcObserver::State {
   void CloseArc(SatState& s);
   void AddSlip(SatState& s, int prn, double t, int kind, double jump);
   void AddChannel(const GpbChannel& ch, double t, int64_t epoch_index, double previous_time);
+  static void CountRun(SatState& s);
   void Thin();
 };
 
@@ -254,11 +294,11 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
   ++out.Epochs;
   s.LastTime = t;
 
-  static const uint32_t kBits[kQcObsTypes] = {kObsC1, kObsL1,  kObsL2,    kObsP1,
-                                              kObsP2, kObsD1,  kObsCn0L1, kObsCn0L2};
-  for (int i = 0; i < kQcObsTypes; ++i) {
-    if (Has(ch, kBits[i])) ++out.Obs[i];
+  if (ch.ObsMask != s.RunMask) {
+    CountRun(s);
+    s.RunMask = ch.ObsMask;
   }
+  ++s.RunLength;
   const bool has_l1 = Has(ch, kObsL1), has_l2 = Has(ch, kObsL2);
   const bool lli = (has_l1 && Has(ch, kObsLock1) && !(ch.LockTime1 > 0.0)) ||
                    (has_l2 && Has(ch, kObsLock2) && !(ch.LockTime2 > 0.0));
@@ -275,16 +315,19 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
     ++s.S2Count;
   }
 
-  // Geometry.
-  double az = kNaN, el = kNaN;
+  // Geometry; the angles themselves only for the figure samples.
+  const bool sampled = epoch_index % Stride == 0;
+  Enu direction;
+  bool has_direction = false;
   if (prn <= 32 && HasPosition) {
     double toe_time = 0.0;
     const EphemerisRecord* e = EphemerisFor(s, prn, t, &toe_time);
     if (e != nullptr) {
-      const Vec3 p = PositionAtReception(*e, toe_time, t, Position);
-      AzimuthElevation(Frame, p, &az, &el);
+      const Enu d = ToLocal(Frame, s.Track.At(*e, toe_time, t, Position));
       ++out.WithAzEl;
-      if (el < Options.ElevationMask) ++out.BelowMask;
+      if (BelowElevation(d, SinMask)) ++out.BelowMask;
+      direction = d;
+      has_direction = true;
     }
   }
 
@@ -350,22 +393,33 @@ void QcObserver::State::AddChannel(const GpbChannel& ch, double t, int64_t epoch
     }
   }
 
-  if (epoch_index % Stride == 0) {
-    QcSample sample;
+  if (sampled) {
+    PendingSample pending;
+    QcSample& sample = pending.Sample;
     sample.Prn = prn;
     sample.Time = t;
-    sample.Azimuth = static_cast<float>(az);
-    sample.Elevation = static_cast<float>(el);
+    sample.Azimuth = sample.Elevation = static_cast<float>(kNaN);
     sample.S1 = static_cast<float>(s1);
     sample.S2 = static_cast<float>(s2);
     // Multipath values stay relative to the arc's first value until the
     // arc mean is known.
     sample.Mp1 = static_cast<float>(std::isnan(mp1) ? kNaN : mp1 - s.Mp1.Ref);
     sample.Mp2 = static_cast<float>(std::isnan(mp2) ? kNaN : mp2 - s.Mp2.Ref);
-    Samples.push_back(sample);
-    SampleArc.push_back(std::isnan(mp1) && std::isnan(mp2) ? -1 : s.ArcId);
-    SampleEpoch.push_back(epoch_index);
+    pending.Direction = direction;
+    pending.HasDirection = has_direction;
+    pending.Arc = std::isnan(mp1) && std::isnan(mp2) ? -1 : s.ArcId;
+    pending.Epoch = epoch_index;
+    Samples.push_back(pending);
   }
+}
+
+void QcObserver::State::CountRun(SatState& s) {
+  static const uint32_t kBits[kQcObsTypes] = {kObsC1, kObsL1,  kObsL2,    kObsP1,
+                                              kObsP2, kObsD1,  kObsCn0L1, kObsCn0L2};
+  for (int i = 0; i < kQcObsTypes; ++i) {
+    if (s.RunMask & kBits[i]) s.Out.Obs[i] += s.RunLength;
+  }
+  s.RunLength = 0;
 }
 
 // Keeps the samples of every second kept epoch.
@@ -373,26 +427,30 @@ void QcObserver::State::Thin() {
   const int64_t next = static_cast<int64_t>(Stride) * 2;
   size_t kept = 0;
   for (size_t i = 0; i < Samples.size(); ++i) {
-    if (SampleEpoch[i] % next != 0) continue;
+    if (Samples[i].Epoch % next != 0) continue;
     Samples[kept] = Samples[i];
-    SampleArc[kept] = SampleArc[i];
-    SampleEpoch[kept] = SampleEpoch[i];
     ++kept;
   }
   Samples.resize(kept);
-  SampleArc.resize(kept);
-  SampleEpoch.resize(kept);
   Stride = static_cast<int>(next);
 }
 
-QcObserver::QcObserver(const QcOptions& options) : state_(new State) { state_->Options = options; }
+QcObserver::QcObserver(const QcOptions& options) : state_(new State) {
+  state_->Options = options;
+  // A mask at or above the zenith has everything below it.
+  const double mask = options.ElevationMask;
+  state_->SinMask = mask >= 90.0 ? 2.0 : mask <= -90.0 ? -2.0 : std::sin(mask / kDegPerRad);
+}
 
 QcObserver::~QcObserver() = default;
 
 void QcObserver::SetEphemerides(const std::vector<EphemerisRecord>& records) {
   state_->RawEphemerides = records;
   for (auto& list : state_->Ephemerides) list.clear();
-  for (SatState& s : state_->Sats) s.Ephemeris = 0;
+  for (SatState& s : state_->Sats) {
+    s.Ephemeris = 0;
+    s.Track = SatelliteTrack();
+  }
   state_->EphemeridesIndexed = false;
 }
 
@@ -429,7 +487,9 @@ void QcObserver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels, int
   st.Last = t;
   const int n = channels == nullptr ? 0 : std::min<int>(std::max<int>(epoch.NumChannels, 0), kMaxChannels);
   for (int i = 0; i < n; ++i) st.AddChannel(channels[i], t, index, index > 0 ? previous : kNaN);
-  while (st.Samples.size() > kMaxSamples) st.Thin();
+  // Past a stride beyond the epochs so far only the first epoch's samples
+  // are left: thinning ends there whatever the limit.
+  while (st.Samples.size() > st.Options.MaxSamples && st.Stride < st.Present) st.Thin();
 }
 
 void QcObserver::Finish(QcSummary* out) {
@@ -491,6 +551,7 @@ void QcObserver::Finish(QcSummary* out) {
     SatState& s = st.Sats[prn];
     if (!s.Seen) continue;
     st.CloseArc(s);
+    st.CountRun(s);
     QcSatellite sat = s.Out;
     if (sat.Mp1Count > 0) sat.Mp1Rms = std::sqrt(s.Mp1Dev / static_cast<double>(sat.Mp1Count));
     if (sat.Mp2Count > 0) sat.Mp2Rms = std::sqrt(s.Mp2Dev / static_cast<double>(sat.Mp2Count));
@@ -520,15 +581,22 @@ void QcObserver::Finish(QcSummary* out) {
   std::stable_sort(out->SlipList.begin(), out->SlipList.end(),
                    [](const QcSlip& a, const QcSlip& b) { return a.Time < b.Time; });
 
-  // Samples: multipath relative to the arc mean now that it is known.
-  out->Samples = st.Samples;
+  // Samples: multipath relative to the arc mean now that it is known, and
+  // Angles of the samples kept.
   out->SampleStride = st.Stride;
-  for (size_t i = 0; i < out->Samples.size(); ++i) {
-    QcSample& s = out->Samples[i];
-    const int arc = st.SampleArc[i];
-    const ArcMeans m = arc >= 0 ? st.Arcs[static_cast<size_t>(arc)] : ArcMeans();
+  out->Samples.reserve(st.Samples.size());
+  for (const PendingSample& pending : st.Samples) {
+    QcSample s = pending.Sample;
+    if (pending.HasDirection) {
+      double az = 0.0, el = 0.0;
+      AzimuthElevation(pending.Direction, &az, &el);
+      s.Azimuth = static_cast<float>(az);
+      s.Elevation = static_cast<float>(el);
+    }
+    const ArcMeans m = pending.Arc >= 0 ? st.Arcs[static_cast<size_t>(pending.Arc)] : ArcMeans();
     s.Mp1 = static_cast<float>(std::isnan(m.Mean1) ? kNaN : s.Mp1 - m.Mean1);
     s.Mp2 = static_cast<float>(std::isnan(m.Mean2) ? kNaN : s.Mp2 - m.Mean2);
+    out->Samples.push_back(s);
   }
 }
 

@@ -99,6 +99,9 @@ struct QcOptions {
   double ElevationMask = kDefaultElevationMask;  // degrees
   // Nominal interval in seconds; 0 takes the most frequent step.
   double NominalInterval = 0.0;
+  // Figure samples kept at most (thinned beyond); SIZE_MAX keeps every
+  // satellite-epoch, for checks of the geometry.
+  size_t MaxSamples = kMaxSamples;
 };
 
 struct QcGap {

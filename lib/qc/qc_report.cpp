@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "ephem/gps_time.h"
@@ -74,6 +75,57 @@ std::string HtmlEscape(const std::string& s) {
   return out;
 }
 
+// The figures' many elements are put together piece by piece in a line
+// buffer, numbers in tenths as "%.1f" prints them: printf would cost most of
+// the page. Values whose tenths lie within a hair of a tie go through
+// printf after all, so the text is the same to the byte.
+class SvgLine {
+ public:
+  void Put(const char* text) { Put(text, std::strlen(text)); }
+  void Put(const std::string& text) { Put(text.data(), text.size()); }
+  void Put(const char* text, size_t n) {
+    n = std::min(n, sizeof text_ - used_);
+    std::memcpy(text_ + used_, text, n);
+    used_ += n;
+  }
+  void Put(double v) {
+    const double tenths = v * 10.0;
+    if (!(std::fabs(tenths) < 1e15) || std::fabs(std::fabs(tenths - std::trunc(tenths)) - 0.5) < 1e-6) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%.1f", v);
+      Put(text);
+      return;
+    }
+    long long n = std::llround(tenths);
+    const bool negative = std::signbit(v);
+    if (negative) n = -n;
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    char* p = end;
+    *--p = static_cast<char>('0' + n % 10);
+    *--p = '.';
+    n /= 10;
+    do {
+      *--p = static_cast<char>('0' + n % 10);
+      n /= 10;
+    } while (n != 0);
+    if (negative) *--p = '-';
+    Put(p, static_cast<size_t>(end - p));
+  }
+  void AppendTo(std::string* o) const { o->append(text_, used_); }
+
+ private:
+  char text_[512];
+  size_t used_ = 0;
+};
+
+template <typename... Pieces>
+void Svg(std::string* o, const Pieces&... pieces) {
+  SvgLine line;
+  (line.Put(pieces), ...);
+  line.AppendTo(o);
+}
+
 std::string JsonTime(double t, bool exists) { return exists ? JsonString(GpsTimeText(t)) : "null"; }
 
 const char* const kSlipColours[kQcSlipKinds] = {"#d62728", "#9467bd", "#ff7f0e"};
@@ -129,9 +181,13 @@ std::string SignalColour(double dbhz) {
   else if (h < 2) { r = x; g = 1; }
   else if (h < 3) { g = 1; b = x; }
   else { g = x; b = 1; }
-  char text[16];
-  std::snprintf(text, sizeof text, "#%02x%02x%02x", static_cast<int>(std::lround(r * 255)),
-                static_cast<int>(std::lround(g * 255)), static_cast<int>(std::lround(b * 255)));
+  static const char kHex[] = "0123456789abcdef";
+  std::string text = "#";
+  for (double v : {r, g, b}) {
+    const long byte = std::lround(v * 255);
+    text += kHex[byte >> 4];
+    text += kHex[byte & 15];
+  }
   return text;
 }
 
@@ -345,10 +401,10 @@ void Skyplot(std::string* o, const QcSummary& s) {
     auto it = last.find(x.Prn);
     if (it != last.end() && x.Time - it->second->Time <= join) {
       const SvgPoint q = SkyplotPoint(it->second->Azimuth, it->second->Elevation, c, c, radius);
-      Appendf(o, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"3\"/>\n", q.X,
-              q.Y, p.X, p.Y, colour.c_str());
+      Svg(o, "<line x1=\"", q.X, "\" y1=\"", q.Y, "\" x2=\"", p.X, "\" y2=\"", p.Y, "\" stroke=\"", colour,
+          "\" stroke-width=\"3\"/>\n");
     } else {
-      Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\" fill=\"%s\"/>\n", p.X, p.Y, colour.c_str());
+      Svg(o, "<circle cx=\"", p.X, "\" cy=\"", p.Y, "\" r=\"2\" fill=\"", colour, "\"/>\n");
     }
     last[x.Prn] = &x;
     drawn = true;
@@ -368,6 +424,9 @@ void Skyplot(std::string* o, const QcSummary& s) {
   Appendf(o, "<text x=\"8\" y=\"%d\">%.0f .. %.0f dB-Hz</text>\n", kSkyplotSize - 26, kWeakSignal, kStrongSignal);
   SvgClose(o);
 }
+
+constexpr char kSpanHeight[] = "10";  // kTimelineRow - 4
+static_assert(kTimelineRow == 14, "kSpanHeight follows the row height");
 
 void Timeline(std::string* o, const QcSummary& s) {
   const int height = TimelineHeight(s);
@@ -405,8 +464,8 @@ void Timeline(std::string* o, const QcSummary& s) {
     Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" font-size=\"10\">%s</text>\n", left - 4,
             y + kTimelineRow - 4, SatelliteName(sat.Prn).c_str());
     for (const QcSpan& sp : sat.Spans) {
-      Appendf(o, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%d\" fill=\"%s\"/>\n", x(sp.Start), y + 2,
-              std::max(1.0, x(sp.End) - x(sp.Start)), kTimelineRow - 4, sat.Prn > 32 ? "#8fbc8f" : "#4682b4");
+      Svg(o, "<rect x=\"", x(sp.Start), "\" y=\"", y + 2, "\" width=\"", std::max(1.0, x(sp.End) - x(sp.Start)),
+          "\" height=\"", kSpanHeight, "\" fill=\"", sat.Prn > 32 ? "#8fbc8f" : "#4682b4", "\"/>\n");
     }
   }
   for (const QcSlip& slip : s.SlipList) {
@@ -447,8 +506,8 @@ void ElevationScatter(std::string* o, const QcSummary& s, const char* id, const 
       const double v = x.*members[k];
       if (!HasGeometry(x) || !std::isfinite(v) || x.Elevation < 0.0f) continue;
       const double cv = std::min(y1, std::max(y0, v));
-      Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.5\" fill=\"%s\" fill-opacity=\"0.6\"/>\n",
-              ScaleLinear(x.Elevation, 0, 90, left, right), ScaleLinear(cv, y0, y1, bottom, top), colours[k]);
+      Svg(o, "<circle cx=\"", ScaleLinear(x.Elevation, 0, 90, left, right), "\" cy=\"",
+          ScaleLinear(cv, y0, y1, bottom, top), "\" r=\"1.5\" fill=\"", colours[k], "\" fill-opacity=\"0.6\"/>\n");
       ++drawn;
     }
   }
@@ -462,7 +521,7 @@ void ElevationScatter(std::string* o, const QcSummary& s, const char* id, const 
 
 }  // namespace
 
-std::string QcHtml(const QcSummary& s, const std::string& name) {
+std::string QcHtml(const QcSummary& s, const std::string& name, const std::string& text) {
   std::string o;
   const std::string title = HtmlEscape(name);
   o += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Quality check: " + title +
@@ -485,9 +544,11 @@ std::string QcHtml(const QcSummary& s, const std::string& name) {
                    &QcSample::Mp1, &QcSample::Mp2, "MP1", "MP2");
   ElevationScatter(&o, s, "signal", "Signal strength S1 and S2 against elevation", 20.0, 60.0, "dB-Hz",
                    &QcSample::S1, &QcSample::S2, "S1", "S2");
-  o += "<h2>Details</h2>\n<pre>" + HtmlEscape(QcText(s, name)) + "</pre>\n</body></html>\n";
+  o += "<h2>Details</h2>\n<pre>" + HtmlEscape(text) + "</pre>\n</body></html>\n";
   return o;
 }
+
+std::string QcHtml(const QcSummary& s, const std::string& name) { return QcHtml(s, name, QcText(s, name)); }
 
 }  // namespace qc
 }  // namespace rawconv

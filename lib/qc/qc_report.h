@@ -63,6 +63,8 @@ std::string QcOneLine(const QcSummary& s, const std::string& name);
 std::string QcText(const QcSummary& s, const std::string& name);
 std::string QcJson(const QcSummary& s, const std::string& name);
 std::string QcHtml(const QcSummary& s, const std::string& name);
+// The same with the full text already made by QcText(s, name).
+std::string QcHtml(const QcSummary& s, const std::string& name, const std::string& text);
 
 // "G05", "R07" (GPB numbers above 32 are GLONASS).
 std::string SatelliteName(int prn);

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "qc/orbit.h"
+#include "support/rinex_nav.h"
 
 namespace rawconv {
 namespace qc {
@@ -67,6 +70,75 @@ TEST(QcOrbitTest, BroadcastOrbitOfAPlainCircle) {
   EXPECT_DOUBLE_EQ(EphemerisTime(e, 1306), 1306 * 604800.0);
   e.Week = 2100;
   EXPECT_DOUBLE_EQ(EphemerisTime(e, 2099), 2100 * 604800.0);
+}
+
+double Distance(const Vec3& a, const Vec3& b) { return std::hypot(a.X - b.X, a.Y - b.Y, a.Z - b.Z); }
+
+// The interpolated track against the exact light-time solution for every
+// record of a real day's navigation file, each over the four hours around
+// its toe at an odd step (so that most times fall between nodes), from a
+// receiver in the mid latitudes.
+TEST(QcOrbitTest, SatelliteTrackFollowsTheExactPosition) {
+  rinexnav::NavFile nav;
+  std::string error;
+  ASSERT_TRUE(rinexnav::ReadNavFile(std::string(RAWCONV_SHARED_DATA_DIR) + "/brdc0200.05n", nav, error)) << error;
+  ASSERT_GT(nav.Records.size(), 30u);
+  const Vec3 receiver = GeodeticToEcef(38.92, -77.07, 50.0);
+  const LocalFrame frame = MakeLocalFrame(receiver);
+  double worst_m = 0.0, worst_deg = 0.0;
+  int between = 0;
+  for (const rinexnav::NavRecord& r : nav.Records) {
+    const EphemerisRecord e = rinexnav::ToEphemerisRecord(r);
+    const double toe = EphemerisTime(e, 1306);
+    SatelliteTrack track;
+    for (double t = toe - 7200.0; t <= toe + 7200.0; t += 37.0) {
+      const Vec3 exact = PositionAtReception(e, toe, t, receiver);
+      const Vec3 fast = track.At(e, toe, t, receiver);
+      worst_m = std::max(worst_m, Distance(exact, fast));
+      double az0, el0, az1, el1;
+      AzimuthElevation(frame, exact, &az0, &el0);
+      AzimuthElevation(frame, fast, &az1, &el1);
+      if (el0 > -5.0) {
+        worst_deg = std::max(worst_deg, std::fabs(el1 - el0));
+        worst_deg = std::max(worst_deg, std::fabs(std::remainder(az1 - az0, 360.0)) * std::cos(el0 / kDegPerRad));
+      }
+      between += std::fmod(t, kTrackNodeSeconds) != 0.0;
+    }
+  }
+  std::printf("track: worst %.3f m, %.2e deg\n", worst_m, worst_deg);
+  EXPECT_GT(between, 10000);
+  EXPECT_LT(worst_m, 5.0);
+  EXPECT_LT(worst_deg, 1e-4);
+}
+
+// On a node the exact value comes back; going back in time, changing the
+// record or the receiver starts the nodes again instead of mixing them.
+TEST(QcOrbitTest, SatelliteTrackStartsAgainOnAnotherRecordOrReceiver) {
+  EphemerisRecord a{};
+  a.SqrtA = std::sqrt(26560.0e3);
+  a.Ecc = 0.01;
+  a.I0 = 0.95;
+  EphemerisRecord b = a;
+  b.M0 = 1.0;
+  const Vec3 rx1 = GeodeticToEcef(10.0, 20.0, 0.0), rx2 = GeodeticToEcef(-40.0, 120.0, 0.0);
+  SatelliteTrack track;
+  const double node = 10 * kTrackNodeSeconds;
+  const Vec3 on = track.At(a, 0.0, node, rx1);
+  const Vec3 exact = PositionAtReception(a, 0.0, node, rx1);
+  EXPECT_EQ(on.X, exact.X);
+  EXPECT_EQ(on.Y, exact.Y);
+  EXPECT_EQ(on.Z, exact.Z);
+  const struct {
+    const EphemerisRecord* e;
+    double toe, t;
+    const Vec3* rx;
+  } steps[] = {{&a, 0.0, node + 100.0, &rx1}, {&b, 0.0, node + 110.0, &rx1}, {&b, 0.0, node + 120.0, &rx2},
+               {&b, 500.0, node + 130.0, &rx2}, {&b, 500.0, node - 1000.0, &rx2}, {&b, 500.0, node + 2000.0, &rx2},
+               {&a, 0.0, node + 2300.0, &rx1}};
+  for (const auto& s : steps) {
+    EXPECT_LT(Distance(track.At(*s.e, s.toe, s.t, *s.rx), PositionAtReception(*s.e, s.toe, s.t, *s.rx)), 5.0)
+        << s.t;
+  }
 }
 
 }  // namespace

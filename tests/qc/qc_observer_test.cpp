@@ -260,6 +260,23 @@ TEST(QcSampleTest, ThinnedToABoundedCountOfEvenlySpacedEpochs) {
   }
 }
 
+// A limit below one epoch's satellites cannot be met: thinning stops at the
+// first epoch's samples instead of doubling its stride for ever.
+TEST(QcSampleTest, ALimitBelowOneEpochEndsAtTheFirstEpoch) {
+  qc::QcOptions options;
+  options.MaxSamples = 0;
+  QcObserver observer(options);
+  SyntheticSat a, b;
+  b.Prn = 9;
+  Feed(observer, Times(0.0, 1.0, 50), {a, b});
+  QcSummary s;
+  observer.Finish(&s);
+  ASSERT_EQ(s.Samples.size(), 2u);
+  EXPECT_EQ(s.Samples[0].Time, kWeek * 604800.0);
+  EXPECT_EQ(s.Samples[1].Time, kWeek * 604800.0);
+  EXPECT_GE(s.SampleStride, 50);
+}
+
 }  // namespace
 }  // namespace qctest
 }  // namespace rawconv
