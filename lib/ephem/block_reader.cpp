@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "api/context.h"
+#include "ephem/stream_char.h"
 
 namespace rawconv {
 namespace {
@@ -31,7 +32,7 @@ enum class LineEnd {
 // After a CR, a LF that follows belongs to the same line end.
 void FinishLineEnd(std::FILE* stream, int c) {
   if (c != '\r') return;
-  const int next = std::getc(stream);
+  const int next = ReadChar(stream);
   if (next != '\n' && next != EOF) std::ungetc(next, stream);
 }
 
@@ -46,7 +47,7 @@ LineEnd ReadLinePiece(std::FILE* stream, char* line, size_t size) {
   size_t n = 0;
   LineEnd end = LineEnd::kFull;
   while (n + 1 < size) {
-    const int c = std::getc(stream);
+    const int c = ReadChar(stream);
     if (c == EOF) {
       end = n == 0 ? LineEnd::kNone : LineEnd::kEndOfFile;
       break;
@@ -60,7 +61,7 @@ LineEnd ReadLinePiece(std::FILE* stream, char* line, size_t size) {
   }
   line[n] = '\0';
   if (end == LineEnd::kFull) {
-    const int next = std::getc(stream);
+    const int next = ReadChar(stream);
     if (next == '\n' || next == '\r') {
       FinishLineEnd(stream, next);
       end = LineEnd::kLineEnd;

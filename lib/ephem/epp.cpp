@@ -7,6 +7,7 @@
 #include <new>
 
 #include "api/context.h"
+#include "ephem/stream_char.h"
 #include "ephem/block_reader.h"
 
 namespace rawconv {
@@ -31,14 +32,14 @@ bool IsWordSeparator(int c) {
 bool ReadWord(std::FILE* stream, char (&word)[kWordChars + 1]) {
   int c;
   do {
-    c = std::getc(stream);
+    c = ReadChar(stream);
   } while (c != EOF && IsWordSeparator(c));
   if (c == EOF) return false;
   int n = 0;
   while (c != EOF && !IsWordSeparator(c)) {
     word[n++] = static_cast<char>(c);
     if (n == kWordChars) break;
-    c = std::getc(stream);
+    c = ReadChar(stream);
   }
   // The separator after the word, if any, is simply consumed.
   word[n] = '\0';
