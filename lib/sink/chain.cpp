@@ -4,6 +4,7 @@ namespace rawconv {
 
 Sink* OutputChain::Build(FileSink* file, Compression compression, bool observation_file,
                          int rinex_major) {
+  thread_.reset();
   crx_.reset();
   gzip_.reset();
   error_.clear();
@@ -31,6 +32,10 @@ Sink* OutputChain::Build(FileSink* file, Compression compression, bool observati
   if (crx) {
     crx_.reset(new CrxSink(head));
     head = crx_.get();
+  }
+  if (observation_file && !crx && !gzip) {
+    thread_.reset(new ThreadSink(head));
+    head = thread_.get();
   }
   return head;
 }

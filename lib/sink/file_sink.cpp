@@ -1,13 +1,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "sink/sink.h"
 
@@ -119,35 +114,13 @@ bool PathExists(const char* path) {
 #endif
 }
 
-// The writing thread and what it shares with the caller. Everything below
-// the mutex is read and written under it.
-struct FileSink::Writer {
-  std::thread thread;
-  std::mutex mutex;
-  std::condition_variable changed;
-  const char* block = nullptr;  // handed over, not yet written
-  size_t length = 0;
-  bool busy = false;            // a block is waiting or being written
-  bool stop = false;            // no more blocks: end the thread
-  bool failed = false;          // a write failed; later blocks are dropped
-};
-
-FileSink::FileSink() = default;
-
-FileSink::~FileSink() {
-  Abort();
-  std::free(blocks_[0]);
-  std::free(blocks_[1]);
-}
+FileSink::~FileSink() { Abort(); }
 
 bool FileSink::Open(const char* target, ExistingFile existing, Mode mode) {
   Abort();
   failed_ = false;
   target_existed_ = false;
-  threaded_ = false;
-  thread_tried_ = false;
   written_ = 0;
-  held_ = 0;
   existing_ = existing;
   const size_t length = std::strlen(target);
   // Room for the ".part-XXXXXX" suffix and the terminator.
@@ -168,114 +141,24 @@ bool FileSink::Open(const char* target, ExistingFile existing, Mode mode) {
   return false;
 }
 
-bool FileSink::WriteOut(const char* data, size_t length) {
-  while (length > 0) {
-    const long n = WriteSome(fd_, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool FileSink::Write(const char* data, size_t length) {
   if (fd_ < 0 || failed_) return false;
   while (length > 0) {
-    if (blocks_[filling_] == nullptr) {
-      blocks_[filling_] = static_cast<char*>(std::malloc(kBlockSize));
-      if (blocks_[filling_] == nullptr) {
-        failed_ = true;
-        return false;
-      }
+    const long n = WriteSome(fd_, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed_ = true;
+      return false;
     }
-    const size_t n = length < kBlockSize - held_ ? length : kBlockSize - held_;
-    std::memcpy(blocks_[filling_] + held_, data, n);
-    held_ += n;
     data += n;
-    length -= n;
-    written_ += n;
-    if (held_ == kBlockSize && !HandOver()) return false;
+    length -= static_cast<size_t>(n);
+    written_ += static_cast<uint64_t>(n);
   }
   return true;
-}
-
-bool FileSink::HandOver() {
-  const char* block = blocks_[filling_];
-  const size_t length = held_;
-  held_ = 0;
-  if (writer_ == nullptr && !thread_tried_) {
-    thread_tried_ = true;  // one attempt per file
-    std::unique_ptr<Writer> w(new Writer);
-    Writer* shared = w.get();
-    auto run = [this, shared] {
-      std::unique_lock<std::mutex> lock(shared->mutex);
-      while (true) {
-        shared->changed.wait(lock, [shared] { return shared->busy || shared->stop; });
-        if (!shared->busy) return;  // stopped with nothing left
-        const char* todo = shared->block;
-        const size_t todo_length = shared->length;
-        const bool skip = shared->failed;
-        lock.unlock();
-        const bool ok = skip || WriteOut(todo, todo_length);
-        lock.lock();
-        if (!ok) shared->failed = true;
-        shared->busy = false;
-        shared->changed.notify_all();
-      }
-    };
-    try {
-      w->thread = std::thread(run);
-      writer_ = std::move(w);
-      threaded_ = true;
-    } catch (const std::system_error&) {
-      // written on the caller's thread from here on
-    }
-  }
-  if (writer_ == nullptr) {
-    if (!WriteOut(block, length)) failed_ = true;
-    return !failed_;
-  }
-  Writer& w = *writer_;
-  std::unique_lock<std::mutex> lock(w.mutex);
-  w.changed.wait(lock, [&w] { return !w.busy; });
-  if (w.failed) {
-    failed_ = true;
-    return false;
-  }
-  w.block = block;
-  w.length = length;
-  w.busy = true;
-  w.changed.notify_all();
-  filling_ ^= 1;  // the thread has this block; fill the other one
-  return true;
-}
-
-void FileSink::StopWriter() {
-  if (writer_ == nullptr) return;
-  {
-    std::lock_guard<std::mutex> lock(writer_->mutex);
-    writer_->stop = true;
-    writer_->changed.notify_all();
-  }
-  writer_->thread.join();
-  if (writer_->failed) failed_ = true;
-  writer_.reset();
 }
 
 bool FileSink::Finish() {
   if (fd_ < 0) return false;
-  if (!failed_ && held_ > 0) {
-    // The last block: to the thread when there is one, else written here
-    // (a file of one block never starts a thread).
-    if (writer_ != nullptr) {
-      HandOver();
-    } else if (!WriteOut(blocks_[filling_], held_)) {
-      failed_ = true;
-    }
-    held_ = 0;
-  }
-  StopWriter();
   const bool close_failed = CloseFile(fd_) != 0;
   fd_ = -1;
   if (failed_ || close_failed) {
@@ -298,8 +181,6 @@ bool FileSink::Commit() {
 }
 
 void FileSink::Abort() {
-  StopWriter();
-  held_ = 0;
   if (fd_ >= 0) {
     CloseFile(fd_);
     fd_ = -1;

@@ -4,7 +4,7 @@
 // full block to a Sink. A sink may pass the bytes on to another sink (a
 // compressor in front of a file), so one output is a chain ending in a file:
 //
-//   plain:             writer -> FileSink
+//   plain:             writer -> ThreadSink -> FileSink
 //   gzip:              writer -> GzipSink -> FileSink
 //   Compact RINEX:     writer -> CrxSink -> FileSink
 //   Compact + gzip:    writer -> CrxSink -> GzipSink -> FileSink
@@ -21,7 +21,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 
 namespace rawconv {
 
@@ -73,18 +72,9 @@ enum class ExistingFile {
 //
 // The temporary file is named "<target>.part-XXXXXX" (six random characters,
 // created exclusively), so a killed conversion leaves at most such a file.
-//
-// Bytes are gathered into blocks of kBlockSize. A file of more than one
-// block is written by a thread of its own while the caller fills the next
-// block (two blocks in all), so the kernel's work of taking the bytes runs
-// beside the formatting; a file of one block, or one whose thread cannot be
-// started, is written on the caller's thread. A failed write is reported by
-// the next Write or by Finish.
 class FileSink final : public Sink {
  public:
-  static constexpr size_t kBlockSize = 128 * 1024;
-
-  FileSink();
+  FileSink() = default;
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
@@ -112,18 +102,11 @@ class FileSink final : public Sink {
 
   // True when Finish failed because the target existed under kRefuse.
   bool TargetExisted() const { return target_existed_; }
-  // Bytes taken so far.
+  // Bytes written so far.
   uint64_t BytesWritten() const { return written_; }
   const char* Target() const { return target_; }
-  // True once a writing thread has been started for this file (tests).
-  bool Threaded() const { return threaded_; }
 
  private:
-  struct Writer;
-  bool HandOver();     // passes the full block on (to the thread or the file)
-  void StopWriter();   // waits for the thread's last block and ends it
-  bool WriteOut(const char* data, size_t length);  // the file's write loop
-
   static constexpr size_t kPathMax = 4096;
   char target_[kPathMax] = "";
   char temp_[kPathMax] = "";
@@ -132,13 +115,7 @@ class FileSink final : public Sink {
   bool failed_ = false;
   bool target_existed_ = false;
   bool defer_commit_ = false;
-  bool threaded_ = false;
-  bool thread_tried_ = false;
   uint64_t written_ = 0;
-  char* blocks_[2] = {nullptr, nullptr};  // allocated with the first bytes
-  size_t held_ = 0;    // bytes in blocks_[filling_]
-  int filling_ = 0;
-  std::unique_ptr<Writer> writer_;
 };
 
 // True when a file or folder of this name exists.

@@ -183,7 +183,10 @@ TEST(GzipSink, AbortOrDestructionWhileCompressingEndsTheThread) {
 TEST(OutputChain, BuildsTheSinksEachKindNeeds) {
   rawconv::FileSink file;
   OutputChain chain;
-  EXPECT_EQ(chain.Build(&file, Compression::kNone, true, 2), &file);
+  // Observation files get a thread stage unless gzip has its own thread.
+  EXPECT_NE(dynamic_cast<rawconv::ThreadSink*>(chain.Build(&file, Compression::kNone, true, 2)),
+            nullptr);
+  EXPECT_EQ(chain.Build(&file, Compression::kNone, false, 2), &file);
   EXPECT_EQ(chain.Build(&file, Compression::kCrx, false, 2), &file);  // navigation: plain
   EXPECT_EQ(chain.Build(&file, Compression::kCrx, true, 1), nullptr);
   EXPECT_NE(std::string(chain.Error()).find("Compact RINEX"), std::string::npos);
@@ -192,6 +195,8 @@ TEST(OutputChain, BuildsTheSinksEachKindNeeds) {
     EXPECT_NE(dynamic_cast<GzipSink*>(head), nullptr);
     head = chain.Build(&file, Compression::kCrxGzip, true, 3);
     EXPECT_NE(dynamic_cast<rawconv::CrxSink*>(head), nullptr);
+    head = chain.Build(&file, Compression::kGzip, true, 3);
+    EXPECT_NE(dynamic_cast<GzipSink*>(head), nullptr);
   } else {
     EXPECT_EQ(chain.Build(&file, Compression::kGzip, true, 2), nullptr);
     EXPECT_NE(std::string(chain.Error()).find("gzip"), std::string::npos);

@@ -1,6 +1,6 @@
-// FileSink with its writing thread: files of many blocks arrive byte for
-// byte, and a write that fails on the thread, or an abort while it writes,
-// leaves no file behind.
+// The thread stage in front of a file: outputs of many blocks arrive byte
+// for byte, and a write that fails on the thread, or an abort while it
+// writes, leaves no file behind.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,17 +13,19 @@
 #include <string>
 
 #include "sink/sink.h"
+#include "sink/thread_sink.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using rawconv::ExistingFile;
 using rawconv::FileSink;
+using rawconv::ThreadSink;
 
-class FileSinkTest : public ::testing::Test {
+class ThreadSinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/rawconv_filesink_XXXXXX";
+    char pattern[] = "/tmp/rawconv_threadsink_XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(pattern));
     dir_ = pattern;
     target_ = dir_ + "/out.05o";
@@ -51,46 +53,49 @@ class FileSinkTest : public ::testing::Test {
   std::string target_;
 };
 
-TEST_F(FileSinkTest, ManyBlocksInUnevenPiecesArriveWhole) {
-  const std::string text = Lines(5 * FileSink::kBlockSize + 12345);
+TEST_F(ThreadSinkTest, ManyBlocksInUnevenPiecesArriveWhole) {
+  const std::string text = Lines(5 * ThreadSink::kBlockSize + 12345);
   FileSink file;
   ASSERT_TRUE(file.Open(target_.c_str(), ExistingFile::kReplace));
+  ThreadSink stage(&file);
   for (size_t at = 0, piece = 1; at < text.size(); at += piece, piece = piece * 3 % 70001 + 1)
-    ASSERT_TRUE(file.Write(text.data() + at, std::min(piece, text.size() - at)));
-  EXPECT_TRUE(file.Threaded());
+    ASSERT_TRUE(stage.Write(text.data() + at, std::min(piece, text.size() - at)));
+  EXPECT_TRUE(stage.Threaded());
+  ASSERT_TRUE(stage.Finish());
   EXPECT_EQ(text.size(), file.BytesWritten());
-  ASSERT_TRUE(file.Finish());
   std::ifstream in(target_, std::ios::binary);
   std::stringstream back;
   back << in.rdbuf();
   EXPECT_TRUE(back.str() == text);
   EXPECT_EQ(1u, Entries());
 
-  // A file of less than a block is written by the caller.
+  // An output of less than a block is passed on by the caller.
   FileSink small;
   ASSERT_TRUE(small.Open((dir_ + "/small.05n").c_str(), ExistingFile::kReplace));
-  ASSERT_TRUE(small.Write("abc\n", 4));
-  ASSERT_TRUE(small.Finish());
-  EXPECT_FALSE(small.Threaded());
+  ThreadSink small_stage(&small);
+  ASSERT_TRUE(small_stage.Write("abc\n", 4));
+  ASSERT_TRUE(small_stage.Finish());
+  EXPECT_FALSE(small_stage.Threaded());
   EXPECT_EQ(4u, fs::file_size(dir_ + "/small.05n"));
 }
 
-TEST_F(FileSinkTest, AWriteFailingOnTheThreadFailsTheFileAndLeavesNothing) {
+TEST_F(ThreadSinkTest, AWriteFailingOnTheThreadFailsTheFileAndLeavesNothing) {
   // In a child, so that the size limit stays there.
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {3 * FileSink::kBlockSize / 2, 3 * FileSink::kBlockSize / 2};
+    struct rlimit limit = {3 * ThreadSink::kBlockSize / 2, 3 * ThreadSink::kBlockSize / 2};
     setrlimit(RLIMIT_FSIZE, &limit);
-    const std::string text = Lines(4 * FileSink::kBlockSize);
+    const std::string text = Lines(4 * ThreadSink::kBlockSize);
     FileSink file;
     if (!file.Open(target_.c_str(), ExistingFile::kReplace)) _exit(10);
+    ThreadSink stage(&file);
     bool ok = true;
     for (size_t at = 0; at < text.size() && ok; at += 4096)
-      ok = file.Write(text.data() + at, 4096);
-    const bool threaded = file.Threaded();
-    ok = file.Finish() && ok;
+      ok = stage.Write(text.data() + at, 4096);
+    const bool threaded = stage.Threaded();
+    ok = stage.Finish() && ok;
     _exit(ok ? 11 : threaded ? 0 : 12);
   }
   int status = 0;
@@ -100,18 +105,20 @@ TEST_F(FileSinkTest, AWriteFailingOnTheThreadFailsTheFileAndLeavesNothing) {
   EXPECT_EQ(0u, Entries());
 }
 
-TEST_F(FileSinkTest, AbortWhileTheThreadWritesRemovesTheFile) {
-  const std::string text = Lines(3 * FileSink::kBlockSize);
+TEST_F(ThreadSinkTest, AbortWhileTheThreadWritesRemovesTheFile) {
+  const std::string text = Lines(3 * ThreadSink::kBlockSize);
   {
     FileSink file;
     ASSERT_TRUE(file.Open(target_.c_str(), ExistingFile::kReplace));
-    ASSERT_TRUE(file.Write(text.data(), text.size()));
-    file.Abort();
-    EXPECT_FALSE(file.Write("x", 1));
+    ThreadSink stage(&file);
+    ASSERT_TRUE(stage.Write(text.data(), text.size()));
+    stage.Abort();
+    EXPECT_FALSE(stage.Write("x", 1));
   }
   {
-    FileSink dropped;  // destroyed without Finish
-    ASSERT_TRUE(dropped.Open(target_.c_str(), ExistingFile::kReplace));
+    FileSink file;
+    ASSERT_TRUE(file.Open(target_.c_str(), ExistingFile::kReplace));
+    ThreadSink dropped(&file);  // destroyed without Finish
     ASSERT_TRUE(dropped.Write(text.data(), text.size()));
   }
   EXPECT_EQ(0u, Entries());
