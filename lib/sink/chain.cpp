@@ -4,8 +4,8 @@ namespace rawconv {
 
 Sink* OutputChain::Build(FileSink* file, Compression compression, bool observation_file,
                          int rinex_major) {
-  thread_.reset();
   crx_.reset();
+  thread_.reset();
   gzip_.reset();
   error_.clear();
   const bool crx = observation_file &&
@@ -29,13 +29,15 @@ Sink* OutputChain::Build(FileSink* file, Compression compression, bool observati
     }
     head = gzip_.get();
   }
+  // The thread stage: in front of the compressor, or of a plain
+  // observation file.
+  if (gzip || (observation_file && !crx)) {
+    thread_.reset(new ThreadSink(head, gzip ? GzipSink::kBlockSize : ThreadSink::kBlockSize));
+    head = thread_.get();
+  }
   if (crx) {
     crx_.reset(new CrxSink(head));
     head = crx_.get();
-  }
-  if (observation_file && !crx && !gzip) {
-    thread_.reset(new ThreadSink(head));
-    head = thread_.get();
   }
   return head;
 }

@@ -1,15 +1,15 @@
 // The sinks in front of an output file, chosen by the kind of compression:
 //   kNone     writer -> thread -> file
-//   kGzip     writer -> gzip -> file
+//   kGzip     writer -> thread -> gzip -> file
 //   kCrx      writer -> Compact RINEX -> file
-//   kCrxGzip  writer -> Compact RINEX -> gzip -> file
-// "thread" (sink/thread_sink.h) writes the file beside the writer; the gzip
-// sink has a compressor thread of its own. Compact RINEX encoding stays on
-// the writer's thread: on a thread stage of its own it ran a quarter slower
-// (the text crossing between cores), which cost more than the overlap won
-// (synthetic day: 0.40 s against 0.38 s). Navigation files, small beside
-// observation files, have no thread stage and are never Compact RINEX: for
-// them kCrx writes plain and kCrxGzip writes gzip.
+//   kCrxGzip  writer -> Compact RINEX -> thread -> gzip -> file
+// "thread" (sink/thread_sink.h) runs what follows it beside the writer: the
+// file's writes, or the compression and the writes. Compact RINEX encoding
+// stays on the writer's thread: on a thread stage of its own it ran a
+// quarter slower (the text crossing between cores), which cost more than
+// the overlap won (synthetic day: 0.40 s against 0.38 s). Navigation files
+// are never Compact RINEX (for them kCrx writes plain and kCrxGzip writes
+// gzip), and plain ones, small beside observation files, have no stage.
 #ifndef RAWCONV_SINK_CHAIN_H_
 #define RAWCONV_SINK_CHAIN_H_
 
@@ -31,7 +31,7 @@ namespace rawconv {
 //                  (gzip -6: 43.4 MB in 8.7 s)
 //   Compact RINEX: level 2 12.57 MB in 0.48 s, level 3 12.22 MB in 0.55 s,
 //                  level 4 12.17 MB in 0.67 s (gzip -6: 12.16 MB in 4.5 s)
-// Compression runs beside the conversion on a second core (sink/gzip_sink.h),
+// Compression runs beside the conversion on a second core (a thread stage),
 // so a level is affordable while it takes no longer than the conversion and
 // its Compact RINEX encoding: plain text takes the fastest level (the other
 // levels take four times the conversion or more), Compact RINEX level 3,
@@ -57,8 +57,8 @@ class OutputChain {
  private:
   // Destroyed head first: each sink's next outlives it.
   std::unique_ptr<GzipSink> gzip_;
-  std::unique_ptr<CrxSink> crx_;
   std::unique_ptr<ThreadSink> thread_;
+  std::unique_ptr<CrxSink> crx_;
   std::string error_;
 };
 

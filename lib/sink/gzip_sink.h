@@ -16,13 +16,9 @@
 // time; the member boundaries cost about 0.3 % at 256 KB blocks. Which level
 // each kind of text gets is the chain's choice (sink/chain.h).
 //
-// Compression runs on a thread of its own beside the writer: a full block is
-// handed over and the writer goes on filling the other one, so a conversion
-// and its compression share two cores. The thread starts with the first full
-// block (a short output is compressed by the caller at Finish), ends at
-// Finish or Abort, and is the only one to touch the next sink while it runs.
-// A failure it meets is reported by the next Write or by Finish. When no
-// thread can be started the caller compresses each block itself.
+// Compression runs on the caller's thread: a full block is compressed as it
+// fills. The chain puts a thread stage (sink/thread_sink.h) in front, so
+// that a conversion and its compression share two cores.
 //
 // Builds without the library (the Windows cross build) compile the class but
 // every GzipSink fails: GzipAvailable() tells beforehand.
@@ -31,7 +27,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "sink/sink.h"
 
@@ -61,40 +56,26 @@ class GzipSink final : public Sink {
   // Why the sink failed ("" while it has not).
   const char* Error() const { return error_; }
   uint64_t BytesIn() const { return bytes_in_; }
-  // Compressed bytes passed on; complete after Finish.
+  // Compressed bytes passed on.
   uint64_t BytesOut() const { return bytes_out_; }
-  // True once a compressor thread has been started (tests).
-  bool Threaded() const { return threaded_; }
 
  private:
-  struct Worker;
-
-  // Compresses `length` bytes of `block` into one member and passes it on
-  // (the worker thread's task, or the caller's without one), adding its size
-  // to `*written`. false with `*error` set when that failed.
-  bool CompressBlock(const char* block, size_t length, uint64_t* written, const char** error);
-  // Hands the input block over (full, or the `last` one); false when the
-  // sink has failed.
-  bool HandOver(bool last);
-  // Waits for the worker to finish, ends it and takes over its results.
-  void StopWorker();
-  void Fail(const char* message);
+  // Compresses the held bytes into one member, passes it on and empties the
+  // block; false (the sink failed) when that did not work.
+  bool CompressBlock();
+  bool Fail(const char* message);  // records the first failure; false
 
   Sink* next_;
   int level_;
   void* compressor_ = nullptr;
-  char* blocks_[2] = {nullptr, nullptr};  // kBlockSize bytes each
-  int filling_ = 0;                       // the block the writer fills
-  char* out_ = nullptr;                   // room for one compressed block
+  char* block_ = nullptr;  // kBlockSize bytes
+  char* out_ = nullptr;    // room for one compressed block
   size_t out_size_ = 0;
   size_t held_ = 0;
   bool failed_ = false;
   bool done_ = false;
-  bool no_worker_ = false;  // a thread could not be started: compress inline
-  bool threaded_ = false;
-  std::unique_ptr<Worker> worker_;
   uint64_t bytes_in_ = 0;
-  uint64_t bytes_out_ = 0;  // up to date when no block is being compressed
+  uint64_t bytes_out_ = 0;
   const char* error_ = "";
 };
 

@@ -5,9 +5,9 @@
 // compressor in front of a file), so one output is a chain ending in a file:
 //
 //   plain:             writer -> ThreadSink -> FileSink
-//   gzip:              writer -> GzipSink -> FileSink
+//   gzip:              writer -> ThreadSink -> GzipSink -> FileSink
 //   Compact RINEX:     writer -> CrxSink -> FileSink
-//   Compact + gzip:    writer -> CrxSink -> GzipSink -> FileSink
+//   Compact + gzip:    writer -> CrxSink -> ThreadSink -> GzipSink -> FileSink
 //
 // Every sink keeps a bounded amount of memory whatever the size of the output.
 //

@@ -22,7 +22,8 @@ struct ThreadSink::Worker {
   bool failed = false;          // the next sink refused a block
 };
 
-ThreadSink::ThreadSink(Sink* next) : next_(next) {}
+ThreadSink::ThreadSink(Sink* next, size_t block_size)
+    : next_(next), block_size_(block_size > 0 ? block_size : kBlockSize) {}
 
 ThreadSink::~ThreadSink() {
   if (!done_) Abort();
@@ -35,18 +36,18 @@ bool ThreadSink::Write(const char* data, size_t length) {
   if (failed_ || done_) return false;
   while (length > 0) {
     if (blocks_[filling_] == nullptr) {
-      blocks_[filling_] = static_cast<char*>(std::malloc(kBlockSize));
+      blocks_[filling_] = static_cast<char*>(std::malloc(block_size_));
       if (blocks_[filling_] == nullptr) {
         failed_ = true;
         return false;
       }
     }
-    const size_t n = length < kBlockSize - held_ ? length : kBlockSize - held_;
+    const size_t n = length < block_size_ - held_ ? length : block_size_ - held_;
     std::memcpy(blocks_[filling_] + held_, data, n);
     held_ += n;
     data += n;
     length -= n;
-    if (held_ == kBlockSize && !HandOver()) return false;
+    if (held_ == block_size_ && !HandOver()) return false;
   }
   return true;
 }

@@ -105,7 +105,7 @@ std::string ManyBlocks(size_t blocks) {
   return text;
 }
 
-TEST(GzipSink, ThreadedCompressionRestoresManyBlocksAndCountsThem) {
+TEST(GzipSink, ManyBlocksRestoreAndAreCounted) {
   if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
   const std::string text = ManyBlocks(9);
   for (int level : {1, 3}) {
@@ -115,7 +115,6 @@ TEST(GzipSink, ThreadedCompressionRestoresManyBlocksAndCountsThem) {
       ASSERT_TRUE(gz.Write(text.data() + at, std::min<size_t>(65536, text.size() - at)));
     }
     ASSERT_TRUE(gz.Finish()) << gz.Error();
-    EXPECT_TRUE(gz.Threaded());
     EXPECT_EQ(out.writes, 10);  // one member per block, in order
     EXPECT_EQ(gz.BytesIn(), text.size());
     EXPECT_EQ(gz.BytesOut(), out.text.size());
@@ -123,15 +122,9 @@ TEST(GzipSink, ThreadedCompressionRestoresManyBlocksAndCountsThem) {
     ASSERT_TRUE(Gunzip(out.text, &back));
     EXPECT_TRUE(back == text);
   }
-  // Less than a block is compressed on the caller's thread.
-  MemorySink small_out;
-  GzipSink small(&small_out);
-  ASSERT_TRUE(small.Write(text.data(), GzipSink::kBlockSize - 1));
-  ASSERT_TRUE(small.Finish());
-  EXPECT_FALSE(small.Threaded());
 }
 
-TEST(GzipSink, AFailureOnTheCompressorThreadFailsTheWriterAndAbortsTheChain) {
+TEST(GzipSink, AFailedWriteOfAMemberFailsTheWriterAndAbortsTheChain) {
   if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
   const std::string text = ManyBlocks(8);
   MemorySink out;
@@ -141,7 +134,7 @@ TEST(GzipSink, AFailureOnTheCompressorThreadFailsTheWriterAndAbortsTheChain) {
   for (size_t at = 0; at < text.size() && !refused; at += 65536) {
     refused = !gz.Write(text.data() + at, std::min<size_t>(65536, text.size() - at));
   }
-  EXPECT_TRUE(refused);  // noticed at a later hand-over, not only at Finish
+  EXPECT_TRUE(refused);  // noticed at once, not only at Finish
   EXPECT_FALSE(gz.Write("x", 1));
   EXPECT_FALSE(gz.Finish());
   EXPECT_TRUE(out.aborted);
@@ -158,14 +151,13 @@ TEST(GzipSink, AFailureOnTheCompressorThreadFailsTheWriterAndAbortsTheChain) {
   EXPECT_TRUE(last.aborted);
 }
 
-TEST(GzipSink, AbortOrDestructionWhileCompressingEndsTheThread) {
+TEST(GzipSink, AbortOrDestructionAbortsTheChain) {
   if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
   const std::string text = ManyBlocks(4);
   MemorySink aborted_out;
   {
     GzipSink gz(&aborted_out);
     ASSERT_TRUE(gz.Write(text.data(), text.size()));
-    EXPECT_TRUE(gz.Threaded());
     gz.Abort();
     EXPECT_TRUE(aborted_out.aborted);
     EXPECT_FALSE(gz.Write("x", 1));
@@ -192,11 +184,11 @@ TEST(OutputChain, BuildsTheSinksEachKindNeeds) {
   EXPECT_NE(std::string(chain.Error()).find("Compact RINEX"), std::string::npos);
   if (rawconv::GzipAvailable()) {
     rawconv::Sink* head = chain.Build(&file, Compression::kCrxGzip, false, 2);
-    EXPECT_NE(dynamic_cast<GzipSink*>(head), nullptr);
+    EXPECT_NE(dynamic_cast<rawconv::ThreadSink*>(head), nullptr);  // then gzip
     head = chain.Build(&file, Compression::kCrxGzip, true, 3);
     EXPECT_NE(dynamic_cast<rawconv::CrxSink*>(head), nullptr);
     head = chain.Build(&file, Compression::kGzip, true, 3);
-    EXPECT_NE(dynamic_cast<GzipSink*>(head), nullptr);
+    EXPECT_NE(dynamic_cast<rawconv::ThreadSink*>(head), nullptr);
   } else {
     EXPECT_EQ(chain.Build(&file, Compression::kGzip, true, 2), nullptr);
     EXPECT_NE(std::string(chain.Error()).find("gzip"), std::string::npos);
