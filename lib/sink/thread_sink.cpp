@@ -10,17 +10,46 @@
 namespace rawconv {
 
 // The thread and what it shares with the writer. Everything below the mutex
-// is read and written under it.
+// is read and written under it. Blocks go round the ring in order: the
+// writer hands over block after block, the thread passes them on in the
+// same order, so the blocks in flight are always the ones handed over last.
 struct ThreadSink::Worker {
   std::thread thread;
   std::mutex mutex;
-  std::condition_variable changed;
-  const char* block = nullptr;  // handed over, not yet passed on
-  size_t length = 0;
-  bool busy = false;            // a block is waiting or being passed on
-  bool stop = false;            // no more blocks: end the thread
-  bool failed = false;          // the next sink refused a block
+  std::condition_variable work;  // the thread waits here
+  std::condition_variable room;  // the writer waits here for a free block
+  size_t lengths[kRing] = {};
+  int first = 0;       // oldest waiting block
+  int waiting = 0;     // blocks handed over, not yet taken by the thread
+  int taking = 0;      // blocks the thread is passing on now
+  bool stop = false;   // no more blocks: pass on what waits, then end
+  bool drop = false;   // aborted: end without passing anything on
+  bool failed = false; // the next sink refused a block; the rest are dropped
 };
+
+// Passes each batch on outside the lock.
+void ThreadSink::PassOn(Worker* w, Sink* next, char* const* blocks) {
+  std::unique_lock<std::mutex> lock(w->mutex);
+  while (true) {
+    w->work.wait(lock, [w] { return w->waiting >= kWakeBatch || w->stop || w->drop; });
+    if (w->drop || w->waiting == 0) return;  // aborted, or stopped with nothing left
+    const int first = w->first;
+    const int count = w->waiting;
+    w->first = (first + count) % kRing;
+    w->waiting = 0;
+    w->taking = count;
+    bool ok = !w->failed;
+    lock.unlock();
+    for (int i = 0; i < count && ok; ++i) {
+      const int b = (first + i) % kRing;
+      ok = next->Write(blocks[b], w->lengths[b]);
+    }
+    lock.lock();
+    if (!ok) w->failed = true;
+    w->taking = 0;
+    w->room.notify_one();
+  }
+}
 
 ThreadSink::ThreadSink(Sink* next, size_t block_size)
     : next_(next), block_size_(block_size > 0 ? block_size : kBlockSize) {}
@@ -28,8 +57,7 @@ ThreadSink::ThreadSink(Sink* next, size_t block_size)
 ThreadSink::~ThreadSink() {
   if (!done_) Abort();
   StopWorker();
-  std::free(blocks_[0]);
-  std::free(blocks_[1]);
+  for (char* block : blocks_) std::free(block);
 }
 
 bool ThreadSink::Write(const char* data, size_t length) {
@@ -53,32 +81,13 @@ bool ThreadSink::Write(const char* data, size_t length) {
 }
 
 bool ThreadSink::HandOver() {
-  const char* block = blocks_[filling_];
   const size_t length = held_;
   held_ = 0;
   if (worker_ == nullptr && !thread_tried_) {
     thread_tried_ = true;  // one attempt per output
     std::unique_ptr<Worker> w(new Worker);
-    Worker* shared = w.get();
-    Sink* next = next_;
-    auto run = [next, shared] {
-      std::unique_lock<std::mutex> lock(shared->mutex);
-      while (true) {
-        shared->changed.wait(lock, [shared] { return shared->busy || shared->stop; });
-        if (!shared->busy) return;  // stopped with nothing left
-        const char* todo = shared->block;
-        const size_t todo_length = shared->length;
-        const bool skip = shared->failed;
-        lock.unlock();
-        const bool ok = skip || next->Write(todo, todo_length);
-        lock.lock();
-        if (!ok) shared->failed = true;
-        shared->busy = false;
-        shared->changed.notify_all();
-      }
-    };
     try {
-      w->thread = std::thread(run);
+      w->thread = std::thread(PassOn, w.get(), next_, blocks_);
       worker_ = std::move(w);
       threaded_ = true;
     } catch (const std::system_error&) {
@@ -86,21 +95,21 @@ bool ThreadSink::HandOver() {
     }
   }
   if (worker_ == nullptr) {
-    if (!next_->Write(block, length)) failed_ = true;
+    if (!next_->Write(blocks_[filling_], length)) failed_ = true;
     return !failed_;
   }
   Worker& w = *worker_;
   std::unique_lock<std::mutex> lock(w.mutex);
-  w.changed.wait(lock, [&w] { return !w.busy; });
   if (w.failed) {
     failed_ = true;
     return false;
   }
-  w.block = block;
-  w.length = length;
-  w.busy = true;
-  w.changed.notify_all();
-  filling_ ^= 1;  // the thread has this block; fill the other one
+  w.lengths[filling_] = length;
+  ++w.waiting;
+  if (w.waiting >= kWakeBatch) w.work.notify_one();
+  // The next block of the ring is free unless every block is in flight.
+  w.room.wait(lock, [&w] { return w.waiting + w.taking < kRing; });
+  filling_ = (filling_ + 1) % kRing;
   return true;
 }
 
@@ -109,7 +118,7 @@ void ThreadSink::StopWorker() {
   {
     std::lock_guard<std::mutex> lock(worker_->mutex);
     worker_->stop = true;
-    worker_->changed.notify_all();
+    worker_->work.notify_one();
   }
   worker_->thread.join();
   if (worker_->failed) failed_ = true;
@@ -138,6 +147,11 @@ bool ThreadSink::Finish() {
 }
 
 void ThreadSink::Abort() {
+  if (worker_ != nullptr) {
+    std::lock_guard<std::mutex> lock(worker_->mutex);
+    worker_->drop = true;
+    worker_->work.notify_one();
+  }
   StopWorker();
   held_ = 0;
   done_ = true;
