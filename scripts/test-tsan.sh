@@ -17,7 +17,7 @@ echo "== configure build-tsan"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_TSAN=ON \
   -DRAWCONV_BUILD_TESTS=ON >/dev/null
 echo "== build build-tsan"
-cmake --build "$build" -j "$jobs" --target perf_tests api_tests sink_tests gpb2rinex >/dev/null
+cmake --build "$build" -j "$jobs" --target perf_tests api_tests sink_tests gpb_tests gpb2rinex >/dev/null
 echo "== test build-tsan (parallel batches under ThreadSanitizer)"
 # halt_on_error makes a race fail the test process (gpb2rinex included).
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
@@ -25,7 +25,10 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
 # Sessions of the reentrant library converting at once.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
   "$build/tests/api_tests" --gtest_filter='SessionTest.Parallel*'
-# The output chain's threads: the thread stage and gzip behind it, on
-# outputs of many blocks, failures and aborts included.
+# The output chain's threads (the thread stage and gzip behind it, on
+# outputs of many blocks, failures and aborts included) and the GPB
+# reader's read-ahead thread.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
   "$build/tests/sink_tests" --gtest_filter='ThreadSink*:GzipSink*:OutputChain*'
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
+  "$build/tests/gpb_tests" --gtest_filter='GpbInput*:GpbBlockRead*'

@@ -13,12 +13,20 @@
 // The reads go through the caller's stdio stream: its buffer size and mode
 // are the caller's business, and with a buffer smaller than a block the
 // stream library reads straight into ours.
+//
+// Read-ahead (Attach's read_ahead): once the reads have grown to kMaxRead, a
+// thread of the input reads the next block into a second buffer while the
+// caller decodes the current one, so the kernel's copy of the file runs
+// beside the decoding. The caller must then leave the stream alone between
+// Attach and Detach (Seek, which waits for the read under way, is the way
+// to move). The bytes handed out are the same either way.
 #ifndef RAWCONV_GPB_GPB_INPUT_H_
 #define RAWCONV_GPB_GPB_INPUT_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace rawconv {
 
@@ -32,16 +40,17 @@ class GpbInput {
   // Longest run of bytes Take hands out at once; a GPB record is shorter.
   static constexpr size_t kMaxTake = 16 * 1024;
 
-  GpbInput() = default;
+  GpbInput();
   ~GpbInput();
   GpbInput(const GpbInput&) = delete;
   GpbInput& operator=(const GpbInput&) = delete;
 
   // Starts reading `stream` (positioned at `offset`, which is also where
   // Position() starts). The stream stays the caller's. False when the
-  // buffer cannot be obtained; the input is then detached.
-  bool Attach(std::FILE* stream, uint64_t offset);
-  // Forgets the stream and releases the buffer.
+  // buffer cannot be obtained; the input is then detached. read_ahead: see
+  // above (when its thread or buffer cannot be had, reads stay in line).
+  bool Attach(std::FILE* stream, uint64_t offset, bool read_ahead = false);
+  // Ends any read-ahead, forgets the stream and releases the buffers.
   void Detach();
 
   // The next n bytes (n at most kMaxTake), valid until the next call of
@@ -62,11 +71,22 @@ class GpbInput {
   bool Seek(uint64_t offset);
 
  private:
+  struct Ahead;
   // Makes n bytes available from next_; false at the end of the file.
   bool Fill(size_t n);
+  // Asks the read-ahead thread for the next kMaxRead bytes of the stream
+  // (into the buffer not in use); starts the thread the first time.
+  void StartAhead();
+  // Waits for the read under way; returns the bytes it got.
+  size_t WaitAhead();
 
   std::FILE* stream_ = nullptr;
-  uint8_t* buffer_ = nullptr;
+  uint8_t* memory_[2] = {nullptr, nullptr};  // kCapacity bytes each
+  int current_ = 0;             // the memory buffer_ points into
+  bool read_ahead_ = false;
+  bool ahead_pending_ = false;  // a read of the other buffer is under way
+  std::unique_ptr<Ahead> ahead_;
+  uint8_t* buffer_ = nullptr;   // the window: inside memory_[current_]
   size_t next_ = 0;             // first unconsumed byte of the window
   size_t end_ = 0;              // end of the valid bytes
   size_t read_size_ = 0;        // size of the next block read

@@ -156,35 +156,42 @@ TEST(GpbBlockRead, AbsentChannelValuesAreZeroInAReusedBuffer) {
   EXPECT_EQ(ch.Spare, 0);
 }
 
+// Every byte handed out is the file's, in line and with the read-ahead
+// thread, across block boundaries, seeks near and far, and the short end.
 TEST(GpbInputTest, TakeAcrossBlocksSeekAndShortEnd) {
   ScratchFile file(".bin");
-  // Bytes that tell their own offset (mod 251) for a file of 2.5 blocks.
-  std::vector<uint8_t> bytes(GpbInput::kMaxRead * 5 / 2);
+  // Bytes that tell their own offset (mod 251) for a file of 6.5 blocks.
+  std::vector<uint8_t> bytes(GpbInput::kMaxRead * 13 / 2);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i % 251);
   ASSERT_TRUE(WriteBytes(file.str(), bytes));
-  std::FILE* f = std::fopen(file.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(StreamFileSize(f), bytes.size());
-  {
+  for (const bool ahead : {false, true}) {
+    SCOPED_TRACE(ahead ? "read-ahead" : "in line");
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(StreamFileSize(f), bytes.size());
     GpbInput input;
-    ASSERT_TRUE(input.Attach(f, 0));
+    ASSERT_TRUE(input.Attach(f, 0, ahead));
     EXPECT_EQ(input.Take(GpbInput::kMaxTake + 1), nullptr) << "longer than a record can be";
     ASSERT_TRUE(input.Seek(0));
-    // Pieces of 1000 bytes: many straddle a block boundary.
-    size_t at = 0;
-    for (; at + 1000 <= bytes.size(); at += 1000) {
-      const uint8_t* p = input.Take(1000);
-      ASSERT_NE(p, nullptr) << at;
-      ASSERT_EQ(std::memcmp(p, bytes.data() + at, 1000), 0) << at;
-      ASSERT_EQ(input.Position(), at + 1000);
-    }
-    const size_t left = bytes.size() - at;
-    ASSERT_GT(left, 0u);
-    EXPECT_EQ(input.Take(1000), nullptr);
-    EXPECT_EQ(input.ShortBy(), left);
-    EXPECT_EQ(input.Position(), bytes.size());
-    EXPECT_EQ(input.Take(1), nullptr);
-    EXPECT_EQ(input.ShortBy(), 0u);
+    // Reads from `from` to the end in pieces of 1000 bytes (many straddle
+    // a block boundary), then the short end.
+    auto read_to_end = [&](size_t from) {
+      size_t at = from;
+      for (; at + 1000 <= bytes.size(); at += 1000) {
+        const uint8_t* p = input.Take(1000);
+        ASSERT_NE(p, nullptr) << at;
+        ASSERT_EQ(std::memcmp(p, bytes.data() + at, 1000), 0) << at;
+        ASSERT_EQ(input.Position(), at + 1000);
+      }
+      const size_t left = bytes.size() - at;
+      ASSERT_GT(left, 0u);
+      EXPECT_EQ(input.Take(1000), nullptr);
+      EXPECT_EQ(input.ShortBy(), left);
+      EXPECT_EQ(input.Position(), bytes.size());
+      EXPECT_EQ(input.Take(1), nullptr);
+      EXPECT_EQ(input.ShortBy(), 0u);
+    };
+    read_to_end(0);
     // Back to an offset long gone from the buffer, and to one still in it.
     ASSERT_TRUE(input.Seek(7));
     const uint8_t* p = input.Take(3);
@@ -194,8 +201,14 @@ TEST(GpbInputTest, TakeAcrossBlocksSeekAndShortEnd) {
     p = input.Take(2);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p[1], 6);
+    // Far forward while the reads are under way, then on to the end again.
+    for (int i = 0; i < 300; ++i) ASSERT_NE(input.Take(1000), nullptr);
+    const size_t far = GpbInput::kMaxRead * 5 + 17;
+    ASSERT_TRUE(input.Seek(far));
+    read_to_end(far);
+    input.Detach();
+    std::fclose(f);
   }
-  std::fclose(f);
 }
 
 }  // namespace
