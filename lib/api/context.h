@@ -87,6 +87,9 @@ struct Context {
   int32_t GpbDamaged;     // the writing pass ended in a damaged or cut record
   uint64_t GpbBytesUsed;  // up to the end of its last good record
   uint64_t GpbFileSize;
+  // 1: the conversion runs on its caller's thread alone, without the
+  // writing thread of the output chain or the GPB reader's read-ahead.
+  int32_t SingleThread;
 };
 
 // Epochs between two progress reports of a reading pass.

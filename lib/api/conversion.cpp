@@ -203,7 +203,8 @@ int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& j
   Sink* out = &discard;
   if (file) {
     out_open = OpenOutput(file, nav->NavFile, job.Existing, job.Compress);
-    out = out_open ? chain.Build(file, job.Compress, false, IsRinex3(job.RinexVersion) ? 3 : 2)
+    out = out_open ? chain.Build(file, job.Compress, false, IsRinex3(job.RinexVersion) ? 3 : 2,
+                                     !Ctx().SingleThread)
                    : file;
   }
   const RunByText run_by = RunByOf(*nav);
@@ -251,7 +252,7 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
   }
   const bool v3 = IsRinex3(job.RinexVersion);
   OutputChain chain;
-  Sink* out = chain.Build(file, job.Compress, true, v3 ? 3 : 2);
+  Sink* out = chain.Build(file, job.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread);
   if (!out) {
     SetErrorText("%s", chain.Error());
     file->Abort();
@@ -591,7 +592,7 @@ class SpanWriter final : public EpochVisitor {
     }
     const bool v3 = IsRinex3(job_.RinexVersion);
     chain_.reset(new OutputChain());
-    head_ = chain_->Build(&o->File, job_.Compress, true, v3 ? 3 : 2);
+    head_ = chain_->Build(&o->File, job_.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread);
     if (!head_) {
       Fail(chain_->Error());
       o->File.Abort();

@@ -360,6 +360,7 @@ bool PrepareContext(Context& c, const rawconv_options& o, Invalid* why) {
   c.Progress = o.progress;
   c.ProgressUser = o.progress_user;
   c.StationMode = o.station;
+  c.SingleThread = o.single_thread != 0;
   if (o.station == RAWCONV_STATION_FILE) {
     const size_t length = std::strlen(o.station_path);
     if (length >= sizeof c.StationPath) {

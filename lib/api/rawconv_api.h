@@ -326,6 +326,13 @@ typedef struct rawconv_options {
    * NULL: not called. */
   rawconv_output_fn output;
   void* output_user;
+  /* 0: a conversion may use two helper threads beside the caller's: one
+   * writes the plain observation file (or compresses it) while the caller
+   * formats, one reads the GPB file ahead while the caller decodes. 1: the
+   * conversion runs on the caller's thread alone. For callers that already
+   * run one conversion per core (gpb2rinex -j N with N at least the number
+   * of cores), where the helpers only add work. Outputs are the same. */
+  int32_t single_thread;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL) and size to `size`, which

@@ -3,7 +3,7 @@
 namespace rawconv {
 
 Sink* OutputChain::Build(FileSink* file, Compression compression, bool observation_file,
-                         int rinex_major) {
+                         int rinex_major, bool threads) {
   crx_.reset();
   thread_.reset();
   gzip_.reset();
@@ -31,7 +31,7 @@ Sink* OutputChain::Build(FileSink* file, Compression compression, bool observati
   }
   // The thread stage: in front of the compressor, or of a plain
   // observation file.
-  if (gzip || (observation_file && !crx)) {
+  if (threads && (gzip || (observation_file && !crx))) {
     thread_.reset(new ThreadSink(head, gzip ? GzipSink::kBlockSize : ThreadSink::kBlockSize));
     head = thread_.get();
   }

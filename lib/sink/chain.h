@@ -50,7 +50,9 @@ class OutputChain {
   // the chain cannot be built (Error() says why: no gzip in this build, or
   // Compact RINEX of something other than RINEX 2 or 3 observations).
   // Building again drops the previous chain without finishing it.
-  Sink* Build(FileSink* file, Compression compression, bool observation_file, int rinex_major);
+  // threads false: no thread stage (everything on the writer's thread).
+  Sink* Build(FileSink* file, Compression compression, bool observation_file, int rinex_major,
+              bool threads = true);
 
   const char* Error() const { return error_.c_str(); }
 

@@ -99,6 +99,7 @@ class Options(ctypes.Structure):
         ("split", ctypes.c_int32),
         ("output", OUTPUT_FN),
         ("output_user", ctypes.c_void_p),
+        ("single_thread", ctypes.c_int32),
     ]
 
 
