@@ -95,6 +95,9 @@ measure() {
   for ((i = 0; i <= runs; i++)); do
     rm -rf "$outdir"
     mkdir -p "$outdir"
+    # Earlier runs' dirty pages written back first, so that no run is
+    # slowed by the write-back of another's output.
+    sync
     read -r seconds kb code < <("$timeit" "$@")
     if [ "$code" != 0 ]; then
       echo "failed (exit code $code): $*" >&2
