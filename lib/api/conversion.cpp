@@ -1145,7 +1145,31 @@ int RunConversionSteps(const ConversionJob& job) {
 
 }  // namespace
 
+// Helper threads (the output's writing thread, the GPB read-ahead) pay for
+// their start and hand-overs on large files only. Measured with -j 1 on 400
+// real 30 s days (1.6 MB of GPB each): 3.3 s with them against 3.0 s
+// without; on the synthetic 1 s day (75 MB) 0.13 s against 0.16 s.
+constexpr uint64_t kHelperThreadsMinBytes = 8u << 20;
+
+// Turns the helper threads off for one call on a small GPB file; the
+// caller's choice comes back at the end of the call (the dialog's default
+// context lives on between calls).
+class HelperThreadsScope {
+ public:
+  explicit HelperThreadsScope(const ObsRequest& obs) : saved_(Ctx().SingleThread) {
+    if (!saved_ && FileSizeOf(PathOf(obs.GpbFile).Text) < kHelperThreadsMinBytes)
+      Ctx().SingleThread = 1;
+  }
+  ~HelperThreadsScope() { Ctx().SingleThread = saved_; }
+  HelperThreadsScope(const HelperThreadsScope&) = delete;
+  HelperThreadsScope& operator=(const HelperThreadsScope&) = delete;
+
+ private:
+  int32_t saved_;
+};
+
 int RunConversion(const ConversionJob& job) {
+  const HelperThreadsScope threads(*job.Obs);
   if (job.Outputs) job.Outputs->clear();
   const int result = RunConversionSteps(job);
   const bool listed = result == kConversionOk || result == kConversionSkipped;

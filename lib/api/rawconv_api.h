@@ -326,12 +326,15 @@ typedef struct rawconv_options {
    * NULL: not called. */
   rawconv_output_fn output;
   void* output_user;
-  /* 0: a conversion may use two helper threads beside the caller's: one
-   * writes the plain observation file (or compresses it) while the caller
-   * formats, one reads the GPB file ahead while the caller decodes. 1: the
-   * conversion runs on the caller's thread alone. For callers that already
-   * run one conversion per core (gpb2rinex -j N with N at least the number
-   * of cores), where the helpers only add work. Outputs are the same. */
+  /* 0: a conversion of a GPB file of 8 MB or more uses two helper threads
+   * beside the caller's: one writes the plain observation file (or
+   * compresses it) while the caller formats, one reads the GPB file ahead
+   * while the caller decodes; smaller files are converted on the caller's
+   * thread alone, where starting the helpers costs more than they win.
+   * 1: every conversion runs on the caller's thread alone. For callers that
+   * already run one conversion per core (gpb2rinex -j N with N at least the
+   * number of cores), where the helpers only add work. Outputs are the
+   * same either way. */
   int32_t single_thread;
 } rawconv_options;
 

@@ -67,7 +67,8 @@ class ThreadSink final : public Sink {
 
   Sink* next_;
   size_t block_size_;
-  char* blocks_[kRing] = {};  // allocated as they are needed
+  char* ring_ = nullptr;      // kRing blocks, allocated with the first bytes
+  char* blocks_[kRing] = {};  // the blocks of the ring
   size_t held_ = 0;  // bytes in blocks_[filling_]
   int filling_ = 0;
   bool failed_ = false;

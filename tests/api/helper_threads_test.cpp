@@ -1,7 +1,7 @@
 // The conversion's helper threads (the writing thread of the output chain,
-// the GPB reader's read-ahead): a real day converted with them and without
-// them gives the same files, and single_thread keeps the conversion on the
-// caller's thread.
+// the GPB reader's read-ahead): a large file converted with them and
+// without them gives the same files; single_thread, and a small file, keep
+// the conversion on the caller's thread.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -11,9 +11,8 @@
 #include <string>
 
 #include "api/rawconv_api.h"
-#include "support/real_data.h"
-#include "support/rinex_nav.h"
-#include "support/rnx_to_gpb.h"
+#include "support/epp_fixture.h"
+#include "support/gpb_builder.h"
 
 namespace rawconv {
 namespace {
@@ -43,49 +42,75 @@ std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-TEST(HelperThreads, SameFilesWithAndWithoutThem) {
+// `epochs` epochs at 1 s of 24 dual-frequency channels (about 1.4 KB of
+// GPB each) from 2005-01-16 00:00 (week 1306), with their ephemeris file.
+void WriteDay(const std::string& stem, int epochs) {
+  gpbtest::GpbFileBuilder b = gpbtest::GpbFileBuilder::New();
+  GpbChannel ch[24]{};
+  for (int i = 0; i < epochs; ++i) {
+    GpbEpoch e{};
+    e.RcvTime = e.RawRcvTime = 0.0 + i;
+    e.NumChannels = 24;
+    for (int c = 0; c < 24; ++c) {
+      ch[c].Prn = c + 1;
+      ch[c].ObsMask = kObsC1 | kObsL1 | kObsP2 | kObsL2;
+      ch[c].C1 = 2.0e7 + i * 10.0 + c;
+      ch[c].L1 = 1.0e8 + i + c * 0.125;
+      ch[c].P2 = 2.0e7 + i * 10.0 + c + 2.5;
+      ch[c].L2 = 8.0e7 + i;
+    }
+    b.AddEpoch(e, ch, 24);
+  }
+  ASSERT_TRUE(b.Write(stem + ".gpb"));
+  ASSERT_TRUE(epptest::WriteEppFile(stem + ".epp", {{1306, 0}}));
+}
+
+struct Converted {
+  std::string Obs, Nav;
+  int MostThreads = 0;
+};
+
+Converted Convert(const std::string& gpb, const std::string& out, int single) {
+  Converted c;
+  fs::create_directory(out);
+  rawconv_session* session = rawconv_session_new();
+  rawconv_options o;
+  rawconv_report r;
+  rawconv_options_init(&o);
+  rawconv_report_init(&r);
+  o.gpb_path = gpb.c_str();
+  o.output_dir = out.c_str();
+  o.use_run_date = 1;
+  o.run_date = 1133965800;
+  o.single_thread = single;
+  o.progress = MostThreads;
+  o.progress_user = &c.MostThreads;
+  EXPECT_EQ(RAWCONV_OK, rawconv_convert(session, &o, &r)) << r.error;
+  rawconv_session_free(session);
+  c.Obs = Slurp(r.obs_path);
+  c.Nav = Slurp(r.nav_path);
+  return c;
+}
+
+TEST(HelperThreads, SameFilesWithAndWithoutThemAndOnlyForLargeFiles) {
   if (ThreadCount() == 0) GTEST_SKIP() << "no /proc/self/task here";
   char pattern[] = "/tmp/rawconv_threads_XXXXXX";
   ASSERT_NE(nullptr, mkdtemp(pattern));
   const std::string dir = pattern;
-  std::string error;
-  rnxtest::RnxToGpbOptions to_gpb;
-  rnxtest::RnxToGpbSummary summary;
-  ASSERT_TRUE(rnxtest::ConvertRinexObsFileToGpb(realdata::DataPath("usno0200.05o"), dir + "/usno.gpb",
-                                                to_gpb, &summary, &error))
-      << error;
-  ASSERT_TRUE(rinexnav::ConvertNavToEpp(realdata::DataPath("brdc0200.05n"), dir + "/usno.epp", error))
-      << error;
-  const std::string gpb = dir + "/usno.gpb";
+  WriteDay(dir + "/large", 7000);  // about 10 MB of GPB
+  WriteDay(dir + "/small", 500);
+  ASSERT_GT(fs::file_size(dir + "/large.gpb"), 8u << 20);
+  const int alone = ThreadCount();
 
-  std::string files[2][2];  // [single_thread][obs, nav]
-  int most[2] = {0, 0};
-  for (int single : {0, 1}) {
-    const std::string out = dir + "/out" + std::to_string(single);
-    fs::create_directory(out);
-    rawconv_session* session = rawconv_session_new();
-    rawconv_options o;
-    rawconv_report r;
-    rawconv_options_init(&o);
-    rawconv_report_init(&r);
-    o.gpb_path = gpb.c_str();
-    o.output_dir = out.c_str();
-    o.use_run_date = 1;
-    o.run_date = 1133965800;
-    o.single_thread = single;
-    o.progress = MostThreads;
-    o.progress_user = &most[single];
-    ASSERT_EQ(RAWCONV_OK, rawconv_convert(session, &o, &r)) << r.error;
-    rawconv_session_free(session);
-    files[single][0] = Slurp(r.obs_path);
-    files[single][1] = Slurp(r.nav_path);
-  }
-  // Megabytes of GPB and RINEX: both helpers have work.
-  EXPECT_GT(files[0][0].size(), 2u << 20);
-  EXPECT_TRUE(files[0][0] == files[1][0]);
-  EXPECT_TRUE(files[0][1] == files[1][1]);
-  EXPECT_GT(most[0], ThreadCount());
-  EXPECT_EQ(most[1], ThreadCount());
+  const Converted with = Convert(dir + "/large.gpb", dir + "/with", 0);
+  const Converted without = Convert(dir + "/large.gpb", dir + "/without", 1);
+  EXPECT_GT(with.Obs.size(), 8u << 20);
+  EXPECT_TRUE(with.Obs == without.Obs);
+  EXPECT_TRUE(with.Nav == without.Nav);
+  EXPECT_GT(with.MostThreads, alone);
+  EXPECT_EQ(without.MostThreads, alone);
+  // A small file is converted without them even when they are allowed.
+  EXPECT_EQ(Convert(dir + "/small.gpb", dir + "/small", 0).MostThreads, alone);
   fs::remove_all(dir);
 }
 
