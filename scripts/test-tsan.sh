@@ -24,7 +24,7 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
   "$build/tests/perf_tests" --gtest_filter='Parallel*'
 # Sessions of the reentrant library converting at once.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
-  "$build/tests/api_tests" --gtest_filter='SessionTest.Parallel*'
+  "$build/tests/api_tests" --gtest_filter='SessionTest.Parallel*:HelperThreads*'
 # The output chain's threads (the thread stage and gzip behind it, on
 # outputs of many blocks, failures and aborts included) and the GPB
 # reader's read-ahead thread.
