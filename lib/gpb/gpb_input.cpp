@@ -1,12 +1,15 @@
 // GpbInput: block reads of a GPB file and the platform calls they need.
 #include "gpb/gpb_input.h"
 
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <new>
+
+#if !defined(_WIN32)
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#endif
 
 #include <sys/stat.h>
 #if !defined(_WIN32)
@@ -22,6 +25,7 @@ constexpr size_t kCapacity = GpbInput::kMaxRead + GpbInput::kMaxTake;
 
 }  // namespace
 
+#if !defined(_WIN32)
 // The read-ahead thread and what it shares with the reader. Everything
 // below the mutex is read and written under it.
 struct GpbInput::Ahead {
@@ -51,6 +55,11 @@ struct GpbInput::Ahead {
     }
   }
 };
+#else
+// The Windows build reads in line (its compiler's thread model has no
+// std::thread).
+struct GpbInput::Ahead {};
+#endif
 
 GpbInput::GpbInput() = default;
 GpbInput::~GpbInput() { Detach(); }
@@ -74,6 +83,7 @@ bool GpbInput::Attach(std::FILE* stream, uint64_t offset, bool read_ahead) {
 }
 
 void GpbInput::Detach() {
+#if !defined(_WIN32)
   if (ahead_ != nullptr) {
     WaitAhead();
     {
@@ -82,8 +92,9 @@ void GpbInput::Detach() {
       ahead_->changed.notify_all();
     }
     ahead_->thread.join();
-    ahead_.reset();
   }
+#endif
+  ahead_.reset();
   delete[] memory_[0];
   delete[] memory_[1];
   memory_[0] = memory_[1] = nullptr;
@@ -105,6 +116,9 @@ const uint8_t* GpbInput::Take(size_t n) {
 }
 
 void GpbInput::StartAhead() {
+#if defined(_WIN32)
+  read_ahead_ = false;
+#else
   if (memory_[1] == nullptr) {
     memory_[1] = new (std::nothrow) uint8_t[kCapacity];
     if (memory_[1] == nullptr) {
@@ -130,14 +144,19 @@ void GpbInput::StartAhead() {
   ahead_->requested = true;
   ahead_->changed.notify_all();
   ahead_pending_ = true;
+#endif
 }
 
 size_t GpbInput::WaitAhead() {
   if (!ahead_pending_) return 0;
+#if defined(_WIN32)
+  return 0;
+#else
   std::unique_lock<std::mutex> lock(ahead_->mutex);
   ahead_->changed.wait(lock, [this] { return !ahead_->requested; });
   ahead_pending_ = false;
   return ahead_->got;
+#endif
 }
 
 bool GpbInput::Fill(size_t n) {

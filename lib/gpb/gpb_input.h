@@ -19,7 +19,9 @@
 // caller decodes the current one, so the kernel's copy of the file runs
 // beside the decoding. The caller must then leave the stream alone between
 // Attach and Detach (Seek, which waits for the read under way, is the way
-// to move). The bytes handed out are the same either way.
+// to move). The bytes handed out are the same either way. The Windows
+// build always reads in line (its compiler's thread model has no
+// std::thread).
 #ifndef RAWCONV_GPB_GPB_INPUT_H_
 #define RAWCONV_GPB_GPB_INPUT_H_
 

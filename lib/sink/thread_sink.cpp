@@ -1,13 +1,18 @@
 #include "sink/thread_sink.h"
 
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+
+#if !defined(_WIN32)
+#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#endif
 
 namespace rawconv {
+
+#if !defined(_WIN32)
 
 // The thread and what it shares with the writer. Everything below the mutex
 // is read and written under it. Blocks go round the ring in order: the
@@ -51,6 +56,14 @@ void ThreadSink::PassOn(Worker* w, Sink* next, char* const* blocks) {
   }
 }
 
+#else  // the Windows build: its compiler's thread model has no std::thread
+
+// Every block is passed on from the caller's thread.
+struct ThreadSink::Worker {};
+void ThreadSink::PassOn(Worker*, Sink*, char* const*) {}
+
+#endif
+
 ThreadSink::ThreadSink(Sink* next, size_t block_size)
     : next_(next), block_size_(block_size > 0 ? block_size : kBlockSize) {}
 
@@ -89,6 +102,7 @@ bool ThreadSink::Write(const char* data, size_t length) {
 bool ThreadSink::HandOver() {
   const size_t length = held_;
   held_ = 0;
+#if !defined(_WIN32)
   if (worker_ == nullptr && !thread_tried_) {
     thread_tried_ = true;  // one attempt per output
     std::unique_ptr<Worker> w(new Worker);
@@ -100,10 +114,12 @@ bool ThreadSink::HandOver() {
       // passed on by the caller from here on
     }
   }
+#endif
   if (worker_ == nullptr) {
     if (!next_->Write(blocks_[filling_], length)) failed_ = true;
     return !failed_;
   }
+#if !defined(_WIN32)
   Worker& w = *worker_;
   std::unique_lock<std::mutex> lock(w.mutex);
   if (w.failed) {
@@ -116,11 +132,13 @@ bool ThreadSink::HandOver() {
   // The next block of the ring is free unless every block is in flight.
   w.room.wait(lock, [&w] { return w.waiting + w.taking < kRing; });
   filling_ = (filling_ + 1) % kRing;
+#endif
   return true;
 }
 
 void ThreadSink::StopWorker() {
   if (worker_ == nullptr) return;
+#if !defined(_WIN32)
   {
     std::lock_guard<std::mutex> lock(worker_->mutex);
     worker_->stop = true;
@@ -128,6 +146,7 @@ void ThreadSink::StopWorker() {
   }
   worker_->thread.join();
   if (worker_->failed) failed_ = true;
+#endif
   worker_.reset();
 }
 
@@ -153,11 +172,13 @@ bool ThreadSink::Finish() {
 }
 
 void ThreadSink::Abort() {
+#if !defined(_WIN32)
   if (worker_ != nullptr) {
     std::lock_guard<std::mutex> lock(worker_->mutex);
     worker_->drop = true;
     worker_->work.notify_one();
   }
+#endif
   StopWorker();
   held_ = 0;
   done_ = true;

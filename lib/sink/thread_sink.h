@@ -13,9 +13,10 @@
 // system call and a switch on both sides); the writer waits only when every
 // block of the ring is full. An output of one block or less never starts
 // the thread: Finish passes it on from the caller's thread. When a thread
-// cannot be started the blocks are passed on by the caller. A failure of
-// the next sink on the thread is reported by the next Write or by Finish.
-// Memory: kRing blocks.
+// cannot be started, and always in the Windows build (its compiler's
+// thread model has no std::thread), the blocks are passed on by the
+// caller. A failure of the next sink on the thread is reported by the next
+// Write or by Finish. Memory: kRing blocks.
 #ifndef RAWCONV_SINK_THREAD_SINK_H_
 #define RAWCONV_SINK_THREAD_SINK_H_
 
