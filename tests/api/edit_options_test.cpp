@@ -16,28 +16,8 @@ namespace rawconv {
 namespace convtest {
 namespace {
 
-class EditOptionsTest : public ConversionFixture {
+class EditOptionsTest : public SampleSessionFixture {
  protected:
-  void SetUp() override {
-    ConversionFixture::SetUp();
-    const std::string examples = std::string(RAWCONV_SOURCE_DIR) + "/examples/";
-    for (const char* ext : {".gpb", ".epp", ".sta"})
-      fs::copy_file(examples + "sample" + ext, Path(std::string("sample") + ext));
-    gpb_ = Path("sample.gpb");
-    out_ = Path("out");
-    fs::create_directory(out_);
-    rawconv_options_init(&o_);
-    o_.gpb_path = gpb_.c_str();
-    o_.output_dir = out_.c_str();
-    o_.use_run_date = 1;
-    o_.run_date = 1133965800;
-    session_ = rawconv_session_new();
-    rawconv_report_init(&report_);
-  }
-  void TearDown() override {
-    rawconv_session_free(session_);
-    ConversionFixture::TearDown();
-  }
   int Convert() { return rawconv_convert(session_, &o_, &report_); }
 
   std::vector<std::string> Header() const {
@@ -61,11 +41,6 @@ class EditOptionsTest : public ConversionFixture {
       if (line.size() > 29 && line.compare(0, 3, " 05") == 0 && line[28] == '0') ++n;
     return n;
   }
-
-  std::string gpb_, out_;
-  rawconv_options o_;
-  rawconv_session* session_ = nullptr;
-  rawconv_report report_;
 };
 
 TEST_F(EditOptionsTest, WindowDecimationExclusionAndTypesShapeHeaderAndReport) {

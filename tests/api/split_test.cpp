@@ -40,31 +40,14 @@ int CancelInWritingPass(void*, uint64_t done, uint64_t total) { return done > to
 const std::vector<std::string> kQuarters = {"samp092a00.05o", "samp092a15.05o", "samp092a30.05o",
                                             "samp092a45.05o"};
 
-class SplitTest : public ConversionFixture {
+class SplitTest : public SampleSessionFixture {
  protected:
   void SetUp() override {
-    ConversionFixture::SetUp();
-    const std::string examples = std::string(RAWCONV_SOURCE_DIR) + "/examples/";
-    for (const char* ext : {".gpb", ".epp", ".sta"})
-      fs::copy_file(examples + "sample" + ext, Path(std::string("sample") + ext));
-    gpb_ = Path("sample.gpb");
-    out_ = Path("out");
-    fs::create_directory(out_);
-    rawconv_options_init(&o_);
-    o_.gpb_path = gpb_.c_str();
-    o_.output_dir = out_.c_str();
-    o_.use_run_date = 1;
-    o_.run_date = 1133965800;
+    SampleSessionFixture::SetUp();
     o_.names = RAWCONV_NAMES_SHORT;
     o_.split = RAWCONV_SPLIT_15M;
     o_.output = Collect;
     o_.output_user = &listed_;
-    session_ = rawconv_session_new();
-    rawconv_report_init(&report_);
-  }
-  void TearDown() override {
-    rawconv_session_free(session_);
-    ConversionFixture::TearDown();
   }
   int Convert() {
     listed_.clear();
@@ -83,10 +66,6 @@ class SplitTest : public ConversionFixture {
     return names;
   }
 
-  std::string gpb_, out_;
-  rawconv_options o_;
-  rawconv_session* session_ = nullptr;
-  rawconv_report report_;
   std::vector<Listed> listed_;
 };
 

@@ -31,6 +31,7 @@
 #include "support/obs_compare.h"
 #include "support/rinex_nav.h"
 #include "support/real_data.h"
+#include "support/real_data_fixture.h"
 #include "support/rinex_obs.h"
 #include "support/rnx_to_gpb.h"
 
@@ -59,30 +60,9 @@ std::map<std::string, std::array<double, 3>> ReadPositions(const std::string& pa
   return out;
 }
 
-class Rinex3RealDataTest : public testing::TestWithParam<DataPair> {
+class Rinex3RealDataTest : public realdata::RealDataTest<DataPair> {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/rawconv_rnx3_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
-    std::memset(&context_, 0, sizeof context_);
-    scope_ = new ContextScope(context_);
-    SetRunClockForTesting(1133965800);
-  }
-  void TearDown() override {
-    delete scope_;
-    if (std::getenv("KEEP_RNX3") == nullptr) fs::remove_all(dir_);
-  }
-
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  std::string PlainNav(const char* name) {
-    const std::string path = DataPath(name);
-    if (fs::path(path).extension() != ".gz") return path;
-    const std::string out = Path("plain.nav");
-    const std::string command = "gzip -dc '" + path + "' > '" + out + "'";
-    return std::system(command.c_str()) == 0 ? out : std::string();
-  }
+  Rinex3RealDataTest() : RealDataTest("rawconv_rnx3", "KEEP_RNX3") {}
 
   // The week of the data as the conversion would find it: an ephemeris
   // reference in the first epoch's week, or the week override for weeks an
@@ -262,10 +242,6 @@ class Rinex3RealDataTest : public testing::TestWithParam<DataPair> {
     ASSERT_TRUE(decoder.Decode(compact.Text, &back)) << decoder.Error();
     EXPECT_TRUE(back == rawconv_test::TrimLines(plain));
   }
-
-  std::string dir_;
-  Context context_;
-  ContextScope* scope_ = nullptr;
 };
 
 TEST_P(Rinex3RealDataTest, SamePositionsAndValuesAsRinex2) {

@@ -25,6 +25,7 @@
 #include "support/conversion_fixture.h"
 #include "support/obs_compare.h"
 #include "support/real_data.h"
+#include "support/real_data_fixture.h"
 #include "support/rinex_nav.h"
 #include "support/rinex_obs.h"
 #include "support/rnx_to_gpb.h"
@@ -103,22 +104,9 @@ std::vector<double> Rinex3EpochTimes(const std::vector<std::string>& body) {
   return times;
 }
 
-class RealDataSplitTest : public testing::TestWithParam<SplitCase> {
+class RealDataSplitTest : public realdata::RealDataTest<SplitCase> {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/rawconv_split_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
-    std::memset(&context_, 0, sizeof context_);
-    scope_ = new ContextScope(context_);
-    SetRunClockForTesting(1133965800);
-  }
-  void TearDown() override {
-    delete scope_;
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  RealDataSplitTest() : RealDataTest("rawconv_split") {}
 
   // Converts x.gpb with x.epp into folder; SplitSeconds span (0: whole).
   int Convert(const std::string& folder, double span, std::vector<OutputFile>* outputs) {
@@ -148,10 +136,6 @@ class RealDataSplitTest : public testing::TestWithParam<SplitCase> {
     if (result != kConversionOk) ADD_FAILURE() << Ctx().ErrorText;
     return result;
   }
-
-  std::string dir_;
-  Context context_;
-  ContextScope* scope_ = nullptr;
 };
 
 TEST_P(RealDataSplitTest, SpansJoinBackIntoTheWholeFile) {

@@ -22,6 +22,7 @@
 #include "select/selection.h"
 #include "sink/sink.h"
 #include "support/obs_compare.h"
+#include "support/real_data_fixture.h"
 #include "support/rinex_obs.h"
 #include "support/rnx_to_gpb.h"
 
@@ -86,22 +87,9 @@ std::vector<const rnxtest::RinexObsEpoch*> Observations(const rnxtest::RinexObsF
   return out;
 }
 
-class RealDataWindowTest : public testing::TestWithParam<WindowCase> {
+class RealDataWindowTest : public realdata::RealDataTest<WindowCase> {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/rawconv_window_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
-    std::memset(&context_, 0, sizeof context_);
-    scope_ = new ContextScope(context_);
-    SetRunClockForTesting(1133965800);
-  }
-  void TearDown() override {
-    delete scope_;
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  RealDataWindowTest() : RealDataTest("rawconv_window") {}
 
   void Write(const ObsRequest& request, const WeekReference& ref, const ObsEdits* edits,
              const std::string& path) {
@@ -118,10 +106,6 @@ class RealDataWindowTest : public testing::TestWithParam<WindowCase> {
     WriteObsEpochs(out, request, nav, summary, RINEX_VERSION_2_1, ref, edits);
     std::fclose(out);
   }
-
-  std::string dir_;
-  Context context_;
-  ContextScope* scope_ = nullptr;
 };
 
 TEST_P(RealDataWindowTest, SameEpochsAndValuesAsConvbin) {

@@ -16,6 +16,7 @@
 
 #include "api/context.h"
 #include "api/rawconv.h"
+#include "api/rawconv_api.h"
 #include "obs/run_date.h"
 #include "support/epp_fixture.h"
 #include "support/gpb_builder.h"
@@ -150,6 +151,38 @@ class ConversionFixture : public ::testing::Test {
   std::string dir_;
   ObsRequest obs_;
   NavRequest nav_;
+};
+
+// The reentrant interface on a copy of the shipped sample (sample.gpb, .epp
+// and .sta in the scratch folder): a session, options set to convert it into
+// "out" with a fixed run date, and a report.
+class SampleSessionFixture : public ConversionFixture {
+ protected:
+  void SetUp() override {
+    ConversionFixture::SetUp();
+    const std::string examples = std::string(RAWCONV_SOURCE_DIR) + "/examples/";
+    for (const char* ext : {".gpb", ".epp", ".sta"})
+      fs::copy_file(examples + "sample" + ext, Path(std::string("sample") + ext));
+    gpb_ = Path("sample.gpb");
+    out_ = Path("out");
+    fs::create_directory(out_);
+    rawconv_options_init(&o_);
+    o_.gpb_path = gpb_.c_str();
+    o_.output_dir = out_.c_str();
+    o_.use_run_date = 1;
+    o_.run_date = 1133965800;
+    session_ = rawconv_session_new();
+    rawconv_report_init(&report_);
+  }
+  void TearDown() override {
+    rawconv_session_free(session_);
+    ConversionFixture::TearDown();
+  }
+
+  std::string gpb_, out_;
+  rawconv_options o_;
+  rawconv_session* session_ = nullptr;
+  rawconv_report report_;
 };
 
 }  // namespace convtest

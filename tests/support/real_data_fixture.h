@@ -1,0 +1,72 @@
+// The fixture of the tests that convert the real data pairs in the library:
+// a scratch folder, a context of the test's own installed for the test's
+// thread, and a fixed run date, so that outputs are byte-for-byte
+// repeatable.
+#ifndef RAWCONV_TESTS_SUPPORT_REAL_DATA_FIXTURE_H_
+#define RAWCONV_TESTS_SUPPORT_REAL_DATA_FIXTURE_H_
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "api/context.h"
+#include "obs/run_date.h"
+#include "support/real_data.h"
+
+namespace rawconv {
+namespace realdata {
+
+template <typename Param>
+class RealDataTest : public testing::TestWithParam<Param> {
+ protected:
+  // prefix names the scratch folder (/tmp/<prefix>_XXXXXX); when the
+  // environment variable keep_env is set the folder is kept for a look.
+  explicit RealDataTest(const char* prefix, const char* keep_env = nullptr)
+      : prefix_(prefix), keep_env_(keep_env) {}
+
+  void SetUp() override {
+    std::string pattern = "/tmp/" + prefix_ + "_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(&pattern[0]));
+    dir_ = pattern;
+    std::memset(&context_, 0, sizeof context_);
+    scope_ = new ContextScope(context_);
+    SetRunClockForTesting(1133965800);
+  }
+  void TearDown() override {
+    delete scope_;
+    scope_ = nullptr;
+    if (keep_env_ != nullptr && std::getenv(keep_env_) != nullptr) return;
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // The navigation file of the shared folder as plain text: gzipped ones
+  // are unpacked into the scratch folder; "" when that fails.
+  std::string PlainNav(const char* name) const {
+    const std::string path = DataPath(name);
+    if (std::filesystem::path(path).extension() != ".gz") return path;
+    const std::string out = Path("plain.nav");
+    const std::string command = "gzip -dc '" + path + "' > '" + out + "'";
+    return std::system(command.c_str()) == 0 ? out : std::string();
+  }
+
+  std::string dir_;
+  Context context_;
+  ContextScope* scope_ = nullptr;
+
+ private:
+  std::string prefix_;
+  const char* keep_env_;
+};
+
+}  // namespace realdata
+}  // namespace rawconv
+
+#endif  // RAWCONV_TESTS_SUPPORT_REAL_DATA_FIXTURE_H_
