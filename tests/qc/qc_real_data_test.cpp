@@ -19,6 +19,7 @@
 
 #include "ephem/gps_time.h"
 #include "gpb/gpb.h"
+#include "qc/mp_reference.h"
 #include "qc/qc.h"
 #include "qc/qc_report.h"
 #include "support/rinex_nav.h"
@@ -175,32 +176,7 @@ TEST_F(QcRealDayTest, MultipathAgreesWithAPlainReimplementation) {
             iC1 = h.TypeIndex("C1"), iP2 = h.TypeIndex("P2");
   std::set<std::pair<int, long long>> slips;
   for (const qc::QcSlip& slip : s.SlipList) slips.insert({slip.Prn, std::llround(slip.Time)});
-  const double f1 = qc::kFreqL1, f2 = qc::kFreqL2, a = (f1 / f2) * (f1 / f2);
-  const double c = 299792458.0, lam1 = c / f1, lam2 = c / f2;
-
-  struct Acc {
-    std::vector<double> mp1, mp2;
-    double last = -1e30;
-    double dev1 = 0, dev2 = 0;
-    long n1 = 0, n2 = 0;
-  };
-  std::map<int, Acc> acc;
-  auto close = [](Acc& x) {
-    if (x.mp1.size() >= 10) {
-      double mean = 0;
-      for (double v : x.mp1) mean += v;
-      mean /= x.mp1.size();
-      for (double v : x.mp1) x.dev1 += (v - mean) * (v - mean);
-      x.n1 += static_cast<long>(x.mp1.size());
-      mean = 0;
-      for (double v : x.mp2) mean += v;
-      mean /= x.mp2.size();
-      for (double v : x.mp2) x.dev2 += (v - mean) * (v - mean);
-      x.n2 += static_cast<long>(x.mp2.size());
-    }
-    x.mp1.clear();
-    x.mp2.clear();
-  };
+  std::map<int, MpArcs> acc;
   for (const auto& e : day_->Rinex.Epochs) {
     if (e.IsEvent()) continue;
     const double t = GpsSeconds(e);
@@ -208,24 +184,21 @@ TEST_F(QcRealDayTest, MultipathAgreesWithAPlainReimplementation) {
       const int prn = rnxtest::GpbPrnOf(sat);
       if (prn < 1 || prn > 32) continue;
       auto v = [&](int i) { return sat.Values[static_cast<size_t>(i)]; };
-      Acc& x = acc[prn];
+      MpArcs& x = acc[prn];
       const bool gap = t - x.last > 300.0;
       x.last = t;
       if (!v(iL1).Present) continue;
       const bool lost = (v(iL1).Lli > 0 && (v(iL1).Lli & 1)) ||
                         (v(iL2).Present && v(iL2).Lli > 0 && (v(iL2).Lli & 1));
-      if (gap || lost || slips.count({prn, std::llround(t)})) close(x);
-      const double code1 = v(iP1).Present ? v(iP1).Value : v(iC1).Value;
+      if (gap || lost || slips.count({prn, std::llround(t)})) x.Close();
       if (!v(iL2).Present || !v(iP2).Present || !(v(iP1).Present || v(iC1).Present)) continue;
-      const double L1 = lam1 * v(iL1).Value, L2 = lam2 * v(iL2).Value;
-      x.mp1.push_back(code1 - (1 + 2 / (a - 1)) * L1 + (2 / (a - 1)) * L2);
-      x.mp2.push_back(v(iP2).Value - (2 * a / (a - 1)) * L1 + (2 * a / (a - 1) - 1) * L2);
+      x.Add(v(iP1).Present ? v(iP1).Value : v(iC1).Value, v(iP2).Value, v(iL1).Value, v(iL2).Value);
     }
   }
   double dev1 = 0, dev2 = 0;
-  long n1 = 0, n2 = 0;
+  int64_t n1 = 0, n2 = 0;
   for (auto& [prn, x] : acc) {
-    close(x);
+    x.Close();
     dev1 += x.dev1;
     dev2 += x.dev2;
     n1 += x.n1;
@@ -237,7 +210,7 @@ TEST_F(QcRealDayTest, MultipathAgreesWithAPlainReimplementation) {
   EXPECT_NEAR(s.Mp1Rms, std::sqrt(dev1 / n1), 1e-4);
   EXPECT_NEAR(s.Mp2Rms, std::sqrt(dev2 / n2), 1e-4);
   for (const qc::QcSatellite& sat : s.Satellites) {
-    const Acc& x = acc[sat.Prn];
+    const MpArcs& x = acc[sat.Prn];
     if (x.n1 == 0) continue;
     EXPECT_NEAR(sat.Mp1Rms, std::sqrt(x.dev1 / x.n1), 1e-4) << sat.Prn;
     EXPECT_NEAR(sat.Mp2Rms, std::sqrt(x.dev2 / x.n2), 1e-4) << sat.Prn;

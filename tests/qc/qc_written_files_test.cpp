@@ -29,6 +29,7 @@
 #include "ephem/nav3_writer.h"
 #include "ephem/nav_writer.h"
 #include "gpb/gpb.h"
+#include "qc/mp_reference.h"
 #include "qc/qc.h"
 #include "qc_json.h"
 #include "support/real_data.h"
@@ -259,45 +260,21 @@ TEST_F(QcWrittenFilesTest, MultipathAgreesWithAPlainReimplementation) {
   for (const Json& slip : day_->Report["slips"]["list"].Items) slips.insert({slip["sat"].Text, slip["time"].Text});
   ASSERT_EQ(slips.size(), static_cast<size_t>(day_->Report["slips"]["total"].Number));
 
-  const double c = 299792458.0, f1 = 1575.42e6, f2 = 1227.60e6, a = (f1 / f2) * (f1 / f2);
-  const double lam1 = c / f1, lam2 = c / f2;
-  struct Arcs {
-    std::vector<double> mp1, mp2;
-    double last = -1e30;
-    double dev1 = 0, dev2 = 0;
-    int64_t n1 = 0, n2 = 0;
-    void Close() {
-      if (mp1.size() >= 10) {
-        for (auto [values, dev, n] : {std::make_tuple(&mp1, &dev1, &n1), std::make_tuple(&mp2, &dev2, &n2)}) {
-          double mean = 0;
-          for (double v : *values) mean += v;
-          mean /= static_cast<double>(values->size());
-          for (double v : *values) *dev += (v - mean) * (v - mean);
-          *n += static_cast<int64_t>(values->size());
-        }
-      }
-      mp1.clear();
-      mp2.clear();
-    }
-  };
-  std::map<std::string, Arcs> arcs;
+  std::map<std::string, qctest::MpArcs> arcs;
   for (const RinexObsEpoch* e : Epochs()) {
     const double t = EpochSeconds(*e);
     const std::string when = EpochText(*e);
     for (const rnxtest::RinexSatObs& sat : e->Sats) {
       if (sat.System != 'G') continue;
       auto v = [&](int i) { return sat.Values[static_cast<size_t>(i)]; };
-      Arcs& x = arcs[SatName(sat)];
+      qctest::MpArcs& x = arcs[SatName(sat)];
       const bool gap = t - x.last > 300.0;
       x.last = t;
       if (!Has(v(iL1))) continue;
       const bool lost = (v(iL1).Lli > 0 && (v(iL1).Lli & 1)) || (Has(v(iL2)) && v(iL2).Lli > 0 && (v(iL2).Lli & 1));
       if (gap || lost || slips.count({SatName(sat), when})) x.Close();
       if (!Has(v(iL2)) || !Has(v(iP2)) || !(Has(v(iP1)) || Has(v(iC1)))) continue;
-      const double code1 = Has(v(iP1)) ? v(iP1).Value : v(iC1).Value;
-      const double L1 = lam1 * v(iL1).Value, L2 = lam2 * v(iL2).Value;
-      x.mp1.push_back(code1 - (1 + 2 / (a - 1)) * L1 + (2 / (a - 1)) * L2);
-      x.mp2.push_back(v(iP2).Value - (2 * a / (a - 1)) * L1 + (2 * a / (a - 1) - 1) * L2);
+      x.Add(Has(v(iP1)) ? v(iP1).Value : v(iC1).Value, v(iP2).Value, v(iL1).Value, v(iL2).Value);
     }
   }
   double dev1 = 0, dev2 = 0;
@@ -318,7 +295,7 @@ TEST_F(QcWrittenFilesTest, MultipathAgreesWithAPlainReimplementation) {
   EXPECT_NEAR(mp["mp2_rms_m"].Number, std::sqrt(dev2 / n2), 1e-5);
   int compared = 0;
   for (const Json& sat : day_->Report["satellites"].Items) {
-    const Arcs& x = arcs[sat["sat"].Text];
+    const qctest::MpArcs& x = arcs[sat["sat"].Text];
     if (x.n1 == 0) {
       EXPECT_TRUE(sat["mp1_rms_m"].IsNull()) << sat["sat"].Text;
       continue;
