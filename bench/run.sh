@@ -27,8 +27,10 @@
 # times the size of gzip6-crx, gz within 4 times the plain conversion.
 # --compress-only leaves out convbin and cp (convbin takes a minute a run).
 # batch: 8 copies of the synthetic day under distinct names converted by one
-# gpb2rinex -j 1 and one gpb2rinex -j 2; the throughput of -j 2 against -j 1
-# (target 1.7 on a 2-core machine) with the core count. --no-batch leaves it
+# gpb2rinex -j 1 (one core) and one gpb2rinex -j 2; the throughput of -j 2
+# against -j 1 (target 1.7 on a 2-core machine) with the core count; and,
+# beside them, the same batch without -j (one file at a time, each using a
+# second core). --no-batch leaves it
 # out.
 # BENCH_BASELINE=path/to/another/gpb2rinex adds it as "baseline" beside
 # rawconv (same options), for before/after figures from one run.
@@ -231,8 +233,10 @@ fi
 
 if [ "$batch" = 1 ]; then
   # One process converting eight copies of the day, each under its own name
-  # (nothing shared but the disk), with one and with two parallel jobs.
-  echo "== batch: 8 synthetic days, -j 1 and -j 2"
+  # (nothing shared but the disk), with one and with two parallel jobs (one
+  # core and two), and without -j (one file at a time, using the second core
+  # for reading and writing).
+  echo "== batch: 8 synthetic days, -j 1, -j 2 and no -j"
   mkdir -p "$work/batch"
   for i in 1 2 3 4 5 6 7 8; do
     cp "$work/synthetic.gpb" "$work/batch/day$i.gpb"
@@ -244,6 +248,10 @@ if [ "$batch" = 1 ]; then
     record batch8 "j$jobs" $((8 * synthetic_epochs))
     rm -rf "$work/out/batch-j$jobs"
   done
+  measure "$work/out/batch-default" "$gpb2rinex" -q --output-dir "$work/out/batch-default" \
+    "$work/batch/"day?.gpb
+  record batch8 default $((8 * synthetic_epochs))
+  rm -rf "$work/out/batch-default"
 fi
 
 echo
@@ -280,9 +288,11 @@ ratios() {  # input
 ratios real
 ratios synthetic
 if [ "$batch" = 1 ]; then
-  awk -v j1="${SECONDS_OF[batch8/j1]}" -v j2="${SECONDS_OF[batch8/j2]}" -v cores="$cores" 'BEGIN {
+  awk -v j1="${SECONDS_OF[batch8/j1]}" -v j2="${SECONDS_OF[batch8/j2]}" -v cores="$cores" \
+    -v d="${SECONDS_OF[batch8/default]}" 'BEGIN {
     printf "batch8     -j 1 %.3f s, -j 2 %.3f s: throughput -j 2 / -j 1 %.2fx on %d cores\n",
-           j1, j2, j1 / j2, cores }'
+           j1, j2, j1 / j2, cores
+    printf "batch8     without -j %.3f s: -j 2 / no -j %.2fx\n", d, d / j2 }'
 fi
 echo
 # Targets on the synthetic day: 80 times convbin, within 3 times cp, peak

@@ -73,7 +73,8 @@ const char kUsage[] =
     "      --comment TEXT      a COMMENT line (60 columns; repeatable, at most 32)\n"
     "      --full-header       also TIME OF LAST OBS, # OF SATELLITES, PRN / # OF OBS\n"
     "running:\n"
-    "  -j N                    convert N files at once (1 to 64; default 1)\n"
+    "  -j N                    convert N files at once on at most N cores (1 to 64;\n"
+    "                          default: one file at a time)\n"
     "  -q                      print failures and warnings only\n"
     "  -h, --help              print this text\n"
     "      --version           print the library's version number and year\n"
@@ -383,6 +384,7 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         if (!ParseUnsigned(v, kMaxJobs, number) || number < 1)
           return BadArgument(err, "number of jobs must be an integer from 1 to 64: " + Quoted(v));
         args.jobs = static_cast<int>(number);
+        args.jobs_given = true;
         break;
       case 'f':
         force = true;

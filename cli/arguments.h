@@ -67,6 +67,7 @@ struct Arguments {
   // Running
   bool quiet = false;
   int jobs = 1;
+  bool jobs_given = false;  // -j was on the command line (cli/threads.h)
 
   // Not in the usage text: the run date of the headers, in seconds since
   // 1970, so that runs can be compared byte for byte.

@@ -19,6 +19,7 @@
 
 #include "progress.h"
 #include "rawconv_api.h"
+#include "threads.h"
 
 namespace gpb2rinex {
 
@@ -73,10 +74,7 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
   o.agency = args.agency.c_str();
   o.run_by = args.run_by.c_str();
   o.station_id = args.station_id.empty() ? nullptr : args.station_id.c_str();
-  // With a conversion running on every core, the library's helper threads
-  // would only compete with the other conversions.
-  const unsigned cores = std::thread::hardware_concurrency();
-  o.single_thread = args.jobs > 1 && cores > 0 && static_cast<unsigned>(args.jobs) >= cores;
+  o.single_thread = HelperThreads(args.jobs, args.jobs_given, args.files.size(), UsableCores()) ? 0 : 1;
   o.antenna_height = args.antenna_height;
   o.use_week = args.use_week ? 1 : 0;
   o.week = args.week;

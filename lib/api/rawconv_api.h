@@ -332,8 +332,8 @@ typedef struct rawconv_options {
    * while the caller decodes; smaller files are converted on the caller's
    * thread alone, where starting the helpers costs more than they win.
    * 1: every conversion runs on the caller's thread alone. For callers that
-   * already run one conversion per core (gpb2rinex -j N with N at least the
-   * number of cores), where the helpers only add work. Outputs are the
+   * already run one conversion per core, where the helpers only add work,
+   * or that keep to a number of cores (gpb2rinex -j N). Outputs are the
    * same either way. */
   int32_t single_thread;
 } rawconv_options;
