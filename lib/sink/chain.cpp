@@ -1,5 +1,12 @@
 #include "sink/chain.h"
 
+#include <utility>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <thread>
+#endif
+
 namespace rawconv {
 
 Sink* OutputChain::Build(FileSink* file, Compression compression, bool observation_file,
@@ -20,19 +27,31 @@ Sink* OutputChain::Build(FileSink* file, Compression compression, bool observati
     return nullptr;
   }
   Sink* head = file;
-  if (gzip) {
-    gzip_.reset(new GzipSink(head, crx ? kCompactGzipLevel : kTextGzipLevel));
+  const int level = crx ? kCompactGzipLevel : kTextGzipLevel;
+  if (gzip && threads) {
+    // The thread stage compresses, on GzipCoders() threads.
+    std::vector<std::unique_ptr<BlockCoder>> coders;
+    for (int i = 0; i < GzipCoders(); ++i) {
+      std::unique_ptr<GzipCoder> coder(new GzipCoder(level));
+      if (coder->Error()[0] != '\0') {
+        error_ = coder->Error();
+        return nullptr;
+      }
+      coders.push_back(std::move(coder));
+    }
+    thread_.reset(new ThreadSink(head, GzipSink::kBlockSize, std::move(coders)));
+    head = thread_.get();
+  } else if (gzip) {
+    gzip_.reset(new GzipSink(head, level));
     if (gzip_->Error()[0] != '\0') {
       error_ = gzip_->Error();
       gzip_.reset();
       return nullptr;
     }
     head = gzip_.get();
-  }
-  // The thread stage: in front of the compressor, or of a plain
-  // observation file.
-  if (threads && (gzip || (observation_file && !crx))) {
-    thread_.reset(new ThreadSink(head, gzip ? GzipSink::kBlockSize : ThreadSink::kBlockSize));
+  } else if (threads && observation_file && !crx) {
+    // The thread stage in front of a plain observation file.
+    thread_.reset(new ThreadSink(head));
     head = thread_.get();
   }
   if (crx) {
@@ -40,6 +59,15 @@ Sink* OutputChain::Build(FileSink* file, Compression compression, bool observati
     head = crx_.get();
   }
   return head;
+}
+
+int GzipCoders() {
+#if !defined(_WIN32)
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores <= 1 ? 1 : cores >= kMaxGzipCoders ? kMaxGzipCoders : static_cast<int>(cores);
+#else
+  return 1;
+#endif
 }
 
 const char* CompressionSuffix(Compression compression, bool observation_file) {

@@ -1,10 +1,13 @@
 // The sinks in front of an output file, chosen by the kind of compression:
 //   kNone     writer -> thread -> file
-//   kGzip     writer -> thread -> gzip -> file
+//   kGzip     writer -> thread (gzip coders) -> file
 //   kCrx      writer -> Compact RINEX -> file
-//   kCrxGzip  writer -> Compact RINEX -> thread -> gzip -> file
+//   kCrxGzip  writer -> Compact RINEX -> thread (gzip coders) -> file
 // "thread" (sink/thread_sink.h) runs what follows it beside the writer: the
-// file's writes, or the compression and the writes. Compact RINEX encoding
+// file's writes, or the compression (of blocks side by side, on a thread
+// per coder, as many as the cores up to kMaxGzipCoders) and the writes.
+// Without threads gzip is a GzipSink on the writer's thread; the bytes are
+// the same either way. Compact RINEX encoding
 // stays on the writer's thread: on a thread stage of its own it ran a
 // quarter slower (the text crossing between cores), which cost more than
 // the overlap won (synthetic day: 0.40 s against 0.38 s). Navigation files
@@ -38,6 +41,11 @@ namespace rawconv {
 // within half a percent of gzip -6.
 constexpr int kTextGzipLevel = 1;
 constexpr int kCompactGzipLevel = 3;
+
+// gzip coder threads of a thread stage: the machine's cores, at least one,
+// at most kMaxGzipCoders (enough for the writer to set the pace).
+constexpr unsigned kMaxGzipCoders = 4;
+int GzipCoders();
 
 class OutputChain {
  public:

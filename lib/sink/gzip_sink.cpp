@@ -13,37 +13,33 @@ namespace rawconv {
 
 bool GzipAvailable() { return true; }
 
-GzipSink::GzipSink(Sink* next, int level) : next_(next), level_(level) {
-  if (level_ < 1) level_ = 1;
-  if (level_ > 12) level_ = 12;
-  libdeflate_compressor* c = libdeflate_alloc_compressor(level_);
+GzipCoder::GzipCoder(int level) {
+  if (level < 1) level = 1;
+  if (level > 12) level = 12;
+  libdeflate_compressor* c = libdeflate_alloc_compressor(level);
   if (c == nullptr) {
-    Fail("gzip: cannot allocate the compressor");
+    error_ = "gzip: cannot allocate the compressor";
     return;
   }
   compressor_ = c;
-  out_size_ = libdeflate_gzip_compress_bound(c, kBlockSize);
-  block_ = static_cast<char*>(std::malloc(kBlockSize));
+  out_size_ = libdeflate_gzip_compress_bound(c, GzipSink::kBlockSize);
   out_ = static_cast<char*>(std::malloc(out_size_));
-  if (block_ == nullptr || out_ == nullptr) Fail("gzip: out of memory");
+  if (out_ == nullptr) error_ = "gzip: out of memory";
 }
 
-GzipSink::~GzipSink() {
-  if (!done_) Abort();
+GzipCoder::~GzipCoder() {
   if (compressor_ != nullptr) libdeflate_free_compressor(static_cast<libdeflate_compressor*>(compressor_));
-  std::free(block_);
   std::free(out_);
 }
 
-// The held block in, one gzip member out to the next sink. An empty block
-// makes the one empty member of an empty file.
-bool GzipSink::CompressBlock() {
-  const size_t n = libdeflate_gzip_compress(static_cast<libdeflate_compressor*>(compressor_), block_,
-                                            held_, out_, out_size_);
-  held_ = 0;
-  if (n == 0) return Fail("gzip: compression failed");
-  if (!next_->Write(out_, n)) return Fail("gzip: the compressed output could not be written");
-  bytes_out_ += n;
+// An empty block makes the one empty member of an empty file.
+bool GzipCoder::Code(const char* in, size_t length, const char** out, size_t* out_length) {
+  if (error_[0] != '\0' || length > GzipSink::kBlockSize) return false;
+  const size_t n = libdeflate_gzip_compress(static_cast<libdeflate_compressor*>(compressor_), in,
+                                            length, out_, out_size_);
+  if (n == 0) return false;
+  *out = out_;
+  *out_length = n;
   return true;
 }
 
@@ -51,17 +47,37 @@ bool GzipSink::CompressBlock() {
 
 bool GzipAvailable() { return false; }
 
-GzipSink::GzipSink(Sink* next, int level) : next_(next), level_(level) {
-  Fail("gzip output is not available in this build");
+GzipCoder::GzipCoder(int) { error_ = "gzip output is not available in this build"; }
+GzipCoder::~GzipCoder() = default;
+bool GzipCoder::Code(const char*, size_t, const char**, size_t*) { return false; }
+
+#endif
+
+GzipSink::GzipSink(Sink* next, int level) : next_(next), coder_(level) {
+  if (coder_.Error()[0] != '\0') {
+    Fail(coder_.Error());
+    return;
+  }
+  block_ = static_cast<char*>(std::malloc(kBlockSize));
+  if (block_ == nullptr) Fail("gzip: out of memory");
 }
 
 GzipSink::~GzipSink() {
   if (!done_) Abort();
+  std::free(block_);
 }
 
-bool GzipSink::CompressBlock() { return false; }
-
-#endif
+// The held block in, one gzip member out to the next sink.
+bool GzipSink::CompressBlock() {
+  const char* member = nullptr;
+  size_t n = 0;
+  const bool coded = coder_.Code(block_, held_, &member, &n);
+  held_ = 0;
+  if (!coded) return Fail("gzip: compression failed");
+  if (!next_->Write(member, n)) return Fail("gzip: the compressed output could not be written");
+  bytes_out_ += n;
+  return true;
+}
 
 bool GzipSink::Fail(const char* message) {
   if (!failed_) error_ = message;

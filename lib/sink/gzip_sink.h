@@ -1,11 +1,16 @@
 // GzipSink: compresses what it is given and passes the gzip stream on to the
-// next sink of the chain.
+// next sink of the chain. GzipCoder: the compression of one block into one
+// gzip member, which a thread stage (sink/thread_sink.h) runs on several
+// blocks side by side.
 //
 // The stream is a series of gzip members, one per block of input (kBlockSize
 // bytes, the last one shorter). A gzip reader (zcat, gzip -d, zlib's
 // inflate with gzip decoding) restores the concatenation of all members, so
-// the result reads as one file. Memory stays at one input block, one output
-// block and the compressor's state, whatever the size of the output.
+// the result reads as one file. Members are independent of each other, so
+// they can be compressed in any order and on any thread, and the stream is
+// the same bytes whichever way it was made. Memory stays at one input
+// block, one output block and the compressor's state per coder, whatever
+// the size of the output.
 //
 // Compressor: libdeflate. Measured on RINEX 2 observation text (58 MB, a
 // real day file repeated), against zlib as a stream:
@@ -16,12 +21,12 @@
 // time; the member boundaries cost about 0.3 % at 256 KB blocks. Which level
 // each kind of text gets is the chain's choice (sink/chain.h).
 //
-// Compression runs on the caller's thread: a full block is compressed as it
-// fills. The chain puts a thread stage (sink/thread_sink.h) in front, so
-// that a conversion and its compression share two cores.
+// GzipSink compresses on the caller's thread, a full block as it fills; the
+// chain uses it where there are no threads, and a thread stage with
+// GzipCoders otherwise.
 //
-// Builds without the library (the Windows cross build) compile the class but
-// every GzipSink fails: GzipAvailable() tells beforehand.
+// Builds without the library (the Windows cross build) compile the classes
+// but every GzipSink and GzipCoder fails: GzipAvailable() tells beforehand.
 #ifndef RAWCONV_SINK_GZIP_SINK_H_
 #define RAWCONV_SINK_GZIP_SINK_H_
 
@@ -34,6 +39,29 @@ namespace rawconv {
 
 // True when this build can write gzip.
 bool GzipAvailable();
+
+// One gzip member per call, for blocks of up to GzipSink::kBlockSize bytes.
+class GzipCoder final : public BlockCoder {
+ public:
+  // `level` 1 (fastest) .. 12 (smallest); out of range is clamped.
+  explicit GzipCoder(int level);
+  ~GzipCoder() override;
+  GzipCoder(const GzipCoder&) = delete;
+  GzipCoder& operator=(const GzipCoder&) = delete;
+
+  // False for a block longer than kBlockSize, or when the coder could not
+  // be made (Error() then says why).
+  bool Code(const char* in, size_t length, const char** out, size_t* out_length) override;
+
+  // Why the coder cannot work ("" when it can).
+  const char* Error() const { return error_; }
+
+ private:
+  void* compressor_ = nullptr;
+  char* out_ = nullptr;  // room for one compressed block
+  size_t out_size_ = 0;
+  const char* error_ = "";
+};
 
 class GzipSink final : public Sink {
  public:
@@ -66,11 +94,8 @@ class GzipSink final : public Sink {
   bool Fail(const char* message);  // records the first failure; false
 
   Sink* next_;
-  int level_;
-  void* compressor_ = nullptr;
+  GzipCoder coder_;
   char* block_ = nullptr;  // kBlockSize bytes
-  char* out_ = nullptr;    // room for one compressed block
-  size_t out_size_ = 0;
   size_t held_ = 0;
   bool failed_ = false;
   bool done_ = false;

@@ -5,9 +5,10 @@
 // compressor in front of a file), so one output is a chain ending in a file:
 //
 //   plain:             writer -> ThreadSink -> FileSink
-//   gzip:              writer -> ThreadSink -> GzipSink -> FileSink
+//   gzip:              writer -> ThreadSink (gzip coders) -> FileSink
 //   Compact RINEX:     writer -> CrxSink -> FileSink
-//   Compact + gzip:    writer -> CrxSink -> ThreadSink -> GzipSink -> FileSink
+//   Compact + gzip:    writer -> CrxSink -> ThreadSink (gzip coders) -> FileSink
+//   (without threads a GzipSink takes the place of the stage)
 //
 // Every sink keeps a bounded amount of memory whatever the size of the output.
 //
@@ -40,6 +41,18 @@ class Sink {
   // Throws the output away: nothing of it remains (a file sink removes its
   // temporary file). Safe to call more than once, and after Finish.
   virtual void Abort() = 0;
+};
+
+// Work on one block of an output that does not depend on any other block
+// (compressing it into a gzip member), so that blocks can be coded side by
+// side and passed on in order (sink/thread_sink.h).
+class BlockCoder {
+ public:
+  virtual ~BlockCoder() = default;
+  // Codes in[0..length) and points *out at the result, *out_length bytes,
+  // which stay valid until the next call. length may be 0. false when the
+  // block could not be coded.
+  virtual bool Code(const char* in, size_t length, const char** out, size_t* out_length) = 0;
 };
 
 // A sink over a stdio stream that the caller owns (tests, tools, the

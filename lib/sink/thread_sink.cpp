@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #if !defined(_WIN32)
 #include <condition_variable>
@@ -14,22 +15,37 @@ namespace rawconv {
 
 #if !defined(_WIN32)
 
-// The thread and what it shares with the writer. Everything below the mutex
-// is read and written under it. Blocks go round the ring in order: the
-// writer hands over block after block, the thread passes them on in the
+// The threads and what they share with the writer. Everything below the
+// mutex is read and written under it. Blocks go round the ring in order:
+// the writer hands over block after block, the threads pass them on in the
 // same order, so the blocks in flight are always the ones handed over last.
+//
+// Without coders one thread takes every waiting block at once (first,
+// waiting, taking). With coders the blocks are counted from the first:
+// block n lies in ring slot n % kRing; `taken` blocks have been taken by a
+// coder thread and `passed` passed on, and block n is passed on only when
+// passed == n.
 struct ThreadSink::Worker {
-  std::thread thread;
+  std::vector<std::thread> threads;
   std::mutex mutex;
-  std::condition_variable work;  // the thread waits here
+  std::condition_variable work;  // the threads wait here for blocks
   std::condition_variable room;  // the writer waits here for a free block
+  std::condition_variable turn;  // coder threads wait here to pass theirs on
   size_t lengths[kRing] = {};
   int first = 0;       // oldest waiting block
   int waiting = 0;     // blocks handed over, not yet taken by the thread
   int taking = 0;      // blocks the thread is passing on now
+  uint64_t handed = 0;  // with coders: blocks handed over,
+  uint64_t taken = 0;   // taken by a coder thread,
+  uint64_t passed = 0;  // and passed on (or dropped after a failure)
   bool stop = false;   // no more blocks: pass on what waits, then end
   bool drop = false;   // aborted: end without passing anything on
   bool failed = false; // the next sink refused a block; the rest are dropped
+
+  // Blocks in flight, whose slots the writer may not fill.
+  int InFlight(bool coders) const {
+    return coders ? static_cast<int>(handed - passed) : waiting + taking;
+  }
 };
 
 // Passes each batch on outside the lock.
@@ -56,16 +72,52 @@ void ThreadSink::PassOn(Worker* w, Sink* next, char* const* blocks) {
   }
 }
 
+// Codes outside the lock; passes on outside it too, once every earlier
+// block has been passed on (no other thread passes on meanwhile).
+void ThreadSink::CodeAndPassOn(Worker* w, Sink* next, char* const* blocks, BlockCoder* coder) {
+  std::unique_lock<std::mutex> lock(w->mutex);
+  while (true) {
+    w->work.wait(lock, [w] { return w->taken < w->handed || w->stop || w->drop; });
+    if (w->drop || w->taken == w->handed) return;  // aborted, or stopped with nothing left
+    const uint64_t n = w->taken++;
+    const int slot = static_cast<int>(n % kRing);
+    const size_t length = w->lengths[slot];
+    bool ok = !w->failed;
+    lock.unlock();
+    const char* out = nullptr;
+    size_t out_length = 0;
+    if (ok) ok = coder->Code(blocks[slot], length, &out, &out_length);
+    lock.lock();
+    w->turn.wait(lock, [w, n] { return w->passed == n || w->drop; });
+    if (w->drop) return;
+    if (ok && !w->failed) {
+      lock.unlock();
+      ok = next->Write(out, out_length);
+      lock.lock();
+    }
+    if (!ok) w->failed = true;
+    ++w->passed;
+    w->turn.notify_all();
+    w->room.notify_one();
+  }
+}
+
 #else  // the Windows build: its compiler's thread model has no std::thread
 
 // Every block is passed on from the caller's thread.
 struct ThreadSink::Worker {};
 void ThreadSink::PassOn(Worker*, Sink*, char* const*) {}
+void ThreadSink::CodeAndPassOn(Worker*, Sink*, char* const*, BlockCoder*) {}
 
 #endif
 
 ThreadSink::ThreadSink(Sink* next, size_t block_size)
     : next_(next), block_size_(block_size > 0 ? block_size : kBlockSize) {}
+
+ThreadSink::ThreadSink(Sink* next, size_t block_size,
+                       std::vector<std::unique_ptr<BlockCoder>> coders)
+    : next_(next), block_size_(block_size > 0 ? block_size : kBlockSize),
+      coders_(std::move(coders)) {}
 
 ThreadSink::~ThreadSink() {
   if (!done_) Abort();
@@ -99,38 +151,67 @@ bool ThreadSink::Write(const char* data, size_t length) {
   return true;
 }
 
+bool ThreadSink::PassOnHere(const char* block, size_t length) {
+  if (coders_.empty()) return next_->Write(block, length);
+  const char* out = nullptr;
+  size_t out_length = 0;
+  return coders_[0]->Code(block, length, &out, &out_length) && next_->Write(out, out_length);
+}
+
+// One attempt per output. True when at least one thread runs; threads
+// that cannot be started leave their coders unused.
+bool ThreadSink::StartThreads() {
+#if !defined(_WIN32)
+  std::unique_ptr<Worker> w(new Worker);
+  try {
+    if (coders_.empty()) {
+      w->threads.emplace_back(PassOn, w.get(), next_, blocks_);
+    } else {
+      for (std::unique_ptr<BlockCoder>& coder : coders_)
+        w->threads.emplace_back(CodeAndPassOn, w.get(), next_, blocks_, coder.get());
+    }
+  } catch (const std::system_error&) {
+    // passed on by the threads started, or by the caller when none was
+  }
+  if (w->threads.empty()) return false;
+  worker_ = std::move(w);
+  threaded_ = true;
+  return true;
+#else
+  return false;
+#endif
+}
+
 bool ThreadSink::HandOver() {
   const size_t length = held_;
   held_ = 0;
-#if !defined(_WIN32)
+  handed_any_ = true;
   if (worker_ == nullptr && !thread_tried_) {
-    thread_tried_ = true;  // one attempt per output
-    std::unique_ptr<Worker> w(new Worker);
-    try {
-      w->thread = std::thread(PassOn, w.get(), next_, blocks_);
-      worker_ = std::move(w);
-      threaded_ = true;
-    } catch (const std::system_error&) {
-      // passed on by the caller from here on
-    }
+    thread_tried_ = true;
+    StartThreads();
   }
-#endif
   if (worker_ == nullptr) {
-    if (!next_->Write(blocks_[filling_], length)) failed_ = true;
+    if (!PassOnHere(blocks_[filling_], length)) failed_ = true;
     return !failed_;
   }
 #if !defined(_WIN32)
   Worker& w = *worker_;
+  const bool coders = !coders_.empty();
   std::unique_lock<std::mutex> lock(w.mutex);
   if (w.failed) {
     failed_ = true;
     return false;
   }
   w.lengths[filling_] = length;
-  ++w.waiting;
-  if (w.waiting >= kWakeBatch) w.work.notify_one();
+  if (coders) {
+    ++w.handed;
+    w.work.notify_one();
+  } else {
+    ++w.waiting;
+    if (w.waiting >= kWakeBatch) w.work.notify_one();
+  }
   // The next block of the ring is free unless every block is in flight.
-  w.room.wait(lock, [&w] { return w.waiting + w.taking < kRing; });
+  w.room.wait(lock, [&w, coders] { return w.InFlight(coders) < kRing; });
   filling_ = (filling_ + 1) % kRing;
 #endif
   return true;
@@ -142,9 +223,9 @@ void ThreadSink::StopWorker() {
   {
     std::lock_guard<std::mutex> lock(worker_->mutex);
     worker_->stop = true;
-    worker_->work.notify_one();
+    worker_->work.notify_all();
   }
-  worker_->thread.join();
+  for (std::thread& t : worker_->threads) t.join();
   if (worker_->failed) failed_ = true;
 #endif
   worker_.reset();
@@ -152,12 +233,13 @@ void ThreadSink::StopWorker() {
 
 bool ThreadSink::Finish() {
   if (done_) return false;
-  if (!failed_ && held_ > 0) {
-    // The last block: to the thread when there is one, else passed on here
-    // (an output of one block never starts a thread).
+  // The last block (and a coded output's one block when nothing came): to
+  // the threads when there are some, else passed on here (an output of one
+  // block never starts a thread).
+  if (!failed_ && (held_ > 0 || (!coders_.empty() && !handed_any_))) {
     if (worker_ != nullptr) {
       HandOver();
-    } else if (!next_->Write(blocks_[filling_], held_)) {
+    } else if (!PassOnHere(ring_ != nullptr ? blocks_[filling_] : "", held_)) {
       failed_ = true;
     }
     held_ = 0;
@@ -176,7 +258,8 @@ void ThreadSink::Abort() {
   if (worker_ != nullptr) {
     std::lock_guard<std::mutex> lock(worker_->mutex);
     worker_->drop = true;
-    worker_->work.notify_one();
+    worker_->work.notify_all();
+    worker_->turn.notify_all();
   }
 #endif
   StopWorker();

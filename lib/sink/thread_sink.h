@@ -5,7 +5,7 @@
 // the compression, the kernel's work of taking the bytes into a file.
 //
 //   writer -> ThreadSink -> FileSink
-//   writer -> [CrxSink ->] ThreadSink -> GzipSink -> FileSink
+//   writer -> [CrxSink ->] ThreadSink (gzip coders) -> FileSink
 //
 // The blocks form a ring of kRing. The thread is woken when kWakeBatch
 // blocks are waiting and then passes on all that wait, so that it sleeps
@@ -17,11 +17,23 @@
 // thread model has no std::thread), the blocks are passed on by the
 // caller. A failure of the next sink on the thread is reported by the next
 // Write or by Finish. Memory: kRing blocks.
+//
+// With block coders (gzip members, sink/gzip_sink.h) the stage runs one
+// thread per coder instead: each takes the oldest block not yet taken,
+// codes it, waits until the blocks before it have been passed on, and
+// passes its result on. The coded blocks so reach the next sink in the
+// writer's order, and the output is the same bytes as one coder would
+// make; several cores share the coding. Each block is woken for (coding a
+// block takes far longer than a wake-up). Without threads the first coder
+// codes every block on the caller's thread. An output that hands nothing
+// over still codes one empty block (an empty gzip file is one empty member).
 #ifndef RAWCONV_SINK_THREAD_SINK_H_
 #define RAWCONV_SINK_THREAD_SINK_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "sink/sink.h"
 
@@ -44,6 +56,10 @@ class ThreadSink final : public Sink {
   // front of a compressor hands over one compressor block at a time, so
   // that the writer fills a whole block while the thread compresses one).
   explicit ThreadSink(Sink* next, size_t block_size = kBlockSize);
+  // A stage that codes each block before passing it on, on one thread per
+  // coder (at least one coder; coders.size() threads). block_size must be
+  // one the coders take.
+  ThreadSink(Sink* next, size_t block_size, std::vector<std::unique_ptr<BlockCoder>> coders);
   ~ThreadSink() override;
   ThreadSink(const ThreadSink&) = delete;
   ThreadSink& operator=(const ThreadSink&) = delete;
@@ -63,14 +79,22 @@ class ThreadSink final : public Sink {
   struct Worker;
   // The thread's loop: waits for a batch of blocks and passes it on.
   static void PassOn(Worker* w, Sink* next, char* const* blocks);
+  // A coder thread's loop: takes a block, codes it, passes it on in turn.
+  static void CodeAndPassOn(Worker* w, Sink* next, char* const* blocks, BlockCoder* coder);
   bool HandOver();  // the full block to the thread (or to next_ without one)
+  bool StartThreads();
+  // The caller's way without threads: next_ gets the block (coded by the
+  // first coder when there are coders).
+  bool PassOnHere(const char* block, size_t length);
   void StopWorker();
 
   Sink* next_;
   size_t block_size_;
   char* ring_ = nullptr;      // kRing blocks, allocated with the first bytes
   char* blocks_[kRing] = {};  // the blocks of the ring
+  std::vector<std::unique_ptr<BlockCoder>> coders_;
   size_t held_ = 0;  // bytes in blocks_[filling_]
+  bool handed_any_ = false;  // a block has been handed over or passed on
   int filling_ = 0;
   bool failed_ = false;
   bool done_ = false;  // Finish or Abort has run

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "memory_sink.h"
 #include "sink/chain.h"
 #include "sink/gzip_sink.h"
+#include "sink/thread_sink.h"
 #include "support/crx_decoder.h"
 
 namespace {
@@ -172,10 +175,40 @@ TEST(GzipSink, AbortOrDestructionAbortsTheChain) {
   EXPECT_FALSE(dropped_out.finished);
 }
 
+// Members compressed side by side on several threads make the stream one
+// GzipSink makes on the caller's thread, byte for byte; so does an empty
+// output (one empty member).
+TEST(GzipSink, CodersOnThreadsMakeTheSameStream) {
+  if (!rawconv::GzipAvailable()) GTEST_SKIP() << "no gzip in this build";
+  std::string text = ReadFile(std::string(RAWCONV_SHARED_DATA_DIR) + "/bell0300.02o");
+  while (text.size() < 3 * rawconv::ThreadSink::kRing * GzipSink::kBlockSize / 2) text += text;
+  text.resize(text.size() - 4321);  // a short last block
+  for (const std::string& input : {text, std::string()}) {
+    MemorySink one;
+    GzipSink gz(&one, 3);
+    ASSERT_TRUE(gz.Write(input.data(), input.size()));
+    ASSERT_TRUE(gz.Finish());
+
+    MemorySink many;
+    std::vector<std::unique_ptr<rawconv::BlockCoder>> coders;
+    for (int i = 0; i < 3; ++i) coders.emplace_back(new rawconv::GzipCoder(3));
+    rawconv::ThreadSink stage(&many, GzipSink::kBlockSize, std::move(coders));
+    for (size_t at = 0; at < input.size(); at += 100000)
+      ASSERT_TRUE(stage.Write(input.data() + at, std::min<size_t>(100000, input.size() - at)));
+    ASSERT_TRUE(stage.Finish());
+    EXPECT_EQ(!input.empty(), stage.Threaded());
+    EXPECT_TRUE(many.finished);
+    EXPECT_TRUE(many.text == one.text) << input.size() << " bytes in";
+    std::string back;
+    ASSERT_TRUE(Gunzip(many.text, &back));
+    EXPECT_TRUE(back == input);
+  }
+}
+
 TEST(OutputChain, BuildsTheSinksEachKindNeeds) {
   rawconv::FileSink file;
   OutputChain chain;
-  // Observation files get a thread stage unless gzip has its own thread.
+  // Observation files get a thread stage; with gzip it compresses.
   EXPECT_NE(dynamic_cast<rawconv::ThreadSink*>(chain.Build(&file, Compression::kNone, true, 2)),
             nullptr);
   EXPECT_EQ(chain.Build(&file, Compression::kNone, false, 2), &file);

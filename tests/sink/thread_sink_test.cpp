@@ -7,10 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "sink/sink.h"
 #include "sink/thread_sink.h"
@@ -120,6 +124,89 @@ TEST_F(ThreadSinkTest, AbortWhileTheThreadWritesRemovesTheFile) {
     ASSERT_TRUE(file.Open(target_.c_str(), ExistingFile::kReplace));
     ThreadSink dropped(&file);  // destroyed without Finish
     ASSERT_TRUE(dropped.Write(text.data(), text.size()));
+  }
+  EXPECT_EQ(0u, Entries());
+}
+
+// A coder that frames each block and takes a time of its own, so that
+// threads finish blocks out of order; the `fail_at`-th block fails.
+class FramingCoder final : public rawconv::BlockCoder {
+ public:
+  explicit FramingCoder(int fail_at = -1) : fail_at_(fail_at) {}
+  bool Code(const char* in, size_t length, const char** out, size_t* out_length) override {
+    const int n = calls_.fetch_add(1);
+    std::this_thread::sleep_for(std::chrono::microseconds((n * 7919) % 3000));
+    if (n == fail_at_) return false;
+    coded_ = "[" + std::to_string(length) + ":" + std::string(in, length) + "]";
+    *out = coded_.data();
+    *out_length = coded_.size();
+    return true;
+  }
+  // Shared by all coders of a stage: the order in which blocks are coded.
+  static std::atomic<int> calls_;
+
+ private:
+  int fail_at_;
+  std::string coded_;
+};
+std::atomic<int> FramingCoder::calls_{0};
+
+std::vector<std::unique_ptr<rawconv::BlockCoder>> Coders(int count, int fail_at = -1) {
+  FramingCoder::calls_ = 0;
+  std::vector<std::unique_ptr<rawconv::BlockCoder>> coders;
+  for (int i = 0; i < count; ++i) coders.emplace_back(new FramingCoder(fail_at));
+  return coders;
+}
+
+TEST_F(ThreadSinkTest, CodedBlocksArriveInTheWritersOrder) {
+  constexpr size_t kBlock = 1000;
+  // Two and a half rings, so that the writer waits for free blocks.
+  const std::string text = Lines(5 * ThreadSink::kRing * kBlock / 2 + 17);
+  std::string expected;
+  for (size_t at = 0; at < text.size(); at += kBlock) {
+    const std::string block = text.substr(at, kBlock);
+    expected += "[" + std::to_string(block.size()) + ":" + block + "]";
+  }
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(threads);
+    FileSink file;
+    ASSERT_TRUE(file.Open(target_.c_str(), ExistingFile::kReplace));
+    ThreadSink stage(&file, kBlock, Coders(threads));
+    for (size_t at = 0; at < text.size(); at += 333)
+      ASSERT_TRUE(stage.Write(text.data() + at, std::min<size_t>(333, text.size() - at)));
+    ASSERT_TRUE(stage.Finish());
+    EXPECT_TRUE(stage.Threaded());
+    std::ifstream in(target_, std::ios::binary);
+    std::stringstream back;
+    back << in.rdbuf();
+    EXPECT_TRUE(back.str() == expected);
+  }
+  // Nothing written: one empty block is coded all the same.
+  FileSink empty;
+  ASSERT_TRUE(empty.Open(target_.c_str(), ExistingFile::kReplace));
+  ThreadSink empty_stage(&empty, kBlock, Coders(2));
+  ASSERT_TRUE(empty_stage.Finish());
+  EXPECT_EQ(4u, fs::file_size(target_));  // "[0:]"
+}
+
+TEST_F(ThreadSinkTest, AFailedCodeOrAbortAmongCodersLeavesNoFile) {
+  const std::string text = Lines(3 * ThreadSink::kRing * 1000);
+  {
+    FileSink file;
+    ASSERT_TRUE(file.Open(target_.c_str(), ExistingFile::kReplace));
+    ThreadSink stage(&file, 1000, Coders(3, /*fail_at=*/5));
+    bool ok = true;
+    for (size_t at = 0; at < text.size() && ok; at += 1000) ok = stage.Write(text.data() + at, 1000);
+    EXPECT_FALSE(stage.Finish());
+  }
+  EXPECT_EQ(0u, Entries());
+  {
+    FileSink file;
+    ASSERT_TRUE(file.Open(target_.c_str(), ExistingFile::kReplace));
+    ThreadSink stage(&file, 1000, Coders(3));
+    ASSERT_TRUE(stage.Write(text.data(), text.size() / 2));
+    stage.Abort();  // while blocks wait and are coded
+    EXPECT_FALSE(stage.Write("x", 1));
   }
   EXPECT_EQ(0u, Entries());
 }
