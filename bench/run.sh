@@ -40,6 +40,7 @@
 # 1 GB (10 Hz for 34 hours, about 2.4 GB of RINEX) to show that the memory
 # does not grow with the file.
 # The times and memory figures come from bench/timeit.c (fork, exec, wait4).
+# Before every timed run the previous output is deleted and the disk synced.
 # On a fresh Debian machine, run as root, it first installs what is missing
 # (rtklib for convbin).
 set -euo pipefail
@@ -85,6 +86,15 @@ synthetic_epochs=86400
 echo "real: $real_epochs epochs, $(stat -c %s "$work/real.gpb") bytes of GPB"
 echo "synthetic: $synthetic_epochs epochs, $(stat -c %s "$work/synthetic.gpb") bytes of GPB"
 
+# settle DIR: removes DIR (a previous run's output) and writes back
+# earlier runs' dirty pages (sync), so that no run is slowed by the
+# write-back of another's output.
+settle() {
+  rm -rf "$1"
+  mkdir -p "$1"
+  sync
+}
+
 # measure OUTDIR COMMAND...: runs COMMAND `runs` times, each time into an
 # emptied OUTDIR after one untimed warm-up run, and sets MEDIAN (seconds),
 # RSS (peak resident kB, the largest of the runs) and BYTES (bytes in OUTDIR
@@ -95,11 +105,7 @@ measure() {
   local times=() i seconds kb code
   RSS=0
   for ((i = 0; i <= runs; i++)); do
-    rm -rf "$outdir"
-    mkdir -p "$outdir"
-    # Earlier runs' dirty pages written back first, so that no run is
-    # slowed by the write-back of another's output.
-    sync
+    settle "$outdir"
     read -r seconds kb code < <("$timeit" "$@")
     if [ "$code" != 0 ]; then
       echo "failed (exit code $code): $*" >&2
@@ -194,10 +200,10 @@ bench_qc() {  # input epochs
   RSS=0
   echo "== $name: --qc against plain, alternating"
   for ((i = 0; i <= runs; i++)); do
-    rm -rf "$out" && mkdir -p "$out"
+    settle "$out"
     read -r plain _ code < <("$timeit" "$gpb2rinex" -q --output-dir "$out" "$work/$name.gpb")
     [ "$code" = 0 ] || { echo "failed: plain conversion of $name" >&2; exit 1; }
-    rm -rf "$out" && mkdir -p "$out"
+    settle "$out"
     read -r checked kb code < <("$timeit" "$gpb2rinex" -q --qc --output-dir "$out" "$work/$name.gpb")
     [ "$code" = 0 ] || { echo "failed: --qc conversion of $name" >&2; exit 1; }
     [ "$i" -eq 0 ] && continue  # warm-up
@@ -242,16 +248,43 @@ if [ "$batch" = 1 ]; then
     cp "$work/synthetic.gpb" "$work/batch/day$i.gpb"
     cp "$work/synthetic.epp" "$work/batch/day$i.epp"
   done
-  for jobs in 1 2; do
-    measure "$work/out/batch-j$jobs" "$gpb2rinex" -q -j "$jobs" --output-dir "$work/out/batch-j$jobs" \
-      "$work/batch/"day?.gpb
-    record batch8 "j$jobs" $((8 * synthetic_epochs))
-    rm -rf "$work/out/batch-j$jobs"
+  # The three take turns, run by run (at least 7 runs each, after one
+  # warm-up round), so that a slow spell of the machine's disk or memory
+  # falls on all of them rather than on one.
+  batch_runs=$((runs > 7 ? runs : 7))
+  declare -A BATCH_TIMES BATCH_RSS
+  for ((i = 0; i <= batch_runs; i++)); do
+    for variant in j1 j2 default; do
+      case $variant in
+        j1) jobs_option=(-j 1) ;;
+        j2) jobs_option=(-j 2) ;;
+        default) jobs_option=() ;;
+      esac
+      out=$work/out/batch-$variant
+      settle "$out"
+      read -r seconds kb code < <("$timeit" "$gpb2rinex" -q "${jobs_option[@]}" --output-dir "$out" \
+        "$work/batch/"day?.gpb)
+      if [ "$code" != 0 ]; then
+        echo "failed (exit code $code): batch $variant" >&2
+        exit 1
+      fi
+      BYTES=$(find "$out" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
+      OBS_BYTES=$(find "$out" -type f -name '*.[0-9][0-9]o' -printf '%s\n' |
+        awk '{ n += $1 } END { print n + 0 }')
+      [ "$i" -eq 0 ] && continue
+      BATCH_TIMES[$variant]+="$seconds "
+      [ "$kb" -gt "${BATCH_RSS[$variant]:-0}" ] && BATCH_RSS[$variant]=$kb
+    done
   done
-  measure "$work/out/batch-default" "$gpb2rinex" -q --output-dir "$work/out/batch-default" \
-    "$work/batch/"day?.gpb
-  record batch8 default $((8 * synthetic_epochs))
-  rm -rf "$work/out/batch-default"
+  saved_runs=$runs
+  runs=$batch_runs
+  for variant in j1 j2 default; do
+    MEDIAN=$(printf '%s\n' ${BATCH_TIMES[$variant]} | sort -g | sed -n "$((batch_runs / 2 + 1))p")
+    RSS=${BATCH_RSS[$variant]}
+    record batch8 "$variant" $((8 * synthetic_epochs))
+    rm -rf "$work/out/batch-$variant"
+  done
+  runs=$saved_runs
 fi
 
 echo
