@@ -25,9 +25,9 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
 # Sessions of the reentrant library converting at once.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
   "$build/tests/api_tests" --gtest_filter='SessionTest.Parallel*:HelperThreads*'
-# The output chain's threads (the thread stage and gzip behind it, on
-# outputs of many blocks, failures and aborts included) and the GPB
-# reader's read-ahead thread.
+# The output chain's threads (the thread stage, alone and with gzip coders on
+# several threads, on outputs of many blocks, failures and aborts included)
+# and the GPB reader's read-ahead thread.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
   "$build/tests/sink_tests" --gtest_filter='ThreadSink*:GzipSink*:OutputChain*'
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \

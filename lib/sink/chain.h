@@ -27,18 +27,17 @@
 
 namespace rawconv {
 
-
 // gzip levels (libdeflate's) per kind of text. Measured on the synthetic day
 // (169 MB of RINEX 2 text, 33 MB of its Compact RINEX), compressor alone:
 //   RINEX text:    level 1 46.7 MB in 0.9 s, level 4 43.2 MB in 1.9 s
 //                  (gzip -6: 43.4 MB in 8.7 s)
 //   Compact RINEX: level 2 12.57 MB in 0.48 s, level 3 12.22 MB in 0.55 s,
 //                  level 4 12.17 MB in 0.67 s (gzip -6: 12.16 MB in 4.5 s)
-// Compression runs beside the conversion on a second core (a thread stage),
-// so a level is affordable while it takes no longer than the conversion and
-// its Compact RINEX encoding: plain text takes the fastest level (the other
-// levels take four times the conversion or more), Compact RINEX level 3,
-// within half a percent of gzip -6.
+// Compression runs beside the conversion on the other cores (a thread stage
+// with a coder per core), so a level is affordable while it takes no longer
+// than the conversion and its Compact RINEX encoding: plain text takes the
+// fastest level (the other levels take four times the conversion or more),
+// Compact RINEX level 3, within half a percent of gzip -6.
 constexpr int kTextGzipLevel = 1;
 constexpr int kCompactGzipLevel = 3;
 
