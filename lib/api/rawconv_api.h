@@ -326,11 +326,12 @@ typedef struct rawconv_options {
    * NULL: not called. */
   rawconv_output_fn output;
   void* output_user;
-  /* 0: a conversion of a GPB file of 8 MB or more uses two helper threads
-   * beside the caller's: one writes the plain observation file (or
-   * compresses it) while the caller formats, one reads the GPB file ahead
-   * while the caller decodes; smaller files are converted on the caller's
-   * thread alone, where starting the helpers costs more than they win.
+  /* 0: a conversion of a GPB file of 8 MB or more uses helper threads
+   * beside the caller's: one reads the GPB file ahead while the caller
+   * decodes, and one writes the plain observation file while the caller
+   * formats (with gzip output, one compressor thread per core, up to four,
+   * instead); smaller files are converted on the caller's thread alone,
+   * where starting the helpers costs more than they win.
    * 1: every conversion runs on the caller's thread alone. For callers that
    * already run one conversion per core, where the helpers only add work,
    * or that keep to a number of cores (gpb2rinex -j N). Outputs are the
