@@ -11,6 +11,7 @@ namespace rawconv {
 
 Sink* OutputChain::Build(FileSink* file, Compression compression, bool observation_file,
                          int rinex_major, bool threads) {
+  crx_stage_.reset();
   crx_.reset();
   thread_.reset();
   gzip_.reset();
@@ -57,6 +58,11 @@ Sink* OutputChain::Build(FileSink* file, Compression compression, bool observati
   if (crx) {
     crx_.reset(new CrxSink(head));
     head = crx_.get();
+    // The encoder on a thread stage of its own, beside the writer.
+    if (threads) {
+      crx_stage_.reset(new ThreadSink(head));
+      head = crx_stage_.get();
+    }
   }
   return head;
 }

@@ -209,6 +209,10 @@ CrxSink::CrxSink(Sink* next, const char* program)
       satellites_(kSatelliteSlots) {
   if (program_.size() > 20) program_.resize(20);
   clock_.count = 0;
+  // The run date is read here, on the thread that builds the chain: the
+  // sink may run on a thread stage, and the clock (fixed, for a session
+  // that asks for a run date of its own) belongs to the caller's thread.
+  if (FormatRunDate(date_) != 0) date_[0] = '\0';
 }
 
 CrxSink::~CrxSink() {
@@ -345,11 +349,9 @@ bool CrxSink::OnHeaderLine(const char* line, size_t length) {
     PutPadded(crx::kFormatText, 40);
     PutPadded(crx::kLabelVersion, 20);
     Put('\n');
-    char date[128];
-    if (FormatRunDate(date) != 0) date[0] = '\0';
     PutPadded(program_.c_str(), 20);
     PutPadded("", 20);
-    PutPadded(date, 20);
+    PutPadded(date_, 20);
     Put(crx::kLabelProgram, std::strlen(crx::kLabelProgram));
     Put('\n');
     header_written_ = true;

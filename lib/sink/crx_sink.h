@@ -24,7 +24,9 @@ namespace rawconv {
 class CrxSink final : public Sink {
  public:
   // `next` receives the Compact RINEX text; it must outlive this sink.
-  // `program` names the writer in the header (cut to 20 characters).
+  // `program` names the writer in the header (cut to 20 characters); the
+  // header's date is the run date at construction (obs/run_date.h), so the
+  // sink may then run on any thread.
   explicit CrxSink(Sink* next, const char* program = nullptr);
   ~CrxSink() override;
   CrxSink(const CrxSink&) = delete;
@@ -81,6 +83,7 @@ class CrxSink final : public Sink {
 
   Sink* next_;
   std::string program_;
+  char date_[128];  // the run date of the header, read when the sink is made
   std::string error_;
   bool failed_ = false;
   bool done_ = false;

@@ -6,9 +6,9 @@
 //
 //   plain:             writer -> ThreadSink -> FileSink
 //   gzip:              writer -> ThreadSink (gzip coders) -> FileSink
-//   Compact RINEX:     writer -> CrxSink -> FileSink
-//   Compact + gzip:    writer -> CrxSink -> ThreadSink (gzip coders) -> FileSink
-//   (without threads a GzipSink takes the place of the stage)
+//   Compact RINEX:     writer -> ThreadSink -> CrxSink -> FileSink
+//   Compact + gzip:    writer -> ThreadSink -> CrxSink -> ThreadSink (gzip coders) -> FileSink
+//   (without threads no ThreadSink, and a GzipSink does the compressing)
 //
 // Every sink keeps a bounded amount of memory whatever the size of the output.
 //

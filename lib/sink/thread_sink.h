@@ -2,10 +2,12 @@
 // its own: the writer's bytes are gathered into blocks of kBlockSize, and
 // while the writer fills one block the thread passes the other on to the
 // next sink. The two cores then share the formatting and what follows it:
-// the compression, the kernel's work of taking the bytes into a file.
+// the Compact RINEX encoding, the compression, the kernel's work of taking
+// the bytes into a file.
 //
 //   writer -> ThreadSink -> FileSink
-//   writer -> [CrxSink ->] ThreadSink (gzip coders) -> FileSink
+//   writer -> ThreadSink -> CrxSink -> FileSink
+//   writer -> [ThreadSink -> CrxSink ->] ThreadSink (gzip coders) -> FileSink
 //
 // The blocks form a ring of kRing. The thread is woken when kWakeBatch
 // blocks are waiting and then passes on all that wait, so that it sleeps

@@ -1,6 +1,7 @@
 // The conversion's helper threads (the writing thread of the output chain,
-// the GPB reader's read-ahead): a large file converted with them and
-// without them gives the same files; single_thread, and a small file, keep
+// its Compact RINEX and gzip threads, the GPB reader's read-ahead): a large
+// file converted with them and without them gives the same files, plain and
+// compressed; single_thread, and a small file, keep
 // the conversion on the caller's thread.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "api/rawconv_api.h"
+#include "sink/gzip_sink.h"
 #include "support/epp_fixture.h"
 #include "support/gpb_builder.h"
 
@@ -71,7 +73,8 @@ struct Converted {
   int MostThreads = 0;
 };
 
-Converted Convert(const std::string& gpb, const std::string& out, int single) {
+Converted Convert(const std::string& gpb, const std::string& out, int single,
+                  int compress = RAWCONV_COMPRESS_NONE) {
   Converted c;
   fs::create_directory(out);
   // Counted before each call: a sanitizer's runtime may have started a
@@ -87,6 +90,7 @@ Converted Convert(const std::string& gpb, const std::string& out, int single) {
   o.use_run_date = 1;
   o.run_date = 1133965800;
   o.single_thread = single;
+  o.compress = compress;
   o.progress = MostThreads;
   o.progress_user = &c.MostThreads;
   EXPECT_EQ(RAWCONV_OK, rawconv_convert(session, &o, &r)) << r.error;
@@ -112,6 +116,20 @@ TEST(HelperThreads, SameFilesWithAndWithoutThemAndOnlyForLargeFiles) {
   EXPECT_TRUE(with.Nav == without.Nav);
   EXPECT_GT(with.MostThreads, with.Before);
   EXPECT_EQ(without.MostThreads, without.Before);
+  // Compressed outputs: the Compact RINEX encoder on a stage of its own,
+  // gzip members compressed side by side; the bytes are the same.
+  if (GzipAvailable()) {
+    for (int kind : {RAWCONV_COMPRESS_GZ, RAWCONV_COMPRESS_CRX, RAWCONV_COMPRESS_CRX_GZ}) {
+      SCOPED_TRACE(kind);
+      const std::string tag = dir + "/kind" + std::to_string(kind);
+      const Converted threaded = Convert(dir + "/large.gpb", tag + "with", 0, kind);
+      const Converted plain = Convert(dir + "/large.gpb", tag + "without", 1, kind);
+      EXPECT_GT(threaded.Obs.size(), 10000u);
+      EXPECT_TRUE(threaded.Obs == plain.Obs);
+      EXPECT_TRUE(threaded.Nav == plain.Nav);
+      EXPECT_GT(threaded.MostThreads, threaded.Before);
+    }
+  }
   // A small file is converted without them even when they are allowed.
   const Converted small = Convert(dir + "/small.gpb", dir + "/small", 0);
   EXPECT_EQ(small.MostThreads, small.Before);

@@ -218,7 +218,11 @@ TEST(OutputChain, BuildsTheSinksEachKindNeeds) {
   if (rawconv::GzipAvailable()) {
     rawconv::Sink* head = chain.Build(&file, Compression::kCrxGzip, false, 2);
     EXPECT_NE(dynamic_cast<rawconv::ThreadSink*>(head), nullptr);  // then gzip
+    // Compact RINEX is encoded on a stage of its own, or on the writer's
+    // thread when there are no threads.
     head = chain.Build(&file, Compression::kCrxGzip, true, 3);
+    EXPECT_NE(dynamic_cast<rawconv::ThreadSink*>(head), nullptr);
+    head = chain.Build(&file, Compression::kCrxGzip, true, 3, /*threads=*/false);
     EXPECT_NE(dynamic_cast<rawconv::CrxSink*>(head), nullptr);
     head = chain.Build(&file, Compression::kGzip, true, 3);
     EXPECT_NE(dynamic_cast<rawconv::ThreadSink*>(head), nullptr);
