@@ -172,8 +172,8 @@ TEST_F(QcRealDayTest, ObservationAndLossOfLockCountsAgreeWithTheFile) {
 TEST_F(QcRealDayTest, MultipathAgreesWithAPlainReimplementation) {
   const qc::QcSummary& s = day_->Summary;
   const rnxtest::RinexObsHeader& h = day_->Rinex.Header;
-  const int iL1 = h.TypeIndex("L1"), iL2 = h.TypeIndex("L2"), iP1 = h.TypeIndex("P1"),
-            iC1 = h.TypeIndex("C1"), iP2 = h.TypeIndex("P2");
+  const qctest::MpTypeIndex types{h.TypeIndex("L1"), h.TypeIndex("L2"), h.TypeIndex("P1"),
+                                  h.TypeIndex("C1"), h.TypeIndex("P2")};
   std::set<std::pair<int, long long>> slips;
   for (const qc::QcSlip& slip : s.SlipList) slips.insert({slip.Prn, std::llround(slip.Time)});
   std::map<int, MpArcs> acc;
@@ -183,27 +183,13 @@ TEST_F(QcRealDayTest, MultipathAgreesWithAPlainReimplementation) {
     for (const auto& sat : e.Sats) {
       const int prn = rnxtest::GpbPrnOf(sat);
       if (prn < 1 || prn > 32) continue;
-      auto v = [&](int i) { return sat.Values[static_cast<size_t>(i)]; };
-      MpArcs& x = acc[prn];
-      const bool gap = t - x.last > 300.0;
-      x.last = t;
-      if (!v(iL1).Present) continue;
-      const bool lost = (v(iL1).Lli > 0 && (v(iL1).Lli & 1)) ||
-                        (v(iL2).Present && v(iL2).Lli > 0 && (v(iL2).Lli & 1));
-      if (gap || lost || slips.count({prn, std::llround(t)})) x.Close();
-      if (!v(iL2).Present || !v(iP2).Present || !(v(iP1).Present || v(iC1).Present)) continue;
-      x.Add(v(iP1).Present ? v(iP1).Value : v(iC1).Value, v(iP2).Value, v(iL1).Value, v(iL2).Value);
+      acc[prn].Feed(t, sat.Values, types, slips.count({prn, std::llround(t)}) > 0,
+                    [](const rnxtest::RinexObsValue& v) { return v.Present; });
     }
   }
-  double dev1 = 0, dev2 = 0;
-  int64_t n1 = 0, n2 = 0;
-  for (auto& [prn, x] : acc) {
-    x.Close();
-    dev1 += x.dev1;
-    dev2 += x.dev2;
-    n1 += x.n1;
-    n2 += x.n2;
-  }
+  const qctest::MpTotals total = qctest::CloseAll(acc);
+  const double dev1 = total.dev1, dev2 = total.dev2;
+  const int64_t n1 = total.n1, n2 = total.n2;
   ASSERT_GT(n1, 1000);
   EXPECT_EQ(s.Mp1Count, n1);
   EXPECT_EQ(s.Mp2Count, n2);

@@ -253,9 +253,9 @@ TEST_F(QcWrittenFilesTest, ObservationAndLossOfLockCountsAgreeWithTheWrittenFile
 // left out; RMS about each arc's mean.
 TEST_F(QcWrittenFilesTest, MultipathAgreesWithAPlainReimplementation) {
   const rnxtest::RinexObsHeader& h = day_->Obs.Header;
-  const int iL1 = h.TypeIndex("L1"), iL2 = h.TypeIndex("L2"), iP1 = h.TypeIndex("P1"),
-            iC1 = h.TypeIndex("C1"), iP2 = h.TypeIndex("P2");
-  ASSERT_TRUE(iL1 >= 0 && iL2 >= 0 && iP1 >= 0 && iC1 >= 0 && iP2 >= 0);
+  const qctest::MpTypeIndex types{h.TypeIndex("L1"), h.TypeIndex("L2"), h.TypeIndex("P1"),
+                                  h.TypeIndex("C1"), h.TypeIndex("P2")};
+  ASSERT_TRUE(types.L1 >= 0 && types.L2 >= 0 && types.P1 >= 0 && types.C1 >= 0 && types.P2 >= 0);
   std::set<std::pair<std::string, std::string>> slips;
   for (const Json& slip : day_->Report["slips"]["list"].Items) slips.insert({slip["sat"].Text, slip["time"].Text});
   ASSERT_EQ(slips.size(), static_cast<size_t>(day_->Report["slips"]["total"].Number));
@@ -266,26 +266,12 @@ TEST_F(QcWrittenFilesTest, MultipathAgreesWithAPlainReimplementation) {
     const std::string when = EpochText(*e);
     for (const rnxtest::RinexSatObs& sat : e->Sats) {
       if (sat.System != 'G') continue;
-      auto v = [&](int i) { return sat.Values[static_cast<size_t>(i)]; };
-      qctest::MpArcs& x = arcs[SatName(sat)];
-      const bool gap = t - x.last > 300.0;
-      x.last = t;
-      if (!Has(v(iL1))) continue;
-      const bool lost = (v(iL1).Lli > 0 && (v(iL1).Lli & 1)) || (Has(v(iL2)) && v(iL2).Lli > 0 && (v(iL2).Lli & 1));
-      if (gap || lost || slips.count({SatName(sat), when})) x.Close();
-      if (!Has(v(iL2)) || !Has(v(iP2)) || !(Has(v(iP1)) || Has(v(iC1)))) continue;
-      x.Add(Has(v(iP1)) ? v(iP1).Value : v(iC1).Value, v(iP2).Value, v(iL1).Value, v(iL2).Value);
+      arcs[SatName(sat)].Feed(t, sat.Values, types, slips.count({SatName(sat), when}) > 0, Has);
     }
   }
-  double dev1 = 0, dev2 = 0;
-  int64_t n1 = 0, n2 = 0;
-  for (auto& [name, x] : arcs) {
-    x.Close();
-    dev1 += x.dev1;
-    dev2 += x.dev2;
-    n1 += x.n1;
-    n2 += x.n2;
-  }
+  const qctest::MpTotals total = qctest::CloseAll(arcs);
+  const double dev1 = total.dev1, dev2 = total.dev2;
+  const int64_t n1 = total.n1, n2 = total.n2;
   ASSERT_GT(n1, 10000);
   const Json& mp = day_->Report["multipath"];
   EXPECT_EQ(mp["mp1_count"].Number, static_cast<double>(n1));
