@@ -15,6 +15,7 @@
 #include "sink/gzip_sink.h"
 #include "support/epp_fixture.h"
 #include "support/gpb_builder.h"
+#include "support/scratch_dir.h"
 
 namespace rawconv {
 namespace {
@@ -102,9 +103,8 @@ Converted Convert(const std::string& gpb, const std::string& out, int single,
 
 TEST(HelperThreads, SameFilesWithAndWithoutThemAndOnlyForLargeFiles) {
   if (ThreadCount() == 0) GTEST_SKIP() << "no /proc/self/task here";
-  char pattern[] = "/tmp/rawconv_threads_XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(pattern));
-  const std::string dir = pattern;
+  const std::string dir = testsupport::MakeScratchDir("rawconv_threads");
+  ASSERT_FALSE(dir.empty());
   WriteDay(dir + "/large", 7000);  // about 10 MB of GPB
   WriteDay(dir + "/small", 500);
   ASSERT_GT(fs::file_size(dir + "/large.gpb"), 8u << 20);

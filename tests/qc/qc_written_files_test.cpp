@@ -36,6 +36,7 @@
 #include "support/rinex_nav.h"
 #include "support/rinex_obs.h"
 #include "support/rnx_to_gpb.h"
+#include "support/scratch_dir.h"
 
 namespace rawconv {
 namespace qctest {
@@ -99,12 +100,11 @@ struct WrittenDay {
 
 WrittenDay* ConvertRealDay() {
   std::unique_ptr<WrittenDay> day(new WrittenDay);
-  char pattern[] = "/tmp/rawconv_qc_written_XXXXXX";
-  if (mkdtemp(pattern) == nullptr) {
+  day->Dir = testsupport::MakeScratchDir("rawconv_qc_written");
+  if (day->Dir.empty()) {
     day->Error = "no scratch folder";
     return day.release();
   }
-  day->Dir = pattern;
   day->Gpb = day->Dir + "/usno.gpb";
   day->Epp = day->Dir + "/usno.epp";
   rnxtest::RnxToGpbOptions to_gpb;

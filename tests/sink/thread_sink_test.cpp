@@ -18,6 +18,7 @@
 
 #include "sink/sink.h"
 #include "sink/thread_sink.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -29,9 +30,8 @@ using rawconv::ThreadSink;
 class ThreadSinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/rawconv_threadsink_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
+    dir_ = rawconv::testsupport::MakeScratchDir("rawconv_threadsink");
+    ASSERT_FALSE(dir_.empty());
     target_ = dir_ + "/out.05o";
   }
   void TearDown() override { fs::remove_all(dir_); }

@@ -20,6 +20,7 @@
 #include "obs/run_date.h"
 #include "support/epp_fixture.h"
 #include "support/gpb_builder.h"
+#include "support/scratch_dir.h"
 
 namespace rawconv {
 namespace convtest {
@@ -102,9 +103,8 @@ inline std::string AsText(const gpbtest::ByteVec& bytes) {
 class ConversionFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/rawconv_conv_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
+    dir_ = testsupport::MakeScratchDir("rawconv_conv");
+    ASSERT_FALSE(dir_.empty());
     SetRunClockForTesting(1133965800);  // 2005-12-07 14:30
     std::memset(&obs_, 0, sizeof obs_);
     std::memset(&nav_, 0, sizeof nav_);

@@ -17,6 +17,7 @@
 #include "api/context.h"
 #include "obs/run_date.h"
 #include "support/real_data.h"
+#include "support/scratch_dir.h"
 
 namespace rawconv {
 namespace realdata {
@@ -30,9 +31,8 @@ class RealDataTest : public testing::TestWithParam<Param> {
       : prefix_(prefix), keep_env_(keep_env) {}
 
   void SetUp() override {
-    std::string pattern = "/tmp/" + prefix_ + "_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(&pattern[0]));
-    dir_ = pattern;
+    dir_ = testsupport::MakeScratchDir(prefix_);
+    ASSERT_FALSE(dir_.empty());
     std::memset(&context_, 0, sizeof context_);
     scope_ = new ContextScope(context_);
     SetRunClockForTesting(1133965800);
