@@ -185,7 +185,6 @@ bool ThreadSink::StartThreads() {
 bool ThreadSink::HandOver() {
   const size_t length = held_;
   held_ = 0;
-  handed_any_ = true;
   if (worker_ == nullptr && !thread_tried_) {
     thread_tried_ = true;
     StartThreads();
@@ -233,10 +232,10 @@ void ThreadSink::StopWorker() {
 
 bool ThreadSink::Finish() {
   if (done_) return false;
-  // The last block (and a coded output's one block when nothing came): to
-  // the threads when there are some, else passed on here (an output of one
-  // block never starts a thread).
-  if (!failed_ && (held_ > 0 || (!coders_.empty() && !handed_any_))) {
+  // The last block (and a coded output's one block when nothing came, that
+  // is, when the ring was never needed): to the threads when there are
+  // some, else passed on here (an output of one block never starts a thread).
+  if (!failed_ && (held_ > 0 || (!coders_.empty() && ring_ == nullptr))) {
     if (worker_ != nullptr) {
       HandOver();
     } else if (!PassOnHere(ring_ != nullptr ? blocks_[filling_] : "", held_)) {

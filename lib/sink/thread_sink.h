@@ -96,7 +96,6 @@ class ThreadSink final : public Sink {
   char* blocks_[kRing] = {};  // the blocks of the ring
   std::vector<std::unique_ptr<BlockCoder>> coders_;
   size_t held_ = 0;  // bytes in blocks_[filling_]
-  bool handed_any_ = false;  // a block has been handed over or passed on
   int filling_ = 0;
   bool failed_ = false;
   bool done_ = false;  // Finish or Abort has run
