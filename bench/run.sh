@@ -48,7 +48,9 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build=$root/build-bench
 work=$build/bench
-data=$root/../shared/data
+. "$root/scripts/shared-data.sh"
+find_shared_data "$root"
+data=$RAWCONV_SHARED_DATA
 runs=${BENCH_RUNS:-5}
 cores=$(nproc 2>/dev/null || echo 1)
 large=0

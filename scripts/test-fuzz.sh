@@ -30,7 +30,9 @@ cmake --build "$build" -j "$jobs" --target rawconv_fuzzers >/dev/null
 
 seeds=$build/seeds
 rm -rf "$seeds"
-data=$root/../shared/data
+. "$root/scripts/shared-data.sh"
+find_shared_data "$root"
+data=$RAWCONV_SHARED_DATA
 "$build/fuzz/make_fuzz_seeds" "$root" "$data" "$seeds"
 # Whole real files through the test-data tools; the fuzzer takes the first
 # max_len bytes of each.

@@ -31,7 +31,9 @@ cmake --build "$build" -j "$jobs" --target gpb2rinex rnx2gpb nav2epp >/dev/null
 mkdir -p "$out"
 rm -f "$out"/*.png "$out"/*.svg "$out"/bahr1620.*
 echo "== gpb2rinex --qc bahr1620.gpb"
-data=$root/../shared/data
+. "$root/scripts/shared-data.sh"
+find_shared_data "$root"
+data=$RAWCONV_SHARED_DATA
 "$build/tools/rnx2gpb" "$data/bahr1620.04o" "$out/bahr1620.gpb" >/dev/null
 "$build/tools/nav2epp" "$data/bahr1620.04n" "$out/bahr1620.epp" >/dev/null
 line=$("$build/cli/gpb2rinex" --qc --fixed-run-date 1136073600 "$out/bahr1620.gpb")

@@ -17,6 +17,11 @@ ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
   "file:/usr/lib/python3/dist-packages/pytest=python3-pytest" \
   "cmd:chromium=chromium" "cmd:identify=imagemagick"
 
+# --- the real data the tests read --------------------------------------------
+. "$root/scripts/shared-data.sh"
+find_shared_data "$root"
+echo "== real data: $RAWCONV_SHARED_DATA"
+
 run_suite() {
   local dir=$1; shift
   echo "== configure $dir"
