@@ -97,31 +97,66 @@ settle() {
   sync
 }
 
-# measure OUTDIR COMMAND...: runs COMMAND `runs` times, each time into an
-# emptied OUTDIR after one untimed warm-up run, and sets MEDIAN (seconds),
-# RSS (peak resident kB, the largest of the runs) and BYTES (bytes in OUTDIR
-# after the last run). A command that fails stops the benchmark.
-measure() {
-  local outdir=$1
-  shift
-  local times=() i seconds kb code
-  RSS=0
-  for ((i = 0; i <= runs; i++)); do
-    settle "$outdir"
-    read -r seconds kb code < <("$timeit" "$@")
-    if [ "$code" != 0 ]; then
-      echo "failed (exit code $code): $*" >&2
-      exit 1
-    fi
-    [ "$i" -eq 0 ] && continue  # warm-up: page cache, first touches
-    times+=("$seconds")
-    [ "$kb" -gt "$RSS" ] && RSS=$kb
+# take_turns CALLBACK N NAME...: times the named commands in turn, run by
+# run, N timed rounds after one untimed warm-up round (page cache, first
+# touches), so that a slow spell of the machine falls on all of them alike.
+# CALLBACK NAME sets TURN_CMD (the command, an array) and TURN_OUT (the
+# folder it writes into, emptied before each run). Sets, per name,
+# TURN_MEDIAN (seconds), TURN_RSS (peak resident kB, the largest of the
+# runs), TURN_BYTES (bytes in its folder after the last run) and
+# TURN_OBS_BYTES (those of the observation file: NAME.YYo, .YYd, either with
+# .gz, or .obs*; not the quality reports beside it). A command that fails stops the benchmark.
+declare -A TURN_MEDIAN TURN_RSS TURN_BYTES TURN_OBS_BYTES TURN_DIR
+take_turns() {
+  local callback=$1 n=$2 i name seconds kb code
+  shift 2
+  local -A times=() rss=()
+  for ((i = 0; i <= n; i++)); do
+    for name in "$@"; do
+      "$callback" "$name"
+      TURN_DIR[$name]=$TURN_OUT
+      settle "$TURN_OUT"
+      read -r seconds kb code < <("$timeit" "${TURN_CMD[@]}")
+      if [ "$code" != 0 ]; then
+        echo "failed (exit code $code): ${TURN_CMD[*]}" >&2
+        exit 1
+      fi
+      [ "$i" -eq 0 ] && continue
+      times[$name]+="$seconds "
+      [ "$kb" -gt "${rss[$name]:-0}" ] && rss[$name]=$kb
+    done
   done
-  MEDIAN=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$((runs / 2 + 1))p")
-  BYTES=$(find "$outdir" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
-  # The observation file alone: NAME.YYo, .YYd, either with .gz, or .obs*.
-  OBS_BYTES=$(find "$outdir" -type f \( -name '*.[0-9][0-9][od]*' -o -name '*.obs*' \) \
-    -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
+  for name in "$@"; do
+    TURN_MEDIAN[$name]=$(printf '%s\n' ${times[$name]} | sort -g | sed -n "$((n / 2 + 1))p")
+    TURN_RSS[$name]=${rss[$name]}
+    TURN_BYTES[$name]=$(find "${TURN_DIR[$name]}" -type f -printf '%s\n' |
+      awk '{ n += $1 } END { print n + 0 }')
+    TURN_OBS_BYTES[$name]=$(find "${TURN_DIR[$name]}" -type f \
+      \( -name '*.[0-9][0-9][od]*' -o -name '*.obs*' \) ! -name '*.qc.*' -printf '%s\n' |
+      awk '{ n += $1 } END { print n + 0 }')
+  done
+}
+
+# measure OUTDIR COMMAND...: take_turns with one command, `runs` rounds;
+# sets MEDIAN, RSS, BYTES and OBS_BYTES for record.
+measure_command() {
+  TURN_CMD=("${MEASURE_CMD[@]}")
+  TURN_OUT=$MEASURE_OUT
+}
+measure() {
+  MEASURE_OUT=$1
+  shift
+  MEASURE_CMD=("$@")
+  take_turns measure_command "$runs" one
+  use_turn one
+}
+
+# use_turn NAME: MEDIAN, RSS, BYTES and OBS_BYTES of NAME's turns, for record.
+use_turn() {
+  MEDIAN=${TURN_MEDIAN[$1]}
+  RSS=${TURN_RSS[$1]}
+  BYTES=${TURN_BYTES[$1]}
+  OBS_BYTES=${TURN_OBS_BYTES[$1]}
 }
 
 csv=$work/results.csv
@@ -196,29 +231,19 @@ bench_input synthetic "$synthetic_epochs" ""
 # falls on both alike; the ratio of the medians is held to 1.5 and printed
 # with the targets at the end ("qc" rows in results.csv).
 QC_LINES=()
+qc_command() {  # plain | qc, of QC_INPUT
+  TURN_OUT=$work/out/qc-$1
+  TURN_CMD=("$gpb2rinex" -q --output-dir "$TURN_OUT" "$work/$QC_INPUT.gpb")
+  if [ "$1" = qc ]; then TURN_CMD+=(--qc); fi
+}
 bench_qc() {  # input epochs
-  local name=$1 epochs=$2 out=$work/out/qc i plain checked kb code
-  local plain_times=() qc_times=()
-  RSS=0
+  local name=$1 epochs=$2
   echo "== $name: --qc against plain, alternating"
-  for ((i = 0; i <= runs; i++)); do
-    settle "$out"
-    read -r plain _ code < <("$timeit" "$gpb2rinex" -q --output-dir "$out" "$work/$name.gpb")
-    [ "$code" = 0 ] || { echo "failed: plain conversion of $name" >&2; exit 1; }
-    settle "$out"
-    read -r checked kb code < <("$timeit" "$gpb2rinex" -q --qc --output-dir "$out" "$work/$name.gpb")
-    [ "$code" = 0 ] || { echo "failed: --qc conversion of $name" >&2; exit 1; }
-    [ "$i" -eq 0 ] && continue  # warm-up
-    [ "$kb" -gt "$RSS" ] && RSS=$kb
-    plain_times+=("$plain")
-    qc_times+=("$checked")
-  done
-  plain=$(printf '%s\n' "${plain_times[@]}" | sort -g | sed -n "$((runs / 2 + 1))p")
-  MEDIAN=$(printf '%s\n' "${qc_times[@]}" | sort -g | sed -n "$((runs / 2 + 1))p")
-  BYTES=$(find "$out" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
-  OBS_BYTES=$(find "$out" -type f -name '*.[0-9][0-9]o' -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
+  QC_INPUT=$name
+  take_turns qc_command "$runs" plain qc
+  use_turn qc
   record "$name" qc "$epochs"
-  QC_LINES+=("$(awk -v input="$name" -v p="$plain" -v q="$MEDIAN" 'BEGIN {
+  QC_LINES+=("$(awk -v input="$name" -v p="${TURN_MEDIAN[plain]}" -v q="$MEDIAN" 'BEGIN {
     printf "target %-9s --qc/plain <= 1.5: %.2f (%.3f s / %.3f s)  %s", input, q / p, q, p,
            ((q / p <= 1.5) ? "met" : "MISSED") }')")
 }
@@ -250,39 +275,24 @@ if [ "$batch" = 1 ]; then
     cp "$work/synthetic.gpb" "$work/batch/day$i.gpb"
     cp "$work/synthetic.epp" "$work/batch/day$i.epp"
   done
-  # The three take turns, run by run (at least 7 runs each, after one
-  # warm-up round), so that a slow spell of the machine's disk or memory
-  # falls on all of them rather than on one.
+  # The three take turns, run by run (at least 7 runs each), so that a slow
+  # spell of the machine's disk or memory falls on all of them rather than
+  # on one.
+  batch_command() {  # j1 | j2 | default
+    TURN_OUT=$work/out/batch-$1
+    case $1 in
+      j1) TURN_CMD=("$gpb2rinex" -q -j 1) ;;
+      j2) TURN_CMD=("$gpb2rinex" -q -j 2) ;;
+      default) TURN_CMD=("$gpb2rinex" -q) ;;
+    esac
+    TURN_CMD+=(--output-dir "$TURN_OUT" "$work/batch/"day?.gpb)
+  }
   batch_runs=$((runs > 7 ? runs : 7))
-  declare -A BATCH_TIMES BATCH_RSS
-  for ((i = 0; i <= batch_runs; i++)); do
-    for variant in j1 j2 default; do
-      case $variant in
-        j1) jobs_option=(-j 1) ;;
-        j2) jobs_option=(-j 2) ;;
-        default) jobs_option=() ;;
-      esac
-      out=$work/out/batch-$variant
-      settle "$out"
-      read -r seconds kb code < <("$timeit" "$gpb2rinex" -q "${jobs_option[@]}" --output-dir "$out" \
-        "$work/batch/"day?.gpb)
-      if [ "$code" != 0 ]; then
-        echo "failed (exit code $code): batch $variant" >&2
-        exit 1
-      fi
-      BYTES=$(find "$out" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
-      OBS_BYTES=$(find "$out" -type f -name '*.[0-9][0-9]o' -printf '%s\n' |
-        awk '{ n += $1 } END { print n + 0 }')
-      [ "$i" -eq 0 ] && continue
-      BATCH_TIMES[$variant]+="$seconds "
-      [ "$kb" -gt "${BATCH_RSS[$variant]:-0}" ] && BATCH_RSS[$variant]=$kb
-    done
-  done
+  take_turns batch_command "$batch_runs" j1 j2 default
   saved_runs=$runs
   runs=$batch_runs
   for variant in j1 j2 default; do
-    MEDIAN=$(printf '%s\n' ${BATCH_TIMES[$variant]} | sort -g | sed -n "$((batch_runs / 2 + 1))p")
-    RSS=${BATCH_RSS[$variant]}
+    use_turn "$variant"
     record batch8 "$variant" $((8 * synthetic_epochs))
     rm -rf "$work/out/batch-$variant"
   done
