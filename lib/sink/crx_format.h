@@ -4,7 +4,7 @@
 //   "1.0" or "3.0" (columns 1-20), "COMPACT RINEX FORMAT" (21-60),
 //   label "CRINEX VERS   / TYPE" (61-80);
 //   program (1-20), blanks (21-40), date (41-60), label "CRINEX PROG / DATE".
-// Version 1.0 carries RINEX 2 observation files, 3.0 RINEX 3 ones.
+// Version 1.0 carries RINEX 2 observation files, 3.0 RINEX 3 and 4 ones.
 //
 // Body, per epoch:
 //  1. The epoch line. Version 1.0: columns 1-32 of the RINEX 2 epoch line
@@ -33,8 +33,12 @@
 // Event epochs (flags 2 to 5) are written whole, like a starting epoch
 // line, followed by their special records unchanged and without a clock
 // line; the next epoch line starts anew. A satellite missing from the
-// previous epoch starts its arcs anew, and its flags are written so that
-// they read the same whether the reader kept its old flags or not.
+// previous epoch starts its arcs anew and its flags are written whole: in
+// version 3.0 every flag character, "&" standing for a blank (a reader
+// starts such a satellite's flags empty and takes exactly what is written);
+// in version 1.0 the characters that are not blank, "&" where the
+// satellite's old flag was not blank (a reader starts from blanks).
+// Version 3.0 carries RINEX 4 observation files too.
 #ifndef RAWCONV_SINK_CRX_FORMAT_H_
 #define RAWCONV_SINK_CRX_FORMAT_H_
 

@@ -342,7 +342,7 @@ bool CrxSink::OnHeaderLine(const char* line, size_t length) {
     // file type in column 21.
     const double version = std::atof(std::string(line, length < 9 ? length : 9).c_str());
     major_ = static_cast<int>(version);
-    if (major_ != 2 && major_ != 3) return Fail("not a RINEX 2 or 3 header");
+    if (major_ < 2 || major_ > 4) return Fail("not a RINEX 2, 3 or 4 header");
     if (At(line, length, 20) != 'O') return Fail("not an observation file");
     if (!Room(2 * 81)) return false;
     PutPadded(major_ == 2 ? crx::kVersion1 : crx::kVersion3, 20);
@@ -399,7 +399,7 @@ void CrxSink::ReadTypesLine(const char* line, size_t length) {
       if (n != types2_) ClearSatellites();  // arcs follow the type order
       types2_ = n;
     }
-  } else if (major_ == 3 && label_length >= 19 &&
+  } else if (major_ >= 3 && label_length >= 19 &&
              std::strncmp(label, "SYS / # / OBS TYPES", 19) == 0) {
     const char system = line[0];
     if (system == ' ') return;  // a continuation line
@@ -418,7 +418,7 @@ int CrxSink::TypesFor(char system) const {
 }
 
 bool CrxSink::OnEpochLine(const char* line, size_t length) {
-  const bool v3 = major_ == 3;
+  const bool v3 = major_ >= 3;
   if (v3 && (length == 0 || line[0] != '>')) return Fail("an epoch line was expected");
   if (length == 0) return Fail("an epoch line was expected");
   const size_t flag_column = v3 ? crx::kEpoch3FlagColumn : crx::kEpoch2FlagColumn;
@@ -479,7 +479,7 @@ void CrxSink::PutDiffText(const std::string& before, const std::string& now, boo
 }
 
 bool CrxSink::EncodeEpoch() {
-  const bool v3 = major_ == 3;
+  const bool v3 = major_ >= 3;
   const char* text = epoch_text_.data();
   const char* first = text;
   const size_t first_length = epoch_lengths_[0];
@@ -654,15 +654,20 @@ bool CrxSink::EncodeSatellite(const char* name, const char* const* lines, const 
     }
   }
   if (t < n) return Fail("a data record is too short");
-  // Flags: a continuing satellite by difference; a returning one so that a
-  // reader with either blank or old flags reads the same.
+  // Flags: a continuing satellite by difference. A new or returning one in
+  // full: version 3.0 readers start its flags empty and take exactly the
+  // characters written, so each one is there ("&" for a blank); version 1.0
+  // readers start from blanks, so only what differs from blank is needed.
   Put(' ');
   const char* before = sat->flags.data();
+  const bool whole_flags = major_ >= 3;
   for (size_t j = 0; j < 2 * n; ++j) {
     const char b = before[j];
     const char c = flags_[j];
     if (continuing) {
       Put(c == b ? ' ' : (c == ' ' ? '&' : c));
+    } else if (whole_flags) {
+      Put(c == ' ' ? '&' : c);
     } else {
       Put(c != ' ' ? c : (b != ' ' ? '&' : ' '));
     }
