@@ -70,6 +70,14 @@ WeekReference ConversionWeekReference(const ObsRequest& obs, const char* epp_fil
 
 bool IsUsable(const WeekReference& ref) { return ref.Found || ref.FixedWeek; }
 
+// The edits the RINEX 2 writers are handed: the job's, with its satellite
+// naming. A zero record writes as none.
+ObsEdits Rinex2Edits(const ConversionJob& job) {
+  ObsEdits edits = job.Edits ? *job.Edits : ObsEdits{};
+  edits.GlonassSlots = job.GlonassSlots ? 1 : 0;
+  return edits;
+}
+
 const Selection* SelectionOf(const ConversionJob& job) {
   return job.Edits ? job.Edits->Select : nullptr;
 }
@@ -272,8 +280,9 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
       WriteObs3Header(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref, job.Edits);
       WriteObs3Epochs(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref, job.Edits);
     } else {
-      WriteObsHeader(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref, job.Edits);
-      WriteObsEpochs(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref, job.Edits);
+      const ObsEdits edits = Rinex2Edits(job);
+      WriteObsHeader(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref, &edits);
+      WriteObsEpochs(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref, &edits);
     }
   }
   if (Ctx().Cancelled) {
@@ -605,9 +614,10 @@ class SpanWriter final : public EpochVisitor {
                       job_.Edits);
       writer_ = MakeRinex3EpochWriter(*head_, summary);
     } else {
+      const ObsEdits edits = Rinex2Edits(job_);
       WriteObsHeader(*head_, *job_.Obs, Ctx().SavedNav, summary, job_.RinexVersion, ref_,
-                     job_.Edits);
-      writer_ = MakeRinex2EpochWriter(*head_, summary, job_.RinexVersion);
+                     &edits);
+      writer_ = MakeRinex2EpochWriter(*head_, summary, job_.RinexVersion, job_.GlonassSlots);
     }
   }
 

@@ -102,6 +102,10 @@ struct ConversionJob {
   // describes what the file holds; EpochsWritten counts the kept epochs. A
   // kept observation type the data does not hold fails the call.
   const ObsEdits* Edits = nullptr;
+  // RINEX 2 output names GLONASS satellites by slot under "M (MIXED)" (see
+  // ObsEdits::GlonassSlots). false for the dialog library's files, whose
+  // callers rely on their bytes; true for every other caller.
+  bool GlonassSlots = false;
   // Splitting: one observation file per span of this many seconds of GPS
   // time (900, 3600 or 86400; 0 writes one file), the spans aligned to the
   // GPS day (see SpanIndexOf). Each span that holds a kept epoch gets a

@@ -456,6 +456,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   } else {
     ContextScope scope(session->context);
     if (edits->Any) job.Edits = &edits->Edits;
+    job.GlonassSlots = true;
     job.PlanOnly = plan_only;
     job.Facts = &facts;
     job.QcResult = qc.get();

@@ -65,14 +65,16 @@ void AppendEpochDate(RinexBuffer* out, const EpochDate& d) {
 }
 
 // The satellites of channels [first, last), at most 12: "Gnn", or "Rnn"
-// above 32 (the number unchanged), padded to 36 columns; written at p.
+// above 32 (the number unchanged, or the GLONASS slot with glonass_slots),
+// padded to 36 columns; written at p.
 char* PutSatelliteList(const RinexBuffer& out, char* p, const GpbChannel* channels, int first,
-                       int last) {
+                       int last, bool glonass_slots) {
   char* const start = p;
   for (int i = first; i < last; ++i) {
     const int prn = channels[i].Prn;
-    *p++ = prn > kGpsPrnMax ? 'R' : 'G';
-    p += PutTwoColumns(out, p, prn);
+    const bool glonass = prn > kGpsPrnMax;
+    *p++ = glonass ? 'R' : 'G';
+    p += PutTwoColumns(out, p, glonass && glonass_slots ? GlonassSlot(prn) : prn);
   }
   const size_t used = static_cast<size_t>(p - start);
   if (used < kSatListColumns) {
@@ -85,7 +87,7 @@ char* PutSatelliteList(const RinexBuffer& out, char* p, const GpbChannel* channe
 // Epoch line with its satellite list; satellites 13 to 24 go on a
 // continuation line starting in column 33.
 void AppendEpochLine(RinexBuffer* out, const EpochDate& date, const GpbEpoch& epoch,
-                     const GpbChannel* channels) {
+                     const GpbChannel* channels, bool glonass_slots) {
   int n = epoch.NumChannels;
   if (n < 0) n = 0;
   if (n > kMaxChannels) n = kMaxChannels;
@@ -93,12 +95,12 @@ void AppendEpochLine(RinexBuffer* out, const EpochDate& date, const GpbEpoch& ep
   char* p = PutEpochDate(*out, start, date);
   p += PutInt(*out, p, kEpochFlagOk, 3);
   p += PutInt(*out, p, epoch.NumChannels, 3);
-  p = PutSatelliteList(*out, p, channels, 0, n < kSatsPerLine ? n : kSatsPerLine);
+  p = PutSatelliteList(*out, p, channels, 0, n < kSatsPerLine ? n : kSatsPerLine, glonass_slots);
   *p++ = '\n';
   if (n > kSatsPerLine) {
     std::memset(p, ' ', kContinuationIndent);
     p += kContinuationIndent;
-    p = PutSatelliteList(*out, p, channels, kSatsPerLine, n);
+    p = PutSatelliteList(*out, p, channels, kSatsPerLine, n, glonass_slots);
     *p++ = '\n';
   }
   out->Length += static_cast<size_t>(p - start);
@@ -251,8 +253,9 @@ void AppendUndatedEventLine(RinexBuffer* out, int flag, int count) {
 // The RINEX 2 writer of the epoch stream.
 class Rinex2EpochWriter final : public EpochRecordWriter {
  public:
-  Rinex2EpochWriter(Sink& sink, const ObsHeaderSummary& summary, int rinex_version)
-      : types_(SelectedTypes(summary, rinex_version)) {
+  Rinex2EpochWriter(Sink& sink, const ObsHeaderSummary& summary, int rinex_version,
+                    bool glonass_slots)
+      : types_(SelectedTypes(summary, rinex_version)), glonass_slots_(glonass_slots) {
     RinexBufferInit(&out_, &sink);
   }
 
@@ -274,15 +277,36 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
   }
 
   void Epoch(const EpochDate& date, const GpbEpoch& epoch, const GpbChannel* channels) override {
-    AppendEpochLine(&out_, date, epoch, channels);
-    const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
-    for (int i = 0; i < n; ++i) WriteObsLines(channels[i], types_, &out_);
+    if (glonass_slots_) {
+      // Named by slot: satellites without a RINEX number are left out.
+      const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
+      int kept = 0;
+      for (int i = 0; i < n; ++i) {
+        const int prn = channels[i].Prn;
+        if (prn >= 1 && (prn <= kGpsPrnMax || GlonassSlot(prn) != 0)) kept_[kept++] = channels[i];
+      }
+      if (kept != n) {
+        GpbEpoch copy = epoch;
+        copy.NumChannels = kept;
+        WriteEpoch(date, copy, kept_);
+        return;
+      }
+    }
+    WriteEpoch(date, epoch, channels);
   }
 
   void Flush() override { RinexFlush(&out_); }
 
  private:
+  void WriteEpoch(const EpochDate& date, const GpbEpoch& epoch, const GpbChannel* channels) {
+    AppendEpochLine(&out_, date, epoch, channels, glonass_slots_);
+    const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
+    for (int i = 0; i < n; ++i) WriteObsLines(channels[i], types_, &out_);
+  }
+
   const ObsTypeList types_;
+  const bool glonass_slots_;
+  GpbChannel kept_[kMaxChannels];
   RinexBuffer out_;
 };
 
@@ -290,8 +314,10 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
 
 std::unique_ptr<EpochRecordWriter> MakeRinex2EpochWriter(Sink& sink,
                                                          const ObsHeaderSummary& summary,
-                                                         int rinex_version) {
-  return std::unique_ptr<EpochRecordWriter>(new Rinex2EpochWriter(sink, summary, rinex_version));
+                                                         int rinex_version,
+                                                         bool glonass_slots) {
+  return std::unique_ptr<EpochRecordWriter>(
+      new Rinex2EpochWriter(sink, summary, rinex_version, glonass_slots));
 }
 
 void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& table) {
@@ -453,7 +479,8 @@ int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& save
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
                    const ObsEdits* edits) {
   (void)saved_nav;
-  Rinex2EpochWriter writer(sink, summary, rinex_version);
+  Rinex2EpochWriter writer(sink, summary, rinex_version,
+                           edits != nullptr && edits->GlonassSlots != 0);
   StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr);
   writer.Flush();
   return 0;

@@ -401,12 +401,14 @@ EpochDate DateOfGpsTime(int week, double time_of_week) {
 }
 
 void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary,
-                               const bool* listed, bool rinex3) {
+                               const bool* listed, bool rinex3, bool glonass_slots) {
   // RINEX 2 names every satellite as its epoch lines do (GPB number after
-  // G or R); RINEX 3 only those with a RINEX 3 number, GPS before GLONASS.
+  // G or R, or the slot); RINEX 3 and slot naming only those with a RINEX
+  // number, GPS before GLONASS.
+  const bool by_slot = rinex3 || glonass_slots;
   auto named = [&](int prn) {
     if (!summary.SatelliteSeen[prn]) return false;
-    return !rinex3 || (prn >= 1 && prn <= kGpsPrnMax + kGlonassSlots);
+    return !by_slot || (prn >= 1 && prn <= kGpsPrnMax + kGlonassSlots);
   };
   int satellites = 0;
   for (int prn = 0; prn <= kMaxSatelliteNumber; ++prn) satellites += named(prn) ? 1 : 0;
@@ -421,7 +423,8 @@ void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary
       std::snprintf(name, sizeof name, "   %c%02d", glonass ? 'R' : 'G',
                     glonass ? GlonassSlot(prn) : prn);
     } else {
-      std::snprintf(name, sizeof name, "   %c%2d", glonass ? 'R' : 'G', prn);
+      std::snprintf(name, sizeof name, "   %c%2d", glonass ? 'R' : 'G',
+                    glonass && glonass_slots ? GlonassSlot(prn) : prn);
     }
     AppendText(out, name);
     int on_line = 0;
@@ -482,6 +485,7 @@ int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& save
   const HeaderMetadata* metadata = edits != nullptr ? edits->Metadata : nullptr;
   const bool full = edits != nullptr && edits->FullHeader != 0;
   const bool v21 = rinex_version == RINEX_VERSION_2_1;
+  const bool slots = edits != nullptr && edits->GlonassSlots != 0;
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
   RinexBufferInit(out, &sink);
@@ -494,7 +498,7 @@ int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& save
     AppendInt(out, 2, 6);
     AppendBlanks(out, 14);
   }
-  AppendText(out, kObsTypeText);
+  AppendText(out, slots && summary.HasGlonass ? kObsTypeTextMixed : kObsTypeText);
   AppendLabel(out, kLabelVersionType);
 
   // PGM / RUN BY / DATE
@@ -564,7 +568,7 @@ int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& save
     bool listed_types[kObsTypeCount];
     for (int i = 0; i < kObsTypeCount; ++i)
       listed_types[i] = i < considered && (summary.*kTypes[i].Flag) != 0;
-    AppendSatelliteCountLines(out, summary, listed_types, false);
+    AppendSatelliteCountLines(out, summary, listed_types, false, slots);
   }
 
   // END OF HEADER

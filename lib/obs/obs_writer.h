@@ -76,15 +76,22 @@ struct ObsHeaderSummary {
 //   FullHeader  1: TIME OF LAST OBS, # OF SATELLITES and PRN / # OF OBS from
 //               the pre-scan's counts are written (RINEX 3 always has
 //               TIME OF LAST OBS)
+//   GlonassSlots  RINEX 2 only. 0: satellites above 32 are "R" and the GPB
+//               number unchanged, under "G (GPS)", as the dialog library
+//               writes them. 1: they are named by GLONASS slot like RINEX 3
+//               does (GPB 33 is R 1), satellites without a RINEX number
+//               (see GlonassSlot) are left out, and a file holding GLONASS
+//               says "M (MIXED)": what RINEX 2 readers expect.
 struct ObsEdits {
   const Selection* Select;
   const HeaderMetadata* Metadata;
   int32_t FullHeader;
+  int32_t GlonassSlots;
 };
 
 // GPB satellites above 32 are GLONASS: GPB number 33 + n is slot n + 1
-// (R01 for 33, R24 for 56). RINEX 2 writes the GPB number unchanged after
-// "R"; RINEX 3 writes the slot. Numbers beyond 32 + kGlonassSlots have no
+// (R01 for 33, R24 for 56). RINEX 3 writes the slot; RINEX 2 writes the GPB
+// number unchanged after "R", or the slot with ObsEdits::GlonassSlots. Numbers beyond 32 + kGlonassSlots have no
 // slot (see GlonassSlot).
 constexpr int kGlonassSlots = 64;
 constexpr int8_t kGlonassFrequencyUnknown = 99;
@@ -181,10 +188,11 @@ EpochDate DateOfGpsTime(int week, double time_of_week);
 
 // "# OF SATELLITES" and one "PRN / # OF OBS" line per satellite of the
 // summary (counts of the types marked in listed, in their order). rinex3
-// false: every satellite seen, named as in the RINEX 2 epoch lines; true:
-// those with a RINEX 3 number, "Gnn" then "Rnn" (GLONASS slot).
+// false: every satellite seen, named as in the RINEX 2 epoch lines (by
+// slot, and those with a RINEX number only, when glonass_slots is set);
+// true: those with a RINEX 3 number, "Gnn" then "Rnn" (GLONASS slot).
 void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary,
-                               const bool* listed, bool rinex3);
+                               const bool* listed, bool rinex3, bool glonass_slots = false);
 
 // rinex_version: RINEX_VERSION_2_1 gives the 2.1 layouts; any other value
 // the 2.0 ones.
@@ -282,10 +290,11 @@ class EpochRecordWriter : public EpochVisitor {
 };
 
 // The RINEX 2 epoch writer of WriteObsEpochs, writing the types of summary
-// (which must outlive it) into sink.
+// (which must outlive it) into sink; glonass_slots as ObsEdits::GlonassSlots.
 std::unique_ptr<EpochRecordWriter> MakeRinex2EpochWriter(Sink& sink,
                                                          const ObsHeaderSummary& summary,
-                                                         int rinex_version);
+                                                         int rinex_version,
+                                                         bool glonass_slots = false);
 
 // The time system of RINEX 3 time records.
 constexpr char kObsTimeSystemGps[] = "GPS";

@@ -45,6 +45,7 @@ constexpr char kLabelPrnObsCount[] = "PRN / # OF OBS";
 // ---- Fixed texts ----
 // Columns 21-60 of the first header line.
 constexpr char kObsTypeText[] = "OBSERVATION DATA    G (GPS)             ";
+constexpr char kObsTypeTextMixed[] = "OBSERVATION DATA    M (MIXED)           ";
 constexpr char kProgramText[] = "RAWCONV v7.00";
 constexpr char kKinematicStartText[] = "*** START OF KINEMATIC DATA ***";
 constexpr char kKinematicEndText[] = "*** END OF KINEMATIC DATA ***";

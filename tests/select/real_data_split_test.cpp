@@ -120,7 +120,7 @@ class RealDataSplitTest : public realdata::RealDataTest<SplitCase> {
     std::snprintf(nav.EppFile, sizeof nav.EppFile, "%s", Path("x.epp").c_str());
     std::snprintf(nav.NavFile, sizeof nav.NavFile, "%s", Path(folder + "/x.nav").c_str());
     std::snprintf(obs.MarkerName, sizeof obs.MarkerName, "SPLT");
-    const ObsEdits edits{nullptr, nullptr, 1};
+    const ObsEdits edits{nullptr, nullptr, 1, 0};
     ConversionFacts facts{};
     ConversionJob job;
     job.Obs = &obs;
