@@ -70,6 +70,18 @@ WeekReference ConversionWeekReference(const ObsRequest& obs, const char* epp_fil
 
 bool IsUsable(const WeekReference& ref) { return ref.Found || ref.FixedWeek; }
 
+// Puts every file of the call in place, or none (OutputSet). The result
+// code, with the message of a failure.
+int CommitOutputs(OutputSet* set) {
+  if (set->Commit()) return kConversionOk;
+  if (set->TargetExisted()) {
+    SetErrorText("Output file %s exists", set->FailedTarget());
+    return kConversionExists;
+  }
+  SetErrorText("Error writing %s", set->FailedTarget());
+  return kConversionFailed;
+}
+
 // The edits the RINEX 2 writers are handed: the job's, with its satellite
 // naming. A zero record writes as none.
 ObsEdits Rinex2Edits(const ConversionJob& job) {
@@ -520,13 +532,9 @@ int RunQcOnly(const ConversionJob& job, const PathText& gpb_file, const PathText
   if (job.Facts) job.Facts->EpochsWritten = 0;
   RenderQc(job, &step, gpb_file);
   if (!step.Write(paths, skip_qc, FilePolicy(job.Existing))) return kConversionFailed;
-  bool created[kQcFiles], refused = false;
-  if (!step.Commit(created, &refused)) {
-    for (int i = 0; i < kQcFiles; ++i)
-      if (created[i]) std::remove(paths.Path[i]);
-    return refused ? kConversionExists : kConversionFailed;
-  }
-  return kConversionOk;
+  OutputSet set;
+  step.AddTo(&set);
+  return CommitOutputs(&set);
 }
 
 
@@ -538,7 +546,6 @@ struct SpanOutput {
   std::string Path;
   bool Skip = false;     // it exists and is left alone (kSkip)
   bool Written = false;  // its complete temporary file waits for the commit
-  bool Created = false;  // committed onto a name that did not exist
   FileSink File;
 };
 using SpanOutputs = std::vector<std::unique_ptr<SpanOutput>>;
@@ -681,16 +688,6 @@ int NameSpanOutputs(const ConversionJob& job, const PathText& gpb_file,
 
 void AbortSpans(SpanOutputs& outputs) {
   for (auto& o : outputs) o->File.Abort();
-}
-
-// Takes back the files of the call that were committed onto new names.
-void RemoveCreated(const SpanOutputs& outputs, const QcPaths& qc_paths,
-                   const bool qc_created[kQcFiles], bool nav_created, const char* nav_file) {
-  for (const auto& o : outputs)
-    if (o->Created) std::remove(o->Path.c_str());
-  for (int i = 0; i < kQcFiles; ++i)
-    if (qc_created[i]) std::remove(qc_paths.Path[i]);
-  if (nav_created) std::remove(nav_file);
 }
 
 void ListOutputs(const ConversionJob& job, const SpanOutputs& spans, bool with_qc,
@@ -885,37 +882,14 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
     }
   }
 
-  // Every file is complete: the navigation file goes into place first, then
-  // the reports, then the spans in time order. A failure takes back the
-  // files this call made.
-  bool qc_created[kQcFiles] = {false, false, false};
-  const bool nav_existed = nav_file && PathExists(nav->NavFile);
-  if (nav_file && !nav_out.Commit()) {
-    AbortSpans(outputs);
-    step.Abort();
-    SetErrorText(nav_out.TargetExisted() ? "Output file %s exists" : "Error writing %s",
-                 nav->NavFile);
-    return nav_out.TargetExisted() ? kConversionExists : kConversionFailed;
-  }
-  const bool nav_created = nav_file && !nav_existed;
-  bool refused = false;
-  if (checking && !step.Commit(qc_created, &refused)) {
-    AbortSpans(outputs);
-    RemoveCreated(outputs, qc_paths, qc_created, nav_created, nav->NavFile);
-    return refused ? kConversionExists : kConversionFailed;
-  }
-  for (auto& o : outputs) {
-    if (o->Skip || !o->Written) continue;
-    const bool existed = PathExists(o->Path.c_str());
-    if (!o->File.Commit()) {
-      AbortSpans(outputs);
-      RemoveCreated(outputs, qc_paths, qc_created, nav_created, nav->NavFile);
-      SetErrorText(o->File.TargetExisted() ? "Output file %s exists" : "Error writing %s",
-                   o->Path.c_str());
-      return o->File.TargetExisted() ? kConversionExists : kConversionFailed;
-    }
-    o->Created = !existed;
-  }
+  // Every file is complete: all go into place together, or none.
+  OutputSet set;
+  set.Add(nav_file);
+  if (checking) step.AddTo(&set);
+  for (auto& o : outputs)
+    if (!o->Skip && o->Written) set.Add(&o->File);
+  const int committed = CommitOutputs(&set);
+  if (committed != kConversionOk) return committed;
   ListOutputs(job, outputs, with_qc, qc_paths, skip_qc, skip_nav);
   return kConversionOk;
 }
@@ -1122,34 +1096,13 @@ int RunConversionSteps(const ConversionJob& job) {
     }
   }
 
-  // Every output is complete: the navigation file goes into place first,
-  // then the reports, the observation file last. A failure takes back the
-  // files this call made.
-  const bool nav_existed = nav_file && PathExists(nav->NavFile);
-  if (nav_file && !nav_out.Commit()) {
-    obs_out.Abort();
-    step.Abort();
-    SetErrorText(nav_out.TargetExisted() ? "Output file %s exists" : "Error writing %s",
-                 nav->NavFile);
-    return nav_out.TargetExisted() ? kConversionExists : kConversionFailed;
-  }
-  bool qc_created[kQcFiles] = {false, false, false}, refused = false;
-  if (checking && !step.Commit(qc_created, &refused)) {
-    obs_out.Abort();
-    for (int i = 0; i < kQcFiles; ++i)
-      if (qc_created[i]) std::remove(qc_paths.Path[i]);
-    if (nav_file && !nav_existed) std::remove(nav->NavFile);
-    return refused ? kConversionExists : kConversionFailed;
-  }
-  if (!skip_obs && !obs_out.Commit()) {
-    // Nothing of the call stays: files made by this call go.
-    for (int i = 0; i < kQcFiles; ++i)
-      if (qc_created[i]) std::remove(qc_paths.Path[i]);
-    if (nav_file && !nav_existed) std::remove(nav->NavFile);
-    SetErrorText(obs_out.TargetExisted() ? "Output file %s exists" : "Error writing %s",
-                 obs->ObsFile);
-    return obs_out.TargetExisted() ? kConversionExists : kConversionFailed;
-  }
+  // Every output is complete: all go into place together, or none.
+  OutputSet set;
+  set.Add(nav_file);
+  if (checking) step.AddTo(&set);
+  if (!skip_obs) set.Add(&obs_out);
+  const int committed = CommitOutputs(&set);
+  if (committed != kConversionOk) return committed;
   return kConversionOk;
 }
 

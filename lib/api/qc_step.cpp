@@ -120,24 +120,9 @@ bool QcStep::Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile
   return true;
 }
 
-bool QcStep::Commit(bool created[kQcFiles], bool* target_existed) {
-  *target_existed = false;
-  for (int i = 0; i < kQcFiles; ++i) created[i] = false;
-  for (int i = 0; i < kQcFiles; ++i) {
-    if (!open_[i]) continue;
-    const bool existed = PathExists(files_[i].Target());
-    if (!files_[i].Commit()) {
-      *target_existed = files_[i].TargetExisted();
-      SetErrorText(*target_existed ? "Output file %s exists" : "Error writing %s",
-                   files_[i].Target());
-      open_[i] = false;
-      Abort();
-      return false;
-    }
-    open_[i] = false;
-    created[i] = !existed;
-  }
-  return true;
+void QcStep::AddTo(OutputSet* set) {
+  for (int i = 0; i < kQcFiles; ++i)
+    if (open_[i]) set->Add(&files_[i]);
 }
 
 void QcStep::Abort() {

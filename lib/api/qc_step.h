@@ -86,11 +86,9 @@ class QcStep final : public EpochObserver {
   // skip[i] leaves file i out. false with a message in the error text when
   // one cannot be written; nothing stays behind then.
   bool Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile existing);
-  // Moves the written files onto their names. false with a message when
-  // one could not be moved; *created then lists how many of them were
-  // moved onto names that did not exist before (in file order), so that
-  // the caller can take them back. TargetExisted tells a refused name.
-  bool Commit(bool created[kQcFiles], bool* target_existed);
+  // Adds the written files to the call's output set, which puts them in
+  // place together with the RINEX files.
+  void AddTo(OutputSet* set);
   void Abort();
 
  private:

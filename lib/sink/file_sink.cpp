@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "sink/sink.h"
 
@@ -33,6 +34,21 @@ long WriteSome(int fd, const char* data, size_t length) {
 int CloseFile(int fd) { return _close(fd); }
 int RemoveFile(const char* path) { return DeleteFileA(path) ? 0 : -1; }
 unsigned long ProcessId() { return static_cast<unsigned long>(_getpid()); }
+int SyncFile(int fd) { return _commit(fd); }
+// Folders cannot be synced through the C runtime; NTFS journals renames.
+void SyncFolderOf(const char*) {}
+bool IsPlainFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+// A second name for a file: moved there (no links on every Windows volume).
+// 0 when moved, -1 on failure.
+int KeepAsideAs(const char* target, const char* aside) {
+  return MoveFileExA(target, aside, 0) ? 0 : -1;
+}
+int PutBack(const char* aside, const char* target) {
+  return MoveFileExA(aside, target, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+}
 #else
 int OpenExclusive(const char* path, bool /*text: the same bytes here*/) {
   // 0666 less the umask, as for any file a program creates.
@@ -44,6 +60,37 @@ long WriteSome(int fd, const char* data, size_t length) {
 int CloseFile(int fd) { return ::close(fd); }
 int RemoveFile(const char* path) { return ::unlink(path); }
 unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
+int SyncFile(int fd) {
+  int result;
+  do {
+    result = ::fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  return result;
+}
+// Makes the folder's entries (a rename into it) durable.
+void SyncFolderOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  std::string folder = slash == nullptr ? std::string(".")
+                       : slash == path  ? std::string("/")
+                                        : std::string(path, static_cast<size_t>(slash - path));
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  SyncFile(fd);
+  ::close(fd);
+}
+bool IsPlainFile(const char* path) {
+  struct stat st;
+  return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+// A second name for a file: a hard link where the file system has them (the
+// target keeps its name throughout), else the file moved there. 1 when
+// linked, 0 when moved, -1 on failure.
+int KeepAsideAs(const char* target, const char* aside) {
+  if (::link(target, aside) == 0) return 1;
+  if (errno == EEXIST) return -1;
+  return ::rename(target, aside) == 0 ? 0 : -1;
+}
+int PutBack(const char* aside, const char* target) { return ::rename(aside, target); }
 #endif
 
 // Six characters for a temporary name: a mix of the process id, a counter
@@ -159,6 +206,7 @@ bool FileSink::Write(const char* data, size_t length) {
 
 bool FileSink::Finish() {
   if (fd_ < 0) return false;
+  if (sync_ && !failed_ && SyncFile(fd_) != 0) failed_ = true;
   const bool close_failed = CloseFile(fd_) != 0;
   fd_ = -1;
   if (failed_ || close_failed) {
@@ -177,6 +225,101 @@ bool FileSink::Commit() {
     return false;
   }
   temp_[0] = '\0';
+  if (sync_) SyncFolderOf(target_);
+  return true;
+}
+
+void OutputSet::Add(FileSink* file) {
+  if (file != nullptr) files_.push_back(file);
+}
+
+void OutputSet::Abort() {
+  for (FileSink* file : files_) file->Abort();
+}
+
+bool OutputSet::Commit() {
+  failed_target_ = "";
+  target_existed_ = false;
+  folder_in_the_way_ = false;
+  auto fail = [&](const FileSink* file) {
+    failed_target_ = file->target_;
+    Abort();
+    return false;
+  };
+  // 1. Every target checked before anything moves.
+  for (FileSink* file : files_) {
+    if (file->fd_ >= 0 || file->failed_ || file->temp_[0] == '\0') return fail(file);
+    if (!PathExists(file->target_)) continue;
+    if (!IsPlainFile(file->target_)) {
+      folder_in_the_way_ = true;
+      return fail(file);
+    }
+    if (file->existing_ == ExistingFile::kRefuse) {
+      target_existed_ = true;
+      return fail(file);
+    }
+  }
+  // 2. Existing targets kept aside, 3. temporaries moved onto the targets.
+  struct Placed {
+    FileSink* File;
+    std::string Aside;  // empty: the target did not exist
+  };
+  std::vector<Placed> placed;
+  placed.reserve(files_.size());
+  auto take_back = [&]() {
+    for (auto it = placed.rbegin(); it != placed.rend(); ++it) {
+      if (it->Aside.empty()) {
+        RemoveFile(it->File->target_);
+      } else {
+        PutBack(it->Aside.c_str(), it->File->target_);
+      }
+    }
+  };
+  for (FileSink* file : files_) {
+    Placed p{file, std::string()};
+    bool linked = false;
+    if (PathExists(file->target_)) {
+      bool kept = false;
+      for (unsigned attempt = 0; attempt < 100 && !kept; ++attempt) {
+        char suffix[8];
+        TempSuffix(suffix, attempt);
+        p.Aside = std::string(file->target_) + ".old-" + suffix;
+        if (p.Aside.size() >= FileSink::kPathMax) break;
+        const int how = KeepAsideAs(file->target_, p.Aside.c_str());
+        kept = how >= 0;
+        linked = how == 1;
+        if (!kept && !PathExists(p.Aside.c_str())) break;
+      }
+      if (!kept) {
+        take_back();
+        return fail(file);
+      }
+    }
+    bool existed = false;
+    // The target is kept aside, so the move may replace its name: under
+    // kRefuse a file that appeared since the check still fails it.
+    const ExistingFile policy = p.Aside.empty() ? file->existing_ : ExistingFile::kReplace;
+    if (MoveIntoPlace(file->temp_, file->target_, policy, &existed) != 0) {
+      // The old file is still under its name when it was linked aside.
+      if (linked) {
+        RemoveFile(p.Aside.c_str());
+      } else if (!p.Aside.empty()) {
+        PutBack(p.Aside.c_str(), file->target_);
+      }
+      take_back();
+      target_existed_ = existed;
+      return fail(file);
+    }
+    file->temp_[0] = '\0';
+    placed.push_back(p);
+  }
+  // 4. The old files go; the new names are made durable.
+  for (const Placed& p : placed) {
+    if (!p.Aside.empty()) RemoveFile(p.Aside.c_str());
+  }
+  for (const Placed& p : placed) {
+    if (p.File->sync_) SyncFolderOf(p.File->target_);
+  }
   return true;
 }
 

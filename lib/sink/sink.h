@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace rawconv {
 
@@ -85,6 +86,11 @@ enum class ExistingFile {
 //
 // The temporary file is named "<target>.part-XXXXXX" (six random characters,
 // created exclusively), so a killed conversion leaves at most such a file.
+//
+// Durability: unless SetSync(false), Finish flushes the file's bytes to the
+// disk before it closes the file, and a commit syncs the target's folder
+// after the rename, so that after a power cut a committed name never holds
+// a short or empty file.
 class FileSink final : public Sink {
  public:
   FileSink() = default;
@@ -119,7 +125,11 @@ class FileSink final : public Sink {
   uint64_t BytesWritten() const { return written_; }
   const char* Target() const { return target_; }
 
+  // false: no flush to the disk (scratch runs); set before Finish.
+  void SetSync(bool sync) { sync_ = sync; }
+
  private:
+  friend class OutputSet;
   static constexpr size_t kPathMax = 4096;
   char target_[kPathMax] = "";
   char temp_[kPathMax] = "";
@@ -128,7 +138,52 @@ class FileSink final : public Sink {
   bool failed_ = false;
   bool target_existed_ = false;
   bool defer_commit_ = false;
+  bool sync_ = true;
   uint64_t written_ = 0;
+};
+
+// The files of one call, put in place together or not at all. Each file is
+// a FileSink opened with DeferCommit and finished; the set borrows it.
+//
+// Commit:
+//  1. checks every target before anything is renamed: a folder (or anything
+//     but a file) in the way fails, and so does an existing target of a
+//     kRefuse file (TargetExisted);
+//  2. keeps each existing target aside under "<target>.old-XXXXXX" (a second
+//     link to the same file where the file system has links, else the file
+//     moved there);
+//  3. renames every temporary file onto its target, in the order added;
+//  4. removes the kept-aside names and syncs the folders (files that synced).
+// Any failure takes back what the set did: the files it put in place are
+// removed, the kept-aside files return to their names, and every temporary
+// file is removed. The user's files are then as they were before the call.
+// A process killed during a commit leaves at most ".part-" and ".old-" files
+// beside the targets; every target then holds a complete file, old or new.
+class OutputSet {
+ public:
+  OutputSet() = default;
+  OutputSet(const OutputSet&) = delete;
+  OutputSet& operator=(const OutputSet&) = delete;
+
+  // Adds a finished file; null is ignored.
+  void Add(FileSink* file);
+  // Puts every file in place (see above). true on success; false with
+  // FailedTarget() naming the target that failed.
+  bool Commit();
+  // Removes every temporary file of the set (after a failure elsewhere).
+  void Abort();
+
+  const char* FailedTarget() const { return failed_target_; }
+  // True when the failure was an existing target under kRefuse.
+  bool TargetExisted() const { return target_existed_; }
+  // True when the failure was a folder or other non-file in a target's way.
+  bool FolderInTheWay() const { return folder_in_the_way_; }
+
+ private:
+  std::vector<FileSink*> files_;
+  const char* failed_target_ = "";
+  bool target_existed_ = false;
+  bool folder_in_the_way_ = false;
 };
 
 // True when a file or folder of this name exists.
