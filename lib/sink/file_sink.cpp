@@ -113,6 +113,33 @@ void TempSuffix(char* out, unsigned attempt) {
   out[6] = '\0';
 }
 
+#if defined(_WIN32)
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+#else
+bool IsSeparator(char c) { return c == '/'; }
+#endif
+
+// Longest file name (one path component) the common file systems take.
+constexpr size_t kNameMax = 255;
+
+// The name of a temporary file beside `target`: "<target><tag><suffix>",
+// the target's file name shortened (never its folder) so that the name stays
+// within kNameMax bytes. false when the path would not fit `size` bytes.
+bool TempNameFor(const char* target, const char* tag, const char* suffix, char* out,
+                 size_t size) {
+  const size_t length = std::strlen(target);
+  size_t name_start = length;
+  while (name_start > 0 && !IsSeparator(target[name_start - 1])) --name_start;
+  const size_t extra = std::strlen(tag) + std::strlen(suffix);
+  size_t keep = length - name_start;
+  if (keep + extra > kNameMax) keep = kNameMax > extra ? kNameMax - extra : 0;
+  const size_t total = name_start + keep + extra;
+  if (total + 1 > size) return false;
+  std::memcpy(out, target, name_start + keep);
+  std::snprintf(out + name_start + keep, size - name_start - keep, "%s%s", tag, suffix);
+  return true;
+}
+
 // Moves the finished temporary file onto its name. 0, or -1 with
 // *existed set when the policy refused an existing target.
 int MoveIntoPlace(const char* temp, const char* target, ExistingFile existing, bool* existed) {
@@ -170,16 +197,12 @@ bool FileSink::Open(const char* target, ExistingFile existing, Mode mode) {
   written_ = 0;
   existing_ = existing;
   const size_t length = std::strlen(target);
-  // Room for the ".part-XXXXXX" suffix and the terminator.
-  if (length == 0 || length + 13 >= kPathMax) return false;
+  if (length == 0 || length >= kPathMax) return false;
   std::memcpy(target_, target, length + 1);
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     char suffix[8];
     TempSuffix(suffix, attempt);
-    // "<target>.part-XXXXXX": the length was checked above.
-    std::memcpy(temp_, target_, length);
-    std::memcpy(temp_ + length, ".part-", 6);
-    std::memcpy(temp_ + length + 6, suffix, 7);
+    if (!TempNameFor(target_, ".part-", suffix, temp_, sizeof temp_)) break;
     fd_ = OpenExclusive(temp_, mode == Mode::kText);
     if (fd_ >= 0) return true;
     if (errno != EEXIST) break;
@@ -283,8 +306,9 @@ bool OutputSet::Commit() {
       for (unsigned attempt = 0; attempt < 100 && !kept; ++attempt) {
         char suffix[8];
         TempSuffix(suffix, attempt);
-        p.Aside = std::string(file->target_) + ".old-" + suffix;
-        if (p.Aside.size() >= FileSink::kPathMax) break;
+        char aside[FileSink::kPathMax];
+        if (!TempNameFor(file->target_, ".old-", suffix, aside, sizeof aside)) break;
+        p.Aside = aside;
         const int how = KeepAsideAs(file->target_, p.Aside.c_str());
         kept = how >= 0;
         linked = how == 1;

@@ -85,7 +85,9 @@ enum class ExistingFile {
 // never touched before Finish, and never by a failure.
 //
 // The temporary file is named "<target>.part-XXXXXX" (six random characters,
-// created exclusively), so a killed conversion leaves at most such a file.
+// created exclusively), so a killed conversion leaves at most such a file;
+// for a target whose file name is too long for that, the file name is
+// shortened within the 255 bytes file systems take (the folder never).
 //
 // Durability: unless SetSync(false), Finish flushes the file's bytes to the
 // disk before it closes the file, and a commit syncs the target's folder
@@ -149,7 +151,8 @@ class FileSink final : public Sink {
 //  1. checks every target before anything is renamed: a folder (or anything
 //     but a file) in the way fails, and so does an existing target of a
 //     kRefuse file (TargetExisted);
-//  2. keeps each existing target aside under "<target>.old-XXXXXX" (a second
+//  2. keeps each existing target aside under "<target>.old-XXXXXX" (named as
+//     the temporary files are, shortened likewise; a second
 //     link to the same file where the file system has links, else the file
 //     moved there);
 //  3. renames every temporary file onto its target, in the order added;

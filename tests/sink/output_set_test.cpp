@@ -141,4 +141,22 @@ TEST_F(OutputSetTest, AFailedMoveTakesBackTheMovesBeforeIt) {
   EXPECT_EQ((std::vector<std::string>{"a", "b"}), Names());
 }
 
+// A file name of 250 bytes: the temporary and kept-aside names are
+// shortened to fit the file system, the target keeps its name.
+TEST_F(OutputSetTest, LongFileNamesFitTheirTemporaryNames) {
+  targets_[0] = dir_ + "/" + std::string(246, 'n') + ".05o";
+  WriteText(targets_[0], "user");
+  FileSink file;
+  file.DeferCommit();
+  file.SetSync(false);
+  ASSERT_TRUE(file.Open(targets_[0].c_str(), ExistingFile::kReplace));
+  ASSERT_TRUE(file.Write("new", 3));
+  ASSERT_TRUE(file.Finish());
+  OutputSet set;
+  set.Add(&file);
+  ASSERT_TRUE(set.Commit()) << set.FailedTarget();
+  EXPECT_EQ("new", Read(targets_[0]));
+  EXPECT_EQ((std::vector<std::string>{fs::path(targets_[0]).filename().string()}), Names());
+}
+
 }  // namespace
