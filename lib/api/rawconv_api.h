@@ -59,7 +59,7 @@ extern "C" {
 #endif
 
 /* Version of this interface; rawconv_api_version() gives the library's. */
-#define RAWCONV_API_VERSION 2
+#define RAWCONV_API_VERSION 1
 
 /* ---------------------------------------------------------------------- */
 /* Result codes                                                             */

@@ -38,7 +38,7 @@ MAX_CHANNELS = 24
 # Observation types in the order of their bits in rawconv_channel.have.
 OBS_TYPES = ("C1", "L1", "L2", "P1", "P2", "D1", "S1", "S2")
 
-API_VERSION = 2
+API_VERSION = 1
 
 PROGRESS_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_uint64)
 # Output list callback: user, kind, path, skipped.
