@@ -192,6 +192,23 @@ TEST_F(RinexVersionTest, MarkerType) {
   ASSERT_EQ(RAWCONV_OK, Convert(RAWCONV_RINEX_2_10, "empty")) << report_.error;
 }
 
+// The dialog's library keeps its own reading of the version argument: 2 is
+// 2.10, every other value below 300 (2.11's 211 too) the 2.00 layouts.
+using DialogVersionTest = ConversionFixture;
+TEST_F(DialogVersionTest, ValuesBelow300OtherThan2WriteThe200Layouts) {
+  WriteInputs("a");
+  std::string files[3];
+  const int versions[3] = {RINEX_VERSION_2_0, 211, 0};
+  for (int i = 0; i < 3; ++i) {
+    Fill("a");
+    ASSERT_EQ(0, Convert(versions[i])) << ErrorText();
+    files[i] = ReadFile(obs_.ObsFile) + ReadFile(nav_.NavFile);
+  }
+  EXPECT_EQ(0u, files[0].find("     2              OBSERVATION DATA"));
+  EXPECT_EQ(files[0], files[1]);
+  EXPECT_EQ(files[0], files[2]);
+}
+
 }  // namespace
 }  // namespace convtest
 }  // namespace rawconv
