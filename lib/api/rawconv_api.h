@@ -120,12 +120,15 @@ enum rawconv_rinex {
   RAWCONV_RINEX_2_10 = 0,   /* RINEX 2.10 (the default): adds S1/S2 */
   RAWCONV_RINEX_2_00 = 1,   /* RINEX 2.00: six observation types */
   RAWCONV_RINEX_2_11 = 211, /* the records of 2.10 under a 2.11 header */
-  RAWCONV_RINEX_3_02 = 302, /* RINEX 3, the header records each version */
-  RAWCONV_RINEX_3_03 = 303, /* requires (SYS / PHASE SHIFT; with GLONASS */
-  RAWCONV_RINEX_3_04 = 304, /* GLONASS SLOT / FRQ # and GLONASS */
-  RAWCONV_RINEX_3_05 = 305, /* COD/PHS/BIS) */
-  RAWCONV_RINEX_4_00 = 400  /* RINEX 4.00: RINEX 3 records, the 4.00 header
-                               (no SYS / PHASE SHIFT, no GLONASS COD/PHS/BIS) */
+  /* RINEX 3: the same records in each version, with SYS / PHASE SHIFT and,
+   * with GLONASS, GLONASS SLOT / FRQ # and GLONASS COD/PHS/BIS. */
+  RAWCONV_RINEX_3_02 = 302,
+  RAWCONV_RINEX_3_03 = 303,
+  RAWCONV_RINEX_3_04 = 304,
+  RAWCONV_RINEX_3_05 = 305,
+  RAWCONV_RINEX_4_00 = 400  /* RINEX 4.00: the RINEX 3 records under the
+                               4.00 header, which has no SYS / PHASE SHIFT
+                               and no GLONASS COD/PHS/BIS */
 };
 
 /* Reads a RINEX version as a user writes it into *value (enum
