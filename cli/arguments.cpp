@@ -29,7 +29,8 @@ const char kUsage[] =
     "  -o, --output-dir DIR    write the RINEX files into DIR (made when missing)\n"
     "  -f, --force             replace existing output files\n"
     "      --skip-existing     leave a file whose outputs exist alone, count it as done\n"
-    "      --rinex VERSION     2.0, 2.1 (default), 3.04 or 3.05\n"
+    "      --rinex VERSION     2.0, 2.1 (default), 2.11, 3.02, 3.03, 3.04, 3.05 or\n"
+    "                          4.00; 2, 3 and 4 alone mean 2.11, 3.05 and 4.00\n"
     "      --names STYLE       input (default: FILE.YYo), short or long RINEX names\n"
     "      --station-id ID     nine-character station id of long names\n"
     "      --compress KIND     gz, crx or crx.gz\n"
@@ -39,7 +40,11 @@ const char kUsage[] =
     "      --week N            GPS week of every epoch (default: from the ephemeris)\n"
     "      --run-by TEXT       RUN BY of both headers (up to 20 characters)\n"
     "      --observer TEXT     OBSERVER (up to 20 characters)\n"
-    "      --agency TEXT       AGENCY (up to 40 characters)\n"
+    "      --agency TEXT       AGENCY (up to 40 characters)\n"    "      --marker-type TYPE  MARKER TYPE of RINEX 3 and 4 headers: GEODETIC,\n"
+    "                          NON_GEODETIC, NON_PHYSICAL, SPACEBORNE, GROUND_CRAFT,\n"
+    "                          WATER_CRAFT, AIRBORNE, FIXED_BUOY, FLOATING_BUOY,\n"
+    "                          FLOATING_ICE, GLACIER, BALLISTIC, ANIMAL, HUMAN\n"
+    "                          (default: no record, which means GEODETIC)\n"
     "quality check:\n"
     "  --qc                    also check each recording while converting: one\n"
     "                          summary line per file, the reports in OBS.qc.txt,\n"
@@ -58,7 +63,9 @@ const char kUsage[] =
     "      --interval SEC      keep the epochs on multiples of SEC in the GPS day\n"
     "                          (within 25 ms of clock steering); INTERVAL shows SEC\n"
     "      --exclude LIST      leave out systems and satellites: G,R,G05,R12\n"
-    "      --obs-types LIST    write these types only: C1,L1,L2,P1,P2,D1,S1,S2\n"
+    "      --obs-types LIST    write these types only: C1,L1,L2,P1,P2,D1,S1,S2 or\n"
+    "                          C1C,L1C,L2W,C1W,C2W,D1C,S1C,S2W (GLONASS L2P,C1P,\n"
+    "                          C2P,S2P), mixed freely, for any RINEX version\n"
     "      --split SPAN        one observation file per 15m, 1h or 1d of GPS time,\n"
     "                          aligned to the day, each with its own header and\n"
     "                          name (short names: ssssdddh.YYo, ssssdddhmm.YYo for\n"
@@ -122,6 +129,7 @@ enum LongOnly {
   kComment,
   kFullHeader,
   kSplit,
+  kMarkerType,
 };
 
 const option kLongOptions[] = {
@@ -166,6 +174,7 @@ const option kLongOptions[] = {
     {"comment", required_argument, nullptr, kComment},
     {"full-header", no_argument, nullptr, kFullHeader},
     {"split", required_argument, nullptr, kSplit},
+    {"marker-type", required_argument, nullptr, kMarkerType},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -220,21 +229,10 @@ bool ParseMask(const char* text, double& mask) {
 }
 
 bool ParseRinex(const char* text, int& rinex) {
-  struct Name {
-    const char* text;
-    int value;
-  };
-  static const Name kNames[] = {
-      {"2.0", RAWCONV_RINEX_2_00},  {"2.00", RAWCONV_RINEX_2_00}, {"2.1", RAWCONV_RINEX_2_10},
-      {"2.10", RAWCONV_RINEX_2_10}, {"3.04", RAWCONV_RINEX_3_04}, {"3.05", RAWCONV_RINEX_3_05},
-  };
-  for (const Name& n : kNames) {
-    if (std::strcmp(text, n.text) == 0) {
-      rinex = n.value;
-      return true;
-    }
-  }
-  return false;
+  int32_t value = 0;
+  if (rawconv_rinex_from_text(text, &value) != RAWCONV_OK) return false;
+  rinex = value;
+  return true;
 }
 
 bool ParseNames(const char* text, int& names) {
@@ -417,7 +415,8 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
       }
       case kRinex:
         if (!ParseRinex(v, args.rinex))
-          return BadArgument(err, "RINEX version must be 2.0, 2.1, 3.04 or 3.05: " + Quoted(v));
+          return BadArgument(err, std::string("RINEX version must be one of ") +
+                                      rawconv_rinex_texts() + ": " + Quoted(v));
         break;
       case kNames:
         if (!ParseNames(v, args.names))
@@ -567,6 +566,14 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
       case kFullHeader:
         args.full_header = true;
         break;
+      case kMarkerType:
+        if (!CheckEdit(err, [v](rawconv_options& o) {
+              o.rinex = RAWCONV_RINEX_3_05;
+              o.marker_type = v;
+            }, rc))
+          return rc;
+        args.marker_type = v;
+        break;
       case kSplit:
         if (!ParseSplit(v, args.split))
           return BadArgument(err, "split must be 15m, 1h or 1d: " + Quoted(v));
@@ -584,6 +591,17 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
           [&args](rawconv_options& o) {
             o.from_time = args.from.c_str();
             o.to_time = args.to.c_str();
+          },
+          rc))
+    return rc;
+  // The marker type's name was checked where it was given; whether the
+  // version has the record is known once every option is read.
+  if (!args.marker_type.empty() &&
+      !CheckEdit(
+          err,
+          [&args](rawconv_options& o) {
+            o.rinex = args.rinex;
+            o.marker_type = args.marker_type.c_str();
           },
           rc))
     return rc;

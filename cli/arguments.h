@@ -53,7 +53,8 @@ struct Arguments {
   std::string from, to;       // GPS time, "YYYY-MM-DD HH:MM:SS" or with 'T'
   double interval = 0.0;      // seconds; 0 keeps every epoch
   std::string exclude;        // "G,R05,G12"
-  std::string obs_types;      // "C1,L1,P2"
+  std::string obs_types;      // "C1,L1,P2" or "C1C,L1C,C2W"
+  std::string marker_type;    // MARKER TYPE (RINEX 3 and 4), as given
   std::string marker_number, receiver_number, receiver_type, receiver_version,
       antenna_number, antenna_type;
   bool use_position = false;

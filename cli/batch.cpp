@@ -89,6 +89,7 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
   o.interval = args.interval;
   o.exclude = args.exclude.c_str();
   o.obs_types = args.obs_types.c_str();
+  o.marker_type = args.marker_type.c_str();
   o.marker_number = args.marker_number.c_str();
   o.receiver_number = args.receiver_number.c_str();
   o.receiver_type = args.receiver_type.c_str();

@@ -19,6 +19,7 @@
 #include "obs/obs_writer.h"
 #include "obs/rinex3_obs.h"
 #include "obs/rinex_format.h"
+#include "obs/rinex_versions.h"
 #include "obs/station_table.h"
 #include "sink/chain.h"
 #include "sink/sink.h"
@@ -196,8 +197,13 @@ RunByText RunByOf(const NavRequest& nav) {
   return run_by;
 }
 
-bool IsRinex3(int rinex_version) { return rinex_version >= 300; }
-int Rinex3Minor(int rinex_version) { return rinex_version - 300; }
+bool IsRinex3(int rinex_version) { return UsesRinex3Records(rinex_version); }
+
+// The version line of a RINEX 2 navigation file: 2.11 with 2.11
+// observation files, else 2.10 (the 2.00 observation file's too).
+double Nav2Version(int rinex_version) {
+  return rinex_version == kRinex211 ? RinexVersionNumber(kRinex211) : kNavFormatVersion;
+}
 
 // Opens the temporary file of an output. Messages as the steps give them.
 bool OpenOutput(FileSink* file, const char* path, OutputPolicy existing, Compression compress) {
@@ -238,10 +244,10 @@ int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& j
   } else if (!out) {
     SetErrorText("%s", chain.Error());
     out = file;
-  } else if ((v3 ? WriteNav3Header(*out, run_by.Text, Rinex3Minor(job.RinexVersion))
-                 : WriteNavHeader(*out, run_by.Text)) != 0) {
+  } else if ((v3 ? WriteNav3Header(*out, run_by.Text, job.RinexVersion)
+                 : WriteNavHeader(*out, run_by.Text, Nav2Version(job.RinexVersion))) != 0) {
     // The date text could not be made; the header writer left no message.
-  } else if ((v3 ? ConvertEppToNav3(epp, *out, Rinex3Minor(job.RinexVersion), records)
+  } else if ((v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records)
                  : ConvertEppToNav(epp, *out, job.RinexVersion, records)) != 0) {
     // The EPP reader has put its message into the error text.
   } else {
@@ -289,8 +295,8 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
   Ctx().ProgressBase = gpb_size;
   if (!Ctx().Cancelled) {
     if (v3) {
-      WriteObs3Header(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref, job.Edits);
-      WriteObs3Epochs(*out, *obs, *summary, Rinex3Minor(job.RinexVersion), ref, job.Edits);
+      WriteObs3Header(*out, *obs, *summary, job.RinexVersion, ref, job.Edits);
+      WriteObs3Epochs(*out, *obs, *summary, job.RinexVersion, ref, job.Edits);
     } else {
       const ObsEdits edits = Rinex2Edits(job);
       WriteObsHeader(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref, &edits);
@@ -617,7 +623,7 @@ class SpanWriter final : public EpochVisitor {
     // A header cut short by a date failure does not stop the epochs.
     const ObsHeaderSummary& summary = o->Span->Summary;
     if (v3) {
-      WriteObs3Header(*head_, *job_.Obs, summary, Rinex3Minor(job_.RinexVersion), ref_,
+      WriteObs3Header(*head_, *job_.Obs, summary, job_.RinexVersion, ref_,
                       job_.Edits);
       writer_ = MakeRinex3EpochWriter(*head_, summary);
     } else {
@@ -1158,7 +1164,10 @@ int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version) {
   ConversionJob job;
   job.Obs = obs;
   job.Nav = nav;
-  job.RinexVersion = rinex_version;
+  // The dialog's library knows 2 (2.10 layouts) and writes the 2.00 layouts
+  // for every other value below 300, 2.11's number included.
+  job.RinexVersion = rinex_version == kRinexLayout21 || rinex_version >= 300 ? rinex_version
+                                                                             : kRinexLayout20;
   job.Existing = OutputPolicy::kReplace;
   const int result = RunConversion(job);
   if (result == kConversionOk) return 0;

@@ -65,8 +65,10 @@ struct OutputFile {
 struct ConversionJob {
   ObsRequest* Obs = nullptr;
   NavRequest* Nav = nullptr;
-  // RINEX_VERSION_2_0 / RINEX_VERSION_2_1 (any other value below 300: the
-  // 2.0 layouts, as the dialog's library does), or 304 / 305 for RINEX 3.
+  // RINEX_VERSION_2_0 / RINEX_VERSION_2_1, or one of obs/rinex_versions.h
+  // (211, 302 to 305, 400). RINEX 3 and 4 outputs take the RINEX 3 writers
+  // with the version; the navigation file follows the observation file's
+  // major version.
   int RinexVersion = RINEX_VERSION_2_1;
   OutputPolicy Existing = OutputPolicy::kReplace;
   // false: the extensions of ObsFile and NavFile are replaced by ".YYo" and

@@ -19,7 +19,9 @@
 #include "sink/gzip_sink.h"
 #include "obs/header_metadata.h"
 #include "obs/obs_writer.h"
+#include "obs/rinex3_obs.h"
 #include "obs/rinex_format.h"
+#include "obs/rinex_versions.h"
 #include "obs/run_date.h"
 #include "select/selection.h"
 
@@ -69,6 +71,40 @@ bool CopyRecord(const Record* from, Record* to) {
 
 const char* TextOr(const char* text) { return text ? text : ""; }
 
+// The version texts users type and the version each names (enum
+// rawconv_rinex). A major version alone is its newest minor.
+struct RinexText {
+  const char* Text;
+  int32_t Value;
+};
+constexpr RinexText kRinexTexts[] = {
+    {"2.0", RAWCONV_RINEX_2_00},  {"2.00", RAWCONV_RINEX_2_00}, {"2.1", RAWCONV_RINEX_2_10},
+    {"2.10", RAWCONV_RINEX_2_10}, {"2.11", RAWCONV_RINEX_2_11}, {"2", RAWCONV_RINEX_2_11},
+    {"3.02", RAWCONV_RINEX_3_02}, {"3.03", RAWCONV_RINEX_3_03}, {"3.04", RAWCONV_RINEX_3_04},
+    {"3.05", RAWCONV_RINEX_3_05}, {"3", RAWCONV_RINEX_3_05},    {"4", RAWCONV_RINEX_4_00},
+    {"4.0", RAWCONV_RINEX_4_00},  {"4.00", RAWCONV_RINEX_4_00},
+};
+constexpr char kRinexTextList[] =
+    "2.0, 2.00, 2.1, 2.10, 2.11, 2 (2.11), 3.02, 3.03, 3.04, 3.05, 3 (3.05), 4, 4.0, 4.00";
+
+// options.rinex -> the version the writers take (obs/rinex_versions.h);
+// false for a value that names no version.
+bool WriterVersion(int32_t rinex, int* version) {
+  switch (rinex) {
+    case RAWCONV_RINEX_2_10:
+    case 210: *version = kRinexLayout21; return true;
+    case RAWCONV_RINEX_2_00:
+    case 200: *version = kRinexLayout20; return true;
+    case RAWCONV_RINEX_2_11: *version = kRinex211; return true;
+    case RAWCONV_RINEX_3_02: *version = kRinex302; return true;
+    case RAWCONV_RINEX_3_03: *version = kRinex303; return true;
+    case RAWCONV_RINEX_3_04: *version = kRinex304; return true;
+    case RAWCONV_RINEX_3_05: *version = kRinex305; return true;
+    case RAWCONV_RINEX_4_00: *version = kRinex400; return true;
+    default: return false;
+  }
+}
+
 // A failure of the request itself, before anything is read.
 struct Invalid {
   int Code = RAWCONV_OK;
@@ -113,12 +149,9 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
     why->Message = "No GPB file given";
     return false;
   }
-  switch (o.rinex) {
-    case RAWCONV_RINEX_2_10: job->RinexVersion = RINEX_VERSION_2_1; break;
-    case RAWCONV_RINEX_2_00: job->RinexVersion = RINEX_VERSION_2_0; break;
-    case RAWCONV_RINEX_3_04: job->RinexVersion = 304; break;
-    case RAWCONV_RINEX_3_05: job->RinexVersion = 305; break;
-    default: why->Message = "Unknown RINEX version " + std::to_string(o.rinex); return false;
+  if (!WriterVersion(o.rinex, &job->RinexVersion)) {
+    why->Message = "Unknown RINEX version " + std::to_string(o.rinex);
+    return false;
   }
   switch (o.existing) {
     case RAWCONV_EXISTING_REFUSE: job->Existing = OutputPolicy::kRefuse; break;
@@ -341,6 +374,22 @@ bool BuildEdits(const rawconv_options& o, EditRecords* e, Invalid* why) {
   }
   for (int32_t i = 0; i < o.comment_count; ++i) {
     if (Fails(AddMetadataComment(&e->Metadata, o.comments[i]), why)) return false;
+    metadata = true;
+  }
+  if (Given(o.marker_type)) {
+    int version = kRinexLayout21;
+    why->Code = RAWCONV_INVALID;
+    if (!ParseMarkerType(o.marker_type, e->Metadata.MarkerType)) {
+      std::string names;
+      for (const char* name : kMarkerTypeNames) names += std::string(names.empty() ? "" : " ") + name;
+      why->Message = std::string("Bad marker type \"") + o.marker_type + "\": expected " + names;
+      return false;
+    }
+    if (WriterVersion(o.rinex, &version) && !UsesRinex3Records(version)) {
+      why->Message = "A marker type needs RINEX 3 or 4 output: RINEX 2.11 has no MARKER TYPE record";
+      return false;
+    }
+    why->Code = RAWCONV_OK;
     metadata = true;
   }
   e->Edits.Select = select ? &e->Select : nullptr;
@@ -578,6 +627,19 @@ RAWCONV_API void rawconv_report_init_sized(rawconv_report* report, uint32_t size
   if (size >= offsetof(rawconv_report, last_week) + sizeof report->last_week)
     report->last_week = -1;
 }
+
+RAWCONV_API int rawconv_rinex_from_text(const char* text, int32_t* value) {
+  if (text == nullptr || value == nullptr) return RAWCONV_INVALID;
+  for (const RinexText& t : kRinexTexts) {
+    if (std::strcmp(text, t.Text) == 0) {
+      *value = t.Value;
+      return RAWCONV_OK;
+    }
+  }
+  return RAWCONV_INVALID;
+}
+
+RAWCONV_API const char* rawconv_rinex_texts(void) { return kRinexTextList; }
 
 RAWCONV_API int rawconv_check_edits(const rawconv_options* options, char* error,
                                     size_t error_size) {

@@ -110,12 +110,38 @@ RAWCONV_API int32_t rawconv_api_version(void);
 /* ---------------------------------------------------------------------- */
 /* Options                                                                  */
 
+/* RINEX version of the outputs (options.rinex). 0 and 1 keep their old
+ * meaning; 210 and 200 are accepted as the same as 0 and 1. The navigation
+ * file follows the observation file's major version: a RINEX 2 GPS
+ * navigation file (version line 2.11 with 2.11, else 2.10), a RINEX 3 one
+ * of the same minor version, or a RINEX 4.00 one ("> EPH Gnn LNAV"
+ * records). README.md has a table of what each version writes. */
 enum rawconv_rinex {
-  RAWCONV_RINEX_2_10 = 0, /* RINEX 2.10 (the default): adds S1/S2 */
-  RAWCONV_RINEX_2_00 = 1, /* RINEX 2.00: six observation types */
+  RAWCONV_RINEX_2_10 = 0,   /* RINEX 2.10 (the default): adds S1/S2 */
+  RAWCONV_RINEX_2_00 = 1,   /* RINEX 2.00: six observation types */
+  RAWCONV_RINEX_2_11 = 211, /* the records of 2.10 under a 2.11 header */
+  /* RINEX 3: the same records in each version, with SYS / PHASE SHIFT and,
+   * with GLONASS, GLONASS SLOT / FRQ # and GLONASS COD/PHS/BIS. */
+  RAWCONV_RINEX_3_02 = 302,
+  RAWCONV_RINEX_3_03 = 303,
   RAWCONV_RINEX_3_04 = 304,
-  RAWCONV_RINEX_3_05 = 305
+  RAWCONV_RINEX_3_05 = 305,
+  RAWCONV_RINEX_4_00 = 400  /* RINEX 4.00: the RINEX 3 records under the
+                               4.00 header, which has no SYS / PHASE SHIFT
+                               and no GLONASS COD/PHS/BIS */
 };
+
+/* Reads a RINEX version as a user writes it into *value (enum
+ * rawconv_rinex): "2.0"/"2.00", "2.1"/"2.10", "2.11", "3.02", "3.03",
+ * "3.04", "3.05", "4"/"4.0"/"4.00"; a major version alone is its newest
+ * minor offered: "2" is 2.11, "3" is 3.05. Leading and trailing blanks are
+ * not allowed. Returns RAWCONV_OK, or RAWCONV_INVALID (value untouched) for
+ * NULL or any other text. The command line and the Python package read
+ * their version texts with it, so all three take the same texts. */
+RAWCONV_API int rawconv_rinex_from_text(const char* text, int32_t* value);
+/* The texts rawconv_rinex_from_text takes, for messages:
+ * "2.0, 2.00, 2.1, ..." (a static text). */
+RAWCONV_API const char* rawconv_rinex_texts(void);
 
 enum rawconv_existing {
   RAWCONV_EXISTING_REFUSE = 0,  /* the default: fail with RAWCONV_EXISTS */
@@ -271,9 +297,13 @@ typedef struct rawconv_options {
   /* Systems and satellites left out: "G", "R", "G05", "R12" (GLONASS slot),
    * separated by commas. */
   const char* exclude;
-  /* Observation types kept, in any order: "C1,L1,L2,P1,P2,D1,S1,S2"; each
+  /* Observation types kept, in any order, as RINEX 2 types
+   * "C1,L1,L2,P1,P2,D1,S1,S2" or RINEX 3 codes "C1C,L1C,L2W,C1W,C2W,D1C,
+   * S1C,S2W" (the GLONASS spellings L2P, C1P, C2P, S2P name the same types
+   * as L2W, C1W, C2W, S2W), mixed freely, for any output version. Each
    * must be present in the data, else the file fails (RAWCONV_FAILED)
-   * naming the type. NULL: every type present. */
+   * naming the type. An unknown code fails with RAWCONV_INVALID naming it.
+   * NULL: every type present. */
   const char* obs_types;
   /* Header texts of 20 printable ASCII columns each. An empty
    * receiver_type keeps the receiver of the GPB file; antenna_type with
@@ -337,6 +367,16 @@ typedef struct rawconv_options {
    * or that keep to a number of cores (gpb2rinex -j N). Outputs are the
    * same either way. */
   int32_t single_thread;
+
+  /* MARKER TYPE of RINEX 3 and 4 observation headers, after MARKER NAME and
+   * MARKER NUMBER: GEODETIC, NON_GEODETIC, NON_PHYSICAL, SPACEBORNE,
+   * GROUND_CRAFT, WATER_CRAFT, AIRBORNE, FIXED_BUOY, FLOATING_BUOY,
+   * FLOATING_ICE, GLACIER, BALLISTIC, ANIMAL or HUMAN, in any case, written
+   * in upper case. NULL or "": no record (the marker counts as GEODETIC).
+   * Any other text, or any type with RINEX 2 output (RINEX 2 has no MARKER
+   * TYPE record), fails with RAWCONV_INVALID. Callers built before this
+   * field pass a smaller size and get no record. */
+  const char* marker_type;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL) and size to `size`, which
@@ -348,7 +388,8 @@ RAWCONV_API void rawconv_options_init_sized(rawconv_options* options, uint32_t s
   rawconv_options_init_sized((options), (uint32_t)sizeof *(options))
 
 /* Checks the editing fields of options only (from, to, interval, exclude,
- * obs_types, the header texts, position, antenna_delta, comments), as
+ * obs_types, the header texts, position, antenna_delta, comments,
+ * marker_type against rinex), as
  * rawconv_convert would. Returns RAWCONV_OK, or RAWCONV_INVALID with the
  * one-line reason in error (error_size bytes, always terminated; error may
  * be NULL). Whether a type is present in the data is not checked here. */

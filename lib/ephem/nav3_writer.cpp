@@ -6,6 +6,7 @@
 #include "api/context.h"
 #include "ephem/gps_time.h"
 #include "ephem/nav_writer.h"
+#include "obs/rinex_versions.h"
 #include "obs/run_date.h"
 #include "sink/sink.h"
 
@@ -14,7 +15,11 @@ namespace {
 
 constexpr char kNav3TypeText[] = "N: GNSS NAV DATA    G: GPS              ";  // columns 21-60
 
-bool ValidMinor(int minor) { return minor == 4 || minor == 5; }
+// The satellite of a record as its two digits (the writers keep the field's
+// width for any number).
+int SatelliteDigits(const EphemerisRecord& record) {
+  return record.Prn % 100 < 0 ? 0 : record.Prn % 100;
+}
 
 bool WriteText(Sink& out, const char* text, int length) {
   return length > 0 && out.Write(text, static_cast<size_t>(length));
@@ -35,10 +40,10 @@ void FormatNav3Real(double value, char* buffer) {
   buffer[2 + length] = '\0';
 }
 
-int WriteNav3Header(Sink& out, const char* run_by, int minor) {
-  if (!ValidMinor(minor)) return 2;
+int WriteNav3Header(Sink& out, const char* run_by, int version) {
+  if (!IsRinex3Writable(version)) return 2;
   char line[128];
-  int n = std::snprintf(line, sizeof line, "%9.2f%11s%s%-20s\n", 3.0 + minor / 100.0, "",
+  int n = std::snprintf(line, sizeof line, "%9.2f%11s%s%-20s\n", RinexVersionNumber(version), "",
                         kNav3TypeText, kNavVersionLabel);
   WriteText(out, line, n);
   char date[128];
@@ -61,7 +66,7 @@ int FormatNav3Record(const EphemerisRecord& record, char* buffer) {
   const int fields[8] = {3, 4, 4, 4, 4, 4, 4, 2};
   // The satellite number and the date fields keep their widths for any value.
   int n = std::snprintf(buffer, kNav3RecordBufferSize, "G%02d %04d %02d %02d %02d %02d %02d",
-                        record.Prn % 100 < 0 ? 0 : record.Prn % 100, year % 10000, month, day,
+                        SatelliteDigits(record), year % 10000, month, day,
                         hour, minute, static_cast<int>(seconds) % 100);
   for (int l = 0; l < 8 && n >= 0 && n < kNav3RecordBufferSize; ++l) {
     if (l > 0) n += std::snprintf(buffer + n, static_cast<size_t>(kNav3RecordBufferSize - n), "    ");
@@ -76,13 +81,22 @@ int FormatNav3Record(const EphemerisRecord& record, char* buffer) {
   return n;
 }
 
-int ConvertEppToNav3(std::FILE* epp, Sink& out, int minor, std::vector<EphemerisRecord>* records) {
-  if (!ValidMinor(minor)) return 2;
+int FormatNav4RecordLine(const EphemerisRecord& record, char* buffer) {
+  const int n = std::snprintf(buffer, kNav4RecordLineSize, "> EPH G%02d LNAV\n",
+                              SatelliteDigits(record));
+  return n < 0 ? 0 : n;
+}
+
+int ConvertEppToNav3(std::FILE* epp, Sink& out, int version,
+                     std::vector<EphemerisRecord>* records) {
+  if (!IsRinex3Writable(version)) return 2;
   if (CheckEppHeader(epp) != 0) return 1;
+  const bool record_lines = IsRinex4(version);
   EphemerisRecord record{};
   char text[kNav3RecordBufferSize];
   while (ReadEphemerisRecord(epp, &record) == 0) {
     if (records) records->push_back(record);
+    if (record_lines) WriteText(out, text, FormatNav4RecordLine(record, text));
     const int length = FormatNav3Record(record, text);
     WriteText(out, text, length);
     ++Ctx().NavRecordsWritten;

@@ -1,5 +1,6 @@
-// RINEX 3 GPS navigation files (versions 3.04 and 3.05) written from EPP
-// ephemeris files, with the same values as the RINEX 2 navigation writer.
+// RINEX 3 GPS navigation files (versions 3.02 to 3.05) and RINEX 4.00 GPS
+// LNAV navigation files, written from EPP ephemeris files, with the same
+// values as the RINEX 2 navigation writer.
 //
 // Layout:
 //
@@ -7,7 +8,16 @@
 //   RAWCONV v7.00       <RunBy, cut to 20>  20051207 143000 LCL PGM / RUN BY / DATE
 //   <60 blanks>END OF HEADER
 //
-//   one record of eight lines per ephemeris:
+// The header is the same for every version but its number (4.00: "4.00"
+// in columns 1-9; the records 4.00 keeps optional, LEAP SECONDS and the
+// rest, are not written, and 4.00 has no IONOSPHERIC CORR or TIME SYSTEM
+// CORR header records).
+//
+// 4.00 only: every record opens with its record line
+//   > EPH G01 LNAV                                (A1,1X,A3,1X,A3,1X,A4)
+// followed by the eight lines below, unchanged.
+//
+//   one record of eight lines per ephemeris (3.0x):
 //   G01 2005 04 02 00 00 00 af0 af1 af2         (A1,I2.2,1X,I4,5(1X,I2.2),3D19.12)
 //       IODE Crs delta-n M0                      (4X,4D19.12; lines 2 to 8)
 //       Cuc e Cus sqrt-A
@@ -34,16 +44,16 @@ namespace rawconv {
 constexpr int kNav3FieldWidth = 19;
 constexpr int kNav3RecordBufferSize = 720;
 
-// Writes the three header lines. minor: 4 (3.04) or 5 (3.05). 0; 1 when the
-// run date cannot be made (the version line has then been written); 2 when
-// minor is neither 4 nor 5 (nothing written).
-int WriteNav3Header(Sink& out, const char* run_by, int minor);
+// Writes the three header lines. version: 302, 303, 304, 305 or 400
+// (obs/rinex_versions.h). 0; 1 when the run date cannot be made (the version
+// line has then been written); 2 for any other version (nothing written).
+int WriteNav3Header(Sink& out, const char* run_by, int version);
 
 // Checks the EPP header and writes one record per "GpsEph" record, in file
-// order. 0; 1 when the EPP header is invalid (message in the error text); 2
-// when minor is neither 4 nor 5. Every record read is also appended to
-// *records when it is given.
-int ConvertEppToNav3(std::FILE* epp, Sink& out, int minor,
+// order (4.00: each after its "> EPH" line). 0; 1 when the EPP header is
+// invalid (message in the error text); 2 for a version WriteNav3Header does
+// not take. Every record read is also appended to *records when it is given.
+int ConvertEppToNav3(std::FILE* epp, Sink& out, int version,
                      std::vector<EphemerisRecord>* records = nullptr);
 
 // The eight lines of one record, each ending in a line feed, into buffer
@@ -51,6 +61,11 @@ int ConvertEppToNav3(std::FILE* epp, Sink& out, int minor,
 // the record's week, or in the override week when Ctx().UseGpsWeek is set;
 // line 6 carries the record's week. Returns the length written.
 int FormatNav3Record(const EphemerisRecord& record, char* buffer);
+
+// The "> EPH Gnn LNAV" line of a RINEX 4 record, with its line feed, into
+// buffer (at least kNav4RecordLineSize bytes). Returns the length written.
+constexpr int kNav4RecordLineSize = 32;
+int FormatNav4RecordLine(const EphemerisRecord& record, char* buffer);
 
 // value as a D19.12 field (19 characters and a NUL into buffer, at least 20
 // bytes), from FormatRinexReal's digits.

@@ -9,6 +9,7 @@
 
 #include "api/context.h"
 #include "ephem/gps_time.h"
+#include "obs/rinex_versions.h"
 #include "obs/run_date.h"
 #include "sink/sink.h"
 
@@ -94,8 +95,8 @@ int WriteNavHeader(std::FILE* out, const char* run_by) {
   return WriteNavHeader(sink, run_by);
 }
 
-int WriteNavHeader(Sink& out, const char* run_by) {
-  std::string line = Format(kNavVersionFormat, kNavFormatVersion, "", "", kNavVersionLabel);
+int WriteNavHeader(Sink& out, const char* run_by, double version) {
+  std::string line = Format(kNavVersionFormat, version, "", "", kNavVersionLabel);
   out.Write(line.data(), line.size());
 
   char date[128];
@@ -148,7 +149,7 @@ void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buf
                        f[l][0], f[l][1], f[l][2], f[l][3]);
   }
   if (n >= 0 && n < kNavRecordBufferSize) {
-    if (rinex_version == 2) {
+    if (UsesRinex21Records(rinex_version)) {
       std::snprintf(buffer + n, static_cast<size_t>(kNavRecordBufferSize - n),
                     kNavLastLineFormat21, f[7][0], f[7][1]);
     } else {

@@ -35,7 +35,7 @@ constexpr const char kNavProgramText[] = "RAWCONV v7.00";
 constexpr const char kNavVersionLabel[] = "RINEX VERSION / TYPE";
 constexpr const char kNavRunByLabel[] = "PGM / RUN BY / DATE";
 constexpr const char kNavEndLabel[] = "END OF HEADER";
-constexpr double kNavFormatVersion = 2.10;  // written whatever version is asked
+constexpr double kNavFormatVersion = 2.10;  // written for 2.00 and 2.10 observation files
 constexpr int kNavRunDateChars = 16;        // the run date text is cut to this
 
 // Formats of the header lines and of the record lines.
@@ -59,14 +59,15 @@ constexpr int kRinexRealBufferSize = 19;
 constexpr int kNavRecordLines = 8;
 void NavRecordValues(const EphemerisRecord& record, double values[kNavRecordLines][4]);
 
-// Writes the three header lines. 0; 1 when the run date cannot be made (the
+// Writes the three header lines, the version line with `version` (2.10
+// unless 2.11 is asked for). 0; 1 when the run date cannot be made (the
 // version line has then been written, the other two not).
-int WriteNavHeader(Sink& out, const char* run_by);
+int WriteNavHeader(Sink& out, const char* run_by, double version = kNavFormatVersion);
 int WriteNavHeader(std::FILE* out, const char* run_by);
 
 // Checks the EPP header and writes one navigation record per "GpsEph"
-// record, in file order. rinex_version 2 (RINEX 2.1) writes the fit interval
-// on line 8, any other value (1, RINEX 2.0) does not. 0; 1 when the EPP
+// record, in file order. rinex_version 2 (RINEX 2.1) and 211 (2.11) write
+// the fit interval on line 8, any other value (1, RINEX 2.0) does not. 0; 1 when the EPP
 // header is invalid (message in the error text). Every record read is also
 // appended to *records when it is given.
 int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version,

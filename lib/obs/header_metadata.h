@@ -12,6 +12,7 @@
 //   APPROX POSITION XYZ   3F14.4 (replaces the mean of the receiver's fixes)
 //   ANTENNA: DELTA H/E/N  3F14.4 (replaces the antenna height of the request)
 //   COMMENT               A60, one line each, after PGM / RUN BY / DATE
+//   MARKER TYPE           A20 (RINEX 3 and 4 only; see rinex3_obs.h)
 #ifndef RAWCONV_OBS_HEADER_METADATA_H_
 #define RAWCONV_OBS_HEADER_METADATA_H_
 
@@ -48,6 +49,8 @@ struct HeaderMetadata {
   double AntennaDelta[3];  // H, E, N metres
   int32_t CommentCount;
   char Comments[kMaxMetadataComments][kCommentColumns + 1];
+  // MARKER TYPE of RINEX 3 and 4 headers, upper case ("" : no record).
+  char MarkerType[kMetadataTextColumns + 1];
 };
 
 // True when text (NUL-terminated) fits `columns` columns of a header line:

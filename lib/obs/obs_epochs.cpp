@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "api/context.h"
+#include "obs/rinex_versions.h"
 #include "gpb/gpb.h"
 #include "obs/obs_writer.h"
 #include "obs/rinex_format.h"
@@ -142,7 +143,7 @@ struct ObsTypeList {
 };
 
 ObsTypeList SelectedTypes(const ObsHeaderSummary& summary, int rinex_version) {
-  const bool v21 = rinex_version == RINEX_VERSION_2_1;
+  const bool v21 = UsesRinex21Records(rinex_version);
   const bool selected[8] = {summary.HasC1 != 0,        summary.HasL1 != 0, summary.HasL2 != 0,
                             summary.HasP1 != 0,        summary.HasP2 != 0, summary.HasD1 != 0,
                             v21 && summary.HasS1 != 0, v21 && summary.HasS2 != 0};

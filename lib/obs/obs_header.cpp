@@ -11,6 +11,7 @@
 #include "gpb/gpb.h"
 #include "obs/obs_writer.h"
 #include "obs/rinex_format.h"
+#include "obs/rinex_versions.h"
 #include "obs/run_date.h"
 #include "sink/sink.h"
 
@@ -484,7 +485,7 @@ int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& save
   (void)saved_nav;
   const HeaderMetadata* metadata = edits != nullptr ? edits->Metadata : nullptr;
   const bool full = edits != nullptr && edits->FullHeader != 0;
-  const bool v21 = rinex_version == RINEX_VERSION_2_1;
+  const bool v21 = UsesRinex21Records(rinex_version);
   const bool slots = edits != nullptr && edits->GlonassSlots != 0;
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
@@ -492,7 +493,8 @@ int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& save
 
   // RINEX VERSION / TYPE
   if (v21) {
-    AppendFixed(out, 2.1, kFmtVersion21);
+    AppendFixed(out, rinex_version == kRinex211 ? RinexVersionNumber(kRinex211) : 2.1,
+                kFmtVersion21);
     AppendBlanks(out, 11);
   } else {
     AppendInt(out, 2, 6);

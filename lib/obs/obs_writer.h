@@ -194,7 +194,8 @@ EpochDate DateOfGpsTime(int week, double time_of_week);
 void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary,
                                const bool* listed, bool rinex3, bool glonass_slots = false);
 
-// rinex_version: RINEX_VERSION_2_1 gives the 2.1 layouts; any other value
+// rinex_version: RINEX_VERSION_2_1 gives the 2.1 layouts, kRinex211
+// (rinex_versions.h) the same under a "2.11" version line; any other value
 // the 2.0 ones.
 //
 // Writes the thirteen header lines to the sink (or a stdio stream). The run date comes from

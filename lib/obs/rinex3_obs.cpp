@@ -7,11 +7,17 @@
 
 #include "api/context.h"
 #include "obs/obs_writer.h"
+#include "obs/rinex3_codes.h"
 #include "obs/rinex_format.h"
+#include "obs/rinex_versions.h"
 #include "obs/run_date.h"
 #include "sink/sink.h"
 
 namespace rawconv {
+
+static_assert(kRinexLayout20 == RINEX_VERSION_2_0 && kRinexLayout21 == RINEX_VERSION_2_1,
+              "the dialog's version codes");
+
 namespace {
 
 constexpr int kTypeCount = 8;
@@ -19,10 +25,7 @@ constexpr int kTypeCount = 8;
 constexpr int kTypeFrequency[kTypeCount] = {1, 1, 2, 1, 2, 1, 1, 2};
 constexpr bool kTypeIsPhase[kTypeCount] = {false, true, true, false, false, false, false, false};
 constexpr bool kTypeIsStrength[kTypeCount] = {false, false, false, false, false, false, true, true};
-constexpr const char* kGpsCodes[kTypeCount] = {"C1C", "L1C", "L2W", "C1W",
-                                               "C2W", "D1C", "S1C", "S2W"};
-constexpr const char* kGlonassCodes[kTypeCount] = {"C1C", "L1C", "L2P", "C1P",
-                                                   "C2P", "D1C", "S1C", "S2P"};
+static_assert(kRinex3CodeCount == kTypeCount, "one code per type");
 // The four codes of the GLONASS code-phase bias record, in its order.
 constexpr const char* kGlonassBiasCodes[4] = {"C1C", "C1P", "C2C", "C2P"};
 
@@ -46,7 +49,6 @@ void Selected(const ObsHeaderSummary& s, bool* selected) {
   for (int i = 0; i < kTypeCount; ++i) selected[i] = flags[i] != 0;
 }
 
-bool ValidMinor(int minor) { return minor == 4 || minor == 5; }
 
 // A request text cut to width columns and padded to it.
 template <size_t N>
@@ -257,12 +259,32 @@ void AppendGlonassBiases(RinexBuffer* out) {
 
 const char* Rinex3ObsCode(int index, bool glonass) {
   if (index < 0 || index >= kTypeCount) return "   ";
-  return glonass ? kGlonassCodes[index] : kGpsCodes[index];
+  return glonass ? kRinex3GlonassCodes[index] : kRinex3GpsCodes[index];
+}
+
+bool ParseMarkerType(const char* text, char* upper) {
+  if (text == nullptr) return false;
+  char folded[kMarkerTypeColumns + 1];
+  size_t length = 0;
+  for (; text[length] != '\0'; ++length) {
+    if (length == kMarkerTypeColumns) return false;
+    const char c = text[length];
+    folded[length] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  folded[length] = '\0';
+  for (const char* name : kMarkerTypeNames) {
+    if (std::strcmp(folded, name) == 0) {
+      std::memcpy(upper, folded, length + 1);
+      return true;
+    }
+  }
+  return false;
 }
 
 int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int minor, const WeekReference& ref, const ObsEdits* edits) {
-  if (!ValidMinor(minor)) return 2;
+                    int version, const WeekReference& ref, const ObsEdits* edits) {
+  if (!IsRinex3Writable(version)) return 2;
+  const bool deprecated_records = !IsRinex4(version);  // 3.0x: phase shifts, GLONASS biases
   const HeaderMetadata* metadata = edits != nullptr ? edits->Metadata : nullptr;
   const bool full = edits != nullptr && edits->FullHeader != 0;
   RinexBuffer buffer;
@@ -274,7 +296,7 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
   Selected(summary, selected);
 
   // RINEX VERSION / TYPE
-  AppendFixed(out, 3.0 + minor / 100.0, kFmtRinex3Version);
+  AppendFixed(out, RinexVersionNumber(version), kFmtRinex3Version);
   AppendBlanks(out, 11);
   AppendText(out, kRinex3ObsTypeText);
   AppendLeft(out, glonass ? kRinex3SystemMixed : kRinex3SystemGps, kLabelColumns);
@@ -295,6 +317,11 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
   AppendCut(out, request.MarkerName, 60);
   AppendLabel(out, kLabelMarkerName);
   AppendMarkerNumber(out, metadata);
+  if (metadata != nullptr && metadata->MarkerType[0] != '\0') {
+    AppendCut(out, metadata->MarkerType, kMarkerTypeColumns);
+    AppendBlanks(out, 60 - kMarkerTypeColumns);
+    AppendLabel(out, kLabelMarkerType);
+  }
 
   AppendCut(out, request.Observer, kLabelColumns);
   AppendCut(out, request.Agency, 2 * kLabelColumns);
@@ -322,11 +349,11 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
   AppendDateLine(out, ref, summary.FirstObsTime, kLabelFirstObs);
   if (summary.EpochCount > 0) AppendDateLine(out, ref, summary.LastObsTime, kLabelLastObs);
 
-  if (gps) AppendPhaseShifts(out, 'G', selected);
+  if (gps && deprecated_records) AppendPhaseShifts(out, 'G', selected);
   if (glonass) {
-    AppendPhaseShifts(out, 'R', selected);
+    if (deprecated_records) AppendPhaseShifts(out, 'R', selected);
     AppendGlonassSlots(out, summary);
-    AppendGlonassBiases(out);
+    if (deprecated_records) AppendGlonassBiases(out);
   }
   if (full) AppendSatelliteCountLines(out, summary, selected, true);
 
@@ -342,8 +369,8 @@ std::unique_ptr<EpochRecordWriter> MakeRinex3EpochWriter(Sink& sink,
 }
 
 int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int minor, const WeekReference& ref, const ObsEdits* edits) {
-  if (!ValidMinor(minor)) return 2;
+                    int version, const WeekReference& ref, const ObsEdits* edits) {
+  if (!IsRinex3Writable(version)) return 2;
   Rinex3EpochWriter writer(sink, summary);
   StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr);
   writer.Flush();

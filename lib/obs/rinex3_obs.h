@@ -1,12 +1,15 @@
-// RINEX 3 observation files (versions 3.04 and 3.05), written from the same
-// pre-scan and the same epoch stream as the RINEX 2 files.
+// RINEX 3 observation files (versions 3.02, 3.03, 3.04, 3.05) and RINEX 4.00
+// observation files, written from the same pre-scan and the same epoch
+// stream as the RINEX 2 files.
 //
 // Header (values in columns 1-60, label from column 61; texts of the request
 // are cut to their columns):
 //
 //        3.04           OBSERVATION DATA    M (MIXED)           RINEX VERSION / TYPE
 //   RAWCONV v7.00       <RunBy>             20051207 143000 LCL PGM / RUN BY / DATE
-//   MARKER NAME, OBSERVER / AGENCY, REC # / TYPE / VERS, ANT # / TYPE,
+//   MARKER NAME, MARKER NUMBER (when given)              (as in RINEX 2)
+//   GEODETIC                                             MARKER TYPE (A20; when given)
+//   OBSERVER / AGENCY, REC # / TYPE / VERS, ANT # / TYPE,
 //   APPROX POSITION XYZ, ANTENNA: DELTA H/E/N            (as in RINEX 2)
 //   G    6 C1C L1C L2W C1W C2W D1C                       SYS / # / OBS TYPES
 //   R    6 C1C L1C L2P C1P C2P D1C                       (GLONASS present)
@@ -14,10 +17,20 @@
 //       30.000                                           INTERVAL (when known)
 //     2005    10    27     0     0    0.0000000     GPS  TIME OF FIRST OBS
 //     2005    10    27    23    59   30.0000000     GPS  TIME OF LAST OBS
-//   G L1C  0.00000                                       SYS / PHASE SHIFT (one per phase type)
+//   G L1C  0.00000                                       SYS / PHASE SHIFT (one per phase type; 3.0x)
 //    12 R01  1 R02 -4 ...                                GLONASS SLOT / FRQ # (GLONASS present)
-//    C1C          C1P          C2C          C2P          GLONASS COD/PHS/BIS (GLONASS present)
+//    C1C          C1P          C2C          C2P          GLONASS COD/PHS/BIS (GLONASS present; 3.0x)
 //                                                        END OF HEADER
+//
+// What differs between the versions:
+//   3.02, 3.03, 3.04, 3.05: the same records; SYS / PHASE SHIFT is required
+//     from 3.01 on, GLONASS SLOT / FRQ # and GLONASS COD/PHS/BIS from 3.02 on
+//     in files with GLONASS (blank biases: unknown, as 3.03 spells out).
+//   4.00: the version line says 4.00; SYS / PHASE SHIFT and GLONASS
+//     COD/PHS/BIS are deprecated there (readers and writers are to ignore
+//     them) and are not written. Epoch and satellite records as 3.0x.
+// MARKER TYPE is wanted by 3.0x and 4.00 unless the marker is GEODETIC (the
+// meaning when the record is absent); its names are kMarkerTypeNames.
 //
 // The system letter is "G (GPS)", or "M (MIXED)" as soon as a GLONASS
 // satellite occurs. No phase correction is applied to the data, so every
@@ -26,7 +39,8 @@
 // the pre-scan found from the data (satellites it could not tell are left
 // out of the list).
 //
-// Observation codes, in the order of the RINEX 2 types C1 L1 L2 P1 P2 D1 S1 S2:
+// Observation codes, in the order of the RINEX 2 types C1 L1 L2 P1 P2 D1 S1 S2
+// (table in rinex3_codes.h):
 //   GPS:     C1C L1C L2W C1W C2W D1C S1C S2W
 //   GLONASS: C1C L1C L2P C1P C2P D1C S1C S2P
 //
@@ -66,6 +80,14 @@ constexpr char kLabelGlonassSlots[] = "GLONASS SLOT / FRQ #";
 constexpr char kLabelGlonassBiases[] = "GLONASS COD/PHS/BIS";
 constexpr char kRinex3SignalUnit[] = "DBHZ";
 
+// The MARKER TYPE names of RINEX 3 and 4.
+constexpr int kMarkerTypeCount = 14;
+constexpr const char* kMarkerTypeNames[kMarkerTypeCount] = {
+    "GEODETIC",      "NON_GEODETIC", "NON_PHYSICAL",  "SPACEBORNE", "GROUND_CRAFT",
+    "WATER_CRAFT",   "AIRBORNE",     "FIXED_BUOY",    "FLOATING_BUOY", "FLOATING_ICE",
+    "GLACIER",       "BALLISTIC",    "ANIMAL",        "HUMAN"};
+constexpr int kMarkerTypeColumns = 20;  // A20
+
 constexpr FixedFormat kFmtRinex3Version{9, 2};  // "%9.2f"
 constexpr FixedFormat kFmtRinex3EpochSec{11, 7};  // F11.7
 constexpr FixedFormat kFmtPhaseShift{8, 5};       // F8.5
@@ -75,26 +97,30 @@ constexpr int kGlonassSlotsPerLine = 8;
 // P2 D1 S1 S2) for a GPS (glonass false) or GLONASS satellite.
 const char* Rinex3ObsCode(int index, bool glonass);
 
-// Writes the header to sink. minor: 4 (3.04) or 5 (3.05). TIME OF FIRST OBS
-// and TIME OF LAST OBS take their week from ref, as the RINEX 2 header does.
-// 0 when the whole header was written; 1 when the run date could not be
-// formatted (only the first line is written); 2 when minor is neither 4 nor
-// 5 (nothing is written).
+// A MARKER TYPE name in any case -> its upper-case spelling in upper
+// (kMarkerTypeColumns + 1 bytes). False (upper untouched) for any other text.
+bool ParseMarkerType(const char* text, char* upper);
+
+// Writes the header to sink. version: 302, 303, 304, 305 or 400
+// (rinex_versions.h). TIME OF FIRST OBS and TIME OF LAST OBS take their week
+// from ref, as the RINEX 2 header does. 0 when the whole header was written;
+// 1 when the run date could not be formatted (only the first line is
+// written); 2 for any other version (nothing is written).
 // edits: the user's metadata (COMMENT lines after PGM / RUN BY / DATE,
-// MARKER NUMBER, receiver, antenna, position, antenna delta) and, with
+// MARKER NUMBER, MARKER TYPE, receiver, antenna, position, antenna delta) and, with
 // FullHeader, "# OF SATELLITES" and "PRN / # OF OBS" before END OF HEADER;
 // null or zero leaves the header as above.
 int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int minor, const WeekReference& ref, const ObsEdits* edits = nullptr);
+                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr);
 
 // Second pass: every epoch of request.GpbFile with its station and
 // kinematic events, in RINEX 3 layout. The week of an epoch follows the
-// same rules as the RINEX 2 writer (week override, else ref). 0; 2 when
-// minor is neither 4 nor 5 (nothing is written).
+// same rules as the RINEX 2 writer (week override, else ref). 0; 2 for a
+// version WriteObs3Header does not take (nothing is written).
 // edits->Select (when given) picks epochs and satellites as in
 // StreamObsEpochs; the types written are those of summary.
 int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int minor, const WeekReference& ref, const ObsEdits* edits = nullptr);
+                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr);
 
 // The RINEX 3 epoch writer of WriteObs3Epochs, writing the types of summary
 // (which must outlive it) into sink.

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "obs/rinex3_codes.h"
+
 namespace rawconv {
 namespace {
 
@@ -284,8 +286,12 @@ CheckResult ParseObsTypes(const char* text, uint32_t* types) {
     int found = -1;
     for (int i = 0; i < kSelectableTypes && !too_long; ++i)
       if (std::strcmp(item, kSelectableTypeNames[i]) == 0) found = i;
-    if (found < 0)
-      return CheckFailed("Bad observation type \"%s\": expected C1 L1 L2 P1 P2 D1 S1 S2", item);
+    if (found < 0 && !too_long) found = Rinex3CodeIndex(item);
+    if (found < 0 || found >= kSelectableTypes)
+      return CheckFailed(
+          "Bad observation type \"%s\": expected C1 L1 L2 P1 P2 D1 S1 S2 or C1C L1C L2W C1W "
+          "C2W D1C S1C S2W (GLONASS L2P C1P C2P S2P)",
+          item);
     result |= 1u << found;
   }
   if (result == 0) return CheckFailed("Bad observation types: empty list");

@@ -110,7 +110,9 @@ CheckResult ParseInterval(const char* text, double* seconds);
 // 01..64, GPB number 32 + nn). Adds to the exclusions of *selection.
 CheckResult ParseExclusions(const char* text, Selection* selection);
 
-// "C1,L1,P2": observation types kept -> type bits.
+// "C1,L1,P2" or "C1C,L1C,C2W": observation types kept -> type bits. RINEX
+// 2 types and RINEX 3 codes of either system (obs/rinex3_obs.h) may be
+// mixed; a RINEX 3 code names the type written under it.
 CheckResult ParseObsTypes(const char* text, uint32_t* types);
 
 // The kept types that the data does not hold (present: type bits the

@@ -133,11 +133,19 @@ def _choice(option, value, table):
 
 
 def _rinex_value(value):
-    if isinstance(value, numbers.Real) and not isinstance(value, bool):
-        value = "%.2f" % value
-    key = str(value)
-    key = {"2": "2.10", "2.1": "2.10", "2.0": "2.00", "3": "3.05"}.get(key, key)
-    return _choice("rinex", key, n.RINEX)
+    """A RINEX version as the user gave it -> the library's enum value. A
+    number becomes the text it is written as (3 -> "3", 2.1 -> "2.1", 3.05
+    -> "3.05"), so rinex=2 and rinex="2" mean the same; the library's table
+    reads the text."""
+    if isinstance(value, bool) or not isinstance(value, (str, numbers.Real)):
+        raise TypeError("rinex must be a str or a number, not %s" % type(value).__name__)
+    lib = n.library()
+    parsed = ctypes.c_int32()
+    if lib.rawconv_rinex_from_text(str(value).encode("ascii", "replace"),
+                                   ctypes.byref(parsed)) != n.OK:
+        raise ValueError("rinex=%r: expected one of %s"
+                         % (value, n.text(lib.rawconv_rinex_texts())))
+    return parsed.value
 
 
 def _compress_value(value):
@@ -173,7 +181,7 @@ _EDIT_OPTIONS = ["from_time", "to_time", "interval", "exclude", "obs_types", "po
 OPTION_NAMES = frozenset(
     ["rinex", "names", "compress", "existing", "antenna_height", "week", "output_dir",
      "obs_path", "nav_path", "station", "progress", "run_date", "qc", "elevation_mask",
-     "qc_dir", "split"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
+     "qc_dir", "split", "marker_type"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
 
 
 def _time_value(option, value):
@@ -281,6 +289,7 @@ class _Call:
             rec.interval = float(interval)
         rec.exclude = _list_value("exclude", options.get("exclude"))
         rec.obs_types = _list_value("obs_types", options.get("obs_types"))
+        rec.marker_type = _header_text("marker_type", options.get("marker_type"))
         for option in _METADATA_OPTIONS:
             setattr(rec, option, _header_text(option, options.get(option)))
         for option, flag in (("position", "use_position"), ("antenna_delta", "use_antenna_delta")):
@@ -355,7 +364,17 @@ def convert(gpb, epp=None, **options):
     ``gpb`` is the GPB file's path; ``epp`` the EPP ephemeris file (default:
     the GPB file's name with .epp beside it). Keyword options:
 
-    - ``rinex``: "2.10" (default), "2.00", "3.04" or "3.05"
+    - ``rinex``: "2.10" (default), "2.00", "2.11", "3.02", "3.03", "3.04",
+      "3.05" or "4.00", as a str or a number; "2.0", "2.1", "4" and "4.0"
+      too, and a major version alone is its newest minor: 2 is 2.11, 3 is
+      3.05, 4 is 4.00 (rinex=2 and rinex="2" are the same). The navigation
+      file follows the observation file's major version
+    - ``marker_type``: MARKER TYPE of RINEX 3 and 4 headers, in any case:
+      "GEODETIC", "NON_GEODETIC", "NON_PHYSICAL", "SPACEBORNE",
+      "GROUND_CRAFT", "WATER_CRAFT", "AIRBORNE", "FIXED_BUOY",
+      "FLOATING_BUOY", "FLOATING_ICE", "GLACIER", "BALLISTIC", "ANIMAL",
+      "HUMAN" (default: no record, which means GEODETIC); with RINEX 2
+      output ConversionError (RESULT_INVALID), as RINEX 2 has no such record
     - ``names``: "input" (default, GPB name with .YYo/.YYn), "short", "long"
     - ``compress``: None (default), "gz", "crx" or "crx.gz"
     - ``existing``: "refuse" (default), "replace" or "skip"
@@ -390,8 +409,10 @@ def convert(gpb, epp=None, **options):
     - ``interval``: seconds; keeps the epochs on multiples of it in the GPS
       day (within 25 ms of clock steering, at most a quarter of it)
     - ``exclude``: systems and satellites left out, "G,R05" or ["G", "R05"]
-    - ``obs_types``: types kept, "C1,L1,P2" or a list; each must be in the
-      data (ConversionError otherwise)
+    - ``obs_types``: types kept, "C1,L1,P2" or a list, as RINEX 2 types (C1
+      L1 L2 P1 P2 D1 S1 S2) or RINEX 3 codes (C1C L1C L2W C1W C2W D1C S1C
+      S2W; GLONASS L2P C1P C2P S2P name the same types), mixed freely, for
+      any version; each must be in the data (ConversionError otherwise)
     - ``marker_number``, ``receiver_number``, ``receiver_type``,
       ``receiver_version``, ``antenna_number``, ``antenna_type``: header
       texts of 20 columns (the antenna type with its radome)

@@ -22,7 +22,8 @@ CANCELLED = 4
 INVALID = 5
 
 # Option values.
-RINEX = {"2.10": 0, "2.00": 1, "3.04": 304, "3.05": 305}
+# RINEX versions are read by the library's own table
+# (rawconv_rinex_from_text), so the package takes the texts gpb2rinex does.
 EXISTING = {"refuse": 0, "replace": 1, "skip": 2}
 STATION_BESIDE, STATION_NONE, STATION_FILE = 0, 1, 2
 NAMES = {"input": 0, "short": 1, "long": 2}
@@ -100,6 +101,7 @@ class Options(ctypes.Structure):
         ("output", OUTPUT_FN),
         ("output_user", ctypes.c_void_p),
         ("single_thread", ctypes.c_int32),
+        ("marker_type", ctypes.c_char_p),
     ]
 
 
@@ -213,6 +215,8 @@ def _declare(lib):
         "rawconv_version_number": (ctypes.c_double, []),
         "rawconv_version_year": (c_int32, []),
         "rawconv_api_version": (c_int32, []),
+        "rawconv_rinex_from_text": (c_int, [c_char_p, ctypes.POINTER(c_int32)]),
+        "rawconv_rinex_texts": (c_char_p, []),
         "rawconv_convert": (c_int, [ctypes.c_void_p, ctypes.POINTER(Options), ctypes.POINTER(Report)]),
         "rawconv_plan": (c_int, [ctypes.c_void_p, ctypes.POINTER(Options), ctypes.POINTER(Report)]),
         "rawconv_gpb_open": (ctypes.c_void_p,

@@ -126,7 +126,10 @@ class TestErrors:
         assert listing(out) == []
 
     @pytest.mark.parametrize("options, error", [
-        ({"rinex": "4.00"}, ValueError),
+        ({"rinex": "3.01"}, ValueError),
+        ({"rinex": 3.1}, ValueError),
+        ({"rinex": True}, TypeError),
+        ({"rinex": None}, TypeError),
         ({"existing": "overwrite"}, ValueError),
         ({"names": "tiny"}, ValueError),
         ({"compress": "zip"}, ValueError),
@@ -138,6 +141,38 @@ class TestErrors:
         with pytest.raises(error):
             rawconv.convert(sample, output_dir=out, **options)
         assert listing(out) == []
+
+
+class TestVersions:
+    """The library's table reads every version text, so a number means what
+    its text means; the navigation file follows the observation file."""
+
+    @pytest.mark.parametrize("given, obs, nav", [
+        ("2", "2.11", "2.11"), (2, "2.11", "2.11"), (2.1, "2.10", "2.10"),
+        (2.0, "2", "2.10"), (3.03, "3.03", "3.03"), (3, "3.05", "3.05"),
+        (3.05, "3.05", "3.05"), (4.0, "4.00", "4.00"),
+    ])
+    def test_numbers_and_texts_name_the_same_version(self, sample, out, given, obs, nav):
+        report = rawconv.convert(sample, output_dir=out, rinex=given, run_date=RUN_DATE)
+        assert read_lines(report.obs_path)[0][:9].strip() == obs
+        assert read_lines(report.nav_path)[0][:9].strip() == nav
+
+    def test_error_names_the_value_given(self, sample, out):
+        with pytest.raises(ValueError) as caught:
+            rawconv.convert(sample, output_dir=out, rinex=3.1)
+        assert "rinex=3.1" in str(caught.value)
+        assert "3.02, 3.03" in str(caught.value)
+
+    def test_marker_type_and_rinex3_codes(self, sample, out):
+        report = rawconv.convert(sample, output_dir=out, rinex="3.03", marker_type="spaceborne",
+                                 obs_types=["C1C", "L2W"], run_date=RUN_DATE)
+        labels = {label(line): line[:60] for line in header_of(report.obs_path)}
+        assert labels["MARKER TYPE"].rstrip() == "SPACEBORNE"
+        assert labels["SYS / # / OBS TYPES"].split() == ["G", "2", "C1C", "L2W"]
+        with pytest.raises(rawconv.ConversionError) as caught:
+            rawconv.convert(sample, output_dir=out / "x", rinex=2, marker_type="GEODETIC")
+        assert caught.value.code == rawconv.RESULT_INVALID
+        assert "MARKER TYPE" in str(caught.value)
 
 
 class TestProgress:

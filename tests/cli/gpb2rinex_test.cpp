@@ -36,6 +36,13 @@ TEST_F(Gpb2RinexTest, BadArgumentsConvertNothing) {
       {"--week", "99999999999", "a.gpb"},
       {"--antenna-height", "1m", "a.gpb"},
       {"--rinex", "3.0", "a.gpb"},
+      {"--rinex", "3.01", "a.gpb"},
+      {"--rinex", "4.01", "a.gpb"},
+      {"--marker-type", "TRIPOD", "a.gpb"},
+      {"--marker-type", "GEODETIC", "a.gpb"},                      // RINEX 2.10 by default
+      {"--marker-type", "GEODETIC", "--rinex", "2.11", "a.gpb"},
+      {"--rinex", "3", "--marker-type", "HUMAN", "--rinex", "2", "a.gpb"},  // the last --rinex
+      {"--obs-types", "C1C,L5Q", "a.gpb"},
       {"--names", "odd", "a.gpb"},
       {"--compress", "zip", "a.gpb"},
       {"--station-id", "ABCD", "a.gpb"},
@@ -54,6 +61,51 @@ TEST_F(Gpb2RinexTest, BadArgumentsConvertNothing) {
   }
   EXPECT_FALSE(Exists("a.05o"));
   EXPECT_NE(std::string::npos, Run({"--week", "x", "a.gpb"}).Err.find("GPS Week must be an unsigned integer"));
+}
+
+// Version texts read by the library's table (tested there in full), the
+// navigation file of each family, and the messages that name what the user
+// gave.
+TEST_F(Gpb2RinexTest, RinexVersionsMarkerTypeAndObservationCodes) {
+  WriteInput("a");
+  const struct {
+    const char* Given;
+    const char* Obs;  // columns 1-9 of both files' first lines
+    const char* Nav;
+  } kVersions[] = {{"2", "     2.11", "     2.11"},
+                   {"2.0", "     2", "     2.10"},
+                   {"3.02", "     3.02", "     3.02"},
+                   {"4", "     4.00", "     4.00"}};
+  for (const auto& v : kVersions) {
+    const std::string out = std::string("v") + v.Given;
+    const ToolRun run = Run({"-q", "--rinex", v.Given, "-o", out, "a.gpb"});
+    ASSERT_EQ(0, run.Code) << v.Given << run.Err;
+    EXPECT_EQ(v.Obs, Read(out + "/a.05o").substr(0, std::string(v.Obs).size())) << v.Given;
+    EXPECT_EQ(v.Nav, Read(out + "/a.05n").substr(0, 9)) << v.Given;
+  }
+  ToolRun run = Run({"--rinex", "3.01", "a.gpb"});
+  EXPECT_NE(std::string::npos, run.Err.find("'3.01'")) << run.Err;
+  EXPECT_NE(std::string::npos, run.Err.find("3.02, 3.03")) << run.Err;
+  run = Run({"--rinex", "2", "--marker-type", "human", "a.gpb"});
+  EXPECT_NE(std::string::npos, run.Err.find("RINEX 2.11 has no MARKER TYPE record")) << run.Err;
+  run = Run({"--marker-type", "tripod", "--rinex", "3", "a.gpb"});
+  EXPECT_NE(std::string::npos, run.Err.find("\"tripod\"")) << run.Err;
+  run = Run({"--obs-types", "C1,L5Q", "a.gpb"});
+  EXPECT_NE(std::string::npos, run.Err.find("\"L5Q\"")) << run.Err;
+
+  // The marker type in upper case after MARKER NAME, whichever option
+  // comes first; RINEX 3 codes select types in a RINEX 2 file.
+  CopySample("s.gpb", "s.epp");
+  run = Run({"-q", "--marker-type", "ground_craft", "--rinex", "4", "-o", "mt", "--marker", "CAR",
+             "--obs-types", "C1C,L1C", "s.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  const std::string obs = Read("mt/s.05o");
+  EXPECT_NE(std::string::npos,
+            obs.find("MARKER NAME         \nGROUND_CRAFT" + std::string(48, ' ') + "MARKER TYPE"));
+  EXPECT_NE(std::string::npos, obs.find("G    2 C1C L1C "));
+  run = Run({"-q", "--obs-types", "L1C,C1C", "-o", "codes", "s.gpb"});
+  ASSERT_EQ(0, run.Code) << run.Err;
+  EXPECT_NE(std::string::npos, Read("codes/s.05o").find("     2    C1    L1"));
 }
 
 TEST_F(Gpb2RinexTest, HeaderValuesBeyondTheirColumnsAreBadArguments) {

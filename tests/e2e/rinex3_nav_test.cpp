@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -69,13 +71,13 @@ std::vector<std::string> Mantissas(const std::string& text, size_t first_offset,
 
 TEST_F(Nav3Test, HeaderRecordLayoutAndSameValuesAsRinex2) {
   StringSink header;
-  ASSERT_EQ(WriteNav3Header(header, "tester", 4), 0);
+  ASSERT_EQ(WriteNav3Header(header, "tester", 304), 0);
   EXPECT_EQ(header.text,
             "     3.04           N: GNSS NAV DATA    G: GPS              RINEX VERSION / TYPE\n"
             "RAWCONV v7.00       tester              20051207 143000 LCL PGM / RUN BY / DATE \n"
             "                                                            END OF HEADER       \n");
   StringSink none;
-  EXPECT_EQ(WriteNav3Header(none, "tester", 3), 2);
+  EXPECT_EQ(WriteNav3Header(none, "tester", 301), 2);
   EXPECT_EQ(none.text, "");
 
   const std::string path =
@@ -84,7 +86,7 @@ TEST_F(Nav3Test, HeaderRecordLayoutAndSameValuesAsRinex2) {
   std::FILE* epp = std::fopen(path.c_str(), "r");
   ASSERT_NE(epp, nullptr);
   StringSink body;
-  EXPECT_EQ(ConvertEppToNav3(epp, body, 4), 0);
+  EXPECT_EQ(ConvertEppToNav3(epp, body, 304), 0);
   std::fclose(epp);
   epp = std::fopen(path.c_str(), "r");
   StringSink v2;
@@ -106,6 +108,97 @@ TEST_F(Nav3Test, HeaderRecordLayoutAndSameValuesAsRinex2) {
   // Every value is the RINEX 2 value (the 2.1 record has toe and the fit
   // interval on its last line, as RINEX 3 has).
   EXPECT_EQ(Mantissas(body.text, 23, 4), Mantissas(v2.text, 22, 3));
+}
+
+// Every version of the RINEX 3 family has its number in the version line;
+// 4.00 opens each record with "> EPH Gnn LNAV" and writes the 3.0x record
+// under it unchanged. convbin reads the 4.00 file with the records and
+// values of the 3.05 file.
+TEST_F(Nav3Test, VersionLinesAndRinex4RecordLines) {
+  for (const char* number : {"3.02", "3.03", "3.04", "3.05", "4.00"}) {
+    const int version = static_cast<int>(std::lround(std::atof(number) * 100));
+    StringSink header;
+    ASSERT_EQ(WriteNav3Header(header, "tester", version), 0) << number;
+    EXPECT_EQ(header.text.substr(0, 80), std::string("     ") + number +
+                                             "           N: GNSS NAV DATA    G: GPS              "
+                                             "RINEX VERSION / TYPE")
+        << number;
+    EXPECT_EQ(std::count(header.text.begin(), header.text.end(), '\n'), 3);
+  }
+
+  const std::string dir = testing::TempDir() + "nav4_" + std::to_string(getpid());
+  const std::string epp_path = dir + ".epp";
+  ASSERT_TRUE(epptest::WriteEppFile(epp_path, {{1317, 518400, 1}, {1317, 7200, 23}, {1317, 7200, 5}}));
+  std::string files[2];
+  const int versions[2] = {305, 400};
+  for (int i = 0; i < 2; ++i) {
+    std::FILE* epp = std::fopen(epp_path.c_str(), "r");
+    ASSERT_NE(epp, nullptr);
+    StringSink out;
+    ASSERT_EQ(WriteNav3Header(out, "tester", versions[i]), 0);
+    EXPECT_EQ(ConvertEppToNav3(epp, out, versions[i]), 0);
+    std::fclose(epp);
+    files[i] = out.text;
+  }
+  std::remove(epp_path.c_str());
+  const std::string body3 = files[0].substr(files[0].find("END OF HEADER") + 21);
+  const std::string body4 = files[1].substr(files[1].find("END OF HEADER") + 21);
+
+  // Each record line names the satellite of the record under it; without
+  // them the body is the 3.05 body.
+  std::string stripped;
+  int record_lines = 0;
+  size_t at = 0;
+  while (at < body4.size()) {
+    const size_t end = body4.find('\n', at);
+    const std::string line = body4.substr(at, end - at + 1);
+    if (line[0] == '>') {
+      ++record_lines;
+      EXPECT_EQ(line.size(), 15u) << line;
+      EXPECT_EQ(line.substr(0, 6), "> EPH ");
+      EXPECT_EQ(line.substr(9), " LNAV\n");
+      EXPECT_EQ(line.substr(6, 3), body4.substr(end + 1, 3));
+    } else {
+      stripped += line;
+    }
+    at = end + 1;
+  }
+  EXPECT_EQ(record_lines, 3);
+  EXPECT_EQ(stripped, body3);
+  char line[kNav4RecordLineSize];
+  EphemerisRecord r{};
+  r.Prn = 7;
+  EXPECT_EQ(FormatNav4RecordLine(r, line), 15);
+  EXPECT_STREQ(line, "> EPH G07 LNAV\n");
+
+  // RTKLIB's convbin, a reader we did not write, turns both files into the
+  // same RINEX 3.04 navigation file.
+  if (std::system("command -v convbin >/dev/null 2>&1") != 0) GTEST_SKIP() << "convbin not installed";
+  std::string converted[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::string in = dir + "_" + std::to_string(versions[i]) + ".rnx";
+    const std::string out = in + ".out";
+    std::FILE* f = std::fopen(in.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs(files[i].c_str(), f);
+    std::fclose(f);
+    ASSERT_EQ(std::system(("convbin -r rinex -v 3.04 -o /dev/null -n '" + out + "' '" + in +
+                           "' >/dev/null 2>&1").c_str()),
+              0);
+    std::FILE* g = std::fopen(out.c_str(), "r");
+    ASSERT_NE(g, nullptr);
+    char text[256];
+    while (std::fgets(text, sizeof text, g)) {
+      // The header names the input file and the run time.
+      if (std::strstr(text, "COMMENT") || std::strstr(text, "PGM / RUN BY")) continue;
+      converted[i] += text;
+    }
+    std::fclose(g);
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+  }
+  EXPECT_NE(converted[1].find("\nG23 2005 04 03 02 00 00"), std::string::npos);
+  EXPECT_EQ(converted[1], converted[0]);
 }
 
 // The override week moves the clock epoch of line 1 but not the week field.

@@ -102,8 +102,8 @@ class Rinex3RealDataTest : public realdata::RealDataTest<DataPair> {
     out = std::fopen(Path("x3.obs").c_str(), "w");
     ASSERT_NE(out, nullptr);
     StdioSink sink3(out);
-    EXPECT_EQ(WriteObs3Header(sink3, request, summary, 4, ref), 0);
-    EXPECT_EQ(WriteObs3Epochs(sink3, request, summary, 4, ref), 0);
+    EXPECT_EQ(WriteObs3Header(sink3, request, summary, 304, ref), 0);
+    EXPECT_EQ(WriteObs3Epochs(sink3, request, summary, 304, ref), 0);
     sink3.Finish();
     std::fclose(out);
 
@@ -114,8 +114,8 @@ class Rinex3RealDataTest : public realdata::RealDataTest<DataPair> {
       ASSERT_NE(nav_out, nullptr);
       StdioSink sink(nav_out);
       if (v3) {
-        EXPECT_EQ(WriteNav3Header(sink, "", 4), 0);
-        EXPECT_EQ(ConvertEppToNav3(epp, sink, 4), 0);
+        EXPECT_EQ(WriteNav3Header(sink, "", 304), 0);
+        EXPECT_EQ(ConvertEppToNav3(epp, sink, 304), 0);
       } else {
         EXPECT_EQ(WriteNavHeader(sink, ""), 0);
         EXPECT_EQ(ConvertEppToNav(epp, sink, 2), 0);

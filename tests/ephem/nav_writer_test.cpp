@@ -182,6 +182,10 @@ TEST_F(NavWriterTest, RecordLayoutAndVersions) {
 
   FormatNavRecord(SampleRecord(), 2, buffer);
   EXPECT_EQ(std::string(buffer), line1 + kSampleBody + "  .000000000000D+00");
+  // 2.11 writes the records of 2.10.
+  char buffer211[kNavRecordBufferSize];
+  FormatNavRecord(SampleRecord(), 211, buffer211);
+  EXPECT_STREQ(buffer211, buffer);
 
   // A week override moves the epoch of line 1 only; line 6 keeps the week.
   Ctx().UseGpsWeek = 1;
@@ -211,6 +215,17 @@ TEST_F(NavWriterTest, HeaderLines) {
   ASSERT_EQ(WriteNavHeader(f, "Survey"), 0);
   EXPECT_EQ(ReadAll(f),
             "     2.10           N: GPS NAV DATA                         RINEX VERSION / TYPE\n"
+            "RAWCONV v7.00       Survey              7-DEC-05 14:30      PGM / RUN BY / DATE\n"
+            "                                                            END OF HEADER\n");
+  std::fclose(f);
+
+  // The version line of 2.11 files; the rest as for 2.10.
+  f = std::tmpfile();
+  StdioSink sink(f);
+  ASSERT_EQ(WriteNavHeader(sink, "Survey", 2.11), 0);
+  sink.Finish();
+  EXPECT_EQ(ReadAll(f),
+            "     2.11           N: GPS NAV DATA                         RINEX VERSION / TYPE\n"
             "RAWCONV v7.00       Survey              7-DEC-05 14:30      PGM / RUN BY / DATE\n"
             "                                                            END OF HEADER\n");
   std::fclose(f);

@@ -28,25 +28,6 @@ constexpr int kRinex3 = 304;  // the version argument of Convert below for 3.04
 
 double GpsAt(double seconds_after_t0) { return GpsSeconds(kWeek, kT0 + seconds_after_t0); }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
-// The header lines that carry label.
-std::vector<std::string> LabelLines(const std::string& file, const std::string& label) {
-  std::vector<std::string> found;
-  for (const std::string& line : Lines(file)) {
-    if (line.size() > 60 && line.compare(60, std::string::npos, Pad(label, 20)) == 0)
-      found.push_back(line.substr(0, 60));
-    if (line.find("END OF HEADER") != std::string::npos) break;
-  }
-  return found;
-}
-
 // Epoch lines of a RINEX 2 body (' yy mm ...') or RINEX 3 ('> yyyy ...').
 std::vector<std::string> EpochLines(const std::string& body) {
   std::vector<std::string> found;
@@ -88,8 +69,8 @@ class ObsEditTest : public ObsFileTest {
     if (out == nullptr) return "";
     StdioSink sink(out);
     if (version == kRinex3) {
-      header_result_ = WriteObs3Header(sink, request_, summary_, 4, ref, edits);
-      epochs_result_ = WriteObs3Epochs(sink, request_, summary_, 4, ref, edits);
+      header_result_ = WriteObs3Header(sink, request_, summary_, 304, ref, edits);
+      epochs_result_ = WriteObs3Epochs(sink, request_, summary_, 304, ref, edits);
     } else {
       header_result_ = WriteObsHeader(sink, request_, nav_, summary_, version, ref, edits);
       epochs_result_ = WriteObsEpochs(sink, request_, nav_, summary_, version, ref, edits);
@@ -369,12 +350,22 @@ TEST_F(ObsEditTest, MetadataLines) {
   m.HasAntennaDelta = 1;
   ASSERT_TRUE(AddMetadataComment(&m, "first comment").Ok);
   ASSERT_TRUE(AddMetadataComment(&m, "second").Ok);
+  ASSERT_TRUE(ParseMarkerType("Non_Geodetic", m.MarkerType));
   const ObsEdits edits{nullptr, &m, 0, 0};
 
   for (int version : {int{RINEX_VERSION_2_1}, kRinex3}) {
     const std::string file = ConvertEdited(version, &edits);
     const std::vector<std::string> lines = Lines(file);
     ASSERT_GT(lines.size(), 5u);
+    // MARKER TYPE: RINEX 3 only, right after MARKER NUMBER, upper case.
+    if (version == kRinex3) {
+      const size_t number = file.find("MARKER NUMBER");
+      ASSERT_NE(number, std::string::npos);
+      EXPECT_EQ(file.substr(number + 21, 81), HeaderLine("NON_GEODETIC", "MARKER TYPE"));
+      EXPECT_EQ(file.find("OBSERVER / AGENCY") - file.find("MARKER TYPE"), 81u);
+    } else {
+      EXPECT_EQ(file.find("MARKER TYPE"), std::string::npos);
+    }
     EXPECT_EQ(lines[2] + "\n", HeaderLine("first comment", "COMMENT")) << version;
     EXPECT_EQ(lines[3] + "\n", HeaderLine("second", "COMMENT"));
     EXPECT_EQ(LabelLines(file, "MARKER NUMBER"), std::vector<std::string>{Pad("10503S012", 60)});

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,25 @@ inline std::string Pad(const std::string& text, size_t width) {
 // A header-style line: values padded to 60 columns, label to 20.
 inline std::string HeaderLine(const std::string& values, const std::string& label) {
   return Pad(values, 60) + Pad(label, 20) + "\n";
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// The header lines that carry label.
+inline std::vector<std::string> LabelLines(const std::string& file, const std::string& label) {
+  std::vector<std::string> found;
+  for (const std::string& line : Lines(file)) {
+    if (line.size() > 60 && line.compare(60, std::string::npos, Pad(label, 20)) == 0)
+      found.push_back(line.substr(0, 60));
+    if (line.find("END OF HEADER") != std::string::npos) break;
+  }
+  return found;
 }
 
 inline std::string ReadText(const std::string& path) {

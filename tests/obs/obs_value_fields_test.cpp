@@ -47,8 +47,8 @@ class ObsValueFieldsTest : public ObsFileTest {
     std::FILE* out = std::fopen(request_.ObsFile, "w");
     if (out == nullptr) return "";
     StdioSink sink(out);
-    WriteObs3Header(sink, request_, summary_, 4, TestReference());
-    WriteObs3Epochs(sink, request_, summary_, 4, TestReference());
+    WriteObs3Header(sink, request_, summary_, 304, TestReference());
+    WriteObs3Epochs(sink, request_, summary_, 304, TestReference());
     sink.Finish();
     std::fclose(out);
     return ReadText(request_.ObsFile);

@@ -34,13 +34,13 @@ class Rinex3ObsTest : public ObsFileTest {
   }
 
   // Pre-scan, RINEX 3 header and epochs; the whole file.
-  std::string Convert3(int minor, const WeekReference& ref = TestReference()) {
+  std::string Convert3(int version, const WeekReference& ref = TestReference()) {
     ScanObsSummary(request_, &summary_);
     std::FILE* out = std::fopen(request_.ObsFile, "w");
     if (out == nullptr) return "";
     StdioSink sink(out);
-    header_result_ = WriteObs3Header(sink, request_, summary_, minor, ref);
-    epochs_result_ = WriteObs3Epochs(sink, request_, summary_, minor, ref);
+    header_result_ = WriteObs3Header(sink, request_, summary_, version, ref);
+    epochs_result_ = WriteObs3Epochs(sink, request_, summary_, version, ref);
     sink.Finish();
     std::fclose(out);
     return ReadText(request_.ObsFile);
@@ -100,7 +100,7 @@ TEST_F(Rinex3ObsTest, GoldenGpsFile) {
       "> 2005 10 27 00 01  0.0000000  0  2\n"
       "G05  21000100.500 7-110000000.250 7 -85000000.50014  21000002.250 4     -1234.500 7        45.250          29.000  \n"
       "G12                                                  23456789.000                                                  \n";
-  EXPECT_EQ(Convert3(5), expected);
+  EXPECT_EQ(Convert3(305), expected);
   EXPECT_EQ(header_result_, 0);
   EXPECT_EQ(epochs_result_, 0);
 }
@@ -121,7 +121,7 @@ TEST_F(Rinex3ObsTest, GlonassNumberingAndMixedHeader) {
   }
   epochs.back().push_back(MakeChannel(41, 19000000.0, 0, 0, 0, 19000001.0));
   WriteEpochs(epochs, {1, 1, 1, 1});
-  const std::string file = Convert3(4);
+  const std::string file = Convert3(304);
   EXPECT_EQ(summary_.GlonassFrequency[8], -4);
   EXPECT_EQ(summary_.GlonassFrequency[9], kGlonassFrequencyUnknown);
   EXPECT_EQ(summary_.HasGps, 1);
@@ -150,6 +150,65 @@ TEST_F(Rinex3ObsTest, GlonassNumberingAndMixedHeader) {
   EXPECT_EQ(file.find("R40"), std::string::npos);
 }
 
+// The same mixed data in every RINEX 3 and 4 version offered: each header
+// carries the records its version requires (SYS / PHASE SHIFT and GLONASS
+// COD/PHS/BIS in 3.0x, not in 4.00, where they are deprecated; GLONASS
+// SLOT / FRQ # in all), and the records after the header are the same.
+TEST_F(Rinex3ObsTest, HeaderRecordsOfEachVersion) {
+  const double carrier = 1602.0e6 + 3 * 0.5625e6;
+  std::vector<std::vector<GpbChannel>> epochs;
+  for (int i = 0; i < 4; ++i) {
+    const double range = 20000000.0 + 3000.0 * i;
+    epochs.push_back({MakeChannel(3, 22000000.0, 1000.0, 0, 0, 22000001.0, 0, 0, 0, 10.0 + i),
+                      MakeChannel(36, range, -(range * carrier / 299792458.0 + 7.0), 0, 0,
+                                  range + 0.5, 0, 0, 0, 10.0 + i)});
+  }
+  WriteEpochs(epochs, {1, 1, 1, 1});
+  const std::string reference_body = Body(Convert3(305));
+  ASSERT_FALSE(reference_body.empty());
+  struct Expected {
+    int Version;
+    const char* Number;
+    bool Deprecated;  // SYS / PHASE SHIFT, GLONASS COD/PHS/BIS
+  };
+  for (const Expected& e : {Expected{302, "3.02", true}, Expected{303, "3.03", true},
+                            Expected{304, "3.04", true}, Expected{305, "3.05", true},
+                            Expected{400, "4.00", false}}) {
+    const std::string file = Convert3(e.Version);
+    EXPECT_EQ(header_result_, 0) << e.Number;
+    EXPECT_EQ(file.substr(0, 80),
+              HeaderLine(std::string("     ") + e.Number + "           OBSERVATION DATA    M (MIXED)",
+                         "RINEX VERSION / TYPE")
+                  .substr(0, 80));
+    EXPECT_EQ(LabelLines(file, "SYS / PHASE SHIFT").size(), e.Deprecated ? 2u : 0u) << e.Number;
+    EXPECT_EQ(LabelLines(file, "GLONASS COD/PHS/BIS").size(), e.Deprecated ? 1u : 0u) << e.Number;
+    EXPECT_EQ(LabelLines(file, "GLONASS SLOT / FRQ #"),
+              std::vector<std::string>{Pad("  1 R04  3", 60)})
+        << e.Number;
+    EXPECT_EQ(LabelLines(file, "SYS / # / OBS TYPES").size(), 2u);
+    EXPECT_EQ(LabelLines(file, "MARKER TYPE").size(), 0u);  // none asked for
+    EXPECT_EQ(Body(file), reference_body) << e.Number;
+  }
+}
+
+// MARKER TYPE names: any case in, upper case out; nothing else passes.
+TEST(MarkerTypeTest, NamesInAnyCase) {
+  char upper[kMarkerTypeColumns + 1] = "unchanged";
+  EXPECT_TRUE(ParseMarkerType("floating_ice", upper));
+  EXPECT_STREQ(upper, "FLOATING_ICE");
+  for (const char* name : kMarkerTypeNames) {
+    ASSERT_TRUE(ParseMarkerType(name, upper)) << name;
+    EXPECT_STREQ(upper, name);
+  }
+  std::snprintf(upper, sizeof upper, "unchanged");
+  for (const char* bad : {"", "GEODETIC ", " GEODETIC", "GEODETICS", "NON-GEODETIC",
+                          "A_VERY_LONG_MARKER_TYPE_NAME"}) {
+    EXPECT_FALSE(ParseMarkerType(bad, upper)) << bad;
+  }
+  EXPECT_FALSE(ParseMarkerType(nullptr, upper));
+  EXPECT_STREQ(upper, "unchanged");
+}
+
 // More than eight GLONASS slots with known channels continue on a second
 // "GLONASS SLOT / FRQ #" line that begins with four blanks.
 TEST_F(Rinex3ObsTest, GlonassSlotContinuationLine) {
@@ -160,7 +219,7 @@ TEST_F(Rinex3ObsTest, GlonassSlotContinuationLine) {
   std::FILE* out = std::fopen(request_.ObsFile, "w");
   ASSERT_NE(out, nullptr);
   StdioSink sink(out);
-  ASSERT_EQ(WriteObs3Header(sink, request_, summary_, 4, TestReference()), 0);
+  ASSERT_EQ(WriteObs3Header(sink, request_, summary_, 304, TestReference()), 0);
   std::fclose(out);
   const std::string file = ReadText(request_.ObsFile);
   EXPECT_NE(file.find(HeaderLine(" 10 R01 -6 R02 -5 R03 -4 R04 -3 R05 -2 R06 -1 R07  0 R08  1",
@@ -181,7 +240,7 @@ TEST_F(Rinex3ObsTest, GlonassChannelNeedsLongUnbrokenArc) {
                                   lock)});
   }
   WriteEpochs(epochs, {1, 1, 1, 1});
-  Convert3(4);
+  Convert3(304);
   EXPECT_EQ(summary_.GlonassFrequency[3], kGlonassFrequencyUnknown);
 }
 
@@ -192,13 +251,13 @@ TEST_F(Rinex3ObsTest, StrengthIndicatorsAndVersions) {
   for (double cn0 : {5.0, 12.0, 35.0, 53.0, 54.0, 70.0})
     epochs.push_back({MakeChannel(1, 20000000.0, 0, 0, 0, 0, 0, cn0)});
   WriteEpochs(epochs, {1, 1, 1, 1, 1, 1}, 1.0);
-  const std::string body = Body(Convert3(4));
+  const std::string body = Body(Convert3(304));
   std::string indicators;
   for (size_t at = body.find("\nG01"); at != std::string::npos; at = body.find("\nG01", at + 1))
     indicators += body[at + 4 + 15];  // after value and LLI
   EXPECT_EQ(indicators, "125899");
-  EXPECT_EQ(Convert3(5).substr(0, 9), "     3.05");
-  EXPECT_EQ(Convert3(3), "");
+  EXPECT_EQ(Convert3(305).substr(0, 9), "     3.05");
+  EXPECT_EQ(Convert3(301), "");
   EXPECT_EQ(header_result_, 2);
   EXPECT_EQ(epochs_result_, 2);
 }

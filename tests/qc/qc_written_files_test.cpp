@@ -404,7 +404,7 @@ TEST(QcEphemeridesTest, NavigationWritersKeepWhatTheyRead) {
     std::FILE* f = std::fopen(epp.c_str(), "r");
     ASSERT_NE(f, nullptr);
     std::vector<EphemerisRecord> kept;
-    EXPECT_EQ(version == 2 ? ConvertEppToNav(f, discard, 2, &kept) : ConvertEppToNav3(f, discard, 4, &kept), 0);
+    EXPECT_EQ(version == 2 ? ConvertEppToNav(f, discard, 2, &kept) : ConvertEppToNav3(f, discard, 304, &kept), 0);
     std::fclose(f);
     ASSERT_EQ(kept.size(), read.size());
     for (size_t i = 0; i < kept.size(); ++i) {

@@ -89,8 +89,25 @@ TEST(ParseObsTypes, KnownTypesOnlyAndPresence) {
   EXPECT_EQ(types, (1u << 0) | (1u << 1) | (1u << 4));
   ASSERT_TRUE(ParseObsTypes("S2, S1,S1", &types).Ok);
   EXPECT_EQ(types, (1u << 6) | (1u << 7));
-  for (const char* bad : {"", "C2", "c1", "C1,L5", "C1C", ","})
+  for (const char* bad : {"", "C2", "c1", "C1,L5", "C1X", "c1c", "L1P", "C5Q", "C1CC", ","})
     EXPECT_FALSE(ParseObsTypes(bad, &types).Ok) << bad;
+
+  // RINEX 3 codes name the same types, GPS and GLONASS spellings alike,
+  // mixed with RINEX 2 types in one list.
+  const char* const rinex3[8] = {"C1C", "L1C", "L2W", "C1W", "C2W", "D1C", "S1C", "S2W"};
+  const char* const glonass[8] = {"C1C", "L1C", "L2P", "C1P", "C2P", "D1C", "S1C", "S2P"};
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_TRUE(ParseObsTypes(rinex3[i], &types).Ok) << rinex3[i];
+    EXPECT_EQ(types, 1u << i) << rinex3[i];
+    ASSERT_TRUE(ParseObsTypes(glonass[i], &types).Ok) << glonass[i];
+    EXPECT_EQ(types, 1u << i) << glonass[i];
+  }
+  ASSERT_TRUE(ParseObsTypes("C1C,L2P, P2,S1", &types).Ok);
+  EXPECT_EQ(types, (1u << 0) | (1u << 2) | (1u << 4) | (1u << 6));
+  const CheckResult unknown = ParseObsTypes("C1C,L5Q", &types);
+  EXPECT_FALSE(unknown.Ok);
+  EXPECT_NE(std::string(unknown.Message).find("\"L5Q\""), std::string::npos) << unknown.Message;
+  EXPECT_NE(std::string(unknown.Message).find("C1C L1C L2W C1W C2W D1C S1C S2W"), std::string::npos);
 
   EXPECT_TRUE(CheckTypesPresent(0x13, 0xFF).Ok);
   const CheckResult r = CheckTypesPresent((1u << 0) | (1u << 3), 0x07);
