@@ -29,6 +29,9 @@ const char kUsage[] =
     "  -o, --output-dir DIR    write the RINEX files into DIR (made when missing)\n"
     "  -f, --force             replace existing output files\n"
     "      --skip-existing     leave a file whose outputs exist alone, count it as done\n"
+    "      --no-sync           do not flush outputs to the disk before renaming them\n"
+    "                          (scratch runs; by default a crash never leaves a\n"
+    "                          cut file under an output's name)\n"
     "      --rinex VERSION     2.0, 2.1 (default), 2.11, 3.02, 3.03, 3.04, 3.05 or\n"
     "                          4.00; 2, 3 and 4 alone mean 2.11, 3.05 and 4.00\n"
     "      --names STYLE       input (default: FILE.YYo), short or long RINEX names\n"
@@ -40,7 +43,8 @@ const char kUsage[] =
     "      --week N            GPS week of every epoch (default: from the ephemeris)\n"
     "      --run-by TEXT       RUN BY of both headers (up to 20 characters)\n"
     "      --observer TEXT     OBSERVER (up to 20 characters)\n"
-    "      --agency TEXT       AGENCY (up to 40 characters)\n"    "      --marker-type TYPE  MARKER TYPE of RINEX 3 and 4 headers: GEODETIC,\n"
+    "      --agency TEXT       AGENCY (up to 40 characters)\n"
+    "      --marker-type TYPE  MARKER TYPE of RINEX 3 and 4 headers: GEODETIC,\n"
     "                          NON_GEODETIC, NON_PHYSICAL, SPACEBORNE, GROUND_CRAFT,\n"
     "                          WATER_CRAFT, AIRBORNE, FIXED_BUOY, FLOATING_BUOY,\n"
     "                          FLOATING_ICE, GLACIER, BALLISTIC, ANIMAL, HUMAN\n"
@@ -95,6 +99,7 @@ enum LongOnly {
   kSta,
   kFromList,
   kSkipExisting,
+  kNoSync,
   kRinex,
   kNames,
   kStationId,
@@ -139,6 +144,7 @@ const option kLongOptions[] = {
     {"output-dir", required_argument, nullptr, 'o'},
     {"force", no_argument, nullptr, 'f'},
     {"skip-existing", no_argument, nullptr, kSkipExisting},
+    {"no-sync", no_argument, nullptr, kNoSync},
     {"rinex", required_argument, nullptr, kRinex},
     {"names", required_argument, nullptr, kNames},
     {"station-id", required_argument, nullptr, kStationId},
@@ -389,6 +395,9 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         break;
       case kSkipExisting:
         skip = true;
+        break;
+      case kNoSync:
+        args.no_sync = true;
         break;
       case 'o':
         if (!*v) return BadArgument(err, "empty output folder");

@@ -33,6 +33,7 @@ struct Arguments {
   int names = 0;     // enum rawconv_names
   int compress = 0;  // enum rawconv_compress
   int existing = 0;  // enum rawconv_existing
+  bool no_sync = false;  // --no-sync
 
   // Header texts
   std::string marker, observer, agency, run_by, station_id;

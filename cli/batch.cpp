@@ -69,6 +69,7 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
   o.names = args.names;
   o.compress = args.compress;
   o.existing = args.existing;
+  o.no_sync = args.no_sync ? 1 : 0;
   o.marker_name = args.marker.c_str();
   o.observer = args.observer.c_str();
   o.agency = args.agency.c_str();

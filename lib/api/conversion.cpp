@@ -206,8 +206,11 @@ double Nav2Version(int rinex_version) {
 }
 
 // Opens the temporary file of an output. Messages as the steps give them.
-bool OpenOutput(FileSink* file, const char* path, OutputPolicy existing, Compression compress) {
+bool OpenOutput(FileSink* file, const char* path, const ConversionJob& job) {
   file->DeferCommit();
+  file->SetSync(job.Sync);
+  const OutputPolicy existing = job.Existing;
+  const Compression compress = job.Compress;
   return file->Open(path,
                     existing == OutputPolicy::kReplace ? ExistingFile::kReplace
                                                        : ExistingFile::kRefuse,
@@ -228,7 +231,7 @@ int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& j
   bool out_open = true;
   Sink* out = &discard;
   if (file) {
-    out_open = OpenOutput(file, nav->NavFile, job.Existing, job.Compress);
+    out_open = OpenOutput(file, nav->NavFile, job);
     out = out_open ? chain.Build(file, job.Compress, false, IsRinex3(job.RinexVersion) ? 3 : 2,
                                      !Ctx().SingleThread)
                    : file;
@@ -272,7 +275,7 @@ int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& j
 int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink* file,
                     ObsHeaderSummary* summary, bool scanned, uint64_t gpb_size) {
   const ObsRequest* obs = job.Obs;
-  if (!OpenOutput(file, obs->ObsFile, job.Existing, job.Compress)) {
+  if (!OpenOutput(file, obs->ObsFile, job)) {
     SetErrorText("Error opening obs file %s.", obs->ObsFile);
     return 1;
   }
@@ -537,7 +540,7 @@ int RunQcOnly(const ConversionJob& job, const PathText& gpb_file, const PathText
   FillFacts(job.Facts, summary, ref);
   if (job.Facts) job.Facts->EpochsWritten = 0;
   RenderQc(job, &step, gpb_file);
-  if (!step.Write(paths, skip_qc, FilePolicy(job.Existing))) return kConversionFailed;
+  if (!step.Write(paths, skip_qc, FilePolicy(job.Existing), job.Sync)) return kConversionFailed;
   OutputSet set;
   step.AddTo(&set);
   return CommitOutputs(&set);
@@ -608,7 +611,7 @@ class SpanWriter final : public EpochVisitor {
   void Open() {
     SpanOutput* o = current_;
     if (failed_ || o->Skip) return;
-    if (!OpenOutput(&o->File, o->Path.c_str(), job_.Existing, job_.Compress)) {
+    if (!OpenOutput(&o->File, o->Path.c_str(), job_)) {
       Fail("Error opening obs file " + o->Path + ".");
       return;
     }
@@ -881,7 +884,7 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
 
   if (checking) {
     RenderQc(job, &step, gpb_file);
-    if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing))) {
+    if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing), job.Sync)) {
       AbortSpans(outputs);
       nav_out.Abort();
       return kConversionFailed;
@@ -1095,7 +1098,7 @@ int RunConversionSteps(const ConversionJob& job) {
 
   if (checking) {
     RenderQc(job, &step, gpb_file);
-    if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing))) {
+    if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing), job.Sync)) {
       obs_out.Abort();
       nav_out.Abort();
       return kConversionFailed;

@@ -108,6 +108,9 @@ struct ConversionJob {
   // ObsEdits::GlonassSlots). false for the dialog library's files, whose
   // callers rely on their bytes; true for every other caller.
   bool GlonassSlots = false;
+  // Outputs flushed to the disk before their rename and their folders after
+  // (see FileSink); false for scratch runs.
+  bool Sync = true;
   // Splitting: one observation file per span of this many seconds of GPS
   // time (900, 3600 or 86400; 0 writes one file), the spans aligned to the
   // GPS day (see SpanIndexOf). Each span that holds a kept epoch gets a

@@ -101,10 +101,12 @@ void QcStep::Render(const std::string& name) {
   texts_[2] = qc::QcHtml(summary, name, text);
 }
 
-bool QcStep::Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile existing) {
+bool QcStep::Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile existing,
+                   bool sync) {
   for (int i = 0; i < kQcFiles; ++i) {
     if (skip[i]) continue;
     files_[i].DeferCommit();
+    files_[i].SetSync(sync);
     open_[i] = true;
     if (!files_[i].Open(paths.Path[i], existing)) {
       SetErrorText("Error opening quality report %s", paths.Path[i]);

@@ -84,8 +84,10 @@ class QcStep final : public EpochObserver {
 
   // Writes the rendered texts to temporary files of the three paths;
   // skip[i] leaves file i out. false with a message in the error text when
-  // one cannot be written; nothing stays behind then.
-  bool Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile existing);
+  // one cannot be written; nothing stays behind then. sync: flushed to the
+  // disk before they are closed (FileSink::SetSync).
+  bool Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile existing,
+             bool sync = true);
   // Adds the written files to the call's output set, which puts them in
   // place together with the RINEX files.
   void AddTo(OutputSet* set);

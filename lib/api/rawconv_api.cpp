@@ -506,6 +506,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
     ContextScope scope(session->context);
     if (edits->Any) job.Edits = &edits->Edits;
     job.GlonassSlots = true;
+    job.Sync = o.no_sync == 0;
     job.PlanOnly = plan_only;
     job.Facts = &facts;
     job.QcResult = qc.get();

@@ -377,6 +377,12 @@ typedef struct rawconv_options {
    * TYPE record), fails with RAWCONV_INVALID. Callers built before this
    * field pass a smaller size and get no record. */
   const char* marker_type;
+  /* 0 (the default): every output file is flushed to the disk (fsync)
+   * before it is renamed onto its name, and its folder after, so that after
+   * a crash or a power cut a name never holds an empty or cut file. 1: no
+   * flushing, for scratch runs whose outputs can be made again; faster on
+   * slow disks (README.md, "Batch processing", gives the cost). */
+  int32_t no_sync;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL) and size to `size`, which

@@ -181,7 +181,7 @@ _EDIT_OPTIONS = ["from_time", "to_time", "interval", "exclude", "obs_types", "po
 OPTION_NAMES = frozenset(
     ["rinex", "names", "compress", "existing", "antenna_height", "week", "output_dir",
      "obs_path", "nav_path", "station", "progress", "run_date", "qc", "elevation_mask",
-     "qc_dir", "split", "marker_type"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
+     "qc_dir", "split", "marker_type", "sync"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
 
 
 def _time_value(option, value):
@@ -290,6 +290,7 @@ class _Call:
         rec.exclude = _list_value("exclude", options.get("exclude"))
         rec.obs_types = _list_value("obs_types", options.get("obs_types"))
         rec.marker_type = _header_text("marker_type", options.get("marker_type"))
+        rec.no_sync = 0 if options.get("sync", True) else 1
         for option in _METADATA_OPTIONS:
             setattr(rec, option, _header_text(option, options.get(option)))
         for option, flag in (("position", "use_position"), ("antenna_delta", "use_antenna_delta")):
@@ -378,6 +379,9 @@ def convert(gpb, epp=None, **options):
     - ``names``: "input" (default, GPB name with .YYo/.YYn), "short", "long"
     - ``compress``: None (default), "gz", "crx" or "crx.gz"
     - ``existing``: "refuse" (default), "replace" or "skip"
+    - ``sync``: True (default): every output is flushed to the disk before
+      its rename, so a crash never leaves a cut file under its name; False
+      for scratch runs
     - ``marker``, ``observer``, ``agency``, ``run_by``, ``station_id``:
       header texts
     - ``antenna_height``: metres

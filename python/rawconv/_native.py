@@ -102,6 +102,7 @@ class Options(ctypes.Structure):
         ("output_user", ctypes.c_void_p),
         ("single_thread", ctypes.c_int32),
         ("marker_type", ctypes.c_char_p),
+        ("no_sync", ctypes.c_int32),
     ]
 
 

@@ -257,6 +257,36 @@ TEST_F(Gpb2RinexTest, FilesFromListsInArgumentOrder) {
   EXPECT_EQ("", run.Out);
 }
 
+// A --force run that fails at its last output (a folder in the way of the
+// observation file) leaves the user's navigation file and reports as they
+// were, with or without --split, and without --no-sync alike.
+TEST_F(Gpb2RinexTest, AFailedForcedRunKeepsTheUsersFiles) {
+  CopySample("sample.gpb", "sample.epp");
+  const std::vector<std::string> users = {"sample.05n", "sample.05o.qc.txt", "sample.05o.qc.json",
+                                          "sample.05o.qc.html"};
+  for (const std::string& name : users) Write(name, "USER\n");
+  fs::create_directory(Path("sample.05o"));
+  for (const bool no_sync : {false, true}) {
+    std::vector<std::string> args = {"-f", "--qc", "sample.gpb"};
+    if (no_sync) args.insert(args.begin(), "--no-sync");
+    const ToolRun run = Run(args);
+    EXPECT_EQ(1, run.Code) << run.Err;
+    EXPECT_NE(std::string::npos, run.Err.find("sample.05o")) << run.Err;
+    for (const std::string& name : users) EXPECT_EQ("USER\n", Read(name)) << name;
+    EXPECT_TRUE(FilesContaining(".part-").empty());
+    EXPECT_TRUE(FilesContaining(".old-").empty());
+  }
+  // Split: the second span's file is blocked.
+  for (const char* name : {"samp092a.05n", "samp092a00.05o", "sample.qc.txt"}) Write(name, "USER\n");
+  fs::create_directory(Path("samp092a15.05o"));
+  const ToolRun split = Run({"-f", "--qc", "--names", "short", "--split", "15m", "sample.gpb"});
+  EXPECT_EQ(1, split.Code) << split.Err;
+  for (const char* name : {"samp092a.05n", "samp092a00.05o", "sample.qc.txt"})
+    EXPECT_EQ("USER\n", Read(name)) << name;
+  EXPECT_FALSE(Exists("samp092a30.05o"));
+  EXPECT_TRUE(FilesContaining(".part-").empty());
+}
+
 }  // namespace
 }  // namespace clitest
 }  // namespace rawconv
