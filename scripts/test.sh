@@ -21,6 +21,11 @@ ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
 . "$root/scripts/shared-data.sh"
 find_shared_data "$root"
 echo "== real data: $RAWCONV_SHARED_DATA"
+# The outside readers the conformance tests run: here they must be present,
+# a missing one fails those tests instead of skipping them.
+build_rnxcmp "$root/build/rnxcmp"
+echo "== Compact RINEX tools: $RAWCONV_RNXCMP_DIR"
+export RAWCONV_REQUIRE_OUTSIDE_READERS=1
 
 run_suite() {
   local dir=$1; shift
