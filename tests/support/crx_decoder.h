@@ -78,9 +78,10 @@ class CrxDecoder {
       const char flag = Char(epoch, flag_at);
       const int count = std::atoi(Cols(epoch, flag_at + 1, 3).c_str());
       if (flag < '0' || flag > '6') return Bad("an epoch line without a flag: " + epoch);
-      if (flag >= '2' && flag <= '5') {
-        // Events are read only from a line written whole; the next epoch
-        // line starts anew.
+      if (flag >= '2') {
+        // Events, and the cycle-slip records of flag 6, are read only from
+        // a line written whole: that many lines follow unchanged, and the
+        // next epoch line starts anew.
         if (!anew) return Bad("an event in a difference line: " + e);
         out += epoch + "\n";
         for (int k = 0; k < count; ++k) {

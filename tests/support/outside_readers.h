@@ -116,7 +116,7 @@ inline std::string RestoredShape(const std::string& text) {
         const char before = i > 0 ? line[i - 1] : ' ';
         if (before == ' ') {
           line[i] = ' ';
-        } else if (before == '-' && (i < 2 || line[i - 2] == ' ')) {
+        } else if (before == '-') {
           line[i - 1] = ' ';
           line[i] = '-';
         }
