@@ -1,16 +1,18 @@
-// What gpb2rinex writes, read back by the readers its users run: every real
-// recording of the shared data folder, turned into GPB and EPP input, is
-// converted by the command-line program to every RINEX version it offers,
-// plain, gz, crx and crx.gz, whole and split by the hour. For each of them:
+// What gpb2rinex writes, read back by the readers its users run. Every
+// real recording of the shared data folder, turned into GPB and EPP input,
+// and the example recording with its station file, are converted by the
+// command-line program to every RINEX version it offers, plain, gz, crx and
+// crx.gz, whole and split by the hour. Then:
 // - every compressed file unpacks (gzip, the standard crx2rnx) to the text
 //   of the plain file of the same version and split, apart from what the
 //   Compact RINEX decoder itself respells (trailing blanks, ".123" for
 //   "0.123");
 // - the standard rnx2crx compresses each plain observation file, and
 //   crx2rnx gives back the same text;
-// - convbin reads each plain observation file with the epochs, satellite
-//   records that the file holds, and its values (those RTKLIB can file:
-//   a phase, Doppler or strength only beside its signal's pseudorange);
+// - convbin reads each plain observation file with the epochs and
+//   satellite records that the file holds, and its values (those RTKLIB
+//   can file: a phase, Doppler or strength beside its signal's
+//   pseudorange);
 // - rnx2rtkp computes the same single-point positions from every version.
 // The compressed cells are proven equal to their plain cell, so the
 // readers of plain text run once per distinct plain file.
@@ -103,8 +105,19 @@ class OutsideReadersTest : public RealDataTest<DataPair> {
   }
 
   // x.gpb and x.epp from the recording, and the week to name for data
-  // after the last week an ephemeris reference can name.
+  // after the last week an ephemeris reference can name. The example
+  // recording (no navigation file named) comes as it is, with its EPP and
+  // station file.
   void MakeInput(const DataPair& pair) {
+    if (pair.Nav == nullptr) {
+      const std::string example = std::string(RAWCONV_SOURCE_DIR) + "/examples/sample.";
+      for (const char* ext : {"gpb", "epp", "sta"}) {
+        std::error_code ec;
+        fs::copy_file(example + ext, Path(std::string("x.") + ext), ec);
+        ASSERT_FALSE(ec) << example << ext << ": " << ec.message();
+      }
+      return;
+    }
     rnxtest::RinexObsFile original;
     std::string error;
     ASSERT_TRUE(rnxtest::ReadRinexObsFile(DataPath(pair.Obs), &original, &error)) << error;
@@ -266,6 +279,9 @@ std::string PairName(const testing::TestParamInfo<DataPair>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedData, OutsideReadersTest, testing::ValuesIn(kPairs), PairName);
+// The example recording, whose station file adds station blocks.
+INSTANTIATE_TEST_SUITE_P(Example, OutsideReadersTest, testing::Values(DataPair{"sample.gpb", nullptr}),
+                         PairName);
 
 }  // namespace
 }  // namespace rawconv

@@ -199,7 +199,7 @@ class CrxDecoder {
     const size_t amp = f.find('&');
     if (amp != std::string::npos) {
       arc->order = std::atoi(f.substr(0, amp).c_str());
-      if (arc->order < 1 || arc->order > 7) return false;
+      if (arc->order < 1 || arc->order > 5) return false;  // the format's highest order
       arc->level = 0;
       arc->d[0] = std::strtoll(f.c_str() + amp + 1, nullptr, 10);
       *value = arc->d[0];
