@@ -9,8 +9,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 # --- tools -----------------------------------------------------------------
 . "$root/scripts/ensure-tools.sh"
-ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
-  "file:/usr/include/gtest/gtest.h=libgtest-dev" "cmd:rnx2rtkp=rtklib" \
+ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:gcc=gcc" "cmd:nm=binutils" \
+  "file:/usr/include/gtest/gtest.h=libgtest-dev" "cmd:rnx2rtkp=rtklib" "cmd:convbin=rtklib" \
   "file:/usr/include/libdeflate.h=libdeflate-dev" "file:/usr/include/zlib.h=zlib1g-dev" \
   "cmd:pkg-config=pkg-config" "cmd:dpkg-shlibdeps=dpkg-dev" \
   "file:/usr/lib/python3/dist-packages/numpy=python3-numpy" \

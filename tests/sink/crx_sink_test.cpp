@@ -265,12 +265,13 @@ TEST(CrxSink, RestoresEventsGapsSatellitesComingAndGoingAndFlagChanges) {
 }
 
 // Text of one observation field per type: present values drift from epoch
-// to epoch, some are blank (with flags in RINEX 3), one jumps past the
-// difference limit and back.
+// to epoch, some are blank (with flags in RINEX 3), one jumps far (epoch 7)
+// and then past the difference limit (epoch 8).
 std::string Fields(int epoch, int prn, int types, bool rinex3) {
   std::string r;
   for (int t = 0; t < types; ++t) {
-    const bool blank = (epoch + prn + t) % 7 == 0;
+    const bool jump = prn == 5 && t == 1 && (epoch == 7 || epoch == 8);
+    const bool blank = (epoch + prn + t) % 7 == 0 && !jump;
     char v[32];
     double value = 20000000.0 + prn * 1000.5 + t * 1e5 + epoch * (123.457 + t) + epoch * epoch * 0.011 * prn;
     if (prn == 5 && t == 1 && epoch == 7) value = -999999999.999;
@@ -337,6 +338,7 @@ TEST(CrxSink, Rinex2CrowdedEpochsEventsRedefinedTypesClocksAndSatellitesOnTheMov
   }
   ExpectRoundTrip(text);
   ExpectRoundTrip(text, 11);
+  EXPECT_NE(Compress(text).find(" 3&9999999999999 "), std::string::npos) << "the arc starts anew";
 }
 
 TEST(CrxSink, Rinex3CrowdedEpochsEventsRedefinedTypesClocksBlankFlagsAndSatellitesOnTheMove) {
@@ -372,6 +374,7 @@ TEST(CrxSink, Rinex3CrowdedEpochsEventsRedefinedTypesClocksBlankFlagsAndSatellit
   }
   ExpectRoundTrip(text);
   ExpectRoundTrip(text, 13);
+  EXPECT_NE(Compress(text).find(" 3&9999999999999 "), std::string::npos) << "the arc starts anew";
 }
 
 TEST(CrxSink, CarriesCycleSlipRecordsAsTheLinesTheirCountSays) {
