@@ -28,3 +28,27 @@ find_shared_data() {
   fi
   export RAWCONV_SHARED_DATA
 }
+
+# The standard Compact RINEX tools (crx2rnx, rnx2crx), outside readers of
+# what the tests write. Their sources lie in tools/rnxcmp beside the data
+# folder (../shared/tools/rnxcmp), or in RAWCONV_RNXCMP_SOURCE. They are not
+# ours: built with plain gcc, without the sanitizers of our builds, once into
+# folder OUT, which is exported as RAWCONV_RNXCMP_DIR for the build to pass
+# to the tests. build_rnxcmp OUT fails, with a message, when the sources are
+# missing or do not build.
+build_rnxcmp() {
+  local out=$1 source=${RAWCONV_RNXCMP_SOURCE:-$RAWCONV_SHARED_DATA/../tools/rnxcmp} tool
+  if [ ! -f "$source/crx2rnx.c" ] || [ ! -f "$source/rnx2crx.c" ]; then
+    echo "the Compact RINEX tools were not found: expected crx2rnx.c and rnx2crx.c in" \
+      "$source (../shared/tools/rnxcmp beside the checkout, or RAWCONV_RNXCMP_SOURCE)" >&2
+    return 1
+  fi
+  mkdir -p "$out"
+  for tool in crx2rnx rnx2crx; do
+    if [ ! -x "$out/$tool" ] || [ "$source/$tool.c" -nt "$out/$tool" ]; then
+      gcc -O2 -w -o "$out/$tool" "$source/$tool.c" || return 1
+    fi
+  done
+  RAWCONV_RNXCMP_DIR=$(cd "$out" && pwd)
+  export RAWCONV_RNXCMP_DIR
+}

@@ -9,8 +9,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 # --- tools -----------------------------------------------------------------
 . "$root/scripts/ensure-tools.sh"
-ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
-  "file:/usr/include/gtest/gtest.h=libgtest-dev" "cmd:rnx2rtkp=rtklib" \
+ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:gcc=gcc" "cmd:nm=binutils" \
+  "file:/usr/include/gtest/gtest.h=libgtest-dev" "cmd:rnx2rtkp=rtklib" "cmd:convbin=rtklib" \
   "file:/usr/include/libdeflate.h=libdeflate-dev" "file:/usr/include/zlib.h=zlib1g-dev" \
   "cmd:pkg-config=pkg-config" "cmd:dpkg-shlibdeps=dpkg-dev" \
   "file:/usr/lib/python3/dist-packages/numpy=python3-numpy" \
@@ -21,6 +21,11 @@ ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:nm=binutils" \
 . "$root/scripts/shared-data.sh"
 find_shared_data "$root"
 echo "== real data: $RAWCONV_SHARED_DATA"
+# The outside readers the conformance tests run: here they must be present,
+# a missing one fails those tests instead of skipping them.
+build_rnxcmp "$root/build/rnxcmp"
+echo "== Compact RINEX tools: $RAWCONV_RNXCMP_DIR"
+export RAWCONV_REQUIRE_OUTSIDE_READERS=1
 
 run_suite() {
   local dir=$1; shift

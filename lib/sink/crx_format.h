@@ -24,15 +24,17 @@
 //     field, separated by one blank, then a blank and the text difference
 //     of the flag characters (loss of lock and signal strength of every
 //     type, two characters each) against the satellite's previous flags.
-//     A field is empty for a missing value; "<order>&<value>" starts an arc
+//     A field is empty for a missing value (version 1.0 readers then blank
+//     its flags, so they are taken as blank; version 3.0 keeps them); "<order>&<value>" starts an arc
 //     (the value's digits as an integer, three decimals); otherwise it is
 //     the difference of the order the arc has reached: first differences in
 //     the arc's second epoch, second in its third, up to the arc's order.
 // Trailing blanks of every line are dropped.
 //
-// Event epochs (flags 2 to 5) are written whole, like a starting epoch
-// line, followed by their special records unchanged and without a clock
-// line; the next epoch line starts anew. A satellite missing from the
+// Event epochs (flags 2 to 5) and cycle-slip epochs (flag 6) are written
+// whole, like a starting epoch line, followed by as many lines as their
+// count says, unchanged, and without a clock line; the next epoch line
+// starts anew, and so do the clock and every satellite. A satellite missing from the
 // previous epoch starts its arcs anew and its flags are written whole: in
 // version 3.0 every flag character, "&" standing for a blank (a reader
 // starts such a satellite's flags empty and takes exactly what is written);

@@ -425,8 +425,18 @@ bool CrxSink::OnEpochLine(const char* line, size_t length) {
   const char flag = At(line, length, flag_column);
   const int count = ReadCount(line, length, flag_column + 1, 3);
   if (flag < '0' || flag > '6') return Fail("an epoch line has no valid flag: " + std::string(line, length));
-  if (flag >= '2' && flag <= '5') {
-    // An event: written whole, its records follow unchanged.
+  if (flag >= '2') {
+    // An event, or the cycle-slip records of flag 6: written whole, its
+    // lines follow unchanged, as many as its count says (a reader takes
+    // exactly that many). RINEX 2 cycle-slip records that take more lines
+    // than they have satellites cannot be carried that way.
+    if (flag == '6' && !v3 && count > 0) {
+      if (types2_ <= 0) return Fail("data records before the observation types");
+      const int per_sat = (types2_ + crx::kValues2PerLine - 1) / crx::kValues2PerLine;
+      if ((count - 1) / crx::kEpoch2SatsPerLine + count * per_sat != count) {
+        return Fail("cycle-slip records of more lines than satellites: " + std::string(line, length));
+      }
+    }
     if (!Room(length + 1)) return false;
     if (v3) {
       Put(line, length);
@@ -649,8 +659,10 @@ bool CrxSink::EncodeSatellite(const char* name, const char* const* lines, const 
       }
       if (t > 0) Put(' ');
       EncodeValue(&sat->arcs[t], read == 1, value);
-      flags[2 * t] = field[crx::kValueWidth];
-      flags[2 * t + 1] = field[crx::kValueWidth + 1];
+      // Version 1.0 has no flags for a blank value: a reader blanks them.
+      const bool flagless = read == 0 && major_ == 2;
+      flags[2 * t] = flagless ? ' ' : field[crx::kValueWidth];
+      flags[2 * t + 1] = flagless ? ' ' : field[crx::kValueWidth + 1];
     }
   }
   if (t < n) return Fail("a data record is too short");

@@ -22,6 +22,7 @@
 #include "obs/run_date.h"
 #include "support/nav_compare.h"
 #include "support/obs_compare.h"
+#include "support/outside_readers.h"
 #include "support/rinex_nav.h"
 #include "support/real_data.h"
 #include "support/rinex_obs.h"
@@ -82,23 +83,7 @@ std::string NeutralizedNav(const std::string& text) {
   return out;
 }
 
-// Epoch (week and seconds as text) -> ECEF position, from a position file of
-// the single-point solver.
-std::map<std::string, std::array<double, 3>> ReadPositions(const std::string& path) {
-  std::map<std::string, std::array<double, 3>> out;
-  std::FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) return out;
-  char line[512];
-  while (std::fgets(line, sizeof line, f)) {
-    if (line[0] == '%') continue;
-    char week[32], tow[32];
-    double x, y, z;
-    if (std::sscanf(line, "%31s %31s %lf %lf %lf", week, tow, &x, &y, &z) == 5)
-      out[std::string(week) + " " + tow] = {x, y, z};
-  }
-  std::fclose(f);
-  return out;
-}
+using outside::ReadPositions;
 
 class RealDataTest : public testing::TestWithParam<DataPair> {
  protected:
@@ -147,15 +132,8 @@ class RealDataTest : public testing::TestWithParam<DataPair> {
   void ComparePositions(const std::string& obs, const std::string& nav,
                         const std::string& our_obs, const std::string& our_nav) {
     if (!HasProgram("rnx2rtkp")) GTEST_SKIP() << "rnx2rtkp not installed";
-    const std::string conf = Path("spp.conf");
-    if (std::FILE* f = std::fopen(conf.c_str(), "w")) {
-      std::fputs("pos1-ionoopt=off\npos1-tropopt=saas\npos1-elmask=15\n", f);
-      std::fclose(f);
-    }
     auto solve = [&](const std::string& o, const std::string& n, const std::string& out) {
-      const std::string command = "rnx2rtkp -k '" + conf + "' -p 0 -e -sys G -o '" + out + "' '" +
-                                  o + "' '" + n + "' >/dev/null 2>&1";
-      return std::system(command.c_str()) == 0;
+      return outside::SolveGpsPositions(o, n, Path("spp.conf"), out);
     };
     std::string nav_text;
     ASSERT_TRUE(rinexnav::ReadFileText(nav, nav_text));

@@ -29,6 +29,7 @@
 #include "support/crx_decoder.h"
 #include "support/epp_fixture.h"
 #include "support/obs_compare.h"
+#include "support/outside_readers.h"
 #include "support/rinex_nav.h"
 #include "support/real_data.h"
 #include "support/real_data_fixture.h"
@@ -42,23 +43,8 @@ namespace fs = std::filesystem;
 
 using namespace realdata;
 
-bool RunQuiet(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::map<std::string, std::array<double, 3>> ReadPositions(const std::string& path) {
-  std::map<std::string, std::array<double, 3>> out;
-  std::FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) return out;
-  char line[512];
-  while (std::fgets(line, sizeof line, f)) {
-    if (line[0] == '%') continue;
-    char week[32], tow[32];
-    double x, y, z;
-    if (std::sscanf(line, "%31s %31s %lf %lf %lf", week, tow, &x, &y, &z) == 5)
-      out[std::string(week) + " " + tow] = {x, y, z};
-  }
-  std::fclose(f);
-  return out;
-}
+using outside::ReadPositions;
+using outside::RunQuiet;
 
 class Rinex3RealDataTest : public realdata::RealDataTest<DataPair> {
  protected:
@@ -127,15 +113,9 @@ class Rinex3RealDataTest : public realdata::RealDataTest<DataPair> {
   }
 
   void ComparePositions() {
-    const std::string conf = Path("spp.conf");
-    if (std::FILE* f = std::fopen(conf.c_str(), "w")) {
-      std::fputs("pos1-ionoopt=off\npos1-tropopt=saas\npos1-elmask=15\n", f);
-      std::fclose(f);
-    }
-    for (const char* v : {"2", "3"}) {
-      ASSERT_TRUE(RunQuiet("rnx2rtkp -k '" + conf + "' -p 0 -e -sys G -o '" + Path(std::string("p") + v) +
-                      "' '" + Path(std::string("x") + v + ".obs") + "' '" +
-                      Path(std::string("x") + v + ".nav") + "'"));
+    for (const std::string v : {"2", "3"}) {
+      ASSERT_TRUE(outside::SolveGpsPositions(Path("x" + v + ".obs"), Path("x" + v + ".nav"),
+                                             Path("spp.conf"), Path("p" + v)));
     }
     const auto a = ReadPositions(Path("p2"));
     const auto b = ReadPositions(Path("p3"));

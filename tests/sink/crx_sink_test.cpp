@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -9,10 +10,13 @@
 #include "obs/run_date.h"
 #include "sink/crx_sink.h"
 #include "support/crx_decoder.h"
+#include "support/outside_readers.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
 using rawconv::CrxSink;
+namespace outside = rawconv::outside;
 using rawconv_test::CrxDecoder;
 using rawconv_test::MemorySink;
 using rawconv_test::TrimLines;
@@ -37,14 +41,44 @@ std::string Compress(const std::string& text, size_t piece = 65536) {
   return out.text;
 }
 
+// A scratch folder for the standard tools' files, made once.
+const std::string& ToolDir() {
+  static const std::string dir = rawconv::testsupport::MakeScratchDir("rawconv_crx_tools");
+  return dir;
+}
+
+// The standard decoder on what CrxSink writes, and the standard encoder on
+// the same RINEX text: both must give back `rinex` in the shape the decoder
+// writes. When the tools are not built the check is skipped, unless the
+// outside readers are required (scripts/test.sh).
+void ExpectStandardToolsRestore(const std::string& rinex, const std::string& crx) {
+  if (outside::RnxcmpTool("crx2rnx").empty() || outside::RnxcmpTool("rnx2crx").empty()) {
+    if (outside::Required()) ADD_FAILURE() << outside::Missing();
+    return;
+  }
+  const std::string want = outside::RestoredShape(rinex);
+  std::string back, error;
+  ASSERT_TRUE(outside::Crx2RnxText(ToolDir(), crx, &back, &error)) << "crx2rnx: " << error;
+  EXPECT_EQ(outside::FirstDifference(want, outside::RestoredShape(back)), "") << "crx2rnx on ours";
+  // The text itself is one the standard encoder takes and gives back.
+  ASSERT_TRUE(outside::WriteText(ToolDir() + "/in.rnx", rinex));
+  ASSERT_TRUE(outside::Rnx2Crx(ToolDir() + "/in.rnx", ToolDir() + "/theirs.crx")) << "rnx2crx refuses the text";
+  ASSERT_TRUE(outside::Crx2Rnx(ToolDir() + "/theirs.crx", ToolDir() + "/theirs.rnx"));
+  EXPECT_EQ(outside::FirstDifference(want, outside::RestoredShape(outside::ReadText(ToolDir() + "/theirs.rnx"))),
+            "")
+      << "rnx2crx and crx2rnx";
+}
+
+// Compresses `rinex` with CrxSink and restores it with the tests' decoder
+// and with the standard one.
 void ExpectRoundTrip(const std::string& rinex, size_t piece = 65536) {
   const std::string crx = Compress(rinex, piece);
   CrxDecoder decoder;
   std::string back;
   ASSERT_TRUE(decoder.Decode(crx, &back)) << decoder.Error();
   const std::string want = TrimLines(rinex);
-  ASSERT_EQ(back.size(), want.size());
-  EXPECT_TRUE(back == want);
+  EXPECT_EQ(outside::FirstDifference(want, back), "") << "the tests' decoder";
+  ExpectStandardToolsRestore(rinex, crx);
 }
 
 std::string Field(const char* value, char lli = ' ', char ssi = ' ') {
@@ -222,15 +256,186 @@ TEST(CrxSink, RestoresEventsGapsSatellitesComingAndGoingAndFlagChanges) {
       text += "                            2  0\n";
     }
     if (e == 8) {
-      // An external event (flag 5) and a cycle slip record set (flag 6).
+      // An external event (flag 5).
       text += " 20  1  1  1  9 12.5000000  5  0\n";
-      char head[64];
-      std::snprintf(head, sizeof head, " 20  1  1  1 10 %10.7f  6  1G02\n", 1.0);
-      text += head + record(99, 2, false, '1', '5');
     }
   }
   ExpectRoundTrip(text);
   ExpectRoundTrip(text, 7);  // the same text in small, unaligned pieces
+}
+
+// Text of one observation field per type: present values drift from epoch
+// to epoch, some are blank (with flags in RINEX 3), one jumps far (epoch 7)
+// and then past the difference limit (epoch 8).
+std::string Fields(int epoch, int prn, int types, bool rinex3) {
+  std::string r;
+  for (int t = 0; t < types; ++t) {
+    const bool jump = prn == 5 && t == 1 && (epoch == 7 || epoch == 8);
+    const bool blank = (epoch + prn + t) % 7 == 0 && !jump;
+    char v[32];
+    double value = 20000000.0 + prn * 1000.5 + t * 1e5 + epoch * (123.457 + t) + epoch * epoch * 0.011 * prn;
+    if (prn == 5 && t == 1 && epoch == 7) value = -999999999.999;
+    if (prn == 5 && t == 1 && epoch == 8) value = 9999999999.999;
+    std::snprintf(v, sizeof v, "%.3f", value);
+    const char lli = (epoch + prn) % 5 == 0 ? '1' : ' ';
+    const char ssi = static_cast<char>('4' + (epoch * t + prn) % 5);
+    if (blank) {
+      r += rinex3 ? Field("", lli, (prn % 2) ? ssi : ' ') : Field("");
+    } else {
+      r += Field(v, t == 0 ? lli : ' ', ssi);
+    }
+    if (!rinex3 && (t % 5 == 4 || t == types - 1)) r += "\n";
+  }
+  return rinex3 ? r + "\n" : r;
+}
+
+// Satellites of an epoch: 26 of them (more than 12 and 24), in changing
+// order; G04 vanishes for two epochs, G26 sets, R07 rises.
+std::vector<std::string> Sky(int epoch) {
+  std::vector<std::string> sats;
+  for (int p = 1; p <= 26; ++p) {
+    if ((epoch == 3 || epoch == 4) && p == 4) continue;
+    if (epoch >= 9 && p == 26) continue;
+    char s[4];
+    std::snprintf(s, sizeof s, "G%02d", p);
+    sats.push_back(s);
+  }
+  if (epoch >= 6) sats.push_back("R07");
+  if (epoch % 4 == 2) std::reverse(sats.begin(), sats.end());
+  if (epoch % 4 == 3) std::rotate(sats.begin(), sats.begin() + 5, sats.end());
+  return sats;
+}
+
+// The clock offset of an epoch: present, absent for a while, back.
+const char* Clock(int epoch, bool rinex3) {
+  if (epoch >= 4 && epoch <= 5) return nullptr;
+  static char text[32];
+  std::snprintf(text, sizeof text, rinex3 ? "%15.12f" : "%12.9f", -0.000123456789 + epoch * 1.1e-8);
+  return text;
+}
+
+TEST(CrxSink, Rinex2CrowdedEpochsEventsRedefinedTypesClocksAndSatellitesOnTheMove) {
+  std::string text = kHeader2;
+  int types = 6;
+  for (int e = 0; e < 14; ++e) {
+    const std::vector<std::string> sats = Sky(e);
+    text += Epoch2(e * 30, e == 10 ? 1 : 0, sats, Clock(e, false));
+    for (const std::string& sat : sats) text += Fields(e, std::atoi(sat.c_str() + 1), types, false);
+    if (e == 2) {
+      text += " 20  1  1  0  1 30.0000000  2  1\n";  // the antenna starts moving
+      text += "ROVER                                                       MARKER NAME\n";
+    }
+    if (e == 5) {
+      // Header records inside the data that change the observation types.
+      text += "                            4  3\n";
+      text += "TYPES CHANGE                                                COMMENT\n";
+      text += "     4    L1    C1    L2    P2                              # / TYPES OF OBSERV\n";
+      text += "    30.000                                                  INTERVAL\n";
+      types = 4;
+    }
+    if (e == 7) text += " 20  1  1  0  3 45.0000000  3  0\n";  // new occupation, no records
+    if (e == 9) text += " 20  1  1  0  4 45.5000000  5  0\n";  // external event
+  }
+  ExpectRoundTrip(text);
+  ExpectRoundTrip(text, 11);
+  EXPECT_NE(Compress(text).find(" 3&9999999999999 "), std::string::npos) << "the arc starts anew";
+}
+
+TEST(CrxSink, Rinex3CrowdedEpochsEventsRedefinedTypesClocksBlankFlagsAndSatellitesOnTheMove) {
+  std::string text =
+      "     3.04           OBSERVATION DATA    M (MIXED)           RINEX VERSION / TYPE\n"
+      "G    6 C1C L1C L2W C1W C2W D1C                              SYS / # / OBS TYPES\n"
+      "R    4 C1C L1C C2P L2P                                      SYS / # / OBS TYPES\n"
+      "                                                            END OF HEADER\n";
+  int gps_types = 6;
+  for (int e = 0; e < 14; ++e) {
+    const std::vector<std::string> sats = Sky(e);
+    char line[128];
+    std::snprintf(line, sizeof line, "> 2020 01 01 00 %02d %10.7f  %d%3zu", e / 2, (e % 2) * 30.0,
+                  e == 10 ? 1 : 0, sats.size());
+    std::string head = line;
+    if (const char* clock = Clock(e, true)) head += std::string(6, ' ') + clock;
+    text += head + "\n";
+    for (const std::string& sat : sats) {
+      text += sat + Fields(e, std::atoi(sat.c_str() + 1), sat[0] == 'G' ? gps_types : 4, true);
+    }
+    if (e == 2) {
+      text += "> 2020 01 01 00 01 15.0000000  2  1\n";
+      text += "ROVER                                                       MARKER NAME\n";
+    }
+    if (e == 5) {
+      text += ">                              4  2\n";
+      text += "TYPES CHANGE                                                COMMENT\n";
+      text += "G    4 C1C L1C C2W L2W                                      SYS / # / OBS TYPES\n";
+      gps_types = 4;
+    }
+    if (e == 7) text += "> 2020 01 01 00 03 45.0000000  3  0\n";
+    if (e == 9) text += "> 2020 01 01 00 04 45.5000000  5  0\n";
+  }
+  ExpectRoundTrip(text);
+  ExpectRoundTrip(text, 13);
+  EXPECT_NE(Compress(text).find(" 3&9999999999999 "), std::string::npos) << "the arc starts anew";
+}
+
+TEST(CrxSink, CarriesCycleSlipRecordsAsTheLinesTheirCountSays) {
+  // RINEX 3, and RINEX 2 with one line a satellite: the records follow the
+  // epoch line unchanged and everything after them starts anew.
+  std::string text3 =
+      "     3.05           OBSERVATION DATA    G (GPS)             RINEX VERSION / TYPE\n"
+      "G    3 C1C L1C S1C                                          SYS / # / OBS TYPES\n"
+      "                                                            END OF HEADER\n";
+  std::string text2 =
+      "     2.11           OBSERVATION DATA    G (GPS)             RINEX VERSION / TYPE\n"
+      "     3    C1    L1    S1                                    # / TYPES OF OBSERV\n"
+      "                                                            END OF HEADER\n";
+  for (int e = 0; e < 5; ++e) {
+    std::vector<std::string> sats = {"G02", "G09", "G17"};
+    char line[128];
+    std::snprintf(line, sizeof line, "> 2020 01 01 00 00 %10.7f  %d%3d\n", e * 1.0, e == 2 ? 6 : 0, e == 2 ? 1 : 3);
+    text3 += line;
+    text2 += Epoch2(e, e == 2 ? 6 : 0, e == 2 ? std::vector<std::string>{"G09"} : sats);
+    if (e == 2) sats = {"G09"};
+    for (const std::string& sat : sats) {
+      text3 += sat + Fields(e, std::atoi(sat.c_str() + 1), 3, true);
+      text2 += Fields(e, std::atoi(sat.c_str() + 1), 3, false);
+    }
+  }
+  ExpectRoundTrip(text3);
+  ExpectRoundTrip(text2);
+
+  // RINEX 2 records of two lines a satellite are more lines than the count.
+  std::string text = kHeader2;
+  text += Epoch2(0, 0, {"G01"}) + Fields(0, 1, 6, false);
+  text += Epoch2(1, 6, {"G01"}) + Fields(1, 1, 6, false);
+  MemorySink out;
+  CrxSink crx(&out);
+  EXPECT_FALSE(crx.Write(text.data(), text.size()));
+  EXPECT_NE(std::string(crx.Error()).find("cycle-slip"), std::string::npos) << crx.Error();
+}
+
+TEST(CrxSink, Rinex2FlagsOfBlankValuesAreBlankAsReadersHaveThem) {
+  // Compact RINEX 1.0 cannot carry them: what comes back has them blank,
+  // and the flags after them are written against blanks.
+  std::string text = kHeader2;
+  std::string want = kHeader2;
+  const char* lli[] = {"1", "1", "1", "1"};
+  for (int e = 0; e < 4; ++e) {
+    text += Epoch2(e, 0, {"G01"});
+    want += Epoch2(e, 0, {"G01"});
+    const bool blank = e == 1;
+    text += Field(blank ? "" : "100.000", lli[e][0], '7') + "\n\n";
+    want += Field(blank ? "" : "100.000", blank ? ' ' : lli[e][0], blank ? ' ' : '7') + "\n\n";
+  }
+  const std::string crx = Compress(text);
+  CrxDecoder decoder;
+  std::string back;
+  ASSERT_TRUE(decoder.Decode(crx, &back)) << decoder.Error();
+  EXPECT_EQ(outside::FirstDifference(TrimLines(want), back), "");
+  if (!outside::RnxcmpTool("crx2rnx").empty()) {
+    std::string standard, error;
+    ASSERT_TRUE(outside::Crx2RnxText(ToolDir(), crx, &standard, &error)) << error;
+    EXPECT_EQ(outside::FirstDifference(outside::RestoredShape(want), outside::RestoredShape(standard)), "");
+  }
 }
 
 TEST(CrxSink, RestoresRinex3WithSystemsOfDifferentTypeCounts) {

@@ -1,6 +1,11 @@
 // A Compact RINEX reader for the tests, written from the format's published
 // description on its own (it shares nothing with lib/sink): it restores the
-// RINEX observation text, with trailing blanks of lines dropped.
+// RINEX observation text, with trailing blanks of lines dropped. It is no
+// more lenient than the standard decoder: a new satellite's flags in
+// version 3.0 are exactly what is written (a short string is an error),
+// a blank value in version 1.0 blanks its flags, an arc or an epoch line
+// that should start anew but does not is an error, and events are read
+// only from epoch lines written whole.
 #ifndef RAWCONV_TESTS_SUPPORT_CRX_DECODER_H_
 #define RAWCONV_TESTS_SUPPORT_CRX_DECODER_H_
 
@@ -54,24 +59,37 @@ class CrxDecoder {
     ++i;
     std::string epoch;
     std::vector<std::string> previous_sats;
+    bool must_start_anew = true;
     while (i < lines.size()) {
       const std::string& e = lines[i++];
-      if ((!v3_ && !e.empty() && e[0] == '&') || (v3_ && !e.empty() && e[0] == '>')) {
+      const bool anew = (!v3_ && !e.empty() && e[0] == '&') || (v3_ && !e.empty() && e[0] == '>');
+      if (anew) {
         epoch = v3_ ? e : " " + e.substr(1);
+        // Every satellite of an epoch line that starts anew is new.
+        previous_sats.clear();
+      } else if (must_start_anew) {
+        return Bad("an epoch line that should start anew is a difference: " + e);
       } else {
         epoch = Patch(epoch, e);
       }
+      must_start_anew = false;
       epoch = RightTrim(epoch);
       const size_t flag_at = v3_ ? 31 : 28;
       const char flag = Char(epoch, flag_at);
       const int count = std::atoi(Cols(epoch, flag_at + 1, 3).c_str());
-      if (flag >= '2' && flag <= '5') {
+      if (flag < '0' || flag > '6') return Bad("an epoch line without a flag: " + epoch);
+      if (flag >= '2') {
+        // Events, and the cycle-slip records of flag 6, are read only from
+        // a line written whole: that many lines follow unchanged, and the
+        // next epoch line starts anew.
+        if (!anew) return Bad("an event in a difference line: " + e);
         out += epoch + "\n";
         for (int k = 0; k < count; ++k) {
           if (i >= lines.size()) return Bad("event records missing");
           Types(lines[i]);
           out += RightTrim(lines[i++]) + "\n";
         }
+        must_start_anew = true;
         continue;
       }
       if (i >= lines.size()) return Bad("clock line missing");
@@ -108,7 +126,9 @@ class CrxDecoder {
       for (int k = 0; k < count; ++k) {
         if (i >= lines.size()) return Bad("data records missing");
         std::string rec;
-        if (!Record(sats[k], lines[i++], &rec)) return Bad("bad data record for " + sats[k]);
+        if (!Record(sats[k], lines[i++], &rec)) {
+          return Bad("bad data record for " + sats[k] + (error_.empty() ? "" : ": " + error_));
+        }
         out += rec;
       }
     }
@@ -179,7 +199,7 @@ class CrxDecoder {
     const size_t amp = f.find('&');
     if (amp != std::string::npos) {
       arc->order = std::atoi(f.substr(0, amp).c_str());
-      if (arc->order < 1 || arc->order > 7) return false;
+      if (arc->order < 1 || arc->order > 5) return false;  // the format's highest order
       arc->level = 0;
       arc->d[0] = std::strtoll(f.c_str() + amp + 1, nullptr, 10);
       *value = arc->d[0];
@@ -205,9 +225,12 @@ class CrxDecoder {
     const int n = types_[v3_ ? sat[0] : ' '];
     if (n <= 0) return false;
     Sat& s = sats_[sat];
+    const size_t width = 2 * static_cast<size_t>(n);
     if (s.arcs.size() != static_cast<size_t>(n)) {
+      // A new satellite: version 1.0 flags start blank; version 3.0 ones
+      // start empty and are exactly the characters written.
       s.arcs.assign(static_cast<size_t>(n), Arc());
-      s.flags.assign(2 * static_cast<size_t>(n), ' ');
+      s.flags.assign(v3_ ? 0 : width, ' ');
     }
     std::vector<std::string> fields;
     size_t pos = 0;
@@ -224,13 +247,16 @@ class CrxDecoder {
       }
     }
     const std::string flags = pos < line.size() ? line.substr(pos) : "";
-    if (flags.size() > s.flags.size()) return false;
+    if (flags.size() > width) return false;
     s.flags = Patch(s.flags, flags);
+    if (s.flags.size() != width) return Bad("the flags of new satellite " + sat + " end early");
     std::string text = v3_ ? sat : "";
     for (int k = 0; k < n; ++k) {
       int64_t v = 0;
       bool present = false;
       if (!Value(fields[k], &s.arcs[k], &v, &present)) return false;
+      // Version 1.0 carries no flags for a blank value: they become blank.
+      if (!present && !v3_) s.flags.replace(2 * static_cast<size_t>(k), 2, "  ");
       text += present ? Fixed(v, 14, 3) : std::string(14, ' ');
       text += s.flags.substr(2 * k, 2);
       if (!v3_ && (k % 5 == 4 || k == n - 1)) {
