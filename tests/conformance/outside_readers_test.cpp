@@ -52,19 +52,13 @@ struct OutputVersion {
   bool Rnx2rtkp;     // rnx2rtkp computes positions from it
 };
 constexpr OutputVersion kVersions[] = {
-    {"2.00", true, true},
-    {"2.10", true, true},
-    {"3.04", true, true},
-    {"3.05", true, true},
+    {"2.00", true, true}, {"2.10", true, true}, {"2.11", true, true},
+    {"3.02", true, true}, {"3.03", true, true}, {"3.04", true, true},
+    {"3.05", true, true}, {"4.00", true, true},
 };
 
 constexpr const char* kCompressions[] = {"gz", "crx", "crx.gz"};
 
-// RINEX 2 files name GLONASS satellites by their GPB number (R33 and up)
-// until they are written by slot number; no reader keeps such a satellite,
-// so those records are left out of what convbin must give back. True once
-// they are written by slot, which then holds every record to the count.
-constexpr bool kRinex2GlonassBySlot = false;
 
 constexpr long long kRunDate = 1133965800;  // every header's date, fixed
 
@@ -87,7 +81,6 @@ std::string CompressedName(const std::string& plain, const std::string& compress
   return name;
 }
 
-bool GpbNumberedGlonass(const std::string& sat) { return std::atoi(sat.c_str() + 1) > 32; }
 
 class OutsideReadersTest : public RealDataTest<DataPair> {
  protected:
@@ -159,7 +152,6 @@ class OutsideReadersTest : public RealDataTest<DataPair> {
   // Each plain observation file through the standard rnx2crx and crx2rnx,
   // and read by convbin.
   void CheckPlainCell(const std::string& cell, const OutputVersion& v, const std::string& dir) {
-    const bool rinex2 = v.Arg[0] == '2';
     for (const std::string& name : FilesIn(dir)) {
       if (!IsObservationName(name)) continue;
       SCOPED_TRACE(cell + ", " + name);
@@ -172,10 +164,7 @@ class OutsideReadersTest : public RealDataTest<DataPair> {
       EXPECT_EQ(again, "") << cell << " " << name << ": rnx2crx and crx2rnx change the text";
       if (!v.Convbin) continue;
       ObsCounts ours, theirs;
-      auto skip = [&](const std::string& sat) {
-        return rinex2 && !kRinex2GlonassBySlot && GpbNumberedGlonass(sat);
-      };
-      ASSERT_TRUE(outside::CountObservations(plain, &ours, skip)) << cell << " " << name;
+      ASSERT_TRUE(outside::CountObservations(plain, &ours)) << cell << " " << name;
       ASSERT_TRUE(outside::RunQuiet("convbin -r rinex -od -os -o '" + Path("convbin.obs") + "' '" + path + "'"))
           << "convbin fails on " << cell << " " << name;
       ASSERT_TRUE(outside::CountObservations(outside::ReadText(Path("convbin.obs")), &theirs))
