@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -56,15 +57,52 @@ constexpr size_t kStationIdColumns = 9;
 // The largest antenna height "%14.4f" holds.
 constexpr double kMaxAntennaHeight = 999999999.9999;
 
-// The part of a caller's record that this library knows: a zeroed full-size
-// copy of the caller's bytes (callers built against an older header pass a
-// smaller size).
-template <typename Record>
-bool CopyRecord(const Record* from, Record* to) {
+// Where each field of the options record ends, in field order. A caller's
+// record is read up to the end of the last field its size holds whole: a
+// size that ends inside a field (half a pointer) leaves that field unset.
+#define OPTION_END(field) (offsetof(rawconv_options, field) + sizeof(rawconv_options::field))
+constexpr size_t kOptionFieldEnds[] = {
+    OPTION_END(size), OPTION_END(gpb_path), OPTION_END(epp_path), OPTION_END(station),
+    OPTION_END(station_path), OPTION_END(output_dir), OPTION_END(obs_path),
+    OPTION_END(nav_path), OPTION_END(rinex), OPTION_END(names), OPTION_END(compress),
+    OPTION_END(existing), OPTION_END(marker_name), OPTION_END(observer), OPTION_END(agency),
+    OPTION_END(run_by), OPTION_END(station_id), OPTION_END(antenna_height),
+    OPTION_END(use_week), OPTION_END(week), OPTION_END(progress), OPTION_END(progress_user),
+    OPTION_END(use_run_date), OPTION_END(run_date), OPTION_END(qc),
+    OPTION_END(use_elevation_mask), OPTION_END(elevation_mask), OPTION_END(qc_dir),
+    OPTION_END(from_time), OPTION_END(to_time), OPTION_END(interval), OPTION_END(exclude),
+    OPTION_END(obs_types), OPTION_END(marker_number), OPTION_END(receiver_number),
+    OPTION_END(receiver_type), OPTION_END(receiver_version), OPTION_END(antenna_number),
+    OPTION_END(antenna_type), OPTION_END(use_position), OPTION_END(position),
+    OPTION_END(use_antenna_delta), OPTION_END(antenna_delta), OPTION_END(comments),
+    OPTION_END(comment_count), OPTION_END(full_header), OPTION_END(split), OPTION_END(output),
+    OPTION_END(output_user), OPTION_END(single_thread), OPTION_END(marker_type),
+    OPTION_END(no_sync),
+};
+#undef OPTION_END
+// A field added to the record needs its line above.
+static_assert(sizeof(rawconv_options) - kOptionFieldEnds[sizeof kOptionFieldEnds /
+                                                         sizeof kOptionFieldEnds[0] - 1] <
+                  alignof(rawconv_options),
+              "every field of rawconv_options is listed in kOptionFieldEnds");
+
+// The bytes of the caller's options record that hold whole fields.
+size_t WholeFieldsSize(uint32_t size) {
+  size_t whole = 0;
+  for (const size_t end : kOptionFieldEnds) {
+    if (end > size) break;
+    whole = end;
+  }
+  return whole;
+}
+
+// The part of a caller's options record that this library knows: a zeroed
+// full-size copy of the caller's whole fields (callers built against an
+// older header pass a smaller size).
+bool CopyRecord(const rawconv_options* from, rawconv_options* to) {
   std::memset(to, 0, sizeof *to);
   if (!from || from->size < sizeof(uint32_t)) return false;
-  const size_t size = from->size < sizeof *to ? from->size : sizeof *to;
-  std::memcpy(to, from, size);
+  std::memcpy(to, from, WholeFieldsSize(from->size));
   to->size = sizeof *to;
   return true;
 }

@@ -101,6 +101,27 @@ TEST_F(SessionTest, ReportsAndRecordsOfOlderCallers) {
   rawconv_options_init(&o);
   EXPECT_EQ(RAWCONV_INVALID, rawconv_convert(nullptr, &o, nullptr));
   EXPECT_EQ(RAWCONV_INVALID, rawconv_convert(s, &o, nullptr));  // no GPB file
+
+  // A size that ends inside a field leaves that field unset instead of
+  // taking part of it: half of the GPB path's pointer is no path, and half
+  // of a later text's pointer does not reach the header.
+  rawconv_options_init(&o);
+  o.gpb_path = "/nonexistent/x.gpb";
+  o.size = static_cast<uint32_t>(offsetof(rawconv_options, gpb_path) + 4);
+  rawconv_report r;
+  rawconv_report_init(&r);
+  EXPECT_EQ(RAWCONV_INVALID, rawconv_plan(s, &o, &r));
+  EXPECT_STREQ("No GPB file given", r.error);
+  for (uint32_t size = offsetof(rawconv_options, epp_path); size <= sizeof o; ++size) {
+    rawconv_options_init(&o);
+    o.gpb_path = "/nonexistent/x.gpb";
+    o.marker_name = o.observer = o.agency = o.run_by = "TEXT";
+    o.from_time = "2005-04-02 00:00:00";
+    o.exclude = "G01";
+    o.size = size;
+    rawconv_report_init(&r);
+    EXPECT_EQ(RAWCONV_BAD_GPB, rawconv_plan(s, &o, &r)) << size << ": " << r.error;
+  }
   rawconv_session_free(s);
   rawconv_session_free(nullptr);
 }
