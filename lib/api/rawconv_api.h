@@ -115,7 +115,9 @@ RAWCONV_API int32_t rawconv_api_version(void);
  * file follows the observation file's major version: a RINEX 2 GPS
  * navigation file (version line 2.11 with 2.11, else 2.10), a RINEX 3 one
  * of the same minor version, or a RINEX 4.00 one ("> EPH Gnn LNAV"
- * records). README.md has a table of what each version writes. */
+ * records). README.md has a table of what each version writes.
+ * GLONASS satellites are named by slot in every version (GPB number 33 + n
+ * is R(n+1)), and a file holding them says "M (MIXED)", RINEX 2 included. */
 enum rawconv_rinex {
   RAWCONV_RINEX_2_10 = 0,   /* RINEX 2.10 (the default): adds S1/S2 */
   RAWCONV_RINEX_2_00 = 1,   /* RINEX 2.00: six observation types */
