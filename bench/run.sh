@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Throughput benchmark of gpb2rinex against what a user would use instead.
 #
-#   bash bench/run.sh [--large] [--compress-only]
+#   bash bench/run.sh [--large] [--compress-only] [--no-batch] [--sync-only]
 #
 # Builds a Release library, gpb2rinex and our data tools into build-bench/,
 # makes two inputs with those tools
@@ -39,6 +39,10 @@
 # build-bench/bench/results.csv. --large also converts a GPB file of about
 # 1 GB (10 Hz for 34 hours, about 2.4 GB of RINEX) to show that the memory
 # does not grow with the file.
+# Every rawconv row runs with --no-sync (cp and convbin do not flush either);
+# the "sync" rows time a default run, which flushes each output to the disk
+# before its rename, against --no-sync: on the synthetic day and on a batch
+# of 100 copies of the one-hour sample (--sync-only runs just those).
 # The times and memory figures come from bench/timeit.c (fork, exec, wait4).
 # Before every timed run the previous output is deleted and the disk synced.
 # On a fresh Debian machine, run as root, it first installs what is missing
@@ -54,6 +58,7 @@ data=$RAWCONV_SHARED_DATA
 runs=${BENCH_RUNS:-5}
 cores=$(nproc 2>/dev/null || echo 1)
 large=0
+sync_only=0
 compress_only=0
 batch=1
 for arg in "$@"; do
@@ -61,7 +66,9 @@ for arg in "$@"; do
     --large) large=1 ;;
     --compress-only) compress_only=1 ;;
     --no-batch) batch=0 ;;
-    *) echo "usage: bash bench/run.sh [--large] [--compress-only] [--no-batch]" >&2; exit 2 ;;
+    --sync-only) sync_only=1 ;;
+    *) echo "usage: bash bench/run.sh [--large] [--compress-only] [--no-batch] [--sync-only]" >&2
+       exit 2 ;;
   esac
 done
 
@@ -73,6 +80,10 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRAWCONV_BUILD_TESTS=OF
 cmake --build "$build" -j "$cores" --target rawconv gpb2rinex rnx2gpb nav2epp make_synthetic_gpb \
   >/dev/null
 gpb2rinex=$build/cli/gpb2rinex
+# The throughput rows time the conversion's own work, as cp and convbin do
+# theirs: without flushing to the disk (--no-sync). The cost of the flush,
+# which a default run pays, is timed on its own (the "sync" rows).
+rawconv=("$gpb2rinex" -q --no-sync)
 # The timer: wall clock and peak memory of one whole process (wait4).
 timeit=$build/timeit
 cc -O2 -Wall -Wextra -Werror -o "$timeit" "$root/bench/timeit.c"
@@ -177,7 +188,7 @@ record() {  # input tool epochs
 bench_input() {  # name epochs original-rinex-or-empty
   local name=$1 epochs=$2 original=$3 out=$work/out
   echo "== $name: rawconv"
-  measure "$out/rawconv" "$gpb2rinex" -q --output-dir "$out/rawconv" "$work/$name.gpb"
+  measure "$out/rawconv" "${rawconv[@]}" --output-dir "$out/rawconv" "$work/$name.gpb"
   record "$name" rawconv "$epochs"
   if [ -n "${BENCH_BASELINE:-}" ]; then
     echo "== $name: baseline"
@@ -190,7 +201,7 @@ bench_input() {  # name epochs original-rinex-or-empty
   local kind
   for kind in gz crx crx.gz; do
     echo "== $name: --compress $kind"
-    measure "$out/$kind" "$gpb2rinex" -q --compress "$kind" --output-dir "$out/$kind" \
+    measure "$out/$kind" "${rawconv[@]}" --compress "$kind" --output-dir "$out/$kind" \
       "$work/$name.gpb"
     record "$name" "$kind" "$epochs"
   done
@@ -213,7 +224,7 @@ bench_input() {  # name epochs original-rinex-or-empty
   measure "$out/cp" cp "$ours" "$out/cp/$name.obs"
   record "$name" cp "$epochs"
   echo "== $name: --rinex 3.04"
-  measure "$out/rinex3" "$gpb2rinex" -q --rinex 3.04 --output-dir "$out/rinex3" "$work/$name.gpb"
+  measure "$out/rinex3" "${rawconv[@]}" --rinex 3.04 --output-dir "$out/rinex3" "$work/$name.gpb"
   record "$name" rinex3 "$epochs"
   local ours3=$work/$name.ours3.obs
   cp "$out/rinex3/$name".*o "$ours3"
@@ -221,6 +232,52 @@ bench_input() {  # name epochs original-rinex-or-empty
   measure "$out/cp3" cp "$ours3" "$out/cp3/$name.obs"
   record "$name" cp3 "$epochs"
 }
+
+# --- durable commits: the cost of flushing outputs to the disk -------------
+# Each output is flushed (fsync) before its rename and its folder after;
+# --no-sync leaves that out. Timed alternately, run by run, on the synthetic
+# day and on a batch of 100 small files (copies of the shipped one-hour
+# sample, one process), the default against --no-sync ("sync" rows in
+# results.csv; the ratios are printed at the end).
+SYNC_LINES=()
+mkdir -p "$work/small"
+for i in $(seq -w 1 100); do
+  cp "$root/examples/sample.gpb" "$work/small/s$i.gpb"
+  cp "$root/examples/sample.epp" "$work/small/s$i.epp"
+done
+sync_command() {  # sync | nosync, of SYNC_INPUT
+  TURN_OUT=$work/out/sync-$1
+  TURN_CMD=("$gpb2rinex" -q --output-dir "$TURN_OUT")
+  if [ "$1" = nosync ]; then TURN_CMD+=(--no-sync); fi
+  if [ "$SYNC_INPUT" = small100 ]; then
+    TURN_CMD+=("$work/small/"s*.gpb)
+  else
+    TURN_CMD+=("$work/$SYNC_INPUT.gpb")
+  fi
+}
+bench_sync() {  # input epochs
+  local name=$1 epochs=$2
+  echo "== $name: outputs synced against --no-sync, alternating"
+  SYNC_INPUT=$name
+  take_turns sync_command "$runs" sync nosync
+  use_turn sync
+  record "$name" sync "$epochs"
+  use_turn nosync
+  record "$name" nosync "$epochs"
+  SYNC_LINES+=("$(awk -v input="$name" -v s="${TURN_MEDIAN[sync]}" -v n="${TURN_MEDIAN[nosync]}" \
+    'BEGIN { printf "sync      %-9s synced %.3f s, --no-sync %.3f s: %+.1f%%", input, s, n,
+             100 * (s - n) / n }')")
+}
+bench_sync synthetic "$synthetic_epochs"
+bench_sync small100 $((100 * 120))
+if [ "$sync_only" = 1 ]; then
+  echo
+  echo "rawconv benchmark: median of $runs runs, whole processes, $cores cores"
+  printf '%s\n' "${SYNC_LINES[@]}"
+  echo "figures: $csv"
+  exit 0
+fi
+# ---------------------------------------------------------------------------
 
 bench_input real "$real_epochs" "$data/usno0200.05o"
 bench_input synthetic "$synthetic_epochs" ""
@@ -233,7 +290,7 @@ bench_input synthetic "$synthetic_epochs" ""
 QC_LINES=()
 qc_command() {  # plain | qc, of QC_INPUT
   TURN_OUT=$work/out/qc-$1
-  TURN_CMD=("$gpb2rinex" -q --output-dir "$TURN_OUT" "$work/$QC_INPUT.gpb")
+  TURN_CMD=("${rawconv[@]}" --output-dir "$TURN_OUT" "$work/$QC_INPUT.gpb")
   if [ "$1" = qc ]; then TURN_CMD+=(--qc); fi
 }
 bench_qc() {  # input epochs
@@ -258,7 +315,7 @@ if [ "$large" = 1 ]; then
   echo "large: $(stat -c %s "$work/large.gpb") bytes of GPB"
   saved_runs=$runs
   runs=1
-  measure "$work/out/rawconv" "$gpb2rinex" -q --output-dir "$work/out/rawconv" "$work/large.gpb"
+  measure "$work/out/rawconv" "${rawconv[@]}" --output-dir "$work/out/rawconv" "$work/large.gpb"
   record large rawconv 1240000
   runs=$saved_runs
   rm -f "$work/large.gpb" "$work/out/rawconv/"*
@@ -281,9 +338,9 @@ if [ "$batch" = 1 ]; then
   batch_command() {  # j1 | j2 | default
     TURN_OUT=$work/out/batch-$1
     case $1 in
-      j1) TURN_CMD=("$gpb2rinex" -q -j 1) ;;
-      j2) TURN_CMD=("$gpb2rinex" -q -j 2) ;;
-      default) TURN_CMD=("$gpb2rinex" -q) ;;
+      j1) TURN_CMD=("${rawconv[@]}" -j 1) ;;
+      j2) TURN_CMD=("${rawconv[@]}" -j 2) ;;
+      default) TURN_CMD=("${rawconv[@]}") ;;
     esac
     TURN_CMD+=(--output-dir "$TURN_OUT" "$work/batch/"day?.gpb)
   }
@@ -365,4 +422,5 @@ awk -F, -v c="${SECONDS_OF[synthetic/convbin]:-}" -v p="${SECONDS_OF[synthetic/c
              ((j1 / j2 >= 1.7) ? "met" : "MISSED"), cores
   }' "$csv"
 printf '%s\n' "${QC_LINES[@]}"
+printf '%s\n' "${SYNC_LINES[@]}"
 echo "figures: $csv"

@@ -36,17 +36,7 @@ class GlonassRinex2Test : public RealDataTest<int> {
   void SetUp() override {
     RealDataTest::SetUp();
     if (HasFatalFailure()) return;
-    std::string error;
-    ASSERT_TRUE(rnxtest::ReadRinexObsFile(DataPath(kMixed.Obs), &original_, &error)) << error;
-    const std::string nav = PlainNav(kMixed.Nav);
-    ASSERT_FALSE(nav.empty());
-    ASSERT_TRUE(rinexnav::ConvertNavToEpp(nav, Path("wsra.epp"), error)) << error;
-    rnxtest::RnxToGpbOptions options;
-    options.NewFormat = true;
-    gpbtest::GpbFileBuilder gpb = rnxtest::MakeGpbFileFor(original_.Header, options);
-    rnxtest::RnxToGpbSummary converted;
-    rnxtest::ConvertRinexObs(original_, options, &gpb, &converted);
-    ASSERT_TRUE(gpb.Write(Path("wsra.gpb")));
+    MakeGpbInput(kMixed, "wsra", &original_);
   }
 
   // Converts through the reentrant library; the observation file's path.

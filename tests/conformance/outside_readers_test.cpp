@@ -112,16 +112,8 @@ class OutsideReadersTest : public RealDataTest<DataPair> {
       return;
     }
     rnxtest::RinexObsFile original;
-    std::string error;
-    ASSERT_TRUE(rnxtest::ReadRinexObsFile(DataPath(pair.Obs), &original, &error)) << error;
-    const std::string nav = PlainNav(pair.Nav);
-    ASSERT_FALSE(nav.empty());
-    ASSERT_TRUE(rinexnav::ConvertNavToEpp(nav, Path("x.epp"), error)) << error;
-    rnxtest::RnxToGpbOptions options;
-    gpbtest::GpbFileBuilder gpb = rnxtest::MakeGpbFileFor(original.Header, options);
-    rnxtest::RnxToGpbSummary summary;
-    rnxtest::ConvertRinexObs(original, options, &gpb, &summary);
-    ASSERT_TRUE(gpb.Write(Path("x.gpb")));
+    MakeGpbInput(pair, "x", &original);
+    if (HasFatalFailure()) return;
     const auto epochs = obscompare::ObservationEpochs(original);
     ASSERT_FALSE(epochs.empty());
     double day_start = 0.0;

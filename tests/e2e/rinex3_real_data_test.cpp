@@ -228,18 +228,8 @@ TEST_P(Rinex3RealDataTest, SamePositionsAndValuesAsRinex2) {
   if (!HasProgram("rnx2rtkp") || !HasProgram("convbin")) GTEST_SKIP() << "rtklib not installed";
   const DataPair pair = GetParam();
   rnxtest::RinexObsFile original;
-  std::string error;
-  ASSERT_TRUE(rnxtest::ReadRinexObsFile(DataPath(pair.Obs), &original, &error)) << error;
-  const std::string plain_nav = PlainNav(pair.Nav);
-  ASSERT_FALSE(plain_nav.empty());
-  ASSERT_TRUE(rinexnav::ConvertNavToEpp(plain_nav, Path("x.epp"), error)) << error;
-
-  rnxtest::RnxToGpbOptions options;
-  options.NewFormat = true;
-  gpbtest::GpbFileBuilder gpb = rnxtest::MakeGpbFileFor(original.Header, options);
-  rnxtest::RnxToGpbSummary converted;
-  rnxtest::ConvertRinexObs(original, options, &gpb, &converted);
-  ASSERT_TRUE(gpb.Write(Path("x.gpb")));
+  MakeGpbInput(pair, "x", &original);
+  if (HasFatalFailure()) return;
 
   ObsRequest request{};
   std::snprintf(request.GpbFile, sizeof request.GpbFile, "%s", Path("x.gpb").c_str());

@@ -17,6 +17,9 @@
 #include "api/context.h"
 #include "obs/run_date.h"
 #include "support/real_data.h"
+#include "support/rinex_nav.h"
+#include "support/rinex_obs.h"
+#include "support/rnx_to_gpb.h"
 #include "support/scratch_dir.h"
 
 namespace rawconv {
@@ -55,6 +58,25 @@ class RealDataTest : public testing::TestWithParam<Param> {
     const std::string out = Path("plain.nav");
     const std::string command = "gzip -dc '" + path + "' > '" + out + "'";
     return std::system(command.c_str()) == 0 ? out : std::string();
+  }
+
+  // The recording of pair as our input: its observation file read into
+  // *original, its navigation file as <stem>.epp and its observations as
+  // <stem>.gpb (new format) in the scratch folder. Fails the test when a
+  // file cannot be read or written.
+  void MakeGpbInput(const DataPair& pair, const std::string& stem,
+                    rnxtest::RinexObsFile* original) {
+    std::string error;
+    ASSERT_TRUE(rnxtest::ReadRinexObsFile(DataPath(pair.Obs), original, &error)) << error;
+    const std::string nav = PlainNav(pair.Nav);
+    ASSERT_FALSE(nav.empty()) << pair.Nav;
+    ASSERT_TRUE(rinexnav::ConvertNavToEpp(nav, Path(stem + ".epp"), error)) << error;
+    rnxtest::RnxToGpbOptions options;
+    options.NewFormat = true;
+    gpbtest::GpbFileBuilder gpb = rnxtest::MakeGpbFileFor(original->Header, options);
+    rnxtest::RnxToGpbSummary converted;
+    rnxtest::ConvertRinexObs(*original, options, &gpb, &converted);
+    ASSERT_TRUE(gpb.Write(Path(stem + ".gpb")));
   }
 
   std::string dir_;
