@@ -1,0 +1,344 @@
+// A call that fails part way leaves the user's files as they were. Every
+// output name of the call holds a file of the user's, the call replaces
+// them (--force), and a failure is injected at each output in turn: a
+// folder in the way, a full disk, a file size limit, and (for gpb2rinex)
+// SIGINT at each phase. Afterwards every file of the folder is byte for
+// byte what it was, and no temporary (".part-") or kept-aside (".old-")
+// file is left. The same cases run through gpb2rinex and through the
+// library, for plain, split, compressed and check-only calls.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/tool_run.h"
+#include "rawconv_api.h"
+
+namespace rawconv {
+namespace {
+
+namespace fs = std::filesystem;
+using clitest::RunProgram;
+using clitest::RunSetup;
+using clitest::Slurp;
+using clitest::ToolRun;
+
+struct CallKind {
+  const char* Name;
+  std::vector<std::string> Args;  // gpb2rinex's options for it
+  int32_t Split, Compress, Qc;     // the library's
+};
+
+const CallKind kKinds[] = {
+    {"PlainWithCheck", {"--qc"}, RAWCONV_SPLIT_NONE, RAWCONV_COMPRESS_NONE, RAWCONV_QC_WITH},
+    {"Split15m", {"--qc", "--split", "15m"}, RAWCONV_SPLIT_15M, RAWCONV_COMPRESS_NONE,
+     RAWCONV_QC_WITH},
+    {"Split1h", {"--split", "1h"}, RAWCONV_SPLIT_1H, RAWCONV_COMPRESS_NONE, RAWCONV_QC_NONE},
+    {"CheckOnly", {"--qc-only"}, RAWCONV_SPLIT_NONE, RAWCONV_COMPRESS_NONE, RAWCONV_QC_ONLY},
+    {"Gzip", {"--compress", "gz"}, RAWCONV_SPLIT_NONE, RAWCONV_COMPRESS_GZ, RAWCONV_QC_NONE},
+    {"CompactGzip", {"--qc", "--compress", "crx.gz"}, RAWCONV_SPLIT_NONE, RAWCONV_COMPRESS_CRX_GZ,
+     RAWCONV_QC_WITH},
+};
+
+enum class Route { kGpb2rinex, kLibrary };
+
+struct Case {
+  Route Via;
+  const CallKind* Kind;
+};
+
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  return std::string(info.param.Via == Route::kGpb2rinex ? "Gpb2rinex" : "Library") +
+         info.param.Kind->Name;
+}
+
+std::vector<Case> AllCases() {
+  std::vector<Case> cases;
+  for (Route via : {Route::kGpb2rinex, Route::kLibrary})
+    for (const CallKind& kind : kKinds) cases.push_back({via, &kind});
+  return cases;
+}
+
+// What a failed call said: its result (exit code or library result) and
+// its message.
+struct Outcome {
+  int Code = -1;
+  std::string Message;
+};
+
+// Runs fn in a child process whose files may not grow beyond limit bytes
+// (SIGXFSZ ignored, so that a write past it fails with EFBIG rather than
+// ending the process), and returns what it returned.
+Outcome InChildWithFileSizeLimit(const std::function<Outcome()>& fn, rlim_t limit) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl = {limit, limit};
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(121);
+    const Outcome out = fn();
+    std::string message = std::to_string(out.Code) + "\n" + out.Message;
+    const bool ok = write(fds[1], message.data(), message.size()) ==
+                    static_cast<ssize_t>(message.size());
+    _exit(ok ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string text;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Outcome out;
+  const size_t eol = text.find('\n');
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && eol != std::string::npos) {
+    out.Code = std::stoi(text.substr(0, eol));
+    out.Message = text.substr(eol + 1);
+  }
+  return out;
+}
+
+// This process in a mount namespace of its own (once), so that the small
+// file systems the tests mount are seen by it and its children only and go
+// away with it. false where the system does not allow it (no privileges).
+bool PrivateMounts() {
+  static const bool ok = unshare(CLONE_NEWNS) == 0 &&
+                         mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  return ok;
+}
+
+class FailureInjectionTest : public testing::TestWithParam<Case> {
+ protected:
+  void SetUp() override {
+    tool_ = std::string(RAWCONV_BINARY_DIR) + "/cli/gpb2rinex";
+    if (Via() == Route::kGpb2rinex && !fs::exists(tool_)) GTEST_SKIP() << "gpb2rinex not built";
+    char pattern[] = "/tmp/rawconv_fail_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  Route Via() const { return GetParam().Via; }
+  const CallKind& Kind() const { return *GetParam().Kind; }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // The folder on a file system of its own (tmpfs), whose size Resize sets.
+  bool MountSmallDisk() {
+    if (!PrivateMounts()) return false;
+    mounted_ = mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=4m") == 0;
+    return mounted_;
+  }
+  // Leaves `free_bytes` free on it.
+  bool Resize(uint64_t free_bytes) {
+    struct statvfs st;
+    if (statvfs(dir_.c_str(), &st) != 0) return false;
+    const uint64_t used = uint64_t(st.f_blocks - st.f_bfree) * st.f_frsize;
+    const std::string size = "size=" + std::to_string(used + free_bytes);
+    return mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT, size.c_str()) == 0;
+  }
+
+  // The shipped sample in the folder; its outputs listed by a first call
+  // in the clean folder, then a file of the user's under each of their
+  // names.
+  void SetUpOutputs() {
+    const std::string examples = std::string(RAWCONV_SOURCE_DIR) + "/examples/";
+    for (const char* ext : {".gpb", ".epp"})
+      fs::copy_file(examples + "sample" + ext, Path(std::string("sample") + ext));
+    const std::set<std::string> inputs = Names();
+    const Outcome first = Call();
+    ASSERT_EQ(0, first.Code) << first.Message;
+    for (const std::string& name : Names()) {
+      if (inputs.count(name)) continue;
+      outputs_.push_back(name);
+      sizes_[name] = fs::file_size(Path(name));
+    }
+    ASSERT_GE(outputs_.size(), 2u);
+    for (const std::string& name : outputs_) {
+      fs::remove(Path(name));
+      Write(name, "USER " + name + "\n");
+    }
+    before_ = Snapshot();
+  }
+
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename().string());
+    return names;
+  }
+  void Write(const std::string& name, const std::string& text) const {
+    std::FILE* f = std::fopen(Path(name).c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+  // Every entry of the folder with its bytes ("<folder>" for a folder).
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : Names())
+      files[name] = fs::is_directory(Path(name)) ? "<folder>" : Slurp(Path(name));
+    return files;
+  }
+  void ExpectUntouched(const std::map<std::string, std::string>& before) const {
+    const std::map<std::string, std::string> now = Snapshot();
+    for (const auto& entry : now)
+      EXPECT_TRUE(before.count(entry.first)) << "left behind: " << entry.first;
+    for (const auto& entry : before) {
+      auto it = now.find(entry.first);
+      if (it == now.end()) {
+        ADD_FAILURE() << "gone: " << entry.first;
+      } else {
+        EXPECT_TRUE(it->second == entry.second) << "changed: " << entry.first << " from "
+                                                << entry.second.substr(0, 40) << " to "
+                                                << it->second.substr(0, 40);
+      }
+    }
+  }
+
+  // One call replacing existing outputs, as the case makes it.
+  Outcome Call(const RunSetup& setup = RunSetup()) {
+    if (Via() == Route::kGpb2rinex) {
+      std::vector<std::string> args = Kind().Args;
+      args.insert(args.begin(), "-f");
+      args.push_back("sample.gpb");
+      const ToolRun run = RunProgram(tool_, args, dir_, setup);
+      return {run.Code, run.Err};
+    }
+    auto call = [this]() {
+      rawconv_options o;
+      rawconv_options_init(&o);
+      o.gpb_path = gpb_path_.c_str();
+      o.split = Kind().Split;
+      o.compress = Kind().Compress;
+      o.qc = Kind().Qc;
+      o.existing = RAWCONV_EXISTING_REPLACE;
+      rawconv_session* session = rawconv_session_new();
+      rawconv_report report;
+      rawconv_report_init(&report);
+      Outcome out;
+      out.Code = rawconv_convert(session, &o, &report);
+      out.Message = report.error;
+      rawconv_session_free(session);
+      return out;
+    };
+    gpb_path_ = Path("sample.gpb");
+    if (setup.FileSizeLimit < 0) return call();
+    return InChildWithFileSizeLimit(call, static_cast<rlim_t>(setup.FileSizeLimit));
+  }
+
+  // A failed call that named `output` and left every file as it was.
+  // Returns the output its message names ("" when none).
+  std::string ExpectFailedCleanly(const Outcome& out) {
+    EXPECT_NE(0, out.Code) << out.Message;
+    ExpectUntouched(before_);
+    std::string named;
+    for (const std::string& name : outputs_)
+      if (out.Message.find(name) != std::string::npos && name.size() > named.size()) named = name;
+    EXPECT_NE("", named) << "no output named in: " << out.Message;
+    return named;
+  }
+
+  std::string tool_, dir_, gpb_path_;
+  bool mounted_ = false;
+  std::vector<std::string> outputs_;
+  std::map<std::string, uintmax_t> sizes_;
+  std::map<std::string, std::string> before_;
+};
+
+TEST_P(FailureInjectionTest, AFolderInTheWayOfEachOutput) {
+  ASSERT_NO_FATAL_FAILURE(SetUpOutputs());
+  for (const std::string& blocked : outputs_) {
+    SCOPED_TRACE(blocked);
+    fs::remove(Path(blocked));
+    fs::create_directory(Path(blocked));
+    auto before = before_;
+    before_[blocked] = "<folder>";
+    EXPECT_EQ(blocked, ExpectFailedCleanly(Call()));
+    before_ = before;
+    fs::remove(Path(blocked));
+    Write(blocked, "USER " + blocked + "\n");
+  }
+}
+
+// The disk fills up while the output being written is each one in turn:
+// the free space is narrowed down between two amounts at which different
+// outputs failed, until every output has been the one that found the disk
+// full (the outputs are written one after another, so each fails at some
+// amount).
+TEST_P(FailureInjectionTest, AFullDiskAtEachOutput) {
+  if (!MountSmallDisk()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  ASSERT_NO_FATAL_FAILURE(SetUpOutputs());
+  const uint64_t page = 4096;
+  uint64_t total = 0;
+  for (const auto& s : sizes_) total += (s.second + page - 1) / page;
+  std::map<uint64_t, std::string> failed_at;  // pages free -> output that failed
+  auto run = [&](uint64_t pages) -> std::string {
+    auto it = failed_at.find(pages);
+    if (it != failed_at.end()) return it->second;
+    SCOPED_TRACE(std::to_string(pages) + " pages free");
+    if (!Resize(pages * page)) {
+      ADD_FAILURE() << "cannot resize the tmpfs";
+      return "?";
+    }
+    return failed_at[pages] = ExpectFailedCleanly(Call());
+  };
+  failed_at[total] = "";  // room for every output, page for page: tried last
+  std::function<void(uint64_t, uint64_t)> narrow = [&](uint64_t lo, uint64_t hi) {
+    if (hi - lo < 2 || HasFailure()) return;
+    const std::string low = run(lo);
+    if (low == run(hi)) return;
+    const uint64_t mid = (lo + hi) / 2;
+    run(mid);
+    narrow(lo, mid);
+    narrow(mid, hi);
+  };
+  narrow(0, total);
+  std::set<std::string> failed;
+  for (const auto& f : failed_at)
+    if (!f.second.empty()) failed.insert(f.second);
+  EXPECT_EQ(std::set<std::string>(outputs_.begin(), outputs_.end()), failed);
+  ASSERT_TRUE(Resize(total * page));
+  const Outcome out = Call();
+  EXPECT_EQ(0, out.Code) << out.Message;
+}
+
+// A file size limit just below the size of each output in turn: the
+// first output written that is larger fails the call.
+TEST_P(FailureInjectionTest, AFileSizeLimitAtEachOutput) {
+  ASSERT_NO_FATAL_FAILURE(SetUpOutputs());
+  std::set<uintmax_t> limits;  // not below the size of gpb2rinex's messages
+  for (const auto& s : sizes_) limits.insert(s.second - 1);
+  for (uintmax_t limit : limits) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
+    RunSetup setup;
+    setup.FileSizeLimit = static_cast<long>(limit);
+    ExpectFailedCleanly(Call(setup));
+  }
+  // The largest output fits: every file is replaced.
+  RunSetup setup;
+  setup.FileSizeLimit = static_cast<long>(*limits.rbegin() + 1);
+  ASSERT_EQ(0, Call(setup).Code);
+  for (const std::string& name : outputs_) EXPECT_EQ(sizes_[name], fs::file_size(Path(name)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, FailureInjectionTest, testing::ValuesIn(AllCases()), CaseName);
+
+}  // namespace
+}  // namespace rawconv
