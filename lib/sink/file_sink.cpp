@@ -15,9 +15,11 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#include <cstdlib>
 
 namespace rawconv {
 namespace {
@@ -170,6 +172,17 @@ int MoveIntoPlace(const char* temp, const char* target, ExistingFile existing, b
 #endif
 }
 
+// For tests only (see OutputSet in sink.h): stops the process at `point`
+// when RAWCONV_TEST_STOP_AT names it.
+void StopHereForTests(const char* point) {
+#if !defined(_WIN32)
+  const char* at = std::getenv("RAWCONV_TEST_STOP_AT");
+  if (at != nullptr && std::strcmp(at, point) == 0) ::raise(SIGSTOP);
+#else
+  (void)point;
+#endif
+}
+
 }  // namespace
 
 bool StdioSink::Write(const char* data, size_t length) {
@@ -264,11 +277,18 @@ bool OutputSet::Commit() {
   failed_target_ = "";
   target_existed_ = false;
   folder_in_the_way_ = false;
+  stopped_ = false;
   auto fail = [&](const FileSink* file) {
     failed_target_ = file->target_;
     Abort();
     return false;
   };
+  auto stop = [&]() {
+    stopped_ = true;
+    Abort();
+    return false;
+  };
+  StopHereForTests("commit");
   // 1. Every target checked before anything moves.
   for (FileSink* file : files_) {
     if (file->fd_ >= 0 || file->failed_ || file->temp_[0] == '\0') return fail(file);
@@ -282,6 +302,7 @@ bool OutputSet::Commit() {
       return fail(file);
     }
   }
+  if (StopRequested()) return stop();
   // 2. Existing targets kept aside, 3. temporaries moved onto the targets.
   struct Placed {
     FileSink* File;
@@ -336,6 +357,10 @@ bool OutputSet::Commit() {
     }
     file->temp_[0] = '\0';
     placed.push_back(p);
+  }
+  if (StopRequested()) {
+    take_back();
+    return stop();
   }
   // 4. The old files go; the new names are made durable.
   for (const Placed& p : placed) {

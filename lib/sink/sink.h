@@ -162,6 +162,15 @@ class FileSink final : public Sink {
 // file is removed. The user's files are then as they were before the call.
 // A process killed during a commit leaves at most ".part-" and ".old-" files
 // beside the targets; every target then holds a complete file, old or new.
+//
+// A stop request (StopWhen) is asked after step 1 and again after step 3,
+// the last moment at which everything can still be taken back; when it says
+// stop, the commit is taken back as for a failure and Stopped() says why.
+//
+// For tests only: when the environment variable RAWCONV_TEST_STOP_AT is
+// "commit", a process stops itself (SIGSTOP) at the start of every commit,
+// so that a test can signal it in that phase and continue it. Without the
+// variable nothing happens.
 class OutputSet {
  public:
   OutputSet() = default;
@@ -175,18 +184,32 @@ class OutputSet {
   bool Commit();
   // Removes every temporary file of the set (after a failure elsewhere).
   void Abort();
+  // Asked during Commit (see above); true means stop. user is passed back.
+  // Null (the default): never stops.
+  void StopWhen(bool (*stop)(void* user), void* user) {
+    stop_ = stop;
+    stop_user_ = user;
+  }
 
   const char* FailedTarget() const { return failed_target_; }
   // True when the failure was an existing target under kRefuse.
   bool TargetExisted() const { return target_existed_; }
   // True when the failure was a folder or other non-file in a target's way.
   bool FolderInTheWay() const { return folder_in_the_way_; }
+  // True when the commit was taken back because StopWhen's function said so
+  // (FailedTarget() is then "").
+  bool Stopped() const { return stopped_; }
 
  private:
+  bool StopRequested() const { return stop_ != nullptr && stop_(stop_user_); }
+
   std::vector<FileSink*> files_;
   const char* failed_target_ = "";
   bool target_existed_ = false;
   bool folder_in_the_way_ = false;
+  bool stopped_ = false;
+  bool (*stop_)(void*) = nullptr;
+  void* stop_user_ = nullptr;
 };
 
 // True when a file or folder of this name exists.

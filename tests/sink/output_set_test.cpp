@@ -41,7 +41,7 @@ class OutputSetTest : public testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Finished files of the three targets, holding "new a", "new b", ...
-  void Write(ExistingFile policy = ExistingFile::kReplace) {
+  void Write(ExistingFile policy = ExistingFile::kReplace, OutputSet* set = nullptr) {
     for (size_t i = 0; i < 3; ++i) {
       files_[i].DeferCommit();
       files_[i].SetSync(false);
@@ -49,7 +49,7 @@ class OutputSetTest : public testing::Test {
       const std::string text = "new " + fs::path(targets_[i]).filename().string();
       ASSERT_TRUE(files_[i].Write(text.data(), text.size()));
       ASSERT_TRUE(files_[i].Finish());
-      set_.Add(&files_[i]);
+      (set ? set : &set_)->Add(&files_[i]);
     }
   }
 
@@ -139,6 +139,43 @@ TEST_F(OutputSetTest, AFailedMoveTakesBackTheMovesBeforeIt) {
   EXPECT_EQ("user a", Read(targets_[0]));
   EXPECT_EQ("user b", Read(targets_[1]));
   EXPECT_EQ((std::vector<std::string>{"a", "b"}), Names());
+}
+
+// A stop asked for before anything moved, or after every file is in place
+// but before the old ones are gone: either way the commit is taken back.
+TEST_F(OutputSetTest, AStopDuringTheCommitTakesItBack) {
+  for (int stop_at = 1; stop_at <= 2; ++stop_at) {
+    SCOPED_TRACE(stop_at);
+    WriteText(targets_[0], "user a");
+    WriteText(targets_[2], "user c");
+    OutputSet set;
+    Write(ExistingFile::kReplace, &set);
+    struct Poll {
+      int Asked;
+      int StopAt;
+    } poll{0, stop_at};
+    set.StopWhen(
+        [](void* user) {
+          Poll* p = static_cast<Poll*>(user);
+          return ++p->Asked == p->StopAt;
+        },
+        &poll);
+    EXPECT_FALSE(set.Commit());
+    EXPECT_TRUE(set.Stopped());
+    EXPECT_EQ(std::string(), set.FailedTarget());
+    EXPECT_EQ(stop_at, poll.Asked);
+    EXPECT_EQ("user a", Read(targets_[0]));
+    EXPECT_EQ("user c", Read(targets_[2]));
+    EXPECT_EQ((std::vector<std::string>{"a", "c"}), Names());
+  }
+  // Not stopped: asked twice, and the files are in place.
+  Write();
+  int asked = 0;
+  set_.StopWhen([](void* user) { return ++*static_cast<int*>(user) > 2; }, &asked);
+  EXPECT_TRUE(set_.Commit());
+  EXPECT_FALSE(set_.Stopped());
+  EXPECT_EQ(2, asked);
+  EXPECT_EQ("new b", Read(targets_[1]));
 }
 
 // A file name of 250 bytes: the temporary and kept-aside names are
