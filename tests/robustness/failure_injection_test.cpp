@@ -6,6 +6,7 @@
 // byte what it was, and no temporary (".part-") or kept-aside (".old-")
 // file is left. The same cases run through gpb2rinex and through the
 // library, for plain, split, compressed and check-only calls.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -122,11 +123,11 @@ bool PrivateMounts() {
   return ok;
 }
 
-class FailureInjectionTest : public testing::TestWithParam<Case> {
+// A scratch folder, gpb2rinex, and the files of the folder before a call.
+class FolderTest : public testing::Test {
  protected:
   void SetUp() override {
     tool_ = std::string(RAWCONV_BINARY_DIR) + "/cli/gpb2rinex";
-    if (Via() == Route::kGpb2rinex && !fs::exists(tool_)) GTEST_SKIP() << "gpb2rinex not built";
     char pattern[] = "/tmp/rawconv_fail_XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(pattern));
     dir_ = pattern;
@@ -136,8 +137,6 @@ class FailureInjectionTest : public testing::TestWithParam<Case> {
     if (!dir_.empty()) fs::remove_all(dir_);
   }
 
-  Route Via() const { return GetParam().Via; }
-  const CallKind& Kind() const { return *GetParam().Kind; }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
   // The folder on a file system of its own (tmpfs), whose size Resize sets.
@@ -155,15 +154,11 @@ class FailureInjectionTest : public testing::TestWithParam<Case> {
     return mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT, size.c_str()) == 0;
   }
 
-  // The shipped sample in the folder; its outputs listed by a first call
-  // in the clean folder, then a file of the user's under each of their
-  // names.
-  void SetUpOutputs() {
-    const std::string examples = std::string(RAWCONV_SOURCE_DIR) + "/examples/";
-    for (const char* ext : {".gpb", ".epp"})
-      fs::copy_file(examples + "sample" + ext, Path(std::string("sample") + ext));
+  // The outputs of a first call in the folder holding only the inputs,
+  // then a file of the user's under each of their names.
+  void SetUpOutputs(const std::function<Outcome()>& call) {
     const std::set<std::string> inputs = Names();
-    const Outcome first = Call();
+    const Outcome first = call();
     ASSERT_EQ(0, first.Code) << first.Message;
     for (const std::string& name : Names()) {
       if (inputs.count(name)) continue;
@@ -171,6 +166,9 @@ class FailureInjectionTest : public testing::TestWithParam<Case> {
       sizes_[name] = fs::file_size(Path(name));
     }
     ASSERT_GE(outputs_.size(), 2u);
+    PutUserFiles();
+  }
+  void PutUserFiles() {
     for (const std::string& name : outputs_) {
       fs::remove(Path(name));
       Write(name, "USER " + name + "\n");
@@ -212,6 +210,42 @@ class FailureInjectionTest : public testing::TestWithParam<Case> {
     }
   }
 
+  // A failed call that left every file as it was. Returns the output its
+  // message names ("" when none).
+  std::string ExpectFailedCleanly(const Outcome& out) {
+    EXPECT_NE(0, out.Code) << out.Message;
+    ExpectUntouched(before_);
+    std::string named;
+    for (const std::string& name : outputs_)
+      if (out.Message.find(name) != std::string::npos && name.size() > named.size()) named = name;
+    EXPECT_NE("", named) << "no output named in: " << out.Message;
+    return named;
+  }
+
+  std::string tool_, dir_;
+  bool mounted_ = false;
+  std::vector<std::string> outputs_;
+  std::map<std::string, uintmax_t> sizes_;
+  std::map<std::string, std::string> before_;
+};
+
+class FailureInjectionTest : public FolderTest, public testing::WithParamInterface<Case> {
+ protected:
+  void SetUp() override {
+    FolderTest::SetUp();
+    if (Via() == Route::kGpb2rinex && !fs::exists(tool_)) GTEST_SKIP() << "gpb2rinex not built";
+  }
+  Route Via() const { return GetParam().Via; }
+  const CallKind& Kind() const { return *GetParam().Kind; }
+
+  // The shipped sample, and the user's files under its outputs' names.
+  void SetUpOutputs() {
+    const std::string examples = std::string(RAWCONV_SOURCE_DIR) + "/examples/";
+    for (const char* ext : {".gpb", ".epp"})
+      fs::copy_file(examples + "sample" + ext, Path(std::string("sample") + ext));
+    FolderTest::SetUpOutputs([this]() { return Call(); });
+  }
+
   // One call replacing existing outputs, as the case makes it.
   Outcome Call(const RunSetup& setup = RunSetup()) {
     if (Via() == Route::kGpb2rinex) {
@@ -243,23 +277,7 @@ class FailureInjectionTest : public testing::TestWithParam<Case> {
     return InChildWithFileSizeLimit(call, static_cast<rlim_t>(setup.FileSizeLimit));
   }
 
-  // A failed call that named `output` and left every file as it was.
-  // Returns the output its message names ("" when none).
-  std::string ExpectFailedCleanly(const Outcome& out) {
-    EXPECT_NE(0, out.Code) << out.Message;
-    ExpectUntouched(before_);
-    std::string named;
-    for (const std::string& name : outputs_)
-      if (out.Message.find(name) != std::string::npos && name.size() > named.size()) named = name;
-    EXPECT_NE("", named) << "no output named in: " << out.Message;
-    return named;
-  }
-
-  std::string tool_, dir_, gpb_path_;
-  bool mounted_ = false;
-  std::vector<std::string> outputs_;
-  std::map<std::string, uintmax_t> sizes_;
-  std::map<std::string, std::string> before_;
+  std::string gpb_path_;
 };
 
 TEST_P(FailureInjectionTest, AFolderInTheWayOfEachOutput) {
@@ -339,6 +357,144 @@ TEST_P(FailureInjectionTest, AFileSizeLimitAtEachOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, FailureInjectionTest, testing::ValuesIn(AllCases()), CaseName);
+
+// SIGINT while gpb2rinex reads the recording (before any output exists),
+// while it writes its outputs, and at the start of the commit. The first two
+// are found by watching the files the process has open: the test stops it
+// (SIGSTOP), checks that it is still in the phase, and only then sends the
+// SIGINT and lets it go on. The commit is reached through the output set's
+// test-only stop point.
+enum class Phase { kReading, kWriting, kCommit };
+
+class InterruptTest : public FolderTest, public testing::WithParamInterface<const CallKind*> {
+ protected:
+  void SetUp() override {
+    FolderTest::SetUp();
+    const std::string maker = std::string(RAWCONV_BINARY_DIR) + "/tools/make_synthetic_gpb";
+    if (!fs::exists(tool_) || !fs::exists(maker)) GTEST_SKIP() << "gpb2rinex not built";
+    // Six hours at 1 s (18 MB): long enough to be caught in each phase.
+    const ToolRun made = RunProgram(maker, {"--epochs", "21600", "day.gpb", "day.epp"}, dir_);
+    ASSERT_EQ(0, made.Code) << made.Err;
+    args_ = GetParam()->Args;
+    args_.insert(args_.begin(), "-f");
+    args_.push_back("day.gpb");
+    ASSERT_NO_FATAL_FAILURE(SetUpOutputs([this]() {
+      const ToolRun run = RunProgram(tool_, args_, dir_);
+      return Outcome{run.Code, run.Err};
+    }));
+  }
+
+  // gpb2rinex started in the folder, not waited for.
+  pid_t Start(bool stop_at_commit) const {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(tool_.c_str()));
+    for (const std::string& a : args_) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 || chdir(dir_.c_str()) != 0) _exit(120);
+      if (stop_at_commit) setenv("RAWCONV_TEST_STOP_AT", "commit", 1);
+      execv(tool_.c_str(), argv.data());
+      _exit(122);
+    }
+    return pid;
+  }
+
+  static bool InPhase(pid_t pid, Phase phase) {
+    bool reading = false, writing = false;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(fds, ec)) {
+      const std::string target = fs::read_symlink(entry.path(), ec).string();
+      if (target.find(".part-") != std::string::npos) writing = true;
+      if (target.size() >= 8 && target.compare(target.size() - 8, 8, "/day.gpb") == 0)
+        reading = true;
+    }
+    return phase == Phase::kWriting ? writing : reading && !writing;
+  }
+
+  static int ExitCode(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  }
+
+  // Runs gpb2rinex until a run is caught in `phase` and interrupted there;
+  // its exit code. Runs that got past the phase first are undone.
+  int InterruptAt(Phase phase) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      const pid_t pid = Start(phase == Phase::kCommit);
+      int status = 0;
+      bool caught = false, ended = false;
+      if (phase == Phase::kCommit) {
+        if (waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) caught = true;
+        else ended = true;
+      }
+      while (!caught && !ended) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+          ended = true;
+        } else if (InPhase(pid, phase)) {
+          kill(pid, SIGSTOP);
+          if (waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) ended = true;
+          else if (InPhase(pid, phase)) caught = true;
+          else kill(pid, SIGCONT);
+        } else {
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+      }
+      if (caught) {
+        kill(pid, SIGINT);
+        kill(pid, SIGCONT);
+      }
+      while (!ended && waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
+      }
+      if (caught) return ExitCode(status);
+      PutUserFiles();  // missed: the run may have replaced them
+    }
+    ADD_FAILURE() << "never caught in the phase";
+    return -1;
+  }
+
+  std::vector<std::string> args_;
+};
+
+TEST_P(InterruptTest, WhileReadingOrWritingNothingChanges) {
+  std::vector<Phase> phases = {Phase::kReading};
+  if (GetParam()->Qc != RAWCONV_QC_ONLY) phases.push_back(Phase::kWriting);
+  for (Phase phase : phases) {
+    SCOPED_TRACE(phase == Phase::kReading ? "reading" : "writing");
+    EXPECT_EQ(128 + SIGINT, InterruptAt(phase));
+    ExpectUntouched(before_);
+  }
+}
+
+// A commit is put in place whole or not at all: every output the user's
+// file, or every output complete.
+TEST_P(InterruptTest, AtTheCommitEveryOutputIsOldOrEveryOneNew) {
+  EXPECT_EQ(128 + SIGINT, InterruptAt(Phase::kCommit));
+  const auto now = Snapshot();
+  size_t replaced = 0;
+  for (const std::string& name : outputs_) {
+    ASSERT_TRUE(now.count(name)) << name;
+    if (now.at(name) != before_.at(name)) {
+      ++replaced;
+      EXPECT_EQ(sizes_.at(name), now.at(name).size()) << name;
+    }
+  }
+  if (replaced != 0) {
+    EXPECT_EQ(outputs_.size(), replaced);
+    EXPECT_EQ(before_.size(), now.size());  // nothing left beside them
+  } else {
+    ExpectUntouched(before_);
+  }
+}
+
+const CallKind* const kInterruptedKinds[] = {&kKinds[0], &kKinds[2], &kKinds[3], &kKinds[5]};
+
+INSTANTIATE_TEST_SUITE_P(Calls, InterruptTest, testing::ValuesIn(kInterruptedKinds),
+                         [](const testing::TestParamInfo<const CallKind*>& info) {
+                           return std::string(info.param->Name);
+                         });
 
 }  // namespace
 }  // namespace rawconv
