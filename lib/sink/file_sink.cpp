@@ -288,7 +288,6 @@ bool OutputSet::Commit() {
     Abort();
     return false;
   };
-  StopHereForTests("commit");
   // 1. Every target checked before anything moves.
   for (FileSink* file : files_) {
     if (file->fd_ >= 0 || file->failed_ || file->temp_[0] == '\0') return fail(file);
@@ -302,6 +301,7 @@ bool OutputSet::Commit() {
       return fail(file);
     }
   }
+  StopHereForTests("commit");
   if (StopRequested()) return stop();
   // 2. Existing targets kept aside, 3. temporaries moved onto the targets.
   struct Placed {
@@ -323,6 +323,13 @@ bool OutputSet::Commit() {
     Placed p{file, std::string()};
     bool linked = false;
     if (PathExists(file->target_)) {
+      // Checked again: a folder put there since step 1 must fail the
+      // commit, never be moved aside and left behind.
+      if (!IsPlainFile(file->target_)) {
+        take_back();
+        folder_in_the_way_ = true;
+        return fail(file);
+      }
       bool kept = false;
       for (unsigned attempt = 0; attempt < 100 && !kept; ++attempt) {
         char suffix[8];

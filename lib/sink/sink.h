@@ -168,9 +168,9 @@ class FileSink final : public Sink {
 // stop, the commit is taken back as for a failure and Stopped() says why.
 //
 // For tests only: when the environment variable RAWCONV_TEST_STOP_AT is
-// "commit", a process stops itself (SIGSTOP) at the start of every commit,
-// so that a test can signal it in that phase and continue it. Without the
-// variable nothing happens.
+// "commit", a process stops itself (SIGSTOP) in every commit after step 1,
+// so that a test can act (signal it, put something in a target's way) in
+// that phase and continue it. Without the variable nothing happens.
 class OutputSet {
  public:
   OutputSet() = default;

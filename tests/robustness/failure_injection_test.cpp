@@ -32,7 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using clitest::RunProgram;
-using clitest::RunSetup;
 using clitest::Slurp;
 using clitest::ToolRun;
 
@@ -79,18 +78,47 @@ struct Outcome {
   std::string Message;
 };
 
-// Runs fn in a child process whose files may not grow beyond limit bytes
-// (SIGXFSZ ignored, so that a write past it fails with EFBIG rather than
-// ending the process), and returns what it returned.
-Outcome InChildWithFileSizeLimit(const std::function<Outcome()>& fn, rlim_t limit) {
+// What is done to a call besides the user's files: a limit on the size of
+// its files (SIGXFSZ ignored, so that a write past it fails with EFBIG
+// rather than ending the process), and something done while the process is
+// held at the start of its commit (every target checked, nothing moved).
+struct Injection {
+  long FileSizeLimit = -1;
+  std::function<void()> AtCommit;
+};
+
+// In a child process just started: sets it up as `how` says.
+void Inject(const Injection& how) {
+  if (how.AtCommit) setenv("RAWCONV_TEST_STOP_AT", "commit", 1);
+  if (how.FileSizeLimit >= 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlim_t limit = static_cast<rlim_t>(how.FileSizeLimit);
+    struct rlimit rl = {limit, limit};
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(121);
+  }
+}
+
+// Waits for the child; each time it has stopped itself at a commit, does
+// what `how` says and lets it go on. Its exit code (128 + signal when a
+// signal ended it).
+int Wait(pid_t pid, const Injection& how) {
+  int status = 0;
+  while (waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) {
+    if (how.AtCommit) how.AtCommit();
+    kill(pid, SIGCONT);
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+// Runs fn (a library call) in a child process injected as `how` says.
+Outcome InChild(const std::function<Outcome()>& fn, const Injection& how) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit rl = {limit, limit};
-    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(121);
+    Inject(how);
     const Outcome out = fn();
     std::string message = std::to_string(out.Code) + "\n" + out.Message;
     const bool ok = write(fds[1], message.data(), message.size()) ==
@@ -98,16 +126,15 @@ Outcome InChildWithFileSizeLimit(const std::function<Outcome()>& fn, rlim_t limi
     _exit(ok ? 0 : 1);
   }
   close(fds[1]);
+  const int code = Wait(pid, how);  // the message fits the pipe's buffer
   std::string text;
   char buf[512];
   ssize_t n;
   while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
   close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
   Outcome out;
   const size_t eol = text.find('\n');
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && eol != std::string::npos) {
+  if (code == 0 && eol != std::string::npos) {
     out.Code = std::stoi(text.substr(0, eol));
     out.Message = text.substr(eol + 1);
   }
@@ -135,6 +162,35 @@ class FolderTest : public testing::Test {
   void TearDown() override {
     if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
     if (!dir_.empty()) fs::remove_all(dir_);
+    if (!dir_.empty()) fs::remove(dir_ + ".err");
+  }
+
+  // gpb2rinex started in the folder with these arguments, injected as `how`
+  // says; its standard error goes to a file beside the folder.
+  pid_t Start(const std::vector<std::string>& args, const Injection& how) const {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(tool_.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const std::string err = dir_ + ".err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_RDWR);
+      const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (null < 0 || fd < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(fd, 2) < 0 ||
+          chdir(dir_.c_str()) != 0)
+        _exit(120);
+      Inject(how);
+      execv(tool_.c_str(), argv.data());
+      _exit(122);
+    }
+    return pid;
+  }
+  Outcome RunTool(const std::vector<std::string>& args, const Injection& how = Injection()) const {
+    Outcome out;
+    out.Code = Wait(Start(args, how), how);
+    out.Message = Slurp(dir_ + ".err");
+    return out;
   }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
@@ -247,13 +303,12 @@ class FailureInjectionTest : public FolderTest, public testing::WithParamInterfa
   }
 
   // One call replacing existing outputs, as the case makes it.
-  Outcome Call(const RunSetup& setup = RunSetup()) {
+  Outcome Call(const Injection& how = Injection()) {
     if (Via() == Route::kGpb2rinex) {
       std::vector<std::string> args = Kind().Args;
       args.insert(args.begin(), "-f");
       args.push_back("sample.gpb");
-      const ToolRun run = RunProgram(tool_, args, dir_, setup);
-      return {run.Code, run.Err};
+      return RunTool(args, how);
     }
     auto call = [this]() {
       rawconv_options o;
@@ -273,25 +328,36 @@ class FailureInjectionTest : public FolderTest, public testing::WithParamInterfa
       return out;
     };
     gpb_path_ = Path("sample.gpb");
-    if (setup.FileSizeLimit < 0) return call();
-    return InChildWithFileSizeLimit(call, static_cast<rlim_t>(setup.FileSizeLimit));
+    if (how.FileSizeLimit < 0 && !how.AtCommit) return call();
+    return InChild(call, how);
   }
 
   std::string gpb_path_;
 };
 
+// A folder in the way of each output in turn, there from the start or
+// put there while the call is held at its commit, after the targets were
+// checked (the outputs before it in the commit are then in place already,
+// and are taken back).
 TEST_P(FailureInjectionTest, AFolderInTheWayOfEachOutput) {
   ASSERT_NO_FATAL_FAILURE(SetUpOutputs());
-  for (const std::string& blocked : outputs_) {
-    SCOPED_TRACE(blocked);
-    fs::remove(Path(blocked));
-    fs::create_directory(Path(blocked));
-    auto before = before_;
-    before_[blocked] = "<folder>";
-    EXPECT_EQ(blocked, ExpectFailedCleanly(Call()));
-    before_ = before;
-    fs::remove(Path(blocked));
-    Write(blocked, "USER " + blocked + "\n");
+  for (const bool during_commit : {false, true}) {
+    for (const std::string& blocked : outputs_) {
+      SCOPED_TRACE(blocked + (during_commit ? " during the commit" : ""));
+      auto block = [&]() {
+        fs::remove(Path(blocked));
+        fs::create_directory(Path(blocked));
+      };
+      Injection how;
+      if (during_commit) how.AtCommit = block;
+      else block();
+      auto before = before_;
+      before_[blocked] = "<folder>";
+      EXPECT_EQ(blocked, ExpectFailedCleanly(Call(how)));
+      before_ = before;
+      fs::remove(Path(blocked));
+      Write(blocked, "USER " + blocked + "\n");
+    }
   }
 }
 
@@ -345,14 +411,14 @@ TEST_P(FailureInjectionTest, AFileSizeLimitAtEachOutput) {
   for (const auto& s : sizes_) limits.insert(s.second - 1);
   for (uintmax_t limit : limits) {
     SCOPED_TRACE("limit " + std::to_string(limit));
-    RunSetup setup;
-    setup.FileSizeLimit = static_cast<long>(limit);
-    ExpectFailedCleanly(Call(setup));
+    Injection how;
+    how.FileSizeLimit = static_cast<long>(limit);
+    ExpectFailedCleanly(Call(how));
   }
   // The largest output fits: every file is replaced.
-  RunSetup setup;
-  setup.FileSizeLimit = static_cast<long>(*limits.rbegin() + 1);
-  ASSERT_EQ(0, Call(setup).Code);
+  Injection how;
+  how.FileSizeLimit = static_cast<long>(*limits.rbegin() + 1);
+  ASSERT_EQ(0, Call(how).Code);
   for (const std::string& name : outputs_) EXPECT_EQ(sizes_[name], fs::file_size(Path(name)));
 }
 
@@ -378,27 +444,7 @@ class InterruptTest : public FolderTest, public testing::WithParamInterface<cons
     args_ = GetParam()->Args;
     args_.insert(args_.begin(), "-f");
     args_.push_back("day.gpb");
-    ASSERT_NO_FATAL_FAILURE(SetUpOutputs([this]() {
-      const ToolRun run = RunProgram(tool_, args_, dir_);
-      return Outcome{run.Code, run.Err};
-    }));
-  }
-
-  // gpb2rinex started in the folder, not waited for.
-  pid_t Start(bool stop_at_commit) const {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(tool_.c_str()));
-    for (const std::string& a : args_) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 || chdir(dir_.c_str()) != 0) _exit(120);
-      if (stop_at_commit) setenv("RAWCONV_TEST_STOP_AT", "commit", 1);
-      execv(tool_.c_str(), argv.data());
-      _exit(122);
-    }
-    return pid;
+    ASSERT_NO_FATAL_FAILURE(SetUpOutputs([this]() { return RunTool(args_); }));
   }
 
   static bool InPhase(pid_t pid, Phase phase) {
@@ -423,7 +469,9 @@ class InterruptTest : public FolderTest, public testing::WithParamInterface<cons
   // its exit code. Runs that got past the phase first are undone.
   int InterruptAt(Phase phase) {
     for (int attempt = 0; attempt < 20; ++attempt) {
-      const pid_t pid = Start(phase == Phase::kCommit);
+      Injection how;
+      if (phase == Phase::kCommit) how.AtCommit = [] {};
+      const pid_t pid = Start(args_, how);
       int status = 0;
       bool caught = false, ended = false;
       if (phase == Phase::kCommit) {

@@ -178,6 +178,30 @@ TEST_F(OutputSetTest, AStopDuringTheCommitTakesItBack) {
   EXPECT_EQ("new b", Read(targets_[1]));
 }
 
+// A folder that appears in a target's way after the targets were checked
+// fails the commit; it is neither moved aside nor left under another name.
+TEST_F(OutputSetTest, AFolderAppearingAfterTheCheckFailsTheCommit) {
+  WriteText(targets_[0], "user a");
+  WriteText(targets_[1], "user b");
+  Write();
+  set_.StopWhen(
+      [](void* user) {
+        const std::string& target = *static_cast<std::string*>(user);
+        if (!fs::is_directory(target)) {
+          fs::remove(target);
+          fs::create_directory(target);
+        }
+        return false;
+      },
+      &targets_[1]);
+  EXPECT_FALSE(set_.Commit());
+  EXPECT_TRUE(set_.FolderInTheWay());
+  EXPECT_EQ(targets_[1], set_.FailedTarget());
+  EXPECT_EQ("user a", Read(targets_[0]));
+  EXPECT_TRUE(fs::is_directory(targets_[1]));
+  EXPECT_EQ((std::vector<std::string>{"a", "b"}), Names());
+}
+
 // A file name of 250 bytes: the temporary and kept-aside names are
 // shortened to fit the file system, the target keeps its name.
 TEST_F(OutputSetTest, LongFileNamesFitTheirTemporaryNames) {
