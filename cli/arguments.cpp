@@ -9,6 +9,11 @@
 
 #include "rawconv_api.h"
 
+// A limit of the library's table as the text of its number, for the help
+// and the messages.
+#define LIMIT_TEXT(limit) LIMIT_TEXT_OF(limit)
+#define LIMIT_TEXT_OF(limit) #limit
+
 namespace gpb2rinex {
 namespace {
 
@@ -38,12 +43,12 @@ const char kUsage[] =
     "      --station-id ID     nine-character station id of long names\n"
     "      --compress KIND     gz, crx or crx.gz\n"
     "header:\n"
-    "      --marker NAME       MARKER NAME (up to 60 characters)\n"
+    "      --marker NAME       MARKER NAME (up to " LIMIT_TEXT(RAWCONV_MARKER_MAX) " characters)\n"
     "      --antenna-height M  antenna height in metres (default 0)\n"
     "      --week N            GPS week of every epoch (default: from the ephemeris)\n"
-    "      --run-by TEXT       RUN BY of both headers (up to 20 characters)\n"
-    "      --observer TEXT     OBSERVER (up to 20 characters)\n"
-    "      --agency TEXT       AGENCY (up to 40 characters)\n"
+    "      --run-by TEXT       RUN BY of both headers (up to " LIMIT_TEXT(RAWCONV_RUN_BY_MAX) " characters)\n"
+    "      --observer TEXT     OBSERVER (up to " LIMIT_TEXT(RAWCONV_OBSERVER_MAX) " characters)\n"
+    "      --agency TEXT       AGENCY (up to " LIMIT_TEXT(RAWCONV_AGENCY_MAX) " characters)\n"
     "      --marker-type TYPE  MARKER TYPE of RINEX 3 and 4 headers: GEODETIC,\n"
     "                          NON_GEODETIC, NON_PHYSICAL, SPACEBORNE, GROUND_CRAFT,\n"
     "                          WATER_CRAFT, AIRBORNE, FIXED_BUOY, FLOATING_BUOY,\n"
@@ -77,11 +82,11 @@ const char kUsage[] =
     "                          ones); one navigation file per GPB file\n"
     "      --marker-number, --receiver-number, --receiver-type, --receiver-version,\n"
     "      --antenna-number, --antenna-type TEXT\n"
-    "                          header texts of 20 columns (antenna type with radome)\n"
+    "                          header texts of " LIMIT_TEXT(RAWCONV_RECEIVER_TEXT_MAX) " columns (antenna type with radome)\n"
     "      --position X,Y,Z    APPROX POSITION XYZ in metres\n"
     "      --antenna-delta H,E,N\n"
     "                          ANTENNA: DELTA H/E/N in metres\n"
-    "      --comment TEXT      a COMMENT line (60 columns; repeatable, at most 32)\n"
+    "      --comment TEXT      a COMMENT line (" LIMIT_TEXT(RAWCONV_COMMENT_MAX) " columns; repeatable, at most " LIMIT_TEXT(RAWCONV_COMMENT_COUNT_MAX) ")\n"
     "      --full-header       also TIME OF LAST OBS, # OF SATELLITES, PRN / # OF OBS\n"
     "running:\n"
     "  -j N                    convert N files at once on at most N cores (1 to 64;\n"
@@ -216,7 +221,7 @@ bool ParseHeight(const char* text, double& height) {
   errno = 0;
   const double value = std::strtod(text, &end);
   if (errno != 0 || *end != '\0' || !std::isfinite(value) || value < 0.0 ||
-      value > kMaxAntennaHeight)
+      value > RAWCONV_ANTENNA_HEIGHT_MAX)
     return false;
   height = value;
   return true;
@@ -436,25 +441,27 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
           return BadArgument(err, "compression must be gz, crx or crx.gz: " + Quoted(v));
         break;
       case kStationId:
-        if (std::strlen(v) != kStationIdLength)
-          return BadArgument(err, "station id must have 9 characters: " + Quoted(v));
+        if (std::strlen(v) != RAWCONV_STATION_ID_MAX)
+          return BadArgument(err, "station id must have " LIMIT_TEXT(RAWCONV_STATION_ID_MAX)
+                                  " characters: " + Quoted(v));
         args.station_id = v;
         break;
       case kMarker:
-        if (!FitText(err, "marker name", v, kMarkerColumns, args.marker, rc)) return rc;
+        if (!FitText(err, "marker name", v, RAWCONV_MARKER_MAX, args.marker, rc)) return rc;
         break;
       case kObserver:
-        if (!FitText(err, "observer", v, kObserverColumns, args.observer, rc)) return rc;
+        if (!FitText(err, "observer", v, RAWCONV_OBSERVER_MAX, args.observer, rc)) return rc;
         break;
       case kAgency:
-        if (!FitText(err, "agency", v, kAgencyColumns, args.agency, rc)) return rc;
+        if (!FitText(err, "agency", v, RAWCONV_AGENCY_MAX, args.agency, rc)) return rc;
         break;
       case kRunBy:
-        if (!FitText(err, "run by", v, kRunByColumns, args.run_by, rc)) return rc;
+        if (!FitText(err, "run by", v, RAWCONV_RUN_BY_MAX, args.run_by, rc)) return rc;
         break;
       case kAntennaHeight:
         if (!ParseHeight(v, args.antenna_height))
-          return BadArgument(err, "antenna height must be a number from 0 to 999999999.9999: " +
+          return BadArgument(err, "antenna height must be a number from 0 to " LIMIT_TEXT(
+                                      RAWCONV_ANTENNA_HEIGHT_MAX) ": " +
                                       Quoted(v));
         break;
       case kWeek:
@@ -567,9 +574,9 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
                 rc))
           return rc;
         args.comments.push_back(v);
-        constexpr size_t kMaxComments = 32;
-        if (args.comments.size() > kMaxComments)
-          return BadArgument(err, "at most 32 --comment lines");
+        if (args.comments.size() > RAWCONV_COMMENT_COUNT_MAX)
+          return BadArgument(err, "at most " LIMIT_TEXT(RAWCONV_COMMENT_COUNT_MAX)
+                                  " --comment lines");
         break;
       }
       case kFullHeader:

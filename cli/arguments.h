@@ -10,15 +10,8 @@
 
 namespace gpb2rinex {
 
-// Widest header texts the RINEX header columns hold.
-constexpr size_t kMarkerColumns = 60;
-constexpr size_t kObserverColumns = 20;
-constexpr size_t kAgencyColumns = 40;
-constexpr size_t kRunByColumns = 20;
-constexpr size_t kStationIdLength = 9;
-// The largest antenna height "%14.4f" writes in its 14 columns.
-constexpr double kMaxAntennaHeight = 999999999.9999;
-
+// The header texts' limits are the library's (RAWCONV_*_MAX in
+// rawconv_api.h).
 constexpr int kMaxJobs = 64;
 
 struct Arguments {

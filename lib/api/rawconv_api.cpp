@@ -48,14 +48,20 @@ namespace {
 constexpr double kVersionNumber = 0x1.e678c868b9fdbp+2;
 constexpr int32_t kVersionYear = 2005;
 
-// Widths of the header texts in their RINEX records.
-constexpr size_t kMarkerColumns = 60;
-constexpr size_t kObserverColumns = 20;
-constexpr size_t kAgencyColumns = 40;
-constexpr size_t kRunByColumns = 20;
-constexpr size_t kStationIdColumns = 9;
-// The largest antenna height "%14.4f" holds.
-constexpr double kMaxAntennaHeight = 999999999.9999;
+// Widths of the header texts in their RINEX records: the public table, which
+// the header writers' own fields must hold.
+constexpr size_t kMarkerColumns = RAWCONV_MARKER_MAX;
+constexpr size_t kObserverColumns = RAWCONV_OBSERVER_MAX;
+constexpr size_t kAgencyColumns = RAWCONV_AGENCY_MAX;
+constexpr size_t kRunByColumns = RAWCONV_RUN_BY_MAX;
+constexpr size_t kStationIdColumns = RAWCONV_STATION_ID_MAX;
+constexpr double kMaxAntennaHeight = RAWCONV_ANTENNA_HEIGHT_MAX;
+static_assert(RAWCONV_MARKER_NUMBER_MAX == kMetadataTextColumns &&
+                  RAWCONV_RECEIVER_TEXT_MAX == kMetadataTextColumns &&
+                  RAWCONV_ANTENNA_TEXT_MAX == kMetadataTextColumns &&
+                  RAWCONV_COMMENT_MAX == kCommentColumns &&
+                  RAWCONV_COMMENT_COUNT_MAX == kMaxMetadataComments,
+              "the public limits are the header writers'");
 
 // Where each field of the options record ends, in field order. A caller's
 // record is read up to the end of the last field its size holds whole: a

@@ -213,6 +213,25 @@ typedef int (*rawconv_progress_fn)(void* user, uint64_t done, uint64_t total);
  * of the function only. */
 typedef void (*rawconv_output_fn)(void* user, int32_t kind, const char* path, int32_t skipped);
 
+/* Limits of the header texts of the options: the most characters each text
+ * takes (its columns in the RINEX header), the most comment lines, and the
+ * largest antenna height. A text, count or height beyond its limit makes a
+ * call return RAWCONV_INVALID. Texts are printable ASCII. */
+#define RAWCONV_MARKER_MAX 60           /* marker_name (MARKER NAME) */
+#define RAWCONV_OBSERVER_MAX 20         /* observer (OBSERVER / AGENCY) */
+#define RAWCONV_AGENCY_MAX 40           /* agency (OBSERVER / AGENCY) */
+#define RAWCONV_RUN_BY_MAX 20           /* run_by (PGM / RUN BY / DATE) */
+#define RAWCONV_STATION_ID_MAX 9        /* station_id (long names) */
+#define RAWCONV_MARKER_NUMBER_MAX 20    /* marker_number (MARKER NUMBER) */
+#define RAWCONV_RECEIVER_TEXT_MAX 20    /* receiver_number, receiver_type,
+                                           receiver_version (REC # / TYPE / VERS) */
+#define RAWCONV_ANTENNA_TEXT_MAX 20     /* antenna_number, antenna_type with its
+                                           radome (ANT # / TYPE) */
+#define RAWCONV_COMMENT_MAX 60          /* each of comments (COMMENT) */
+#define RAWCONV_COMMENT_COUNT_MAX 32    /* comment_count */
+#define RAWCONV_ANTENNA_HEIGHT_MAX 999999999.9999 /* antenna_height, metres:
+                                                     the most F14.4 holds */
+
 /* Everything one conversion needs. Start from rawconv_options_init; every
  * pointer is borrowed for the duration of the call only; NULL texts are
  * empty. */
@@ -236,15 +255,17 @@ typedef struct rawconv_options {
   int32_t compress;           /* enum rawconv_compress */
   int32_t existing;           /* enum rawconv_existing */
 
-  /* Header texts. Each must fit its RINEX column (marker name 60,
-   * observer 20, agency 40, run by 20, station id 9; else RAWCONV_INVALID). */
+  /* Header texts. Each must fit its RINEX columns (RAWCONV_MARKER_MAX,
+   * RAWCONV_OBSERVER_MAX, RAWCONV_AGENCY_MAX, RAWCONV_RUN_BY_MAX,
+   * RAWCONV_STATION_ID_MAX characters; else RAWCONV_INVALID). */
   const char* marker_name;
   const char* observer;
   const char* agency;
   const char* run_by;
   const char* station_id;     /* nine characters for long names; NULL: the
                                  four-character code + "00XXX" */
-  double antenna_height;      /* metres, 0 .. 999999999.9999 (fits %14.4f) */
+  double antenna_height;      /* metres, 0 .. RAWCONV_ANTENNA_HEIGHT_MAX
+                                 (fits %14.4f) */
 
   /* Dating */
   int32_t use_week;           /* 1: every epoch is in GPS week `week` */
@@ -307,7 +328,9 @@ typedef struct rawconv_options {
    * naming the type. An unknown code fails with RAWCONV_INVALID naming it.
    * NULL: every type present. */
   const char* obs_types;
-  /* Header texts of 20 printable ASCII columns each. An empty
+  /* Header texts of 20 printable ASCII columns each
+   * (RAWCONV_MARKER_NUMBER_MAX, RAWCONV_RECEIVER_TEXT_MAX,
+   * RAWCONV_ANTENNA_TEXT_MAX). An empty
    * receiver_type keeps the receiver of the GPB file; antenna_type with
    * its radome ("TRM55971.00     NONE"). marker_number adds a MARKER NUMBER
    * line. */
@@ -324,8 +347,9 @@ typedef struct rawconv_options {
    * antenna_height). Each value must fit F14.4. */
   int32_t use_antenna_delta;
   double antenna_delta[3];
-  /* COMMENT lines of the observation header, up to 60 printable ASCII
-   * columns each, at most 32; comments may be NULL when comment_count is 0. */
+  /* COMMENT lines of the observation header, up to RAWCONV_COMMENT_MAX (60)
+   * printable ASCII columns each, at most RAWCONV_COMMENT_COUNT_MAX (32);
+   * comments may be NULL when comment_count is 0. */
   const char* const* comments;
   int32_t comment_count;
   /* 1: TIME OF LAST OBS, # OF SATELLITES and PRN / # OF OBS, counted by the

@@ -184,6 +184,73 @@ TEST_F(EditOptionsTest, BadValuesAreInvalidBeforeAnythingIsRead) {
   EXPECT_EQ(RAWCONV_INVALID, rawconv_check_edits(nullptr, nullptr, 0));
 }
 
+// The public table of limits is what a call enforces: every text at its
+// limit is taken and one character more is invalid; the comment count and
+// the antenna height likewise.
+TEST_F(EditOptionsTest, TheLimitsTableIsWhatACallEnforces) {
+  struct Text {
+    void (*Set)(rawconv_options*, const char*);
+    size_t Max;
+  };
+  const Text texts[] = {
+      {[](rawconv_options* o, const char* t) { o->marker_name = t; }, RAWCONV_MARKER_MAX},
+      {[](rawconv_options* o, const char* t) { o->observer = t; }, RAWCONV_OBSERVER_MAX},
+      {[](rawconv_options* o, const char* t) { o->agency = t; }, RAWCONV_AGENCY_MAX},
+      {[](rawconv_options* o, const char* t) { o->run_by = t; }, RAWCONV_RUN_BY_MAX},
+      {[](rawconv_options* o, const char* t) { o->marker_number = t; }, RAWCONV_MARKER_NUMBER_MAX},
+      {[](rawconv_options* o, const char* t) { o->receiver_number = t; }, RAWCONV_RECEIVER_TEXT_MAX},
+      {[](rawconv_options* o, const char* t) { o->receiver_type = t; }, RAWCONV_RECEIVER_TEXT_MAX},
+      {[](rawconv_options* o, const char* t) { o->receiver_version = t; },
+       RAWCONV_RECEIVER_TEXT_MAX},
+      {[](rawconv_options* o, const char* t) { o->antenna_number = t; }, RAWCONV_ANTENNA_TEXT_MAX},
+      {[](rawconv_options* o, const char* t) { o->antenna_type = t; }, RAWCONV_ANTENNA_TEXT_MAX},
+  };
+  auto plan = [this](const rawconv_options& o) {
+    rawconv_report r;
+    rawconv_report_init(&r);
+    return rawconv_plan(session_, &o, &r);
+  };
+  for (const Text& t : texts) {
+    for (const size_t length : {t.Max, t.Max + 1}) {
+      SCOPED_TRACE(length);
+      const std::string text(length, 'X');
+      rawconv_options o = o_;
+      t.Set(&o, text.c_str());
+      EXPECT_EQ(length == t.Max ? RAWCONV_OK : RAWCONV_INVALID, plan(o));
+    }
+  }
+  // A station id of its nine characters names long files.
+  rawconv_options o = o_;
+  o.names = RAWCONV_NAMES_LONG;
+  const std::string id(RAWCONV_STATION_ID_MAX, 'S');
+  o.station_id = id.c_str();
+  EXPECT_EQ(RAWCONV_OK, plan(o));
+  const std::string longer = id + "S";
+  o.station_id = longer.c_str();
+  EXPECT_EQ(RAWCONV_INVALID, plan(o));
+
+  const std::string comment(RAWCONV_COMMENT_MAX, 'C');
+  const std::vector<const char*> comments(RAWCONV_COMMENT_COUNT_MAX + 1, comment.c_str());
+  o = o_;
+  o.comments = comments.data();
+  o.comment_count = RAWCONV_COMMENT_COUNT_MAX;
+  EXPECT_EQ(RAWCONV_OK, plan(o));
+  o.comment_count = RAWCONV_COMMENT_COUNT_MAX + 1;
+  EXPECT_EQ(RAWCONV_INVALID, plan(o));
+  const std::string wider = comment + "C";
+  const char* one[] = {wider.c_str()};
+  o.comments = one;
+  o.comment_count = 1;
+  EXPECT_EQ(RAWCONV_INVALID, plan(o));
+
+  o = o_;
+  o.antenna_height = RAWCONV_ANTENNA_HEIGHT_MAX;
+  EXPECT_EQ(RAWCONV_OK, plan(o));
+  o.antenna_height = RAWCONV_ANTENNA_HEIGHT_MAX + 0.001;
+  EXPECT_EQ(RAWCONV_INVALID, plan(o));
+  EXPECT_TRUE(fs::is_empty(out_));
+}
+
 TEST_F(EditOptionsTest, OlderCallersRecordEndsBeforeTheEditingFields) {
   ASSERT_EQ(RAWCONV_OK, Convert()) << report_.error;
   const std::string plain = ReadFile(report_.obs_path);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "api/rawconv_api.h"
 #include "cli/cli_fixture.h"
 
 namespace rawconv {
@@ -133,6 +134,22 @@ TEST_F(Gpb2RinexTest, HeaderValuesBeyondTheirColumnsAreBadArguments) {
   EXPECT_NE(std::string::npos, obs.find("\n" + std::string(60, 'M') + "MARKER NAME"));
   EXPECT_NE(std::string::npos, obs.find(std::string(20, 'O') + std::string(40, 'A') + "OBSERVER / AGENCY"));
   EXPECT_NE(std::string::npos, obs.find("\n999999999.9999        0.0000        0.0000"));
+
+  // As many comment lines as the library's table allows, not one more.
+  Args comments;
+  for (int i = 0; i <= RAWCONV_COMMENT_COUNT_MAX; ++i) {
+    comments.push_back("--comment");
+    comments.push_back("line " + std::to_string(i));
+  }
+  comments.push_back("a.gpb");
+  run = Run(comments);
+  EXPECT_EQ(2, run.Code);
+  EXPECT_NE(std::string::npos, run.Err.find("at most 32 --comment lines")) << run.Err;
+  comments.erase(comments.end() - 3, comments.end() - 1);
+  comments.insert(comments.begin(), "-f");
+  run = Run(comments);
+  ASSERT_EQ(0, run.Code) << run.Err;
+  EXPECT_NE(std::string::npos, Read("a.05o").find("line 31"));
 
   // Within the columns the header keeps its 80 columns.
   run = Run({"-f", "--marker", std::string(20, 'M'), "--observer", std::string(20, 'O'), "--agency",
