@@ -26,6 +26,7 @@
 
 #include "cli/tool_run.h"
 #include "rawconv_api.h"
+#include "support/child_process.h"
 
 namespace rawconv {
 namespace {
@@ -34,6 +35,11 @@ namespace fs = std::filesystem;
 using clitest::RunProgram;
 using clitest::Slurp;
 using clitest::ToolRun;
+using testsupport::InChild;
+using testsupport::Inject;
+using testsupport::Injection;
+using testsupport::Outcome;
+using testsupport::Wait;
 
 struct CallKind {
   const char* Name;
@@ -69,76 +75,6 @@ std::vector<Case> AllCases() {
   for (Route via : {Route::kGpb2rinex, Route::kLibrary})
     for (const CallKind& kind : kKinds) cases.push_back({via, &kind});
   return cases;
-}
-
-// What a failed call said: its result (exit code or library result) and
-// its message.
-struct Outcome {
-  int Code = -1;
-  std::string Message;
-};
-
-// What is done to a call besides the user's files: a limit on the size of
-// its files (SIGXFSZ ignored, so that a write past it fails with EFBIG
-// rather than ending the process), and something done while the process is
-// held at the start of its commit (every target checked, nothing moved).
-struct Injection {
-  long FileSizeLimit = -1;
-  std::function<void()> AtCommit;
-};
-
-// In a child process just started: sets it up as `how` says.
-void Inject(const Injection& how) {
-  if (how.AtCommit) setenv("RAWCONV_TEST_STOP_AT", "commit", 1);
-  if (how.FileSizeLimit >= 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlim_t limit = static_cast<rlim_t>(how.FileSizeLimit);
-    struct rlimit rl = {limit, limit};
-    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(121);
-  }
-}
-
-// Waits for the child; each time it has stopped itself at a commit, does
-// what `how` says and lets it go on. Its exit code (128 + signal when a
-// signal ended it).
-int Wait(pid_t pid, const Injection& how) {
-  int status = 0;
-  while (waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) {
-    if (how.AtCommit) how.AtCommit();
-    kill(pid, SIGCONT);
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
-}
-
-// Runs fn (a library call) in a child process injected as `how` says.
-Outcome InChild(const std::function<Outcome()>& fn, const Injection& how) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    Inject(how);
-    const Outcome out = fn();
-    std::string message = std::to_string(out.Code) + "\n" + out.Message;
-    const bool ok = write(fds[1], message.data(), message.size()) ==
-                    static_cast<ssize_t>(message.size());
-    _exit(ok ? 0 : 1);
-  }
-  close(fds[1]);
-  const int code = Wait(pid, how);  // the message fits the pipe's buffer
-  std::string text;
-  char buf[512];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  Outcome out;
-  const size_t eol = text.find('\n');
-  if (code == 0 && eol != std::string::npos) {
-    out.Code = std::stoi(text.substr(0, eol));
-    out.Message = text.substr(eol + 1);
-  }
-  return out;
 }
 
 // This process in a mount namespace of its own (once), so that the small

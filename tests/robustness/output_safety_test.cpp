@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "api/file_identity.h"
+#include "support/child_process.h"
 #include "support/conversion_fixture.h"
 
 namespace rawconv {
@@ -122,46 +123,20 @@ TEST_F(OutputSafetyTest, PathFieldsWithoutTerminatorAreNotReadPastTheirEnd) {
 }
 
 // Runs the conversion in a child process whose files may not grow beyond
-// limit bytes (SIGXFSZ ignored, so a write past it fails with EFBIG instead
-// of ending the process). Returns the result and the error text.
-struct ChildResult {
-  int Result = -100;
-  std::string Text;
-};
-
-ChildResult ConvertWithFileSizeLimit(ObsRequest* obs, NavRequest* nav, rlim_t limit) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit rl = {limit, limit};
-    setrlimit(RLIMIT_FSIZE, &rl);
-    char message[1 + 256] = {};
-    message[0] = static_cast<char>(Gpb_To_Rinex_Ver(obs, nav, RINEX_VERSION_2_1));
-    Get_Error_Str(message + 1);
-    const ssize_t written = write(fds[1], message, sizeof message);
-    _exit(written == static_cast<ssize_t>(sizeof message) ? 0 : 1);
-  }
-  close(fds[1]);
-  char message[1 + 256] = {};
-  size_t got = 0;
-  while (got < sizeof message) {
-    const ssize_t n = read(fds[0], message + got, sizeof message - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ChildResult result;
-  if (got == sizeof message && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-    result.Result = static_cast<signed char>(message[0]);
-    message[sizeof message - 1] = '\0';
-    result.Text = message + 1;
-  }
-  return result;
+// limit bytes. Returns the result and the error text.
+testsupport::Outcome ConvertWithFileSizeLimit(ObsRequest* obs, NavRequest* nav, long limit) {
+  testsupport::Injection how;
+  how.FileSizeLimit = limit;
+  return testsupport::InChild(
+      [&]() {
+        testsupport::Outcome out;
+        out.Code = Gpb_To_Rinex_Ver(obs, nav, RINEX_VERSION_2_1);
+        char text[256] = {};
+        Get_Error_Str(text);
+        out.Message = text;
+        return out;
+      },
+      how);
 }
 
 TEST_F(OutputSafetyTest, WriteFailuresOfEitherOutputFailTheCall) {
@@ -172,15 +147,15 @@ TEST_F(OutputSafetyTest, WriteFailuresOfEitherOutputFailTheCall) {
   WriteInputs("big_obs", 300, 1);
 
   Fill("big_nav");
-  ChildResult r = ConvertWithFileSizeLimit(&obs_, &nav_, 8192);
-  EXPECT_EQ(1, r.Result);
-  EXPECT_EQ("Error writing " + Path("big_nav.05n"), r.Text);
+  testsupport::Outcome r = ConvertWithFileSizeLimit(&obs_, &nav_, 8192);
+  EXPECT_EQ(1, r.Code);
+  EXPECT_EQ("Error writing " + Path("big_nav.05n"), r.Message);
   EXPECT_FALSE(fs::exists(Path("big_nav.05o")));
 
   Fill("big_obs");
   r = ConvertWithFileSizeLimit(&obs_, &nav_, 8192);
-  EXPECT_EQ(1, r.Result);
-  EXPECT_EQ("Error writing " + Path("big_obs.05o"), r.Text);
+  EXPECT_EQ(1, r.Code);
+  EXPECT_EQ("Error writing " + Path("big_obs.05o"), r.Message);
   // Neither output of the failed call stays, nor a temporary file.
   EXPECT_FALSE(fs::exists(Path("big_obs.05o")));
   EXPECT_FALSE(fs::exists(Path("big_obs.05n")));
@@ -189,9 +164,9 @@ TEST_F(OutputSafetyTest, WriteFailuresOfEitherOutputFailTheCall) {
 
   // With room for both files the same calls succeed.
   Fill("big_nav");
-  EXPECT_EQ(0, ConvertWithFileSizeLimit(&obs_, &nav_, 1 << 20).Result);
+  EXPECT_EQ(0, ConvertWithFileSizeLimit(&obs_, &nav_, 1 << 20).Code);
   Fill("big_obs");
-  EXPECT_EQ(0, ConvertWithFileSizeLimit(&obs_, &nav_, 1 << 20).Result);
+  EXPECT_EQ(0, ConvertWithFileSizeLimit(&obs_, &nav_, 1 << 20).Code);
 }
 
 TEST_F(OutputSafetyTest, FailedCallsLeaveExistingOutputsAsTheyWere) {
@@ -211,8 +186,8 @@ TEST_F(OutputSafetyTest, FailedCallsLeaveExistingOutputsAsTheyWere) {
   // The same under a file size limit that fails the observation output.
   WriteInputs("x", 300, 1);
   Fill("x");
-  const ChildResult r = ConvertWithFileSizeLimit(&obs_, &nav_, 8192);
-  EXPECT_EQ(1, r.Result);
+  const testsupport::Outcome r = ConvertWithFileSizeLimit(&obs_, &nav_, 8192);
+  EXPECT_EQ(1, r.Code);
   EXPECT_EQ(good_obs, ReadFile(Path("x.05o")));
   EXPECT_EQ(good_nav, ReadFile(Path("x.05n")));
 }
