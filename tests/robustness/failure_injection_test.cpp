@@ -396,11 +396,6 @@ class InterruptTest : public FolderTest, public testing::WithParamInterface<cons
     return phase == Phase::kWriting ? writing : reading && !writing;
   }
 
-  static int ExitCode(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
-  }
-
   // Runs gpb2rinex until a run is caught in `phase` and interrupted there;
   // its exit code. Runs that got past the phase first are undone.
   int InterruptAt(Phase phase) {
@@ -432,7 +427,7 @@ class InterruptTest : public FolderTest, public testing::WithParamInterface<cons
       }
       while (!ended && waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
       }
-      if (caught) return ExitCode(status);
+      if (caught) return testsupport::ExitCodeOf(status);
       PutUserFiles();  // missed: the run may have replaced them
     }
     ADD_FAILURE() << "never caught in the phase";

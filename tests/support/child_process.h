@@ -44,17 +44,22 @@ inline void Inject(const Injection& how) {
   }
 }
 
+// The exit code of a wait status, 128 + signal when a signal ended the
+// process (as a shell gives it).
+inline int ExitCodeOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
 // Waits for the child; each time it has stopped itself at a commit, does
-// what `how` says and lets it go on. Its exit code (128 + signal when a
-// signal ended it).
+// what `how` says and lets it go on. Its exit code.
 inline int Wait(pid_t pid, const Injection& how) {
   int status = 0;
   while (waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) {
     if (how.AtCommit) how.AtCommit();
     kill(pid, SIGCONT);
   }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  return ExitCodeOf(status);
 }
 
 // Runs fn (a library call) in a child process injected as `how` says.
