@@ -97,8 +97,11 @@ class FolderTest : public testing::Test {
   }
   void TearDown() override {
     if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
-    if (!dir_.empty()) fs::remove_all(dir_);
-    if (!dir_.empty()) fs::remove(dir_ + ".err");
+    if (dir_.empty()) return;
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+    EXPECT_FALSE(ec) << dir_ << ": " << ec.message();
+    fs::remove(dir_ + ".err", ec);
   }
 
   // gpb2rinex started in the folder with these arguments, injected as `how`
