@@ -53,11 +53,21 @@ python3 -c 'import json,sys; json.load(open(sys.argv[1]))' "$out/bahr1620.04o.qc
 # run as root.
 profile=$(mktemp -d)
 trap 'rm -rf "$profile"' EXIT
+# Headless Chromium now and then exits without writing its screenshot on a
+# loaded machine (seen once in a CI run while other builds ran): up to three
+# tries, each with a fresh profile.
 shot() {  # shot URL PNG WIDTH HEIGHT
-  timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
-    --user-data-dir="$profile" --default-background-color=ffffffff \
-    --window-size="$3,$4" --screenshot="$2" "$1" >/dev/null 2>&1 || true
-  [ -s "$2" ] || { echo "FAIL: no screenshot $2" >&2; exit 1; }
+  local try
+  for try in 1 2 3; do
+    rm -rf "$profile"/*
+    timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
+      --user-data-dir="$profile" --default-background-color=ffffffff \
+      --window-size="$3,$4" --screenshot="$2" "$1" >/dev/null 2>&1 || true
+    [ -s "$2" ] && return 0
+    echo "   no screenshot $2 (try $try)" >&2
+  done
+  echo "FAIL: no screenshot $2" >&2
+  exit 1
 }
 
 fail=0
