@@ -30,9 +30,6 @@ struct Context {
   // Last failure message of any step; never cleared, cut at 255 characters.
   char ErrorText[kErrorTextSize];
 
-  // Copy of the caller's NavRequest taken after a successful navigation step.
-  NavRequest SavedNav;
-
   // Week override: copies of ObsRequest::UseGpsWeek / GpsWeek taken by every
   // conversion call before its navigation step.
   int32_t UseGpsWeek;

@@ -6,6 +6,7 @@
 #define RAWCONV_API_FILE_EXT_H_
 
 #include <cstddef>
+#include <string>
 
 namespace rawconv {
 
@@ -15,6 +16,11 @@ namespace rawconv {
 // outside Windows paths, slashes). path holds capacity bytes; returns 0, or 1
 // when the result would not fit (path is then left with its blanks removed).
 int SetFileExt(char* path, const char* ext, size_t capacity = 256);
+
+// The same rule on a path of any length. capacity 0 sets no limit; another
+// value refuses, as above, a result that would not fit in capacity bytes
+// (path is then left with its blanks removed).
+int SetFileExt(std::string* path, const char* ext, size_t capacity = 0);
 
 // The path of an existing file named by the first stem_length characters of
 // stem followed by ext (".epp", ".sta"), the extension in any letter case.
@@ -43,6 +49,9 @@ int FindFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, ch
 // lower-case one), or 1 when the name does not fit in size bytes (out is
 // then empty when size > 0).
 int FindBesideFile(const char* gpb_path, const char* ext, char* out, size_t size);
+
+// FindBesideFile without a size limit.
+std::string BesideFile(const char* gpb_path, const char* ext);
 
 }  // namespace rawconv
 

@@ -384,13 +384,10 @@ class PendingEvents {
 
 }  // namespace
 
-void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor,
+void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVisitor& visitor,
                      const Selection* selection) {
   if (selection != nullptr && SelectsNothing(*selection)) selection = nullptr;
-  char path[sizeof request.GpbFile + 1];
-  std::snprintf(path, sizeof path, "%.*s",
-                static_cast<int>(BoundedLength(request.GpbFile, sizeof request.GpbFile)),
-                request.GpbFile);
+  const char* path = request.GpbFile.c_str();
 
   // Station events: read once before the first epoch; never fails the call.
   StationTable stations;
@@ -469,17 +466,15 @@ void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochV
   stations.Release();
 }
 
-int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
+int WriteObsEpochs(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
                    const ObsEdits* edits) {
   StdioSink sink(stream);
-  return WriteObsEpochs(sink, request, saved_nav, summary, rinex_version, ref, edits);
+  return WriteObsEpochs(sink, request, summary, rinex_version, ref, edits);
 }
 
-int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits) {
-  (void)saved_nav;
+int WriteObsEpochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
+                   int rinex_version, const WeekReference& ref, const ObsEdits* edits) {
   Rinex2EpochWriter writer(sink, summary, rinex_version,
                            edits != nullptr && edits->GlonassSlots != 0);
   StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr);

@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "api/rawconv.h"
 #include "gpb/gpb.h"
 #include "obs/header_metadata.h"
 #include "obs/rinex_format.h"
@@ -26,6 +26,21 @@
 #include "sink/sink.h"
 
 namespace rawconv {
+
+// What the caller gives for one observation file: the input, the output
+// path and the header texts, each of any length (the header writers cut
+// nothing: a text is written whole, padded to its columns).
+struct ObsInput {
+  std::string GpbFile;     // the GPB file read by both passes
+  std::string ObsFile;     // the observation output (set by the naming step)
+  std::string RunBy;       // "RUN BY" column of PGM / RUN BY / DATE
+  std::string MarkerName;  // MARKER NAME
+  std::string Observer;    // first column of OBSERVER / AGENCY
+  std::string Agency;      // second column of OBSERVER / AGENCY
+  double AntHeight = 0.0;  // metres, H of ANTENNA: DELTA H/E/N
+  int32_t UseGpsWeek = 0;  // 1: GpsWeek is the week of every epoch
+  int32_t GpsWeek = 0;
+};
 
 // Satellite numbers counted by the pre-scan (GPB numbers; GLONASS above 32).
 constexpr int kMaxSatelliteNumber = 255;
@@ -110,7 +125,7 @@ inline int GlonassSlot(int prn) {
 // of two epochs gives their difference, a file of one epoch (or none) 0.
 // A file that cannot be opened or read gives the zero summary with the
 // receiver text "UNKNOWN " (the name of receiver type 0).
-void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary);
+void ScanObsSummary(const ObsInput& request, ObsHeaderSummary* summary);
 
 // WGS 84 geodetic latitude/longitude (degrees) and height (metres) ->
 // earth-centred X, Y, Z in metres.
@@ -139,7 +154,7 @@ int ReferenceWeekOf(const WeekReference& ref, double time_of_week);
 // epochs, satellites and types. The week of an epoch, needed for the time
 // window, is request.GpsWeek when request.UseGpsWeek is set, else
 // ReferenceWeekOf(ref, RcvTime), as in the writing pass.
-void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary,
+void ScanObsSummary(const ObsInput& request, ObsHeaderSummary* summary,
                     const WeekReference& ref, const ObsEdits& edits);
 
 // ---- Splitting into spans of GPS time ----
@@ -169,7 +184,7 @@ struct SpanSummary {
 // tolerance is that of edits.Select (kDefaultClockTolerance without one).
 // Fails, with spans holding what was found so far, when the epoch times go
 // back across a span boundary: such a file cannot be written span by span.
-CheckResult ScanObsSpans(const ObsRequest& request, ObsHeaderSummary* summary,
+CheckResult ScanObsSpans(const ObsInput& request, ObsHeaderSummary* summary,
                          const WeekReference& ref, const ObsEdits& edits, double span_seconds,
                          std::vector<SpanSummary>* spans);
 
@@ -200,16 +215,15 @@ void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary
 //
 // Writes the thirteen header lines to the sink (or a stdio stream). The run date comes from
 // FormatRunDate; TIME OF FIRST OBS takes its week from ref, never from the
-// week override. saved_nav is not read (ref was looked up from its
-// EppFile). 0 when the whole header was written; 1 when the run date could
+// week override. 0 when the whole header was written; 1 when the run date could
 // not be formatted (only the first line is then written).
 //
 // edits: the user's metadata lines and the full-header records (see
 // ObsEdits); null or zero writes the header above unchanged.
-int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
+int WriteObsHeader(Sink& sink, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
                    const ObsEdits* edits = nullptr);
-int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
+int WriteObsHeader(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
                    const ObsEdits* edits = nullptr);
 
@@ -217,14 +231,14 @@ int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavReques
 // request.GpbFile with the station blocks
 // of the station file beside it and the kinematic events. The week of an
 // epoch is Ctx().GpsWeek when the week override is set, else
-// ReferenceWeekOf(ref, RcvTime). saved_nav is not read. Station file
+// ReferenceWeekOf(ref, RcvTime). Station file
 // problems never fail the call (their message stays in the error text).
 // Result always 0. edits->Select (when given) picks the epochs and
 // satellites as in StreamObsEpochs; the types written are those of summary.
-int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
+int WriteObsEpochs(Sink& sink, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
                    const ObsEdits* edits = nullptr);
-int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
+int WriteObsEpochs(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
                    const ObsEdits* edits = nullptr);
 
@@ -332,7 +346,7 @@ class EpochObserver {
 // to no kept data and are not written. Kinematic state changes are found
 // over every epoch read, as without a selection.
 constexpr int kMaxPendingEvents = 16;
-void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor,
+void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVisitor& visitor,
                      const Selection* selection = nullptr);
 
 }  // namespace rawconv

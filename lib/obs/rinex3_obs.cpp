@@ -15,9 +15,6 @@
 
 namespace rawconv {
 
-static_assert(kRinexLayout20 == RINEX_VERSION_2_0 && kRinexLayout21 == RINEX_VERSION_2_1,
-              "the dialog's version codes");
-
 namespace {
 
 constexpr int kTypeCount = 8;
@@ -51,11 +48,10 @@ void Selected(const ObsHeaderSummary& s, bool* selected) {
 
 
 // A request text cut to width columns and padded to it.
-template <size_t N>
-void AppendCut(RinexBuffer* out, const char (&text)[N], int width) {
-  size_t length = BoundedLength(text, N);
+void AppendCut(RinexBuffer* out, const std::string& text, int width) {
+  size_t length = text.size();
   if (length > static_cast<size_t>(width)) length = static_cast<size_t>(width);
-  AppendPadded(out, text, length, width, true);
+  AppendPadded(out, text.data(), length, width, true);
 }
 
 // value written with exactly `digits` digits, leading zeros (value 0..10^digits-1).
@@ -281,7 +277,7 @@ bool ParseMarkerType(const char* text, char* upper) {
   return false;
 }
 
-int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
+int WriteObs3Header(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
                     int version, const WeekReference& ref, const ObsEdits* edits) {
   if (!IsRinex3Writable(version)) return 2;
   const bool deprecated_records = !IsRinex4(version);  // 3.0x: phase shifts, GLONASS biases
@@ -368,7 +364,7 @@ std::unique_ptr<EpochRecordWriter> MakeRinex3EpochWriter(Sink& sink,
   return std::unique_ptr<EpochRecordWriter>(new Rinex3EpochWriter(sink, summary));
 }
 
-int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
+int WriteObs3Epochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
                     int version, const WeekReference& ref, const ObsEdits* edits) {
   if (!IsRinex3Writable(version)) return 2;
   Rinex3EpochWriter writer(sink, summary);

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "obs/sta_list.h"
 #include "station/station_file.h"
@@ -37,6 +38,9 @@ constexpr size_t kStationPathSize = 261;
 // FindFileAnyCaseExt), else site.sta. out holds size bytes. Returns 0, or 1
 // when the name does not fit (out is then empty).
 int MakeStationFileName(const char* gpb_path, char* out, size_t size);
+
+// The same name for a GPB path of any length.
+std::string StationFileName(const char* gpb_path);
 
 // true when an antenna height is written within the 14 columns of its
 // "%14.4f" field: finite and, once rounded to four decimals, at most

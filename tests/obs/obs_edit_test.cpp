@@ -65,15 +65,15 @@ class ObsEditTest : public ObsFileTest {
     } else {
       ScanObsSummary(request_, &summary_);
     }
-    std::FILE* out = std::fopen(request_.ObsFile, "w");
+    std::FILE* out = std::fopen(request_.ObsFile.c_str(), "w");
     if (out == nullptr) return "";
     StdioSink sink(out);
     if (version == kRinex3) {
       header_result_ = WriteObs3Header(sink, request_, summary_, 304, ref, edits);
       epochs_result_ = WriteObs3Epochs(sink, request_, summary_, 304, ref, edits);
     } else {
-      header_result_ = WriteObsHeader(sink, request_, nav_, summary_, version, ref, edits);
-      epochs_result_ = WriteObsEpochs(sink, request_, nav_, summary_, version, ref, edits);
+      header_result_ = WriteObsHeader(sink, request_, summary_, version, ref, edits);
+      epochs_result_ = WriteObsEpochs(sink, request_, summary_, version, ref, edits);
     }
     sink.Finish();
     std::fclose(out);

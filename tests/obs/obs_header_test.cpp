@@ -100,7 +100,7 @@ TEST_F(ObsHeaderTest, WholeHeaderInBothVersions) {
 // description leaves "Motorola Oncore " in the receiver column. A 25-
 // character marker name lengthens its line to 85 columns.
 TEST_F(ObsHeaderTest, EmptyPositionShortFilesAndLongTexts) {
-  std::snprintf(request_.MarkerName, sizeof request_.MarkerName, "ABCDEFGHIJKLMNOPQRSTUVWXY");
+  request_.MarkerName = "ABCDEFGHIJKLMNOPQRSTUVWXY";
   GpbFileBuilder one = GpbFileBuilder::Old(5);
   GpbChannel ch[3] = {MakeChannel(1, 21000000.5, 0), MakeChannel(2, 21000000.5, 0),
                       MakeChannel(3, 21000000.5, 0)};
@@ -135,7 +135,7 @@ TEST_F(ObsHeaderTest, EmptyPositionShortFilesAndLongTexts) {
   EXPECT_EQ(summary_.ApproxX, 0.0);  // three channels never qualify
 
   // A file that cannot be read: zero summary, "UNKNOWN " receiver.
-  std::remove(request_.GpbFile);
+  std::remove(request_.GpbFile.c_str());
   ScanObsSummary(request_, &summary_);
   EXPECT_STREQ(summary_.ReceiverText, "UNKNOWN ");
   EXPECT_EQ(summary_.NumObsTypes, 0);

@@ -73,11 +73,9 @@ class ObsRoundTripTest : public testing::TestWithParam<std::string> {
     *obs_path = base + (f.NewFormat ? "_new.obs" : "_old.obs");
     if (!gpb.Write(gpb_path)) return false;
 
-    ObsRequest request{};
-    NavRequest nav{};
-    std::snprintf(request.GpbFile, sizeof request.GpbFile, "%s", gpb_path.c_str());
-    std::snprintf(request.MarkerName, sizeof request.MarkerName, "%s",
-                  original.Header.MarkerName.c_str());
+    ObsInput request;
+    request.GpbFile = gpb_path;
+    request.MarkerName = original.Header.MarkerName;
 
     // The week of the data: from an EPP file whose reference lies in the
     // first epoch's week. Weeks of 2048 and above cannot be named by an
@@ -109,8 +107,8 @@ class ObsRoundTripTest : public testing::TestWithParam<std::string> {
     ScanObsSummary(request, &summary);
     std::FILE* out = std::fopen(obs_path->c_str(), "w");
     if (out == nullptr) return false;
-    WriteObsHeader(out, request, nav, summary, f.Version, ref);
-    WriteObsEpochs(out, request, nav, summary, f.Version, ref);
+    WriteObsHeader(out, request, summary, f.Version, ref);
+    WriteObsEpochs(out, request, summary, f.Version, ref);
     std::fclose(out);
     std::remove(gpb_path.c_str());
     return true;

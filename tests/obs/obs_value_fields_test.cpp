@@ -44,7 +44,7 @@ class ObsValueFieldsTest : public ObsFileTest {
 
   std::string Convert3() {
     ScanObsSummary(request_, &summary_);
-    std::FILE* out = std::fopen(request_.ObsFile, "w");
+    std::FILE* out = std::fopen(request_.ObsFile.c_str(), "w");
     if (out == nullptr) return "";
     StdioSink sink(out);
     WriteObs3Header(sink, request_, summary_, 304, TestReference());
