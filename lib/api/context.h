@@ -17,13 +17,6 @@ namespace rawconv {
 
 class EpochObserver;
 
-// One (week, toe) pair collected by the reference ephemeris lookup.
-struct EphemerisTimeTag {
-  int32_t Week;  // as read from the file (0..4095), before completion
-  int32_t Toe;   // seconds of week, 0..604800
-};
-
-constexpr int kMaxTimeTags = 128;
 constexpr int kErrorTextSize = 256;
 
 struct Context {
@@ -34,21 +27,6 @@ struct Context {
   // conversion call before its navigation step.
   int32_t UseGpsWeek;
   int32_t GpsWeek;
-
-  // Result record of SecondsToTm (overwritten by every call).
-  std::tm TimeRecord;
-
-  // Time tags collected by FindReferenceEphemeris (overwritten by every call).
-  EphemerisTimeTag TimeTags[kMaxTimeTags];
-  int32_t TimeTagCount;
-
-  // Working buffers of the block record reader.
-  char BlockLine[256];     // one input line, at most 254 characters taken
-  char BlockJoined[768];   // values of one entry joined by blanks
-  char BlockScratch[256];  // one value word
-
-  // Text returned by ReceiverTypeName.
-  char ReceiverTypeNameText[32];
 
   // Clock of the "PGM / RUN BY / DATE" lines: when RunTimeFixed is set, the
   // run date is taken from FixedRunTime (seconds since 1970, read as local

@@ -75,8 +75,10 @@ int ReadEphemerisRecord(std::FILE* stream, EphemerisRecord* record);
 // line begins with "$EPHREC" (only 249 characters of that line are read;
 // the rest of a longer one is read as blocks), six-line layout otherwise.
 // 0 found; 1 (no message) when the path is empty or missing, the file cannot
-// be read, or it holds no acceptable record. The tags are kept in Ctx().TimeTags.
-int FindReferenceEphemeris(const char* path, int* week, double* toe);
+// be read, or it holds no acceptable record. tags_read (when given) gets the
+// number of acceptable records looked at (0..kMaxTimeTags).
+constexpr int kMaxTimeTags = 128;
+int FindReferenceEphemeris(const char* path, int* week, double* toe, int* tags_read = nullptr);
 
 }  // namespace rawconv
 

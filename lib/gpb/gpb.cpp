@@ -279,9 +279,7 @@ void FillOldChannel(const uint8_t* m, GpbChannel* ch) {
 
 const char* ReceiverTypeName(int code) {
   const ReceiverTypeEntry* entry = FindReceiverType(code);
-  char* text = Ctx().ReceiverTypeNameText;
-  std::snprintf(text, sizeof Ctx().ReceiverTypeNameText, "%s", entry ? entry->Name : kUnknownReceiver);
-  return text;
+  return entry ? entry->Name : kUnknownReceiver;
 }
 
 GpbClass::GpbClass() : stream_(nullptr) { ResetToConstructed(); }

@@ -128,8 +128,7 @@ struct GpbScanResults {
   float MeanHeight;
 };
 
-// Name of a receiver-type code, or "UNKNOWN". The text lives in the current
-// context's buffer and is overwritten by the next call.
+// Name of a receiver-type code, or "UNKNOWN" (static text).
 const char* ReceiverTypeName(int code);
 
 class GpbClass {
