@@ -211,7 +211,9 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
                    : file;
   }
   int result = 1;
-  Ctx().NavRecordsWritten = 0;
+  NavWriting run;
+  run.Week.Use = job.Obs.UseGpsWeek;
+  run.Week.Week = job.Obs.GpsWeek;
   const bool v3 = IsRinex3(job.RinexVersion);
   if (!epp) {
     SetErrorText("Error opening input epp file %s", epp_file);
@@ -223,12 +225,13 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
   } else if ((v3 ? WriteNav3Header(*out, nav.RunBy.c_str(), job.RinexVersion)
                  : WriteNavHeader(*out, nav.RunBy.c_str(), Nav2Version(job.RinexVersion))) != 0) {
     // The date text could not be made; the header writer left no message.
-  } else if ((v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records)
-                 : ConvertEppToNav(epp, *out, job.RinexVersion, records)) != 0) {
+  } else if ((v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records, &run)
+                 : ConvertEppToNav(epp, *out, job.RinexVersion, records, &run)) != 0) {
     // The EPP reader has put its message into the error text.
   } else {
     result = 0;
   }
+  Ctx().NavRecordsWritten = run.Written;
   CloseStream(epp);
   if (result != 0) {
     out->Abort();

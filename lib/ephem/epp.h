@@ -68,6 +68,20 @@ int CheckEppHeader(std::FILE* stream);
 // record (the record is then left as it was).
 int ReadEphemerisRecord(std::FILE* stream, EphemerisRecord* record);
 
+// A conversion's week override: with Use set, the clock epoch of every
+// navigation record is dated in Week instead of the record's own week.
+struct WeekOverride {
+  int32_t Use = 0;
+  int32_t Week = 0;
+};
+
+// The navigation writers' part of one call: the week override in, the
+// number of records written out (added to Written).
+struct NavWriting {
+  WeekOverride Week;
+  uint32_t Written = 0;
+};
+
 // Week (as read, no completion) and toe of the reference ephemeris of the
 // file: of the first kMaxTimeTags acceptable records (week 0..4095, toe
 // 0..604800, an "El1:" entry of 5 values and an "El5:" entry of 4), the last

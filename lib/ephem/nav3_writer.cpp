@@ -56,8 +56,8 @@ int WriteNav3Header(Sink& out, const char* run_by, int version) {
   return 0;
 }
 
-int FormatNav3Record(const EphemerisRecord& record, char* buffer) {
-  const int clock_week = Ctx().UseGpsWeek ? Ctx().GpsWeek : record.Week;
+int FormatNav3Record(const EphemerisRecord& record, char* buffer, const WeekOverride& week) {
+  const int clock_week = week.Use ? week.Week : record.Week;
   int hour = 0, minute = 0, month = 0, day = 0, year = 0;
   double seconds = 0.0;
   GpsToDate(clock_week, static_cast<double>(record.Toc), hour, minute, seconds, month, day, year);
@@ -88,7 +88,8 @@ int FormatNav4RecordLine(const EphemerisRecord& record, char* buffer) {
 }
 
 int ConvertEppToNav3(std::FILE* epp, Sink& out, int version,
-                     std::vector<EphemerisRecord>* records) {
+                     std::vector<EphemerisRecord>* records, NavWriting* run) {
+  const WeekOverride week = run ? run->Week : WeekOverride();
   if (!IsRinex3Writable(version)) return 2;
   if (CheckEppHeader(epp) != 0) return 1;
   const bool record_lines = IsRinex4(version);
@@ -97,9 +98,9 @@ int ConvertEppToNav3(std::FILE* epp, Sink& out, int version,
   while (ReadEphemerisRecord(epp, &record) == 0) {
     if (records) records->push_back(record);
     if (record_lines) WriteText(out, text, FormatNav4RecordLine(record, text));
-    const int length = FormatNav3Record(record, text);
+    const int length = FormatNav3Record(record, text, week);
     WriteText(out, text, length);
-    ++Ctx().NavRecordsWritten;
+    if (run) ++run->Written;
   }
   return 0;
 }

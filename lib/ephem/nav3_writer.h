@@ -54,13 +54,14 @@ int WriteNav3Header(Sink& out, const char* run_by, int version);
 // invalid (message in the error text); 2 for a version WriteNav3Header does
 // not take. Every record read is also appended to *records when it is given.
 int ConvertEppToNav3(std::FILE* epp, Sink& out, int version,
-                     std::vector<EphemerisRecord>* records = nullptr);
+                     std::vector<EphemerisRecord>* records = nullptr, NavWriting* run = nullptr);
 
 // The eight lines of one record, each ending in a line feed, into buffer
 // (kNav3RecordBufferSize bytes). The epoch of line 1 is the time of clock in
-// the record's week, or in the override week when Ctx().UseGpsWeek is set;
-// line 6 carries the record's week. Returns the length written.
-int FormatNav3Record(const EphemerisRecord& record, char* buffer);
+// the record's week, or in the override week when week.Use is set; line 6
+// carries the record's week. Returns the length written.
+int FormatNav3Record(const EphemerisRecord& record, char* buffer,
+                     const WeekOverride& week = WeekOverride());
 
 // The "> EPH Gnn LNAV" line of a RINEX 4 record, with its line feed, into
 // buffer (at least kNav4RecordLineSize bytes). Returns the length written.

@@ -123,8 +123,9 @@ void NavRecordValues(const EphemerisRecord& record, double values[kNavRecordLine
   std::memcpy(values, table, sizeof table);
 }
 
-void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buffer) {
-  const int clock_week = Ctx().UseGpsWeek ? Ctx().GpsWeek : record.Week;
+void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buffer,
+                     const WeekOverride& week) {
+  const int clock_week = week.Use ? week.Week : record.Week;
   int hour = 0;
   int minute = 0;
   double seconds = 0.0;
@@ -165,17 +166,18 @@ int ConvertEppToNav(std::FILE* epp, std::FILE* out, int rinex_version) {
 }
 
 int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version,
-                    std::vector<EphemerisRecord>* records) {
+                    std::vector<EphemerisRecord>* records, NavWriting* run) {
+  const WeekOverride week = run ? run->Week : WeekOverride();
   if (CheckEppHeader(epp) != 0) return 1;
   EphemerisRecord record{};
   char text[kNavRecordBufferSize + 1];
   while (ReadEphemerisRecord(epp, &record) == 0) {
     if (records) records->push_back(record);
-    FormatNavRecord(record, rinex_version, text);
+    FormatNavRecord(record, rinex_version, text, week);
     const size_t length = std::strlen(text);
     text[length] = '\n';
     out.Write(text, length + 1);
-    ++Ctx().NavRecordsWritten;
+    if (run) ++run->Written;
   }
   return 0;
 }
