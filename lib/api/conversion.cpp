@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "api/context.h"
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 #include "api/file_identity.h"
 #include "ephem/epp.h"
 #include "ephem/gps_time.h"

@@ -14,7 +14,7 @@
 
 #include "api/context.h"
 #include "api/conversion.h"
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 #include "api/qc_step.h"
 #include "gpb/gpb.h"
 #include "sink/gzip_sink.h"

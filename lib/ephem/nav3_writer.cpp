@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/context.h"
 #include "ephem/gps_time.h"
 #include "ephem/nav_writer.h"
 #include "obs/rinex_versions.h"

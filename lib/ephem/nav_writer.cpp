@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "api/context.h"
 #include "ephem/gps_time.h"
 #include "obs/rinex_versions.h"
 #include "obs/run_date.h"

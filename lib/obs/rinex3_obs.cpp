@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/context.h"
 #include "obs/obs_writer.h"
 #include "obs/rinex3_codes.h"
 #include "obs/rinex_format.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "api/context.h"
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 #include "obs/rinex_format.h"
 
 namespace rawconv {

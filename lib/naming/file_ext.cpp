@@ -1,4 +1,4 @@
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 
 #include <cctype>
 #include <cstring>
