@@ -23,11 +23,6 @@ struct Context {
   // Last failure message of any step; never cleared, cut at 255 characters.
   char ErrorText[kErrorTextSize];
 
-  // Week override: copies of ObsRequest::UseGpsWeek / GpsWeek taken by every
-  // conversion call before its navigation step.
-  int32_t UseGpsWeek;
-  int32_t GpsWeek;
-
   // Clock of the "PGM / RUN BY / DATE" lines: when RunTimeFixed is set, the
   // run date is taken from FixedRunTime (seconds since 1970, read as local
   // time) instead of the system clock. Tests use it for byte-exact files.
@@ -56,9 +51,6 @@ struct Context {
   // Facts gathered while writing, for the conversion report.
   uint32_t NavRecordsWritten;
   uint64_t EpochsWritten;
-  // Sees every epoch of the writing pass as it is written (quality checks);
-  // null for none.
-  EpochObserver* Observer;
   int32_t GpbDamaged;     // the writing pass ended in a damaged or cut record
   uint64_t GpbBytesUsed;  // up to the end of its last good record
   uint64_t GpbFileSize;
@@ -67,10 +59,6 @@ struct Context {
   int32_t SingleThread;
 };
 
-// Epochs between two progress reports of a reading pass.
-constexpr long kProgressEpochs = 512;
-
-enum StationSource { kStationBeside = 0, kStationNone = 1, kStationFile = 2 };
 
 // Tells the progress callback that `done` bytes of the current pass are read
 // (the pass's own count; ProgressBase is added). Returns false when the

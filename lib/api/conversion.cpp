@@ -84,15 +84,40 @@ const Selection* SelectionOf(const ConversionJob& job) {
   return job.Edits ? job.Edits->Select : nullptr;
 }
 
+bool PassProgress(void*, uint64_t bytes) { return ReportProgress(bytes); }
+
+// A reading pass of the call: station source, helper threads and progress
+// from the call's context; observer (null for none) sees the kept epochs.
+ReadingPass PassOf(EpochObserver* observer = nullptr) {
+  const Context& c = Ctx();
+  ReadingPass pass;
+  pass.Station = static_cast<StationSource>(c.StationMode);
+  if (c.StationMode == kStationFile) pass.StationPath = c.StationPath;
+  pass.ReadAhead = !c.SingleThread;
+  pass.Progress = &PassProgress;
+  pass.Observer = observer;
+  return pass;
+}
+
+// Keeps the facts of a writing pass for the call's report.
+void KeepPassFacts(const ReadingPass& pass) {
+  Context& c = Ctx();
+  c.EpochsWritten += pass.EpochsKept;
+  c.GpbDamaged = pass.GpbDamaged;
+  c.GpbBytesUsed = pass.GpbBytesUsed;
+  c.GpbFileSize = pass.GpbFileSize;
+}
+
 // The pre-scan of the job: over the epochs, satellites and types its edits
 // keep. False (with the message) when a type asked for is not in the data.
 bool Prescan(const ConversionJob& job, const WeekReference& ref, ObsHeaderSummary* summary) {
   *summary = ObsHeaderSummary{};
+  const ReadingPass pass = PassOf();
   if (!job.Edits) {
-    ScanObsSummary(job.Obs, summary);
+    ScanObsSummary(job.Obs, summary, ref, ObsEdits{}, &pass);
     return true;
   }
-  ScanObsSummary(job.Obs, summary, ref, *job.Edits);
+  ScanObsSummary(job.Obs, summary, ref, *job.Edits, &pass);
   const Selection* select = job.Edits->Select;
   if (select && select->KeptTypes != 0 && !Ctx().Cancelled) {
     const CheckResult present = CheckTypesPresent(select->KeptTypes, summary->PresentTypes);
@@ -247,8 +272,10 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
 
 // Observation step: pre-scan (unless *scanned), header and epochs of the
 // GPB file into `file` (its temporary file, not yet moved into place).
+// observer (null for none) sees every epoch written.
 int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink* file,
-                    ObsHeaderSummary* summary, bool scanned, uint64_t gpb_size) {
+                    ObsHeaderSummary* summary, bool scanned, uint64_t gpb_size,
+                    EpochObserver* observer) {
   const ObsInput& obs = job.Obs;
   if (!OpenOutput(file, obs.ObsFile.c_str(), job)) {
     SetErrorText("Error opening obs file %s.", obs.ObsFile.c_str());
@@ -272,14 +299,16 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
   // A header cut short by a date failure does not stop the epochs.
   Ctx().ProgressBase = gpb_size;
   if (!Ctx().Cancelled) {
+    ReadingPass pass = PassOf(observer);
     if (v3) {
       WriteObs3Header(*out, obs, *summary, job.RinexVersion, ref, job.Edits);
-      WriteObs3Epochs(*out, obs, *summary, job.RinexVersion, ref, job.Edits);
+      WriteObs3Epochs(*out, obs, *summary, job.RinexVersion, ref, job.Edits, &pass);
     } else {
       const ObsEdits edits = Rinex2Edits(job);
       WriteObsHeader(*out, obs, *summary, job.RinexVersion, ref, &edits);
-      WriteObsEpochs(*out, obs, *summary, job.RinexVersion, ref, &edits);
+      WriteObsEpochs(*out, obs, *summary, job.RinexVersion, ref, &edits, &pass);
     }
+    KeepPassFacts(pass);
   }
   if (Ctx().Cancelled) {
     out->Abort();
@@ -477,8 +506,6 @@ int RunQcOnly(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
   if (job.QcResult) job.QcResult->Skipped = AllSkipped(skip_qc) ? 1 : 0;
   if (policy != kConversionOk) return policy;
 
-  Ctx().UseGpsWeek = job.Obs.UseGpsWeek;
-  Ctx().GpsWeek = job.Obs.GpsWeek;
   ObsHeaderSummary summary{};
   Ctx().ProgressBase = 0;
   if (!Prescan(job, ref, &summary)) return kConversionFailed;
@@ -486,9 +513,10 @@ int RunQcOnly(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
   if (!Ctx().Cancelled) {
     step.Prepare(epp_file, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
     Ctx().ProgressBase = gpb_size;
-    ObserverScope observe(&step);
+    ReadingPass pass = PassOf(&step);
     IgnoreEpochs ignore;
-    StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job));
+    StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job), &pass);
+    KeepPassFacts(pass);
   }
   if (Ctx().Cancelled) {
     SetErrorText("Conversion cancelled");
@@ -679,8 +707,6 @@ int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
       SetErrorText(kUndatedMessage, epp_file);
     return kConversionFailed;
   }
-  Ctx().UseGpsWeek = job.Obs.UseGpsWeek;
-  Ctx().GpsWeek = job.Obs.GpsWeek;
 
   // One pre-scan: the whole file's facts and those of every span.
   std::unique_ptr<ObsHeaderSummary> whole(new ObsHeaderSummary());
@@ -688,8 +714,9 @@ int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
   const ObsEdits no_edits{};
   const ObsEdits& edits = job.Edits ? *job.Edits : no_edits;
   Ctx().ProgressBase = 0;
+  const ReadingPass scan_pass = PassOf();
   const CheckResult scanned =
-      ScanObsSpans(job.Obs, whole.get(), ref, edits, job.SplitSeconds, &spans);
+      ScanObsSpans(job.Obs, whole.get(), ref, edits, job.SplitSeconds, &spans, &scan_pass);
   if (Ctx().Cancelled) {
     SetErrorText("Conversion cancelled");
     return kConversionCancelled;
@@ -803,18 +830,18 @@ int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
   Ctx().ProgressBase = gpb_size;
   bool written = true;
   if (writing || checking) {
-    std::unique_ptr<ObserverScope> observe;
-    if (checking) observe.reset(new ObserverScope(&step));
+    ReadingPass pass = PassOf(checking ? &step : nullptr);
     if (writing) {
       const double tolerance =
           select != nullptr ? ClockTolerance(*select) : kDefaultClockTolerance;
       SpanWriter writer(job, ref, outputs, tolerance);
-      StreamObsEpochs(job.Obs, ref, writer, select);
+      StreamObsEpochs(job.Obs, ref, writer, select, &pass);
       written = writer.Finish();
     } else {
       IgnoreEpochs ignore;
-      StreamObsEpochs(job.Obs, ref, ignore, select);
+      StreamObsEpochs(job.Obs, ref, ignore, select, &pass);
     }
+    KeepPassFacts(pass);
   }
   if (Ctx().Cancelled || !written) {
     AbortSpans(outputs);
@@ -984,8 +1011,6 @@ int RunConversionSteps(ConversionJob& job) {
     if (policy != kConversionOk) return policy;
   }
 
-  Ctx().UseGpsWeek = job.Obs.UseGpsWeek;
-  Ctx().GpsWeek = job.Obs.GpsWeek;
 
   // Without a year the navigation output has no name: it is not written.
   FileSink nav_out;
@@ -1015,13 +1040,8 @@ int RunConversionSteps(ConversionJob& job) {
 
   FileSink obs_out;
   if (!skip_obs) {
-    int step_result = 0;
-    if (checking) {
-      ObserverScope observe(&step);
-      step_result = ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size);
-    } else {
-      step_result = ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size);
-    }
+    const int step_result = ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size,
+                                            checking ? &step : nullptr);
     if (step_result != 0) {
       nav_out.Abort();
       return Ctx().Cancelled ? kConversionCancelled : kConversionFailed;
@@ -1034,9 +1054,10 @@ int RunConversionSteps(ConversionJob& job) {
     if (checking && !Ctx().Cancelled) {
       // The observation file stays as it is: a reading pass feeds the check.
       Ctx().ProgressBase = gpb_size;
-      ObserverScope observe(&step);
+      ReadingPass pass = PassOf(&step);
       IgnoreEpochs ignore;
-      StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job));
+      StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job), &pass);
+      KeepPassFacts(pass);
       Ctx().EpochsWritten = 0;
     }
     if (Ctx().Cancelled) {

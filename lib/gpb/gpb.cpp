@@ -11,7 +11,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "api/context.h"
 #include "gpb/byte_io.h"
 #include "gpb/gpb_format.h"
 
@@ -389,7 +388,7 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
   // the input is ours.
   if (buffer_size < 2 ||
       std::setvbuf(stream_, nullptr, _IOFBF, static_cast<size_t>(buffer_size)) != 0 ||
-      !input_.Attach(stream_, 0, file_mode == GIO_READ && !Ctx().SingleThread)) {
+      !input_.Attach(stream_, 0, file_mode == GIO_READ && read_ahead_)) {
     std::fclose(stream_);
     stream_ = nullptr;
     SetError("Unable to create file buffer for '%s'", path);

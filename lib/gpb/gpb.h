@@ -154,6 +154,10 @@ class GpbClass {
   // missing file (the fixed path fields of older callers hold less).
   void LimitPathLength(size_t limit) { path_limit_ = limit; }
 
+  // false: files opened for reading afterwards are read on the caller's
+  // thread alone, without the read-ahead thread (true by default).
+  void SetReadAhead(bool read_ahead) { read_ahead_ = read_ahead; }
+
   // Positions the stream at the first epoch record when a file is open, and
   // begins a new pass: the pass facts below start again.
   void RewindGpbFile();
@@ -238,6 +242,7 @@ class GpbClass {
   char receiver_description_[32];
   std::string path_;
   size_t path_limit_ = static_cast<size_t>(-1);
+  bool read_ahead_ = true;
   int32_t file_mode_;
   std::FILE* stream_;
   GpbInput input_;  // reads stream_ in blocks; every record goes through it

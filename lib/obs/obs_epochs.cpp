@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 
-#include "api/context.h"
 #include "obs/rinex_versions.h"
 #include "gpb/gpb.h"
 #include "obs/obs_writer.h"
@@ -385,15 +384,18 @@ class PendingEvents {
 }  // namespace
 
 void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVisitor& visitor,
-                     const Selection* selection) {
+                     const Selection* selection, ReadingPass* pass) {
   if (selection != nullptr && SelectsNothing(*selection)) selection = nullptr;
   const char* path = request.GpbFile.c_str();
+  ReadingPass no_pass;
+  if (pass == nullptr) pass = &no_pass;
 
   // Station events: read once before the first epoch; never fails the call.
   StationTable stations;
-  stations.Load(path);
+  stations.Load(path, pass->Station, pass->StationPath.c_str());
 
   GpbClass reader;
+  reader.SetReadAhead(pass->ReadAhead);
   reader.OpenGpbFile(path, 0, kGpbBufferSize, GIO_READ, 0);  // a failed open reads no epochs
 
   EpochSlot slots[2]{};  // before the first epoch the previous one has no channels
@@ -410,10 +412,10 @@ void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVis
   std::unique_ptr<PendingEvents> pending;
   if (selection != nullptr) pending.reset(new PendingEvents());
   while (reader.ReadGpbEpoch(&current->Epoch, current->Channels) == 0) {
-    if (count++ % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
+    if (count++ % kProgressEpochs == 0 && !pass->Report(reader.BytesUsed())) break;
     const GpbEpoch& read_epoch = current->Epoch;
     const int week =
-        Ctx().UseGpsWeek ? Ctx().GpsWeek : ReferenceWeekOf(ref, read_epoch.RcvTime);
+        request.UseGpsWeek ? request.GpsWeek : ReferenceWeekOf(ref, read_epoch.RcvTime);
     const EpochDate date = DateOfGpsTime(week, read_epoch.RcvTime);
     const bool kept = selection == nullptr ||
                       SelectEpoch(*selection, week, read_epoch, current->Channels, &kept_epoch,
@@ -450,18 +452,18 @@ void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVis
       continue;
     }
     visitor.Epoch(date, epoch, channels);
-    if (Ctx().Observer) Ctx().Observer->Observe(epoch, channels, week);
+    if (pass->Observer) pass->Observer->Observe(epoch, channels, week);
 
-    ++Ctx().EpochsWritten;
+    ++pass->EpochsKept;
 
     EpochSlot* written = current;
     current = previous;
     previous = written;
   }
-  Ctx().GpbDamaged = reader.EndedInDamage() ? 1 : 0;
-  Ctx().GpbBytesUsed = reader.BytesUsed();
-  Ctx().GpbFileSize = reader.FileSize();
-  ReportProgress(reader.FileSize());
+  pass->GpbDamaged = reader.EndedInDamage() ? 1 : 0;
+  pass->GpbBytesUsed = reader.BytesUsed();
+  pass->GpbFileSize = reader.FileSize();
+  pass->Report(reader.FileSize());
   reader.CloseGpbFile();
   stations.Release();
 }
@@ -474,10 +476,11 @@ int WriteObsEpochs(std::FILE* stream, const ObsInput& request,
 }
 
 int WriteObsEpochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
-                   int rinex_version, const WeekReference& ref, const ObsEdits* edits) {
+                   int rinex_version, const WeekReference& ref, const ObsEdits* edits,
+                   ReadingPass* pass) {
   Rinex2EpochWriter writer(sink, summary, rinex_version,
                            edits != nullptr && edits->GlonassSlots != 0);
-  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr);
+  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr, pass);
   writer.Flush();
   return 0;
 }

@@ -5,7 +5,6 @@
 #include <memory>
 #include <vector>
 
-#include "api/context.h"
 #include "ephem/epp.h"
 #include "ephem/gps_time.h"
 #include "gpb/gpb.h"
@@ -263,7 +262,10 @@ class SummaryBuilder {
 
 // The pre-scan, with one summary per span when span_seconds > 0.
 CheckResult Scan(const ObsInput& request, ObsHeaderSummary* summary, const WeekReference& ref,
-                 const ObsEdits& edits, double span_seconds, std::vector<SpanSummary>* spans) {
+                 const ObsEdits& edits, double span_seconds, std::vector<SpanSummary>* spans,
+                 const ReadingPass* pass) {
+  const ReadingPass no_pass;
+  if (pass == nullptr) pass = &no_pass;
   std::memset(summary, 0, sizeof *summary);
   if (spans != nullptr) spans->clear();
   const Selection* selection =
@@ -274,6 +276,7 @@ CheckResult Scan(const ObsInput& request, ObsHeaderSummary* summary, const WeekR
   const char* path = request.GpbFile.c_str();
 
   GpbClass reader;
+  reader.SetReadAhead(pass->ReadAhead);
   reader.OpenGpbFile(path, 0, kGpbBufferSize, GIO_READ, 0);  // a failed open reads no epochs
 
   char name[64] = "";
@@ -293,7 +296,7 @@ CheckResult Scan(const ObsInput& request, ObsHeaderSummary* summary, const WeekR
   GpbEpoch kept_epoch{};
   GpbChannel kept_channels[kMaxChannels]{};
   while (reader.ReadGpbEpoch(&read_epoch, read_channels) == 0) {
-    if (read++ % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
+    if (read++ % kProgressEpochs == 0 && !pass->Report(reader.BytesUsed())) break;
     const GpbEpoch* kept = &read_epoch;
     const GpbChannel* channels = read_channels;
     int week = 0;
@@ -348,8 +351,8 @@ void ScanObsSummary(const ObsInput& request, ObsHeaderSummary* summary) {
 }
 
 void ScanObsSummary(const ObsInput& request, ObsHeaderSummary* summary,
-                    const WeekReference& ref, const ObsEdits& edits) {
-  Scan(request, summary, ref, edits, 0.0, nullptr);
+                    const WeekReference& ref, const ObsEdits& edits, const ReadingPass* pass) {
+  Scan(request, summary, ref, edits, 0.0, nullptr, pass);
 }
 
 int64_t SpanIndexOf(double gps_seconds, double span_seconds, double tolerance) {
@@ -358,8 +361,8 @@ int64_t SpanIndexOf(double gps_seconds, double span_seconds, double tolerance) {
 
 CheckResult ScanObsSpans(const ObsInput& request, ObsHeaderSummary* summary,
                          const WeekReference& ref, const ObsEdits& edits, double span_seconds,
-                         std::vector<SpanSummary>* spans) {
-  return Scan(request, summary, ref, edits, span_seconds, spans);
+                         std::vector<SpanSummary>* spans, const ReadingPass* pass) {
+  return Scan(request, summary, ref, edits, span_seconds, spans, pass);
 }
 
 WeekReference LookupWeekReference(const char* epp_file) {

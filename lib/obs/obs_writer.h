@@ -42,6 +42,35 @@ struct ObsInput {
   int32_t GpsWeek = 0;
 };
 
+class EpochObserver;
+
+// Epochs between two progress reports of a reading pass.
+constexpr long kProgressEpochs = 512;
+
+// What one reading pass over the GPB file takes from its call, and the facts
+// it gives back. The default record reads with the GPB reader's read-ahead,
+// the station file beside the GPB file, no progress reports and no
+// observer.
+struct ReadingPass {
+  // Where the station blocks come from (the writing pass only).
+  StationSource Station = kStationBeside;
+  std::string StationPath;  // with kStationFile
+  bool ReadAhead = true;
+  // Called every kProgressEpochs epochs, and at the end of a writing pass,
+  // with the bytes of the GPB file read so far; false stops the pass.
+  bool (*Progress)(void* user, uint64_t bytes) = nullptr;
+  void* ProgressUser = nullptr;
+  // Sees every kept epoch of a writing pass as it is handed on.
+  EpochObserver* Observer = nullptr;
+  // Facts of the last writing pass.
+  uint64_t EpochsKept = 0;  // epochs handed to the visitor (added to)
+  int32_t GpbDamaged = 0;   // it ended in a damaged or cut record
+  uint64_t GpbBytesUsed = 0;
+  uint64_t GpbFileSize = 0;
+
+  bool Report(uint64_t bytes) const { return Progress == nullptr || Progress(ProgressUser, bytes); }
+};
+
 // Satellite numbers counted by the pre-scan (GPB numbers; GLONASS above 32).
 constexpr int kMaxSatelliteNumber = 255;
 constexpr int kObsTypeCount = 8;  // C1 L1 L2 P1 P2 D1 S1 S2
@@ -155,7 +184,8 @@ int ReferenceWeekOf(const WeekReference& ref, double time_of_week);
 // window, is request.GpsWeek when request.UseGpsWeek is set, else
 // ReferenceWeekOf(ref, RcvTime), as in the writing pass.
 void ScanObsSummary(const ObsInput& request, ObsHeaderSummary* summary,
-                    const WeekReference& ref, const ObsEdits& edits);
+                    const WeekReference& ref, const ObsEdits& edits,
+                    const ReadingPass* pass = nullptr);
 
 // ---- Splitting into spans of GPS time ----
 //
@@ -186,7 +216,7 @@ struct SpanSummary {
 // back across a span boundary: such a file cannot be written span by span.
 CheckResult ScanObsSpans(const ObsInput& request, ObsHeaderSummary* summary,
                          const WeekReference& ref, const ObsEdits& edits, double span_seconds,
-                         std::vector<SpanSummary>* spans);
+                         std::vector<SpanSummary>* spans, const ReadingPass* pass = nullptr);
 
 // Calendar date of a GPS time. The whole seconds go through GpsToDate and
 // the fraction of the second is added afterwards, so it keeps the precision
@@ -230,14 +260,14 @@ int WriteObsHeader(std::FILE* stream, const ObsInput& request,
 // Second pass: writes to the sink (or a stdio stream) every epoch of
 // request.GpbFile with the station blocks
 // of the station file beside it and the kinematic events. The week of an
-// epoch is Ctx().GpsWeek when the week override is set, else
+// epoch is request.GpsWeek when request.UseGpsWeek is set, else
 // ReferenceWeekOf(ref, RcvTime). Station file
 // problems never fail the call (their message stays in the error text).
 // Result always 0. edits->Select (when given) picks the epochs and
 // satellites as in StreamObsEpochs; the types written are those of summary.
 int WriteObsEpochs(Sink& sink, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits = nullptr);
+                   const ObsEdits* edits = nullptr, ReadingPass* pass = nullptr);
 int WriteObsEpochs(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
                    const ObsEdits* edits = nullptr);
@@ -324,7 +354,7 @@ void AppendObsTimeRecord(RinexBuffer* out, const WeekReference& ref, double time
 
 // Something that looks at the epochs of the writing pass as they are
 // written, without writing (the quality checks). Installed through the
-// context (Ctx().Observer); week is the epoch's full GPS week.
+// reading pass (ReadingPass::Observer); week is the epoch's full GPS week.
 class EpochObserver {
  public:
   virtual ~EpochObserver() = default;
@@ -333,8 +363,10 @@ class EpochObserver {
 
 // The second pass: loads the station file beside request.GpbFile (never
 // fails the call), reads every epoch of the GPB file and hands it and its
-// events to visitor. The week of an epoch is Ctx().GpsWeek when the week
-// override is set, else ReferenceWeekOf(ref, RcvTime). A file that does not
+// events to visitor. The week of an epoch is request.GpsWeek when the week
+// override (request.UseGpsWeek) is set, else ReferenceWeekOf(ref, RcvTime).
+// pass (when given) says where the station blocks come from, reports
+// progress, feeds its observer and gets the pass's facts. A file that does not
 // open gives no epochs.
 //
 // With a selection, only the epochs SelectEpoch keeps reach the visitor (and
@@ -347,7 +379,7 @@ class EpochObserver {
 // over every epoch read, as without a selection.
 constexpr int kMaxPendingEvents = 16;
 void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVisitor& visitor,
-                     const Selection* selection = nullptr);
+                     const Selection* selection = nullptr, ReadingPass* pass = nullptr);
 
 }  // namespace rawconv
 

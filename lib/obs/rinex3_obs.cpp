@@ -364,10 +364,11 @@ std::unique_ptr<EpochRecordWriter> MakeRinex3EpochWriter(Sink& sink,
 }
 
 int WriteObs3Epochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
-                    int version, const WeekReference& ref, const ObsEdits* edits) {
+                    int version, const WeekReference& ref, const ObsEdits* edits,
+                    ReadingPass* pass) {
   if (!IsRinex3Writable(version)) return 2;
   Rinex3EpochWriter writer(sink, summary);
-  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr);
+  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr, pass);
   writer.Flush();
   return 0;
 }

@@ -119,7 +119,8 @@ int WriteObs3Header(Sink& sink, const ObsInput& request, const ObsHeaderSummary&
 // edits->Select (when given) picks epochs and satellites as in
 // StreamObsEpochs; the types written are those of summary.
 int WriteObs3Epochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
-                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr);
+                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr,
+                    ReadingPass* pass = nullptr);
 
 // The RINEX 3 epoch writer of WriteObs3Epochs, writing the types of summary
 // (which must outlive it) into sink.

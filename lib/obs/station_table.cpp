@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "api/context.h"
 #include "naming/file_ext.h"
 #include "obs/rinex_format.h"
 
@@ -74,11 +73,11 @@ void StationTable::Release() {
   index_count_ = 0;
 }
 
-int StationTable::Load(const char* gpb_path) {
+int StationTable::Load(const char* gpb_path, StationSource source, const char* station_path) {
   Release();
   // The conversion may name its own station file, or ask for none.
-  if (Ctx().StationMode == kStationNone) return 0;
-  if (Ctx().StationMode == kStationFile) return LoadFile(Ctx().StationPath);
+  if (source == kStationNone) return 0;
+  if (source == kStationFile) return LoadFile(station_path ? station_path : "");
   const std::string path = StationFileName(gpb_path);
   if (path.empty()) return 0;
   return LoadFile(path.c_str());

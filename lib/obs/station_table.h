@@ -58,6 +58,9 @@ struct StationEvent {
   char Comment2[128];
 };
 
+// Where a conversion's station blocks come from.
+enum StationSource { kStationBeside = 0, kStationNone = 1, kStationFile = 2 };
+
 // Owns the records of one station file. Not copyable; the records are
 // released by Release() or the destructor.
 class StationTable {
@@ -68,9 +71,8 @@ class StationTable {
   StationTable& operator=(const StationTable&) = delete;
 
   // Loads the station file that belongs to gpb_path (see
-  // MakeStationFileName), or, as the current context's StationMode says,
-  // its StationPath or no file at all. Records loaded before are released
-  // first.
+  // MakeStationFileName), or, as source says, station_path or no file at
+  // all. Records loaded before are released first.
   //  - no such file (or a name that does not fit): no records, the error
   //    text is not touched;
   //  - a "$STAINFO" file: ReadStationFile with all kinds; its result is not
@@ -78,7 +80,8 @@ class StationTable {
   //    the error text;
   //  - any other file: ReadStaList into a table of kMaxStaRecords records.
   // Returns the number of records loaded.
-  int Load(const char* gpb_path);
+  int Load(const char* gpb_path, StationSource source = kStationBeside,
+           const char* station_path = nullptr);
 
   // As Load, given the station file's own path.
   int LoadFile(const char* station_path);

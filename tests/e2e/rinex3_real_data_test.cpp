@@ -67,8 +67,6 @@ class Rinex3RealDataTest : public realdata::RealDataTest<DataPair> {
       *ref = LookupWeekReference(epp.c_str());
       return ref->Found != 0;
     }
-    Ctx().UseGpsWeek = 1;
-    Ctx().GpsWeek = week;
     ref->Week = week;
     ref->FixedWeek = 1;
     return true;

@@ -149,8 +149,8 @@ TEST_F(ObsHeaderTest, FirstObsIgnoresTheWeekOverride) {
   GpbChannel ch[1] = {MakeChannel(3, 21000000.5, 0)};
   b.AddEpoch(MakeEpoch(kT0), ch, 1);
   WriteGpb(b);
-  Ctx().UseGpsWeek = 1;
-  Ctx().GpsWeek = 1500;  // 2008-10-09
+  request_.UseGpsWeek = 1;
+  request_.GpsWeek = 1500;  // 2008-10-09
   const std::string file = Convert(RINEX_VERSION_2_1);
   EXPECT_NE(file.find(HeaderLine("  2005    10    27     0     0    0.0000000",
                                  "TIME OF FIRST OBS")),

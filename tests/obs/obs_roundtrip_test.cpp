@@ -97,8 +97,6 @@ class ObsRoundTripTest : public testing::TestWithParam<std::string> {
       std::remove(epp_path.c_str());
       if (!ref.Found) return false;
     } else {
-      Ctx().UseGpsWeek = 1;
-      Ctx().GpsWeek = week;
       ref.Week = week;
       ref.FixedWeek = 1;
     }
@@ -129,7 +127,6 @@ TEST_P(ObsRoundTripTest, EveryEpochSatelliteAndValue) {
       testing::TempDir() + "obs_roundtrip_" + std::to_string(getpid()) + "_" + name;
   for (const Format f : {Format{true, RINEX_VERSION_2_1}, Format{false, RINEX_VERSION_2_0}}) {
     SCOPED_TRACE(f.NewFormat ? "new format, RINEX 2.1" : "old format, RINEX 2.0");
-    Ctx().UseGpsWeek = 0;
     std::string obs_path;
     ASSERT_TRUE(WriteObservationFile(original, f, base, &obs_path));
     RinexObsFile ours;
