@@ -101,6 +101,9 @@ ReadingPass PassOf(EpochObserver* observer = nullptr) {
 
 // Keeps the facts of a writing pass for the call's report.
 void KeepPassFacts(const ReadingPass& pass) {
+  // A station file that could not be used does not fail the call; its
+  // message stays in the error text.
+  if (!pass.StationMessage.empty()) CopyErrorText(pass.StationMessage.c_str());
   Context& c = Ctx();
   c.EpochsWritten += pass.EpochsKept;
   c.GpbDamaged = pass.GpbDamaged;
@@ -250,11 +253,11 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
   } else if ((v3 ? WriteNav3Header(*out, nav.RunBy.c_str(), job.RinexVersion)
                  : WriteNavHeader(*out, nav.RunBy.c_str(), Nav2Version(job.RinexVersion))) != 0) {
     // The date text could not be made; the header writer left no message.
-  } else if ((v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records, &run)
-                 : ConvertEppToNav(epp, *out, job.RinexVersion, records, &run)) != 0) {
-    // The EPP reader has put its message into the error text.
   } else {
-    result = 0;
+    const int converted = v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records, &run)
+                             : ConvertEppToNav(epp, *out, job.RinexVersion, records, &run);
+    if (converted == 1) SetErrorText("%s", kInvalidEppHeader);
+    result = converted == 0 ? 0 : 1;
   }
   Ctx().NavRecordsWritten = run.Written;
   CloseStream(epp);

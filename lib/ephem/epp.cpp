@@ -7,7 +7,6 @@
 #include <memory>
 #include <new>
 
-#include "api/context.h"
 #include "ephem/stream_char.h"
 #include "ephem/block_reader.h"
 
@@ -203,7 +202,6 @@ int CheckEppHeader(std::FILE* stream) {
   int read = 0;
   while (read < 3 && ReadWord(stream, words[read])) ++read;
   if (read == 0 || std::strcmp(words[0], "$EPHREC") != 0) {
-    CopyErrorText("Header of EPP file invalid, not EPP file");
     return 1;
   }
   return 0;

@@ -58,8 +58,11 @@ struct EphemerisRecord {
 };
 
 // Reads the first three words of the stream; the first must be "$EPHREC".
-// 0 valid; 1 with "Header of EPP file invalid, not EPP file" in the error text.
+// 0 valid; 1 not an EPP file (the caller's message: kInvalidEppHeader).
 int CheckEppHeader(std::FILE* stream);
+
+// The message of an EPP file whose header CheckEppHeader refuses.
+constexpr char kInvalidEppHeader[] = "Header of EPP file invalid, not EPP file";
 
 // Reads the next "GpsEph" record: searches words up to "GpsEph" (letter
 // case significant), then takes the record's words in order whatever the

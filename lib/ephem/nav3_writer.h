@@ -51,7 +51,7 @@ int WriteNav3Header(Sink& out, const char* run_by, int version);
 
 // Checks the EPP header and writes one record per "GpsEph" record, in file
 // order (4.00: each after its "> EPH" line). 0; 1 when the EPP header is
-// invalid (message in the error text); 2 for a version WriteNav3Header does
+// invalid (kInvalidEppHeader); 2 for a version WriteNav3Header does
 // not take. Every record read is also appended to *records when it is given.
 int ConvertEppToNav3(std::FILE* epp, Sink& out, int version,
                      std::vector<EphemerisRecord>* records = nullptr, NavWriting* run = nullptr);

@@ -68,7 +68,7 @@ int WriteNavHeader(std::FILE* out, const char* run_by);
 // Checks the EPP header and writes one navigation record per "GpsEph"
 // record, in file order. rinex_version 2 (RINEX 2.1) and 211 (2.11) write
 // the fit interval on line 8, any other value (1, RINEX 2.0) does not. 0; 1 when the EPP
-// header is invalid (message in the error text). Every record read is also
+// header is invalid (kInvalidEppHeader). Every record read is also
 // appended to *records when it is given.
 // run (when given) gives the week override and counts the records.
 int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version,

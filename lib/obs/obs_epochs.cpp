@@ -393,6 +393,7 @@ void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVis
   // Station events: read once before the first epoch; never fails the call.
   StationTable stations;
   stations.Load(path, pass->Station, pass->StationPath.c_str());
+  pass->StationMessage = stations.Message();
 
   GpbClass reader;
   reader.SetReadAhead(pass->ReadAhead);

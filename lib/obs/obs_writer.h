@@ -67,6 +67,8 @@ struct ReadingPass {
   int32_t GpbDamaged = 0;   // it ended in a damaged or cut record
   uint64_t GpbBytesUsed = 0;
   uint64_t GpbFileSize = 0;
+  // The station file's message (see StationTable::Load); empty when none.
+  std::string StationMessage;
 
   bool Report(uint64_t bytes) const { return Progress == nullptr || Progress(ProgressUser, bytes); }
 };
@@ -262,7 +264,7 @@ int WriteObsHeader(std::FILE* stream, const ObsInput& request,
 // of the station file beside it and the kinematic events. The week of an
 // epoch is request.GpsWeek when request.UseGpsWeek is set, else
 // ReferenceWeekOf(ref, RcvTime). Station file
-// problems never fail the call (their message stays in the error text).
+// problems never fail the call (their message goes to pass->StationMessage).
 // Result always 0. edits->Select (when given) picks the epochs and
 // satellites as in StreamObsEpochs; the types written are those of summary.
 int WriteObsEpochs(Sink& sink, const ObsInput& request,

@@ -77,7 +77,7 @@ class StationTable {
   //    text is not touched;
   //  - a "$STAINFO" file: ReadStationFile with all kinds; its result is not
   //    looked at, so a failing read leaves an empty table and its message in
-  //    the error text;
+  //    Message();
   //  - any other file: ReadStaList into a table of kMaxStaRecords records.
   // Returns the number of records loaded.
   int Load(const char* gpb_path, StationSource source = kStationBeside,
@@ -85,6 +85,10 @@ class StationTable {
 
   // As Load, given the station file's own path.
   int LoadFile(const char* station_path);
+
+  // The message of the last load of a "$STAINFO" file (see
+  // ReadStationFile); empty when it had none.
+  const char* Message() const { return file_.Message; }
 
   // Finds the first record, in file order, whose time tag equals rcv_time
   // exactly (seconds of week; the week is not compared; records of every
