@@ -11,10 +11,8 @@ endif()
 
 set(RAWCONV_LOW_FOLDERS gpb ephem station obs sink qc select naming)
 set(RAWCONV_LAYER_EXCEPTIONS
-  # The run date's clock and the reference number formatting are still read
-  # from the session's context.
-  obs/run_date.cpp
-  obs/rinex_format.cpp)
+  # The run date's clock is still read from the session's context.
+  obs/run_date.cpp)
 
 set(_failures "")
 foreach(folder ${RAWCONV_LOW_FOLDERS})

@@ -77,6 +77,15 @@ int CommitOutputs(OutputSet* set) {
 ObsEdits Rinex2Edits(const ConversionJob& job) {
   ObsEdits edits = job.Edits ? *job.Edits : ObsEdits{};
   edits.GlonassSlots = job.GlonassSlots ? 1 : 0;
+  edits.ReferenceFormatting = Ctx().ReferenceFormatting ? 1 : 0;
+  return edits;
+}
+
+// The edits the RINEX 3 writers are handed: the job's, with the session's
+// number formatting. A zero record writes as none.
+ObsEdits Rinex3Edits(const ConversionJob& job) {
+  ObsEdits edits = job.Edits ? *job.Edits : ObsEdits{};
+  edits.ReferenceFormatting = Ctx().ReferenceFormatting ? 1 : 0;
   return edits;
 }
 
@@ -304,8 +313,9 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
   if (!Ctx().Cancelled) {
     ReadingPass pass = PassOf(observer);
     if (v3) {
-      WriteObs3Header(*out, obs, *summary, job.RinexVersion, ref, job.Edits);
-      WriteObs3Epochs(*out, obs, *summary, job.RinexVersion, ref, job.Edits, &pass);
+      const ObsEdits edits = Rinex3Edits(job);
+      WriteObs3Header(*out, obs, *summary, job.RinexVersion, ref, &edits);
+      WriteObs3Epochs(*out, obs, *summary, job.RinexVersion, ref, &edits, &pass);
     } else {
       const ObsEdits edits = Rinex2Edits(job);
       WriteObsHeader(*out, obs, *summary, job.RinexVersion, ref, &edits);
@@ -614,12 +624,14 @@ class SpanWriter final : public EpochVisitor {
     // A header cut short by a date failure does not stop the epochs.
     const ObsHeaderSummary& summary = o->Span->Summary;
     if (v3) {
-      WriteObs3Header(*head_, job_.Obs, summary, job_.RinexVersion, ref_, job_.Edits);
-      writer_ = MakeRinex3EpochWriter(*head_, summary);
+      const ObsEdits edits = Rinex3Edits(job_);
+      WriteObs3Header(*head_, job_.Obs, summary, job_.RinexVersion, ref_, &edits);
+      writer_ = MakeRinex3EpochWriter(*head_, summary, edits.ReferenceFormatting != 0);
     } else {
       const ObsEdits edits = Rinex2Edits(job_);
       WriteObsHeader(*head_, job_.Obs, summary, job_.RinexVersion, ref_, &edits);
-      writer_ = MakeRinex2EpochWriter(*head_, summary, job_.RinexVersion, job_.GlonassSlots);
+      writer_ = MakeRinex2EpochWriter(*head_, summary, job_.RinexVersion, job_.GlonassSlots,
+                                      edits.ReferenceFormatting != 0);
     }
   }
 

@@ -254,9 +254,9 @@ void AppendUndatedEventLine(RinexBuffer* out, int flag, int count) {
 class Rinex2EpochWriter final : public EpochRecordWriter {
  public:
   Rinex2EpochWriter(Sink& sink, const ObsHeaderSummary& summary, int rinex_version,
-                    bool glonass_slots)
+                    bool glonass_slots, bool reference)
       : types_(SelectedTypes(summary, rinex_version)), glonass_slots_(glonass_slots) {
-    RinexBufferInit(&out_, &sink);
+    RinexBufferInit(&out_, &sink, reference);
   }
 
   void StationBlock(const EpochDate&, const StationEvent& event) override {
@@ -315,9 +315,9 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
 std::unique_ptr<EpochRecordWriter> MakeRinex2EpochWriter(Sink& sink,
                                                          const ObsHeaderSummary& summary,
                                                          int rinex_version,
-                                                         bool glonass_slots) {
+                                                         bool glonass_slots, bool reference) {
   return std::unique_ptr<EpochRecordWriter>(
-      new Rinex2EpochWriter(sink, summary, rinex_version, glonass_slots));
+      new Rinex2EpochWriter(sink, summary, rinex_version, glonass_slots, reference));
 }
 
 void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& table) {
@@ -480,7 +480,8 @@ int WriteObsEpochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& 
                    int rinex_version, const WeekReference& ref, const ObsEdits* edits,
                    ReadingPass* pass) {
   Rinex2EpochWriter writer(sink, summary, rinex_version,
-                           edits != nullptr && edits->GlonassSlots != 0);
+                           edits != nullptr && edits->GlonassSlots != 0,
+                           edits != nullptr && edits->ReferenceFormatting != 0);
   StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr, pass);
   writer.Flush();
   return 0;

@@ -485,7 +485,7 @@ int WriteObsHeader(Sink& sink, const ObsInput& request, const ObsHeaderSummary& 
   const bool slots = edits != nullptr && edits->GlonassSlots != 0;
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
-  RinexBufferInit(out, &sink);
+  RinexBufferInit(out, &sink, edits != nullptr && edits->ReferenceFormatting != 0);
 
   // RINEX VERSION / TYPE
   if (v21) {

@@ -128,11 +128,15 @@ struct ObsHeaderSummary {
 //               does (GPB 33 is R 1), satellites without a RINEX number
 //               (see GlonassSlot) are left out, and a file holding GLONASS
 //               says "M (MIXED)": what RINEX 2 readers expect.
+//   ReferenceFormatting  1: numbers are formatted with snprintf instead of
+//               the writers' own integer code (tests compare the two; the
+//               bytes are the same)
 struct ObsEdits {
   const Selection* Select;
   const HeaderMetadata* Metadata;
   int32_t FullHeader;
   int32_t GlonassSlots;
+  int32_t ReferenceFormatting;
 };
 
 // GPB satellites above 32 are GLONASS: GPB number 33 + n is slot n + 1
@@ -341,7 +345,8 @@ class EpochRecordWriter : public EpochVisitor {
 std::unique_ptr<EpochRecordWriter> MakeRinex2EpochWriter(Sink& sink,
                                                          const ObsHeaderSummary& summary,
                                                          int rinex_version,
-                                                         bool glonass_slots = false);
+                                                         bool glonass_slots = false,
+                                                         bool reference = false);
 
 // The time system of RINEX 3 time records.
 constexpr char kObsTimeSystemGps[] = "GPS";

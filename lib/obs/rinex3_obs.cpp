@@ -147,8 +147,8 @@ int SatellitesWithNumber(const GpbEpoch& epoch, const GpbChannel* channels) {
 
 class Rinex3EpochWriter final : public EpochRecordWriter {
  public:
-  Rinex3EpochWriter(Sink& sink, const ObsHeaderSummary& summary) {
-    RinexBufferInit(&out_, &sink);
+  Rinex3EpochWriter(Sink& sink, const ObsHeaderSummary& summary, bool reference) {
+    RinexBufferInit(&out_, &sink, reference);
     Selected(summary, selected_);
   }
 
@@ -284,7 +284,7 @@ int WriteObs3Header(Sink& sink, const ObsInput& request, const ObsHeaderSummary&
   const bool full = edits != nullptr && edits->FullHeader != 0;
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
-  RinexBufferInit(out, &sink);
+  RinexBufferInit(out, &sink, edits != nullptr && edits->ReferenceFormatting != 0);
   const bool glonass = summary.HasGlonass != 0;
   const bool gps = summary.HasGps != 0 || !glonass;
   bool selected[kTypeCount];
@@ -359,15 +359,16 @@ int WriteObs3Header(Sink& sink, const ObsInput& request, const ObsHeaderSummary&
 }
 
 std::unique_ptr<EpochRecordWriter> MakeRinex3EpochWriter(Sink& sink,
-                                                         const ObsHeaderSummary& summary) {
-  return std::unique_ptr<EpochRecordWriter>(new Rinex3EpochWriter(sink, summary));
+                                                         const ObsHeaderSummary& summary,
+                                                         bool reference) {
+  return std::unique_ptr<EpochRecordWriter>(new Rinex3EpochWriter(sink, summary, reference));
 }
 
 int WriteObs3Epochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
                     int version, const WeekReference& ref, const ObsEdits* edits,
                     ReadingPass* pass) {
   if (!IsRinex3Writable(version)) return 2;
-  Rinex3EpochWriter writer(sink, summary);
+  Rinex3EpochWriter writer(sink, summary, edits != nullptr && edits->ReferenceFormatting != 0);
   StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr, pass);
   writer.Flush();
   return 0;

@@ -125,7 +125,8 @@ int WriteObs3Epochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary&
 // The RINEX 3 epoch writer of WriteObs3Epochs, writing the types of summary
 // (which must outlive it) into sink.
 std::unique_ptr<EpochRecordWriter> MakeRinex3EpochWriter(Sink& sink,
-                                                         const ObsHeaderSummary& summary);
+                                                         const ObsHeaderSummary& summary,
+                                                         bool reference = false);
 
 }  // namespace rawconv
 

@@ -152,8 +152,8 @@ class ObsFileTest : public testing::Test {
     ScanObsSummary(request_, &summary_);
     std::FILE* out = std::fopen(request_.ObsFile.c_str(), "w");
     if (out == nullptr) return "";
-    header_result_ = WriteObsHeader(out, request_, summary_, version, ref);
-    epochs_result_ = WriteObsEpochs(out, request_, summary_, version, ref);
+    header_result_ = WriteObsHeader(out, request_, summary_, version, ref, &edits_);
+    epochs_result_ = WriteObsEpochs(out, request_, summary_, version, ref, &edits_);
     std::fclose(out);
     return ReadText(request_.ObsFile);
   }
@@ -169,6 +169,7 @@ class ObsFileTest : public testing::Test {
   Context context_;
   ContextScope* scope_ = nullptr;
   ObsInput request_;
+  ObsEdits edits_{};  // zero: as without edits
   ObsHeaderSummary summary_{};
   int header_result_ = -1;
   int epochs_result_ = -1;

@@ -111,7 +111,7 @@ class RealDataSplitTest : public realdata::RealDataTest<SplitCase> {
   // Converts x.gpb with x.epp into folder; SplitSeconds span (0: whole).
   int Convert(const std::string& folder, double span, std::vector<OutputFile>* outputs) {
     fs::create_directory(Path(folder));
-    const ObsEdits edits{nullptr, nullptr, 1, 0};
+    const ObsEdits edits{nullptr, nullptr, 1, 0, 0};
     ConversionFacts facts{};
     ConversionJob job;
     job.Obs.GpbFile = Path("x.gpb");

@@ -139,7 +139,7 @@ TEST_P(RealDataWindowTest, SameEpochsAndValuesAsConvbin) {
   s.HasTo = 1;
   s.To = s.From + c.Length;
   s.Interval = c.Interval;
-  const ObsEdits edits{&s, nullptr, 1, 0};
+  const ObsEdits edits{&s, nullptr, 1, 0, 0};
   Write(request, ref, &edits, Path("edited.obs"));
 
   // convbin keeps an epoch within its tolerance of -te: the end is given
