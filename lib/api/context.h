@@ -23,9 +23,10 @@ struct Context {
   // Last failure message of any step; never cleared, cut at 255 characters.
   char ErrorText[kErrorTextSize];
 
-  // Clock of the "PGM / RUN BY / DATE" lines: when RunTimeFixed is set, the
-  // run date is taken from FixedRunTime (seconds since 1970, read as local
-  // time) instead of the system clock. Tests use it for byte-exact files.
+  // The session's run date (options use_run_date / run_date): when
+  // RunTimeFixed is set, the conversion hands its writers a clock fixed at
+  // FixedRunTime (seconds since 1970, read as local time) instead of their
+  // default (obs/run_date.h).
   int32_t RunTimeFixed;
   int64_t FixedRunTime;
 

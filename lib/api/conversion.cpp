@@ -95,6 +95,17 @@ const Selection* SelectionOf(const ConversionJob& job) {
 
 bool PassProgress(void*, uint64_t bytes) { return ReportProgress(bytes); }
 
+// The clock of the call's run dates: the session's fixed one, else the
+// writers' default.
+RunClock ClockOf() {
+  const Context& c = Ctx();
+  if (!c.RunTimeFixed) return DefaultRunClock();
+  RunClock clock;
+  clock.Fixed = 1;
+  clock.Seconds = c.FixedRunTime;
+  return clock;
+}
+
 // A reading pass of the call: station source, helper threads and progress
 // from the call's context; observer (null for none) sees the kept epochs.
 ReadingPass PassOf(EpochObserver* observer = nullptr) {
@@ -244,7 +255,7 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
   if (file) {
     out_open = OpenOutput(file, nav.NavFile.c_str(), job);
     out = out_open ? chain.Build(file, job.Compress, false, IsRinex3(job.RinexVersion) ? 3 : 2,
-                                     !Ctx().SingleThread)
+                                     !Ctx().SingleThread, ClockOf())
                    : file;
   }
   int result = 1;
@@ -259,8 +270,9 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
   } else if (!out) {
     SetErrorText("%s", chain.Error());
     out = file;
-  } else if ((v3 ? WriteNav3Header(*out, nav.RunBy.c_str(), job.RinexVersion)
-                 : WriteNavHeader(*out, nav.RunBy.c_str(), Nav2Version(job.RinexVersion))) != 0) {
+  } else if ((v3 ? WriteNav3Header(*out, nav.RunBy.c_str(), job.RinexVersion, ClockOf())
+                 : WriteNavHeader(*out, nav.RunBy.c_str(), Nav2Version(job.RinexVersion),
+                                  ClockOf())) != 0) {
     // The date text could not be made; the header writer left no message.
   } else {
     const int converted = v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records, &run)
@@ -295,7 +307,7 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
   }
   const bool v3 = IsRinex3(job.RinexVersion);
   OutputChain chain;
-  Sink* out = chain.Build(file, job.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread);
+  Sink* out = chain.Build(file, job.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread, ClockOf());
   if (!out) {
     SetErrorText("%s", chain.Error());
     file->Abort();
@@ -314,11 +326,11 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
     ReadingPass pass = PassOf(observer);
     if (v3) {
       const ObsEdits edits = Rinex3Edits(job);
-      WriteObs3Header(*out, obs, *summary, job.RinexVersion, ref, &edits);
+      WriteObs3Header(*out, obs, *summary, job.RinexVersion, ref, &edits, ClockOf());
       WriteObs3Epochs(*out, obs, *summary, job.RinexVersion, ref, &edits, &pass);
     } else {
       const ObsEdits edits = Rinex2Edits(job);
-      WriteObsHeader(*out, obs, *summary, job.RinexVersion, ref, &edits);
+      WriteObsHeader(*out, obs, *summary, job.RinexVersion, ref, &edits, ClockOf());
       WriteObsEpochs(*out, obs, *summary, job.RinexVersion, ref, &edits, &pass);
     }
     KeepPassFacts(pass);
@@ -615,7 +627,8 @@ class SpanWriter final : public EpochVisitor {
     }
     const bool v3 = IsRinex3(job_.RinexVersion);
     chain_.reset(new OutputChain());
-    head_ = chain_->Build(&o->File, job_.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread);
+    head_ = chain_->Build(&o->File, job_.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread,
+                          ClockOf());
     if (!head_) {
       Fail(chain_->Error());
       o->File.Abort();
@@ -625,11 +638,11 @@ class SpanWriter final : public EpochVisitor {
     const ObsHeaderSummary& summary = o->Span->Summary;
     if (v3) {
       const ObsEdits edits = Rinex3Edits(job_);
-      WriteObs3Header(*head_, job_.Obs, summary, job_.RinexVersion, ref_, &edits);
+      WriteObs3Header(*head_, job_.Obs, summary, job_.RinexVersion, ref_, &edits, ClockOf());
       writer_ = MakeRinex3EpochWriter(*head_, summary, edits.ReferenceFormatting != 0);
     } else {
       const ObsEdits edits = Rinex2Edits(job_);
-      WriteObsHeader(*head_, job_.Obs, summary, job_.RinexVersion, ref_, &edits);
+      WriteObsHeader(*head_, job_.Obs, summary, job_.RinexVersion, ref_, &edits, ClockOf());
       writer_ = MakeRinex2EpochWriter(*head_, summary, job_.RinexVersion, job_.GlonassSlots,
                                       edits.ReferenceFormatting != 0);
     }

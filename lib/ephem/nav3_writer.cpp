@@ -39,14 +39,14 @@ void FormatNav3Real(double value, char* buffer) {
   buffer[2 + length] = '\0';
 }
 
-int WriteNav3Header(Sink& out, const char* run_by, int version) {
+int WriteNav3Header(Sink& out, const char* run_by, int version, const RunClock& clock) {
   if (!IsRinex3Writable(version)) return 2;
   char line[128];
   int n = std::snprintf(line, sizeof line, "%9.2f%11s%s%-20s\n", RinexVersionNumber(version), "",
                         kNav3TypeText, kNavVersionLabel);
   WriteText(out, line, n);
   char date[128];
-  if (FormatRunDateRinex3(date) != 0) return 1;
+  if (FormatRunDateRinex3(date, clock) != 0) return 1;
   n = std::snprintf(line, sizeof line, "%-20s%-20.20s%-20.20s%-20s\n", kNavProgramText,
                     run_by ? run_by : "", date, kNavRunByLabel);
   WriteText(out, line, n);

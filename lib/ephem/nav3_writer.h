@@ -38,6 +38,7 @@
 
 #include "ephem/epp.h"
 #include "sink/sink.h"
+#include "obs/run_date.h"
 
 namespace rawconv {
 
@@ -47,7 +48,8 @@ constexpr int kNav3RecordBufferSize = 720;
 // Writes the three header lines. version: 302, 303, 304, 305 or 400
 // (obs/rinex_versions.h). 0; 1 when the run date cannot be made (the version
 // line has then been written); 2 for any other version (nothing written).
-int WriteNav3Header(Sink& out, const char* run_by, int version);
+int WriteNav3Header(Sink& out, const char* run_by, int version,
+                    const RunClock& clock = DefaultRunClock());
 
 // Checks the EPP header and writes one record per "GpsEph" record, in file
 // order (4.00: each after its "> EPH" line). 0; 1 when the EPP header is

@@ -94,12 +94,12 @@ int WriteNavHeader(std::FILE* out, const char* run_by) {
   return WriteNavHeader(sink, run_by);
 }
 
-int WriteNavHeader(Sink& out, const char* run_by, double version) {
+int WriteNavHeader(Sink& out, const char* run_by, double version, const RunClock& clock) {
   std::string line = Format(kNavVersionFormat, version, "", "", kNavVersionLabel);
   out.Write(line.data(), line.size());
 
   char date[128];
-  if (FormatRunDate(date) != 0) return 1;
+  if (FormatRunDate(date, clock) != 0) return 1;
   date[kNavRunDateChars] = '\0';
   line = Format(kNavRunByFormat, kNavProgramText, run_by ? run_by : "", date, kNavRunByLabel);
   out.Write(line.data(), line.size());

@@ -28,6 +28,7 @@
 
 #include "ephem/epp.h"
 #include "sink/sink.h"
+#include "obs/run_date.h"
 
 namespace rawconv {
 
@@ -62,7 +63,9 @@ void NavRecordValues(const EphemerisRecord& record, double values[kNavRecordLine
 // Writes the three header lines, the version line with `version` (2.10
 // unless 2.11 is asked for). 0; 1 when the run date cannot be made (the
 // version line has then been written, the other two not).
-int WriteNavHeader(Sink& out, const char* run_by, double version = kNavFormatVersion);
+// The date of the run comes from clock.
+int WriteNavHeader(Sink& out, const char* run_by, double version = kNavFormatVersion,
+                   const RunClock& clock = DefaultRunClock());
 int WriteNavHeader(std::FILE* out, const char* run_by);
 
 // Checks the EPP header and writes one navigation record per "GpsEph"

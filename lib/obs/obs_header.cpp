@@ -472,13 +472,14 @@ void AppendObsTimeRecord(RinexBuffer* out, const WeekReference& ref, double time
 
 int WriteObsHeader(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits) {
+                   const ObsEdits* edits, const RunClock& clock) {
   StdioSink sink(stream);
-  return WriteObsHeader(sink, request, summary, rinex_version, ref, edits);
+  return WriteObsHeader(sink, request, summary, rinex_version, ref, edits, clock);
 }
 
 int WriteObsHeader(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
-                   int rinex_version, const WeekReference& ref, const ObsEdits* edits) {
+                   int rinex_version, const WeekReference& ref, const ObsEdits* edits,
+                   const RunClock& clock) {
   const HeaderMetadata* metadata = edits != nullptr ? edits->Metadata : nullptr;
   const bool full = edits != nullptr && edits->FullHeader != 0;
   const bool v21 = UsesRinex21Records(rinex_version);
@@ -501,7 +502,7 @@ int WriteObsHeader(Sink& sink, const ObsInput& request, const ObsHeaderSummary& 
 
   // PGM / RUN BY / DATE
   char date[128] = "";
-  if (FormatRunDate(date) != 0) {
+  if (FormatRunDate(date, clock) != 0) {
     RinexFlush(out);
     return 1;
   }

@@ -24,6 +24,7 @@
 #include "obs/station_table.h"
 #include "select/selection.h"
 #include "sink/sink.h"
+#include "obs/run_date.h"
 
 namespace rawconv {
 
@@ -258,10 +259,12 @@ void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary
 // ObsEdits); null or zero writes the header above unchanged.
 int WriteObsHeader(Sink& sink, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits = nullptr);
+                   const ObsEdits* edits = nullptr,
+                   const RunClock& clock = DefaultRunClock());
 int WriteObsHeader(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits = nullptr);
+                   const ObsEdits* edits = nullptr,
+                   const RunClock& clock = DefaultRunClock());
 
 // Second pass: writes to the sink (or a stdio stream) every epoch of
 // request.GpbFile with the station blocks

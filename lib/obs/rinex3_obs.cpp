@@ -277,7 +277,8 @@ bool ParseMarkerType(const char* text, char* upper) {
 }
 
 int WriteObs3Header(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
-                    int version, const WeekReference& ref, const ObsEdits* edits) {
+                    int version, const WeekReference& ref, const ObsEdits* edits,
+                    const RunClock& clock) {
   if (!IsRinex3Writable(version)) return 2;
   const bool deprecated_records = !IsRinex4(version);  // 3.0x: phase shifts, GLONASS biases
   const HeaderMetadata* metadata = edits != nullptr ? edits->Metadata : nullptr;
@@ -299,7 +300,7 @@ int WriteObs3Header(Sink& sink, const ObsInput& request, const ObsHeaderSummary&
 
   // PGM / RUN BY / DATE
   char date[128] = "";
-  if (FormatRunDateRinex3(date) != 0) {
+  if (FormatRunDateRinex3(date, clock) != 0) {
     RinexFlush(out);
     return 1;
   }

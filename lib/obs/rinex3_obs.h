@@ -110,7 +110,8 @@ bool ParseMarkerType(const char* text, char* upper);
 // FullHeader, "# OF SATELLITES" and "PRN / # OF OBS" before END OF HEADER;
 // null or zero leaves the header as above.
 int WriteObs3Header(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
-                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr);
+                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr,
+                    const RunClock& clock = DefaultRunClock());
 
 // Second pass: every epoch of request.GpbFile with its station and
 // kinematic events, in RINEX 3 layout. The week of an epoch follows the

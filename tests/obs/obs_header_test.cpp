@@ -172,7 +172,7 @@ TEST_F(ObsHeaderTest, RunDateText) {
   EXPECT_STREQ(text, "22-SEP-08 23:59");
 
   // The real clock gives the same form.
-  Ctx().RunTimeFixed = 0;
+  ResetRunClockForTesting();
   ASSERT_EQ(FormatRunDate(text), 0);
   int day = 0, year = 0, hour = 0, minute = 0;
   char month[8] = "";
