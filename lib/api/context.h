@@ -44,10 +44,6 @@ struct Context {
   uint64_t ProgressBase;
   int32_t Cancelled;
 
-  // Where the station blocks come from: kStationBeside (the station file
-  // beside the GPB file), kStationNone, or kStationFile (StationPath).
-  int32_t StationMode;
-  char StationPath[256];
 
   // Facts gathered while writing, for the conversion report.
   uint32_t NavRecordsWritten;

@@ -106,13 +106,14 @@ RunClock ClockOf() {
   return clock;
 }
 
-// A reading pass of the call: station source, helper threads and progress
-// from the call's context; observer (null for none) sees the kept epochs.
-ReadingPass PassOf(EpochObserver* observer = nullptr) {
+// A reading pass of the job: its station source, helper threads and
+// progress from the call's context; observer (null for none) sees the kept
+// epochs.
+ReadingPass PassOf(const ConversionJob& job, EpochObserver* observer = nullptr) {
   const Context& c = Ctx();
   ReadingPass pass;
-  pass.Station = static_cast<StationSource>(c.StationMode);
-  if (c.StationMode == kStationFile) pass.StationPath = c.StationPath;
+  pass.Station = job.Station;
+  if (job.Station == kStationFile) pass.StationPath = job.StationPath;
   pass.ReadAhead = !c.SingleThread;
   pass.Progress = &PassProgress;
   pass.Observer = observer;
@@ -135,7 +136,7 @@ void KeepPassFacts(const ReadingPass& pass) {
 // keep. False (with the message) when a type asked for is not in the data.
 bool Prescan(const ConversionJob& job, const WeekReference& ref, ObsHeaderSummary* summary) {
   *summary = ObsHeaderSummary{};
-  const ReadingPass pass = PassOf();
+  const ReadingPass pass = PassOf(job);
   if (!job.Edits) {
     ScanObsSummary(job.Obs, summary, ref, ObsEdits{}, &pass);
     return true;
@@ -184,12 +185,13 @@ int NameOutputs(ConversionJob& job, const WeekReference& ref, double first_rcv_t
 // hard link or another spelling of the path is caught too, or an
 // observation output that is the navigation output. 0 when both outputs
 // are safe to write; 1 with a message otherwise.
-int CheckOutputs(const char* obs_file, const char* nav_file, const char* gpb_file,
+int CheckOutputs(const ConversionJob& job, const char* obs_file, const char* nav_file,
+                 const char* gpb_file,
                  const char* epp_file) {
   std::string station_file;
-  if (Ctx().StationMode == kStationFile) {
-    station_file = Ctx().StationPath;
-  } else if (Ctx().StationMode == kStationBeside) {
+  if (job.Station == kStationFile) {
+    station_file = job.StationPath;
+  } else if (job.Station == kStationBeside) {
     station_file = StationFileName(gpb_file);
   }
   const char* const inputs[] = {gpb_file, epp_file, station_file.c_str()};
@@ -323,7 +325,7 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
   // A header cut short by a date failure does not stop the epochs.
   Ctx().ProgressBase = gpb_size;
   if (!Ctx().Cancelled) {
-    ReadingPass pass = PassOf(observer);
+    ReadingPass pass = PassOf(job, observer);
     if (v3) {
       const ObsEdits edits = Rinex3Edits(job);
       WriteObs3Header(*out, obs, *summary, job.RinexVersion, ref, &edits, ClockOf());
@@ -538,7 +540,7 @@ int RunQcOnly(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
   if (!Ctx().Cancelled) {
     step.Prepare(epp_file, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
     Ctx().ProgressBase = gpb_size;
-    ReadingPass pass = PassOf(&step);
+    ReadingPass pass = PassOf(job, &step);
     IgnoreEpochs ignore;
     StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job), &pass);
     KeepPassFacts(pass);
@@ -742,7 +744,7 @@ int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
   const ObsEdits no_edits{};
   const ObsEdits& edits = job.Edits ? *job.Edits : no_edits;
   Ctx().ProgressBase = 0;
-  const ReadingPass scan_pass = PassOf();
+  const ReadingPass scan_pass = PassOf(job);
   const CheckResult scanned =
       ScanObsSpans(job.Obs, whole.get(), ref, edits, job.SplitSeconds, &spans, &scan_pass);
   if (Ctx().Cancelled) {
@@ -769,7 +771,7 @@ int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
   job.Obs.ObsFile = outputs.empty() ? std::string() : outputs.front()->Path;
   const char* const nav_path = job.Nav.NavFile.c_str();
   for (const auto& o : outputs)
-    if (CheckOutputs(o->Path.c_str(), nav_path, gpb_file, epp_file) != 0)
+    if (CheckOutputs(job, o->Path.c_str(), nav_path, gpb_file, epp_file) != 0)
       return kConversionFailed;
 
   // The reports of the check cover the whole input: named after it.
@@ -784,12 +786,12 @@ int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
     }
     CopyQcPaths(job, qc_paths);
     std::vector<const char*> others = {gpb_file, epp_file, nav_path,
-                                       Ctx().StationMode == kStationFile ? Ctx().StationPath : ""};
+                                       job.Station == kStationFile ? job.StationPath.c_str() : ""};
     for (const auto& o : outputs) others.push_back(o->Path.c_str());
     if (CheckQcOutputs(qc_paths, others.data(), others.size()) != 0) return kConversionFailed;
   }
-  if (Ctx().StationMode == kStationFile && !PathExists(Ctx().StationPath)) {
-    SetErrorText("Error opening station file %s", Ctx().StationPath);
+  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
+    SetErrorText("Error opening station file %s", job.StationPath.c_str());
     return kConversionFailed;
   }
   bool skip_qc[kQcFiles] = {false, false, false};
@@ -858,7 +860,7 @@ int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
   Ctx().ProgressBase = gpb_size;
   bool written = true;
   if (writing || checking) {
-    ReadingPass pass = PassOf(checking ? &step : nullptr);
+    ReadingPass pass = PassOf(job, checking ? &step : nullptr);
     if (writing) {
       const double tolerance =
           select != nullptr ? ClockTolerance(*select) : kDefaultClockTolerance;
@@ -987,7 +989,7 @@ int RunConversionSteps(ConversionJob& job) {
   }
   const char* const obs_path = job.Obs.ObsFile.c_str();
   const char* const nav_path = job.Nav.NavFile.c_str();
-  if (CheckOutputs(obs_path, nav_path, gpb_file, epp_file) != 0) return kConversionFailed;
+  if (CheckOutputs(job, obs_path, nav_path, gpb_file, epp_file) != 0) return kConversionFailed;
 
   // The report files of the check, named after the observation output.
   const bool with_qc = job.Qc == QcMode::kWith;
@@ -1001,13 +1003,13 @@ int RunConversionSteps(ConversionJob& job) {
     }
     CopyQcPaths(job, qc_paths);
     const char* const others[] = {gpb_file, epp_file, obs_path, nav_path,
-                                  Ctx().StationMode == kStationFile ? Ctx().StationPath : ""};
+                                  job.Station == kStationFile ? job.StationPath.c_str() : ""};
     if (CheckQcOutputs(qc_paths, others, 5) != 0) return kConversionFailed;
   }
 
   // A station file named by the caller must be there.
-  if (Ctx().StationMode == kStationFile && !PathExists(Ctx().StationPath)) {
-    SetErrorText("Error opening station file %s", Ctx().StationPath);
+  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
+    SetErrorText("Error opening station file %s", job.StationPath.c_str());
     return kConversionFailed;
   }
   if (job.PlanOnly) {
@@ -1082,7 +1084,7 @@ int RunConversionSteps(ConversionJob& job) {
     if (checking && !Ctx().Cancelled) {
       // The observation file stays as it is: a reading pass feeds the check.
       Ctx().ProgressBase = gpb_size;
-      ReadingPass pass = PassOf(&step);
+      ReadingPass pass = PassOf(job, &step);
       IgnoreEpochs ignore;
       StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job), &pass);
       KeepPassFacts(pass);

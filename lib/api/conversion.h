@@ -77,6 +77,10 @@ struct ConversionJob {
   // GPB reader refuses a missing file, an output path that does not fit
   // (with its new extension or name) fails "Output path too long".
   size_t PathLimit = 0;
+  // Where the station blocks come from: the station file beside the GPB
+  // file, none, or StationPath (kStationFile).
+  StationSource Station = kStationBeside;
+  std::string StationPath;
   // RINEX_VERSION_2_0 / RINEX_VERSION_2_1, or one of obs/rinex_versions.h
   // (211, 302 to 305, 400). RINEX 3 and 4 outputs take the RINEX 3 writers
   // with the version; the navigation file follows the observation file's

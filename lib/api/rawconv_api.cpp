@@ -164,6 +164,11 @@ const char* BaseName(const char* path) {
   return base;
 }
 
+static_assert(static_cast<int>(RAWCONV_STATION_BESIDE) == static_cast<int>(kStationBeside) &&
+                  static_cast<int>(RAWCONV_STATION_NONE) == static_cast<int>(kStationNone) &&
+                  static_cast<int>(RAWCONV_STATION_FILE) == static_cast<int>(kStationFile),
+              "station sources");
+
 // Fills the job from the options record.
 bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir, Invalid* why) {
   why->Code = RAWCONV_INVALID;
@@ -289,6 +294,8 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
   job->Nav.NavFile = nav_path;
   job->Nav.RunBy = TextOr(o.run_by);
   job->StationId = o.station_id && *o.station_id ? o.station_id : nullptr;
+  job->Station = static_cast<StationSource>(o.station);
+  if (o.station == RAWCONV_STATION_FILE) job->StationPath = o.station_path;
   why->Code = RAWCONV_OK;
   return true;
 }
@@ -413,7 +420,7 @@ bool BuildEdits(const rawconv_options& o, EditRecords* e, Invalid* why) {
 }
 
 // Sets up the session's context for one call.
-bool PrepareContext(Context& c, const rawconv_options& o, Invalid* why) {
+void PrepareContext(Context& c, const rawconv_options& o) {
   c = Context{};
   if (o.use_run_date) {
     c.RunTimeFixed = 1;
@@ -421,18 +428,7 @@ bool PrepareContext(Context& c, const rawconv_options& o, Invalid* why) {
   }
   c.Progress = o.progress;
   c.ProgressUser = o.progress_user;
-  c.StationMode = o.station;
   c.SingleThread = o.single_thread != 0;
-  if (o.station == RAWCONV_STATION_FILE) {
-    const size_t length = std::strlen(o.station_path);
-    if (length >= sizeof c.StationPath) {
-      why->Code = RAWCONV_INVALID;
-      why->Message = std::string("Path too long: ") + o.station_path;
-      return false;
-    }
-    std::memcpy(c.StationPath, o.station_path, length + 1);
-  }
-  return true;
 }
 
 void FormatGpsTime(int week, double tow, char* out, size_t size) {
@@ -508,10 +504,10 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   } else if (report && report->size < sizeof(uint32_t)) {
     error = "Report record too small";
   } else if (!BuildJob(o, &job, &qc_dir, &why) ||
-             !BuildEdits(o, edits.get(), &why) ||
-             !PrepareContext(session->context, o, &why)) {
+             !BuildEdits(o, edits.get(), &why)) {
     error = why.Message;
   } else {
+    PrepareContext(session->context, o);
     ContextScope scope(session->context);
     if (edits->Any) job.Edits = &edits->Edits;
     job.GlonassSlots = true;

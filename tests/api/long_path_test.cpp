@@ -1,6 +1,7 @@
 // Paths of any length the system takes: a GPB file deep in folders (a path
 // of about 1,000 characters) and output names of 250 bytes convert through
-// rawconv_convert, and give the same files as short paths do. The dialog
+// rawconv_convert (a station file named by such a path too), and give the
+// same files as short paths do. The dialog
 // library's records keep their 256-byte fields.
 #include <gtest/gtest.h>
 
@@ -87,6 +88,17 @@ TEST_P(LongPathTest, AThousandCharacterPathConvertsLikeAShortOne) {
   for (const std::string& path : outputs) expected.push_back(fs::path(path).filename().string());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(expected, Entries(deep));
+
+  // The station file named by its long path gives the same files again.
+  const std::string station = deep + "/sample.sta";
+  o_.station = RAWCONV_STATION_FILE;
+  o_.station_path = station.c_str();
+  o_.existing = RAWCONV_EXISTING_REPLACE;
+  std::vector<std::string> again;
+  ASSERT_EQ(RAWCONV_OK, Convert(gpb, deep, &again)) << report_.error;
+  ASSERT_EQ(outputs, again);
+  for (size_t i = 0; i < outputs.size(); ++i)
+    EXPECT_EQ(ReadFile(short_outputs[i]), ReadFile(again[i])) << again[i];
 }
 
 INSTANTIATE_TEST_SUITE_P(
