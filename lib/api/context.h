@@ -1,21 +1,21 @@
-// The library's module-wide state, in one place.
+// The state of one session of the library's interfaces.
 //
-// Everything that the exported functions keep between calls, and every
-// working buffer that the readers share, is a member of Context. The exports
-// work on one default context (zero at load, like a freshly loaded library);
-// a caller that runs conversions on several threads at once gives each thread
-// its own Context through a ContextScope.
+// What a session keeps between calls (the error text, which the dialog
+// library's Get_Error_Str reads after a call) and the settings and running
+// facts of its current call. Only lib/api sees it: the steps below are
+// handed what they need as arguments (the job's ObsInput and NavInput, a
+// ReadingPass, NavWriting, a RunClock, ObsEdits). The exports work on one
+// default context (zero at load, like a freshly loaded library); a caller
+// that runs conversions on several threads at once gives each thread its
+// own Context through a ContextScope.
 #ifndef RAWCONV_API_CONTEXT_H_
 #define RAWCONV_API_CONTEXT_H_
 
 #include <cstdint>
-#include <ctime>
 
 #include "api/rawconv.h"
 
 namespace rawconv {
-
-class EpochObserver;
 
 constexpr int kErrorTextSize = 256;
 
@@ -30,8 +30,9 @@ struct Context {
   int32_t RunTimeFixed;
   int64_t FixedRunTime;
 
-  // Test hook: when set, the observation writer formats its numbers with
-  // snprintf instead of its own integer code, so tests can compare the two.
+  // Test hook: when set, the conversion asks the observation writers
+  // (ObsEdits::ReferenceFormatting) to format their numbers with snprintf
+  // instead of their own integer code, so tests can compare the two.
   int32_t ReferenceFormatting;
 
   // Progress of the running conversion (see ReportProgress): the caller's
@@ -43,7 +44,6 @@ struct Context {
   uint64_t ProgressTotal;
   uint64_t ProgressBase;
   int32_t Cancelled;
-
 
   // Facts gathered while writing, for the conversion report.
   uint32_t NavRecordsWritten;
