@@ -40,7 +40,8 @@ class LongPathTest : public SampleSessionFixture,
   }
 
   // Converts gpb into out_dir with the case's options; the outputs listed.
-  int Convert(const std::string& gpb, const std::string& out_dir, std::vector<std::string>* outputs) {
+  int Convert(const std::string& gpb, const std::string& out_dir,
+              std::vector<std::string>* outputs) {
     const LongPathCase& c = GetParam();
     o_.gpb_path = gpb.c_str();
     o_.output_dir = out_dir.c_str();
@@ -55,7 +56,8 @@ class LongPathTest : public SampleSessionFixture,
 
   static std::vector<std::string> Entries(const std::string& folder) {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(folder))
+      names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -103,11 +105,11 @@ TEST_P(LongPathTest, AThousandCharacterPathConvertsLikeAShortOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, LongPathTest,
-    testing::Values(LongPathCase{"Plain", RAWCONV_SPLIT_NONE, RAWCONV_QC_NONE, RAWCONV_COMPRESS_NONE},
-                    LongPathCase{"Split", RAWCONV_SPLIT_15M, RAWCONV_QC_NONE, RAWCONV_COMPRESS_CRX},
-                    LongPathCase{"Check", RAWCONV_SPLIT_NONE, RAWCONV_QC_WITH, RAWCONV_COMPRESS_NONE},
-                    LongPathCase{"CheckOnly", RAWCONV_SPLIT_NONE, RAWCONV_QC_ONLY,
-                                 RAWCONV_COMPRESS_NONE}),
+    testing::Values(
+        LongPathCase{"Plain", RAWCONV_SPLIT_NONE, RAWCONV_QC_NONE, RAWCONV_COMPRESS_NONE},
+        LongPathCase{"Split", RAWCONV_SPLIT_15M, RAWCONV_QC_NONE, RAWCONV_COMPRESS_CRX},
+        LongPathCase{"Check", RAWCONV_SPLIT_NONE, RAWCONV_QC_WITH, RAWCONV_COMPRESS_NONE},
+        LongPathCase{"CheckOnly", RAWCONV_SPLIT_NONE, RAWCONV_QC_ONLY, RAWCONV_COMPRESS_NONE}),
     [](const testing::TestParamInfo<LongPathCase>& info) { return std::string(info.param.Name); });
 
 // Output names of 250 bytes: given as fixed paths, and made from a GPB file

@@ -124,8 +124,10 @@ TEST_F(EppFileTest, ReferenceChoiceInBlockLayout) {
   int tags = 0;
   EXPECT_EQ(FindReferenceEphemeris("", &week, &toe, &tags), 1);
   EXPECT_EQ(FindReferenceEphemeris(nullptr, &week, &toe, &tags), 1);
-  EXPECT_EQ(FindReferenceEphemeris((testing::TempDir() + "no_such.epp").c_str(), &week, &toe, &tags), 1);
-  EXPECT_EQ(FindReferenceEphemeris(Write("none.epp", "$EPHREC 1 2\n").c_str(), &week, &toe, &tags), 1);
+  EXPECT_EQ(
+      FindReferenceEphemeris((testing::TempDir() + "no_such.epp").c_str(), &week, &toe, &tags), 1);
+  EXPECT_EQ(
+      FindReferenceEphemeris(Write("none.epp", "$EPHREC 1 2\n").c_str(), &week, &toe, &tags), 1);
 
   // All toe 0: the last record.
   std::string all_zero = Write("zero.epp", "$EPHREC 1 2\n" + Block(1, "1341", "0") +
