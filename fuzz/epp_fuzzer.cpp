@@ -10,6 +10,7 @@
 #include "ephem/gps_time.h"
 #include "ephem/nav_writer.h"
 #include "fuzz_support.h"
+#include "sink/sink.h"
 
 using namespace rawconv;
 
@@ -52,11 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(epp);
   }
   // The week override only moves the date of line 1.
-  context.UseGpsWeek = 1;
-  context.GpsWeek = size > 0 ? static_cast<int32_t>(data[0]) * 1000 - 100000 : 0;
+  NavWriting run;
+  run.Week.Use = 1;
+  run.Week.Week = size > 0 ? static_cast<int32_t>(data[0]) * 1000 - 100000 : 0;
   if (std::FILE* epp = std::fopen(path.c_str(), "r")) {
     if (std::FILE* out = std::fopen("/dev/null", "w")) {
-      ConvertEppToNav(epp, out, 2);
+      StdioSink sink(out);
+      ConvertEppToNav(epp, sink, 2, nullptr, &run);
+      sink.Finish();
       std::fclose(out);
     }
     std::fclose(epp);

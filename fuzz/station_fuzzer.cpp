@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t mask = size > 0 ? data[size - 1] & kStationAllKinds : 0;
   ReadStationFile(path.c_str(), mask, &file);
   CheckRecords(file);
+  FUZZ_CHECK(fuzz::Terminated(file.Message, sizeof file.Message));
   ReleaseStationFile(&file);
   FUZZ_CHECK(fuzz::Terminated(context.ErrorText, sizeof context.ErrorText));
 

@@ -1,66 +1,38 @@
-// The library's module-wide state, in one place.
+// The state of one session of the library's interfaces.
 //
-// Everything that the exported functions keep between calls, and every
-// working buffer that the readers share, is a member of Context. The exports
-// work on one default context (zero at load, like a freshly loaded library);
-// a caller that runs conversions on several threads at once gives each thread
-// its own Context through a ContextScope.
+// What a session keeps between calls (the error text, which the dialog
+// library's Get_Error_Str reads after a call) and the settings and running
+// facts of its current call. Only lib/api sees it: the steps below are
+// handed what they need as arguments (the job's ObsInput and NavInput, a
+// ReadingPass, NavWriting, a RunClock, ObsEdits). The exports work on one
+// default context (zero at load, like a freshly loaded library); a caller
+// that runs conversions on several threads at once gives each thread its
+// own Context through a ContextScope.
 #ifndef RAWCONV_API_CONTEXT_H_
 #define RAWCONV_API_CONTEXT_H_
 
 #include <cstdint>
-#include <ctime>
 
 #include "api/rawconv.h"
 
 namespace rawconv {
 
-class EpochObserver;
-
-// One (week, toe) pair collected by the reference ephemeris lookup.
-struct EphemerisTimeTag {
-  int32_t Week;  // as read from the file (0..4095), before completion
-  int32_t Toe;   // seconds of week, 0..604800
-};
-
-constexpr int kMaxTimeTags = 128;
 constexpr int kErrorTextSize = 256;
 
 struct Context {
   // Last failure message of any step; never cleared, cut at 255 characters.
   char ErrorText[kErrorTextSize];
 
-  // Copy of the caller's NavRequest taken after a successful navigation step.
-  NavRequest SavedNav;
-
-  // Week override: copies of ObsRequest::UseGpsWeek / GpsWeek taken by every
-  // conversion call before its navigation step.
-  int32_t UseGpsWeek;
-  int32_t GpsWeek;
-
-  // Result record of SecondsToTm (overwritten by every call).
-  std::tm TimeRecord;
-
-  // Time tags collected by FindReferenceEphemeris (overwritten by every call).
-  EphemerisTimeTag TimeTags[kMaxTimeTags];
-  int32_t TimeTagCount;
-
-  // Working buffers of the block record reader.
-  char BlockLine[256];     // one input line, at most 254 characters taken
-  char BlockJoined[768];   // values of one entry joined by blanks
-  char BlockScratch[256];  // one value word
-
-  // Text returned by ReceiverTypeName.
-  char ReceiverTypeNameText[32];
-
-  // Clock of the "PGM / RUN BY / DATE" lines: when RunTimeFixed is set, the
-  // run date is taken from FixedRunTime (seconds since 1970, read as local
-  // time) instead of the system clock. Tests use it for byte-exact files.
+  // The session's run date (options use_run_date / run_date): when
+  // RunTimeFixed is set, the conversion hands its writers a clock fixed at
+  // FixedRunTime (seconds since 1970, read as local time) instead of their
+  // default (obs/run_date.h).
   int32_t RunTimeFixed;
   int64_t FixedRunTime;
 
-  // Test hook: when set, the observation writer formats its numbers with
-  // snprintf instead of its own integer code, so tests can compare the two.
+  // Test hook: when set, the conversion asks the observation writers
+  // (ObsEdits::ReferenceFormatting) to format their numbers with snprintf
+  // instead of their own integer code, so tests can compare the two.
   int32_t ReferenceFormatting;
 
   // Progress of the running conversion (see ReportProgress): the caller's
@@ -73,17 +45,9 @@ struct Context {
   uint64_t ProgressBase;
   int32_t Cancelled;
 
-  // Where the station blocks come from: kStationBeside (the station file
-  // beside the GPB file), kStationNone, or kStationFile (StationPath).
-  int32_t StationMode;
-  char StationPath[256];
-
   // Facts gathered while writing, for the conversion report.
   uint32_t NavRecordsWritten;
   uint64_t EpochsWritten;
-  // Sees every epoch of the writing pass as it is written (quality checks);
-  // null for none.
-  EpochObserver* Observer;
   int32_t GpbDamaged;     // the writing pass ended in a damaged or cut record
   uint64_t GpbBytesUsed;  // up to the end of its last good record
   uint64_t GpbFileSize;
@@ -92,10 +56,6 @@ struct Context {
   int32_t SingleThread;
 };
 
-// Epochs between two progress reports of a reading pass.
-constexpr long kProgressEpochs = 512;
-
-enum StationSource { kStationBeside = 0, kStationNone = 1, kStationFile = 2 };
 
 // Tells the progress callback that `done` bytes of the current pass are read
 // (the pass's own count; ProgressBase is added). Returns false when the

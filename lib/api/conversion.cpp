@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "api/context.h"
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 #include "api/file_identity.h"
 #include "ephem/epp.h"
 #include "ephem/gps_time.h"
@@ -27,25 +27,14 @@
 namespace rawconv {
 namespace {
 
-constexpr size_t kPathFieldSize = sizeof(ObsRequest::GpbFile);
+// The room for one file name made by the naming module (file systems take
+// 255 bytes; a longer name fails when its file is opened).
+constexpr size_t kNameSize = 4096;
 
-// A path field of a request as a NUL-terminated text: the field's text, or
-// the whole field when it holds no terminator (never read past its end).
-struct PathText {
-  char Text[kPathFieldSize + 1];
-};
-
-PathText PathOf(const char* field) {
-  PathText path;
-  const void* end = std::memchr(field, '\0', kPathFieldSize);
-  const size_t length =
-      end ? static_cast<size_t>(static_cast<const char*>(end) - field) : kPathFieldSize;
-  std::memcpy(path.Text, field, length);
-  path.Text[length] = '\0';
-  return path;
+// True when path fits the job's path limit (see ConversionJob::PathLimit).
+bool FitsLimit(const ConversionJob& job, const std::string& path) {
+  return job.PathLimit == 0 || path.size() < job.PathLimit;
 }
-
-bool IsTerminated(const char* field) { return std::memchr(field, '\0', kPathFieldSize) != nullptr; }
 
 // Closes a stream if it is open.
 void CloseStream(std::FILE*& stream) {
@@ -57,7 +46,7 @@ void CloseStream(std::FILE*& stream) {
 // file, looked up once. Without one, a week override stands in for it (its
 // week is then used as it is for every date of the call); without either the
 // reference is unusable and no date can be given to the data.
-WeekReference ConversionWeekReference(const ObsRequest& obs, const char* epp_file) {
+WeekReference ConversionWeekReference(const ObsInput& obs, const char* epp_file) {
   WeekReference ref = LookupWeekReference(epp_file);
   // The week override dates every epoch; the names and TIME OF FIRST OBS
   // follow it too, so a file never contradicts its own epochs.
@@ -88,6 +77,15 @@ int CommitOutputs(OutputSet* set) {
 ObsEdits Rinex2Edits(const ConversionJob& job) {
   ObsEdits edits = job.Edits ? *job.Edits : ObsEdits{};
   edits.GlonassSlots = job.GlonassSlots ? 1 : 0;
+  edits.ReferenceFormatting = Ctx().ReferenceFormatting ? 1 : 0;
+  return edits;
+}
+
+// The edits the RINEX 3 writers are handed: the job's, with the session's
+// number formatting. A zero record writes as none.
+ObsEdits Rinex3Edits(const ConversionJob& job) {
+  ObsEdits edits = job.Edits ? *job.Edits : ObsEdits{};
+  edits.ReferenceFormatting = Ctx().ReferenceFormatting ? 1 : 0;
   return edits;
 }
 
@@ -95,15 +93,55 @@ const Selection* SelectionOf(const ConversionJob& job) {
   return job.Edits ? job.Edits->Select : nullptr;
 }
 
+bool PassProgress(void*, uint64_t bytes) { return ReportProgress(bytes); }
+
+// The clock of the call's run dates: the session's fixed one, else the
+// writers' default.
+RunClock ClockOf() {
+  const Context& c = Ctx();
+  if (!c.RunTimeFixed) return DefaultRunClock();
+  RunClock clock;
+  clock.Fixed = 1;
+  clock.Seconds = c.FixedRunTime;
+  return clock;
+}
+
+// A reading pass of the job: its station source, helper threads and
+// progress from the call's context; observer (null for none) sees the kept
+// epochs.
+ReadingPass PassOf(const ConversionJob& job, EpochObserver* observer = nullptr) {
+  const Context& c = Ctx();
+  ReadingPass pass;
+  pass.Station = job.Station;
+  if (job.Station == kStationFile) pass.StationPath = job.StationPath;
+  pass.ReadAhead = !c.SingleThread;
+  pass.Progress = &PassProgress;
+  pass.Observer = observer;
+  return pass;
+}
+
+// Keeps the facts of a writing pass for the call's report.
+void KeepPassFacts(const ReadingPass& pass) {
+  // A station file that could not be used does not fail the call; its
+  // message stays in the error text.
+  if (!pass.StationMessage.empty()) CopyErrorText(pass.StationMessage.c_str());
+  Context& c = Ctx();
+  c.EpochsWritten += pass.EpochsKept;
+  c.GpbDamaged = pass.GpbDamaged;
+  c.GpbBytesUsed = pass.GpbBytesUsed;
+  c.GpbFileSize = pass.GpbFileSize;
+}
+
 // The pre-scan of the job: over the epochs, satellites and types its edits
 // keep. False (with the message) when a type asked for is not in the data.
 bool Prescan(const ConversionJob& job, const WeekReference& ref, ObsHeaderSummary* summary) {
   *summary = ObsHeaderSummary{};
+  const ReadingPass pass = PassOf(job);
   if (!job.Edits) {
-    ScanObsSummary(*job.Obs, summary);
+    ScanObsSummary(job.Obs, summary, ref, ObsEdits{}, &pass);
     return true;
   }
-  ScanObsSummary(*job.Obs, summary, ref, *job.Edits);
+  ScanObsSummary(job.Obs, summary, ref, *job.Edits, &pass);
   const Selection* select = job.Edits->Select;
   if (select && select->KeptTypes != 0 && !Ctx().Cancelled) {
     const CheckResult present = CheckTypesPresent(select->KeptTypes, summary->PresentTypes);
@@ -118,8 +156,7 @@ bool Prescan(const ConversionJob& job, const WeekReference& ref, ObsHeaderSummar
 // Output naming: both extensions become ".YY" + "o"/"n" after the year of the
 // first epoch. Returns 0, or 1 with a message when a path cannot hold its
 // new extension.
-int NameOutputs(ObsRequest* obs, NavRequest* nav, const WeekReference& ref,
-                double first_rcv_time) {
+int NameOutputs(ConversionJob& job, const WeekReference& ref, double first_rcv_time) {
   int hour = 0, minute = 0, month = 0, day = 0, year = 0;
   double seconds = 0.0;
   GpsToDate(ReferenceWeekOf(ref, first_rcv_time), first_rcv_time, hour, minute, seconds, month,
@@ -131,12 +168,12 @@ int NameOutputs(ObsRequest* obs, NavRequest* nav, const WeekReference& ref,
   char obs_ext[8], nav_ext[8];
   std::snprintf(obs_ext, sizeof obs_ext, ".%.2so", digits);
   std::snprintf(nav_ext, sizeof nav_ext, ".%.2sn", digits);
-  if (SetFileExt(obs->ObsFile, obs_ext, sizeof obs->ObsFile) != 0) {
-    SetErrorText("Output path too long: %s", obs->ObsFile);
+  if (SetFileExt(&job.Obs.ObsFile, obs_ext, job.PathLimit) != 0) {
+    SetErrorText("Output path too long: %s", job.Obs.ObsFile.c_str());
     return 1;
   }
-  if (SetFileExt(nav->NavFile, nav_ext, sizeof nav->NavFile) != 0) {
-    SetErrorText("Output path too long: %s", nav->NavFile);
+  if (SetFileExt(&job.Nav.NavFile, nav_ext, job.PathLimit) != 0) {
+    SetErrorText("Output path too long: %s", job.Nav.NavFile.c_str());
     return 1;
   }
   return 0;
@@ -148,16 +185,16 @@ int NameOutputs(ObsRequest* obs, NavRequest* nav, const WeekReference& ref,
 // hard link or another spelling of the path is caught too, or an
 // observation output that is the navigation output. 0 when both outputs
 // are safe to write; 1 with a message otherwise.
-int CheckOutputs(const char* obs_file, const char* nav_file, const char* gpb_file,
+int CheckOutputs(const ConversionJob& job, const char* obs_file, const char* nav_file,
+                 const char* gpb_file,
                  const char* epp_file) {
-  char station_file[kStationPathSize] = "";
-  if (Ctx().StationMode == kStationFile) {
-    std::snprintf(station_file, sizeof station_file, "%s", Ctx().StationPath);
-  } else if (Ctx().StationMode == kStationBeside &&
-             MakeStationFileName(gpb_file, station_file, sizeof station_file) != 0) {
-    station_file[0] = '\0';
+  std::string station_file;
+  if (job.Station == kStationFile) {
+    station_file = job.StationPath;
+  } else if (job.Station == kStationBeside) {
+    station_file = StationFileName(gpb_file);
   }
-  const char* const inputs[] = {gpb_file, epp_file, station_file};
+  const char* const inputs[] = {gpb_file, epp_file, station_file.c_str()};
   const char* const outputs[] = {nav_file, obs_file};
   for (const char* output : outputs) {
     for (const char* input : inputs) {
@@ -184,19 +221,6 @@ class DiscardSink final : public Sink {
   void Abort() override {}
 };
 
-// The run-by text of the navigation request, read only within its field.
-struct RunByText {
-  char Text[sizeof NavRequest::RunBy + 1];
-};
-
-RunByText RunByOf(const NavRequest& nav) {
-  RunByText run_by;
-  const size_t length = BoundedLength(nav.RunBy, sizeof nav.RunBy);
-  std::memcpy(run_by.Text, nav.RunBy, length);
-  run_by.Text[length] = '\0';
-  return run_by;
-}
-
 bool IsRinex3(int rinex_version) { return UsesRinex3Records(rinex_version); }
 
 // The version line of a RINEX 2 navigation file: 2.11 with 2.11
@@ -218,11 +242,11 @@ bool OpenOutput(FileSink* file, const char* path, const ConversionJob& job) {
                                                    : FileSink::Mode::kBinary);
 }
 
-// Navigation step: EPP file -> RINEX navigation file; saves the request.
+// Navigation step: EPP file -> RINEX navigation file.
 // `file` is null when the output is not to be written (no name, or an
 // existing output that is skipped); the EPP file is then read all the same.
 // The records read are kept in *records when it is given (for the check).
-int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& job,
+int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJob& job,
                    FileSink* file, std::vector<EphemerisRecord>* records = nullptr) {
   // Both opens are tried before either result is looked at.
   std::FILE* epp = std::fopen(epp_file, "r");
@@ -231,31 +255,34 @@ int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& j
   bool out_open = true;
   Sink* out = &discard;
   if (file) {
-    out_open = OpenOutput(file, nav->NavFile, job);
+    out_open = OpenOutput(file, nav.NavFile.c_str(), job);
     out = out_open ? chain.Build(file, job.Compress, false, IsRinex3(job.RinexVersion) ? 3 : 2,
-                                     !Ctx().SingleThread)
+                                     !Ctx().SingleThread, ClockOf())
                    : file;
   }
-  const RunByText run_by = RunByOf(*nav);
   int result = 1;
-  Ctx().NavRecordsWritten = 0;
+  NavWriting run;
+  run.Week.Use = job.Obs.UseGpsWeek;
+  run.Week.Week = job.Obs.GpsWeek;
   const bool v3 = IsRinex3(job.RinexVersion);
   if (!epp) {
     SetErrorText("Error opening input epp file %s", epp_file);
   } else if (!out_open) {
-    SetErrorText("Error opening ouput nav file %s", nav->NavFile);
+    SetErrorText("Error opening ouput nav file %s", nav.NavFile.c_str());
   } else if (!out) {
     SetErrorText("%s", chain.Error());
     out = file;
-  } else if ((v3 ? WriteNav3Header(*out, run_by.Text, job.RinexVersion)
-                 : WriteNavHeader(*out, run_by.Text, Nav2Version(job.RinexVersion))) != 0) {
+  } else if ((v3 ? WriteNav3Header(*out, nav.RunBy.c_str(), job.RinexVersion, ClockOf())
+                 : WriteNavHeader(*out, nav.RunBy.c_str(), Nav2Version(job.RinexVersion),
+                                  ClockOf())) != 0) {
     // The date text could not be made; the header writer left no message.
-  } else if ((v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records)
-                 : ConvertEppToNav(epp, *out, job.RinexVersion, records)) != 0) {
-    // The EPP reader has put its message into the error text.
   } else {
-    result = 0;
+    const int converted = v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records, &run)
+                             : ConvertEppToNav(epp, *out, job.RinexVersion, records, &run);
+    if (converted == 1) SetErrorText("%s", kInvalidEppHeader);
+    result = converted == 0 ? 0 : 1;
   }
+  Ctx().NavRecordsWritten = run.Written;
   CloseStream(epp);
   if (result != 0) {
     out->Abort();
@@ -263,25 +290,26 @@ int NavigationStep(NavRequest* nav, const char* epp_file, const ConversionJob& j
   }
   // A write failure fails a step that went well so far.
   if (!out->Finish()) {
-    SetErrorText("Error writing %s", nav->NavFile);
+    SetErrorText("Error writing %s", nav.NavFile.c_str());
     return 1;
   }
-  std::memcpy(&Ctx().SavedNav, nav, sizeof Ctx().SavedNav);
   return 0;
 }
 
 // Observation step: pre-scan (unless *scanned), header and epochs of the
 // GPB file into `file` (its temporary file, not yet moved into place).
+// observer (null for none) sees every epoch written.
 int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink* file,
-                    ObsHeaderSummary* summary, bool scanned, uint64_t gpb_size) {
-  const ObsRequest* obs = job.Obs;
-  if (!OpenOutput(file, obs->ObsFile, job)) {
-    SetErrorText("Error opening obs file %s.", obs->ObsFile);
+                    ObsHeaderSummary* summary, bool scanned, uint64_t gpb_size,
+                    EpochObserver* observer) {
+  const ObsInput& obs = job.Obs;
+  if (!OpenOutput(file, obs.ObsFile.c_str(), job)) {
+    SetErrorText("Error opening obs file %s.", obs.ObsFile.c_str());
     return 1;
   }
   const bool v3 = IsRinex3(job.RinexVersion);
   OutputChain chain;
-  Sink* out = chain.Build(file, job.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread);
+  Sink* out = chain.Build(file, job.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread, ClockOf());
   if (!out) {
     SetErrorText("%s", chain.Error());
     file->Abort();
@@ -297,14 +325,17 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
   // A header cut short by a date failure does not stop the epochs.
   Ctx().ProgressBase = gpb_size;
   if (!Ctx().Cancelled) {
+    ReadingPass pass = PassOf(job, observer);
     if (v3) {
-      WriteObs3Header(*out, *obs, *summary, job.RinexVersion, ref, job.Edits);
-      WriteObs3Epochs(*out, *obs, *summary, job.RinexVersion, ref, job.Edits);
+      const ObsEdits edits = Rinex3Edits(job);
+      WriteObs3Header(*out, obs, *summary, job.RinexVersion, ref, &edits, ClockOf());
+      WriteObs3Epochs(*out, obs, *summary, job.RinexVersion, ref, &edits, &pass);
     } else {
       const ObsEdits edits = Rinex2Edits(job);
-      WriteObsHeader(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref, &edits);
-      WriteObsEpochs(*out, *obs, Ctx().SavedNav, *summary, job.RinexVersion, ref, &edits);
+      WriteObsHeader(*out, obs, *summary, job.RinexVersion, ref, &edits, ClockOf());
+      WriteObsEpochs(*out, obs, *summary, job.RinexVersion, ref, &edits, &pass);
     }
+    KeepPassFacts(pass);
   }
   if (Ctx().Cancelled) {
     out->Abort();
@@ -312,43 +343,26 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
     return 1;
   }
   if (!out->Finish()) {
-    SetErrorText("Error writing %s", obs->ObsFile);
+    SetErrorText("Error writing %s", obs.ObsFile.c_str());
     return 1;
   }
   return 0;
 }
 
-// Replaces the file name part of path (after the last separator) by name.
-int ReplaceFileName(char* path, size_t size, const char* name) {
-  char* base = path;
-  for (char* p = path; *p; ++p)
-    if (*p == '/' || *p == '\\') base = p + 1;
-  const size_t folder = static_cast<size_t>(base - path);
-  const size_t length = std::strlen(name);
-  if (folder + length >= size) return 1;
-  std::memcpy(base, name, length + 1);
+// Replaces the file name part of path (after the last separator) by name;
+// 1 (path unchanged) when the result would not fit the job's path limit.
+int ReplaceFileName(const ConversionJob& job, std::string* path, const char* name) {
+  const std::string replaced = FolderOf(path->c_str()) + name;
+  if (!FitsLimit(job, replaced)) return 1;
+  *path = replaced;
   return 0;
 }
 
-// The marker name of the request, read only within its field.
-struct MarkerText {
-  char Text[sizeof ObsRequest::MarkerName + 1];
-};
-
-MarkerText MarkerOf(const ObsRequest& obs) {
-  MarkerText marker;
-  std::snprintf(marker.Text, sizeof marker.Text, "%.*s",
-                static_cast<int>(BoundedLength(obs.MarkerName, sizeof obs.MarkerName)),
-                obs.MarkerName);
-  return marker;
-}
-
 // What the naming module needs of the job and of a first date.
-NamingInput NamingInputOf(const ConversionJob& job, const PathText& gpb_file,
-                          const MarkerText& marker, const EpochDate& first) {
+NamingInput NamingInputOf(const ConversionJob& job, const EpochDate& first) {
   NamingInput input{};
-  input.GpbPath = gpb_file.Text;
-  input.Marker = marker.Text;
+  input.GpbPath = job.Obs.GpbFile.c_str();
+  input.Marker = job.Obs.MarkerName.c_str();
   input.StationId = job.StationId;
   input.RinexMajor = IsRinex3(job.RinexVersion) ? 3 : 2;
   input.Year = first.Year;
@@ -360,26 +374,25 @@ NamingInput NamingInputOf(const ConversionJob& job, const PathText& gpb_file,
 }
 
 // Names both outputs through the naming module, from the pre-scan's facts.
-int NameOutputsByStyle(const ConversionJob& job, const PathText& gpb_file,
-                       const WeekReference& ref, const ObsHeaderSummary& summary) {
+int NameOutputsByStyle(ConversionJob& job, const WeekReference& ref,
+                       const ObsHeaderSummary& summary) {
   const int first_week = ReferenceWeekOf(ref, summary.FirstObsTime);
   const int last_week = ReferenceWeekOf(ref, summary.LastObsTime);
   const EpochDate first = DateOfGpsTime(first_week, summary.FirstObsTime);
-  const MarkerText marker = MarkerOf(*job.Obs);
-  NamingInput input = NamingInputOf(job, gpb_file, marker, first);
+  NamingInput input = NamingInputOf(job, first);
   input.IntervalSeconds = summary.Interval;
   input.SpanSeconds = (static_cast<double>(last_week) - first_week) * 604800.0 +
                       summary.LastObsTime - summary.FirstObsTime + summary.Interval;
   input.Mixed = summary.HasGlonass != 0;
-  char obs_name[kPathFieldSize], nav_name[kPathFieldSize];
+  char obs_name[kNameSize], nav_name[kNameSize];
   if (MakeObsFileName(input, job.Names, job.Compress, obs_name, sizeof obs_name) != kNameOk ||
-      ReplaceFileName(job.Obs->ObsFile, sizeof job.Obs->ObsFile, obs_name) != 0) {
-    SetErrorText("Output path too long: %s", job.Obs->ObsFile);
+      ReplaceFileName(job, &job.Obs.ObsFile, obs_name) != 0) {
+    SetErrorText("Output path too long: %s", job.Obs.ObsFile.c_str());
     return 1;
   }
   if (MakeNavFileName(input, job.Names, job.Compress, nav_name, sizeof nav_name) != kNameOk ||
-      ReplaceFileName(job.Nav->NavFile, sizeof job.Nav->NavFile, nav_name) != 0) {
-    SetErrorText("Output path too long: %s", job.Nav->NavFile);
+      ReplaceFileName(job, &job.Nav.NavFile, nav_name) != 0) {
+    SetErrorText("Output path too long: %s", job.Nav.NavFile.c_str());
     return 1;
   }
   return 0;
@@ -398,8 +411,8 @@ int ApplyExistingPolicy(const ConversionJob& job, bool check_rinex, const QcPath
   if (job.Existing == OutputPolicy::kReplace) return kConversionOk;
   std::vector<const char*> paths;
   if (check_rinex) {
-    paths.push_back(job.Nav->NavFile);
-    paths.push_back(job.Obs->ObsFile);
+    paths.push_back(job.Nav.NavFile.c_str());
+    paths.push_back(job.Obs.ObsFile.c_str());
   }
   if (qc)
     for (int i = 0; i < kQcFiles; ++i) paths.push_back(qc->Path[i]);
@@ -462,8 +475,8 @@ void CopyQcPaths(const ConversionJob& job, const QcPaths& paths) {
 
 // The quality check's pre-scan and report names; the one-line summary is
 // copied into the job's result.
-void RenderQc(const ConversionJob& job, QcStep* step, const PathText& gpb_file) {
-  step->Render(FileNameOf(gpb_file.Text));
+void RenderQc(const ConversionJob& job, QcStep* step) {
+  step->Render(FileNameOf(job.Obs.GpbFile.c_str()));
   if (job.QcResult)
     std::snprintf(job.QcResult->Summary, sizeof job.QcResult->Summary, "%s",
                   step->Summary().c_str());
@@ -494,24 +507,24 @@ constexpr const char* kUndatedMessage =
 
 // A check without RINEX outputs: the report names, the existing-output
 // policy, the pre-scan, one reading pass into the check, and the reports.
-int RunQcOnly(const ConversionJob& job, const PathText& gpb_file, const PathText& epp_file,
-              const WeekReference& ref, uint64_t gpb_size) {
-  ObsRequest* obs = job.Obs;
-  obs->ObsFile[0] = '\0';
-  job.Nav->NavFile[0] = '\0';
+int RunQcOnly(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
+  const char* const gpb_file = job.Obs.GpbFile.c_str();
+  const char* const epp_file = job.Nav.EppFile.c_str();
+  job.Obs.ObsFile.clear();
+  job.Nav.NavFile.clear();
   if (!IsUsable(ref)) {
-    SetErrorText(kUndatedMessage, epp_file.Text);
+    SetErrorText(kUndatedMessage, epp_file);
     return kConversionFailed;
   }
   const std::string folder =
-      job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(gpb_file.Text);
+      job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(gpb_file);
   QcPaths paths{};
-  if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file.Text).c_str(), &paths)) {
+  if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file).c_str(), &paths)) {
     SetErrorText("Output path too long: %s", folder.c_str());
     return kConversionFailed;
   }
   CopyQcPaths(job, paths);
-  const char* const inputs[] = {gpb_file.Text, epp_file.Text};
+  const char* const inputs[] = {gpb_file, epp_file};
   if (CheckQcOutputs(paths, inputs, 2) != 0) return kConversionFailed;
   if (job.PlanOnly) return kConversionOk;
 
@@ -520,18 +533,17 @@ int RunQcOnly(const ConversionJob& job, const PathText& gpb_file, const PathText
   if (job.QcResult) job.QcResult->Skipped = AllSkipped(skip_qc) ? 1 : 0;
   if (policy != kConversionOk) return policy;
 
-  Ctx().UseGpsWeek = obs->UseGpsWeek;
-  Ctx().GpsWeek = obs->GpsWeek;
   ObsHeaderSummary summary{};
   Ctx().ProgressBase = 0;
   if (!Prescan(job, ref, &summary)) return kConversionFailed;
   QcStep step(job.ElevationMask);
   if (!Ctx().Cancelled) {
-    step.Prepare(epp_file.Text, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
+    step.Prepare(epp_file, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
     Ctx().ProgressBase = gpb_size;
-    ObserverScope observe(&step);
+    ReadingPass pass = PassOf(job, &step);
     IgnoreEpochs ignore;
-    StreamObsEpochs(*obs, ref, ignore, SelectionOf(job));
+    StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job), &pass);
+    KeepPassFacts(pass);
   }
   if (Ctx().Cancelled) {
     SetErrorText("Conversion cancelled");
@@ -539,7 +551,7 @@ int RunQcOnly(const ConversionJob& job, const PathText& gpb_file, const PathText
   }
   FillFacts(job.Facts, summary, ref);
   if (job.Facts) job.Facts->EpochsWritten = 0;
-  RenderQc(job, &step, gpb_file);
+  RenderQc(job, &step);
   if (!step.Write(paths, skip_qc, FilePolicy(job.Existing), job.Sync)) return kConversionFailed;
   OutputSet set;
   step.AddTo(&set);
@@ -617,7 +629,8 @@ class SpanWriter final : public EpochVisitor {
     }
     const bool v3 = IsRinex3(job_.RinexVersion);
     chain_.reset(new OutputChain());
-    head_ = chain_->Build(&o->File, job_.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread);
+    head_ = chain_->Build(&o->File, job_.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread,
+                          ClockOf());
     if (!head_) {
       Fail(chain_->Error());
       o->File.Abort();
@@ -626,14 +639,14 @@ class SpanWriter final : public EpochVisitor {
     // A header cut short by a date failure does not stop the epochs.
     const ObsHeaderSummary& summary = o->Span->Summary;
     if (v3) {
-      WriteObs3Header(*head_, *job_.Obs, summary, job_.RinexVersion, ref_,
-                      job_.Edits);
-      writer_ = MakeRinex3EpochWriter(*head_, summary);
+      const ObsEdits edits = Rinex3Edits(job_);
+      WriteObs3Header(*head_, job_.Obs, summary, job_.RinexVersion, ref_, &edits, ClockOf());
+      writer_ = MakeRinex3EpochWriter(*head_, summary, edits.ReferenceFormatting != 0);
     } else {
       const ObsEdits edits = Rinex2Edits(job_);
-      WriteObsHeader(*head_, *job_.Obs, Ctx().SavedNav, summary, job_.RinexVersion, ref_,
-                     &edits);
-      writer_ = MakeRinex2EpochWriter(*head_, summary, job_.RinexVersion, job_.GlonassSlots);
+      WriteObsHeader(*head_, job_.Obs, summary, job_.RinexVersion, ref_, &edits, ClockOf());
+      writer_ = MakeRinex2EpochWriter(*head_, summary, job_.RinexVersion, job_.GlonassSlots,
+                                      edits.ReferenceFormatting != 0);
     }
   }
 
@@ -663,23 +676,22 @@ class SpanWriter final : public EpochVisitor {
 };
 
 // Names every span's file (in the folder of the observation output).
-int NameSpanOutputs(const ConversionJob& job, const PathText& gpb_file,
-                    const std::vector<SpanSummary>& spans, SpanOutputs* outputs) {
-  const MarkerText marker = MarkerOf(*job.Obs);
-  const std::string folder = FolderOf(job.Obs->ObsFile);
+int NameSpanOutputs(const ConversionJob& job, const std::vector<SpanSummary>& spans,
+                    SpanOutputs* outputs) {
+  const std::string folder = FolderOf(job.Obs.ObsFile.c_str());
   std::set<std::string> names;
   for (const SpanSummary& span : spans) {
     const double week = std::floor(span.Start / kSecondsPerGpsWeek);
     const EpochDate start =
         DateOfGpsTime(static_cast<int>(week), span.Start - week * kSecondsPerGpsWeek);
-    NamingInput input = NamingInputOf(job, gpb_file, marker, start);
+    NamingInput input = NamingInputOf(job, start);
     input.IntervalSeconds = span.Summary.Interval;
     input.SpanSeconds = job.SplitSeconds;
     input.SplitSeconds = job.SplitSeconds;
     input.Mixed = span.Summary.HasGlonass != 0;
-    char name[kPathFieldSize];
+    char name[kNameSize];
     if (MakeObsFileName(input, job.Names, job.Compress, name, sizeof name) != kNameOk ||
-        folder.size() + std::strlen(name) >= kPathFieldSize) {
+        !FitsLimit(job, folder + name)) {
       SetErrorText("Output path too long: %s%s", folder.c_str(), name);
       return 1;
     }
@@ -704,7 +716,7 @@ void ListOutputs(const ConversionJob& job, const SpanOutputs& spans, bool with_q
   if (!job.Outputs) return;
   job.Outputs->clear();
   for (const auto& o : spans) job.Outputs->push_back({OutputKind::kObservation, o->Path, o->Skip});
-  job.Outputs->push_back({OutputKind::kNavigation, job.Nav->NavFile, skip_nav});
+  job.Outputs->push_back({OutputKind::kNavigation, job.Nav.NavFile, skip_nav});
   if (with_qc)
     for (int i = 0; i < kQcFiles; ++i)
       job.Outputs->push_back({OutputKind::kQcReport, qc_paths.Path[i], skip_qc[i]});
@@ -712,22 +724,19 @@ void ListOutputs(const ConversionJob& job, const SpanOutputs& spans, bool with_q
 
 // A split conversion (job.SplitSeconds > 0), from the naming on: the same
 // steps as a conversion into one file, over a list of span outputs.
-int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText& epp_file,
-             const WeekReference& ref, uint64_t gpb_size) {
-  ObsRequest* obs = job.Obs;
-  NavRequest* nav = job.Nav;
+int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
+  const char* const gpb_file = job.Obs.GpbFile.c_str();
+  const char* const epp_file = job.Nav.EppFile.c_str();
   if (job.FixedNames) {
     SetErrorText("Splitting names its outputs: it cannot write to a fixed observation path");
     return kConversionFailed;
   }
   if (!IsUsable(ref)) {
     // The EPP file's own fault first, as an unsplit conversion reports it.
-    if (NavigationStep(nav, epp_file.Text, job, nullptr) == 0)
-      SetErrorText(kUndatedMessage, epp_file.Text);
+    if (NavigationStep(job.Nav, epp_file, job, nullptr) == 0)
+      SetErrorText(kUndatedMessage, epp_file);
     return kConversionFailed;
   }
-  Ctx().UseGpsWeek = obs->UseGpsWeek;
-  Ctx().GpsWeek = obs->GpsWeek;
 
   // One pre-scan: the whole file's facts and those of every span.
   std::unique_ptr<ObsHeaderSummary> whole(new ObsHeaderSummary());
@@ -735,8 +744,9 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
   const ObsEdits no_edits{};
   const ObsEdits& edits = job.Edits ? *job.Edits : no_edits;
   Ctx().ProgressBase = 0;
+  const ReadingPass scan_pass = PassOf(job);
   const CheckResult scanned =
-      ScanObsSpans(*obs, whole.get(), ref, edits, job.SplitSeconds, &spans);
+      ScanObsSpans(job.Obs, whole.get(), ref, edits, job.SplitSeconds, &spans, &scan_pass);
   if (Ctx().Cancelled) {
     SetErrorText("Conversion cancelled");
     return kConversionCancelled;
@@ -755,13 +765,13 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
   }
 
   // Names: the navigation file as without splitting, one file per span.
-  if (NameOutputsByStyle(job, gpb_file, ref, *whole) != 0) return kConversionFailed;
+  if (NameOutputsByStyle(job, ref, *whole) != 0) return kConversionFailed;
   SpanOutputs outputs;
-  if (NameSpanOutputs(job, gpb_file, spans, &outputs) != 0) return kConversionFailed;
-  std::snprintf(obs->ObsFile, sizeof obs->ObsFile, "%s",
-                outputs.empty() ? "" : outputs.front()->Path.c_str());
+  if (NameSpanOutputs(job, spans, &outputs) != 0) return kConversionFailed;
+  job.Obs.ObsFile = outputs.empty() ? std::string() : outputs.front()->Path;
+  const char* const nav_path = job.Nav.NavFile.c_str();
   for (const auto& o : outputs)
-    if (CheckOutputs(o->Path.c_str(), nav->NavFile, gpb_file.Text, epp_file.Text) != 0)
+    if (CheckOutputs(job, o->Path.c_str(), nav_path, gpb_file, epp_file) != 0)
       return kConversionFailed;
 
   // The reports of the check cover the whole input: named after it.
@@ -769,19 +779,19 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
   QcPaths qc_paths{};
   if (with_qc) {
     const std::string folder =
-        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(nav->NavFile);
-    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file.Text).c_str(), &qc_paths)) {
+        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(nav_path);
+    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file).c_str(), &qc_paths)) {
       SetErrorText("Output path too long: %s", folder.c_str());
       return kConversionFailed;
     }
     CopyQcPaths(job, qc_paths);
-    std::vector<const char*> others = {gpb_file.Text, epp_file.Text, nav->NavFile,
-                                       Ctx().StationMode == kStationFile ? Ctx().StationPath : ""};
+    std::vector<const char*> others = {gpb_file, epp_file, nav_path,
+                                       job.Station == kStationFile ? job.StationPath.c_str() : ""};
     for (const auto& o : outputs) others.push_back(o->Path.c_str());
     if (CheckQcOutputs(qc_paths, others.data(), others.size()) != 0) return kConversionFailed;
   }
-  if (Ctx().StationMode == kStationFile && !PathExists(Ctx().StationPath)) {
-    SetErrorText("Error opening station file %s", Ctx().StationPath);
+  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
+    SetErrorText("Error opening station file %s", job.StationPath.c_str());
     return kConversionFailed;
   }
   bool skip_qc[kQcFiles] = {false, false, false};
@@ -798,7 +808,7 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
   // The existing-output policy, for every file of the call.
   bool skip_nav = false;
   if (job.Existing != OutputPolicy::kReplace) {
-    std::vector<const char*> paths = {nav->NavFile};
+    std::vector<const char*> paths = {nav_path};
     for (const auto& o : outputs) paths.push_back(o->Path.c_str());
     if (with_qc)
       for (int i = 0; i < kQcFiles; ++i) paths.push_back(qc_paths.Path[i]);
@@ -837,7 +847,7 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
   FileSink nav_out;
   FileSink* nav_file = skip_nav ? nullptr : &nav_out;
   std::vector<EphemerisRecord> ephemerides;
-  if (NavigationStep(nav, epp_file.Text, job, nav_file, with_qc ? &ephemerides : nullptr) != 0)
+  if (NavigationStep(job.Nav, epp_file, job, nav_file, with_qc ? &ephemerides : nullptr) != 0)
     return kConversionFailed;
 
   const bool checking = with_qc && !AllSkipped(skip_qc);
@@ -850,18 +860,18 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
   Ctx().ProgressBase = gpb_size;
   bool written = true;
   if (writing || checking) {
-    std::unique_ptr<ObserverScope> observe;
-    if (checking) observe.reset(new ObserverScope(&step));
+    ReadingPass pass = PassOf(job, checking ? &step : nullptr);
     if (writing) {
       const double tolerance =
           select != nullptr ? ClockTolerance(*select) : kDefaultClockTolerance;
       SpanWriter writer(job, ref, outputs, tolerance);
-      StreamObsEpochs(*obs, ref, writer, select);
+      StreamObsEpochs(job.Obs, ref, writer, select, &pass);
       written = writer.Finish();
     } else {
       IgnoreEpochs ignore;
-      StreamObsEpochs(*obs, ref, ignore, select);
+      StreamObsEpochs(job.Obs, ref, ignore, select, &pass);
     }
+    KeepPassFacts(pass);
   }
   if (Ctx().Cancelled || !written) {
     AbortSpans(outputs);
@@ -883,7 +893,7 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
   }
 
   if (checking) {
-    RenderQc(job, &step, gpb_file);
+    RenderQc(job, &step);
     if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing), job.Sync)) {
       AbortSpans(outputs);
       nav_out.Abort();
@@ -905,8 +915,9 @@ int RunSplit(const ConversionJob& job, const PathText& gpb_file, const PathText&
 
 }  // namespace
 
-int ValidateGpbFile(const char* gpb_path, double* first_rcv_time) {
+int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit) {
   GpbClass reader;
+  if (path_limit != 0) reader.LimitPathLength(path_limit);
   if (reader.OpenGpbFile(gpb_path, 0, 4096, GIO_READ, 0) != 0) {
     CopyErrorText(reader.ErrorText());
     return -1;
@@ -924,9 +935,7 @@ int ValidateGpbFile(const char* gpb_path, double* first_rcv_time) {
 
 namespace {
 
-int RunConversionSteps(const ConversionJob& job) {
-  ObsRequest* obs = job.Obs;
-  NavRequest* nav = job.Nav;
+int RunConversionSteps(ConversionJob& job) {
   if (job.Facts) {
     *job.Facts = ConversionFacts{};
     job.Facts->FirstWeek = -1;
@@ -937,28 +946,26 @@ int RunConversionSteps(const ConversionJob& job) {
   Ctx().EpochsWritten = 0;
   Ctx().NavRecordsWritten = 0;
 
-  // Paths are read only up to the end of their fields.
-  const PathText gpb_file = PathOf(obs->GpbFile);
-  const PathText epp_file = PathOf(nav->EppFile);
+  const char* const gpb_file = job.Obs.GpbFile.c_str();
+  const char* const epp_file = job.Nav.EppFile.c_str();
 
   double first_rcv_time = 0.0;
-  if (ValidateGpbFile(gpb_file.Text, &first_rcv_time) != 0) return kConversionBadGpb;
+  if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit) != 0) return kConversionBadGpb;
 
-  // The output fields are rewritten in place, so they must hold their own
-  // terminator.
-  if (!IsTerminated(obs->ObsFile) || !IsTerminated(nav->NavFile)) {
-    const char* field = IsTerminated(obs->ObsFile) ? nav->NavFile : obs->ObsFile;
-    SetErrorText("Output path too long: %.*s", static_cast<int>(kPathFieldSize), field);
+  // Output paths must fit the job's limit before they are given their names.
+  if (!FitsLimit(job, job.Obs.ObsFile) || !FitsLimit(job, job.Nav.NavFile)) {
+    const std::string& path = FitsLimit(job, job.Obs.ObsFile) ? job.Nav.NavFile : job.Obs.ObsFile;
+    SetErrorText("Output path too long: %s", path.c_str());
     return kConversionFailed;
   }
 
-  const WeekReference ref = ConversionWeekReference(*obs, epp_file.Text);
+  const WeekReference ref = ConversionWeekReference(job.Obs, epp_file);
   const bool dated = IsUsable(ref);
-  const uint64_t gpb_size = FileSizeOf(gpb_file.Text);
+  const uint64_t gpb_size = FileSizeOf(gpb_file);
   Ctx().ProgressTotal = 2 * gpb_size;  // the pre-scan and the writing pass
 
-  if (job.Qc == QcMode::kOnly) return RunQcOnly(job, gpb_file, epp_file, ref, gpb_size);
-  if (job.SplitSeconds > 0.0) return RunSplit(job, gpb_file, epp_file, ref, gpb_size);
+  if (job.Qc == QcMode::kOnly) return RunQcOnly(job, ref, gpb_size);
+  if (job.SplitSeconds > 0.0) return RunSplit(job, ref, gpb_size);
 
   // The dialog's naming rule, or the naming module (which needs the
   // pre-scan's facts: it then runs first, and only once).
@@ -975,40 +982,41 @@ int RunConversionSteps(const ConversionJob& job) {
         SetErrorText("Conversion cancelled");
         return kConversionCancelled;
       }
-      if (NameOutputsByStyle(job, gpb_file, ref, summary) != 0) return kConversionFailed;
-    } else if (NameOutputs(obs, nav, ref, first_rcv_time) != 0) {
+      if (NameOutputsByStyle(job, ref, summary) != 0) return kConversionFailed;
+    } else if (NameOutputs(job, ref, first_rcv_time) != 0) {
       return kConversionFailed;
     }
   }
-  if (CheckOutputs(obs->ObsFile, nav->NavFile, gpb_file.Text, epp_file.Text) != 0)
-    return kConversionFailed;
+  const char* const obs_path = job.Obs.ObsFile.c_str();
+  const char* const nav_path = job.Nav.NavFile.c_str();
+  if (CheckOutputs(job, obs_path, nav_path, gpb_file, epp_file) != 0) return kConversionFailed;
 
   // The report files of the check, named after the observation output.
   const bool with_qc = job.Qc == QcMode::kWith;
   QcPaths qc_paths{};
   if (with_qc) {
     const std::string folder =
-        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(obs->ObsFile);
-    if (!MakeQcPaths(folder.c_str(), FileNameOf(obs->ObsFile), &qc_paths)) {
-      SetErrorText("Output path too long: %s", obs->ObsFile);
+        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(obs_path);
+    if (!MakeQcPaths(folder.c_str(), FileNameOf(obs_path), &qc_paths)) {
+      SetErrorText("Output path too long: %s", obs_path);
       return kConversionFailed;
     }
     CopyQcPaths(job, qc_paths);
-    const char* const others[] = {gpb_file.Text, epp_file.Text, obs->ObsFile, nav->NavFile,
-                                  Ctx().StationMode == kStationFile ? Ctx().StationPath : ""};
+    const char* const others[] = {gpb_file, epp_file, obs_path, nav_path,
+                                  job.Station == kStationFile ? job.StationPath.c_str() : ""};
     if (CheckQcOutputs(qc_paths, others, 5) != 0) return kConversionFailed;
   }
 
   // A station file named by the caller must be there.
-  if (Ctx().StationMode == kStationFile && !PathExists(Ctx().StationPath)) {
-    SetErrorText("Error opening station file %s", Ctx().StationPath);
+  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
+    SetErrorText("Error opening station file %s", job.StationPath.c_str());
     return kConversionFailed;
   }
   if (job.PlanOnly) {
     if (!dated) {
       // The EPP file's own fault, as the conversion would report it.
-      if (NavigationStep(nav, epp_file.Text, job, nullptr) == 0) {
-        SetErrorText(kUndatedMessage, epp_file.Text);
+      if (NavigationStep(job.Nav, epp_file, job, nullptr) == 0) {
+        SetErrorText(kUndatedMessage, epp_file);
       }
       return kConversionFailed;
     }
@@ -1033,17 +1041,15 @@ int RunConversionSteps(const ConversionJob& job) {
     if (policy != kConversionOk) return policy;
   }
 
-  Ctx().UseGpsWeek = obs->UseGpsWeek;
-  Ctx().GpsWeek = obs->GpsWeek;
 
   // Without a year the navigation output has no name: it is not written.
   FileSink nav_out;
   FileSink* nav_file = (dated && !skip_nav) ? &nav_out : nullptr;
   std::vector<EphemerisRecord> ephemerides;
-  if (NavigationStep(nav, epp_file.Text, job, nav_file, with_qc ? &ephemerides : nullptr) != 0)
+  if (NavigationStep(job.Nav, epp_file, job, nav_file, with_qc ? &ephemerides : nullptr) != 0)
     return kConversionFailed;
   if (!dated) {
-    SetErrorText(kUndatedMessage, epp_file.Text);
+    SetErrorText(kUndatedMessage, epp_file);
     return kConversionFailed;
   }
 
@@ -1064,13 +1070,8 @@ int RunConversionSteps(const ConversionJob& job) {
 
   FileSink obs_out;
   if (!skip_obs) {
-    int step_result = 0;
-    if (checking) {
-      ObserverScope observe(&step);
-      step_result = ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size);
-    } else {
-      step_result = ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size);
-    }
+    const int step_result = ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size,
+                                            checking ? &step : nullptr);
     if (step_result != 0) {
       nav_out.Abort();
       return Ctx().Cancelled ? kConversionCancelled : kConversionFailed;
@@ -1083,9 +1084,10 @@ int RunConversionSteps(const ConversionJob& job) {
     if (checking && !Ctx().Cancelled) {
       // The observation file stays as it is: a reading pass feeds the check.
       Ctx().ProgressBase = gpb_size;
-      ObserverScope observe(&step);
+      ReadingPass pass = PassOf(job, &step);
       IgnoreEpochs ignore;
-      StreamObsEpochs(*obs, ref, ignore, SelectionOf(job));
+      StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job), &pass);
+      KeepPassFacts(pass);
       Ctx().EpochsWritten = 0;
     }
     if (Ctx().Cancelled) {
@@ -1097,7 +1099,7 @@ int RunConversionSteps(const ConversionJob& job) {
   FillFacts(job.Facts, summary, ref);
 
   if (checking) {
-    RenderQc(job, &step, gpb_file);
+    RenderQc(job, &step);
     if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing), job.Sync)) {
       obs_out.Abort();
       nav_out.Abort();
@@ -1128,8 +1130,8 @@ constexpr uint64_t kHelperThreadsMinBytes = 8u << 20;
 // context lives on between calls).
 class HelperThreadsScope {
  public:
-  explicit HelperThreadsScope(const ObsRequest& obs) : saved_(Ctx().SingleThread) {
-    if (!saved_ && FileSizeOf(PathOf(obs.GpbFile).Text) < kHelperThreadsMinBytes)
+  explicit HelperThreadsScope(const ObsInput& obs) : saved_(Ctx().SingleThread) {
+    if (!saved_ && FileSizeOf(obs.GpbFile.c_str()) < kHelperThreadsMinBytes)
       Ctx().SingleThread = 1;
   }
   ~HelperThreadsScope() { Ctx().SingleThread = saved_; }
@@ -1140,41 +1142,27 @@ class HelperThreadsScope {
   int32_t saved_;
 };
 
-int RunConversion(const ConversionJob& job) {
-  const HelperThreadsScope threads(*job.Obs);
+int RunConversion(ConversionJob& job) {
+  const HelperThreadsScope threads(job.Obs);
   if (job.Outputs) job.Outputs->clear();
   const int result = RunConversionSteps(job);
   const bool listed = result == kConversionOk || result == kConversionSkipped;
   if (job.SplitSeconds > 0.0 || !listed) return result;
   // One observation file at most: the list from the request's paths.
   const bool obs_skipped = job.Facts && job.Facts->ObsSkipped;
-  const bool written = job.Obs->ObsFile[0] != '\0' && (job.PlanOnly || !obs_skipped);
+  const bool written = !job.Obs.ObsFile.empty() && (job.PlanOnly || !obs_skipped);
   if (job.Facts) job.Facts->ObsFiles = written ? 1 : 0;
   if (!job.Outputs) return result;
-  if (job.Obs->ObsFile[0] != '\0')
-    job.Outputs->push_back({OutputKind::kObservation, job.Obs->ObsFile, obs_skipped});
-  if (job.Nav->NavFile[0] != '\0')
+  if (!job.Obs.ObsFile.empty())
+    job.Outputs->push_back({OutputKind::kObservation, job.Obs.ObsFile, obs_skipped});
+  if (!job.Nav.NavFile.empty())
     job.Outputs->push_back(
-        {OutputKind::kNavigation, job.Nav->NavFile, job.Facts && job.Facts->NavSkipped});
+        {OutputKind::kNavigation, job.Nav.NavFile, job.Facts && job.Facts->NavSkipped});
   if (job.Qc != QcMode::kNone && job.QcResult)
     for (int i = 0; i < kQcFiles; ++i)
       job.Outputs->push_back({OutputKind::kQcReport, job.QcResult->Paths.Path[i],
                               job.QcResult->Skipped != 0});
   return result;
-}
-
-int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version) {
-  ConversionJob job;
-  job.Obs = obs;
-  job.Nav = nav;
-  // The dialog's library knows 2 (2.10 layouts) and writes the 2.00 layouts
-  // for every other value below 300, 2.11's number included.
-  job.RinexVersion = rinex_version == kRinexLayout21 || rinex_version >= 300 ? rinex_version
-                                                                             : kRinexLayout20;
-  job.Existing = OutputPolicy::kReplace;
-  const int result = RunConversion(job);
-  if (result == kConversionOk) return 0;
-  return result == kConversionBadGpb ? -1 : 1;
 }
 
 }  // namespace rawconv

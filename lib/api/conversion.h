@@ -59,12 +59,28 @@ struct OutputFile {
   bool Skipped;  // it existed and was left alone (OutputPolicy::kSkip)
 };
 
-// One conversion request. obs and nav hold the paths and texts as the
-// dialog's records do; ObsFile and NavFile are rewritten with the final
-// output paths.
+// The navigation file of a conversion: its input, output and header text.
+struct NavInput {
+  std::string EppFile;  // the EPP ephemeris file read
+  std::string NavFile;  // the navigation output (set by the naming step)
+  std::string RunBy;    // "RUN BY" column of the navigation header
+};
+
+// One conversion request. Obs and Nav hold the paths and texts, of any
+// length; Obs.ObsFile and Nav.NavFile are rewritten with the final output
+// paths (as far as the call got).
 struct ConversionJob {
-  ObsRequest* Obs = nullptr;
-  NavRequest* Nav = nullptr;
+  ObsInput Obs;
+  NavInput Nav;
+  // 0: paths of any length. The dialog library's records give the size of
+  // their path fields (256): a GPB path that does not fit is refused as the
+  // GPB reader refuses a missing file, an output path that does not fit
+  // (with its new extension or name) fails "Output path too long".
+  size_t PathLimit = 0;
+  // Where the station blocks come from: the station file beside the GPB
+  // file, none, or StationPath (kStationFile).
+  StationSource Station = kStationBeside;
+  std::string StationPath;
   // RINEX_VERSION_2_0 / RINEX_VERSION_2_1, or one of obs/rinex_versions.h
   // (211, 302 to 305, 400). RINEX 3 and 4 outputs take the RINEX 3 writers
   // with the version; the navigation file follows the observation file's
@@ -148,7 +164,7 @@ struct ConversionJob {
 // An output that names an input of the call (the GPB file, the EPP file, the
 // station file; by file identity) or the observation output naming the
 // navigation output fails before anything is opened for writing.
-int RunConversion(const ConversionJob& job);
+int RunConversion(ConversionJob& job);
 
 // The dialog library's conversion (Gpb_To_Rinex_Ver): RunConversion with
 // replaced existing outputs and the extensions of the caller's paths
@@ -158,8 +174,10 @@ int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version);
 
 // Opens the GPB file, reads its first epoch and closes it again. On success
 // returns 0 and stores the first epoch's RcvTime; otherwise copies the
-// reader's message into the error text and returns -1.
-int ValidateGpbFile(const char* gpb_path, double* first_rcv_time);
+// reader's message into the error text and returns -1. A path of
+// path_limit characters or more (0: no limit) is refused like a missing
+// file.
+int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit = 0);
 
 }  // namespace rawconv
 

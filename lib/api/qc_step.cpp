@@ -50,12 +50,6 @@ std::string StemOf(const char* path) {
   return name;
 }
 
-ObserverScope::ObserverScope(EpochObserver* observer) : previous_(Ctx().Observer) {
-  Ctx().Observer = observer;
-}
-
-ObserverScope::~ObserverScope() { Ctx().Observer = previous_; }
-
 namespace {
 
 qc::QcOptions MaskOptions(double elevation_mask) {

@@ -1,11 +1,11 @@
-// The quality check of a conversion: a QcObserver fed through the context's
-// epoch observer during the writing pass (or a reading pass of its own when
+// The quality check of a conversion: a QcObserver fed as the reading pass's
+// epoch observer (ReadingPass::Observer) during the writing pass (or a reading pass of its own when
 // no RINEX is written), and its three report files written whole or not at
 // all beside the RINEX outputs.
 //
 //   QcStep step(mask);
 //   step.Prepare(epp_file, summary);      // ephemerides, approximate position
-//   { ObserverScope on(&step); ...pass over the epochs... }
+//   pass.Observer = &step; ...pass over the epochs...
 //   step.Render(name);                    // summary line and report texts
 //   step.Open(paths, policy) / Write() / Commit() or Abort()
 #ifndef RAWCONV_API_QC_STEP_H_
@@ -50,18 +50,6 @@ std::string FolderOf(const char* path);
 const char* FileNameOf(const char* path);
 // The file name without its extension ("site1" of "/data/site1.gpb").
 std::string StemOf(const char* path);
-
-// Installs an observer in the current context for the scope's lifetime.
-class ObserverScope {
- public:
-  explicit ObserverScope(EpochObserver* observer);
-  ~ObserverScope();
-  ObserverScope(const ObserverScope&) = delete;
-  ObserverScope& operator=(const ObserverScope&) = delete;
-
- private:
-  EpochObserver* previous_;
-};
 
 class QcStep final : public EpochObserver {
  public:

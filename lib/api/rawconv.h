@@ -20,9 +20,8 @@
  *     }
  *     // obs.ObsFile is now "/data/site1.05o", nav.NavFile "/data/site1.05n"
  *
- * Threading: the library keeps module-wide state (the error text, the saved
- * navigation request, the week override). Calls into one loaded library must
- * not overlap.
+ * Threading: the library keeps module-wide state (the error text). Calls
+ * into one loaded library must not overlap.
  *
  * This header is plain C and may be included from C and C++. All records are
  * fixed little-endian byte layouts shared with existing callers; every field

@@ -14,7 +14,7 @@
 
 #include "api/context.h"
 #include "api/conversion.h"
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 #include "api/qc_step.h"
 #include "gpb/gpb.h"
 #include "sink/gzip_sink.h"
@@ -155,16 +155,6 @@ struct Invalid {
   std::string Message;
 };
 
-bool CopyPath(char* field, size_t size, const std::string& path, Invalid* why) {
-  if (path.size() >= size) {
-    why->Code = RAWCONV_INVALID;
-    why->Message = "Path longer than " + std::to_string(size - 1) + " characters: " + path;
-    return false;
-  }
-  std::memcpy(field, path.c_str(), path.size() + 1);
-  return true;
-}
-
 bool CheckText(const char* text, size_t columns, const char* what, Invalid* why) {
   if (std::strlen(TextOr(text)) <= columns) return true;
   why->Code = RAWCONV_INVALID;
@@ -180,14 +170,13 @@ const char* BaseName(const char* path) {
   return base;
 }
 
-// Fills the two request records and the job from the options record.
-bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, ConversionJob* job,
-              std::string* qc_dir, Invalid* why) {
-  std::memset(obs, 0, sizeof *obs);
-  std::memset(nav, 0, sizeof *nav);
-  obs->StructSize = sizeof *obs;
-  nav->StructSize = sizeof *nav;
-  obs->DataTypes = RAWCONV_DATATYPES_AUTO;
+static_assert(static_cast<int>(RAWCONV_STATION_BESIDE) == static_cast<int>(kStationBeside) &&
+                  static_cast<int>(RAWCONV_STATION_NONE) == static_cast<int>(kStationNone) &&
+                  static_cast<int>(RAWCONV_STATION_FILE) == static_cast<int>(kStationFile),
+              "station sources");
+
+// Fills the job from the options record.
+bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir, Invalid* why) {
   why->Code = RAWCONV_INVALID;
   if (!o.gpb_path || !*o.gpb_path) {
     why->Message = "No GPB file given";
@@ -277,13 +266,7 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
     epp = o.epp_path;
   } else {
     // FILE.epp beside the GPB file, whatever the case of its extension.
-    char beside[sizeof nav->EppFile];
-    if (gpb.size() >= sizeof beside ||
-        FindBesideFile(gpb.c_str(), ".epp", beside, sizeof beside) != 0) {
-      why->Message = "Path too long: " + gpb;
-      return false;
-    }
-    epp = beside;
+    epp = BesideFile(gpb.c_str(), ".epp");
   }
   std::string obs_path, nav_path;
   if (o.obs_path) {
@@ -299,27 +282,26 @@ bool BuildJob(const rawconv_options& o, ObsRequest* obs, NavRequest* nav, Conver
     }
     obs_path = nav_path = base;
   }
-  if (!CopyPath(obs->GpbFile, sizeof obs->GpbFile, gpb, why) ||
-      !CopyPath(nav->EppFile, sizeof nav->EppFile, epp, why) ||
-      !CopyPath(obs->ObsFile, sizeof obs->ObsFile, obs_path, why) ||
-      !CopyPath(nav->NavFile, sizeof nav->NavFile, nav_path, why))
-    return false;
-  if (!job->FixedNames && (SetFileExt(obs->ObsFile, ".obs", sizeof obs->ObsFile) != 0 ||
-                           SetFileExt(nav->NavFile, ".nav", sizeof nav->NavFile) != 0)) {
-    why->Message = "Path too long: " + obs_path;
-    return false;
+  if (!job->FixedNames) {
+    SetFileExt(&obs_path, ".obs");
+    SetFileExt(&nav_path, ".nav");
   }
-  std::snprintf(obs->MarkerName, sizeof obs->MarkerName, "%s", TextOr(o.marker_name));
-  std::snprintf(obs->Observer, sizeof obs->Observer, "%s", TextOr(o.observer));
-  std::snprintf(obs->Agency, sizeof obs->Agency, "%s", TextOr(o.agency));
-  std::snprintf(obs->RunBy, sizeof obs->RunBy, "%s", TextOr(o.run_by));
-  std::snprintf(nav->RunBy, sizeof nav->RunBy, "%s", TextOr(o.run_by));
-  obs->AntHeight = o.antenna_height;
-  obs->UseGpsWeek = o.use_week ? 1 : 0;
-  obs->GpsWeek = o.use_week ? o.week : 0;
+  ObsInput& obs = job->Obs;
+  obs.GpbFile = gpb;
+  obs.ObsFile = obs_path;
+  obs.MarkerName = TextOr(o.marker_name);
+  obs.Observer = TextOr(o.observer);
+  obs.Agency = TextOr(o.agency);
+  obs.RunBy = TextOr(o.run_by);
+  obs.AntHeight = o.antenna_height;
+  obs.UseGpsWeek = o.use_week ? 1 : 0;
+  obs.GpsWeek = o.use_week ? o.week : 0;
+  job->Nav.EppFile = epp;
+  job->Nav.NavFile = nav_path;
+  job->Nav.RunBy = TextOr(o.run_by);
   job->StationId = o.station_id && *o.station_id ? o.station_id : nullptr;
-  job->Obs = obs;
-  job->Nav = nav;
+  job->Station = static_cast<StationSource>(o.station);
+  if (o.station == RAWCONV_STATION_FILE) job->StationPath = o.station_path;
   why->Code = RAWCONV_OK;
   return true;
 }
@@ -444,7 +426,7 @@ bool BuildEdits(const rawconv_options& o, EditRecords* e, Invalid* why) {
 }
 
 // Sets up the session's context for one call.
-bool PrepareContext(Context& c, const rawconv_options& o, Invalid* why) {
+void PrepareContext(Context& c, const rawconv_options& o) {
   c = Context{};
   if (o.use_run_date) {
     c.RunTimeFixed = 1;
@@ -452,18 +434,7 @@ bool PrepareContext(Context& c, const rawconv_options& o, Invalid* why) {
   }
   c.Progress = o.progress;
   c.ProgressUser = o.progress_user;
-  c.StationMode = o.station;
   c.SingleThread = o.single_thread != 0;
-  if (o.station == RAWCONV_STATION_FILE) {
-    const size_t length = std::strlen(o.station_path);
-    if (length >= sizeof c.StationPath) {
-      why->Code = RAWCONV_INVALID;
-      why->Message = std::string("Path too long: ") + o.station_path;
-      return false;
-    }
-    std::memcpy(c.StationPath, o.station_path, length + 1);
-  }
-  return true;
 }
 
 void FormatGpsTime(int week, double tow, char* out, size_t size) {
@@ -476,15 +447,13 @@ void FormatGpsTime(int week, double tow, char* out, size_t size) {
                 d.Minute, d.Seconds);
 }
 
-void FillReport(rawconv_report* r, int result, const char* error, const ObsRequest& obs,
-                const NavRequest& nav, const ConversionFacts& f, const QcFacts& q) {
+void FillReport(rawconv_report* r, int result, const char* error, const ConversionJob& job,
+                const ConversionFacts& f, const QcFacts& q) {
   r->result = result;
   std::snprintf(r->error, sizeof r->error, "%s",
                 (result == RAWCONV_OK || result == RAWCONV_SKIPPED) ? "" : error);
-  std::snprintf(r->obs_path, sizeof r->obs_path, "%.*s",
-                static_cast<int>(BoundedLength(obs.ObsFile, sizeof obs.ObsFile)), obs.ObsFile);
-  std::snprintf(r->nav_path, sizeof r->nav_path, "%.*s",
-                static_cast<int>(BoundedLength(nav.NavFile, sizeof nav.NavFile)), nav.NavFile);
+  std::snprintf(r->obs_path, sizeof r->obs_path, "%s", job.Obs.ObsFile.c_str());
+  std::snprintf(r->nav_path, sizeof r->nav_path, "%s", job.Nav.NavFile.c_str());
   r->obs_skipped = f.ObsSkipped;
   r->nav_skipped = f.NavSkipped;
   r->epochs_read = f.EpochsRead;
@@ -524,8 +493,6 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   rawconv_report full;
   rawconv_report_init(&full);
   rawconv_options o{};
-  ObsRequest obs{};
-  NavRequest nav{};
   ConversionFacts facts{};
   facts.FirstWeek = facts.LastWeek = -1;
   std::unique_ptr<QcFacts> qc(new QcFacts());
@@ -542,11 +509,11 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
     error = "Options record missing or too small";
   } else if (report && report->size < sizeof(uint32_t)) {
     error = "Report record too small";
-  } else if (!BuildJob(o, &obs, &nav, &job, &qc_dir, &why) ||
-             !BuildEdits(o, edits.get(), &why) ||
-             !PrepareContext(session->context, o, &why)) {
+  } else if (!BuildJob(o, &job, &qc_dir, &why) ||
+             !BuildEdits(o, edits.get(), &why)) {
     error = why.Message;
   } else {
+    PrepareContext(session->context, o);
     ContextScope scope(session->context);
     if (edits->Any) job.Edits = &edits->Edits;
     job.GlonassSlots = true;
@@ -571,7 +538,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
     // a session): never on the shared default context.
     Context scratch{};
     ContextScope scope(session ? session->context : scratch);
-    FillReport(&full, result, error.c_str(), obs, nav, facts, *qc);
+    FillReport(&full, result, error.c_str(), job, facts, *qc);
   }
   if (report) {
     const size_t size = report->size < sizeof full ? report->size : sizeof full;

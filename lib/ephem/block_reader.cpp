@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/context.h"
 #include "ephem/stream_char.h"
 
 namespace rawconv {
@@ -74,11 +73,15 @@ LineEnd ReadLinePiece(std::FILE* stream, char* line, size_t size) {
   return end;
 }
 
-// Reads one line into the context's line buffer: at most kBlockLineChars
-// characters, so a longer line comes back as several consecutive lines.
-LineEnd ReadLine(std::FILE* stream, char** line) {
-  static_assert(sizeof Ctx().BlockLine > kBlockLineChars, "line buffer");
-  *line = Ctx().BlockLine;
+// The line buffer of one block read.
+struct LineBuffer {
+  char Text[kBlockLineChars + 2];
+};
+
+// Reads one line into buffer: at most kBlockLineChars characters, so a
+// longer line comes back as several consecutive lines.
+LineEnd ReadLine(std::FILE* stream, LineBuffer* buffer, char** line) {
+  *line = buffer->Text;
   return ReadLinePiece(stream, *line, kBlockLineChars + 1);
 }
 
@@ -259,11 +262,12 @@ int VScanValues(char* text, const char* format, va_list args) {
 }  // namespace
 
 int ReadBlock(std::FILE* stream, BlockRecord* record) {
+  LineBuffer buffer;
   char* line = nullptr;
   char* brace = nullptr;
   LineEnd end;
   do {
-    end = ReadLine(stream, &line);
+    end = ReadLine(stream, &buffer, &line);
     if (end == LineEnd::kNone) return -1;
     brace = FindOpeningBrace(line);
   } while (brace == nullptr);
@@ -281,7 +285,7 @@ int ReadBlock(std::FILE* stream, BlockRecord* record) {
     if (end == LineEnd::kEndOfFile) return 0;
     AddEntry(entry_line, record);
     if (record->EntryCount >= kBlockMaxEntries) return 0;
-    end = ReadLine(stream, &entry_line);
+    end = ReadLine(stream, &buffer, &entry_line);
     if (end == LineEnd::kNone) return 0;
   }
 }
@@ -317,15 +321,14 @@ int GetBlockValues(const char* key, BlockRecord* record, const char* format, ...
 
   // Join the values without their double quotes, each followed by a blank,
   // cut at the joined buffer's size.
-  char* joined = Ctx().BlockJoined;
-  char* scratch = Ctx().BlockScratch;
-  static_assert(sizeof Ctx().BlockJoined > kBlockJoinedChars, "joined buffer");
+  char joined[kBlockJoinedChars + 1];
+  char scratch[kBlockValueSize];
   const size_t limit = kBlockJoinedChars;
   size_t length = 0;
   const int values = found->ValueCount < kBlockMaxValues ? found->ValueCount : kBlockMaxValues;
   for (int v = 0; v < values; ++v) {
     size_t n = 0;
-    for (const char* s = found->Values[v]; *s != '\0' && n < sizeof Ctx().BlockScratch - 1; ++s) {
+    for (const char* s = found->Values[v]; *s != '\0' && n < sizeof scratch - 1; ++s) {
       if (*s != '"') scratch[n++] = *s;
     }
     scratch[n] = '\0';

@@ -4,9 +4,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
-#include "api/context.h"
 #include "ephem/stream_char.h"
 #include "ephem/block_reader.h"
 
@@ -91,13 +91,25 @@ bool AcceptableTag(long long week, long long toe) {
   return week >= 0 && week <= kMaxReferenceWeek && toe >= 0 && toe <= 604800;
 }
 
-// Stores an accepted pair in the context's table. false when it is full.
-bool AddTag(long long week, long long toe) {
-  Context& ctx = Ctx();
-  if (ctx.TimeTagCount >= kMaxTimeTags) return false;
-  ctx.TimeTags[ctx.TimeTagCount].Week = static_cast<int32_t>(week);
-  ctx.TimeTags[ctx.TimeTagCount].Toe = static_cast<int32_t>(toe);
-  ++ctx.TimeTagCount;
+// One (week, toe) pair collected by the reference ephemeris lookup.
+struct TimeTag {
+  int32_t Week;  // as read from the file (0..4095), before completion
+  int32_t Toe;   // seconds of week, 0..604800
+};
+
+// The pairs of one lookup, in file order.
+struct TimeTags {
+  TimeTag Tags[kMaxTimeTags];
+  int Count = 0;
+  bool Full() const { return Count >= kMaxTimeTags; }
+};
+
+// Stores an accepted pair. false when the table is full.
+bool AddTag(TimeTags* tags, long long week, long long toe) {
+  if (tags->Full()) return false;
+  tags->Tags[tags->Count].Week = static_cast<int32_t>(week);
+  tags->Tags[tags->Count].Toe = static_cast<int32_t>(toe);
+  ++tags->Count;
   return true;
 }
 
@@ -124,7 +136,7 @@ bool LastEntryInteger(const BlockRecord& block, const char* key, int value_count
 // Block layout: the "GpsEph" blocks after a "$EPHREC" first line. false
 // when the file cannot be opened, does not begin with the tag, or no block
 // record can be allocated: the caller then tries the six-line layout.
-bool CollectTagsFromBlocks(const char* path) {
+bool CollectTagsFromBlocks(const char* path, TimeTags* tags) {
   std::FILE* file = std::fopen(path, "r");
   if (file == nullptr) return false;
   // Only the first 249 characters of the first line are read: the rest of a
@@ -140,13 +152,13 @@ bool CollectTagsFromBlocks(const char* path) {
     return false;
   }
   int result = 0;
-  while (Ctx().TimeTagCount < kMaxTimeTags && (result = ReadBlock(file, block)) != -1) {
+  while (!tags->Full() && (result = ReadBlock(file, block)) != -1) {
     if (result != 0 || !SameTextIgnoringCase(block->Name, "GpsEph")) continue;
     long long week = 0;
     long long toe = 0;
     if (!LastEntryInteger(*block, "El1:", 5, week)) continue;
     if (!LastEntryInteger(*block, "El5:", 4, toe)) continue;
-    if (AcceptableTag(week, toe)) AddTag(week, toe);
+    if (AcceptableTag(week, toe)) AddTag(tags, week, toe);
   }
   delete block;
   std::fclose(file);
@@ -170,16 +182,16 @@ bool LeadingIntegers(const char* line, int count, long long* values) {
 // first and the toe the first integer of the fifth. Reading stops at the
 // first group that does not fit. Each line counts once whatever its length:
 // its first 199 characters are kept, the rest is dropped.
-void CollectTagsFromLines(std::FILE* file) {
+void CollectTagsFromLines(std::FILE* file, TimeTags* tags) {
   char lines[6][200];
-  while (Ctx().TimeTagCount < kMaxTimeTags) {
+  while (!tags->Full()) {
     for (int i = 0; i < 6; ++i) {
       if (!ReadTextLine(file, lines[i], sizeof lines[i])) return;
     }
     long long first[2] = {0, 0};
     long long toe = 0;
     if (!LeadingIntegers(lines[0], 2, first) || !LeadingIntegers(lines[4], 1, &toe)) return;
-    if (AcceptableTag(first[1], toe)) AddTag(first[1], toe);
+    if (AcceptableTag(first[1], toe)) AddTag(tags, first[1], toe);
   }
 }
 
@@ -190,7 +202,6 @@ int CheckEppHeader(std::FILE* stream) {
   int read = 0;
   while (read < 3 && ReadWord(stream, words[read])) ++read;
   if (read == 0 || std::strcmp(words[0], "$EPHREC") != 0) {
-    CopyErrorText("Header of EPP file invalid, not EPP file");
     return 1;
   }
   return 0;
@@ -225,27 +236,28 @@ int ReadEphemerisRecord(std::FILE* stream, EphemerisRecord* record) {
   return 0;
 }
 
-int FindReferenceEphemeris(const char* path, int* week, double* toe) {
-  Ctx().TimeTagCount = 0;
+int FindReferenceEphemeris(const char* path, int* week, double* toe, int* tags_read) {
+  std::unique_ptr<TimeTags> tags(new TimeTags());
+  if (tags_read) *tags_read = 0;
   if (path == nullptr || path[0] == '\0') return 1;
-  if (!CollectTagsFromBlocks(path)) {
+  if (!CollectTagsFromBlocks(path, tags.get())) {
     std::FILE* file = std::fopen(path, "r");
     if (file == nullptr) return 1;
-    CollectTagsFromLines(file);
+    CollectTagsFromLines(file, tags.get());
     std::fclose(file);
   }
+  if (tags_read) *tags_read = tags->Count;
 
-  const Context& ctx = Ctx();
-  if (ctx.TimeTagCount == 0) return 1;
-  int chosen = ctx.TimeTagCount - 1;
-  for (int i = ctx.TimeTagCount - 1; i >= 0; --i) {
-    if (ctx.TimeTags[i].Toe != 0) {
+  if (tags->Count == 0) return 1;
+  int chosen = tags->Count - 1;
+  for (int i = tags->Count - 1; i >= 0; --i) {
+    if (tags->Tags[i].Toe != 0) {
       chosen = i;
       break;
     }
   }
-  *week = ctx.TimeTags[chosen].Week;
-  *toe = static_cast<double>(ctx.TimeTags[chosen].Toe);
+  *week = tags->Tags[chosen].Week;
+  *toe = static_cast<double>(tags->Tags[chosen].Toe);
   return 0;
 }
 

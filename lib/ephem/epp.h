@@ -58,8 +58,11 @@ struct EphemerisRecord {
 };
 
 // Reads the first three words of the stream; the first must be "$EPHREC".
-// 0 valid; 1 with "Header of EPP file invalid, not EPP file" in the error text.
+// 0 valid; 1 not an EPP file (the caller's message: kInvalidEppHeader).
 int CheckEppHeader(std::FILE* stream);
+
+// The message of an EPP file whose header CheckEppHeader refuses.
+constexpr char kInvalidEppHeader[] = "Header of EPP file invalid, not EPP file";
 
 // Reads the next "GpsEph" record: searches words up to "GpsEph" (letter
 // case significant), then takes the record's words in order whatever the
@@ -68,6 +71,20 @@ int CheckEppHeader(std::FILE* stream);
 // record (the record is then left as it was).
 int ReadEphemerisRecord(std::FILE* stream, EphemerisRecord* record);
 
+// A conversion's week override: with Use set, the clock epoch of every
+// navigation record is dated in Week instead of the record's own week.
+struct WeekOverride {
+  int32_t Use = 0;
+  int32_t Week = 0;
+};
+
+// The navigation writers' part of one call: the week override in, the
+// number of records written out (added to Written).
+struct NavWriting {
+  WeekOverride Week;
+  uint32_t Written = 0;
+};
+
 // Week (as read, no completion) and toe of the reference ephemeris of the
 // file: of the first kMaxTimeTags acceptable records (week 0..4095, toe
 // 0..604800, an "El1:" entry of 5 values and an "El5:" entry of 4), the last
@@ -75,8 +92,10 @@ int ReadEphemerisRecord(std::FILE* stream, EphemerisRecord* record);
 // line begins with "$EPHREC" (only 249 characters of that line are read;
 // the rest of a longer one is read as blocks), six-line layout otherwise.
 // 0 found; 1 (no message) when the path is empty or missing, the file cannot
-// be read, or it holds no acceptable record. The tags are kept in Ctx().TimeTags.
-int FindReferenceEphemeris(const char* path, int* week, double* toe);
+// be read, or it holds no acceptable record. tags_read (when given) gets the
+// number of acceptable records looked at (0..kMaxTimeTags).
+constexpr int kMaxTimeTags = 128;
+int FindReferenceEphemeris(const char* path, int* week, double* toe, int* tags_read = nullptr);
 
 }  // namespace rawconv
 

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/context.h"
 
 namespace rawconv {
 namespace {
@@ -119,9 +118,9 @@ int64_t TmToSeconds(const std::tm& t) {
   return ((days * 24 + t.tm_hour) * 60 + t.tm_min) * 60 + t.tm_sec;
 }
 
-const std::tm* SecondsToTm(const int64_t* seconds) {
-  std::tm& out = Ctx().TimeRecord;
-  const int64_t t = *seconds;
+std::tm SecondsToTm(int64_t seconds) {
+  std::tm out{};
+  const int64_t t = seconds;
   const int64_t cycles = t / kCycleSeconds;
   int64_t rest = t - cycles * kCycleSeconds;
   int64_t years = 4 * cycles;
@@ -168,7 +167,7 @@ const std::tm* SecondsToTm(const int64_t* seconds) {
   out.tm_mon = month;
   out.tm_year = ClampToInt(years + 70);
   out.tm_wday = 0;
-  return &out;
+  return out;
 }
 
 void GpsToDate(int week, double seconds_of_week, int& hour, int& minute, double& seconds,
@@ -180,7 +179,8 @@ void GpsToDate(int week, double seconds_of_week, int& hour, int& minute, double&
       static_cast<double>(full_week) * kSecondsPerWeek + static_cast<double>(epoch) +
       seconds_of_week;
   const int64_t whole = TruncateToInt64(total);
-  const std::tm* fields = SecondsToTm(&whole);
+  const std::tm record = SecondsToTm(whole);
+  const std::tm* fields = &record;
   hour = fields->tm_hour;
   minute = fields->tm_min;
   // The fraction of the second. A total held at the 64-bit limit (only

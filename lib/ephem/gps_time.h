@@ -18,11 +18,10 @@ constexpr double kSecondsPerWeek = 604800.0;
 // and tm_year (0..69 meaning 2000..2069); no normalisation.
 int64_t TmToSeconds(const std::tm& t);
 
-// Linear seconds -> the current context's result record (overwritten by the
-// next call; tm_wday is 0). Prints "Internal error: Bad day number\n" on
+// Linear seconds -> calendar record (tm_wday is 0). Prints "Internal error: Bad day number\n" on
 // standard output for instants a day or more before 1970 (January is then
 // taken as the month).
-const std::tm* SecondsToTm(const int64_t* seconds);
+std::tm SecondsToTm(int64_t seconds);
 
 // Week (below 700: plus 1024) and seconds of week -> calendar date and time;
 // the fraction of the seconds is kept (none for a NaN or out-of-range time).

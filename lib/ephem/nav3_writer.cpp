@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/context.h"
 #include "ephem/gps_time.h"
 #include "ephem/nav_writer.h"
 #include "obs/rinex_versions.h"
@@ -40,14 +39,14 @@ void FormatNav3Real(double value, char* buffer) {
   buffer[2 + length] = '\0';
 }
 
-int WriteNav3Header(Sink& out, const char* run_by, int version) {
+int WriteNav3Header(Sink& out, const char* run_by, int version, const RunClock& clock) {
   if (!IsRinex3Writable(version)) return 2;
   char line[128];
   int n = std::snprintf(line, sizeof line, "%9.2f%11s%s%-20s\n", RinexVersionNumber(version), "",
                         kNav3TypeText, kNavVersionLabel);
   WriteText(out, line, n);
   char date[128];
-  if (FormatRunDateRinex3(date) != 0) return 1;
+  if (FormatRunDateRinex3(date, clock) != 0) return 1;
   n = std::snprintf(line, sizeof line, "%-20s%-20.20s%-20.20s%-20s\n", kNavProgramText,
                     run_by ? run_by : "", date, kNavRunByLabel);
   WriteText(out, line, n);
@@ -56,8 +55,8 @@ int WriteNav3Header(Sink& out, const char* run_by, int version) {
   return 0;
 }
 
-int FormatNav3Record(const EphemerisRecord& record, char* buffer) {
-  const int clock_week = Ctx().UseGpsWeek ? Ctx().GpsWeek : record.Week;
+int FormatNav3Record(const EphemerisRecord& record, char* buffer, const WeekOverride& week) {
+  const int clock_week = week.Use ? week.Week : record.Week;
   int hour = 0, minute = 0, month = 0, day = 0, year = 0;
   double seconds = 0.0;
   GpsToDate(clock_week, static_cast<double>(record.Toc), hour, minute, seconds, month, day, year);
@@ -88,7 +87,8 @@ int FormatNav4RecordLine(const EphemerisRecord& record, char* buffer) {
 }
 
 int ConvertEppToNav3(std::FILE* epp, Sink& out, int version,
-                     std::vector<EphemerisRecord>* records) {
+                     std::vector<EphemerisRecord>* records, NavWriting* run) {
+  const WeekOverride week = run ? run->Week : WeekOverride();
   if (!IsRinex3Writable(version)) return 2;
   if (CheckEppHeader(epp) != 0) return 1;
   const bool record_lines = IsRinex4(version);
@@ -97,9 +97,9 @@ int ConvertEppToNav3(std::FILE* epp, Sink& out, int version,
   while (ReadEphemerisRecord(epp, &record) == 0) {
     if (records) records->push_back(record);
     if (record_lines) WriteText(out, text, FormatNav4RecordLine(record, text));
-    const int length = FormatNav3Record(record, text);
+    const int length = FormatNav3Record(record, text, week);
     WriteText(out, text, length);
-    ++Ctx().NavRecordsWritten;
+    if (run) ++run->Written;
   }
   return 0;
 }

@@ -38,6 +38,7 @@
 
 #include "ephem/epp.h"
 #include "sink/sink.h"
+#include "obs/run_date.h"
 
 namespace rawconv {
 
@@ -47,20 +48,22 @@ constexpr int kNav3RecordBufferSize = 720;
 // Writes the three header lines. version: 302, 303, 304, 305 or 400
 // (obs/rinex_versions.h). 0; 1 when the run date cannot be made (the version
 // line has then been written); 2 for any other version (nothing written).
-int WriteNav3Header(Sink& out, const char* run_by, int version);
+int WriteNav3Header(Sink& out, const char* run_by, int version,
+                    const RunClock& clock = DefaultRunClock());
 
 // Checks the EPP header and writes one record per "GpsEph" record, in file
 // order (4.00: each after its "> EPH" line). 0; 1 when the EPP header is
-// invalid (message in the error text); 2 for a version WriteNav3Header does
+// invalid (kInvalidEppHeader); 2 for a version WriteNav3Header does
 // not take. Every record read is also appended to *records when it is given.
 int ConvertEppToNav3(std::FILE* epp, Sink& out, int version,
-                     std::vector<EphemerisRecord>* records = nullptr);
+                     std::vector<EphemerisRecord>* records = nullptr, NavWriting* run = nullptr);
 
 // The eight lines of one record, each ending in a line feed, into buffer
 // (kNav3RecordBufferSize bytes). The epoch of line 1 is the time of clock in
-// the record's week, or in the override week when Ctx().UseGpsWeek is set;
-// line 6 carries the record's week. Returns the length written.
-int FormatNav3Record(const EphemerisRecord& record, char* buffer);
+// the record's week, or in the override week when week.Use is set; line 6
+// carries the record's week. Returns the length written.
+int FormatNav3Record(const EphemerisRecord& record, char* buffer,
+                     const WeekOverride& week = WeekOverride());
 
 // The "> EPH Gnn LNAV" line of a RINEX 4 record, with its line feed, into
 // buffer (at least kNav4RecordLineSize bytes). Returns the length written.

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "api/context.h"
 #include "ephem/gps_time.h"
 #include "obs/rinex_versions.h"
 #include "obs/run_date.h"
@@ -95,12 +94,12 @@ int WriteNavHeader(std::FILE* out, const char* run_by) {
   return WriteNavHeader(sink, run_by);
 }
 
-int WriteNavHeader(Sink& out, const char* run_by, double version) {
+int WriteNavHeader(Sink& out, const char* run_by, double version, const RunClock& clock) {
   std::string line = Format(kNavVersionFormat, version, "", "", kNavVersionLabel);
   out.Write(line.data(), line.size());
 
   char date[128];
-  if (FormatRunDate(date) != 0) return 1;
+  if (FormatRunDate(date, clock) != 0) return 1;
   date[kNavRunDateChars] = '\0';
   line = Format(kNavRunByFormat, kNavProgramText, run_by ? run_by : "", date, kNavRunByLabel);
   out.Write(line.data(), line.size());
@@ -123,8 +122,9 @@ void NavRecordValues(const EphemerisRecord& record, double values[kNavRecordLine
   std::memcpy(values, table, sizeof table);
 }
 
-void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buffer) {
-  const int clock_week = Ctx().UseGpsWeek ? Ctx().GpsWeek : record.Week;
+void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buffer,
+                     const WeekOverride& week) {
+  const int clock_week = week.Use ? week.Week : record.Week;
   int hour = 0;
   int minute = 0;
   double seconds = 0.0;
@@ -165,17 +165,18 @@ int ConvertEppToNav(std::FILE* epp, std::FILE* out, int rinex_version) {
 }
 
 int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version,
-                    std::vector<EphemerisRecord>* records) {
+                    std::vector<EphemerisRecord>* records, NavWriting* run) {
+  const WeekOverride week = run ? run->Week : WeekOverride();
   if (CheckEppHeader(epp) != 0) return 1;
   EphemerisRecord record{};
   char text[kNavRecordBufferSize + 1];
   while (ReadEphemerisRecord(epp, &record) == 0) {
     if (records) records->push_back(record);
-    FormatNavRecord(record, rinex_version, text);
+    FormatNavRecord(record, rinex_version, text, week);
     const size_t length = std::strlen(text);
     text[length] = '\n';
     out.Write(text, length + 1);
-    ++Ctx().NavRecordsWritten;
+    if (run) ++run->Written;
   }
   return 0;
 }

@@ -28,6 +28,7 @@
 
 #include "ephem/epp.h"
 #include "sink/sink.h"
+#include "obs/run_date.h"
 
 namespace rawconv {
 
@@ -62,23 +63,27 @@ void NavRecordValues(const EphemerisRecord& record, double values[kNavRecordLine
 // Writes the three header lines, the version line with `version` (2.10
 // unless 2.11 is asked for). 0; 1 when the run date cannot be made (the
 // version line has then been written, the other two not).
-int WriteNavHeader(Sink& out, const char* run_by, double version = kNavFormatVersion);
+// The date of the run comes from clock.
+int WriteNavHeader(Sink& out, const char* run_by, double version = kNavFormatVersion,
+                   const RunClock& clock = DefaultRunClock());
 int WriteNavHeader(std::FILE* out, const char* run_by);
 
 // Checks the EPP header and writes one navigation record per "GpsEph"
 // record, in file order. rinex_version 2 (RINEX 2.1) and 211 (2.11) write
 // the fit interval on line 8, any other value (1, RINEX 2.0) does not. 0; 1 when the EPP
-// header is invalid (message in the error text). Every record read is also
+// header is invalid (kInvalidEppHeader). Every record read is also
 // appended to *records when it is given.
+// run (when given) gives the week override and counts the records.
 int ConvertEppToNav(std::FILE* epp, Sink& out, int rinex_version,
-                    std::vector<EphemerisRecord>* records = nullptr);
+                    std::vector<EphemerisRecord>* records = nullptr, NavWriting* run = nullptr);
 int ConvertEppToNav(std::FILE* epp, std::FILE* out, int rinex_version);
 
 // The eight lines of one navigation record, without the final line end, into
 // buffer (kNavRecordBufferSize bytes). The epoch of line 1 is the time of
-// clock in the record's week, or in the week override's week when
-// Ctx().UseGpsWeek is set; line 6 always carries the record's week.
-void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buffer);
+// clock in the record's week, or in the override's week when week.Use is
+// set; line 6 always carries the record's week.
+void FormatNavRecord(const EphemerisRecord& record, int rinex_version, char* buffer,
+                     const WeekOverride& week = WeekOverride());
 
 // value in the "D" form: ".", twelve significant digits (to nearest, as
 // printf rounds), "D", the sign of the decimal exponent e of d.ddd...e and

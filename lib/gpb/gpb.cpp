@@ -11,7 +11,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "api/context.h"
 #include "gpb/byte_io.h"
 #include "gpb/gpb_format.h"
 
@@ -279,9 +278,7 @@ void FillOldChannel(const uint8_t* m, GpbChannel* ch) {
 
 const char* ReceiverTypeName(int code) {
   const ReceiverTypeEntry* entry = FindReceiverType(code);
-  char* text = Ctx().ReceiverTypeNameText;
-  std::snprintf(text, sizeof Ctx().ReceiverTypeNameText, "%s", entry ? entry->Name : kUnknownReceiver);
-  return text;
+  return entry ? entry->Name : kUnknownReceiver;
 }
 
 GpbClass::GpbClass() : stream_(nullptr) { ResetToConstructed(); }
@@ -298,7 +295,7 @@ void GpbClass::ResetToConstructed() {
   std::memset(new_header_, 0, sizeof new_header_);
   receiver_type_ = 0;
   std::memset(receiver_description_, 0, sizeof receiver_description_);
-  std::memset(path_, 0, sizeof path_);
+  path_.clear();
   file_mode_ = 0;
   stream_ = nullptr;
   input_.Detach();
@@ -333,9 +330,8 @@ int GpbClass::GetGpbFileType(const char* path) {
 
 int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
                           int ptr_alloc_size) {
-  // A path that Path cannot hold is refused like a missing file (the message
-  // cuts it to fit) rather than copied partly.
-  const int type = (path != nullptr && std::strlen(path) < sizeof path_) ? GetGpbFileType(path)
+  // A path beyond the caller's limit is refused like a missing file.
+  const int type = (path != nullptr && std::strlen(path) < path_limit_) ? GetGpbFileType(path)
                                                                           : kTypeUnreadable;
   if (type == kTypeUnreadable) {
     SetError("GPB file '%s' does not exits or cannot be opened", path ? path : "");
@@ -392,7 +388,7 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
   // the input is ours.
   if (buffer_size < 2 ||
       std::setvbuf(stream_, nullptr, _IOFBF, static_cast<size_t>(buffer_size)) != 0 ||
-      !input_.Attach(stream_, 0, file_mode == GIO_READ && !Ctx().SingleThread)) {
+      !input_.Attach(stream_, 0, file_mode == GIO_READ && read_ahead_)) {
     std::fclose(stream_);
     stream_ = nullptr;
     SetError("Unable to create file buffer for '%s'", path);
@@ -443,7 +439,7 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
   }
   error_text_[0] = '\0';
   file_mode_ = file_mode;
-  std::snprintf(path_, sizeof path_, "%s", path);
+  path_ = path;
   ReleaseIndex();
   scan_.ScanEpochCount = 0;
   file_size_ = StreamFileSize(stream_);
@@ -515,12 +511,13 @@ int GpbClass::ReadOldEpoch(GpbEpoch* epoch, GpbChannel* channels) {
     return -1;
   }
   if (GetI16(pos + kOldPosSize) != static_cast<int16_t>(kOldPositionSize)) {
-    SetError("Corruption detected in GPB file '%s'--invalid position record size", path_);
+    SetError("Corruption detected in GPB file '%s'--invalid position record size", path_.c_str());
     return 1;
   }
   const int count = GetI8(pos + kOldPosChannels);
   if (count < 0 || count > kMaxRecordChannels) {
-    SetError("Too many channels in data. Possible corruption detected in GPB file '%s'", path_);
+    SetError("Too many channels in data. Possible corruption detected in GPB file '%s'",
+             path_.c_str());
     return 1;
   }
 
@@ -556,7 +553,8 @@ int GpbClass::ReadOldEpoch(GpbEpoch* epoch, GpbChannel* channels) {
   for (int i = 0; i < count; ++i) {
     const uint8_t* m = meas + static_cast<size_t>(i) * kOldMeasurementSize;
     if (GetI16(m + kOldMeasSize) != static_cast<int16_t>(kOldMeasurementSize)) {
-      SetError("Corruption detected in GPB file '%s'--invalid measurement record size", path_);
+      SetError("Corruption detected in GPB file '%s'--invalid measurement record size",
+               path_.c_str());
       return 1;
     }
     FillOldChannel(m, &channels[i]);
@@ -581,18 +579,19 @@ int GpbClass::ReadNewEpoch(GpbEpoch* epoch, GpbChannel* channels) {
   if (GetU16(header + kRecSync) != kSyncWord || GetU16(header + kRecBlockSize) != kEpochBlockSize ||
       (bytes_per_channel != kBytesPerChannelL1 && bytes_per_channel != kBytesPerChannelL1L2) ||
       GetU32(header + kRecReserved) != 0 || GetU16(header + kRecType) != kRecordTypeEpoch) {
-    SetError("Corruption detected in GPB file '%s'--invalid record header", path_);
+    SetError("Corruption detected in GPB file '%s'--invalid record header", path_.c_str());
     return 1;
   }
 
   GpbEpoch decoded;
   DecodeEpochBlock(header + kRecEpoch, &decoded);
   if (decoded.NumChannels < 0 || decoded.NumChannels > kMaxRecordChannels) {
-    SetError("Too many channels in data. Possible corruption detected in GPB file '%s'", path_);
+    SetError("Too many channels in data. Possible corruption detected in GPB file '%s'",
+             path_.c_str());
     return 1;
   }
   if (std::fabs(decoded.RawRcvTime - decoded.RcvTime) > kMaxTimeOffset) {
-    SetError("Timing error in %s (RawRcvTime %.3lf too distant from RcvTime %.3lf)", path_,
+    SetError("Timing error in %s (RawRcvTime %.3lf too distant from RcvTime %.3lf)", path_.c_str(),
              decoded.RawRcvTime, decoded.RcvTime);
     return 1;
   }
@@ -618,11 +617,11 @@ int GpbClass::ReadNewEpoch(GpbEpoch* epoch, GpbChannel* channels) {
   checksum += ByteSum(blocks, block_bytes);
   byte_count += static_cast<uint32_t>(block_bytes);
   if ((checksum & 0xFFFFu) != stored_checksum) {
-    SetError("Invalid Record Checksum in %s--file may have been corrupted", path_);
+    SetError("Invalid Record Checksum in %s--file may have been corrupted", path_.c_str());
     return 1;
   }
   if (byte_count != stored_length) {
-    SetError("Invalid Record Data Length in %s--possibly file corruption", path_);
+    SetError("Invalid Record Data Length in %s--possibly file corruption", path_.c_str());
     return 1;
   }
   for (int i = 0; i < count; ++i) {

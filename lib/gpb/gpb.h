@@ -10,6 +10,7 @@
 #define RAWCONV_GPB_GPB_H_
 
 #include <cstdint>
+#include <string>
 #include <cstdio>
 
 #include "gpb/gpb_input.h"
@@ -127,8 +128,7 @@ struct GpbScanResults {
   float MeanHeight;
 };
 
-// Name of a receiver-type code, or "UNKNOWN". The text lives in the current
-// context's buffer and is overwritten by the next call.
+// Name of a receiver-type code, or "UNKNOWN" (static text).
 const char* ReceiverTypeName(int code);
 
 class GpbClass {
@@ -141,14 +141,22 @@ class GpbClass {
   // 1 new format, 0 old format, -1 neither, -2 cannot be opened.
   int GetGpbFileType(const char* path);
 
-  // 0 open (stream at the first epoch record), 1 failure. A path of 256 or
-  // more characters is refused like a missing file; a new-format receiver
+  // 0 open (stream at the first epoch record), 1 failure. A path of any
+  // length is taken unless LimitPathLength set a limit; a new-format receiver
   // description is kept to its first 31 characters. buffer_size (at least 2)
   // sizes the stream buffer, which the stream library allocates; the records
   // themselves are read in blocks of up to GpbInput::kMaxRead bytes whatever
   // its size.
   int OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
                   int ptr_alloc_size);
+
+  // Paths of limit characters or more are refused by OpenGpbFile like a
+  // missing file (the fixed path fields of older callers hold less).
+  void LimitPathLength(size_t limit) { path_limit_ = limit; }
+
+  // false: files opened for reading afterwards are read on the caller's
+  // thread alone, without the read-ahead thread (true by default).
+  void SetReadAhead(bool read_ahead) { read_ahead_ = read_ahead; }
 
   // Positions the stream at the first epoch record when a file is open, and
   // begins a new pass: the pass facts below start again.
@@ -199,7 +207,7 @@ class GpbClass {
   int IsNewFormat() const { return is_new_format_; }
   int ReceiverType() const { return receiver_type_; }
   const char* ReceiverDescription() const { return receiver_description_; }
-  const char* Path() const { return path_; }
+  const char* Path() const { return path_.c_str(); }
   int FileMode() const { return file_mode_; }
   const GpbEpoch& InternalEpoch() const { return epoch_; }
   const GpbChannel* InternalChannels() const { return channels_; }
@@ -232,7 +240,9 @@ class GpbClass {
   uint8_t new_header_[512];
   int32_t receiver_type_;
   char receiver_description_[32];
-  char path_[256];
+  std::string path_;
+  size_t path_limit_ = static_cast<size_t>(-1);
+  bool read_ahead_ = true;
   int32_t file_mode_;
   std::FILE* stream_;
   GpbInput input_;  // reads stream_ in blocks; every record goes through it

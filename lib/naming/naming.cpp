@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 
 namespace rawconv {
 namespace {

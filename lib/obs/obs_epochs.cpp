@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 
-#include "api/context.h"
 #include "obs/rinex_versions.h"
 #include "gpb/gpb.h"
 #include "obs/obs_writer.h"
@@ -255,9 +254,9 @@ void AppendUndatedEventLine(RinexBuffer* out, int flag, int count) {
 class Rinex2EpochWriter final : public EpochRecordWriter {
  public:
   Rinex2EpochWriter(Sink& sink, const ObsHeaderSummary& summary, int rinex_version,
-                    bool glonass_slots)
+                    bool glonass_slots, bool reference)
       : types_(SelectedTypes(summary, rinex_version)), glonass_slots_(glonass_slots) {
-    RinexBufferInit(&out_, &sink);
+    RinexBufferInit(&out_, &sink, reference);
   }
 
   void StationBlock(const EpochDate&, const StationEvent& event) override {
@@ -316,9 +315,9 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
 std::unique_ptr<EpochRecordWriter> MakeRinex2EpochWriter(Sink& sink,
                                                          const ObsHeaderSummary& summary,
                                                          int rinex_version,
-                                                         bool glonass_slots) {
+                                                         bool glonass_slots, bool reference) {
   return std::unique_ptr<EpochRecordWriter>(
-      new Rinex2EpochWriter(sink, summary, rinex_version, glonass_slots));
+      new Rinex2EpochWriter(sink, summary, rinex_version, glonass_slots, reference));
 }
 
 void WriteStationEvent(RinexBuffer* out, double rcv_time, const StationTable& table) {
@@ -384,19 +383,20 @@ class PendingEvents {
 
 }  // namespace
 
-void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor,
-                     const Selection* selection) {
+void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVisitor& visitor,
+                     const Selection* selection, ReadingPass* pass) {
   if (selection != nullptr && SelectsNothing(*selection)) selection = nullptr;
-  char path[sizeof request.GpbFile + 1];
-  std::snprintf(path, sizeof path, "%.*s",
-                static_cast<int>(BoundedLength(request.GpbFile, sizeof request.GpbFile)),
-                request.GpbFile);
+  const char* path = request.GpbFile.c_str();
+  ReadingPass no_pass;
+  if (pass == nullptr) pass = &no_pass;
 
   // Station events: read once before the first epoch; never fails the call.
   StationTable stations;
-  stations.Load(path);
+  stations.Load(path, pass->Station, pass->StationPath.c_str());
+  pass->StationMessage = stations.Message();
 
   GpbClass reader;
+  reader.SetReadAhead(pass->ReadAhead);
   reader.OpenGpbFile(path, 0, kGpbBufferSize, GIO_READ, 0);  // a failed open reads no epochs
 
   EpochSlot slots[2]{};  // before the first epoch the previous one has no channels
@@ -413,10 +413,10 @@ void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochV
   std::unique_ptr<PendingEvents> pending;
   if (selection != nullptr) pending.reset(new PendingEvents());
   while (reader.ReadGpbEpoch(&current->Epoch, current->Channels) == 0) {
-    if (count++ % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
+    if (count++ % kProgressEpochs == 0 && !pass->Report(reader.BytesUsed())) break;
     const GpbEpoch& read_epoch = current->Epoch;
     const int week =
-        Ctx().UseGpsWeek ? Ctx().GpsWeek : ReferenceWeekOf(ref, read_epoch.RcvTime);
+        request.UseGpsWeek ? request.GpsWeek : ReferenceWeekOf(ref, read_epoch.RcvTime);
     const EpochDate date = DateOfGpsTime(week, read_epoch.RcvTime);
     const bool kept = selection == nullptr ||
                       SelectEpoch(*selection, week, read_epoch, current->Channels, &kept_epoch,
@@ -453,36 +453,36 @@ void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochV
       continue;
     }
     visitor.Epoch(date, epoch, channels);
-    if (Ctx().Observer) Ctx().Observer->Observe(epoch, channels, week);
+    if (pass->Observer) pass->Observer->Observe(epoch, channels, week);
 
-    ++Ctx().EpochsWritten;
+    ++pass->EpochsKept;
 
     EpochSlot* written = current;
     current = previous;
     previous = written;
   }
-  Ctx().GpbDamaged = reader.EndedInDamage() ? 1 : 0;
-  Ctx().GpbBytesUsed = reader.BytesUsed();
-  Ctx().GpbFileSize = reader.FileSize();
-  ReportProgress(reader.FileSize());
+  pass->GpbDamaged = reader.EndedInDamage() ? 1 : 0;
+  pass->GpbBytesUsed = reader.BytesUsed();
+  pass->GpbFileSize = reader.FileSize();
+  pass->Report(reader.FileSize());
   reader.CloseGpbFile();
   stations.Release();
 }
 
-int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
+int WriteObsEpochs(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
                    const ObsEdits* edits) {
   StdioSink sink(stream);
-  return WriteObsEpochs(sink, request, saved_nav, summary, rinex_version, ref, edits);
+  return WriteObsEpochs(sink, request, summary, rinex_version, ref, edits);
 }
 
-int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits) {
-  (void)saved_nav;
+int WriteObsEpochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
+                   int rinex_version, const WeekReference& ref, const ObsEdits* edits,
+                   ReadingPass* pass) {
   Rinex2EpochWriter writer(sink, summary, rinex_version,
-                           edits != nullptr && edits->GlonassSlots != 0);
-  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr);
+                           edits != nullptr && edits->GlonassSlots != 0,
+                           edits != nullptr && edits->ReferenceFormatting != 0);
+  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr, pass);
   writer.Flush();
   return 0;
 }

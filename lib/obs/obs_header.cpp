@@ -5,7 +5,6 @@
 #include <memory>
 #include <vector>
 
-#include "api/context.h"
 #include "ephem/epp.h"
 #include "ephem/gps_time.h"
 #include "gpb/gpb.h"
@@ -126,11 +125,9 @@ class GlonassChannelFinder {
   Arc arcs_[kGlonassSlots + 1];
 };
 
-// Texts of the request are NUL-terminated inside their arrays; an array
-// without NUL is taken whole, never read past.
-template <size_t N>
-void AppendRequestText(RinexBuffer* out, const char (&text)[N], int width) {
-  AppendPadded(out, text, BoundedLength(text, N), width, true);
+// A text of the request, whole, padded to width columns.
+void AppendRequestText(RinexBuffer* out, const std::string& text, int width) {
+  AppendPadded(out, text.data(), text.size(), width, true);
 }
 
 // "TIME OF FIRST OBS" / "TIME OF LAST OBS" of RINEX 2.
@@ -264,8 +261,11 @@ class SummaryBuilder {
 };
 
 // The pre-scan, with one summary per span when span_seconds > 0.
-CheckResult Scan(const ObsRequest& request, ObsHeaderSummary* summary, const WeekReference& ref,
-                 const ObsEdits& edits, double span_seconds, std::vector<SpanSummary>* spans) {
+CheckResult Scan(const ObsInput& request, ObsHeaderSummary* summary, const WeekReference& ref,
+                 const ObsEdits& edits, double span_seconds, std::vector<SpanSummary>* spans,
+                 const ReadingPass* pass) {
+  const ReadingPass no_pass;
+  if (pass == nullptr) pass = &no_pass;
   std::memset(summary, 0, sizeof *summary);
   if (spans != nullptr) spans->clear();
   const Selection* selection =
@@ -273,12 +273,10 @@ CheckResult Scan(const ObsRequest& request, ObsHeaderSummary* summary, const Wee
   const bool split = spans != nullptr && span_seconds > 0.0;
   const double tolerance =
       selection != nullptr ? ClockTolerance(*selection) : kDefaultClockTolerance;
-  char path[sizeof request.GpbFile + 1];
-  std::snprintf(path, sizeof path, "%.*s",
-                static_cast<int>(BoundedLength(request.GpbFile, sizeof request.GpbFile)),
-                request.GpbFile);
+  const char* path = request.GpbFile.c_str();
 
   GpbClass reader;
+  reader.SetReadAhead(pass->ReadAhead);
   reader.OpenGpbFile(path, 0, kGpbBufferSize, GIO_READ, 0);  // a failed open reads no epochs
 
   char name[64] = "";
@@ -298,7 +296,7 @@ CheckResult Scan(const ObsRequest& request, ObsHeaderSummary* summary, const Wee
   GpbEpoch kept_epoch{};
   GpbChannel kept_channels[kMaxChannels]{};
   while (reader.ReadGpbEpoch(&read_epoch, read_channels) == 0) {
-    if (read++ % kProgressEpochs == 0 && !ReportProgress(reader.BytesUsed())) break;
+    if (read++ % kProgressEpochs == 0 && !pass->Report(reader.BytesUsed())) break;
     const GpbEpoch* kept = &read_epoch;
     const GpbChannel* channels = read_channels;
     int week = 0;
@@ -348,23 +346,23 @@ CheckResult Scan(const ObsRequest& request, ObsHeaderSummary* summary, const Wee
 
 }  // namespace
 
-void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary) {
+void ScanObsSummary(const ObsInput& request, ObsHeaderSummary* summary) {
   ScanObsSummary(request, summary, WeekReference{}, ObsEdits{});
 }
 
-void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary,
-                    const WeekReference& ref, const ObsEdits& edits) {
-  Scan(request, summary, ref, edits, 0.0, nullptr);
+void ScanObsSummary(const ObsInput& request, ObsHeaderSummary* summary,
+                    const WeekReference& ref, const ObsEdits& edits, const ReadingPass* pass) {
+  Scan(request, summary, ref, edits, 0.0, nullptr, pass);
 }
 
 int64_t SpanIndexOf(double gps_seconds, double span_seconds, double tolerance) {
   return static_cast<int64_t>(std::floor((gps_seconds + tolerance) / span_seconds));
 }
 
-CheckResult ScanObsSpans(const ObsRequest& request, ObsHeaderSummary* summary,
+CheckResult ScanObsSpans(const ObsInput& request, ObsHeaderSummary* summary,
                          const WeekReference& ref, const ObsEdits& edits, double span_seconds,
-                         std::vector<SpanSummary>* spans) {
-  return Scan(request, summary, ref, edits, span_seconds, spans);
+                         std::vector<SpanSummary>* spans, const ReadingPass* pass) {
+  return Scan(request, summary, ref, edits, span_seconds, spans, pass);
 }
 
 WeekReference LookupWeekReference(const char* epp_file) {
@@ -472,24 +470,23 @@ void AppendObsTimeRecord(RinexBuffer* out, const WeekReference& ref, double time
   AppendLabel(out, label);
 }
 
-int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
+int WriteObsHeader(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits) {
+                   const ObsEdits* edits, const RunClock& clock) {
   StdioSink sink(stream);
-  return WriteObsHeader(sink, request, saved_nav, summary, rinex_version, ref, edits);
+  return WriteObsHeader(sink, request, summary, rinex_version, ref, edits, clock);
 }
 
-int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
-                   const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits) {
-  (void)saved_nav;
+int WriteObsHeader(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
+                   int rinex_version, const WeekReference& ref, const ObsEdits* edits,
+                   const RunClock& clock) {
   const HeaderMetadata* metadata = edits != nullptr ? edits->Metadata : nullptr;
   const bool full = edits != nullptr && edits->FullHeader != 0;
   const bool v21 = UsesRinex21Records(rinex_version);
   const bool slots = edits != nullptr && edits->GlonassSlots != 0;
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
-  RinexBufferInit(out, &sink);
+  RinexBufferInit(out, &sink, edits != nullptr && edits->ReferenceFormatting != 0);
 
   // RINEX VERSION / TYPE
   if (v21) {
@@ -505,7 +502,7 @@ int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& save
 
   // PGM / RUN BY / DATE
   char date[128] = "";
-  if (FormatRunDate(date) != 0) {
+  if (FormatRunDate(date, clock) != 0) {
     RinexFlush(out);
     return 1;
   }

@@ -15,17 +15,64 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "api/rawconv.h"
 #include "gpb/gpb.h"
 #include "obs/header_metadata.h"
 #include "obs/rinex_format.h"
 #include "obs/station_table.h"
 #include "select/selection.h"
 #include "sink/sink.h"
+#include "obs/run_date.h"
 
 namespace rawconv {
+
+// What the caller gives for one observation file: the input, the output
+// path and the header texts, each of any length (the header writers cut
+// nothing: a text is written whole, padded to its columns).
+struct ObsInput {
+  std::string GpbFile;     // the GPB file read by both passes
+  std::string ObsFile;     // the observation output (set by the naming step)
+  std::string RunBy;       // "RUN BY" column of PGM / RUN BY / DATE
+  std::string MarkerName;  // MARKER NAME
+  std::string Observer;    // first column of OBSERVER / AGENCY
+  std::string Agency;      // second column of OBSERVER / AGENCY
+  double AntHeight = 0.0;  // metres, H of ANTENNA: DELTA H/E/N
+  int32_t UseGpsWeek = 0;  // 1: GpsWeek is the week of every epoch
+  int32_t GpsWeek = 0;
+};
+
+class EpochObserver;
+
+// Epochs between two progress reports of a reading pass.
+constexpr long kProgressEpochs = 512;
+
+// What one reading pass over the GPB file takes from its call, and the facts
+// it gives back. The default record reads with the GPB reader's read-ahead,
+// the station file beside the GPB file, no progress reports and no
+// observer.
+struct ReadingPass {
+  // Where the station blocks come from (the writing pass only).
+  StationSource Station = kStationBeside;
+  std::string StationPath;  // with kStationFile
+  bool ReadAhead = true;
+  // Called every kProgressEpochs epochs, and at the end of a writing pass,
+  // with the bytes of the GPB file read so far; false stops the pass.
+  bool (*Progress)(void* user, uint64_t bytes) = nullptr;
+  void* ProgressUser = nullptr;
+  // Sees every kept epoch of a writing pass as it is handed on.
+  EpochObserver* Observer = nullptr;
+  // Facts of the last writing pass.
+  uint64_t EpochsKept = 0;  // epochs handed to the visitor (added to)
+  int32_t GpbDamaged = 0;   // it ended in a damaged or cut record
+  uint64_t GpbBytesUsed = 0;
+  uint64_t GpbFileSize = 0;
+  // The station file's message (see StationTable::Load); empty when none.
+  std::string StationMessage;
+
+  bool Report(uint64_t bytes) const { return Progress == nullptr || Progress(ProgressUser, bytes); }
+};
 
 // Satellite numbers counted by the pre-scan (GPB numbers; GLONASS above 32).
 constexpr int kMaxSatelliteNumber = 255;
@@ -82,11 +129,15 @@ struct ObsHeaderSummary {
 //               does (GPB 33 is R 1), satellites without a RINEX number
 //               (see GlonassSlot) are left out, and a file holding GLONASS
 //               says "M (MIXED)": what RINEX 2 readers expect.
+//   ReferenceFormatting  1: numbers are formatted with snprintf instead of
+//               the writers' own integer code (tests compare the two; the
+//               bytes are the same)
 struct ObsEdits {
   const Selection* Select;
   const HeaderMetadata* Metadata;
   int32_t FullHeader;
   int32_t GlonassSlots;
+  int32_t ReferenceFormatting;
 };
 
 // GPB satellites above 32 are GLONASS: GPB number 33 + n is slot n + 1
@@ -110,7 +161,7 @@ inline int GlonassSlot(int prn) {
 // of two epochs gives their difference, a file of one epoch (or none) 0.
 // A file that cannot be opened or read gives the zero summary with the
 // receiver text "UNKNOWN " (the name of receiver type 0).
-void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary);
+void ScanObsSummary(const ObsInput& request, ObsHeaderSummary* summary);
 
 // WGS 84 geodetic latitude/longitude (degrees) and height (metres) ->
 // earth-centred X, Y, Z in metres.
@@ -139,8 +190,9 @@ int ReferenceWeekOf(const WeekReference& ref, double time_of_week);
 // epochs, satellites and types. The week of an epoch, needed for the time
 // window, is request.GpsWeek when request.UseGpsWeek is set, else
 // ReferenceWeekOf(ref, RcvTime), as in the writing pass.
-void ScanObsSummary(const ObsRequest& request, ObsHeaderSummary* summary,
-                    const WeekReference& ref, const ObsEdits& edits);
+void ScanObsSummary(const ObsInput& request, ObsHeaderSummary* summary,
+                    const WeekReference& ref, const ObsEdits& edits,
+                    const ReadingPass* pass = nullptr);
 
 // ---- Splitting into spans of GPS time ----
 //
@@ -169,9 +221,9 @@ struct SpanSummary {
 // tolerance is that of edits.Select (kDefaultClockTolerance without one).
 // Fails, with spans holding what was found so far, when the epoch times go
 // back across a span boundary: such a file cannot be written span by span.
-CheckResult ScanObsSpans(const ObsRequest& request, ObsHeaderSummary* summary,
+CheckResult ScanObsSpans(const ObsInput& request, ObsHeaderSummary* summary,
                          const WeekReference& ref, const ObsEdits& edits, double span_seconds,
-                         std::vector<SpanSummary>* spans);
+                         std::vector<SpanSummary>* spans, const ReadingPass* pass = nullptr);
 
 // Calendar date of a GPS time. The whole seconds go through GpsToDate and
 // the fraction of the second is added afterwards, so it keeps the precision
@@ -200,31 +252,32 @@ void AppendSatelliteCountLines(RinexBuffer* out, const ObsHeaderSummary& summary
 //
 // Writes the thirteen header lines to the sink (or a stdio stream). The run date comes from
 // FormatRunDate; TIME OF FIRST OBS takes its week from ref, never from the
-// week override. saved_nav is not read (ref was looked up from its
-// EppFile). 0 when the whole header was written; 1 when the run date could
+// week override. 0 when the whole header was written; 1 when the run date could
 // not be formatted (only the first line is then written).
 //
 // edits: the user's metadata lines and the full-header records (see
 // ObsEdits); null or zero writes the header above unchanged.
-int WriteObsHeader(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
+int WriteObsHeader(Sink& sink, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits = nullptr);
-int WriteObsHeader(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
+                   const ObsEdits* edits = nullptr,
+                   const RunClock& clock = DefaultRunClock());
+int WriteObsHeader(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits = nullptr);
+                   const ObsEdits* edits = nullptr,
+                   const RunClock& clock = DefaultRunClock());
 
 // Second pass: writes to the sink (or a stdio stream) every epoch of
 // request.GpbFile with the station blocks
 // of the station file beside it and the kinematic events. The week of an
-// epoch is Ctx().GpsWeek when the week override is set, else
-// ReferenceWeekOf(ref, RcvTime). saved_nav is not read. Station file
-// problems never fail the call (their message stays in the error text).
+// epoch is request.GpsWeek when request.UseGpsWeek is set, else
+// ReferenceWeekOf(ref, RcvTime). Station file
+// problems never fail the call (their message goes to pass->StationMessage).
 // Result always 0. edits->Select (when given) picks the epochs and
 // satellites as in StreamObsEpochs; the types written are those of summary.
-int WriteObsEpochs(Sink& sink, const ObsRequest& request, const NavRequest& saved_nav,
+int WriteObsEpochs(Sink& sink, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
-                   const ObsEdits* edits = nullptr);
-int WriteObsEpochs(std::FILE* stream, const ObsRequest& request, const NavRequest& saved_nav,
+                   const ObsEdits* edits = nullptr, ReadingPass* pass = nullptr);
+int WriteObsEpochs(std::FILE* stream, const ObsInput& request,
                    const ObsHeaderSummary& summary, int rinex_version, const WeekReference& ref,
                    const ObsEdits* edits = nullptr);
 
@@ -295,7 +348,8 @@ class EpochRecordWriter : public EpochVisitor {
 std::unique_ptr<EpochRecordWriter> MakeRinex2EpochWriter(Sink& sink,
                                                          const ObsHeaderSummary& summary,
                                                          int rinex_version,
-                                                         bool glonass_slots = false);
+                                                         bool glonass_slots = false,
+                                                         bool reference = false);
 
 // The time system of RINEX 3 time records.
 constexpr char kObsTimeSystemGps[] = "GPS";
@@ -310,7 +364,7 @@ void AppendObsTimeRecord(RinexBuffer* out, const WeekReference& ref, double time
 
 // Something that looks at the epochs of the writing pass as they are
 // written, without writing (the quality checks). Installed through the
-// context (Ctx().Observer); week is the epoch's full GPS week.
+// reading pass (ReadingPass::Observer); week is the epoch's full GPS week.
 class EpochObserver {
  public:
   virtual ~EpochObserver() = default;
@@ -319,8 +373,10 @@ class EpochObserver {
 
 // The second pass: loads the station file beside request.GpbFile (never
 // fails the call), reads every epoch of the GPB file and hands it and its
-// events to visitor. The week of an epoch is Ctx().GpsWeek when the week
-// override is set, else ReferenceWeekOf(ref, RcvTime). A file that does not
+// events to visitor. The week of an epoch is request.GpsWeek when the week
+// override (request.UseGpsWeek) is set, else ReferenceWeekOf(ref, RcvTime).
+// pass (when given) says where the station blocks come from, reports
+// progress, feeds its observer and gets the pass's facts. A file that does not
 // open gives no epochs.
 //
 // With a selection, only the epochs SelectEpoch keeps reach the visitor (and
@@ -332,8 +388,8 @@ class EpochObserver {
 // to no kept data and are not written. Kinematic state changes are found
 // over every epoch read, as without a selection.
 constexpr int kMaxPendingEvents = 16;
-void StreamObsEpochs(const ObsRequest& request, const WeekReference& ref, EpochVisitor& visitor,
-                     const Selection* selection = nullptr);
+void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVisitor& visitor,
+                     const Selection* selection = nullptr, ReadingPass* pass = nullptr);
 
 }  // namespace rawconv
 

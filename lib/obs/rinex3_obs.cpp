@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/context.h"
 #include "obs/obs_writer.h"
 #include "obs/rinex3_codes.h"
 #include "obs/rinex_format.h"
@@ -14,9 +13,6 @@
 #include "sink/sink.h"
 
 namespace rawconv {
-
-static_assert(kRinexLayout20 == RINEX_VERSION_2_0 && kRinexLayout21 == RINEX_VERSION_2_1,
-              "the dialog's version codes");
 
 namespace {
 
@@ -51,11 +47,10 @@ void Selected(const ObsHeaderSummary& s, bool* selected) {
 
 
 // A request text cut to width columns and padded to it.
-template <size_t N>
-void AppendCut(RinexBuffer* out, const char (&text)[N], int width) {
-  size_t length = BoundedLength(text, N);
+void AppendCut(RinexBuffer* out, const std::string& text, int width) {
+  size_t length = text.size();
   if (length > static_cast<size_t>(width)) length = static_cast<size_t>(width);
-  AppendPadded(out, text, length, width, true);
+  AppendPadded(out, text.data(), length, width, true);
 }
 
 // value written with exactly `digits` digits, leading zeros (value 0..10^digits-1).
@@ -152,8 +147,8 @@ int SatellitesWithNumber(const GpbEpoch& epoch, const GpbChannel* channels) {
 
 class Rinex3EpochWriter final : public EpochRecordWriter {
  public:
-  Rinex3EpochWriter(Sink& sink, const ObsHeaderSummary& summary) {
-    RinexBufferInit(&out_, &sink);
+  Rinex3EpochWriter(Sink& sink, const ObsHeaderSummary& summary, bool reference) {
+    RinexBufferInit(&out_, &sink, reference);
     Selected(summary, selected_);
   }
 
@@ -281,15 +276,16 @@ bool ParseMarkerType(const char* text, char* upper) {
   return false;
 }
 
-int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int version, const WeekReference& ref, const ObsEdits* edits) {
+int WriteObs3Header(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
+                    int version, const WeekReference& ref, const ObsEdits* edits,
+                    const RunClock& clock) {
   if (!IsRinex3Writable(version)) return 2;
   const bool deprecated_records = !IsRinex4(version);  // 3.0x: phase shifts, GLONASS biases
   const HeaderMetadata* metadata = edits != nullptr ? edits->Metadata : nullptr;
   const bool full = edits != nullptr && edits->FullHeader != 0;
   RinexBuffer buffer;
   RinexBuffer* out = &buffer;
-  RinexBufferInit(out, &sink);
+  RinexBufferInit(out, &sink, edits != nullptr && edits->ReferenceFormatting != 0);
   const bool glonass = summary.HasGlonass != 0;
   const bool gps = summary.HasGps != 0 || !glonass;
   bool selected[kTypeCount];
@@ -304,7 +300,7 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
 
   // PGM / RUN BY / DATE
   char date[128] = "";
-  if (FormatRunDateRinex3(date) != 0) {
+  if (FormatRunDateRinex3(date, clock) != 0) {
     RinexFlush(out);
     return 1;
   }
@@ -364,15 +360,17 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
 }
 
 std::unique_ptr<EpochRecordWriter> MakeRinex3EpochWriter(Sink& sink,
-                                                         const ObsHeaderSummary& summary) {
-  return std::unique_ptr<EpochRecordWriter>(new Rinex3EpochWriter(sink, summary));
+                                                         const ObsHeaderSummary& summary,
+                                                         bool reference) {
+  return std::unique_ptr<EpochRecordWriter>(new Rinex3EpochWriter(sink, summary, reference));
 }
 
-int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int version, const WeekReference& ref, const ObsEdits* edits) {
+int WriteObs3Epochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
+                    int version, const WeekReference& ref, const ObsEdits* edits,
+                    ReadingPass* pass) {
   if (!IsRinex3Writable(version)) return 2;
-  Rinex3EpochWriter writer(sink, summary);
-  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr);
+  Rinex3EpochWriter writer(sink, summary, edits != nullptr && edits->ReferenceFormatting != 0);
+  StreamObsEpochs(request, ref, writer, edits != nullptr ? edits->Select : nullptr, pass);
   writer.Flush();
   return 0;
 }

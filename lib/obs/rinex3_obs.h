@@ -63,7 +63,6 @@
 #include <cstddef>
 #include <memory>
 
-#include "api/rawconv.h"
 #include "obs/obs_writer.h"
 #include "sink/sink.h"
 
@@ -110,8 +109,9 @@ bool ParseMarkerType(const char* text, char* upper);
 // MARKER NUMBER, MARKER TYPE, receiver, antenna, position, antenna delta) and, with
 // FullHeader, "# OF SATELLITES" and "PRN / # OF OBS" before END OF HEADER;
 // null or zero leaves the header as above.
-int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr);
+int WriteObs3Header(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
+                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr,
+                    const RunClock& clock = DefaultRunClock());
 
 // Second pass: every epoch of request.GpbFile with its station and
 // kinematic events, in RINEX 3 layout. The week of an epoch follows the
@@ -119,13 +119,15 @@ int WriteObs3Header(Sink& sink, const ObsRequest& request, const ObsHeaderSummar
 // version WriteObs3Header does not take (nothing is written).
 // edits->Select (when given) picks epochs and satellites as in
 // StreamObsEpochs; the types written are those of summary.
-int WriteObs3Epochs(Sink& sink, const ObsRequest& request, const ObsHeaderSummary& summary,
-                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr);
+int WriteObs3Epochs(Sink& sink, const ObsInput& request, const ObsHeaderSummary& summary,
+                    int version, const WeekReference& ref, const ObsEdits* edits = nullptr,
+                    ReadingPass* pass = nullptr);
 
 // The RINEX 3 epoch writer of WriteObs3Epochs, writing the types of summary
 // (which must outlive it) into sink.
 std::unique_ptr<EpochRecordWriter> MakeRinex3EpochWriter(Sink& sink,
-                                                         const ObsHeaderSummary& summary);
+                                                         const ObsHeaderSummary& summary,
+                                                         bool reference = false);
 
 }  // namespace rawconv
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "api/context.h"
 
 namespace rawconv {
 namespace {
@@ -328,15 +327,15 @@ size_t FormatInt(long value, int width, char* out) {
   return PlaceRight(first, end, width, out);
 }
 
-void RinexBufferInit(RinexBuffer* out, std::FILE* stream) {
+void RinexBufferInit(RinexBuffer* out, std::FILE* stream, bool reference) {
   out->Stream = stream;
   out->Out = nullptr;
   out->Length = 0;
-  out->Reference = Ctx().ReferenceFormatting ? 1 : 0;
+  out->Reference = reference ? 1 : 0;
 }
 
-void RinexBufferInit(RinexBuffer* out, Sink* sink) {
-  RinexBufferInit(out, static_cast<std::FILE*>(nullptr));
+void RinexBufferInit(RinexBuffer* out, Sink* sink, bool reference) {
+  RinexBufferInit(out, static_cast<std::FILE*>(nullptr), reference);
   out->Out = sink;
 }
 

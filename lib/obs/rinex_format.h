@@ -194,13 +194,13 @@ struct RinexBuffer {
   Sink* Out;
   size_t Length;
   // 1: numbers are formatted through snprintf (the reference formatting),
-  // taken from Ctx().ReferenceFormatting when the buffer is set up.
+  // as the writer that sets the buffer up asks.
   int32_t Reference;
   char Data[kRinexBufferSize];
 };
 
-void RinexBufferInit(RinexBuffer* out, std::FILE* stream);
-void RinexBufferInit(RinexBuffer* out, Sink* sink);
+void RinexBufferInit(RinexBuffer* out, std::FILE* stream, bool reference = false);
+void RinexBufferInit(RinexBuffer* out, Sink* sink, bool reference = false);
 // Writes out what is held (nothing when neither Stream nor Out is set) and
 // empties it. A failing sink remembers its failure itself.
 void RinexFlush(RinexBuffer* out);

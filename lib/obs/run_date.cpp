@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "api/context.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -23,14 +22,16 @@ struct RunTime {
   int Second;
 };
 
-// The moment of the run: the fixed test clock of the context, else now, as
-// local time.
-bool CurrentRunTime(RunTime& out) {
+// The fixed clock of the calling thread's tests (Fixed 0: none).
+thread_local RunClock t_test_clock;
+
+// The moment of the run: the fixed clock, else now, as local time.
+bool CurrentRunTime(const RunClock& clock, RunTime& out) {
   std::tm fields{};
-  if (Ctx().RunTimeFixed) {
+  if (clock.Fixed) {
     // The fixed clock is taken as the local wall-clock time itself, so that a
     // fixed run date is the same in every time zone.
-    std::time_t t = static_cast<std::time_t>(Ctx().FixedRunTime);
+    std::time_t t = static_cast<std::time_t>(clock.Seconds);
 #if defined(_WIN32)
     if (gmtime_s(&fields, &t) != 0) return false;
 #else
@@ -82,9 +83,11 @@ bool FormatDateAndTime(const RunTime& t, char* date, int date_size, char* time_t
 
 }  // namespace
 
-int FormatRunDate(char* buffer) {
+RunClock DefaultRunClock() { return t_test_clock; }
+
+int FormatRunDate(char* buffer, const RunClock& clock) {
   RunTime now{};
-  if (!CurrentRunTime(now)) return 1;
+  if (!CurrentRunTime(clock, now)) return 1;
   char date[64] = "";
   char time_text[64] = "";
   if (!FormatDateAndTime(now, date, sizeof date, time_text, sizeof time_text)) return 1;
@@ -93,17 +96,19 @@ int FormatRunDate(char* buffer) {
   return 0;
 }
 
-int FormatRunDateRinex3(char* buffer) {
+int FormatRunDateRinex3(char* buffer, const RunClock& clock) {
   RunTime now{};
-  if (!CurrentRunTime(now)) return 1;
+  if (!CurrentRunTime(clock, now)) return 1;
   std::snprintf(buffer, 128, "%04d%02d%02d %02d%02d%02d LCL", now.Year, now.Month, now.Day,
                 now.Hour, now.Minute, now.Second);
   return 0;
 }
 
 void SetRunClockForTesting(int64_t seconds_since_1970) {
-  Ctx().RunTimeFixed = 1;
-  Ctx().FixedRunTime = seconds_since_1970;
+  t_test_clock.Fixed = 1;
+  t_test_clock.Seconds = seconds_since_1970;
 }
+
+void ResetRunClockForTesting() { t_test_clock = RunClock(); }
 
 }  // namespace rawconv

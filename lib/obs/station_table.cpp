@@ -6,9 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
-#include "api/context.h"
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 #include "obs/rinex_format.h"
 
 namespace rawconv {
@@ -50,6 +51,12 @@ int MakeStationFileName(const char* gpb_path, char* out, size_t size) {
   return FindFileAnyCaseExt(gpb_path, stem, kStationExtension, out, size);
 }
 
+std::string StationFileName(const char* gpb_path) {
+  std::vector<char> out(std::strlen(gpb_path) + sizeof kStationExtension);
+  if (MakeStationFileName(gpb_path, out.data(), out.size()) != 0) return std::string();
+  return out.data();
+}
+
 StationTable::StationTable()
     : file_(), sta_records_(nullptr), count_(0), index_(nullptr), index_count_(0) {}
 
@@ -66,14 +73,14 @@ void StationTable::Release() {
   index_count_ = 0;
 }
 
-int StationTable::Load(const char* gpb_path) {
+int StationTable::Load(const char* gpb_path, StationSource source, const char* station_path) {
   Release();
   // The conversion may name its own station file, or ask for none.
-  if (Ctx().StationMode == kStationNone) return 0;
-  if (Ctx().StationMode == kStationFile) return LoadFile(Ctx().StationPath);
-  char path[kStationPathSize];
-  if (MakeStationFileName(gpb_path, path, sizeof path) != 0) return 0;
-  return LoadFile(path);
+  if (source == kStationNone) return 0;
+  if (source == kStationFile) return LoadFile(station_path ? station_path : "");
+  const std::string path = StationFileName(gpb_path);
+  if (path.empty()) return 0;
+  return LoadFile(path.c_str());
 }
 
 int StationTable::LoadFile(const char* station_path) {

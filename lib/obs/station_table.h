@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "obs/sta_list.h"
 #include "station/station_file.h"
@@ -38,6 +39,9 @@ constexpr size_t kStationPathSize = 261;
 // when the name does not fit (out is then empty).
 int MakeStationFileName(const char* gpb_path, char* out, size_t size);
 
+// The same name for a GPB path of any length.
+std::string StationFileName(const char* gpb_path);
+
 // true when an antenna height is written within the 14 columns of its
 // "%14.4f" field: finite and, once rounded to four decimals, at most
 // 999999999.9999 or, negative, at least -99999999.9999. A station record's
@@ -54,6 +58,9 @@ struct StationEvent {
   char Comment2[128];
 };
 
+// Where a conversion's station blocks come from.
+enum StationSource { kStationBeside = 0, kStationNone = 1, kStationFile = 2 };
+
 // Owns the records of one station file. Not copyable; the records are
 // released by Release() or the destructor.
 class StationTable {
@@ -64,20 +71,24 @@ class StationTable {
   StationTable& operator=(const StationTable&) = delete;
 
   // Loads the station file that belongs to gpb_path (see
-  // MakeStationFileName), or, as the current context's StationMode says,
-  // its StationPath or no file at all. Records loaded before are released
-  // first.
+  // MakeStationFileName), or, as source says, station_path or no file at
+  // all. Records loaded before are released first.
   //  - no such file (or a name that does not fit): no records, the error
   //    text is not touched;
   //  - a "$STAINFO" file: ReadStationFile with all kinds; its result is not
   //    looked at, so a failing read leaves an empty table and its message in
-  //    the error text;
+  //    Message();
   //  - any other file: ReadStaList into a table of kMaxStaRecords records.
   // Returns the number of records loaded.
-  int Load(const char* gpb_path);
+  int Load(const char* gpb_path, StationSource source = kStationBeside,
+           const char* station_path = nullptr);
 
   // As Load, given the station file's own path.
   int LoadFile(const char* station_path);
+
+  // The message of the last load of a "$STAINFO" file (see
+  // ReadStationFile); empty when it had none.
+  const char* Message() const { return file_.Message; }
 
   // Finds the first record, in file order, whose time tag equals rcv_time
   // exactly (seconds of week; the week is not compared; records of every

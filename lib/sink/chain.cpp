@@ -10,7 +10,7 @@
 namespace rawconv {
 
 Sink* OutputChain::Build(FileSink* file, Compression compression, bool observation_file,
-                         int rinex_major, bool threads) {
+                         int rinex_major, bool threads, const RunClock& clock) {
   crx_stage_.reset();
   crx_.reset();
   thread_.reset();
@@ -56,7 +56,7 @@ Sink* OutputChain::Build(FileSink* file, Compression compression, bool observati
     head = thread_.get();
   }
   if (crx) {
-    crx_.reset(new CrxSink(head));
+    crx_.reset(new CrxSink(head, nullptr, clock));
     head = crx_.get();
     // The encoder on a thread stage of its own, beside the writer.
     if (threads) {

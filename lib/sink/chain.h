@@ -26,6 +26,7 @@
 #include "sink/gzip_sink.h"
 #include "sink/sink.h"
 #include "sink/thread_sink.h"
+#include "obs/run_date.h"
 
 namespace rawconv {
 
@@ -60,8 +61,9 @@ class OutputChain {
   // Compact RINEX of something other than RINEX 2 or 3 observations).
   // Building again drops the previous chain without finishing it.
   // threads false: no thread stage (everything on the writer's thread).
+  // clock dates the Compact RINEX header.
   Sink* Build(FileSink* file, Compression compression, bool observation_file, int rinex_major,
-              bool threads = true);
+              bool threads = true, const RunClock& clock = DefaultRunClock());
 
   const char* Error() const { return error_.c_str(); }
 

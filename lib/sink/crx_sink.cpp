@@ -202,7 +202,7 @@ uint32_t SatKey(const char* name) {
 
 }  // namespace
 
-CrxSink::CrxSink(Sink* next, const char* program)
+CrxSink::CrxSink(Sink* next, const char* program, const RunClock& clock)
     : next_(next),
       program_(program != nullptr ? program : kProgramText),
       out_(new char[kOutCapacity]),
@@ -210,9 +210,8 @@ CrxSink::CrxSink(Sink* next, const char* program)
   if (program_.size() > 20) program_.resize(20);
   clock_.count = 0;
   // The run date is read here, on the thread that builds the chain: the
-  // sink may run on a thread stage, and the clock (fixed, for a session
-  // that asks for a run date of its own) belongs to the caller's thread.
-  if (FormatRunDate(date_) != 0) date_[0] = '\0';
+  // sink may run on a thread stage.
+  if (FormatRunDate(date_, clock) != 0) date_[0] = '\0';
 }
 
 CrxSink::~CrxSink() {

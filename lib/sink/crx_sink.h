@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sink/sink.h"
+#include "obs/run_date.h"
 
 namespace rawconv {
 
@@ -25,9 +26,10 @@ class CrxSink final : public Sink {
  public:
   // `next` receives the Compact RINEX text; it must outlive this sink.
   // `program` names the writer in the header (cut to 20 characters); the
-  // header's date is the run date at construction (obs/run_date.h), so the
+  // header's date is the run date of clock, read at construction, so the
   // sink may then run on any thread.
-  explicit CrxSink(Sink* next, const char* program = nullptr);
+  explicit CrxSink(Sink* next, const char* program = nullptr,
+                   const RunClock& clock = DefaultRunClock());
   ~CrxSink() override;
   CrxSink(const CrxSink&) = delete;
   CrxSink& operator=(const CrxSink&) = delete;

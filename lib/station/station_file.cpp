@@ -1,5 +1,7 @@
 #include "station/station_file.h"
 
+#include <cstdarg>
+
 #include <cctype>
 #include <cfloat>
 #include <cmath>
@@ -9,12 +11,25 @@
 #include <memory>
 #include <new>
 
-#include "api/context.h"
 #include "ephem/block_reader.h"
 #include "ephem/gps_time.h"
 
 namespace rawconv {
 namespace {
+
+// Formats the message of a read into the station file record.
+void SetMessage(StationFile* file, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+void SetMessage(StationFile* file, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(file->Message, sizeof file->Message, format, args);
+  va_end(args);
+}
+
 
 // Compares two texts without regard to letter case (ASCII); true when equal.
 bool EqualNoCase(const char* a, const char* b) {
@@ -388,22 +403,22 @@ int ReadStationFile(const char* path, uint32_t mask, StationFile* file) {
 
   FilePtr stream(std::fopen(path, "r"));
   if (!stream) {
-    SetErrorText("Unable to open %s", path);
+    SetMessage(file, "Unable to open %s", path);
     return 1;
   }
   char line[kFirstLineSize];
   if (std::fgets(line, sizeof line, stream.get()) == nullptr) {
-    SetErrorText("Missing (first) $STAINFO line in %s", path);
+    SetMessage(file, "Missing (first) $STAINFO line in %s", path);
     return 1;
   }
   if (std::strncmp(line, kStationMagic, kStationMagicLength) != 0) {
-    SetErrorText("File %s is not the NewSta format", path);
+    SetMessage(file, "File %s is not the NewSta format", path);
     return 1;
   }
 
   std::unique_ptr<BlockRecord> block(new (std::nothrow) BlockRecord);
   if (!block) {
-    SetErrorText("Not enough memory");
+    SetMessage(file, "Not enough memory");
     return 1;
   }
 
@@ -418,7 +433,7 @@ int ReadStationFile(const char* path, uint32_t mask, StationFile* file) {
     if (result == 0 && (KindOfBlock(block->Name) & mask) != 0) ++candidates;
   }
   if (candidates == 0) {
-    SetErrorText("No station records found in %s", path);
+    SetMessage(file, "No station records found in %s", path);
     return 0;
   }
 
@@ -442,14 +457,14 @@ int ReadStationFile(const char* path, uint32_t mask, StationFile* file) {
     // A dropped record leaves its slot to the next block.
     if (!FillRecord(block.get(), &record, &numbering)) continue;
     if (!records.Append(record, candidates)) {
-      SetErrorText("Not enough memory for station records");
+      SetMessage(file, "Not enough memory for station records");
       return 1;
     }
     ++accepted;
   }
 
   if (accepted == 0) {
-    SetErrorText("%d station records found in %s, but all rejected", candidates, path);
+    SetMessage(file, "%d station records found in %s, but all rejected", candidates, path);
     return 1;
   }
   file->Count = accepted;

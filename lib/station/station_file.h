@@ -61,6 +61,7 @@ struct StationFile {
   int32_t Count;
   StationRecord* Records;  // Count records, allocated by ReadStationFile; the
                            // caller releases them with ReleaseStationFile
+  char Message[256];       // what the last read had to say; empty when none
 };
 
 // 1 when the file opens and its first line begins with "$STAINFO"; else 0.
@@ -72,7 +73,7 @@ int IsStationInfoFile(const char* path);
 // records stand in the order of their blocks; blocks of other names or kinds
 // are passed over, and a block lacking what its kind needs (sta "ID:", mrk
 // "Event:", gis "Feat:", or for these and rtk a "GTim:"/"UTim:" time) is
-// dropped. Results and error texts:
+// dropped. Results and messages (into file->Message):
 //   1  "Unable to open %s"
 //   1  "Missing (first) $STAINFO line in %s"
 //   1  "File %s is not the NewSta format"
@@ -80,7 +81,7 @@ int IsStationInfoFile(const char* path);
 //   0  "No station records found in %s" (Count 0, no records)
 //   1  "Not enough memory for station records"
 //   1  "%d station records found in %s, but all rejected" (Count 0)
-//   0  records read (Count > 0); the error text is not touched.
+//   0  records read (Count > 0); no message.
 // The file is closed and all working memory released on every path; on
 // result 1 file holds no records.
 int ReadStationFile(const char* path, uint32_t mask, StationFile* file);

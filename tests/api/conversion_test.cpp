@@ -174,7 +174,7 @@ TEST_F(ConversionTest, FailureThenSuccessInTheSameLibrary) {
   EXPECT_EQ(failure, ErrorText());  // the text is never cleared
   const std::string text = ReadFile(Path("x.05o"));
   EXPECT_EQ(0u, text.find("     2              OBSERVATION DATA    G (GPS)"));  // RINEX 2.0
-  EXPECT_EQ(0, std::strncmp(context_.SavedNav.NavFile, Path("x.05n").c_str(), 256));
+  EXPECT_STREQ(Path("x.05n").c_str(), nav_.NavFile);
 }
 
 TEST_F(ConversionTest, RunDateAndVersionInBothHeaders) {

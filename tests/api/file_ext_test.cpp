@@ -1,4 +1,4 @@
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -142,18 +142,17 @@ TEST_F(GlonassRinex2Test, EverySpanNamedBySlot) {
 // The writer of the dialog library's files, unchanged: GPB numbers after
 // "R" under "G (GPS)".
 TEST_F(GlonassRinex2Test, DialogLibraryWriterKeepsGpbNumbers) {
-  ObsRequest request{};
-  std::snprintf(request.GpbFile, sizeof request.GpbFile, "%s", Path("wsra.gpb").c_str());
+  ObsInput request;
+  request.GpbFile = Path("wsra.gpb");
   ObsHeaderSummary summary{};
   ScanObsSummary(request, &summary);
-  const NavRequest nav{};
   WeekReference ref = LookupWeekReference(Path("wsra.epp").c_str());
   ASSERT_TRUE(ref.Found);
   const std::string path = Path("dialog.obs");
   std::FILE* f = std::fopen(path.c_str(), "wb");
   ASSERT_NE(nullptr, f);
-  WriteObsHeader(f, request, nav, summary, RINEX_VERSION_2_1, ref);
-  WriteObsEpochs(f, request, nav, summary, RINEX_VERSION_2_1, ref);
+  WriteObsHeader(f, request, summary, RINEX_VERSION_2_1, ref);
+  WriteObsEpochs(f, request, summary, RINEX_VERSION_2_1, ref);
   std::fclose(f);
   const std::string text = convtest::ReadFile(path);
   EXPECT_NE(std::string::npos, text.find("OBSERVATION DATA    G (GPS)"));

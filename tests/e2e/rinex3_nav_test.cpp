@@ -213,9 +213,10 @@ TEST_F(Nav3Test, WeekOverrideMovesOnlyTheClockEpoch) {
   char buffer[kNav3RecordBufferSize];
   FormatNav3Record(r, buffer);
   EXPECT_EQ(std::string(buffer, 23), "G07 2005 04 03 00 00 00");
-  Ctx().UseGpsWeek = 1;
-  Ctx().GpsWeek = 1318;
-  const int length = FormatNav3Record(r, buffer);
+  WeekOverride week;
+  week.Use = 1;
+  week.Week = 1318;
+  const int length = FormatNav3Record(r, buffer, week);
   EXPECT_EQ(std::string(buffer, 23), "G07 2005 04 10 00 00 00");
   EXPECT_EQ(static_cast<size_t>(length), std::strlen(buffer));
   EXPECT_NE(std::string(buffer).find(" 0.131700000000D+04"), std::string::npos);

@@ -67,22 +67,19 @@ class Rinex3RealDataTest : public realdata::RealDataTest<DataPair> {
       *ref = LookupWeekReference(epp.c_str());
       return ref->Found != 0;
     }
-    Ctx().UseGpsWeek = 1;
-    Ctx().GpsWeek = week;
     ref->Week = week;
     ref->FixedWeek = 1;
     return true;
   }
 
   // Writes x2.obs/x2.nav (RINEX 2.1) and x3.obs/x3.nav (RINEX 3.04).
-  void WriteBoth(const ObsRequest& request, const WeekReference& ref) {
+  void WriteBoth(const ObsInput& request, const WeekReference& ref) {
     ObsHeaderSummary summary{};
     ScanObsSummary(request, &summary);
-    NavRequest nav{};
     std::FILE* out = std::fopen(Path("x2.obs").c_str(), "w");
     ASSERT_NE(out, nullptr);
-    WriteObsHeader(out, request, nav, summary, RINEX_VERSION_2_1, ref);
-    WriteObsEpochs(out, request, nav, summary, RINEX_VERSION_2_1, ref);
+    WriteObsHeader(out, request, summary, RINEX_VERSION_2_1, ref);
+    WriteObsEpochs(out, request, summary, RINEX_VERSION_2_1, ref);
     std::fclose(out);
 
     out = std::fopen(Path("x3.obs").c_str(), "w");
@@ -231,10 +228,9 @@ TEST_P(Rinex3RealDataTest, SamePositionsAndValuesAsRinex2) {
   MakeGpbInput(pair, "x", &original);
   if (HasFatalFailure()) return;
 
-  ObsRequest request{};
-  std::snprintf(request.GpbFile, sizeof request.GpbFile, "%s", Path("x.gpb").c_str());
-  std::snprintf(request.MarkerName, sizeof request.MarkerName, "%s",
-                original.Header.MarkerName.c_str());
+  ObsInput request;
+  request.GpbFile = Path("x.gpb");
+  request.MarkerName = original.Header.MarkerName;
   WeekReference ref{};
   ASSERT_TRUE(Reference(original, &ref));
   WriteBoth(request, ref);

@@ -52,8 +52,7 @@ TEST(LinearSeconds, KnownInstantsAndRoundTrip) {
 
   // Every day from 1970 to 2060 survives the round trip.
   for (int64_t t = 0; t < 2840140800LL; t += 86400 + 3661) {
-    const std::tm* r = SecondsToTm(&t);
-    std::tm copy = *r;
+    std::tm copy = SecondsToTm(t);
     EXPECT_EQ(TmToSeconds(copy), t);
     EXPECT_EQ(copy.tm_wday, 0);
   }
@@ -67,10 +66,10 @@ TEST(LinearSeconds, MonthOutsideTableCarriedIntoYear) {
 TEST(LinearSeconds, BadDayNumberPrintedBefore1970) {
   testing::internal::CaptureStdout();
   const int64_t t = -86400;
-  const std::tm* r = SecondsToTm(&t);
+  const std::tm r = SecondsToTm(t);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Internal error: Bad day number\n");
-  EXPECT_EQ(r->tm_mon, 0);
-  EXPECT_EQ(r->tm_mday, 0);  // January, day d + 1 with d = -1
+  EXPECT_EQ(r.tm_mon, 0);
+  EXPECT_EQ(r.tm_mday, 0);  // January, day d + 1 with d = -1
 }
 
 TEST(GpsToDate, WeekWindowAndFractions) {

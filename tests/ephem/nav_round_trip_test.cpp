@@ -48,7 +48,6 @@ bool HasGzip() { return std::system("gzip --version >/dev/null 2>&1") == 0; }
 class NavRoundTrip : public testing::Test {
  protected:
   void SetUp() override {
-    Ctx().UseGpsWeek = 0;
     SetRunClockForTesting(1133965800);
   }
   std::string Temp(const std::string& name) {

@@ -65,15 +65,15 @@ class ObsEditTest : public ObsFileTest {
     } else {
       ScanObsSummary(request_, &summary_);
     }
-    std::FILE* out = std::fopen(request_.ObsFile, "w");
+    std::FILE* out = std::fopen(request_.ObsFile.c_str(), "w");
     if (out == nullptr) return "";
     StdioSink sink(out);
     if (version == kRinex3) {
       header_result_ = WriteObs3Header(sink, request_, summary_, 304, ref, edits);
       epochs_result_ = WriteObs3Epochs(sink, request_, summary_, 304, ref, edits);
     } else {
-      header_result_ = WriteObsHeader(sink, request_, nav_, summary_, version, ref, edits);
-      epochs_result_ = WriteObsEpochs(sink, request_, nav_, summary_, version, ref, edits);
+      header_result_ = WriteObsHeader(sink, request_, summary_, version, ref, edits);
+      epochs_result_ = WriteObsEpochs(sink, request_, summary_, version, ref, edits);
     }
     sink.Finish();
     std::fclose(out);
@@ -93,7 +93,7 @@ TEST_F(ObsEditTest, ZeroEditsChangeNothing) {
   WriteSeries(5, 30.0, TwoGpsOneGlonass());
   Selection none{};
   HeaderMetadata blank{};
-  const ObsEdits edits{&none, &blank, 0, 0};
+  const ObsEdits edits{&none, &blank, 0, 0, 0};
   for (int version : {int{RINEX_VERSION_2_0}, int{RINEX_VERSION_2_1}, kRinex3}) {
     const std::string plain = ConvertEdited(version, nullptr);
     ASSERT_FALSE(plain.empty());
@@ -117,7 +117,7 @@ TEST_F(ObsEditTest, WindowAndDecimation) {
   s.HasTo = 1;
   s.To = GpsAt(120.0);
   s.Interval = 30.0;
-  const ObsEdits edits{&s, nullptr, 0, 0};
+  const ObsEdits edits{&s, nullptr, 0, 0, 0};
 
   const std::string v2 = ConvertEdited(RINEX_VERSION_2_1, &edits);
   EXPECT_EQ(EpochLines(Body(v2)),
@@ -147,7 +147,7 @@ TEST_F(ObsEditTest, WindowOutsideTheData) {
   Selection s{};
   s.HasTo = 1;
   s.To = GpsAt(0.0);
-  const ObsEdits edits{&s, nullptr, 0, 0};
+  const ObsEdits edits{&s, nullptr, 0, 0, 0};
   EXPECT_TRUE(EpochLines(Body(ConvertEdited(RINEX_VERSION_2_1, &edits))).empty());
   EXPECT_EQ(summary_.EpochCount, 0);
   s = Selection{};
@@ -173,7 +173,7 @@ TEST_F(ObsEditTest, ExcludedSatellitesAndKeptTypes) {
   Selection s{};
   ASSERT_TRUE(ParseExclusions("R, G12", &s).Ok);
   ASSERT_TRUE(ParseObsTypes("P2,C1", &s.KeptTypes).Ok);
-  const ObsEdits edits{&s, nullptr, 0, 0};
+  const ObsEdits edits{&s, nullptr, 0, 0, 0};
 
   const std::string v2 = ConvertEdited(RINEX_VERSION_2_1, &edits);
   EXPECT_EQ(LabelLines(v2, "# / TYPES OF OBSERV"),
@@ -215,7 +215,7 @@ TEST_F(ObsEditTest, EventsOfDroppedEpochsGoWithTheNextKeptEpoch) {
             "STA: *345630.0*\"BBBB\"*2.0*\"two\"*\"b\"*\n");
   Selection s{};
   s.Interval = 30.0;
-  const ObsEdits edits{&s, nullptr, 0, 0};
+  const ObsEdits edits{&s, nullptr, 0, 0, 0};
 
   const std::string body2 = Body(ConvertEdited(RINEX_VERSION_2_1, &edits));
   const std::string station_a = std::string(28, ' ') + "3  4\n" +
@@ -313,7 +313,7 @@ TEST_F(ObsEditTest, FullHeaderCountsMatchTheWrittenFile) {
   ASSERT_TRUE(ParseObsTypes("C1,L1,L2,S1", &s.KeptTypes).Ok);
   for (const Selection* select : {static_cast<const Selection*>(nullptr),
                                   static_cast<const Selection*>(&s)}) {
-    const ObsEdits edits{select, nullptr, 1, 0};
+    const ObsEdits edits{select, nullptr, 1, 0, 0};
     const std::string v2 = ConvertEdited(RINEX_VERSION_2_1, &edits);
     const auto from_file2 = CountsFromRinex2(v2);
     EXPECT_EQ(CountsFromHeader(v2, 3), from_file2);
@@ -351,7 +351,7 @@ TEST_F(ObsEditTest, MetadataLines) {
   ASSERT_TRUE(AddMetadataComment(&m, "first comment").Ok);
   ASSERT_TRUE(AddMetadataComment(&m, "second").Ok);
   ASSERT_TRUE(ParseMarkerType("Non_Geodetic", m.MarkerType));
-  const ObsEdits edits{nullptr, &m, 0, 0};
+  const ObsEdits edits{nullptr, &m, 0, 0, 0};
 
   for (int version : {int{RINEX_VERSION_2_1}, kRinex3}) {
     const std::string file = ConvertEdited(version, &edits);
@@ -392,7 +392,7 @@ TEST_F(ObsEditTest, DecimatedIntervalIsTheStep) {
   WriteSeries(400, 1.0, {MakeChannel(5, 21000000.5, 110000000.25)}, offsets);
   Selection s{};
   s.Interval = 120.0;
-  const ObsEdits edits{&s, nullptr, 0, 0};
+  const ObsEdits edits{&s, nullptr, 0, 0, 0};
   EXPECT_EQ(LabelLines(ConvertEdited(RINEX_VERSION_2_1, &edits), "INTERVAL"),
             std::vector<std::string>{Pad("   120.000", 60)});
   EXPECT_EQ(summary_.Interval, 120.0);
@@ -419,7 +419,7 @@ TEST_F(ObsEditTest, SpanSummariesDescribeTheirSpansOnly) {
   Selection s{};
   s.HasTo = 1;
   s.To = GpsAt(40.0 * 60.0);
-  const ObsEdits edits{&s, nullptr, 1, 0};
+  const ObsEdits edits{&s, nullptr, 1, 0, 0};
   ObsHeaderSummary whole{};
   std::vector<SpanSummary> spans;
   ASSERT_TRUE(ScanObsSpans(request_, &whole, TestReference(), edits, 900.0, &spans).Ok);

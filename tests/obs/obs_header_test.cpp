@@ -100,7 +100,7 @@ TEST_F(ObsHeaderTest, WholeHeaderInBothVersions) {
 // description leaves "Motorola Oncore " in the receiver column. A 25-
 // character marker name lengthens its line to 85 columns.
 TEST_F(ObsHeaderTest, EmptyPositionShortFilesAndLongTexts) {
-  std::snprintf(request_.MarkerName, sizeof request_.MarkerName, "ABCDEFGHIJKLMNOPQRSTUVWXY");
+  request_.MarkerName = "ABCDEFGHIJKLMNOPQRSTUVWXY";
   GpbFileBuilder one = GpbFileBuilder::Old(5);
   GpbChannel ch[3] = {MakeChannel(1, 21000000.5, 0), MakeChannel(2, 21000000.5, 0),
                       MakeChannel(3, 21000000.5, 0)};
@@ -135,7 +135,7 @@ TEST_F(ObsHeaderTest, EmptyPositionShortFilesAndLongTexts) {
   EXPECT_EQ(summary_.ApproxX, 0.0);  // three channels never qualify
 
   // A file that cannot be read: zero summary, "UNKNOWN " receiver.
-  std::remove(request_.GpbFile);
+  std::remove(request_.GpbFile.c_str());
   ScanObsSummary(request_, &summary_);
   EXPECT_STREQ(summary_.ReceiverText, "UNKNOWN ");
   EXPECT_EQ(summary_.NumObsTypes, 0);
@@ -149,8 +149,8 @@ TEST_F(ObsHeaderTest, FirstObsIgnoresTheWeekOverride) {
   GpbChannel ch[1] = {MakeChannel(3, 21000000.5, 0)};
   b.AddEpoch(MakeEpoch(kT0), ch, 1);
   WriteGpb(b);
-  Ctx().UseGpsWeek = 1;
-  Ctx().GpsWeek = 1500;  // 2008-10-09
+  request_.UseGpsWeek = 1;
+  request_.GpsWeek = 1500;  // 2008-10-09
   const std::string file = Convert(RINEX_VERSION_2_1);
   EXPECT_NE(file.find(HeaderLine("  2005    10    27     0     0    0.0000000",
                                  "TIME OF FIRST OBS")),
@@ -172,7 +172,7 @@ TEST_F(ObsHeaderTest, RunDateText) {
   EXPECT_STREQ(text, "22-SEP-08 23:59");
 
   // The real clock gives the same form.
-  Ctx().RunTimeFixed = 0;
+  ResetRunClockForTesting();
   ASSERT_EQ(FormatRunDate(text), 0);
   int day = 0, year = 0, hour = 0, minute = 0;
   char month[8] = "";

@@ -73,11 +73,9 @@ class ObsRoundTripTest : public testing::TestWithParam<std::string> {
     *obs_path = base + (f.NewFormat ? "_new.obs" : "_old.obs");
     if (!gpb.Write(gpb_path)) return false;
 
-    ObsRequest request{};
-    NavRequest nav{};
-    std::snprintf(request.GpbFile, sizeof request.GpbFile, "%s", gpb_path.c_str());
-    std::snprintf(request.MarkerName, sizeof request.MarkerName, "%s",
-                  original.Header.MarkerName.c_str());
+    ObsInput request;
+    request.GpbFile = gpb_path;
+    request.MarkerName = original.Header.MarkerName;
 
     // The week of the data: from an EPP file whose reference lies in the
     // first epoch's week. Weeks of 2048 and above cannot be named by an
@@ -99,8 +97,6 @@ class ObsRoundTripTest : public testing::TestWithParam<std::string> {
       std::remove(epp_path.c_str());
       if (!ref.Found) return false;
     } else {
-      Ctx().UseGpsWeek = 1;
-      Ctx().GpsWeek = week;
       ref.Week = week;
       ref.FixedWeek = 1;
     }
@@ -109,8 +105,8 @@ class ObsRoundTripTest : public testing::TestWithParam<std::string> {
     ScanObsSummary(request, &summary);
     std::FILE* out = std::fopen(obs_path->c_str(), "w");
     if (out == nullptr) return false;
-    WriteObsHeader(out, request, nav, summary, f.Version, ref);
-    WriteObsEpochs(out, request, nav, summary, f.Version, ref);
+    WriteObsHeader(out, request, summary, f.Version, ref);
+    WriteObsEpochs(out, request, summary, f.Version, ref);
     std::fclose(out);
     std::remove(gpb_path.c_str());
     return true;
@@ -131,7 +127,6 @@ TEST_P(ObsRoundTripTest, EveryEpochSatelliteAndValue) {
       testing::TempDir() + "obs_roundtrip_" + std::to_string(getpid()) + "_" + name;
   for (const Format f : {Format{true, RINEX_VERSION_2_1}, Format{false, RINEX_VERSION_2_0}}) {
     SCOPED_TRACE(f.NewFormat ? "new format, RINEX 2.1" : "old format, RINEX 2.0");
-    Ctx().UseGpsWeek = 0;
     std::string obs_path;
     ASSERT_TRUE(WriteObservationFile(original, f, base, &obs_path));
     RinexObsFile ours;

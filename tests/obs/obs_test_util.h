@@ -125,20 +125,19 @@ class ObsFileTest : public testing::Test {
     std::memset(&context_, 0, sizeof context_);
     scope_ = new ContextScope(context_);
     SetRunClockForTesting(kRunClock);
-    std::memset(&request_, 0, sizeof request_);
-    std::memset(&nav_, 0, sizeof nav_);
-    std::snprintf(request_.GpbFile, sizeof request_.GpbFile, "%s.gpb", base_.c_str());
-    std::snprintf(request_.ObsFile, sizeof request_.ObsFile, "%s.05o", base_.c_str());
-    std::snprintf(request_.RunBy, sizeof request_.RunBy, "tester");
-    std::snprintf(request_.MarkerName, sizeof request_.MarkerName, "SITE");
-    std::snprintf(request_.Observer, sizeof request_.Observer, "obs");
-    std::snprintf(request_.Agency, sizeof request_.Agency, "agency");
+    request_ = ObsInput();
+    request_.GpbFile = base_ + ".gpb";
+    request_.ObsFile = base_ + ".05o";
+    request_.RunBy = "tester";
+    request_.MarkerName = "SITE";
+    request_.Observer = "obs";
+    request_.Agency = "agency";
     request_.AntHeight = 1.5;
   }
   void TearDown() override {
     delete scope_;
-    std::remove(request_.GpbFile);
-    std::remove(request_.ObsFile);
+    std::remove(request_.GpbFile.c_str());
+    std::remove(request_.ObsFile.c_str());
     std::remove(StationPath().c_str());
   }
 
@@ -151,10 +150,10 @@ class ObsFileTest : public testing::Test {
   // Pre-scan, header and epochs into the observation file; its whole text.
   std::string Convert(int version, const WeekReference& ref = TestReference()) {
     ScanObsSummary(request_, &summary_);
-    std::FILE* out = std::fopen(request_.ObsFile, "w");
+    std::FILE* out = std::fopen(request_.ObsFile.c_str(), "w");
     if (out == nullptr) return "";
-    header_result_ = WriteObsHeader(out, request_, nav_, summary_, version, ref);
-    epochs_result_ = WriteObsEpochs(out, request_, nav_, summary_, version, ref);
+    header_result_ = WriteObsHeader(out, request_, summary_, version, ref, &edits_);
+    epochs_result_ = WriteObsEpochs(out, request_, summary_, version, ref, &edits_);
     std::fclose(out);
     return ReadText(request_.ObsFile);
   }
@@ -169,8 +168,8 @@ class ObsFileTest : public testing::Test {
   std::string base_;
   Context context_;
   ContextScope* scope_ = nullptr;
-  ObsRequest request_;
-  NavRequest nav_;
+  ObsInput request_;
+  ObsEdits edits_{};  // zero: as without edits
   ObsHeaderSummary summary_{};
   int header_result_ = -1;
   int epochs_result_ = -1;

@@ -44,11 +44,11 @@ class ObsValueFieldsTest : public ObsFileTest {
 
   std::string Convert3() {
     ScanObsSummary(request_, &summary_);
-    std::FILE* out = std::fopen(request_.ObsFile, "w");
+    std::FILE* out = std::fopen(request_.ObsFile.c_str(), "w");
     if (out == nullptr) return "";
     StdioSink sink(out);
-    WriteObs3Header(sink, request_, summary_, 304, TestReference());
-    WriteObs3Epochs(sink, request_, summary_, 304, TestReference());
+    WriteObs3Header(sink, request_, summary_, 304, TestReference(), &edits_);
+    WriteObs3Epochs(sink, request_, summary_, 304, TestReference(), &edits_);
     sink.Finish();
     std::fclose(out);
     return ReadText(request_.ObsFile);
@@ -56,9 +56,9 @@ class ObsValueFieldsTest : public ObsFileTest {
 
   // One version (1, 2: RINEX 2.0, 2.1; 3: RINEX 3.04) with either formatter.
   std::string Body(int version, bool reference) {
-    Ctx().ReferenceFormatting = reference ? 1 : 0;
+    edits_.ReferenceFormatting = reference ? 1 : 0;
     const std::string file = version == 3 ? Convert3() : Convert(version);
-    Ctx().ReferenceFormatting = 0;
+    edits_.ReferenceFormatting = 0;
     return ObsFileTest::Body(file);
   }
 

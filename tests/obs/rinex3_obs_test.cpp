@@ -36,7 +36,7 @@ class Rinex3ObsTest : public ObsFileTest {
   // Pre-scan, RINEX 3 header and epochs; the whole file.
   std::string Convert3(int version, const WeekReference& ref = TestReference()) {
     ScanObsSummary(request_, &summary_);
-    std::FILE* out = std::fopen(request_.ObsFile, "w");
+    std::FILE* out = std::fopen(request_.ObsFile.c_str(), "w");
     if (out == nullptr) return "";
     StdioSink sink(out);
     header_result_ = WriteObs3Header(sink, request_, summary_, version, ref);
@@ -216,7 +216,7 @@ TEST_F(Rinex3ObsTest, GlonassSlotContinuationLine) {
   summary_.HasGlonass = 1;
   summary_.HasL1 = 1;
   for (int slot = 1; slot <= 10; ++slot) summary_.GlonassFrequency[slot] = static_cast<int8_t>(slot - 7);
-  std::FILE* out = std::fopen(request_.ObsFile, "w");
+  std::FILE* out = std::fopen(request_.ObsFile.c_str(), "w");
   ASSERT_NE(out, nullptr);
   StdioSink sink(out);
   ASSERT_EQ(WriteObs3Header(sink, request_, summary_, 304, TestReference()), 0);

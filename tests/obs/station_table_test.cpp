@@ -94,7 +94,7 @@ TEST_F(StationTableTest, NoStationFileLeavesNoEventsAndNoMessage) {
   EXPECT_EQ(table.Load((stem_ + ".gpb").c_str()), 0);
   StationEvent event;
   EXPECT_FALSE(table.Find(0.0, &event));
-  EXPECT_STREQ(context_.ErrorText, "");
+  EXPECT_STREQ(table.Message(), "");
 }
 
 TEST_F(StationTableTest, StaListLookup) {
@@ -116,7 +116,7 @@ TEST_F(StationTableTest, StaListLookup) {
   EXPECT_STREQ(event.Name, "MT00");
   EXPECT_FALSE(table.Find(3600.5, &event));
   EXPECT_FALSE(table.Find(std::nan(""), &event));
-  EXPECT_STREQ(context_.ErrorText, "");
+  EXPECT_STREQ(table.Message(), "");
 }
 
 TEST_F(StationTableTest, StationInfoLookup) {
@@ -151,7 +151,7 @@ TEST_F(StationTableTest, UnusableStationInfoFileKeepsItsMessage) {
   StationTable table;
   EXPECT_EQ(table.Load(gpb.c_str()), 0);
   std::string expected = "1 station records found in " + stem_ + ".sta, but all rejected";
-  EXPECT_EQ(std::string(context_.ErrorText), expected);
+  EXPECT_EQ(std::string(table.Message()), expected);
   StationEvent event;
   EXPECT_FALSE(table.Find(0.0, &event));
 }

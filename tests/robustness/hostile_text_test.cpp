@@ -227,7 +227,7 @@ TEST_F(HostileTextTest, FilesEndingInsideABlockOrRecord) {
   WriteFile(Path("cut.sta"), "$STAINFO\nsta {\n  ID: A\n  GTim: 3456");
   EXPECT_EQ(1, ReadStationFile(Path("cut.sta").c_str(), kStationAllKinds, &file));
   EXPECT_STREQ(("1 station records found in " + Path("cut.sta") + ", but all rejected").c_str(),
-               context_.ErrorText);
+               file.Message);
   EXPECT_EQ(0, file.Count);
 
   // STA: list whose last record has no line end: read whole.

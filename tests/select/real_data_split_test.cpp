@@ -111,20 +111,14 @@ class RealDataSplitTest : public realdata::RealDataTest<SplitCase> {
   // Converts x.gpb with x.epp into folder; SplitSeconds span (0: whole).
   int Convert(const std::string& folder, double span, std::vector<OutputFile>* outputs) {
     fs::create_directory(Path(folder));
-    ObsRequest obs{};
-    NavRequest nav{};
-    obs.StructSize = sizeof obs;
-    nav.StructSize = sizeof nav;
-    std::snprintf(obs.GpbFile, sizeof obs.GpbFile, "%s", Path("x.gpb").c_str());
-    std::snprintf(obs.ObsFile, sizeof obs.ObsFile, "%s", Path(folder + "/x.obs").c_str());
-    std::snprintf(nav.EppFile, sizeof nav.EppFile, "%s", Path("x.epp").c_str());
-    std::snprintf(nav.NavFile, sizeof nav.NavFile, "%s", Path(folder + "/x.nav").c_str());
-    std::snprintf(obs.MarkerName, sizeof obs.MarkerName, "SPLT");
-    const ObsEdits edits{nullptr, nullptr, 1, 0};
+    const ObsEdits edits{nullptr, nullptr, 1, 0, 0};
     ConversionFacts facts{};
     ConversionJob job;
-    job.Obs = &obs;
-    job.Nav = &nav;
+    job.Obs.GpbFile = Path("x.gpb");
+    job.Obs.ObsFile = Path(folder + "/x.obs");
+    job.Nav.EppFile = Path("x.epp");
+    job.Nav.NavFile = Path(folder + "/x.nav");
+    job.Obs.MarkerName = "SPLT";
     job.RinexVersion = GetParam().Rinex;
     job.Existing = OutputPolicy::kRefuse;
     job.Names = GetParam().Names;

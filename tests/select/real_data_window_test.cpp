@@ -91,7 +91,7 @@ class RealDataWindowTest : public realdata::RealDataTest<WindowCase> {
  protected:
   RealDataWindowTest() : RealDataTest("rawconv_window") {}
 
-  void Write(const ObsRequest& request, const WeekReference& ref, const ObsEdits* edits,
+  void Write(const ObsInput& request, const WeekReference& ref, const ObsEdits* edits,
              const std::string& path) {
     ObsHeaderSummary summary{};
     if (edits != nullptr) {
@@ -101,9 +101,8 @@ class RealDataWindowTest : public realdata::RealDataTest<WindowCase> {
     }
     std::FILE* out = std::fopen(path.c_str(), "w");
     ASSERT_NE(out, nullptr);
-    NavRequest nav{};
-    WriteObsHeader(out, request, nav, summary, RINEX_VERSION_2_1, ref, edits);
-    WriteObsEpochs(out, request, nav, summary, RINEX_VERSION_2_1, ref, edits);
+    WriteObsHeader(out, request, summary, RINEX_VERSION_2_1, ref, edits);
+    WriteObsEpochs(out, request, summary, RINEX_VERSION_2_1, ref, edits);
     std::fclose(out);
   }
 };
@@ -118,9 +117,9 @@ TEST_P(RealDataWindowTest, SameEpochsAndValuesAsConvbin) {
   const auto source_epochs = Observations(source);
   ASSERT_FALSE(source_epochs.empty());
 
-  ObsRequest request{};
-  std::snprintf(request.GpbFile, sizeof request.GpbFile, "%s", Path("x.gpb").c_str());
-  std::snprintf(request.MarkerName, sizeof request.MarkerName, "TEST");
+  ObsInput request;
+  request.GpbFile = Path("x.gpb");
+  request.MarkerName = "TEST";
   rnxtest::RnxToGpbSummary converted;
   ASSERT_TRUE(rnxtest::ConvertRinexObsFileToGpb(original, request.GpbFile, {}, &converted, &error))
       << error;
@@ -140,7 +139,7 @@ TEST_P(RealDataWindowTest, SameEpochsAndValuesAsConvbin) {
   s.HasTo = 1;
   s.To = s.From + c.Length;
   s.Interval = c.Interval;
-  const ObsEdits edits{&s, nullptr, 1, 0};
+  const ObsEdits edits{&s, nullptr, 1, 0, 0};
   Write(request, ref, &edits, Path("edited.obs"));
 
   // convbin keeps an epoch within its tolerance of -te: the end is given

@@ -40,7 +40,7 @@ class StationFileTest : public testing::Test {
     return ReadStationFile(path_.c_str(), mask, &file_);
   }
 
-  const char* Error() const { return context_.ErrorText; }
+  const char* Error() const { return file_.Message; }
 
   std::string path_;
   StationFile file_;

@@ -59,12 +59,12 @@ TEST(StationMemoryTest, AllocationFailuresAreReported) {
   StationFile file;
   g_allocations_before_failure = 0;  // the block record
   EXPECT_EQ(ReadStationFile(path.c_str(), kStationAllKinds, &file), 1);
-  EXPECT_STREQ(context.ErrorText, "Not enough memory");
+  EXPECT_STREQ(file.Message, "Not enough memory");
   EXPECT_EQ(file.Records, nullptr);
 
   g_allocations_before_failure = 1;  // the record array
   EXPECT_EQ(ReadStationFile(path.c_str(), kStationAllKinds, &file), 1);
-  EXPECT_STREQ(context.ErrorText, "Not enough memory for station records");
+  EXPECT_STREQ(file.Message, "Not enough memory for station records");
   EXPECT_EQ(file.Records, nullptr);
   EXPECT_EQ(file.Count, 0);
 

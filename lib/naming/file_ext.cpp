@@ -1,7 +1,8 @@
-#include "api/file_ext.h"
+#include "naming/file_ext.h"
 
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #if !defined(_WIN32)
 #include <dirent.h>
@@ -103,6 +104,17 @@ int SetFileExt(char* path, const char* ext, size_t capacity) {
   return 0;
 }
 
+int SetFileExt(std::string* path, const char* ext, size_t capacity) {
+  const size_t lead = path->find_first_not_of(' ');
+  path->erase(0, lead);
+  const size_t stem = StemLength(path->c_str());
+  const size_t ext_len = std::strlen(ext);
+  if (capacity != 0 && stem + ext_len + 1 > capacity) return 1;
+  path->resize(stem);
+  path->append(ext);
+  return 0;
+}
+
 int FindFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, char* out,
                        size_t size) {
   const size_t ext_length = std::strlen(ext);
@@ -131,6 +143,12 @@ int FindBesideFile(const char* gpb_path, const char* ext, char* out, size_t size
   // Leading blanks are no part of the name, as for SetFileExt.
   while (*gpb_path == ' ') ++gpb_path;
   return FindFileAnyCaseExt(gpb_path, StemLength(gpb_path), ext, out, size);
+}
+
+std::string BesideFile(const char* gpb_path, const char* ext) {
+  std::vector<char> out(std::strlen(gpb_path) + std::strlen(ext) + 1);
+  if (FindBesideFile(gpb_path, ext, out.data(), out.size()) != 0) return std::string();
+  return out.data();
 }
 
 }  // namespace rawconv
