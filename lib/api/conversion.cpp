@@ -62,8 +62,19 @@ bool IsUsable(const WeekReference& ref) { return ref.Found || ref.FixedWeek; }
 
 // Puts every file of the call in place, or none (OutputSet). The result
 // code, with the message of a failure.
+// Asked by the output set while it puts the files in place: the caller's
+// progress callback, with all the work done, may still cancel the call.
+bool CommitCancelled(void*) {
+  return !ReportProgress(Ctx().ProgressTotal);
+}
+
 int CommitOutputs(OutputSet* set) {
+  set->StopWhen(&CommitCancelled, nullptr);
   if (set->Commit()) return kConversionOk;
+  if (set->Stopped()) {
+    SetErrorText("Conversion cancelled");
+    return kConversionCancelled;
+  }
   if (set->TargetExisted()) {
     SetErrorText("Output file %s exists", set->FailedTarget());
     return kConversionExists;

@@ -199,9 +199,12 @@ enum rawconv_compress {
 
 /* Progress of a conversion: `done` of `total` units of work (bytes of the
  * GPB file read over all passes). Called from the converting thread now and
- * then, and once with done == total at the end of the last pass. A non-zero
- * return cancels the conversion: the call then returns RAWCONV_CANCELLED and
- * removes the outputs it had begun. */
+ * then, with done == total at the end of the last pass, and twice more with
+ * done == total while the outputs are put in place (before the first is
+ * moved and before the replaced files are let go: the last moments at which
+ * the call can still be taken back whole). A non-zero return cancels the
+ * conversion: the call then returns RAWCONV_CANCELLED, removes the outputs
+ * it had begun and leaves the files they would have replaced as they were. */
 typedef int (*rawconv_progress_fn)(void* user, uint64_t done, uint64_t total);
 
 /* One output file of a call: kind (enum rawconv_output_kind) and path.
