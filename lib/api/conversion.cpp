@@ -946,6 +946,204 @@ int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_li
 
 namespace {
 
+// The outputs of a conversion into one observation file: their names and
+// skips, and the files being written, from the plan to the commit.
+struct WholeFileOutputs {
+  ObsHeaderSummary Summary{};
+  bool Scanned = false;  // Summary holds the pre-scan's facts
+  bool WithQc = false;
+  QcPaths QcPathSet{};
+  bool SkipObs = false, SkipNav = false;
+  bool SkipQc[kQcFiles] = {true, true, true};
+  FileSink NavOut, ObsOut;
+  FileSink* NavFile = nullptr;  // &NavOut when the navigation file is written
+  bool Checking = false;        // the quality check runs
+};
+
+// Plan: names every output of the call and checks them against the inputs
+// and each other. kConversionOk when the call may go on.
+int PlanWholeFile(ConversionJob& job, const WeekReference& ref, double first_rcv_time,
+                  WholeFileOutputs* out) {
+  const char* const gpb_file = job.Obs.GpbFile.c_str();
+  const char* const epp_file = job.Nav.EppFile.c_str();
+  // The dialog's naming rule, or the naming module (which needs the
+  // pre-scan's facts: it then runs first, and only once).
+  const bool by_style = job.Names != NameStyle::kInput || job.Compress != Compression::kNone ||
+                        IsRinex3(job.RinexVersion);
+  if (IsUsable(ref) && !job.FixedNames) {
+    if (by_style) {
+      Ctx().ProgressBase = 0;
+      if (!Prescan(job, ref, &out->Summary)) return kConversionFailed;
+      out->Scanned = true;
+      if (Ctx().Cancelled) {
+        SetErrorText("Conversion cancelled");
+        return kConversionCancelled;
+      }
+      if (NameOutputsByStyle(job, ref, out->Summary) != 0) return kConversionFailed;
+    } else if (NameOutputs(job, ref, first_rcv_time) != 0) {
+      return kConversionFailed;
+    }
+  }
+  const char* const obs_path = job.Obs.ObsFile.c_str();
+  const char* const nav_path = job.Nav.NavFile.c_str();
+  if (CheckOutputs(job, obs_path, nav_path, gpb_file, epp_file) != 0) return kConversionFailed;
+
+  // The report files of the check, named after the observation output.
+  out->WithQc = job.Qc == QcMode::kWith;
+  if (out->WithQc) {
+    const std::string folder =
+        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(obs_path);
+    if (!MakeQcPaths(folder.c_str(), FileNameOf(obs_path), &out->QcPathSet)) {
+      SetErrorText("Output path too long: %s", obs_path);
+      return kConversionFailed;
+    }
+    CopyQcPaths(job, out->QcPathSet);
+    const char* const others[] = {gpb_file, epp_file, obs_path, nav_path,
+                                  job.Station == kStationFile ? job.StationPath.c_str() : ""};
+    if (CheckQcOutputs(out->QcPathSet, others, 5) != 0) return kConversionFailed;
+  }
+
+  // A station file named by the caller must be there.
+  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
+    SetErrorText("Error opening station file %s", job.StationPath.c_str());
+    return kConversionFailed;
+  }
+  return kConversionOk;
+}
+
+// A plan-only call ends after the plan: the facts it can give, or the
+// failure the conversion would meet first.
+int FinishPlanOnly(ConversionJob& job, const WeekReference& ref, double first_rcv_time) {
+  const char* const epp_file = job.Nav.EppFile.c_str();
+  if (!IsUsable(ref)) {
+    // The EPP file's own fault, as the conversion would report it.
+    if (NavigationStep(job.Nav, epp_file, job, nullptr) == 0) {
+      SetErrorText(kUndatedMessage, epp_file);
+    }
+    return kConversionFailed;
+  }
+  if (job.Facts) {
+    job.Facts->FirstWeek = ReferenceWeekOf(ref, first_rcv_time);
+    job.Facts->FirstTow = first_rcv_time;
+  }
+  return kConversionOk;
+}
+
+// The existing-output policy over every planned output.
+int ApplyWholeFilePolicy(ConversionJob& job, const WeekReference& ref, WholeFileOutputs* out) {
+  if (!IsUsable(ref)) return kConversionOk;
+  const int policy = ApplyExistingPolicy(job, true, out->WithQc ? &out->QcPathSet : nullptr,
+                                         &out->SkipObs, &out->SkipNav, out->SkipQc);
+  if (!out->WithQc)
+    for (bool& skip : out->SkipQc) skip = true;
+  if (job.Facts) {
+    job.Facts->ObsSkipped = out->SkipObs ? 1 : 0;
+    job.Facts->NavSkipped = out->SkipNav ? 1 : 0;
+  }
+  if (job.QcResult && out->WithQc) job.QcResult->Skipped = AllSkipped(out->SkipQc) ? 1 : 0;
+  return policy;
+}
+
+// The observation file's pass: written, or, when it is left alone, read
+// for the check only. Aborts the navigation file on failure.
+int ObservationPass(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size,
+                    QcStep* step, WholeFileOutputs* out) {
+  if (!out->SkipObs) {
+    const int result = ObservationStep(job, ref, &out->ObsOut, &out->Summary, out->Scanned,
+                                       gpb_size, out->Checking ? step : nullptr);
+    if (result != 0) {
+      out->NavOut.Abort();
+      return Ctx().Cancelled ? kConversionCancelled : kConversionFailed;
+    }
+    return kConversionOk;
+  }
+  if (!out->Scanned && !Prescan(job, ref, &out->Summary)) {
+    out->NavOut.Abort();
+    return kConversionFailed;
+  }
+  if (out->Checking && !Ctx().Cancelled) {
+    // The observation file stays as it is: a reading pass feeds the check.
+    Ctx().ProgressBase = gpb_size;
+    ReadingPass pass = PassOf(job, step);
+    IgnoreEpochs ignore;
+    StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job), &pass);
+    KeepPassFacts(pass);
+    Ctx().EpochsWritten = 0;
+  }
+  if (Ctx().Cancelled) {
+    out->NavOut.Abort();
+    SetErrorText("Conversion cancelled");
+    return kConversionCancelled;
+  }
+  return kConversionOk;
+}
+
+// Write: the navigation file, the observation file (or the check's reading
+// pass) and the reports, each into its temporary file.
+int WriteWholeFile(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size,
+                   QcStep* step, WholeFileOutputs* out) {
+  const char* const epp_file = job.Nav.EppFile.c_str();
+  const bool dated = IsUsable(ref);
+  // Without a year the navigation output has no name: it is not written.
+  out->NavFile = (dated && !out->SkipNav) ? &out->NavOut : nullptr;
+  std::vector<EphemerisRecord> ephemerides;
+  if (NavigationStep(job.Nav, epp_file, job, out->NavFile,
+                     out->WithQc ? &ephemerides : nullptr) != 0)
+    return kConversionFailed;
+  if (!dated) {
+    SetErrorText(kUndatedMessage, epp_file);
+    return kConversionFailed;
+  }
+  // The check needs the pre-scan's position before the writing pass.
+  out->Checking = out->WithQc && !AllSkipped(out->SkipQc);
+  if (out->Checking) {
+    if (!out->Scanned) {
+      Ctx().ProgressBase = 0;
+      if (!Prescan(job, ref, &out->Summary)) {
+        out->NavOut.Abort();
+        return kConversionFailed;
+      }
+      out->Scanned = true;
+    }
+    step->Prepare(ephemerides, out->Summary.ApproxX, out->Summary.ApproxY,
+                  out->Summary.ApproxZ);
+  }
+  const int pass = ObservationPass(job, ref, gpb_size, step, out);
+  if (pass != kConversionOk) return pass;
+  FillFacts(job.Facts, out->Summary, ref);
+  if (out->Checking) {
+    RenderQc(job, step);
+    if (!step->Write(out->QcPathSet, out->SkipQc, FilePolicy(job.Existing), job.Sync)) {
+      out->ObsOut.Abort();
+      out->NavOut.Abort();
+      return kConversionFailed;
+    }
+  }
+  return kConversionOk;
+}
+
+// Plan, write and commit of a conversion into one observation file. The
+// call's first checks (the GPB file, the output paths' limit, the week
+// reference) are done by the caller.
+int RunWholeFile(ConversionJob& job, const WeekReference& ref, double first_rcv_time,
+                 uint64_t gpb_size) {
+  WholeFileOutputs out;
+  int result = PlanWholeFile(job, ref, first_rcv_time, &out);
+  if (result != kConversionOk) return result;
+  if (job.PlanOnly) return FinishPlanOnly(job, ref, first_rcv_time);
+  result = ApplyWholeFilePolicy(job, ref, &out);
+  if (result != kConversionOk) return result;
+  QcStep step(job.ElevationMask);
+  result = WriteWholeFile(job, ref, gpb_size, &step, &out);
+  if (result != kConversionOk) return result;
+  // Every output is complete: all go into place together, or none.
+  OutputSet set;
+  set.Add(out.NavFile);
+  if (out.Checking) step.AddTo(&set);
+  if (!out.SkipObs) set.Add(&out.ObsOut);
+  return CommitOutputs(&set);
+}
+
 int RunConversionSteps(ConversionJob& job) {
   if (job.Facts) {
     *job.Facts = ConversionFacts{};
@@ -958,8 +1156,6 @@ int RunConversionSteps(ConversionJob& job) {
   Ctx().NavRecordsWritten = 0;
 
   const char* const gpb_file = job.Obs.GpbFile.c_str();
-  const char* const epp_file = job.Nav.EppFile.c_str();
-
   double first_rcv_time = 0.0;
   if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit) != 0) return kConversionBadGpb;
 
@@ -970,162 +1166,13 @@ int RunConversionSteps(ConversionJob& job) {
     return kConversionFailed;
   }
 
-  const WeekReference ref = ConversionWeekReference(job.Obs, epp_file);
-  const bool dated = IsUsable(ref);
+  const WeekReference ref = ConversionWeekReference(job.Obs, job.Nav.EppFile.c_str());
   const uint64_t gpb_size = FileSizeOf(gpb_file);
   Ctx().ProgressTotal = 2 * gpb_size;  // the pre-scan and the writing pass
 
   if (job.Qc == QcMode::kOnly) return RunQcOnly(job, ref, gpb_size);
   if (job.SplitSeconds > 0.0) return RunSplit(job, ref, gpb_size);
-
-  // The dialog's naming rule, or the naming module (which needs the
-  // pre-scan's facts: it then runs first, and only once).
-  ObsHeaderSummary summary{};
-  bool scanned = false;
-  const bool by_style = job.Names != NameStyle::kInput || job.Compress != Compression::kNone ||
-                        IsRinex3(job.RinexVersion);
-  if (dated && !job.FixedNames) {
-    if (by_style) {
-      Ctx().ProgressBase = 0;
-      if (!Prescan(job, ref, &summary)) return kConversionFailed;
-      scanned = true;
-      if (Ctx().Cancelled) {
-        SetErrorText("Conversion cancelled");
-        return kConversionCancelled;
-      }
-      if (NameOutputsByStyle(job, ref, summary) != 0) return kConversionFailed;
-    } else if (NameOutputs(job, ref, first_rcv_time) != 0) {
-      return kConversionFailed;
-    }
-  }
-  const char* const obs_path = job.Obs.ObsFile.c_str();
-  const char* const nav_path = job.Nav.NavFile.c_str();
-  if (CheckOutputs(job, obs_path, nav_path, gpb_file, epp_file) != 0) return kConversionFailed;
-
-  // The report files of the check, named after the observation output.
-  const bool with_qc = job.Qc == QcMode::kWith;
-  QcPaths qc_paths{};
-  if (with_qc) {
-    const std::string folder =
-        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(obs_path);
-    if (!MakeQcPaths(folder.c_str(), FileNameOf(obs_path), &qc_paths)) {
-      SetErrorText("Output path too long: %s", obs_path);
-      return kConversionFailed;
-    }
-    CopyQcPaths(job, qc_paths);
-    const char* const others[] = {gpb_file, epp_file, obs_path, nav_path,
-                                  job.Station == kStationFile ? job.StationPath.c_str() : ""};
-    if (CheckQcOutputs(qc_paths, others, 5) != 0) return kConversionFailed;
-  }
-
-  // A station file named by the caller must be there.
-  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
-    SetErrorText("Error opening station file %s", job.StationPath.c_str());
-    return kConversionFailed;
-  }
-  if (job.PlanOnly) {
-    if (!dated) {
-      // The EPP file's own fault, as the conversion would report it.
-      if (NavigationStep(job.Nav, epp_file, job, nullptr) == 0) {
-        SetErrorText(kUndatedMessage, epp_file);
-      }
-      return kConversionFailed;
-    }
-    if (job.Facts) {
-      job.Facts->FirstWeek = ReferenceWeekOf(ref, first_rcv_time);
-      job.Facts->FirstTow = first_rcv_time;
-    }
-    return kConversionOk;
-  }
-
-  bool skip_obs = false, skip_nav = false, skip_qc[kQcFiles] = {true, true, true};
-  if (dated) {
-    const int policy = ApplyExistingPolicy(job, true, with_qc ? &qc_paths : nullptr, &skip_obs,
-                                           &skip_nav, skip_qc);
-    if (!with_qc)
-      for (bool& skip : skip_qc) skip = true;
-    if (job.Facts) {
-      job.Facts->ObsSkipped = skip_obs ? 1 : 0;
-      job.Facts->NavSkipped = skip_nav ? 1 : 0;
-    }
-    if (job.QcResult && with_qc) job.QcResult->Skipped = AllSkipped(skip_qc) ? 1 : 0;
-    if (policy != kConversionOk) return policy;
-  }
-
-
-  // Without a year the navigation output has no name: it is not written.
-  FileSink nav_out;
-  FileSink* nav_file = (dated && !skip_nav) ? &nav_out : nullptr;
-  std::vector<EphemerisRecord> ephemerides;
-  if (NavigationStep(job.Nav, epp_file, job, nav_file, with_qc ? &ephemerides : nullptr) != 0)
-    return kConversionFailed;
-  if (!dated) {
-    SetErrorText(kUndatedMessage, epp_file);
-    return kConversionFailed;
-  }
-
-  // The check needs the pre-scan's position before the writing pass.
-  const bool checking = with_qc && !AllSkipped(skip_qc);
-  QcStep step(job.ElevationMask);
-  if (checking) {
-    if (!scanned) {
-      Ctx().ProgressBase = 0;
-      if (!Prescan(job, ref, &summary)) {
-        nav_out.Abort();
-        return kConversionFailed;
-      }
-      scanned = true;
-    }
-    step.Prepare(ephemerides, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
-  }
-
-  FileSink obs_out;
-  if (!skip_obs) {
-    const int step_result = ObservationStep(job, ref, &obs_out, &summary, scanned, gpb_size,
-                                            checking ? &step : nullptr);
-    if (step_result != 0) {
-      nav_out.Abort();
-      return Ctx().Cancelled ? kConversionCancelled : kConversionFailed;
-    }
-  } else {
-    if (!scanned && !Prescan(job, ref, &summary)) {
-      nav_out.Abort();
-      return kConversionFailed;
-    }
-    if (checking && !Ctx().Cancelled) {
-      // The observation file stays as it is: a reading pass feeds the check.
-      Ctx().ProgressBase = gpb_size;
-      ReadingPass pass = PassOf(job, &step);
-      IgnoreEpochs ignore;
-      StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job), &pass);
-      KeepPassFacts(pass);
-      Ctx().EpochsWritten = 0;
-    }
-    if (Ctx().Cancelled) {
-      nav_out.Abort();
-      SetErrorText("Conversion cancelled");
-      return kConversionCancelled;
-    }
-  }
-  FillFacts(job.Facts, summary, ref);
-
-  if (checking) {
-    RenderQc(job, &step);
-    if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing), job.Sync)) {
-      obs_out.Abort();
-      nav_out.Abort();
-      return kConversionFailed;
-    }
-  }
-
-  // Every output is complete: all go into place together, or none.
-  OutputSet set;
-  set.Add(nav_file);
-  if (checking) step.AddTo(&set);
-  if (!skip_obs) set.Add(&obs_out);
-  const int committed = CommitOutputs(&set);
-  if (committed != kConversionOk) return committed;
-  return kConversionOk;
+  return RunWholeFile(job, ref, first_rcv_time, gpb_size);
 }
 
 }  // namespace
