@@ -735,8 +735,191 @@ void ListOutputs(const ConversionJob& job, const SpanOutputs& spans, bool with_q
 
 // A split conversion (job.SplitSeconds > 0), from the naming on: the same
 // steps as a conversion into one file, over a list of span outputs.
-int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
+// The outputs of a split conversion, from the plan to the commit.
+struct SplitOutputs {
+  std::unique_ptr<ObsHeaderSummary> Whole{new ObsHeaderSummary()};
+  std::vector<SpanSummary> Spans;
+  SpanOutputs Files;  // one per span
+  bool WithQc = false;
+  QcPaths QcPathSet{};
+  bool SkipNav = false;
+  bool SkipQc[kQcFiles] = {false, false, false};
+  FileSink NavOut;
+  FileSink* NavFile = nullptr;  // &NavOut when the navigation file is written
+  bool Checking = false;
+};
+
+// Prescan: the whole file's facts and those of every span, in one pass.
+int PrescanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out) {
+  const ObsEdits no_edits{};
+  const ObsEdits& edits = job.Edits ? *job.Edits : no_edits;
+  Ctx().ProgressBase = 0;
+  const ReadingPass scan_pass = PassOf(job);
+  const CheckResult scanned = ScanObsSpans(job.Obs, out->Whole.get(), ref, edits,
+                                           job.SplitSeconds, &out->Spans, &scan_pass);
+  if (Ctx().Cancelled) {
+    SetErrorText("Conversion cancelled");
+    return kConversionCancelled;
+  }
+  if (!scanned.Ok) {
+    SetErrorText("%s", scanned.Message);
+    return kConversionFailed;
+  }
+  const Selection* select = SelectionOf(job);
+  if (select && select->KeptTypes != 0) {
+    const CheckResult present = CheckTypesPresent(select->KeptTypes, out->Whole->PresentTypes);
+    if (!present.Ok) {
+      SetErrorText("%s", present.Message);
+      return kConversionFailed;
+    }
+  }
+  return kConversionOk;
+}
+
+// Plan: the navigation file named as without splitting, one file per span,
+// the reports named after the input; all checked against the inputs.
+int PlanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out) {
   const char* const gpb_file = job.Obs.GpbFile.c_str();
+  const char* const epp_file = job.Nav.EppFile.c_str();
+  if (NameOutputsByStyle(job, ref, *out->Whole) != 0) return kConversionFailed;
+  if (NameSpanOutputs(job, out->Spans, &out->Files) != 0) return kConversionFailed;
+  job.Obs.ObsFile = out->Files.empty() ? std::string() : out->Files.front()->Path;
+  const char* const nav_path = job.Nav.NavFile.c_str();
+  for (const auto& o : out->Files)
+    if (CheckOutputs(job, o->Path.c_str(), nav_path, gpb_file, epp_file) != 0)
+      return kConversionFailed;
+
+  // The reports of the check cover the whole input: named after it.
+  out->WithQc = job.Qc == QcMode::kWith;
+  if (out->WithQc) {
+    const std::string folder =
+        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(nav_path);
+    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file).c_str(), &out->QcPathSet)) {
+      SetErrorText("Output path too long: %s", folder.c_str());
+      return kConversionFailed;
+    }
+    CopyQcPaths(job, out->QcPathSet);
+    std::vector<const char*> others = {gpb_file, epp_file, nav_path,
+                                       job.Station == kStationFile ? job.StationPath.c_str() : ""};
+    for (const auto& o : out->Files) others.push_back(o->Path.c_str());
+    if (CheckQcOutputs(out->QcPathSet, others.data(), others.size()) != 0)
+      return kConversionFailed;
+  }
+  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
+    SetErrorText("Error opening station file %s", job.StationPath.c_str());
+    return kConversionFailed;
+  }
+  return kConversionOk;
+}
+
+// The existing-output policy, for every file of the call. kConversionSkipped
+// when every one exists and is left alone.
+int ApplySplitPolicy(ConversionJob& job, const WeekReference& ref, SplitOutputs* out) {
+  if (job.Existing == OutputPolicy::kReplace) return kConversionOk;
+  std::vector<const char*> paths = {job.Nav.NavFile.c_str()};
+  for (const auto& o : out->Files) paths.push_back(o->Path.c_str());
+  if (out->WithQc)
+    for (int i = 0; i < kQcFiles; ++i) paths.push_back(out->QcPathSet.Path[i]);
+  std::vector<bool> exists(paths.size());
+  bool all = true;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    exists[i] = PathExists(paths[i]);
+    all = all && exists[i];
+    if (exists[i] && job.Existing == OutputPolicy::kRefuse) {
+      SetErrorText("Output file %s exists", paths[i]);
+      return kConversionExists;
+    }
+  }
+  size_t next = 0;
+  out->SkipNav = exists[next++];
+  bool all_obs = !out->Files.empty();
+  for (auto& o : out->Files) {
+    o->Skip = exists[next++];
+    all_obs = all_obs && o->Skip;
+  }
+  if (out->WithQc)
+    for (int i = 0; i < kQcFiles; ++i) out->SkipQc[i] = exists[next++];
+  if (job.Facts) {
+    job.Facts->ObsSkipped = all_obs ? 1 : 0;
+    job.Facts->NavSkipped = out->SkipNav ? 1 : 0;
+  }
+  if (job.QcResult && out->WithQc) job.QcResult->Skipped = AllSkipped(out->SkipQc) ? 1 : 0;
+  if (!all) return kConversionOk;
+  FillFacts(job.Facts, *out->Whole, ref);
+  if (job.Facts) job.Facts->EpochsWritten = 0;
+  ListOutputs(job, out->Files, out->WithQc, out->QcPathSet, out->SkipQc, out->SkipNav);
+  return kConversionSkipped;
+}
+
+// One writing pass over every span; the check sees every kept epoch.
+int WriteSpanPass(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size,
+                  QcStep* step, SplitOutputs* out) {
+  const Selection* select = SelectionOf(job);
+  bool writing = false;
+  for (const auto& o : out->Files) writing = writing || !o->Skip;
+  Ctx().ProgressBase = gpb_size;
+  bool written = true;
+  if (writing || out->Checking) {
+    ReadingPass pass = PassOf(job, out->Checking ? step : nullptr);
+    if (writing) {
+      const double tolerance =
+          select != nullptr ? ClockTolerance(*select) : kDefaultClockTolerance;
+      SpanWriter writer(job, ref, out->Files, tolerance);
+      StreamObsEpochs(job.Obs, ref, writer, select, &pass);
+      written = writer.Finish();
+    } else {
+      IgnoreEpochs ignore;
+      StreamObsEpochs(job.Obs, ref, ignore, select, &pass);
+    }
+    KeepPassFacts(pass);
+  }
+  if (Ctx().Cancelled || !written) {
+    AbortSpans(out->Files);
+    out->NavOut.Abort();
+    if (!Ctx().Cancelled) return kConversionFailed;
+    SetErrorText("Conversion cancelled");
+    return kConversionCancelled;
+  }
+  FillFacts(job.Facts, *out->Whole, ref);
+  if (job.Facts) {
+    uint64_t skipped_epochs = 0;
+    uint32_t files = 0;
+    for (const auto& o : out->Files) {
+      if (o->Skip) skipped_epochs += static_cast<uint64_t>(o->Span->Summary.EpochCount);
+      else ++files;
+    }
+    job.Facts->EpochsWritten = writing ? Ctx().EpochsWritten - skipped_epochs : 0;
+    job.Facts->ObsFiles = files;
+  }
+  return kConversionOk;
+}
+
+// Write: the navigation file, every span's file and the reports, each into
+// its temporary file.
+int WriteSpans(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size, QcStep* step,
+               SplitOutputs* out) {
+  out->NavFile = out->SkipNav ? nullptr : &out->NavOut;
+  std::vector<EphemerisRecord> ephemerides;
+  if (NavigationStep(job.Nav, job.Nav.EppFile.c_str(), job, out->NavFile,
+                     out->WithQc ? &ephemerides : nullptr) != 0)
+    return kConversionFailed;
+  out->Checking = out->WithQc && !AllSkipped(out->SkipQc);
+  if (out->Checking)
+    step->Prepare(ephemerides, out->Whole->ApproxX, out->Whole->ApproxY, out->Whole->ApproxZ);
+  const int pass = WriteSpanPass(job, ref, gpb_size, step, out);
+  if (pass != kConversionOk) return pass;
+  if (out->Checking) {
+    RenderQc(job, step);
+    if (!step->Write(out->QcPathSet, out->SkipQc, FilePolicy(job.Existing), job.Sync)) {
+      AbortSpans(out->Files);
+      out->NavOut.Abort();
+      return kConversionFailed;
+    }
+  }
+  return kConversionOk;
+}
+
+int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
   const char* const epp_file = job.Nav.EppFile.c_str();
   if (job.FixedNames) {
     SetErrorText("Splitting names its outputs: it cannot write to a fixed observation path");
@@ -748,179 +931,34 @@ int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
       SetErrorText(kUndatedMessage, epp_file);
     return kConversionFailed;
   }
-
-  // One pre-scan: the whole file's facts and those of every span.
-  std::unique_ptr<ObsHeaderSummary> whole(new ObsHeaderSummary());
-  std::vector<SpanSummary> spans;
-  const ObsEdits no_edits{};
-  const ObsEdits& edits = job.Edits ? *job.Edits : no_edits;
-  Ctx().ProgressBase = 0;
-  const ReadingPass scan_pass = PassOf(job);
-  const CheckResult scanned =
-      ScanObsSpans(job.Obs, whole.get(), ref, edits, job.SplitSeconds, &spans, &scan_pass);
-  if (Ctx().Cancelled) {
-    SetErrorText("Conversion cancelled");
-    return kConversionCancelled;
-  }
-  if (!scanned.Ok) {
-    SetErrorText("%s", scanned.Message);
-    return kConversionFailed;
-  }
-  const Selection* select = SelectionOf(job);
-  if (select && select->KeptTypes != 0) {
-    const CheckResult present = CheckTypesPresent(select->KeptTypes, whole->PresentTypes);
-    if (!present.Ok) {
-      SetErrorText("%s", present.Message);
-      return kConversionFailed;
-    }
-  }
-
-  // Names: the navigation file as without splitting, one file per span.
-  if (NameOutputsByStyle(job, ref, *whole) != 0) return kConversionFailed;
-  SpanOutputs outputs;
-  if (NameSpanOutputs(job, spans, &outputs) != 0) return kConversionFailed;
-  job.Obs.ObsFile = outputs.empty() ? std::string() : outputs.front()->Path;
-  const char* const nav_path = job.Nav.NavFile.c_str();
-  for (const auto& o : outputs)
-    if (CheckOutputs(job, o->Path.c_str(), nav_path, gpb_file, epp_file) != 0)
-      return kConversionFailed;
-
-  // The reports of the check cover the whole input: named after it.
-  const bool with_qc = job.Qc == QcMode::kWith;
-  QcPaths qc_paths{};
-  if (with_qc) {
-    const std::string folder =
-        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(nav_path);
-    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file).c_str(), &qc_paths)) {
-      SetErrorText("Output path too long: %s", folder.c_str());
-      return kConversionFailed;
-    }
-    CopyQcPaths(job, qc_paths);
-    std::vector<const char*> others = {gpb_file, epp_file, nav_path,
-                                       job.Station == kStationFile ? job.StationPath.c_str() : ""};
-    for (const auto& o : outputs) others.push_back(o->Path.c_str());
-    if (CheckQcOutputs(qc_paths, others.data(), others.size()) != 0) return kConversionFailed;
-  }
-  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
-    SetErrorText("Error opening station file %s", job.StationPath.c_str());
-    return kConversionFailed;
-  }
-  bool skip_qc[kQcFiles] = {false, false, false};
+  SplitOutputs out;
+  int result = PrescanSpans(job, ref, &out);
+  if (result == kConversionOk) result = PlanSpans(job, ref, &out);
+  if (result != kConversionOk) return result;
   if (job.PlanOnly) {
-    FillFacts(job.Facts, *whole, ref);
+    FillFacts(job.Facts, *out.Whole, ref);
     if (job.Facts) {
       job.Facts->EpochsWritten = 0;
-      job.Facts->ObsFiles = static_cast<uint32_t>(outputs.size());
+      job.Facts->ObsFiles = static_cast<uint32_t>(out.Files.size());
     }
-    ListOutputs(job, outputs, with_qc, qc_paths, skip_qc, false);
+    ListOutputs(job, out.Files, out.WithQc, out.QcPathSet, out.SkipQc, false);
     return kConversionOk;
   }
-
-  // The existing-output policy, for every file of the call.
-  bool skip_nav = false;
-  if (job.Existing != OutputPolicy::kReplace) {
-    std::vector<const char*> paths = {nav_path};
-    for (const auto& o : outputs) paths.push_back(o->Path.c_str());
-    if (with_qc)
-      for (int i = 0; i < kQcFiles; ++i) paths.push_back(qc_paths.Path[i]);
-    std::vector<bool> exists(paths.size());
-    bool all = true;
-    for (size_t i = 0; i < paths.size(); ++i) {
-      exists[i] = PathExists(paths[i]);
-      all = all && exists[i];
-      if (exists[i] && job.Existing == OutputPolicy::kRefuse) {
-        SetErrorText("Output file %s exists", paths[i]);
-        return kConversionExists;
-      }
-    }
-    size_t next = 0;
-    skip_nav = exists[next++];
-    bool all_obs = !outputs.empty();
-    for (auto& o : outputs) {
-      o->Skip = exists[next++];
-      all_obs = all_obs && o->Skip;
-    }
-    if (with_qc)
-      for (int i = 0; i < kQcFiles; ++i) skip_qc[i] = exists[next++];
-    if (job.Facts) {
-      job.Facts->ObsSkipped = all_obs ? 1 : 0;
-      job.Facts->NavSkipped = skip_nav ? 1 : 0;
-    }
-    if (job.QcResult && with_qc) job.QcResult->Skipped = AllSkipped(skip_qc) ? 1 : 0;
-    if (all) {
-      FillFacts(job.Facts, *whole, ref);
-      if (job.Facts) job.Facts->EpochsWritten = 0;
-      ListOutputs(job, outputs, with_qc, qc_paths, skip_qc, skip_nav);
-      return kConversionSkipped;
-    }
-  }
-
-  FileSink nav_out;
-  FileSink* nav_file = skip_nav ? nullptr : &nav_out;
-  std::vector<EphemerisRecord> ephemerides;
-  if (NavigationStep(job.Nav, epp_file, job, nav_file, with_qc ? &ephemerides : nullptr) != 0)
-    return kConversionFailed;
-
-  const bool checking = with_qc && !AllSkipped(skip_qc);
+  result = ApplySplitPolicy(job, ref, &out);
+  if (result != kConversionOk) return result;
   QcStep step(job.ElevationMask);
-  if (checking) step.Prepare(ephemerides, whole->ApproxX, whole->ApproxY, whole->ApproxZ);
-
-  // One writing pass over every span; the check sees every kept epoch.
-  bool writing = false;
-  for (const auto& o : outputs) writing = writing || !o->Skip;
-  Ctx().ProgressBase = gpb_size;
-  bool written = true;
-  if (writing || checking) {
-    ReadingPass pass = PassOf(job, checking ? &step : nullptr);
-    if (writing) {
-      const double tolerance =
-          select != nullptr ? ClockTolerance(*select) : kDefaultClockTolerance;
-      SpanWriter writer(job, ref, outputs, tolerance);
-      StreamObsEpochs(job.Obs, ref, writer, select, &pass);
-      written = writer.Finish();
-    } else {
-      IgnoreEpochs ignore;
-      StreamObsEpochs(job.Obs, ref, ignore, select, &pass);
-    }
-    KeepPassFacts(pass);
-  }
-  if (Ctx().Cancelled || !written) {
-    AbortSpans(outputs);
-    nav_out.Abort();
-    if (!Ctx().Cancelled) return kConversionFailed;
-    SetErrorText("Conversion cancelled");
-    return kConversionCancelled;
-  }
-  FillFacts(job.Facts, *whole, ref);
-  if (job.Facts) {
-    uint64_t skipped_epochs = 0;
-    uint32_t files = 0;
-    for (const auto& o : outputs) {
-      if (o->Skip) skipped_epochs += static_cast<uint64_t>(o->Span->Summary.EpochCount);
-      else ++files;
-    }
-    job.Facts->EpochsWritten = writing ? Ctx().EpochsWritten - skipped_epochs : 0;
-    job.Facts->ObsFiles = files;
-  }
-
-  if (checking) {
-    RenderQc(job, &step);
-    if (!step.Write(qc_paths, skip_qc, FilePolicy(job.Existing), job.Sync)) {
-      AbortSpans(outputs);
-      nav_out.Abort();
-      return kConversionFailed;
-    }
-  }
+  result = WriteSpans(job, ref, gpb_size, &step, &out);
+  if (result != kConversionOk) return result;
 
   // Every file is complete: all go into place together, or none.
   OutputSet set;
-  set.Add(nav_file);
-  if (checking) step.AddTo(&set);
-  for (auto& o : outputs)
+  set.Add(out.NavFile);
+  if (out.Checking) step.AddTo(&set);
+  for (auto& o : out.Files)
     if (!o->Skip && o->Written) set.Add(&o->File);
-  const int committed = CommitOutputs(&set);
-  if (committed != kConversionOk) return committed;
-  ListOutputs(job, outputs, with_qc, qc_paths, skip_qc, skip_nav);
+  result = CommitOutputs(&set);
+  if (result != kConversionOk) return result;
+  ListOutputs(job, out.Files, out.WithQc, out.QcPathSet, out.SkipQc, out.SkipNav);
   return kConversionOk;
 }
 
