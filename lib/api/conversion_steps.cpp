@@ -1,0 +1,471 @@
+#include "api/conversion_steps.h"
+
+namespace rawconv {
+namespace steps {
+
+// True when path fits the job's path limit (see ConversionJob::PathLimit).
+bool FitsLimit(const ConversionJob& job, const std::string& path) {
+  return job.PathLimit == 0 || path.size() < job.PathLimit;
+}
+
+// Closes a stream if it is open.
+void CloseStream(std::FILE*& stream) {
+  if (stream) std::fclose(stream);
+  stream = nullptr;
+}
+
+// The week reference of the conversion: the reference ephemeris of the EPP
+// file, looked up once. Without one, a week override stands in for it (its
+// week is then used as it is for every date of the call); without either the
+// reference is unusable and no date can be given to the data.
+WeekReference ConversionWeekReference(const ObsInput& obs, const char* epp_file) {
+  WeekReference ref = LookupWeekReference(epp_file);
+  // The week override dates every epoch; the names and TIME OF FIRST OBS
+  // follow it too, so a file never contradicts its own epochs.
+  if (obs.UseGpsWeek == 1) {
+    ref.Week = obs.GpsWeek;
+    ref.Toe = 0.0;
+    ref.FixedWeek = 1;
+  }
+  return ref;
+}
+
+bool IsUsable(const WeekReference& ref) { return ref.Found || ref.FixedWeek; }
+
+// Puts every file of the call in place, or none (OutputSet). The result
+// code, with the message of a failure.
+// Asked by the output set while it puts the files in place: the caller's
+// progress callback, with all the work done, may still cancel the call.
+static bool CommitCancelled(void*) {
+  return !ReportProgress(Ctx().ProgressTotal);
+}
+
+int CommitOutputs(OutputSet* set) {
+  set->StopWhen(&CommitCancelled, nullptr);
+  if (set->Commit()) return kConversionOk;
+  if (set->Stopped()) {
+    SetErrorText("Conversion cancelled");
+    return kConversionCancelled;
+  }
+  if (set->TargetExisted()) {
+    SetErrorText("Output file %s exists", set->FailedTarget());
+    return kConversionExists;
+  }
+  SetErrorText("Error writing %s", set->FailedTarget());
+  return kConversionFailed;
+}
+
+// The edits the RINEX 2 writers are handed: the job's, with its satellite
+// naming. A zero record writes as none.
+ObsEdits Rinex2Edits(const ConversionJob& job) {
+  ObsEdits edits = job.Edits ? *job.Edits : ObsEdits{};
+  edits.GlonassSlots = job.GlonassSlots ? 1 : 0;
+  edits.ReferenceFormatting = Ctx().ReferenceFormatting ? 1 : 0;
+  return edits;
+}
+
+// The edits the RINEX 3 writers are handed: the job's, with the session's
+// number formatting. A zero record writes as none.
+ObsEdits Rinex3Edits(const ConversionJob& job) {
+  ObsEdits edits = job.Edits ? *job.Edits : ObsEdits{};
+  edits.ReferenceFormatting = Ctx().ReferenceFormatting ? 1 : 0;
+  return edits;
+}
+
+const Selection* SelectionOf(const ConversionJob& job) {
+  return job.Edits ? job.Edits->Select : nullptr;
+}
+
+bool PassProgress(void*, uint64_t bytes) { return ReportProgress(bytes); }
+
+// The clock of the call's run dates: the session's fixed one, else the
+// writers' default.
+RunClock ClockOf() {
+  const Context& c = Ctx();
+  if (!c.RunTimeFixed) return DefaultRunClock();
+  RunClock clock;
+  clock.Fixed = 1;
+  clock.Seconds = c.FixedRunTime;
+  return clock;
+}
+
+// A reading pass of the job: its station source, helper threads and
+// progress from the call's context; observer (null for none) sees the kept
+// epochs.
+ReadingPass PassOf(const ConversionJob& job, EpochObserver* observer) {
+  const Context& c = Ctx();
+  ReadingPass pass;
+  pass.Station = job.Station;
+  if (job.Station == kStationFile) pass.StationPath = job.StationPath;
+  pass.ReadAhead = !c.SingleThread;
+  pass.Progress = &PassProgress;
+  pass.Observer = observer;
+  return pass;
+}
+
+// Keeps the facts of a writing pass for the call's report.
+void KeepPassFacts(const ReadingPass& pass) {
+  // A station file that could not be used does not fail the call; its
+  // message stays in the error text.
+  if (!pass.StationMessage.empty()) CopyErrorText(pass.StationMessage.c_str());
+  Context& c = Ctx();
+  c.EpochsWritten += pass.EpochsKept;
+  c.GpbDamaged = pass.GpbDamaged;
+  c.GpbBytesUsed = pass.GpbBytesUsed;
+  c.GpbFileSize = pass.GpbFileSize;
+}
+
+// The pre-scan of the job: over the epochs, satellites and types its edits
+// keep. False (with the message) when a type asked for is not in the data.
+bool Prescan(const ConversionJob& job, const WeekReference& ref, ObsHeaderSummary* summary) {
+  *summary = ObsHeaderSummary{};
+  const ReadingPass pass = PassOf(job);
+  if (!job.Edits) {
+    ScanObsSummary(job.Obs, summary, ref, ObsEdits{}, &pass);
+    return true;
+  }
+  ScanObsSummary(job.Obs, summary, ref, *job.Edits, &pass);
+  const Selection* select = job.Edits->Select;
+  if (select && select->KeptTypes != 0 && !Ctx().Cancelled) {
+    const CheckResult present = CheckTypesPresent(select->KeptTypes, summary->PresentTypes);
+    if (!present.Ok) {
+      SetErrorText("%s", present.Message);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Output naming: both extensions become ".YY" + "o"/"n" after the year of the
+// first epoch. Returns 0, or 1 with a message when a path cannot hold its
+// new extension.
+int NameOutputs(ConversionJob& job, const WeekReference& ref, double first_rcv_time) {
+  int hour = 0, minute = 0, month = 0, day = 0, year = 0;
+  double seconds = 0.0;
+  GpsToDate(ReferenceWeekOf(ref, first_rcv_time), first_rcv_time, hour, minute, seconds, month,
+            day, year);
+  // The last two digits are the third and fourth characters of the year.
+  char year_text[16];
+  std::snprintf(year_text, sizeof year_text, "%d", year);
+  const char* digits = std::strlen(year_text) >= 4 ? year_text + 2 : "00";
+  char obs_ext[8], nav_ext[8];
+  std::snprintf(obs_ext, sizeof obs_ext, ".%.2so", digits);
+  std::snprintf(nav_ext, sizeof nav_ext, ".%.2sn", digits);
+  if (SetFileExt(&job.Obs.ObsFile, obs_ext, job.PathLimit) != 0) {
+    SetErrorText("Output path too long: %s", job.Obs.ObsFile.c_str());
+    return 1;
+  }
+  if (SetFileExt(&job.Nav.NavFile, nav_ext, job.PathLimit) != 0) {
+    SetErrorText("Output path too long: %s", job.Nav.NavFile.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Refuses outputs that would destroy data before anything is opened for
+// writing: an output that is one of the call's inputs (the GPB file, the EPP
+// file, the station file beside the GPB file), by file identity, so that a
+// hard link or another spelling of the path is caught too, or an
+// observation output that is the navigation output. 0 when both outputs
+// are safe to write; 1 with a message otherwise.
+int CheckOutputs(const ConversionJob& job, const char* obs_file, const char* nav_file,
+                 const char* gpb_file,
+                 const char* epp_file) {
+  std::string station_file;
+  if (job.Station == kStationFile) {
+    station_file = job.StationPath;
+  } else if (job.Station == kStationBeside) {
+    station_file = StationFileName(gpb_file);
+  }
+  const char* const inputs[] = {gpb_file, epp_file, station_file.c_str()};
+  const char* const outputs[] = {nav_file, obs_file};
+  for (const char* output : outputs) {
+    for (const char* input : inputs) {
+      if (SameFile(output, input)) {
+        SetErrorText("Output file %s is an input of the conversion; it is not overwritten",
+                     output);
+        return 1;
+      }
+    }
+  }
+  if (SameFile(obs_file, nav_file)) {
+    SetErrorText("Output file %s is also the navigation output %s", obs_file, nav_file);
+    return 1;
+  }
+  return 0;
+}
+
+bool IsRinex3(int rinex_version) { return UsesRinex3Records(rinex_version); }
+
+// The version line of a RINEX 2 navigation file: 2.11 with 2.11
+// observation files, else 2.10 (the 2.00 observation file's too).
+double Nav2Version(int rinex_version) {
+  return rinex_version == kRinex211 ? RinexVersionNumber(kRinex211) : kNavFormatVersion;
+}
+
+// Opens the temporary file of an output. Messages as the steps give them.
+bool OpenOutput(FileSink* file, const char* path, const ConversionJob& job) {
+  file->DeferCommit();
+  file->SetSync(job.Sync);
+  const OutputPolicy existing = job.Existing;
+  const Compression compress = job.Compress;
+  return file->Open(path,
+                    existing == OutputPolicy::kReplace ? ExistingFile::kReplace
+                                                       : ExistingFile::kRefuse,
+                    compress == Compression::kNone ? FileSink::Mode::kText
+                                                   : FileSink::Mode::kBinary);
+}
+
+// Navigation step: EPP file -> RINEX navigation file.
+// `file` is null when the output is not to be written (no name, or an
+// existing output that is skipped); the EPP file is then read all the same.
+// The records read are kept in *records when it is given (for the check).
+int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJob& job,
+                   FileSink* file, std::vector<EphemerisRecord>* records) {
+  // Both opens are tried before either result is looked at.
+  std::FILE* epp = std::fopen(epp_file, "r");
+  DiscardSink discard;
+  OutputChain chain;
+  bool out_open = true;
+  Sink* out = &discard;
+  if (file) {
+    out_open = OpenOutput(file, nav.NavFile.c_str(), job);
+    out = out_open ? chain.Build(file, job.Compress, false, IsRinex3(job.RinexVersion) ? 3 : 2,
+                                     !Ctx().SingleThread, ClockOf())
+                   : file;
+  }
+  int result = 1;
+  NavWriting run;
+  run.Week.Use = job.Obs.UseGpsWeek;
+  run.Week.Week = job.Obs.GpsWeek;
+  const bool v3 = IsRinex3(job.RinexVersion);
+  if (!epp) {
+    SetErrorText("Error opening input epp file %s", epp_file);
+  } else if (!out_open) {
+    SetErrorText("Error opening ouput nav file %s", nav.NavFile.c_str());
+  } else if (!out) {
+    SetErrorText("%s", chain.Error());
+    out = file;
+  } else if ((v3 ? WriteNav3Header(*out, nav.RunBy.c_str(), job.RinexVersion, ClockOf())
+                 : WriteNavHeader(*out, nav.RunBy.c_str(), Nav2Version(job.RinexVersion),
+                                  ClockOf())) != 0) {
+    // The date text could not be made; the header writer left no message.
+  } else {
+    const int converted = v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records, &run)
+                             : ConvertEppToNav(epp, *out, job.RinexVersion, records, &run);
+    if (converted == 1) SetErrorText("%s", kInvalidEppHeader);
+    result = converted == 0 ? 0 : 1;
+  }
+  Ctx().NavRecordsWritten = run.Written;
+  CloseStream(epp);
+  if (result != 0) {
+    out->Abort();
+    return result;
+  }
+  // A write failure fails a step that went well so far.
+  if (!out->Finish()) {
+    SetErrorText("Error writing %s", nav.NavFile.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Observation step: pre-scan (unless *scanned), header and epochs of the
+// GPB file into `file` (its temporary file, not yet moved into place).
+// observer (null for none) sees every epoch written.
+int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink* file,
+                    ObsHeaderSummary* summary, bool scanned, uint64_t gpb_size,
+                    EpochObserver* observer) {
+  const ObsInput& obs = job.Obs;
+  if (!OpenOutput(file, obs.ObsFile.c_str(), job)) {
+    SetErrorText("Error opening obs file %s.", obs.ObsFile.c_str());
+    return 1;
+  }
+  const bool v3 = IsRinex3(job.RinexVersion);
+  OutputChain chain;
+  Sink* out = chain.Build(file, job.Compress, true, v3 ? 3 : 2, !Ctx().SingleThread, ClockOf());
+  if (!out) {
+    SetErrorText("%s", chain.Error());
+    file->Abort();
+    return 1;
+  }
+  if (!scanned) {
+    Ctx().ProgressBase = 0;
+    if (!Prescan(job, ref, summary)) {
+      out->Abort();
+      return 1;
+    }
+  }
+  // A header cut short by a date failure does not stop the epochs.
+  Ctx().ProgressBase = gpb_size;
+  if (!Ctx().Cancelled) {
+    ReadingPass pass = PassOf(job, observer);
+    if (v3) {
+      const ObsEdits edits = Rinex3Edits(job);
+      WriteObs3Header(*out, obs, *summary, job.RinexVersion, ref, &edits, ClockOf());
+      WriteObs3Epochs(*out, obs, *summary, job.RinexVersion, ref, &edits, &pass);
+    } else {
+      const ObsEdits edits = Rinex2Edits(job);
+      WriteObsHeader(*out, obs, *summary, job.RinexVersion, ref, &edits, ClockOf());
+      WriteObsEpochs(*out, obs, *summary, job.RinexVersion, ref, &edits, &pass);
+    }
+    KeepPassFacts(pass);
+  }
+  if (Ctx().Cancelled) {
+    out->Abort();
+    SetErrorText("Conversion cancelled");
+    return 1;
+  }
+  if (!out->Finish()) {
+    SetErrorText("Error writing %s", obs.ObsFile.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Replaces the file name part of path (after the last separator) by name;
+// 1 (path unchanged) when the result would not fit the job's path limit.
+int ReplaceFileName(const ConversionJob& job, std::string* path, const char* name) {
+  const std::string replaced = FolderOf(path->c_str()) + name;
+  if (!FitsLimit(job, replaced)) return 1;
+  *path = replaced;
+  return 0;
+}
+
+// What the naming module needs of the job and of a first date.
+NamingInput NamingInputOf(const ConversionJob& job, const EpochDate& first) {
+  NamingInput input{};
+  input.GpbPath = job.Obs.GpbFile.c_str();
+  input.Marker = job.Obs.MarkerName.c_str();
+  input.StationId = job.StationId;
+  input.RinexMajor = IsRinex3(job.RinexVersion) ? 3 : 2;
+  input.Year = first.Year;
+  input.Month = first.Month;
+  input.Day = first.Day;
+  input.Hour = first.Hour;
+  input.Minute = first.Minute;
+  return input;
+}
+
+// Names both outputs through the naming module, from the pre-scan's facts.
+int NameOutputsByStyle(ConversionJob& job, const WeekReference& ref,
+                       const ObsHeaderSummary& summary) {
+  const int first_week = ReferenceWeekOf(ref, summary.FirstObsTime);
+  const int last_week = ReferenceWeekOf(ref, summary.LastObsTime);
+  const EpochDate first = DateOfGpsTime(first_week, summary.FirstObsTime);
+  NamingInput input = NamingInputOf(job, first);
+  input.IntervalSeconds = summary.Interval;
+  input.SpanSeconds = (static_cast<double>(last_week) - first_week) * 604800.0 +
+                      summary.LastObsTime - summary.FirstObsTime + summary.Interval;
+  input.Mixed = summary.HasGlonass != 0;
+  char obs_name[kNameSize], nav_name[kNameSize];
+  if (MakeObsFileName(input, job.Names, job.Compress, obs_name, sizeof obs_name) != kNameOk ||
+      ReplaceFileName(job, &job.Obs.ObsFile, obs_name) != 0) {
+    SetErrorText("Output path too long: %s", job.Obs.ObsFile.c_str());
+    return 1;
+  }
+  if (MakeNavFileName(input, job.Names, job.Compress, nav_name, sizeof nav_name) != kNameOk ||
+      ReplaceFileName(job, &job.Nav.NavFile, nav_name) != 0) {
+    SetErrorText("Output path too long: %s", job.Nav.NavFile.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Output paths that exist already, under the job's policy: kConversionOk to
+// go on (with *skip_obs / *skip_nav / skip_qc[] set for outputs left alone),
+// or kConversionExists / kConversionSkipped with nothing to write. The
+// RINEX outputs take part unless check_rinex is false; the report files
+// when qc is not null.
+int ApplyExistingPolicy(const ConversionJob& job, bool check_rinex, const QcPaths* qc,
+                        bool* skip_obs, bool* skip_nav, bool skip_qc[kQcFiles]) {
+  *skip_obs = false;
+  *skip_nav = false;
+  for (int i = 0; i < kQcFiles; ++i) skip_qc[i] = false;
+  if (job.Existing == OutputPolicy::kReplace) return kConversionOk;
+  std::vector<const char*> paths;
+  if (check_rinex) {
+    paths.push_back(job.Nav.NavFile.c_str());
+    paths.push_back(job.Obs.ObsFile.c_str());
+  }
+  if (qc)
+    for (int i = 0; i < kQcFiles; ++i) paths.push_back(qc->Path[i]);
+  std::vector<bool> exists(paths.size());
+  bool all = !paths.empty();
+  const char* first = nullptr;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    exists[i] = PathExists(paths[i]);
+    all = all && exists[i];
+    if (exists[i] && !first) first = paths[i];
+  }
+  if (job.Existing == OutputPolicy::kRefuse) {
+    if (first) {
+      SetErrorText("Output file %s exists", first);
+      return kConversionExists;
+    }
+    return kConversionOk;
+  }
+  size_t next = 0;
+  if (check_rinex) {
+    *skip_nav = exists[next++];
+    *skip_obs = exists[next++];
+  }
+  if (qc)
+    for (int i = 0; i < kQcFiles; ++i) skip_qc[i] = exists[next++];
+  return all ? kConversionSkipped : kConversionOk;
+}
+
+// The report files must not name an input of the call or a RINEX output.
+int CheckQcOutputs(const QcPaths& paths, const char* const* others, size_t count) {
+  for (int i = 0; i < kQcFiles; ++i) {
+    for (size_t k = 0; k < count; ++k) {
+      if (others[k][0] != '\0' && SameFile(paths.Path[i], others[k])) {
+        SetErrorText("Output file %s is an input or output of the conversion", paths.Path[i]);
+        return 1;
+      }
+    }
+  }
+  return 0;
+}
+
+bool AllSkipped(const bool skip[kQcFiles]) {
+  for (int i = 0; i < kQcFiles; ++i)
+    if (!skip[i]) return false;
+  return true;
+}
+
+void CopyQcPaths(const ConversionJob& job, const QcPaths& paths) {
+  if (job.QcResult) job.QcResult->Paths = paths;
+}
+
+// The quality check's pre-scan and report names; the one-line summary is
+// copied into the job's result.
+void RenderQc(const ConversionJob& job, QcStep* step) {
+  step->Render(FileNameOf(job.Obs.GpbFile.c_str()));
+  if (job.QcResult)
+    std::snprintf(job.QcResult->Summary, sizeof job.QcResult->Summary, "%s",
+                  step->Summary().c_str());
+}
+
+ExistingFile FilePolicy(OutputPolicy policy) {
+  return policy == OutputPolicy::kReplace ? ExistingFile::kReplace : ExistingFile::kRefuse;
+}
+
+void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const WeekReference& ref) {
+  if (!facts) return;
+  facts->Interval = summary.Interval;
+  facts->FirstTow = summary.FirstObsTime;
+  facts->FirstWeek = ReferenceWeekOf(ref, summary.FirstObsTime);
+  facts->LastTow = summary.LastObsTime;
+  facts->LastWeek = ReferenceWeekOf(ref, summary.LastObsTime);
+  facts->EpochsRead = static_cast<uint64_t>(summary.EpochCount);
+  facts->Satellites = summary.SatelliteCount;
+  facts->EpochsWritten = Ctx().EpochsWritten;
+  facts->NavRecords = Ctx().NavRecordsWritten;
+  facts->GpbDamaged = Ctx().GpbDamaged;
+  facts->GpbBytesUsed = Ctx().GpbBytesUsed;
+  facts->GpbFileSize = Ctx().GpbFileSize;
+}
+
+}  // namespace steps
+}  // namespace rawconv
