@@ -9,55 +9,79 @@ using namespace steps;
 
 // A check without RINEX outputs: the report names, the existing-output
 // policy, the pre-scan, one reading pass into the check, and the reports.
+// The check alone: the three reports, no RINEX file.
+class QcOnlyFlow final : public ConversionFlow {
+ public:
+  QcOnlyFlow(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size)
+      : job_(job), ref_(ref), size_(gpb_size), step_(job.ElevationMask) {}
+
+  int Plan() override {
+    const char* const gpb_file = job_.Obs.GpbFile.c_str();
+    const char* const epp_file = job_.Nav.EppFile.c_str();
+    job_.Obs.ObsFile.clear();
+    job_.Nav.NavFile.clear();
+    if (!IsUsable(ref_)) {
+      SetErrorText(kUndatedMessage, epp_file);
+      return kConversionFailed;
+    }
+    const std::string folder =
+        job_.QcDir && *job_.QcDir ? std::string(job_.QcDir) : FolderOf(gpb_file);
+    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file).c_str(), &paths_)) {
+      SetErrorText("Output path too long: %s", folder.c_str());
+      return kConversionFailed;
+    }
+    CopyQcPaths(job_, paths_);
+    const char* const inputs[] = {gpb_file, epp_file};
+    return CheckQcOutputs(paths_, inputs, 2) != 0 ? kConversionFailed : kConversionOk;
+  }
+
+  int FinishPlanOnly() override { return kConversionOk; }
+
+  int ApplyPolicy() override {
+    bool skip_obs = false, skip_nav = false;
+    const int policy =
+        ApplyExistingPolicy(job_, false, &paths_, &skip_obs, &skip_nav, skip_qc_);
+    if (job_.QcResult) job_.QcResult->Skipped = AllSkipped(skip_qc_) ? 1 : 0;
+    return policy;
+  }
+
+  int Write() override {
+    ObsHeaderSummary summary{};
+    Ctx().ProgressBase = 0;
+    if (!Prescan(job_, ref_, &summary)) return kConversionFailed;
+    if (!Ctx().Cancelled) {
+      step_.Prepare(job_.Nav.EppFile.c_str(), summary.ApproxX, summary.ApproxY, summary.ApproxZ);
+      Ctx().ProgressBase = size_;
+      ReadingPass pass = PassOf(job_, &step_);
+      IgnoreEpochs ignore;
+      StreamObsEpochs(job_.Obs, ref_, ignore, SelectionOf(job_), &pass);
+      KeepPassFacts(pass);
+    }
+    if (Ctx().Cancelled) {
+      SetErrorText("Conversion cancelled");
+      return kConversionCancelled;
+    }
+    FillFacts(job_.Facts, summary, ref_);
+    if (job_.Facts) job_.Facts->EpochsWritten = 0;
+    RenderQc(job_, &step_);
+    return step_.Write(paths_, skip_qc_, FilePolicy(job_.Existing), job_.Sync) ? kConversionOk
+                                                                              : kConversionFailed;
+  }
+
+  void AddOutputs(OutputSet* set) override { step_.AddTo(set); }
+
+ private:
+  ConversionJob& job_;
+  const WeekReference& ref_;
+  const uint64_t size_;
+  QcPaths paths_{};
+  bool skip_qc_[kQcFiles] = {false, false, false};
+  QcStep step_;
+};
+
 int RunQcOnly(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
-  const char* const gpb_file = job.Obs.GpbFile.c_str();
-  const char* const epp_file = job.Nav.EppFile.c_str();
-  job.Obs.ObsFile.clear();
-  job.Nav.NavFile.clear();
-  if (!IsUsable(ref)) {
-    SetErrorText(kUndatedMessage, epp_file);
-    return kConversionFailed;
-  }
-  const std::string folder =
-      job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(gpb_file);
-  QcPaths paths{};
-  if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file).c_str(), &paths)) {
-    SetErrorText("Output path too long: %s", folder.c_str());
-    return kConversionFailed;
-  }
-  CopyQcPaths(job, paths);
-  const char* const inputs[] = {gpb_file, epp_file};
-  if (CheckQcOutputs(paths, inputs, 2) != 0) return kConversionFailed;
-  if (job.PlanOnly) return kConversionOk;
-
-  bool skip_obs = false, skip_nav = false, skip_qc[kQcFiles];
-  const int policy = ApplyExistingPolicy(job, false, &paths, &skip_obs, &skip_nav, skip_qc);
-  if (job.QcResult) job.QcResult->Skipped = AllSkipped(skip_qc) ? 1 : 0;
-  if (policy != kConversionOk) return policy;
-
-  ObsHeaderSummary summary{};
-  Ctx().ProgressBase = 0;
-  if (!Prescan(job, ref, &summary)) return kConversionFailed;
-  QcStep step(job.ElevationMask);
-  if (!Ctx().Cancelled) {
-    step.Prepare(epp_file, summary.ApproxX, summary.ApproxY, summary.ApproxZ);
-    Ctx().ProgressBase = gpb_size;
-    ReadingPass pass = PassOf(job, &step);
-    IgnoreEpochs ignore;
-    StreamObsEpochs(job.Obs, ref, ignore, SelectionOf(job), &pass);
-    KeepPassFacts(pass);
-  }
-  if (Ctx().Cancelled) {
-    SetErrorText("Conversion cancelled");
-    return kConversionCancelled;
-  }
-  FillFacts(job.Facts, summary, ref);
-  if (job.Facts) job.Facts->EpochsWritten = 0;
-  RenderQc(job, &step);
-  if (!step.Write(paths, skip_qc, FilePolicy(job.Existing), job.Sync)) return kConversionFailed;
-  OutputSet set;
-  step.AddTo(&set);
-  return CommitOutputs(&set);
+  QcOnlyFlow flow(job, ref, gpb_size);
+  return RunFlow(flow, job);
 }
 
 }  // namespace
@@ -261,23 +285,35 @@ int WriteWholeFile(ConversionJob& job, const WeekReference& ref, uint64_t gpb_si
 // Plan, write and commit of a conversion into one observation file. The
 // call's first checks (the GPB file, the output paths' limit, the week
 // reference) are done by the caller.
+class WholeFileFlow final : public ConversionFlow {
+ public:
+  WholeFileFlow(ConversionJob& job, const WeekReference& ref, double first_rcv_time,
+                uint64_t gpb_size)
+      : job_(job), ref_(ref), first_(first_rcv_time), size_(gpb_size), step_(job.ElevationMask) {}
+
+  int Plan() override { return PlanWholeFile(job_, ref_, first_, &out_); }
+  int FinishPlanOnly() override { return rawconv::FinishPlanOnly(job_, ref_, first_); }
+  int ApplyPolicy() override { return ApplyWholeFilePolicy(job_, ref_, &out_); }
+  int Write() override { return WriteWholeFile(job_, ref_, size_, &step_, &out_); }
+  void AddOutputs(OutputSet* set) override {
+    set->Add(out_.NavFile);
+    if (out_.Checking) step_.AddTo(set);
+    if (!out_.SkipObs) set->Add(&out_.ObsOut);
+  }
+
+ private:
+  ConversionJob& job_;
+  const WeekReference& ref_;
+  const double first_;
+  const uint64_t size_;
+  WholeFileOutputs out_;
+  QcStep step_;
+};
+
 int RunWholeFile(ConversionJob& job, const WeekReference& ref, double first_rcv_time,
                  uint64_t gpb_size) {
-  WholeFileOutputs out;
-  int result = PlanWholeFile(job, ref, first_rcv_time, &out);
-  if (result != kConversionOk) return result;
-  if (job.PlanOnly) return FinishPlanOnly(job, ref, first_rcv_time);
-  result = ApplyWholeFilePolicy(job, ref, &out);
-  if (result != kConversionOk) return result;
-  QcStep step(job.ElevationMask);
-  result = WriteWholeFile(job, ref, gpb_size, &step, &out);
-  if (result != kConversionOk) return result;
-  // Every output is complete: all go into place together, or none.
-  OutputSet set;
-  set.Add(out.NavFile);
-  if (out.Checking) step.AddTo(&set);
-  if (!out.SkipObs) set.Add(&out.ObsOut);
-  return CommitOutputs(&set);
+  WholeFileFlow flow(job, ref, first_rcv_time, gpb_size);
+  return RunFlow(flow, job);
 }
 
 int RunConversionSteps(ConversionJob& job) {

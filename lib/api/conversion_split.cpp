@@ -352,49 +352,64 @@ int WriteSpans(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size, 
   return kConversionOk;
 }
 
+class SplitFlow final : public ConversionFlow {
+ public:
+  SplitFlow(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size)
+      : job_(job), ref_(ref), size_(gpb_size), step_(job.ElevationMask) {}
+
+  int Plan() override {
+    const char* const epp_file = job_.Nav.EppFile.c_str();
+    if (job_.FixedNames) {
+      SetErrorText("Splitting names its outputs: it cannot write to a fixed observation path");
+      return kConversionFailed;
+    }
+    if (!IsUsable(ref_)) {
+      // The EPP file's own fault first, as an unsplit conversion reports it.
+      if (NavigationStep(job_.Nav, epp_file, job_, nullptr) == 0)
+        SetErrorText(kUndatedMessage, epp_file);
+      return kConversionFailed;
+    }
+    const int result = PrescanSpans(job_, ref_, &out_);
+    return result == kConversionOk ? PlanSpans(job_, ref_, &out_) : result;
+  }
+
+  int FinishPlanOnly() override {
+    FillFacts(job_.Facts, *out_.Whole, ref_);
+    if (job_.Facts) {
+      job_.Facts->EpochsWritten = 0;
+      job_.Facts->ObsFiles = static_cast<uint32_t>(out_.Files.size());
+    }
+    ListOutputs(job_, out_.Files, out_.WithQc, out_.QcPathSet, out_.SkipQc, false);
+    return kConversionOk;
+  }
+
+  int ApplyPolicy() override { return ApplySplitPolicy(job_, ref_, &out_); }
+  int Write() override { return WriteSpans(job_, ref_, size_, &step_, &out_); }
+
+  void AddOutputs(OutputSet* set) override {
+    set->Add(out_.NavFile);
+    if (out_.Checking) step_.AddTo(set);
+    for (auto& o : out_.Files)
+      if (!o->Skip && o->Written) set->Add(&o->File);
+  }
+
+  void Committed() override {
+    ListOutputs(job_, out_.Files, out_.WithQc, out_.QcPathSet, out_.SkipQc, out_.SkipNav);
+  }
+
+ private:
+  ConversionJob& job_;
+  const WeekReference& ref_;
+  const uint64_t size_;
+  SplitOutputs out_;
+  QcStep step_;
+};
+
 }  // namespace
 
 int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
-  const char* const epp_file = job.Nav.EppFile.c_str();
-  if (job.FixedNames) {
-    SetErrorText("Splitting names its outputs: it cannot write to a fixed observation path");
-    return kConversionFailed;
-  }
-  if (!IsUsable(ref)) {
-    // The EPP file's own fault first, as an unsplit conversion reports it.
-    if (NavigationStep(job.Nav, epp_file, job, nullptr) == 0)
-      SetErrorText(kUndatedMessage, epp_file);
-    return kConversionFailed;
-  }
-  SplitOutputs out;
-  int result = PrescanSpans(job, ref, &out);
-  if (result == kConversionOk) result = PlanSpans(job, ref, &out);
-  if (result != kConversionOk) return result;
-  if (job.PlanOnly) {
-    FillFacts(job.Facts, *out.Whole, ref);
-    if (job.Facts) {
-      job.Facts->EpochsWritten = 0;
-      job.Facts->ObsFiles = static_cast<uint32_t>(out.Files.size());
-    }
-    ListOutputs(job, out.Files, out.WithQc, out.QcPathSet, out.SkipQc, false);
-    return kConversionOk;
-  }
-  result = ApplySplitPolicy(job, ref, &out);
-  if (result != kConversionOk) return result;
-  QcStep step(job.ElevationMask);
-  result = WriteSpans(job, ref, gpb_size, &step, &out);
-  if (result != kConversionOk) return result;
-
-  // Every file is complete: all go into place together, or none.
-  OutputSet set;
-  set.Add(out.NavFile);
-  if (out.Checking) step.AddTo(&set);
-  for (auto& o : out.Files)
-    if (!o->Skip && o->Written) set.Add(&o->File);
-  result = CommitOutputs(&set);
-  if (result != kConversionOk) return result;
-  ListOutputs(job, out.Files, out.WithQc, out.QcPathSet, out.SkipQc, out.SkipNav);
-  return kConversionOk;
+  SplitFlow flow(job, ref, gpb_size);
+  return RunFlow(flow, job);
 }
 
 }  // namespace steps

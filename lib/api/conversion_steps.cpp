@@ -467,5 +467,21 @@ void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const We
   facts->GpbFileSize = Ctx().GpbFileSize;
 }
 
+int RunFlow(ConversionFlow& flow, const ConversionJob& job) {
+  int result = flow.Plan();
+  if (result != kConversionOk) return result;
+  if (job.PlanOnly) return flow.FinishPlanOnly();
+  result = flow.ApplyPolicy();
+  if (result != kConversionOk) return result;
+  result = flow.Write();
+  if (result != kConversionOk) return result;
+  // Every output is complete: all go into place together, or none.
+  OutputSet set;
+  flow.AddOutputs(&set);
+  result = CommitOutputs(&set);
+  if (result == kConversionOk) flow.Committed();
+  return result;
+}
+
 }  // namespace steps
 }  // namespace rawconv

@@ -180,6 +180,34 @@ void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const We
 constexpr const char* kUndatedMessage =
     "No usable ephemeris record in %s: the GPS week of the data is unknown";
 
+// One call's flow. The kinds of call (one observation file, one file per
+// span, the check alone) differ in what they plan and write, never in the
+// order of the steps or in the commit: RunFlow drives every kind.
+class ConversionFlow {
+ public:
+  virtual ~ConversionFlow() = default;
+  // Names every output and checks the outputs against the inputs and each
+  // other. kConversionOk when the call may go on.
+  virtual int Plan() = 0;
+  // A plan-only call ends after the plan: the facts it can give, or the
+  // failure the conversion would meet first.
+  virtual int FinishPlanOnly() = 0;
+  // The existing-output policy over every planned output; kConversionSkipped
+  // when every output is left alone.
+  virtual int ApplyPolicy() = 0;
+  // Writes every output into its temporary file; on failure nothing of the
+  // call stays behind.
+  virtual int Write() = 0;
+  // Adds every written file to the call's output set.
+  virtual void AddOutputs(OutputSet* set) = 0;
+  // After every output went into place.
+  virtual void Committed() {}
+};
+
+// Plan, (plan only: stop), existing-output policy, write, commit. The
+// result code of the call.
+int RunFlow(ConversionFlow& flow, const ConversionJob& job);
+
 // The conversion into one observation file per span of GPS time
 // (conversion_split.cpp); the call's first checks are done by the caller.
 int RunSplit(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size);
