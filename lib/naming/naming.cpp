@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "naming/file_ext.h"
+#include "time/calendar.h"
 
 namespace rawconv {
 namespace {
@@ -236,13 +237,6 @@ void FormatInterval(double seconds, char* out) {
   } else {
     PutUnits(Units(seconds / kDay), 'D', out);
   }
-}
-
-int DayOfYear(int year, int month, int day) {
-  static const int kBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  if (month < 1 || month > 12) return 0;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return kBefore[month - 1] + day + (leap && month > 2 ? 1 : 0);
 }
 
 }  // namespace rawconv
