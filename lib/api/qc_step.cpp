@@ -13,16 +13,11 @@ namespace {
 
 const char* const kQcExtensions[kQcFiles] = {".qc.txt", ".qc.json", ".qc.html"};
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
 }  // namespace
 
 bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths) {
   for (int i = 0; i < kQcFiles; ++i) {
-    std::string path = folder;
-    if (!path.empty() && !IsSeparator(path.back())) path += '/';
-    path += stem;
-    path += kQcExtensions[i];
+    const std::string path = JoinPath(folder, (std::string(stem) + kQcExtensions[i]).c_str());
     if (path.size() >= kQcPathSize) {
       paths->Path[i][0] = '\0';
       return false;
@@ -30,24 +25,6 @@ bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths) {
     std::memcpy(paths->Path[i], path.c_str(), path.size() + 1);
   }
   return true;
-}
-
-const char* FileNameOf(const char* path) {
-  const char* base = path;
-  for (const char* p = path; *p; ++p)
-    if (IsSeparator(*p)) base = p + 1;
-  return base;
-}
-
-std::string FolderOf(const char* path) {
-  return std::string(path, static_cast<size_t>(FileNameOf(path) - path));
-}
-
-std::string StemOf(const char* path) {
-  std::string name = FileNameOf(path);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return name;
 }
 
 namespace {

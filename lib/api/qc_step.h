@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "naming/path.h"
 #include "obs/obs_writer.h"
 #include "qc/qc.h"
 #include "sink/sink.h"
@@ -44,12 +45,6 @@ struct QcFacts {
 // `folder` (empty: no folder part). false when a path would not fit.
 bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths);
 
-// The folder part of a path, with its trailing separator ("" for none).
-std::string FolderOf(const char* path);
-// The file name part of a path.
-const char* FileNameOf(const char* path);
-// The file name without its extension ("site1" of "/data/site1.gpb").
-std::string StemOf(const char* path);
 
 class QcStep final : public EpochObserver {
  public:

@@ -15,6 +15,7 @@
 #include "api/context.h"
 #include "api/conversion.h"
 #include "naming/file_ext.h"
+#include "naming/path.h"
 #include "api/qc_step.h"
 #include "gpb/gpb.h"
 #include "sink/gzip_sink.h"
@@ -163,12 +164,6 @@ bool CheckText(const char* text, size_t columns, const char* what, Invalid* why)
   return false;
 }
 
-const char* BaseName(const char* path) {
-  const char* base = path;
-  for (const char* p = path; *p; ++p)
-    if (*p == '/' || *p == '\\') base = p + 1;
-  return base;
-}
 
 static_assert(static_cast<int>(RAWCONV_STATION_BESIDE) == static_cast<int>(kStationBeside) &&
                   static_cast<int>(RAWCONV_STATION_NONE) == static_cast<int>(kStationNone) &&
@@ -276,9 +271,8 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
   } else {
     std::string base = gpb;
     if (o.output_dir && *o.output_dir) {
-      base = o.output_dir;
-      if (base.back() != '/' && base.back() != '\\') base += '/';
-      base += BaseName(gpb.c_str());
+      base = JoinPath(o.output_dir, FileNameOf(gpb.c_str(), PathRule::kEitherSlash),
+                      PathRule::kEitherSlash);
     }
     obs_path = nav_path = base;
   }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "naming/file_ext.h"
+#include "naming/path.h"
 #include "time/calendar.h"
 
 namespace rawconv {
@@ -29,13 +30,8 @@ bool Valid(const NamingInput& in) {
   return true;
 }
 
-// The last component of a path (after '/' or '\').
-const char* BaseName(const char* path) {
-  const char* base = path;
-  for (const char* p = path; *p; ++p)
-    if (*p == '/' || *p == '\\') base = p + 1;
-  return base;
-}
+// The last component of a path: after a slash or a backslash on every system.
+const char* BaseName(const char* path) { return FileNameOf(path, PathRule::kEitherSlash); }
 
 // Four letters/digits from text (lower case), filled with '0'. false when
 // text holds none.
