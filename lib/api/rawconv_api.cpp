@@ -693,7 +693,7 @@ RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const cha
     rawconv_gpb_reader* r = new (std::nothrow) rawconv_gpb_reader();
     if (!r) return fail("Out of memory");
     ContextScope scope(r->context);
-    if (r->gpb.OpenGpbFile(gpb_path, 0, 1 << 16, GIO_READ, 0) != 0) {
+    if (r->gpb.OpenGpbFile(gpb_path, 1 << 16) != 0) {
       std::string text = r->gpb.ErrorText();
       delete r;
       return fail(text.c_str());
