@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "api/context.h"
+#include "naming/path.h"
 #include "qc/qc_report.h"
 
 namespace rawconv {
@@ -17,7 +18,8 @@ const char* const kQcExtensions[kQcFiles] = {".qc.txt", ".qc.json", ".qc.html"};
 
 bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths) {
   for (int i = 0; i < kQcFiles; ++i) {
-    const std::string path = JoinPath(folder, (std::string(stem) + kQcExtensions[i]).c_str());
+    const std::string name = std::string(stem) + kQcExtensions[i];
+    const std::string path = JoinPath(folder, name.c_str(), PathRule::kEitherSlash);
     if (path.size() >= kQcPathSize) {
       paths->Path[i][0] = '\0';
       return false;
@@ -26,6 +28,12 @@ bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths) {
   }
   return true;
 }
+
+std::string FolderOf(const char* path) { return FolderOf(path, PathRule::kEitherSlash); }
+
+const char* FileNameOf(const char* path) { return FileNameOf(path, PathRule::kEitherSlash); }
+
+std::string StemOf(const char* path) { return StemOf(path, PathRule::kEitherSlash); }
 
 namespace {
 

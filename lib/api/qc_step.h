@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "naming/path.h"
 #include "obs/obs_writer.h"
 #include "qc/qc.h"
 #include "sink/sink.h"
@@ -44,6 +43,16 @@ struct QcFacts {
 // Names the three report files "<stem>.qc.txt", ".qc.json", ".qc.html" in
 // `folder` (empty: no folder part). false when a path would not fit.
 bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths);
+
+// The parts of a path as the conversion flow reads them: a slash or a
+// backslash separates folders on every system, so that its output names do
+// not change. They are naming/path.h's functions under its either-slash rule.
+// The folder part with its trailing separator ("" for none).
+std::string FolderOf(const char* path);
+// The file name part.
+const char* FileNameOf(const char* path);
+// The file name without its extension ("site1" of "/data/site1.gpb").
+std::string StemOf(const char* path);
 
 
 class QcStep final : public EpochObserver {
