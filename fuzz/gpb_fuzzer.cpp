@@ -1,6 +1,7 @@
-// The GPB reader on any bytes: format probe, open, every epoch until the end
-// of the file (corrupt records skipped), rewind, the index scan in its three
-// modes, and an open with the scan built in.
+// The GPB reader on any bytes, the way the conversions and rawconv_gpb_open
+// read: format probe, open, every epoch until the end of the file (corrupt
+// records skipped), the pass facts, rewind and a second pass, and the same
+// reading with a small stream buffer on the caller's thread alone.
 #include <vector>
 
 #include "api/context.h"
@@ -15,16 +16,11 @@ void CheckEpoch(const GpbEpoch& epoch) {
   FUZZ_CHECK(epoch.NumChannels >= 0 && epoch.NumChannels <= kMaxChannels);
 }
 
-void CheckScan(const GpbClass& reader) {
-  const GpbScanResults& scan = reader.ScanResults();
-  FUZZ_CHECK(scan.ScanEpochCount >= 0);
-  const GpbScanEntry* index = reader.ScanIndex();
-  if (index != nullptr) {
-    for (int i = 0; i < scan.ScanEpochCount; ++i) {
-      FUZZ_CHECK(index[i].NumChannels >= 0 && index[i].NumChannels <= kMaxChannels);
-    }
-    FUZZ_CHECK(index[scan.ScanEpochCount].TimeMs == 1000000000);
-  }
+// The pass facts once a pass has ended.
+void CheckPassEnd(const GpbClass& reader) {
+  FUZZ_CHECK(reader.PassEnd() != GpbPassEnd::kNotEnded);
+  FUZZ_CHECK(reader.BytesUsed() <= reader.FileSize());
+  FUZZ_CHECK(reader.DamagedRecords() >= 0);
   FUZZ_CHECK(fuzz::Terminated(reader.ErrorText(), 512));
 }
 
@@ -37,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   GpbClass reader;
   reader.GetGpbFileType(path.c_str());
-  if (reader.OpenGpbFile(path.c_str(), 0, 4096, GIO_READ, 0) == 0) {
+  if (reader.OpenGpbFile(path.c_str(), 4096) == 0) {
     FUZZ_CHECK(fuzz::Terminated(reader.ReceiverDescription(), 32));
     char name[25];
     reader.GetReceiverTypeName(name);
@@ -71,28 +67,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++n;
       }
       if (pass == 1) FUZZ_CHECK(n == first.size());
+      CheckPassEnd(reader);
       reader.RewindGpbFile();
     }
     if (reader.ReadGpbEpoch(nullptr, nullptr) == 0) CheckEpoch(reader.InternalEpoch());
 
-    reader.ScanGpbFile(0, -1);
-    CheckScan(reader);
-    reader.ScanGpbFile(0, 3);
-    CheckScan(reader);
-    reader.ScanGpbFile(40, 0);
-    CheckScan(reader);
-    reader.ScanGpbFile(5, 5);  // refused: both limits given
-    // The stream stands at the first record again after a scan.
-    if (reader.ReadGpbEpoch(&epoch, channels) == 0) CheckEpoch(epoch);
     // A second open on the open object is refused and leaves it failed.
-    reader.OpenGpbFile(path.c_str(), 0, 4096, GIO_READ, 0);
+    reader.OpenGpbFile(path.c_str(), 4096);
     reader.ReadGpbEpoch(nullptr, nullptr);
     reader.CloseGpbFile();
   }
   FUZZ_CHECK(fuzz::Terminated(reader.ErrorText(), 512));
 
-  GpbClass scanned;
-  if (scanned.OpenGpbFile(path.c_str(), 1, 64, GIO_READ, 0) == 0) CheckScan(scanned);
-  scanned.CloseGpbFile();
+  GpbClass alone;
+  alone.SetReadAhead(false);
+  if (alone.OpenGpbFile(path.c_str(), 64) == 0) {
+    GpbEpoch epoch{};
+    GpbChannel channels[kMaxChannels]{};
+    int result;
+    while ((result = alone.ReadGpbEpoch(&epoch, channels)) != -1) {
+      if (result == 0) CheckEpoch(epoch);
+    }
+    CheckPassEnd(alone);
+  }
+  alone.CloseGpbFile();
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "api/context.h"
+#include "naming/path.h"
 #include "qc/qc_report.h"
 
 namespace rawconv {
@@ -13,16 +14,12 @@ namespace {
 
 const char* const kQcExtensions[kQcFiles] = {".qc.txt", ".qc.json", ".qc.html"};
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
 }  // namespace
 
 bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths) {
   for (int i = 0; i < kQcFiles; ++i) {
-    std::string path = folder;
-    if (!path.empty() && !IsSeparator(path.back())) path += '/';
-    path += stem;
-    path += kQcExtensions[i];
+    const std::string name = std::string(stem) + kQcExtensions[i];
+    const std::string path = JoinPath(folder, name.c_str(), PathRule::kEitherSlash);
     if (path.size() >= kQcPathSize) {
       paths->Path[i][0] = '\0';
       return false;
@@ -32,23 +29,11 @@ bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths) {
   return true;
 }
 
-const char* FileNameOf(const char* path) {
-  const char* base = path;
-  for (const char* p = path; *p; ++p)
-    if (IsSeparator(*p)) base = p + 1;
-  return base;
-}
+std::string FolderOf(const char* path) { return FolderOf(path, PathRule::kEitherSlash); }
 
-std::string FolderOf(const char* path) {
-  return std::string(path, static_cast<size_t>(FileNameOf(path) - path));
-}
+const char* FileNameOf(const char* path) { return FileNameOf(path, PathRule::kEitherSlash); }
 
-std::string StemOf(const char* path) {
-  std::string name = FileNameOf(path);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return name;
-}
+std::string StemOf(const char* path) { return StemOf(path, PathRule::kEitherSlash); }
 
 namespace {
 

@@ -44,12 +44,16 @@ struct QcFacts {
 // `folder` (empty: no folder part). false when a path would not fit.
 bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths);
 
-// The folder part of a path, with its trailing separator ("" for none).
+// The parts of a path as the conversion flow reads them: a slash or a
+// backslash separates folders on every system, so that its output names do
+// not change. They are naming/path.h's functions under its either-slash rule.
+// The folder part with its trailing separator ("" for none).
 std::string FolderOf(const char* path);
-// The file name part of a path.
+// The file name part.
 const char* FileNameOf(const char* path);
 // The file name without its extension ("site1" of "/data/site1.gpb").
 std::string StemOf(const char* path);
+
 
 class QcStep final : public EpochObserver {
  public:

@@ -15,6 +15,7 @@
 #include "api/context.h"
 #include "api/conversion.h"
 #include "naming/file_ext.h"
+#include "naming/path.h"
 #include "api/qc_step.h"
 #include "gpb/gpb.h"
 #include "sink/gzip_sink.h"
@@ -163,12 +164,6 @@ bool CheckText(const char* text, size_t columns, const char* what, Invalid* why)
   return false;
 }
 
-const char* BaseName(const char* path) {
-  const char* base = path;
-  for (const char* p = path; *p; ++p)
-    if (*p == '/' || *p == '\\') base = p + 1;
-  return base;
-}
 
 static_assert(static_cast<int>(RAWCONV_STATION_BESIDE) == static_cast<int>(kStationBeside) &&
                   static_cast<int>(RAWCONV_STATION_NONE) == static_cast<int>(kStationNone) &&
@@ -276,9 +271,8 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
   } else {
     std::string base = gpb;
     if (o.output_dir && *o.output_dir) {
-      base = o.output_dir;
-      if (base.back() != '/' && base.back() != '\\') base += '/';
-      base += BaseName(gpb.c_str());
+      base = JoinPath(o.output_dir, FileNameOf(gpb.c_str(), PathRule::kEitherSlash),
+                      PathRule::kEitherSlash);
     }
     obs_path = nav_path = base;
   }
@@ -699,7 +693,7 @@ RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const cha
     rawconv_gpb_reader* r = new (std::nothrow) rawconv_gpb_reader();
     if (!r) return fail("Out of memory");
     ContextScope scope(r->context);
-    if (r->gpb.OpenGpbFile(gpb_path, 0, 1 << 16, GIO_READ, 0) != 0) {
+    if (r->gpb.OpenGpbFile(gpb_path, 1 << 16) != 0) {
       std::string text = r->gpb.ErrorText();
       delete r;
       return fail(text.c_str());

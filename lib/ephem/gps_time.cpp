@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "time/calendar.h"
 
 namespace rawconv {
 namespace {
@@ -17,7 +18,10 @@ constexpr int64_t kWholeSecondsPerWeek = 604800;
 
 // Seconds in a four-year cycle (1461 days) and the starts of its second,
 // third and fourth year (365, 730, 1096 days). The third year of every
-// cycle counted from 1970 is the leap year (1972, 1976, ...).
+// cycle counted from 1970 is the leap year (1972, 1976, ...). Linear seconds
+// keep this four-year rule in every century, so they agree with the civil
+// calendar (time/calendar.h) from 1901 to 2099 only; the month lengths are
+// the calendar's.
 constexpr int64_t kCycleSeconds = 126230400;
 constexpr int64_t kYear2Start = 31536000;
 constexpr int64_t kYear3Start = 63072000;
@@ -29,12 +33,6 @@ constexpr int kWeekRollover = 1024;
 
 // Time-of-week difference at which the resolved week moves by one.
 constexpr double kWeekChangeLimit = 300000.0;
-
-// Days before month m (0..11) and the year length at index 12; row 1 is the
-// leap year.
-constexpr int kCumulativeDays[2][13] = {
-    {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365},
-    {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366}};
 
 // Texts longer than this are rejected by the time and date parsers.
 constexpr size_t kMaxDateTextLength = 31;
@@ -113,7 +111,8 @@ int64_t TmToSeconds(const std::tm& t) {
   }
   const int leap = (year % 4 == 0) ? 1 : 0;
   const int64_t years = (year < 70) ? year + 30 : year - 70;
-  const int64_t days = (years + 2) / 4 + 365 * years - leap + kCumulativeDays[leap][month] +
+  const int64_t days = (years + 2) / 4 + 365 * years - leap +
+                       DaysBeforeMonth(static_cast<int>(month) + 1, leap != 0) +
                        static_cast<int64_t>(t.tm_mday) - 1;
   return ((days * 24 + t.tm_hour) * 60 + t.tm_min) * 60 + t.tm_sec;
 }
@@ -144,7 +143,7 @@ std::tm SecondsToTm(int64_t seconds) {
   const int64_t day = rest / kSecondsPerDay;
   int month = -1;
   for (int m = 0; m < 12; ++m) {
-    if (kCumulativeDays[leap][m] <= day && day < kCumulativeDays[leap][m + 1]) {
+    if (DaysBeforeMonth(m + 1, leap != 0) <= day && day < DaysBeforeMonth(m + 2, leap != 0)) {
       month = m;
       break;
     }
@@ -163,7 +162,7 @@ std::tm SecondsToTm(int64_t seconds) {
   out.tm_sec = static_cast<int>(second);
   out.tm_min = static_cast<int>(minute);
   out.tm_hour = static_cast<int>(hour);
-  out.tm_mday = ClampToInt(day - kCumulativeDays[leap][month] + 1);
+  out.tm_mday = ClampToInt(day - DaysBeforeMonth(month + 1, leap != 0) + 1);
   out.tm_mon = month;
   out.tm_year = ClampToInt(years + 70);
   out.tm_wday = 0;

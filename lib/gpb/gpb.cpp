@@ -296,11 +296,8 @@ void GpbClass::ResetToConstructed() {
   receiver_type_ = 0;
   std::memset(receiver_description_, 0, sizeof receiver_description_);
   path_.clear();
-  file_mode_ = 0;
   stream_ = nullptr;
   input_.Detach();
-  scan_ = GpbScanResults{};
-  scan_.LastRcvTime = 604800.0;
   file_size_ = 0;
   bytes_used_ = 0;
   pass_end_ = GpbPassEnd::kNotEnded;
@@ -329,7 +326,16 @@ int GpbClass::GetGpbFileType(const char* path) {
 }
 
 int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
-                          int ptr_alloc_size) {
+                          int /*ptr_alloc_size*/) {
+  if (scan_on_open != 0 || file_mode != GIO_READ) {
+    SetError("Invalid FileMode");
+    state_ = -1;
+    return 1;
+  }
+  return OpenGpbFile(path, buffer_size);
+}
+
+int GpbClass::OpenGpbFile(const char* path, int buffer_size) {
   // A path beyond the caller's limit is refused like a missing file.
   const int type = (path != nullptr && std::strlen(path) < path_limit_) ? GetGpbFileType(path)
                                                                           : kTypeUnreadable;
@@ -347,24 +353,6 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
     return 1;
   }
 
-  const char* stream_mode = nullptr;
-  if (file_mode == GIO_READ) {
-    stream_mode = "rb";
-  } else if (file_mode == GIO_READWRITE) {
-    stream_mode = "r+b";
-  } else if (file_mode == GIO_APPEND) {
-    if (scan_on_open != 0 && ptr_alloc_size == 0) {
-      SetError("In order to use ScanFile with GIO_APPEND, then PtrAllocSize must be specified");
-      state_ = -1;
-      return 1;
-    }
-    stream_mode = "a+b";
-  } else {
-    SetError("Invalid FileMode");
-    state_ = -1;
-    return 1;
-  }
-
   // A stream left attached by a refused second open (state -1) is closed
   // here so that it does not leak.
   if (stream_ != nullptr) {
@@ -373,13 +361,9 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
     stream_ = nullptr;
   }
 
-  stream_ = std::fopen(path, stream_mode);
+  stream_ = std::fopen(path, "rb");
   if (stream_ == nullptr) {
-    if (file_mode == GIO_READ) {
-      SetError("Unable to open GPB file %s for reading--file may not exist", path);
-    } else {
-      SetError("Unable to open GPB file %s for read/write--May not exist or is read-only", path);
-    }
+    SetError("Unable to open GPB file %s for reading--file may not exist", path);
     state_ = -1;
     return 1;
   }
@@ -388,7 +372,7 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
   // the input is ours.
   if (buffer_size < 2 ||
       std::setvbuf(stream_, nullptr, _IOFBF, static_cast<size_t>(buffer_size)) != 0 ||
-      !input_.Attach(stream_, 0, file_mode == GIO_READ && read_ahead_)) {
+      !input_.Attach(stream_, 0, read_ahead_)) {
     std::fclose(stream_);
     stream_ = nullptr;
     SetError("Unable to create file buffer for '%s'", path);
@@ -438,23 +422,12 @@ int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, i
     receiver_type_ = GetI8(old_header_ + kOldReceiverType);
   }
   error_text_[0] = '\0';
-  file_mode_ = file_mode;
   path_ = path;
-  ReleaseIndex();
-  scan_.ScanEpochCount = 0;
   file_size_ = StreamFileSize(stream_);
   bytes_used_ = FirstRecordOffset();
   pass_end_ = GpbPassEnd::kNotEnded;
   damaged_records_ = 0;
   state_ = 1;
-
-  if (scan_on_open != 0 && ScanGpbFile(ptr_alloc_size, -1) != 0) {
-    input_.Detach();
-    std::fclose(stream_);
-    stream_ = nullptr;
-    state_ = -1;
-    return 1;
-  }
   return 0;
 }
 
@@ -652,17 +625,10 @@ int GpbClass::GetReceiverTypeName(char* buffer) const {
 }
 
 void GpbClass::CloseGpbFile() {
-  ReleaseIndex();
   input_.Detach();
   if (stream_ != nullptr) std::fclose(stream_);
   stream_ = nullptr;
   ResetToConstructed();
-}
-
-void GpbClass::ReleaseIndex() {
-  delete[] scan_.Index;
-  scan_.Index = nullptr;
-  scan_.IndexValid = 0;
 }
 
 }  // namespace rawconv

@@ -17,10 +17,8 @@
 
 namespace rawconv {
 
-// File modes of OpenGpbFile.
-constexpr int GIO_READ = 1;       // "rb"; the only mode the converter uses
-constexpr int GIO_READWRITE = 3;  // "r+b"
-constexpr int GIO_APPEND = 4;     // "a+b"; a scan needs PtrAllocSize
+// The file mode of the older OpenGpbFile call form: files are only read.
+constexpr int GIO_READ = 1;
 
 constexpr int kMaxChannels = 24;
 
@@ -88,46 +86,6 @@ enum class GpbPassEnd {
                // without a good record after the damage
 };
 
-// One entry of the epoch index built by ScanGpbFile.
-struct GpbScanEntry {
-  int32_t TimeMs;
-  int32_t FilePos;
-  int16_t NumChannels;
-  int16_t Flags;
-  double Latitude;
-  double Longitude;
-  float Height;
-};
-
-// Results of ScanGpbFile, in the order the reader keeps them.
-struct GpbScanResults {
-  int32_t ScanEpochCount;
-  double FirstRcvTime;
-  double LastRcvTime;  // 604800.0 at construction
-  double EpochInterval;
-  GpbScanEntry* Index;  // ScanEpochCount entries + the end entry; owned by the reader
-  int32_t IndexValid;
-  int32_t PrnChannelCount[72];
-  int32_t ScanErrorCount;
-  int32_t HasL2Phase;
-  int32_t HasP1;
-  int32_t CountC1;
-  int32_t CountP1;
-  int32_t CountP2;
-  int32_t CountL1;
-  int32_t CountL2;
-  int32_t CountD1;
-  int32_t CountGlonass;
-  int32_t CountCn0L1;
-  int32_t CountCn0L1InRange;
-  int32_t CountCn0L2InRange;
-  int32_t CountChannels;
-  int32_t MeanPosValid;
-  double MeanLatitude;
-  double MeanLongitude;
-  float MeanHeight;
-};
-
 // Name of a receiver-type code, or "UNKNOWN" (static text).
 const char* ReceiverTypeName(int code);
 
@@ -147,6 +105,11 @@ class GpbClass {
   // sizes the stream buffer, which the stream library allocates; the records
   // themselves are read in blocks of up to GpbInput::kMaxRead bytes whatever
   // its size.
+  int OpenGpbFile(const char* path, int buffer_size);
+
+  // The older call form: the same open when scan_on_open is 0 and file_mode
+  // is GIO_READ (ptr_alloc_size is then unused); anything else is refused
+  // with "Invalid FileMode".
   int OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
                   int ptr_alloc_size);
 
@@ -167,15 +130,9 @@ class GpbClass {
   // file, 1 other failure.
   int ReadGpbEpoch(GpbEpoch* epoch, GpbChannel* channels);
 
-  // Builds the epoch index and the scan results. 0 success, 1 failure.
-  // ptr_alloc_size > 0 sizes the index without a counting pass (values
-  // below 1 count the records); max_scan_rec > 0 caps the count.
-  int ScanGpbFile(int ptr_alloc_size, int max_scan_rec);
-
   // Facts of the current pass (since OpenGpbFile or RewindGpbFile), for
   // telling a clean file from a truncated or damaged one once ReadGpbEpoch
-  // has returned non-zero. ScanGpbFile rewinds at its end, so after a scan
-  // they describe an unread file.
+  // has returned non-zero.
   //
   // How the pass has ended; kNotEnded while every read succeeded (also
   // before the first read, and when no file is open).
@@ -208,19 +165,13 @@ class GpbClass {
   int ReceiverType() const { return receiver_type_; }
   const char* ReceiverDescription() const { return receiver_description_; }
   const char* Path() const { return path_.c_str(); }
-  int FileMode() const { return file_mode_; }
   const GpbEpoch& InternalEpoch() const { return epoch_; }
   const GpbChannel* InternalChannels() const { return channels_; }
-  const GpbScanResults& ScanResults() const { return scan_; }
-  // The epoch index (ScanEpochCount entries and the end entry), or nullptr
-  // when no valid index exists.
-  const GpbScanEntry* ScanIndex() const { return scan_.IndexValid ? scan_.Index : nullptr; }
   const uint8_t* OldHeaderImage() const { return old_header_; }
   const uint8_t* NewHeaderImage() const { return new_header_; }
 
  private:
   void ResetToConstructed();
-  void ReleaseIndex();
   void SetError(const char* format, ...)
 #if defined(__GNUC__)
       __attribute__((format(printf, 2, 3)))
@@ -243,10 +194,8 @@ class GpbClass {
   std::string path_;
   size_t path_limit_ = static_cast<size_t>(-1);
   bool read_ahead_ = true;
-  int32_t file_mode_;
   std::FILE* stream_;
   GpbInput input_;  // reads stream_ in blocks; every record goes through it
-  GpbScanResults scan_;
   uint64_t file_size_;
   uint64_t bytes_used_;
   GpbPassEnd pass_end_;

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #endif
 
+#include "naming/path.h"
+
 namespace rawconv {
 namespace {
 
@@ -77,17 +79,11 @@ bool FindInFolder(char* out, size_t base_at, size_t ext_length) {
 
 #endif  // !_WIN32
 
-// Length of path without the extension of its last component. A "." after
-// the last separator starts the extension. The backslash is the separator of
-// the paths the front end passes; the slash is accepted too so that POSIX
-// paths name their files the same way.
+// Length of path without the extension of its last component. The paths
+// the front end passes separate their folders with backslashes; slashes are
+// accepted too so that POSIX paths name their files the same way.
 size_t StemLength(const char* path) {
-  const char* dot = std::strrchr(path, '.');
-  const char* back = std::strrchr(path, '\\');
-  const char* slash = std::strrchr(path, '/');
-  const char* sep = back > slash ? back : slash;
-  if (dot && (!sep || dot > sep)) return static_cast<size_t>(dot - path);
-  return std::strlen(path);
+  return WithoutExtensionLength(path, PathRule::kEitherSlash);
 }
 
 }  // namespace
@@ -131,7 +127,7 @@ int FindFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, ch
   WriteExt(out_ext, ext, ext_length, UpperAscii);
   if (IsFileAt(out)) return 0;
   size_t base_at = stem_length;  // the base name follows the last slash
-  while (base_at > 0 && out[base_at - 1] != '/') --base_at;
+  while (base_at > 0 && !IsPathSeparator(out[base_at - 1])) --base_at;
   if (FindInFolder(out, base_at, ext_length)) return 0;
   // None exists: the lower-case spelling.
   WriteExt(out_ext, ext, ext_length, LowerAscii);

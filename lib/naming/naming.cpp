@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "naming/file_ext.h"
+#include "naming/path.h"
+#include "time/calendar.h"
 
 namespace rawconv {
 namespace {
@@ -28,13 +30,8 @@ bool Valid(const NamingInput& in) {
   return true;
 }
 
-// The last component of a path (after '/' or '\').
-const char* BaseName(const char* path) {
-  const char* base = path;
-  for (const char* p = path; *p; ++p)
-    if (*p == '/' || *p == '\\') base = p + 1;
-  return base;
-}
+// The last component of a path: after a slash or a backslash on every system.
+const char* BaseName(const char* path) { return FileNameOf(path, PathRule::kEitherSlash); }
 
 // Four letters/digits from text (lower case), filled with '0'. false when
 // text holds none.
@@ -236,13 +233,6 @@ void FormatInterval(double seconds, char* out) {
   } else {
     PutUnits(Units(seconds / kDay), 'D', out);
   }
-}
-
-int DayOfYear(int year, int month, int day) {
-  static const int kBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  if (month < 1 || month > 12) return 0;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return kBefore[month - 1] + day + (leap && month > 2 ? 1 : 0);
 }
 
 }  // namespace rawconv

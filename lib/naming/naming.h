@@ -88,9 +88,6 @@ void FormatPeriod(double seconds, char* out);
 // whole unit; "00U" when unknown. out holds at least 4 bytes.
 void FormatInterval(double seconds, char* out);
 
-// Day of year (1..366) of a date.
-int DayOfYear(int year, int month, int day);
-
 }  // namespace rawconv
 
 #endif  // RAWCONV_NAMING_NAMING_H_

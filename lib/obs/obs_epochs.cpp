@@ -397,7 +397,7 @@ void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVis
 
   GpbClass reader;
   reader.SetReadAhead(pass->ReadAhead);
-  reader.OpenGpbFile(path, 0, kGpbBufferSize, GIO_READ, 0);  // a failed open reads no epochs
+  reader.OpenGpbFile(path, kGpbBufferSize);  // a failed open reads no epochs
 
   EpochSlot slots[2]{};  // before the first epoch the previous one has no channels
   EpochSlot* current = &slots[0];

@@ -277,7 +277,7 @@ CheckResult Scan(const ObsInput& request, ObsHeaderSummary* summary, const WeekR
 
   GpbClass reader;
   reader.SetReadAhead(pass->ReadAhead);
-  reader.OpenGpbFile(path, 0, kGpbBufferSize, GIO_READ, 0);  // a failed open reads no epochs
+  reader.OpenGpbFile(path, kGpbBufferSize);  // a failed open reads no epochs
 
   char name[64] = "";
   reader.GetReceiverTypeName(name);

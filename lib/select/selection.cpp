@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "obs/rinex3_codes.h"
+#include "time/calendar.h"
 
 namespace rawconv {
 namespace {
@@ -37,24 +38,7 @@ bool Expect(const char** p, char c) {
   return true;
 }
 
-bool LeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && LeapYear(y) ? 29 : kDays[m - 1];
-}
-
-// Days from 1970-01-01 to a proleptic Gregorian date.
-long DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-constexpr long kGpsEpochDays = 3657;  // 1980-01-06 after 1970-01-01
+constexpr int64_t kGpsEpochDays = 3657;  // 1980-01-06 after 1970-01-01
 
 bool TooLong(const char* text) {
   return std::memchr(text, '\0', kMaxArgumentText + 1) == nullptr;
@@ -200,7 +184,7 @@ CheckResult ParseGpsTime(const char* text, double* gps_seconds) {
   if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
       minute > 59 || second > 59)
     return CheckFailed("Bad time \"%.40s\": no such date or time", text);
-  const long days = DaysFromCivil(year, month, day) - kGpsEpochDays;
+  const int64_t days = DaysFromCivil(year, month, day) - kGpsEpochDays;
   if (days < 0) return CheckFailed("Bad time \"%.40s\": before the GPS epoch 1980-01-06", text);
   *gps_seconds = static_cast<double>(days) * kSecondsPerDay + hour * 3600.0 + minute * 60.0 +
                  second + fraction;

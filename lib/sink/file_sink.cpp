@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "naming/path.h"
 #include "sink/sink.h"
 
 #if defined(_WIN32)
@@ -71,10 +72,10 @@ int SyncFile(int fd) {
 }
 // Makes the folder's entries (a rename into it) durable.
 void SyncFolderOf(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  std::string folder = slash == nullptr ? std::string(".")
-                       : slash == path  ? std::string("/")
-                                        : std::string(path, static_cast<size_t>(slash - path));
+  const size_t name = FileNameStart(path);
+  const std::string folder = name == 0   ? std::string(".")
+                             : name == 1 ? std::string("/")
+                                         : std::string(path, name - 1);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   SyncFile(fd);
@@ -115,12 +116,6 @@ void TempSuffix(char* out, unsigned attempt) {
   out[6] = '\0';
 }
 
-#if defined(_WIN32)
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-#else
-bool IsSeparator(char c) { return c == '/'; }
-#endif
-
 // Longest file name (one path component) the common file systems take.
 constexpr size_t kNameMax = 255;
 
@@ -130,8 +125,7 @@ constexpr size_t kNameMax = 255;
 bool TempNameFor(const char* target, const char* tag, const char* suffix, char* out,
                  size_t size) {
   const size_t length = std::strlen(target);
-  size_t name_start = length;
-  while (name_start > 0 && !IsSeparator(target[name_start - 1])) --name_start;
+  const size_t name_start = FileNameStart(target);
   const size_t extra = std::strlen(tag) + std::strlen(suffix);
   size_t keep = length - name_start;
   if (keep + extra > kNameMax) keep = kNameMax > extra ? kNameMax - extra : 0;

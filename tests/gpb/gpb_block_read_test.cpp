@@ -71,30 +71,6 @@ TEST(GpbBlockRead, EveryRecordOfAFileOfManyBlocks) {
   }
 }
 
-TEST(GpbBlockRead, ScanIndexHoldsTheRecordOffsets) {
-  for (const bool is_new : kFormats) {
-    SCOPED_TRACE(is_new ? "new format" : "old format");
-    const GpbFileBuilder b = ManyEpochs(is_new, kEpochs);
-    ScratchFile file;
-    ASSERT_TRUE(b.Write(file.str()));
-    GpbClass reader;
-    ASSERT_EQ(reader.OpenGpbFile(file.c_str(), 1, 4096, GIO_READ, 0), 0) << reader.ErrorText();
-    ASSERT_EQ(reader.ScanResults().ScanEpochCount, kEpochs);
-    const GpbScanEntry* index = reader.ScanIndex();
-    ASSERT_NE(index, nullptr);
-    for (int i = 0; i <= kEpochs; ++i) {
-      ASSERT_EQ(static_cast<size_t>(index[i].FilePos), b.RecordOffset(static_cast<size_t>(i)))
-          << "entry " << i;
-    }
-    // The scan leaves the reader at the first record.
-    GpbEpoch e{};
-    ASSERT_EQ(reader.ReadGpbEpoch(&e, nullptr), 0);
-    EXPECT_EQ(e.RcvTime, 1000.0);
-  }
-}
-
-// A rewind inside the block held costs no read; one after the block has
-// moved on goes back to the file. Both must give the first record again.
 TEST(GpbBlockRead, RewindFromNearAndFar) {
   struct Case {
     const char* what;

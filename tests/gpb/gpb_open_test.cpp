@@ -58,27 +58,21 @@ TEST(GpbOpen, FailuresReportTheirMessageAndState) {
   struct Case {
     const ScratchFile* file;
     int buffer_size;
-    int mode;
-    int scan;
     const char* message;
     int state;  // State after the failure
   };
   const Case cases[] = {
-      {&missing, 4096, GIO_READ, 0, "GPB file '%s' does not exits or cannot be opened", 0},
-      {&neither, 4096, GIO_READ, 0, "Invalid GPB file type for '%s'--neither new or old format", 0},
-      {&bad_new_size, 4096, GIO_READ, 0, "File '%s' is not a GPB file--Invalid header", -1},
-      {&bad_old_size, 4096, GIO_READ, 0, "File '%s' is not a GPB file--Invalid header", -1},
-      {&short_header, 4096, GIO_READ, 0, "Failure to read header for '%s'", -1},
-      {&good, 0, GIO_READ, 0, "Unable to create file buffer for '%s'", -1},
-      {&good, 1, GIO_READ, 0, "Unable to create file buffer for '%s'", -1},
-      {&good, 4096, 2, 0, "Invalid FileMode", -1},
-      {&good, 4096, 0, 0, "Invalid FileMode", -1},
-      {&good, 4096, GIO_APPEND, 1,
-       "In order to use ScanFile with GIO_APPEND, then PtrAllocSize must be specified", -1},
+      {&missing, 4096, "GPB file '%s' does not exits or cannot be opened", 0},
+      {&neither, 4096, "Invalid GPB file type for '%s'--neither new or old format", 0},
+      {&bad_new_size, 4096, "File '%s' is not a GPB file--Invalid header", -1},
+      {&bad_old_size, 4096, "File '%s' is not a GPB file--Invalid header", -1},
+      {&short_header, 4096, "Failure to read header for '%s'", -1},
+      {&good, 0, "Unable to create file buffer for '%s'", -1},
+      {&good, 1, "Unable to create file buffer for '%s'", -1},
   };
   for (const Case& c : cases) {
     GpbClass reader;
-    EXPECT_EQ(reader.OpenGpbFile(c.file->c_str(), c.scan, c.buffer_size, c.mode, 0), 1);
+    EXPECT_EQ(reader.OpenGpbFile(c.file->c_str(), c.buffer_size), 1);
     EXPECT_EQ(reader.ErrorText(), WithPath(c.message, c.file->str())) << c.message;
     EXPECT_EQ(reader.State(), c.state) << c.message;
     EXPECT_EQ(reader.ReadGpbEpoch(nullptr, nullptr), 1);
@@ -87,7 +81,7 @@ TEST(GpbOpen, FailuresReportTheirMessageAndState) {
 
   // A buffer of 2 bytes is enough.
   GpbClass reader;
-  EXPECT_EQ(reader.OpenGpbFile(good.c_str(), 0, 2, GIO_READ, 0), 0);
+  EXPECT_EQ(reader.OpenGpbFile(good.c_str(), 2), 0);
   EXPECT_EQ(reader.ReadGpbEpoch(nullptr, nullptr), 0);
 }
 
@@ -95,7 +89,7 @@ TEST(GpbOpen, TooLongPathIsRefusedLikeAMissingFile) {
   // Path holds 255 characters: a longer path is never copied into it.
   const std::string long_path = ::testing::TempDir() + std::string(300, 'x') + ".gpb";
   GpbClass reader;
-  EXPECT_EQ(reader.OpenGpbFile(long_path.c_str(), 0, 4096, GIO_READ, 0), 1);
+  EXPECT_EQ(reader.OpenGpbFile(long_path.c_str(), 4096), 1);
   const std::string text = reader.ErrorText();
   EXPECT_EQ(text.rfind("GPB file '", 0), 0u) << text;
   EXPECT_LT(text.size(), 512u);
@@ -106,7 +100,7 @@ TEST(GpbOpen, TooLongPathIsRefusedLikeAMissingFile) {
   ScratchFile good;
   WriteTwoEpochFile(good);
   ASSERT_EQ(OpenForReading(reader, good), 0);
-  EXPECT_EQ(reader.OpenGpbFile(long_path.c_str(), 0, 4096, GIO_READ, 0), 1);
+  EXPECT_EQ(reader.OpenGpbFile(long_path.c_str(), 4096), 1);
   EXPECT_EQ(reader.State(), 1);
   EXPECT_EQ(reader.ReadGpbEpoch(nullptr, nullptr), 0);
 }
@@ -127,7 +121,6 @@ TEST(GpbOpen, HeadersGiveReceiverTypeAndDescription) {
   EXPECT_STREQ(reader.ReceiverDescription(), "");
   EXPECT_EQ(reader.GetReceiverTypeName(name), 0);
   EXPECT_STREQ(name, "UNKNOWN");
-  EXPECT_EQ(reader.FileMode(), GIO_READ);
   EXPECT_STREQ(reader.Path(), old_file.c_str());
   EXPECT_STREQ(reader.ErrorText(), "");
   EXPECT_EQ(reader.OldHeaderImage()[0], 202);
@@ -236,7 +229,6 @@ TEST(GpbLifecycle, RewindCloseAndReopen) {
     EXPECT_EQ(reader.ReceiverType(), 0);
     EXPECT_EQ(reader.IsNewFormat(), 0);
     EXPECT_EQ(reader.InternalEpoch().NumChannels, 0);
-    EXPECT_DOUBLE_EQ(reader.ScanResults().LastRcvTime, 604800.0);
     reader.CloseGpbFile();  // twice is harmless
     EXPECT_EQ(reader.ReadGpbEpoch(nullptr, nullptr), 1);
     EXPECT_STREQ(reader.ErrorText(), "Invalid GPB class setup");
@@ -249,24 +241,24 @@ TEST(GpbLifecycle, RewindCloseAndReopen) {
   EXPECT_EQ(never_opened.State(), 0);
 }
 
-TEST(GpbOpen, ReadWriteAndAppendModesReadFromTheStart) {
+// The older call form reads like the new one and refuses the scan and the
+// writing modes it no longer has.
+TEST(GpbOpen, OlderCallFormOnlyReads) {
   ScratchFile file;
   WriteTwoEpochFile(file);
-  for (int mode : {GIO_READWRITE, GIO_APPEND}) {
+  const int refused[][2] = {{1, GIO_READ}, {0, 3}, {0, 4}, {0, 0}};
+  for (const auto& r : refused) {
     GpbClass reader;
-    ASSERT_EQ(reader.OpenGpbFile(file.c_str(), 0, 4096, mode, 0), 0) << reader.ErrorText();
-    EXPECT_EQ(reader.FileMode(), mode);
-    GpbEpoch e{};
-    GpbChannel ch[kMaxChannels];
-    EXPECT_EQ(reader.ReadGpbEpoch(&e, ch), 0);
-    EXPECT_DOUBLE_EQ(e.RcvTime, 1000.0);
+    EXPECT_EQ(reader.OpenGpbFile(file.c_str(), r[0], 4096, r[1], 0), 1);
+    EXPECT_STREQ(reader.ErrorText(), "Invalid FileMode");
+    EXPECT_EQ(reader.ReadGpbEpoch(nullptr, nullptr), 1);
   }
-  ScratchFile missing;
   GpbClass reader;
-  // The probe comes first, so a missing file never reaches the stream open.
-  EXPECT_EQ(reader.OpenGpbFile(missing.c_str(), 0, 4096, GIO_READWRITE, 0), 1);
-  EXPECT_EQ(reader.ErrorText(),
-            WithPath("GPB file '%s' does not exits or cannot be opened", missing.str()));
+  ASSERT_EQ(reader.OpenGpbFile(file.c_str(), 0, 4096, GIO_READ, 0), 0) << reader.ErrorText();
+  GpbEpoch e{};
+  GpbChannel ch[kMaxChannels];
+  EXPECT_EQ(reader.ReadGpbEpoch(&e, ch), 0);
+  EXPECT_DOUBLE_EQ(e.RcvTime, 1000.0);
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ inline void ToEcef(double lat_deg, double lon_deg, double h, double* x, double* 
 
 // Opens like the converter: no scan, 4096-byte buffer, GIO_READ.
 inline int OpenForReading(GpbClass& reader, const ScratchFile& file) {
-  return reader.OpenGpbFile(file.c_str(), 0, 4096, GIO_READ, 0);
+  return reader.OpenGpbFile(file.c_str(), 4096);
 }
 
 }  // namespace gpbtest

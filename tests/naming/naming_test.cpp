@@ -6,6 +6,7 @@
 #include <string>
 
 #include "naming/naming.h"
+#include "time/calendar.h"
 
 namespace rawconv {
 namespace {

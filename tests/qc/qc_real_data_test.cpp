@@ -73,7 +73,7 @@ RealDay* LoadRealDay(const char* obs_name = "usno0200.05o", const char* nav_name
   position.Z = h.ApproxZ;
   observer.SetPosition(position);
   GpbClass gpb;
-  if (gpb.OpenGpbFile(gpb_path.c_str(), 0, 4096, GIO_READ, 0) != 0) {
+  if (gpb.OpenGpbFile(gpb_path.c_str(), 4096) != 0) {
     day->Error = gpb.ErrorText();
     std::remove(gpb_path.c_str());
     return day;

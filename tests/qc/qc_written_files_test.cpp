@@ -329,7 +329,7 @@ TEST_F(QcWrittenFilesTest, AzimuthElevationAgreeWithRnx2rtkp) {
   position.Z = h.ApproxZ;
   observer.SetPosition(position);
   GpbClass gpb;
-  ASSERT_EQ(gpb.OpenGpbFile(day_->Gpb.c_str(), 0, 4096, GIO_READ, 0), 0) << gpb.ErrorText();
+  ASSERT_EQ(gpb.OpenGpbFile(day_->Gpb.c_str(), 4096), 0) << gpb.ErrorText();
   GpbEpoch epoch{};
   GpbChannel channels[kMaxChannels];
   while (gpb.ReadGpbEpoch(&epoch, channels) == 0) {

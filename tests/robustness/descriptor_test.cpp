@@ -83,22 +83,22 @@ TEST_F(DescriptorTest, FailedReadersCloseEveryFile) {
   WriteFile(Path("plain.epp"), "not an ephemeris file\n");
 
   const std::pair<const char*, std::function<void()>> calls[] = {
-      {"gpb: missing", [&] { GpbClass r; r.OpenGpbFile(Path("none").c_str(), 0, 4096, GIO_READ, 0); }},
-      {"gpb: short header", [&] { GpbClass r; r.OpenGpbFile(Path("short.gpb").c_str(), 0, 4096, GIO_READ, 0); }},
-      {"gpb: invalid header", [&] { GpbClass r; r.OpenGpbFile(Path("bad_header.gpb").c_str(), 0, 4096, GIO_READ, 0); }},
-      {"gpb: no buffer", [&] { GpbClass r; r.OpenGpbFile(Path("ok.gpb").c_str(), 0, 1, GIO_READ, 0); }},
-      {"gpb: invalid mode", [&] { GpbClass r; r.OpenGpbFile(Path("ok.gpb").c_str(), 0, 4096, 7, 0); }},
+      {"gpb: missing", [&] { GpbClass r; r.OpenGpbFile(Path("none").c_str(), 4096); }},
+      {"gpb: short header", [&] { GpbClass r; r.OpenGpbFile(Path("short.gpb").c_str(), 4096); }},
+      {"gpb: invalid header",
+       [&] { GpbClass r; r.OpenGpbFile(Path("bad_header.gpb").c_str(), 4096); }},
+      {"gpb: no buffer", [&] { GpbClass r; r.OpenGpbFile(Path("ok.gpb").c_str(), 1); }},
       {"gpb: second open, no close", [&] {
          GpbClass r;
-         r.OpenGpbFile(Path("ok.gpb").c_str(), 0, 4096, GIO_READ, 0);
-         r.OpenGpbFile(Path("ok.gpb").c_str(), 1, 4096, GIO_READ, 0);
+         r.OpenGpbFile(Path("ok.gpb").c_str(), 4096);
+         r.OpenGpbFile(Path("ok.gpb").c_str(), 4096);
          r.ReadGpbEpoch(nullptr, nullptr);
        }},
       {"gpb: reopen after refusal", [&] {
          GpbClass r;
-         r.OpenGpbFile(Path("ok.gpb").c_str(), 0, 4096, GIO_READ, 0);
-         r.OpenGpbFile(Path("ok.gpb").c_str(), 0, 4096, GIO_READ, 0);
-         r.OpenGpbFile(Path("ok.gpb").c_str(), 1, 4096, GIO_READ, 0);
+         r.OpenGpbFile(Path("ok.gpb").c_str(), 4096);
+         r.OpenGpbFile(Path("ok.gpb").c_str(), 4096);
+         r.OpenGpbFile(Path("ok.gpb").c_str(), 4096);
          r.CloseGpbFile();
        }},
       {"station: missing", [&] { StationFile f; ReadStationFile(Path("none").c_str(), 31, &f); }},
