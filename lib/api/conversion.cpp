@@ -25,8 +25,8 @@ class QcOnlyFlow final : public ConversionFlow {
       return kConversionFailed;
     }
     const std::string folder =
-        job_.QcDir && *job_.QcDir ? std::string(job_.QcDir) : FolderOf(gpb_file);
-    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file).c_str(), &paths_)) {
+        job_.QcDir && *job_.QcDir ? std::string(job_.QcDir) : FolderOf(gpb_file, PathRule::kEitherSlash);
+    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file, PathRule::kEitherSlash).c_str(), &paths_)) {
       SetErrorText("Output path too long: %s", folder.c_str());
       return kConversionFailed;
     }
@@ -89,7 +89,7 @@ int RunQcOnly(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
 int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit) {
   GpbClass reader;
   if (path_limit != 0) reader.LimitPathLength(path_limit);
-  if (reader.OpenGpbFile(gpb_path, 0, 4096, GIO_READ, 0) != 0) {
+  if (reader.OpenGpbFile(gpb_path, 4096) != 0) {
     CopyErrorText(reader.ErrorText());
     return -1;
   }
@@ -152,8 +152,8 @@ int PlanWholeFile(ConversionJob& job, const WeekReference& ref, double first_rcv
   out->WithQc = job.Qc == QcMode::kWith;
   if (out->WithQc) {
     const std::string folder =
-        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(obs_path);
-    if (!MakeQcPaths(folder.c_str(), FileNameOf(obs_path), &out->QcPathSet)) {
+        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(obs_path, PathRule::kEitherSlash);
+    if (!MakeQcPaths(folder.c_str(), FileNameOf(obs_path, PathRule::kEitherSlash), &out->QcPathSet)) {
       SetErrorText("Output path too long: %s", obs_path);
       return kConversionFailed;
     }

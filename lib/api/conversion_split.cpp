@@ -122,7 +122,7 @@ class SpanWriter final : public EpochVisitor {
 // Names every span's file (in the folder of the observation output).
 int NameSpanOutputs(const ConversionJob& job, const std::vector<SpanSummary>& spans,
                     SpanOutputs* outputs) {
-  const std::string folder = FolderOf(job.Obs.ObsFile.c_str());
+  const std::string folder = FolderOf(job.Obs.ObsFile.c_str(), PathRule::kEitherSlash);
   std::set<std::string> names;
   for (const SpanSummary& span : spans) {
     const double week = std::floor(span.Start / kSecondsPerGpsWeek);
@@ -226,8 +226,8 @@ int PlanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out) {
   out->WithQc = job.Qc == QcMode::kWith;
   if (out->WithQc) {
     const std::string folder =
-        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(nav_path);
-    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file).c_str(), &out->QcPathSet)) {
+        job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(nav_path, PathRule::kEitherSlash);
+    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file, PathRule::kEitherSlash).c_str(), &out->QcPathSet)) {
       SetErrorText("Output path too long: %s", folder.c_str());
       return kConversionFailed;
     }

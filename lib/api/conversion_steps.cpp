@@ -326,7 +326,7 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
 // Replaces the file name part of path (after the last separator) by name;
 // 1 (path unchanged) when the result would not fit the job's path limit.
 int ReplaceFileName(const ConversionJob& job, std::string* path, const char* name) {
-  const std::string replaced = FolderOf(path->c_str()) + name;
+  const std::string replaced = FolderOf(path->c_str(), PathRule::kEitherSlash) + name;
   if (!FitsLimit(job, replaced)) return 1;
   *path = replaced;
   return 0;
@@ -441,7 +441,7 @@ void CopyQcPaths(const ConversionJob& job, const QcPaths& paths) {
 // The quality check's pre-scan and report names; the one-line summary is
 // copied into the job's result.
 void RenderQc(const ConversionJob& job, QcStep* step) {
-  step->Render(FileNameOf(job.Obs.GpbFile.c_str()));
+  step->Render(FileNameOf(job.Obs.GpbFile.c_str(), PathRule::kEitherSlash));
   if (job.QcResult)
     std::snprintf(job.QcResult->Summary, sizeof job.QcResult->Summary, "%s",
                   step->Summary().c_str());

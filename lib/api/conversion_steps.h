@@ -25,6 +25,7 @@
 #include "ephem/nav_writer.h"
 #include "gpb/gpb.h"
 #include "naming/file_ext.h"
+#include "naming/path.h"
 #include "obs/obs_writer.h"
 #include "obs/rinex3_obs.h"
 #include "obs/rinex_format.h"

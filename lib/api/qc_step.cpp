@@ -29,12 +29,6 @@ bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths) {
   return true;
 }
 
-std::string FolderOf(const char* path) { return FolderOf(path, PathRule::kEitherSlash); }
-
-const char* FileNameOf(const char* path) { return FileNameOf(path, PathRule::kEitherSlash); }
-
-std::string StemOf(const char* path) { return StemOf(path, PathRule::kEitherSlash); }
-
 namespace {
 
 qc::QcOptions MaskOptions(double elevation_mask) {

@@ -44,15 +44,6 @@ struct QcFacts {
 // `folder` (empty: no folder part). false when a path would not fit.
 bool MakeQcPaths(const char* folder, const char* stem, QcPaths* paths);
 
-// The parts of a path as the conversion flow reads them: a slash or a
-// backslash separates folders on every system, so that its output names do
-// not change. They are naming/path.h's functions under its either-slash rule.
-// The folder part with its trailing separator ("" for none).
-std::string FolderOf(const char* path);
-// The file name part.
-const char* FileNameOf(const char* path);
-// The file name without its extension ("site1" of "/data/site1.gpb").
-std::string StemOf(const char* path);
 
 
 class QcStep final : public EpochObserver {

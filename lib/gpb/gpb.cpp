@@ -325,16 +325,6 @@ int GpbClass::GetGpbFileType(const char* path) {
   return kTypeNeither;
 }
 
-int GpbClass::OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
-                          int /*ptr_alloc_size*/) {
-  if (scan_on_open != 0 || file_mode != GIO_READ) {
-    SetError("Invalid FileMode");
-    state_ = -1;
-    return 1;
-  }
-  return OpenGpbFile(path, buffer_size);
-}
-
 int GpbClass::OpenGpbFile(const char* path, int buffer_size) {
   // A path beyond the caller's limit is refused like a missing file.
   const int type = (path != nullptr && std::strlen(path) < path_limit_) ? GetGpbFileType(path)

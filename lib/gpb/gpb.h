@@ -17,9 +17,6 @@
 
 namespace rawconv {
 
-// The file mode of the older OpenGpbFile call form: files are only read.
-constexpr int GIO_READ = 1;
-
 constexpr int kMaxChannels = 24;
 
 // Flags bits of GpbEpoch.
@@ -106,12 +103,6 @@ class GpbClass {
   // themselves are read in blocks of up to GpbInput::kMaxRead bytes whatever
   // its size.
   int OpenGpbFile(const char* path, int buffer_size);
-
-  // The older call form: the same open when scan_on_open is 0 and file_mode
-  // is GIO_READ (ptr_alloc_size is then unused); anything else is refused
-  // with "Invalid FileMode".
-  int OpenGpbFile(const char* path, int scan_on_open, int buffer_size, int file_mode,
-                  int ptr_alloc_size);
 
   // Paths of limit characters or more are refused by OpenGpbFile like a
   // missing file (the fixed path fields of older callers hold less).

@@ -241,25 +241,6 @@ TEST(GpbLifecycle, RewindCloseAndReopen) {
   EXPECT_EQ(never_opened.State(), 0);
 }
 
-// The older call form reads like the new one and refuses the scan and the
-// writing modes it no longer has.
-TEST(GpbOpen, OlderCallFormOnlyReads) {
-  ScratchFile file;
-  WriteTwoEpochFile(file);
-  const int refused[][2] = {{1, GIO_READ}, {0, 3}, {0, 4}, {0, 0}};
-  for (const auto& r : refused) {
-    GpbClass reader;
-    EXPECT_EQ(reader.OpenGpbFile(file.c_str(), r[0], 4096, r[1], 0), 1);
-    EXPECT_STREQ(reader.ErrorText(), "Invalid FileMode");
-    EXPECT_EQ(reader.ReadGpbEpoch(nullptr, nullptr), 1);
-  }
-  GpbClass reader;
-  ASSERT_EQ(reader.OpenGpbFile(file.c_str(), 0, 4096, GIO_READ, 0), 0) << reader.ErrorText();
-  GpbEpoch e{};
-  GpbChannel ch[kMaxChannels];
-  EXPECT_EQ(reader.ReadGpbEpoch(&e, ch), 0);
-  EXPECT_DOUBLE_EQ(e.RcvTime, 1000.0);
-}
 
 }  // namespace
 }  // namespace gpbtest

@@ -62,7 +62,7 @@ inline void ToEcef(double lat_deg, double lon_deg, double h, double* x, double* 
   *z = (n * (1.0 - e2) + h) * std::sin(phi);
 }
 
-// Opens like the converter: no scan, 4096-byte buffer, GIO_READ.
+// Opens like the converter: a 4096-byte buffer.
 inline int OpenForReading(GpbClass& reader, const ScratchFile& file) {
   return reader.OpenGpbFile(file.c_str(), 4096);
 }
