@@ -84,7 +84,7 @@ constexpr size_t kOptionFieldEnds[] = {
     OPTION_END(use_antenna_delta), OPTION_END(antenna_delta), OPTION_END(comments),
     OPTION_END(comment_count), OPTION_END(full_header), OPTION_END(split), OPTION_END(output),
     OPTION_END(output_user), OPTION_END(single_thread), OPTION_END(marker_type),
-    OPTION_END(no_sync),
+    OPTION_END(no_sync), OPTION_END(date),
 };
 #undef OPTION_END
 // A field added to the record needs its line above.
@@ -615,6 +615,7 @@ RAWCONV_API void rawconv_session_free(rawconv_session* session) { delete session
 
 RAWCONV_API double rawconv_version_number(void) { return kVersionNumber; }
 RAWCONV_API int32_t rawconv_version_year(void) { return kVersionYear; }
+RAWCONV_API const char* rawconv_version_text(void) { return RAWCONV_VERSION_TEXT; }
 RAWCONV_API int32_t rawconv_api_version(void) { return RAWCONV_API_VERSION; }
 
 RAWCONV_API void rawconv_options_init_sized(rawconv_options* options, uint32_t size) {

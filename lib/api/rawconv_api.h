@@ -103,6 +103,10 @@ RAWCONV_API void rawconv_session_free(rawconv_session* session);
  * _DLLVersionNumber_ and _DLLVersionYear_). */
 RAWCONV_API double rawconv_version_number(void);
 RAWCONV_API int32_t rawconv_version_year(void);
+/* The release as users see it, "7.60.1122": the text every interface built
+ * on this library prints (gpb2rinex --version, the Python package). Static
+ * storage, never NULL. */
+RAWCONV_API const char* rawconv_version_text(void);
 /* The version of this interface the library implements (RAWCONV_API_VERSION
  * of the header it was built with). */
 RAWCONV_API int32_t rawconv_api_version(void);
@@ -232,6 +236,10 @@ typedef void (*rawconv_output_fn)(void* user, int32_t kind, const char* path, in
                                            radome (ANT # / TYPE) */
 #define RAWCONV_COMMENT_MAX 60          /* each of comments (COMMENT) */
 #define RAWCONV_COMMENT_COUNT_MAX 32    /* comment_count */
+/* GPS weeks (options.week) whose every day the writers can date: weeks 0
+ * (6 January 1980) to 5216 (the last whole week before 2080, where the
+ * two-digit years of RINEX 2 end). */
+#define RAWCONV_WEEK_MAX 5216
 #define RAWCONV_ANTENNA_HEIGHT_MAX 999999999.9999 /* antenna_height, metres:
                                                      the most F14.4 holds */
 
@@ -412,6 +420,11 @@ typedef struct rawconv_options {
    * flushing, for scratch runs whose outputs can be made again; faster on
    * slow disks (README.md, "Batch processing", gives the cost). */
   int32_t no_sync;
+  /* "YYYY-MM-DD", a day of the recording (GPS time): dates its epochs
+   * without an EPP file, each at the time nearest noon of that day with its
+   * time of week. NULL or "": not used. Not with use_week
+   * (RAWCONV_INVALID). */
+  const char* date;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL) and size to `size`, which
@@ -486,6 +499,12 @@ typedef struct rawconv_report {
    * left alone are not counted. 1 without splitting, the number of spans
    * with splitting (0 when no epoch was kept). */
   uint32_t obs_files;
+
+  /* What the call did that the caller should hear of although it
+   * succeeded: zero or more lines, each ending in '\n' (for example "no
+   * ephemeris file X: observation file only"), empty when there is
+   * nothing to say. Cut at a line end when they do not fit. */
+  char warnings[RAWCONV_QC_LINE_MAX];
 } rawconv_report;
 
 /* As rawconv_options_init_sized, for the report (first_week and last_week
