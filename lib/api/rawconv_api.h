@@ -505,6 +505,11 @@ typedef struct rawconv_report {
    * ephemeris file X: observation file only"), empty when there is
    * nothing to say. Cut at a line end when they do not fit. */
   char warnings[RAWCONV_QC_LINE_MAX];
+  /* With an error: the options field to change, by its name in
+   * rawconv_options ("epp_path", "from_time", "marker_name", "existing",
+   * ...), so that a caller can name its own spelling of it (gpb2rinex its
+   * option, Python its keyword); empty when no one field is at fault. */
+  char error_field[32];
 } rawconv_report;
 
 /* As rawconv_options_init_sized, for the report (first_week and last_week
