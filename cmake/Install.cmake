@@ -7,8 +7,10 @@
 #   LIBDIR/librawconv.so.V, librawconv_api.so.V (+ SOVERSION and dev links)
 #   INCLUDEDIR/rawconv/rawconv.h, rawconv_api.h   (#include <rawconv/...>)
 #   BINDIR/gpb2rinex
-#   MANDIR/man1/gpb2rinex.1
+#   MANDIR/man1/gpb2rinex.1.gz                    (gzip -9n)
 #   DATADIR/bash-completion/completions/gpb2rinex
+#   lib/rawconv/make_synthetic_gpb, rnx2gpb, nav2epp  (the data tools)
+#   DATADIR/doc/rawconv/copyright, changelog.gz   (Debian layout)
 #   LIBDIR/cmake/rawconv/rawconvConfig*.cmake, rawconvTargets*.cmake
 #   LIBDIR/pkgconfig/rawconv.pc, rawconv_api.pc
 #
@@ -57,8 +59,24 @@ if(TARGET gpb2rinex)
 endif()
 set(_rawconv_man ${PROJECT_SOURCE_DIR}/cli/gpb2rinex.1)
 set(_rawconv_completion ${PROJECT_SOURCE_DIR}/cli/gpb2rinex.bash-completion)
-if(EXISTS ${_rawconv_man})
-  install(FILES ${_rawconv_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Documents are installed compressed, as Debian's policy asks: gzip -9n
+# (no name, no time stamp), so the same text always gives the same bytes.
+find_program(RAWCONV_GZIP_PROGRAM gzip)
+set(_rawconv_docs "")
+function(rawconv_gzip_doc source output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${RAWCONV_GZIP_PROGRAM} -9n -c ${source} > ${output}
+    DEPENDS ${source}
+    COMMENT "Compressing ${output}"
+    VERBATIM)
+endfunction()
+if(NOT RAWCONV_GZIP_PROGRAM)
+  message(WARNING "gzip not found: the man page and the changelog are not installed")
+elseif(EXISTS ${_rawconv_man})
+  set(_rawconv_man_gz ${PROJECT_BINARY_DIR}/doc/gpb2rinex.1.gz)
+  rawconv_gzip_doc(${_rawconv_man} ${_rawconv_man_gz})
+  list(APPEND _rawconv_docs ${_rawconv_man_gz})
+  install(FILES ${_rawconv_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
   message(WARNING "cli/gpb2rinex.1 is missing: the man page is not installed")
 endif()
@@ -68,6 +86,31 @@ if(EXISTS ${_rawconv_completion})
     RENAME gpb2rinex)
 else()
   message(WARNING "cli/gpb2rinex.bash-completion is missing: the completion is not installed")
+endif()
+
+# The data tools the README's examples use (test data from RINEX files,
+# synthetic days). They are helpers, not commands of their own, so they go
+# into the package's private folder rather than onto the search path.
+set(RAWCONV_TOOLS_DIR lib/rawconv)
+foreach(_rawconv_tool make_synthetic_gpb rnx2gpb nav2epp)
+  if(TARGET ${_rawconv_tool})
+    install(TARGETS ${_rawconv_tool} RUNTIME DESTINATION ${RAWCONV_TOOLS_DIR})
+  endif()
+endforeach()
+
+# Package documents: the machine-readable copyright file and the Debian
+# changelog, in DATADIR/doc/rawconv.
+set(_rawconv_docdir ${CMAKE_INSTALL_DATADIR}/doc/rawconv)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/packaging/copyright DESTINATION ${_rawconv_docdir})
+if(RAWCONV_GZIP_PROGRAM)
+  set(_rawconv_changelog_gz ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+  rawconv_gzip_doc(${PROJECT_SOURCE_DIR}/cmake/packaging/changelog ${_rawconv_changelog_gz})
+  list(APPEND _rawconv_docs ${_rawconv_changelog_gz})
+  install(FILES ${_rawconv_changelog_gz} DESTINATION ${_rawconv_docdir})
+endif()
+if(_rawconv_docs)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/doc)
+  add_custom_target(rawconv_docs ALL DEPENDS ${_rawconv_docs})
 endif()
 
 # CMake package: find_package(rawconv CONFIG) gives rawconv::rawconv and

@@ -24,7 +24,7 @@ fi
 echo "== configure build-fuzz"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DRAWCONV_FUZZ=ON -DRAWCONV_BUILD_TESTS=OFF >/dev/null
+  -DRAWCONV_FUZZ=ON -DRAWCONV_BUILD_TESTS=OFF -DRAWCONV_WERROR=ON >/dev/null
 echo "== build build-fuzz"
 cmake --build "$build" -j "$jobs" --target rawconv_fuzzers >/dev/null
 

@@ -2,8 +2,10 @@
 # Installation stage: builds a Release tree, installs it into a temporary
 # prefix, builds two small C consumers of the installed library (one through
 # the CMake package, one through pkg-config) and runs them on the sample,
-# runs the installed gpb2rinex, then builds the Debian package and checks
-# its file list.
+# runs the installed gpb2rinex and data tools, checks that a user's default
+# build does not turn warnings into errors, then builds the Debian package
+# and checks its files (documents, manual page, tools; lintian when it is
+# installed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -25,7 +27,7 @@ fail() { echo "test-install: $*" >&2; exit 1; }
 # --prefix, which the package config and pkg-config files must follow.
 echo "== install: configure and build $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DRAWCONV_BUILD_TESTS=OFF >/dev/null
+  -DRAWCONV_BUILD_TESTS=OFF -DRAWCONV_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 cmake --build "$build" -j "$jobs" >/dev/null
 echo "== install: into a temporary prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -42,7 +44,12 @@ expected=(
   include/rawconv/rawconv.h
   include/rawconv/rawconv_api.h
   bin/gpb2rinex
-  share/man/man1/gpb2rinex.1
+  share/man/man1/gpb2rinex.1.gz
+  lib/rawconv/make_synthetic_gpb
+  lib/rawconv/rnx2gpb
+  lib/rawconv/nav2epp
+  share/doc/rawconv/copyright
+  share/doc/rawconv/changelog.gz
   share/bash-completion/completions/gpb2rinex
   "$libdir/cmake/rawconv/rawconvConfig.cmake"
   "$libdir/cmake/rawconv/rawconvConfigVersion.cmake"
@@ -53,6 +60,7 @@ expected=(
 for f in "${expected[@]}"; do
   grep -qxF "$f" "$tmp/installed.txt" || fail "not installed: $f"
 done
+grep -qxF share/man/man1/gpb2rinex.1 "$tmp/installed.txt" && fail "the man page is installed uncompressed"
 for lib in librawconv librawconv_api; do
   [ -L "$prefix/$libdir/$lib.so" ] && [ -L "$prefix/$libdir/$lib.so.1" ] \
     || fail "$lib.so and $lib.so.1 are not symlinks"
@@ -101,6 +109,31 @@ cp "$work/sample.gpb" "$work/sample.epp" "$work/cli/"
   || fail "installed gpb2rinex failed on the sample"
 ls "$work/cli"/sample.05o "$work/cli"/sample.05n >/dev/null || fail "gpb2rinex wrote no outputs"
 
+echo "== install: installed data tools"
+# The README's recipe for inputs: a short synthetic recording, converted by
+# the installed gpb2rinex; a RINEX file back to GPB and to EPP.
+mkdir -p "$work/tools"
+tools=$prefix/lib/rawconv
+"$tools/make_synthetic_gpb" --epochs 120 "$work/tools/syn.gpb" "$work/tools/syn.epp" >/dev/null \
+  || fail "installed make_synthetic_gpb failed"
+env -u LD_LIBRARY_PATH "$prefix/bin/gpb2rinex" -q "$work/tools/syn.gpb" \
+  || fail "gpb2rinex failed on the synthetic recording"
+ls "$work/tools"/syn.05o >/dev/null || fail "no observation file of the synthetic recording"
+"$tools/rnx2gpb" "$work/cli/sample.05o" "$work/tools/back.gpb" >/dev/null || fail "installed rnx2gpb failed"
+"$tools/nav2epp" "$work/cli/sample.05n" "$work/tools/back.epp" >/dev/null || fail "installed nav2epp failed"
+[ -s "$work/tools/back.gpb" ] && [ -s "$work/tools/back.epp" ] || fail "rnx2gpb or nav2epp wrote nothing"
+
+# --- warnings -----------------------------------------------------------------
+# Warnings fail the project's own builds (this one) and never a user's: a
+# default configure compiles with -Wall -Wextra and without -Werror.
+echo "== install: warnings are errors only when asked for"
+grep -q -- '-Werror' "$build/compile_commands.json" || fail "RAWCONV_WERROR=ON does not add -Werror"
+cmake -S "$root" -B "$tmp/default-build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+grep -q -- '-Wextra' "$tmp/default-build/compile_commands.json" || fail "a default build has no -Wextra"
+if grep -q -- '-Werror' "$tmp/default-build/compile_commands.json"; then
+  fail "a default build turns warnings into errors: $(grep -o -- '-Werror[^ ]*' "$tmp/default-build/compile_commands.json" | sort -u | tr '\n' ' ')"
+fi
+
 # --- Debian package -----------------------------------------------------------
 echo "== install: Debian package"
 (cd "$build" && cpack -G DEB >"$tmp/cpack.log" 2>&1) || { cat "$tmp/cpack.log" >&2; fail "cpack -G DEB failed"; }
@@ -113,6 +146,61 @@ done
 depends=$(dpkg-deb -f "$deb" Depends)
 case $depends in *libc6*) ;; *) fail "package depends on '$depends'";; esac
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "package without a maintainer"
+grep -qxF usr/share/man/man1/gpb2rinex.1 "$tmp/deb.txt" && fail "the package's man page is uncompressed"
+
+# The files themselves, as a user's system gets them.
+x=$tmp/deb-root
+dpkg-deb -x "$deb" "$x"
+version=$(dpkg-deb -f "$deb" Version)
+doc=$x/usr/share/doc/rawconv
+# gzip -9n: no file name and no time stamp in the gzip header, so the same
+# text always gives the same bytes.
+gzip_plain() {  # file: exits 0 when it is gzip data without name and time
+  local b
+  read -r -a b < <(od -An -tx1 -N8 "$1")
+  [ "${b[0]}${b[1]}" = 1f8b ] && (( (16#${b[3]} & 8) == 0 )) && [ "${b[4]}${b[5]}${b[6]}${b[7]}" = 00000000 ]
+}
+for gz in "$x/usr/share/man/man1/gpb2rinex.1.gz" "$doc/changelog.gz"; do
+  gzip -t "$gz" 2>/dev/null || fail "$(basename "$gz") is not gzip data"
+  gzip_plain "$gz" || fail "$(basename "$gz") carries a name or a time stamp (not gzip -n)"
+done
+cmp -s <(zcat "$x/usr/share/man/man1/gpb2rinex.1.gz") "$root/cli/gpb2rinex.1" \
+  || fail "the packaged man page is not cli/gpb2rinex.1"
+cmp -s "$x/usr/share/man/man1/gpb2rinex.1.gz" <(gzip -9n -c "$root/cli/gpb2rinex.1") \
+  || fail "the packaged man page is not gzip -9n of cli/gpb2rinex.1"
+# Debian changelog: "rawconv (VERSION) DIST; urgency=U" ... " -- NAME <MAIL>  DATE".
+top=$(zcat "$doc/changelog.gz" | head -n 1)
+[ "$top" = "rawconv ($version) unstable; urgency=medium" ] \
+  || fail "the changelog's newest entry '$top' is not version $version"
+zcat "$doc/changelog.gz" | grep -qE '^ -- .+ <[^>]+>  [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9:]{8} [+-][0-9]{4}$' \
+  || fail "the changelog has no trailer line in Debian's form"
+# Machine-readable copyright file: the format line, a Files paragraph with
+# its Copyright and License.
+head -n 1 "$doc/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  || fail "copyright is not a machine-readable copyright file"
+for field in '^Files: \*' '^Copyright: ' '^License: '; do
+  grep -qE "$field" "$doc/copyright" || fail "copyright has no '$field' field"
+done
+for tool in make_synthetic_gpb rnx2gpb nav2epp; do
+  [ -x "$x/usr/lib/rawconv/$tool" ] || fail "/usr/lib/rawconv/$tool is not an executable"
+done
+"$x/usr/lib/rawconv/make_synthetic_gpb" --epochs 10 "$tmp/deb.gpb" "$tmp/deb.epp" >/dev/null \
+  || fail "the packaged make_synthetic_gpb does not run"
+
+# lintian when it is there: the report is shown; the tags of the files
+# checked above fail the stage.
+if command -v lintian >/dev/null 2>&1; then
+  echo "== install: lintian"
+  lintian --no-tag-display-limit "$deb" >"$tmp/lintian.txt" 2>&1 || true
+  sed 's/^/  /' "$tmp/lintian.txt"
+  if grep -E ': (no-copyright-file|copyright-file-compressed|no-changelog|changelog-file-missing-in-native-package|debian-changelog-file-missing|changelog-not-compressed-with-max-compression|uncompressed-manual-page|manpage-not-compressed|manpage-not-compressed-with-max-compression|package-contains-timestamped-gzip)\b' \
+      "$tmp/lintian.txt" >"$tmp/lintian-bad.txt"; then
+    cat "$tmp/lintian-bad.txt" >&2
+    fail "lintian finds the package's documents wanting"
+  fi
+else
+  echo "== install: lintian is not installed; its check is left out"
+fi
 
 echo "installed files:"
 sed 's/^/  /' "$tmp/installed.txt"

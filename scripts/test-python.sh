@@ -21,7 +21,7 @@ py=/usr/bin/python3
 
 echo "== python: build librawconv_api in $build"
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_WERROR=ON >/dev/null
 fi
 cmake --build "$build" -j "$jobs" --target rawconv_api >/dev/null
 lib=$(ls "$build"/lib/librawconv_api.so.[0-9]* 2>/dev/null | head -n 1 || true)

@@ -23,7 +23,7 @@ ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "file:/usr/include/gtest/gtest.h
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   echo "== configure $build"
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_WERROR=ON >/dev/null
 fi
 echo "== build gpb2rinex and the test tools"
 cmake --build "$build" -j "$jobs" --target gpb2rinex rnx2gpb nav2epp >/dev/null

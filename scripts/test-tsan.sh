@@ -15,7 +15,7 @@ ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "file:/usr/include/gtest/gtest.h
 
 echo "== configure build-tsan"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_TSAN=ON \
-  -DRAWCONV_BUILD_TESTS=ON >/dev/null
+  -DRAWCONV_BUILD_TESTS=ON -DRAWCONV_WERROR=ON >/dev/null
 echo "== build build-tsan"
 cmake --build "$build" -j "$jobs" --target perf_tests api_tests sink_tests gpb_tests gpb2rinex >/dev/null
 echo "== test build-tsan (parallel batches under ThreadSanitizer)"

@@ -17,7 +17,7 @@ ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:valgrind=valgrind"
 build=$root/build
 if [ ! -f "$build/CMakeCache.txt" ]; then
   build=$root/build-valgrind
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_BUILD_TESTS=OFF >/dev/null
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_BUILD_TESTS=OFF -DRAWCONV_WERROR=ON >/dev/null
 fi
 echo "== build gpb2rinex in $(basename "$build")"
 cmake --build "$build" -j "$jobs" --target gpb2rinex >/dev/null

@@ -78,7 +78,7 @@ fi
 cross_build() {  # dir arch
   echo "== configure $1 ($2)"
   cmake -S "$root" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
-    -DRAWCONV_MINGW_ARCH="$2" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    -DRAWCONV_MINGW_ARCH="$2" -DCMAKE_BUILD_TYPE=Release -DRAWCONV_WERROR=ON >/dev/null
   echo "== build $1"
   cmake --build "$1" -j "$jobs" --target rawconv wrawconv rawconv_api >/dev/null
   local cxx=$2-w64-mingw32-g++
@@ -169,7 +169,8 @@ else
   # --- (b) the sample through the DLL, compared with the Linux converter ---
   gpb2rinex=$root/build/cli/gpb2rinex
   if [ ! -x "$gpb2rinex" ]; then
-    cmake -S "$root" -B "$root/build-windows-linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$root" -B "$root/build-windows-linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DRAWCONV_WERROR=ON >/dev/null
     cmake --build "$root/build-windows-linux" -j "$jobs" --target gpb2rinex >/dev/null
     gpb2rinex=$root/build-windows-linux/cli/gpb2rinex
   fi

@@ -30,7 +30,7 @@ export RAWCONV_REQUIRE_OUTSIDE_READERS=1
 run_suite() {
   local dir=$1; shift
   echo "== configure $dir"
-  cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_BUILD_TESTS=ON "$@" >/dev/null
+  cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_BUILD_TESTS=ON -DRAWCONV_WERROR=ON "$@" >/dev/null
   echo "== build $dir"
   cmake --build "$root/$dir" -j "$jobs" >/dev/null
   echo "== test $dir"
