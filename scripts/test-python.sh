@@ -56,8 +56,11 @@ cp -r "$root/python" "$tmp/src"
 cp "$root/examples/sample.gpb" "$root/examples/sample.epp" "$tmp/"
 mkdir "$tmp/out"
 (cd "$tmp" && "$tmp/venv/bin/python" - <<'PY'
-import os, rawconv
+import importlib.metadata, os, rawconv
 assert os.path.dirname(rawconv.__file__).startswith(os.path.abspath("venv")), rawconv.__file__
+# One release text: the installed package's metadata, the module, the library.
+versions = (importlib.metadata.version("rawconv"), rawconv.__version__, rawconv.library_version())
+assert versions == ("7.60.1122",) * 3, versions
 report = rawconv.convert("sample.gpb", output_dir="out")
 data = rawconv.read_gpb("sample.gpb", epp="sample.epp")
 assert len(data) == report.epochs_read

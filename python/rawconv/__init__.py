@@ -15,7 +15,7 @@ environment variable, librawconv_api beside this package, then the system's
 loader (an installed librawconv_api.so.1).
 """
 
-from ._convert import ConversionError, Report, convert, plan
+from ._convert import ConversionError, ConversionWarning, Report, convert, plan
 from ._gpb import GpbData, GpbError, read_gpb
 from ._native import (
     LibraryNotFoundError,
@@ -30,11 +30,14 @@ from ._native import (
     INVALID as RESULT_INVALID,
 )
 
+# The release text, the one every interface prints (gpb2rinex --version,
+# the library's rawconv_version_text, the package metadata).
 __version__ = "7.60.1122"
 
 __all__ = [
-    "convert", "plan", "read_gpb", "library_version",
-    "Report", "GpbData", "ConversionError", "GpbError", "LibraryNotFoundError",
+    "convert", "plan", "read_gpb", "library_version", "library_version_info",
+    "Report", "GpbData", "ConversionError", "ConversionWarning", "GpbError",
+    "LibraryNotFoundError",
     "OBS_TYPES", "MAX_CHANNELS",
     "RESULT_OK", "RESULT_FAILED", "RESULT_BAD_GPB", "RESULT_EXISTS", "RESULT_SKIPPED",
     "RESULT_CANCELLED", "RESULT_INVALID",
@@ -42,7 +45,17 @@ __all__ = [
 
 
 def library_version():
-    """The loaded library's (version number, year, interface version)."""
+    """The loaded library's release text, "7.60.1122" (the same as
+    __version__ for a package and library of one release)."""
+    from ._native import library, text
+
+    return text(library().rawconv_version_text())
+
+
+def library_version_info():
+    """The loaded library's (version number, year, interface version): the
+    number and year of the dialog library's exports, 7.601122 and 2005, and
+    the version of the reentrant interface."""
     from ._native import library
 
     lib = library()

@@ -5,6 +5,8 @@ import dataclasses
 import datetime
 import numbers
 import os
+import re
+import warnings as _warnings
 
 from . import _native as n
 
@@ -14,15 +16,25 @@ class ConversionError(Exception):
 
     str(error) is the library's one-line reason. Attributes: ``code`` (the
     result code, one of the RESULT_* constants), ``name`` (its short name,
-    e.g. "failed"), ``message`` (the one-line reason) and ``report`` (the
-    Report of the call, with whatever it had reached)."""
+    e.g. "failed"), ``message`` (the one-line reason), ``field`` (the
+    keyword argument to change, e.g. "epp", "from_time", "marker", or None
+    when no one argument is at fault) and ``report`` (the Report of the
+    call, with whatever it had reached)."""
 
-    def __init__(self, code, name, message, report=None):
+    def __init__(self, code, name, message, report=None, field=None):
         super().__init__(message)
         self.code = code
         self.name = name
         self.message = message
         self.report = report
+        self.field = field
+
+
+class ConversionWarning(UserWarning):
+    """Something a conversion that succeeded wants its caller to hear of
+    (say, an observation file written without a navigation file). convert()
+    and plan() issue one per line of the report's ``warnings``; filter them
+    with the warnings module like any other warning."""
 
 
 @dataclasses.dataclass(frozen=True)
@@ -51,7 +63,12 @@ class Report:
     in time order: one without splitting, one per span with ``split`` (files
     left alone under existing="skip" are not in it; ``obs_path`` is the
     first span's file). ``outputs`` lists every output of the call as
-    (kind, path, skipped) with kind "obs", "nav" or "qc"."""
+    (kind, path, skipped) with kind "obs", "nav" or "qc".
+
+    ``warnings`` holds the library's warning lines (without line ends), the
+    same texts convert() issues as ConversionWarning; () when there were
+    none. ``error_field`` is the keyword argument a failure is about (as
+    ConversionError.field), "" otherwise."""
 
     result: int
     result_name: str
@@ -81,6 +98,8 @@ class Report:
     qc_skipped: bool = False
     obs_paths: tuple = ()
     outputs: tuple = ()
+    warnings: tuple = ()
+    error_field: str = ""
 
     @property
     def ok(self):
@@ -122,7 +141,31 @@ def _report_from(lib, raw, outputs=()):
         qc_json_path=n.text(raw.qc_json_path),
         qc_html_path=n.text(raw.qc_html_path),
         qc_skipped=bool(raw.qc_skipped),
+        warnings=tuple(line for line in n.text(raw.warnings).split("\n") if line),
+        error_field=_keyword_of(n.text(raw.error_field)),
     )
+
+
+# Fields of the options record whose Python keyword is spelled otherwise;
+# every other field is its own keyword.
+_KEYWORDS = {
+    "gpb_path": "gpb",
+    "epp_path": "epp",
+    "station_path": "station",
+    "marker_name": "marker",
+    "use_week": "week",
+    "use_run_date": "run_date",
+    "use_elevation_mask": "elevation_mask",
+    "use_position": "position",
+    "use_antenna_delta": "antenna_delta",
+    "comment_count": "comments",
+    "no_sync": "sync",
+}
+
+
+def _keyword_of(field):
+    """The options record's field name as this package's keyword."""
+    return _KEYWORDS.get(field, field)
 
 
 def _choice(option, value, table):
@@ -156,11 +199,7 @@ def _compress_value(value):
 
 
 def _header_text(option, value):
-    if value is None:
-        return None
-    if not isinstance(value, str):
-        raise TypeError("%s must be a str, not %s" % (option, type(value).__name__))
-    return value.encode("utf-8", "surrogateescape")
+    return n.text_bytes(value, option)
 
 
 _TEXT_OPTIONS = {
@@ -181,7 +220,7 @@ _EDIT_OPTIONS = ["from_time", "to_time", "interval", "exclude", "obs_types", "po
 OPTION_NAMES = frozenset(
     ["rinex", "names", "compress", "existing", "antenna_height", "week", "output_dir",
      "obs_path", "nav_path", "station", "progress", "run_date", "qc", "elevation_mask",
-     "qc_dir", "split", "marker_type", "sync"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
+     "qc_dir", "split", "marker_type", "sync", "date"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
 
 
 def _time_value(option, value):
@@ -194,6 +233,43 @@ def _time_value(option, value):
             raise ValueError("%s: give GPS time as a naive datetime" % option)
         value = value.strftime("%Y-%m-%d %H:%M:%S.%f")
     return _header_text(option, value)
+
+
+_DATE_TEXT = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}\Z")
+
+
+def _date_text(value):
+    """date= as the library's "YYYY-MM-DD" text: a str, or a datetime.date
+    (a datetime gives its day). The library checks the day itself."""
+    if value is None:
+        return None
+    if isinstance(value, datetime.date):
+        return value.strftime("%Y-%m-%d").encode("ascii")
+    return n.text_bytes(value, "date")
+
+
+def date_week_noon(value):
+    """date= -> GPS seconds (since 1980-01-06) of noon of that day, for
+    read_gpb, which dates each epoch as the conversion does: at the time
+    nearest noon of the day with its time of week. ValueError for a day
+    that is not "YYYY-MM-DD" or not within the weeks the writers date."""
+    if isinstance(value, datetime.datetime):
+        value = value.date()
+    if not isinstance(value, datetime.date):
+        text = n.text_bytes(value, "date").decode("utf-8", "replace")
+        if not _DATE_TEXT.match(text):
+            raise ValueError("date=%r: expected YYYY-MM-DD" % (value,))
+        try:
+            value = datetime.date(int(text[0:4]), int(text[5:7]), int(text[8:10]))
+        except ValueError as err:
+            raise ValueError("date=%r: %s" % (text, err)) from None
+    days = (value - datetime.date(1980, 1, 6)).days
+    if days < 0 or days // 7 > n.WEEK_MAX:
+        raise ValueError("date=%s: outside GPS weeks 0 to %d (1980-01-06 to %s)"
+                         % (value.isoformat(), n.WEEK_MAX,
+                            (datetime.date(1980, 1, 6)
+                             + datetime.timedelta(days=7 * n.WEEK_MAX + 6)).isoformat()))
+    return days * 86400 + 43200
 
 
 def _list_value(option, value):
@@ -243,8 +319,8 @@ class _Call:
         # library never writes past the record this package knows.
         rec = n.Options()
         rec.size = ctypes.sizeof(n.Options)
-        rec.gpb_path = n.path_bytes(gpb)
-        rec.epp_path = n.path_bytes(epp)
+        rec.gpb_path = n.path_bytes(gpb, "gpb")
+        rec.epp_path = n.path_bytes(epp, "epp")
 
         station = options.get("station", "beside")
         if station is None:
@@ -253,11 +329,10 @@ class _Call:
             rec.station = n.STATION_BESIDE
         else:
             rec.station = n.STATION_FILE
-            rec.station_path = n.path_bytes(station)
+            rec.station_path = n.path_bytes(station, "station")
 
-        rec.output_dir = n.path_bytes(options.get("output_dir"))
-        rec.obs_path = n.path_bytes(options.get("obs_path"))
-        rec.nav_path = n.path_bytes(options.get("nav_path"))
+        for option in ("output_dir", "obs_path", "nav_path", "qc_dir"):
+            setattr(rec, option, n.path_bytes(options.get(option), option))
         rec.rinex = _rinex_value(options.get("rinex", "2.10"))
         rec.names = _choice("names", options.get("names", "input"), n.NAMES)
         rec.compress = _compress_value(options.get("compress"))
@@ -280,7 +355,6 @@ class _Call:
         if mask is not None:
             rec.use_elevation_mask = 1
             rec.elevation_mask = float(mask)
-        rec.qc_dir = n.path_bytes(options.get("qc_dir"))
 
         rec.from_time = _time_value("from_time", options.get("from_time"))
         rec.to_time = _time_value("to_time", options.get("to_time"))
@@ -291,6 +365,7 @@ class _Call:
         rec.obs_types = _list_value("obs_types", options.get("obs_types"))
         rec.marker_type = _header_text("marker_type", options.get("marker_type"))
         rec.no_sync = 0 if options.get("sync", True) else 1
+        rec.date = _date_text(options.get("date"))
         for option in _METADATA_OPTIONS:
             setattr(rec, option, _header_text(option, options.get(option)))
         for option, flag in (("position", "use_position"), ("antenna_delta", "use_antenna_delta")):
@@ -355,7 +430,10 @@ def _run(entry, gpb, epp, options):
         raise call.callback_error
     if code not in (n.OK, n.SKIPPED):
         raise ConversionError(code, n.text(lib.rawconv_result_name(code)),
-                              report.error or n.text(lib.rawconv_result_name(code)), report)
+                              report.error or n.text(lib.rawconv_result_name(code)), report,
+                              report.error_field or None)
+    for line in report.warnings:
+        _warnings.warn(line, ConversionWarning, stacklevel=3)
     return report
 
 
@@ -363,7 +441,9 @@ def convert(gpb, epp=None, **options):
     """Converts one GPB file into a RINEX observation and navigation file.
 
     ``gpb`` is the GPB file's path; ``epp`` the EPP ephemeris file (default:
-    the GPB file's name with .epp beside it). Keyword options:
+    the GPB file's name with .epp beside it). Every path is used exactly as
+    given (str, bytes or path-like); a path or text holding a NUL character
+    is refused with ValueError naming its keyword. Keyword options:
 
     - ``rinex``: "2.10" (default), "2.00", "2.11", "3.02", "3.03", "3.04",
       "3.05" or "4.00", as a str or a number; "2.0", "2.1", "4" and "4.0"
@@ -386,7 +466,12 @@ def convert(gpb, epp=None, **options):
       header texts
     - ``antenna_height``: metres
     - ``week``: full GPS week for every epoch, instead of dating them from
-      the EPP file
+      the EPP file (0 to 5216)
+    - ``date``: a day of the recording, "YYYY-MM-DD" or a datetime.date
+      (GPS time): dates the epochs without an EPP file, each at the time
+      nearest noon of that day with its time of week; not with ``week``.
+      With ``week`` or ``date`` and no EPP file the observation file is
+      written alone, with a warning
     - ``output_dir``: folder of both outputs (default: beside the GPB file);
       ``obs_path``/``nav_path``: exact output paths
     - ``station``: "beside" (default: the .sta file beside the GPB file
@@ -431,6 +516,9 @@ def convert(gpb, epp=None, **options):
       1d; "input" names are short ones then; long names carry the span's
       start and 15M/01H/01D); one navigation file. The report's
       ``obs_paths`` lists the files written. Not with ``obs_path``.
+
+    Warnings of a call that succeeded (the report's ``warnings``) are also
+    issued through the warnings module as ConversionWarning, one per line.
 
     Returns a Report; raises ConversionError when the library reports a
     failure (existing="skip" with every output present is not one: the

@@ -6,6 +6,7 @@ import dataclasses
 import numpy as np
 
 from . import _native as n
+from ._convert import date_week_noon
 
 # Start of GPS time; week and seconds of week count from here.
 _GPS_EPOCH = np.datetime64("1980-01-06T00:00:00", "ns")
@@ -178,19 +179,31 @@ def _arrays(records, receiver, status, error):
     )
 
 
-def read_gpb(path, epp=None, week=None):
+def read_gpb(path, epp=None, week=None, date=None):
     """Reads every epoch of a GPB file into a GpbData of NumPy arrays.
 
     ``epp`` names an EPP file whose reference ephemeris dates the epochs
-    (their full GPS week); ``week`` gives the week directly instead. With
-    neither, ``week`` is -1 and ``time`` NaT wherever the file itself does
-    not date its epochs. A file that ends in a damaged or truncated record
-    gives the epochs before it, with ``damaged`` set and the reason in
-    ``error``. Raises GpbError when the file cannot be opened and
+    (their full GPS week); ``week`` gives the week directly instead (it
+    wins over ``epp``), and
+    ``date`` ("YYYY-MM-DD" or a datetime.date, a day of the recording in
+    GPS time) dates each epoch as convert(date=...) does: at the time
+    nearest noon of that day with its time of week (not with ``epp`` or
+    ``week``). With none of them, ``week`` is -1 and ``time`` NaT wherever the file itself
+    does not date its epochs. Paths are used exactly as given; a NUL in one
+    is refused with ValueError. A file that ends in a damaged or truncated
+    record gives the epochs before it, with ``damaged`` set and the reason
+    in ``error``. Raises GpbError when the file cannot be opened and
     LibraryNotFoundError when librawconv_api cannot be loaded."""
+    noon = None
+    if date is not None:
+        if epp is not None or week is not None:
+            raise ValueError("date: give one of epp, week and date")
+        noon = date_week_noon(date)
+    gpb_path = n.path_bytes(path, "path")
+    epp_path = n.path_bytes(epp, "epp")
     lib = n.library()
     why = ctypes.create_string_buffer(n.ERROR_MAX)
-    reader = lib.rawconv_gpb_open(n.path_bytes(path), n.path_bytes(epp),
+    reader = lib.rawconv_gpb_open(gpb_path, epp_path,
                                   -1 if week is None else int(week), why, len(why))
     if not reader:
         raise GpbError(n.text(why.value) or "cannot open %s" % path)
@@ -200,4 +213,8 @@ def read_gpb(path, epp=None, week=None):
         receiver = n.text(lib.rawconv_gpb_receiver(reader))
     finally:
         lib.rawconv_gpb_close(reader)
+    if noon is not None and len(records):
+        # Each epoch's week: the one that puts it nearest noon of the day.
+        records = records.copy()
+        records["week"] = np.floor((noon - records["tow"]) / 604800.0 + 0.5).astype(np.int32)
     return _arrays(records, receiver, status, error)

@@ -33,6 +33,9 @@ QC_NONE, QC_WITH, QC_ONLY = 0, 1, 2
 PATH_MAX = 4096
 ERROR_MAX = 256
 QC_LINE_MAX = 1024
+ERROR_FIELD_MAX = 32
+# Full GPS weeks the writers can date (RAWCONV_WEEK_MAX).
+WEEK_MAX = 5216
 MAX_CHANNELS = 24
 
 # Observation types in the order of their bits in rawconv_channel.have.
@@ -103,6 +106,7 @@ class Options(ctypes.Structure):
         ("single_thread", ctypes.c_int32),
         ("marker_type", ctypes.c_char_p),
         ("no_sync", ctypes.c_int32),
+        ("date", ctypes.c_char_p),
     ]
 
 
@@ -135,6 +139,8 @@ class Report(ctypes.Structure):
         ("qc_html_path", ctypes.c_char * PATH_MAX),
         ("qc_skipped", ctypes.c_int32),
         ("obs_files", ctypes.c_uint32),
+        ("warnings", ctypes.c_char * QC_LINE_MAX),
+        ("error_field", ctypes.c_char * ERROR_FIELD_MAX),
     ]
 
 
@@ -215,6 +221,7 @@ def _declare(lib):
         "rawconv_session_free": (None, [ctypes.c_void_p]),
         "rawconv_version_number": (ctypes.c_double, []),
         "rawconv_version_year": (c_int32, []),
+        "rawconv_version_text": (c_char_p, []),
         "rawconv_api_version": (c_int32, []),
         "rawconv_rinex_from_text": (c_int, [c_char_p, ctypes.POINTER(c_int32)]),
         "rawconv_rinex_texts": (c_char_p, []),
@@ -269,8 +276,26 @@ def text(raw):
     return raw.decode("utf-8", "surrogateescape")
 
 
-def path_bytes(path):
-    """A path-like or str as the bytes the library takes, or None."""
+def path_bytes(path, keyword):
+    """A path-like, str or bytes as the bytes the library takes, or None.
+    A NUL would end the C string early and name another file, so it is
+    refused with a ValueError naming the keyword."""
     if path is None:
         return None
-    return os.fsencode(path)
+    raw = os.fsencode(path)
+    if b"\0" in raw:
+        raise ValueError("%s: the path holds a NUL character" % keyword)
+    return raw
+
+
+def text_bytes(value, keyword):
+    """A str as the UTF-8 bytes the library takes, or None; a NUL (which
+    would end the C string early) is refused with a ValueError naming the
+    keyword."""
+    if value is None:
+        return None
+    if not isinstance(value, str):
+        raise TypeError("%s must be a str, not %s" % (keyword, type(value).__name__))
+    if "\0" in value:
+        raise ValueError("%s: the text holds a NUL character" % keyword)
+    return value.encode("utf-8", "surrogateescape")

@@ -44,7 +44,7 @@ def test_records_have_the_c_layout(tmp_path):
 
 
 def test_library_answers_its_versions():
-    number, year, interface = rawconv.library_version()
+    number, year, interface = rawconv.library_version_info()
     assert (year, interface) == (2005, 1)
     assert number == pytest.approx(7.601122)
 
