@@ -171,6 +171,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "rawconv maintainers <rawconv@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Binaries as Debian ships them: stripped, and the libraries with a shlibs
+# file so that packages built against them depend on this version or later.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # Library dependencies from the binaries themselves (dpkg-shlibdeps, in
 # dpkg-dev); a fixed list where that tool is missing.
 find_program(RAWCONV_DPKG_SHLIBDEPS dpkg-shlibdeps)

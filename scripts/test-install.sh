@@ -123,6 +123,74 @@ ls "$work/tools"/syn.05o >/dev/null || fail "no observation file of the syntheti
 "$tools/nav2epp" "$work/cli/sample.05n" "$work/tools/back.epp" >/dev/null || fail "installed nav2epp failed"
 [ -s "$work/tools/back.gpb" ] && [ -s "$work/tools/back.epp" ] || fail "rnx2gpb or nav2epp wrote nothing"
 
+# --- the README's examples ---------------------------------------------------
+# Every example of README.md runs from what is installed and shipped: the
+# block that makes the inputs once, then each other example in a fresh copy
+# of that folder (gpb2rinex and the tools of the prefix on the search path;
+# the Python examples against the installed library, when NumPy is there).
+echo "== install: the README's examples"
+readme=$tmp/readme
+mkdir -p "$readme/examples" "$readme/inputs"
+awk -v dir="$readme/examples" -f - "$root/README.md" <<'AWK'
+# Writes the README's runnable examples into dir: sh-N.sh for every ```sh
+# block that runs gpb2rinex or a data tool (inputs.sh for the block that
+# makes the inputs), cli-N.sh for every transcript whose first command is
+# gpb2rinex ("$ " lines and their continuations), py-N.py for every
+# ```python block.
+function emit(   name, i, lines, count, out, cont) {
+  if (lang == "sh") {
+    if (buf !~ /gpb2rinex|make_synthetic_gpb/ || buf ~ /sbatch|parallel|bash scripts\//) return
+    name = (buf ~ /^# Inputs of the examples/) ? "inputs.sh" : "sh-" n ".sh"
+    printf "%s", buf > (dir "/" name)
+  } else if (lang == "python") {
+    printf "%s", buf > (dir "/py-" n ".py")
+  } else if (lang == "" && buf ~ /^\$ gpb2rinex/) {
+    count = split(buf, lines, "\n")
+    out = ""; cont = 0
+    for (i = 1; i <= count; i++) {
+      if (cont) { out = out lines[i] "\n" }
+      else if (substr(lines[i], 1, 2) == "$ ") { out = out substr(lines[i], 3) "\n" }
+      else continue
+      cont = (lines[i] ~ /\\$/)
+    }
+    printf "%s", out > (dir "/cli-" n ".sh")
+  }
+}
+/^```/ {
+  if (!inblock) { inblock = 1; lang = substr($0, 4); n++; buf = ""; next }
+  inblock = 0; emit(); next
+}
+inblock { buf = buf $0 "\n" }
+AWK
+[ -f "$readme/examples/inputs.sh" ] || fail "README.md has no block making the examples' inputs"
+cp -r "$root/examples" "$readme/inputs/"
+export_path="$prefix/bin:$prefix/lib/rawconv:$PATH"
+(cd "$readme/inputs" && env -u LD_LIBRARY_PATH PATH="$export_path" bash -e "$readme/examples/inputs.sh" >/dev/null) \
+  || fail "README.md: the block making the inputs failed"
+have_numpy=0
+/usr/bin/python3 -c 'import numpy' 2>/dev/null && have_numpy=1
+ran=0
+for example in "$readme"/examples/*; do
+  name=$(basename "$example")
+  case $name in
+    inputs.sh) continue ;;
+    *.py) [ "$have_numpy" = 1 ] || { echo "  $name: no NumPy, left out"; continue; }
+          run=(/usr/bin/python3 "$example") ;;
+    *) run=(bash -e "$example") ;;
+  esac
+  dir=$readme/run-${name%.*}
+  cp -al "$readme/inputs" "$dir"
+  if ! (cd "$dir" && env -u LD_LIBRARY_PATH PATH="$export_path" PYTHONPATH="$root/python" \
+          RAWCONV_LIBRARY="$prefix/$libdir/librawconv_api.so.1" "${run[@]}" >"$dir.log" 2>&1); then
+    sed 's/^/    /' "$example" >&2
+    sed 's/^/  | /' "$dir.log" >&2
+    fail "README.md: the example above failed"
+  fi
+  ran=$((ran + 1))
+done
+[ "$ran" -ge 6 ] || fail "only $ran examples found in README.md"
+echo "  $ran examples ran"
+
 # --- warnings -----------------------------------------------------------------
 # Warnings fail the project's own builds (this one) and never a user's: a
 # default configure compiles with -Wall -Wextra and without -Werror.
@@ -191,7 +259,7 @@ done
 # checked above fail the stage.
 if command -v lintian >/dev/null 2>&1; then
   echo "== install: lintian"
-  lintian --no-tag-display-limit "$deb" >"$tmp/lintian.txt" 2>&1 || true
+  lintian --tag-display-limit 0 "$deb" >"$tmp/lintian.txt" 2>&1 || true
   sed 's/^/  /' "$tmp/lintian.txt"
   if grep -E ': (no-copyright-file|copyright-file-compressed|no-changelog|changelog-file-missing-in-native-package|debian-changelog-file-missing|changelog-not-compressed-with-max-compression|uncompressed-manual-page|manpage-not-compressed|manpage-not-compressed-with-max-compression|package-contains-timestamped-gzip)\b' \
       "$tmp/lintian.txt" >"$tmp/lintian-bad.txt"; then
