@@ -344,7 +344,7 @@ class _Call:
         week = options.get("week")
         if week is not None:
             rec.use_week = 1
-            rec.week = int(week)
+            rec.week = n.week_value(week)
         run_date = options.get("run_date")
         if run_date is not None:
             rec.use_run_date = 1

@@ -203,8 +203,8 @@ def read_gpb(path, epp=None, week=None, date=None):
     epp_path = n.path_bytes(epp, "epp")
     lib = n.library()
     why = ctypes.create_string_buffer(n.ERROR_MAX)
-    reader = lib.rawconv_gpb_open(gpb_path, epp_path,
-                                  -1 if week is None else int(week), why, len(why))
+    week = -1 if week is None else n.week_value(week)
+    reader = lib.rawconv_gpb_open(gpb_path, epp_path, week, why, len(why))
     if not reader:
         raise GpbError(n.text(why.value) or "cannot open %s" % path)
     try:

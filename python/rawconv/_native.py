@@ -8,6 +8,7 @@ size field tells the library how much of them this package knows.
 
 import ctypes
 import ctypes.util
+import numbers
 import os
 import sys
 import threading
@@ -299,3 +300,13 @@ def text_bytes(value, keyword):
     if "\0" in value:
         raise ValueError("%s: the text holds a NUL character" % keyword)
     return value.encode("utf-8", "surrogateescape")
+
+
+def week_value(week, keyword="week"):
+    """A full GPS week as the int32 the library takes: 0 to WEEK_MAX. A
+    larger int would wrap around in the C field and date another week."""
+    if isinstance(week, bool) or not isinstance(week, numbers.Integral):
+        raise TypeError("%s must be an int, not %s" % (keyword, type(week).__name__))
+    if not 0 <= week <= WEEK_MAX:
+        raise ValueError("%s=%d: expected a GPS week from 0 to %d" % (keyword, week, WEEK_MAX))
+    return int(week)

@@ -84,6 +84,22 @@ class TestNulRefused:
             rawconv.read_gpb(sample, epp=str(sample.with_suffix(".epp")) + "\0x")
 
 
+class TestWeekRange:
+    """A week the C field cannot hold would wrap around and date another
+    week; one beyond the writers' dates would be printed wrongly."""
+
+    @pytest.mark.parametrize("week", [2**32 + 1316, 99999, -1])
+    def test_out_of_range_is_refused(self, sample, out, week):
+        with pytest.raises(ValueError, match="week"):
+            rawconv.convert(sample, output_dir=out, week=week)
+        with pytest.raises(ValueError, match="week"):
+            rawconv.read_gpb(sample, week=week)
+        assert listing(out) == []
+
+    def test_last_week_is_taken(self, sample):
+        assert set(rawconv.read_gpb(sample, week=5216).week) == {5216}
+
+
 class TestPathAsGiven:
     def test_epp_of_another_name_is_the_one_read(self, sample, out):
         epp = sample.parent / "ephem.dat"
