@@ -23,8 +23,14 @@ def _project_version():
 
 
 def _pyproject_version():
+    """The package metadata's version: written in pyproject.toml, or taken
+    from rawconv.__version__."""
     text = (REPO / "python" / "pyproject.toml").read_text()
-    return re.search(r'^version = "([^"]+)"', text, re.M).group(1)
+    written = re.search(r'^version = "([^"]+)"', text, re.M)
+    if written:
+        return written.group(1)
+    assert re.search(r'^version = \{attr = "rawconv.__version__"\}', text, re.M), text
+    return rawconv.__version__
 
 
 class TestVersion:
