@@ -164,7 +164,8 @@ set(CPACK_PACKAGE_DESCRIPTION
   "rawconv converts raw GPS receiver recordings (GPB files) into RINEX\n\
 observation and navigation files. The package holds the conversion\n\
 libraries librawconv and librawconv_api with their headers, CMake and\n\
-pkg-config files, and the command-line converter gpb2rinex.")
+pkg-config files, the command-line converter gpb2rinex, and the data\n\
+tools make_synthetic_gpb, rnx2gpb and nav2epp in /usr/lib/rawconv.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -176,6 +177,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The loader cache is refreshed through dpkg's ldconfig trigger.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/packaging/triggers)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 # Library dependencies from the binaries themselves (dpkg-shlibdeps, in
 # dpkg-dev); a fixed list where that tool is missing.
 find_program(RAWCONV_DPKG_SHLIBDEPS dpkg-shlibdeps)

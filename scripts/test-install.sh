@@ -256,16 +256,16 @@ done
 "$x/usr/lib/rawconv/make_synthetic_gpb" --epochs 10 "$tmp/deb.gpb" "$tmp/deb.epp" >/dev/null \
   || fail "the packaged make_synthetic_gpb does not run"
 
-# lintian when it is there: the report is shown; the tags of the files
-# checked above fail the stage.
+# lintian when it is there: the report is shown; its errors and the tags of
+# the files checked above fail the stage.
 if command -v lintian >/dev/null 2>&1; then
   echo "== install: lintian"
   lintian --tag-display-limit 0 "$deb" >"$tmp/lintian.txt" 2>&1 || true
   sed 's/^/  /' "$tmp/lintian.txt"
-  if grep -E ': (no-copyright-file|copyright-file-compressed|no-changelog|changelog-file-missing-in-native-package|debian-changelog-file-missing|changelog-not-compressed-with-max-compression|uncompressed-manual-page|manpage-not-compressed|manpage-not-compressed-with-max-compression|package-contains-timestamped-gzip)\b' \
+  if grep -E '^E: |: (no-copyright-file|copyright-file-compressed|no-changelog|changelog-file-missing-in-native-package|debian-changelog-file-missing|changelog-not-compressed-with-max-compression|uncompressed-manual-page|manpage-not-compressed|manpage-not-compressed-with-max-compression|package-contains-timestamped-gzip)\b' \
       "$tmp/lintian.txt" >"$tmp/lintian-bad.txt"; then
     cat "$tmp/lintian-bad.txt" >&2
-    fail "lintian finds the package's documents wanting"
+    fail "lintian finds errors in the package or its documents wanting"
   fi
 else
   echo "== install: lintian is not installed; its check is left out"
