@@ -14,24 +14,6 @@ namespace {
 
 const char* const kTypeNames[8] = {"C1", "L1", "L2", "P1", "P2", "D1", "S1", "S2"};
 
-// GPS time starts on 1980-01-06, day 3657 after 1970-01-01.
-constexpr int64_t kGpsEpochUnixDays = 3657;
-
-// Calendar date of a day count since 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(int64_t z, int* year, int* month, int* day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  *year = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-  *month = static_cast<int>(m);
-  *day = static_cast<int>(d);
-}
-
 std::string Format(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
