@@ -478,15 +478,16 @@ bool FitText(std::FILE* err, const std::string& option, const char* what, const 
 }
 
 // Checks one editing value the way the library will: fill sets the field
-// of a record that is otherwise empty.
+// of a record that is otherwise empty. The library's reason is told with
+// the option it is about.
 template <typename Fill>
-bool CheckEdit(std::FILE* err, Fill fill, int& rc) {
+bool CheckEdit(std::FILE* err, const std::string& option, Fill fill, int& rc) {
   rawconv_options o;
   rawconv_options_init(&o);
   fill(o);
   char why[RAWCONV_ERROR_MAX];
   if (rawconv_check_edits(&o, why, sizeof why) == RAWCONV_OK) return true;
-  rc = BadArgument(err, why);
+  rc = BadArgument(err, option + ": " + why);
   return false;
 }
 
@@ -678,7 +679,7 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         break;
       case kDate:
         if (!ParseDay(v, args.date_days))
-          return BadArgument(err, "date must be a day YYYY-MM-DD from 1980-01-06 to 2079-12-31: " +
+          return BadArgument(err, "date must be a day YYYY-MM-DD from 1980-01-06 to 2079-12-30: " +
                                       Quoted(v));
         args.date = v;
         // The library takes the day with dashes.
@@ -781,49 +782,49 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.json = true;
         break;
       case kFrom:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.from_time = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.from_time = v; }, rc)) return rc;
         args.from = v;
         break;
       case kTo:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.to_time = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.to_time = v; }, rc)) return rc;
         args.to = v;
         break;
       case kInterval:
         if (!ParseSeconds(v, args.interval))
           return BadArgument(err, "interval must be a number of seconds above 0: " + Quoted(v));
-        if (!CheckEdit(err, [&args](rawconv_options& o) { o.interval = args.interval; }, rc))
+        if (!CheckEdit(err, given, [&args](rawconv_options& o) { o.interval = args.interval; }, rc))
           return rc;
         break;
       case kExclude:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.exclude = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.exclude = v; }, rc)) return rc;
         args.exclude = v;
         break;
       case kObsTypes:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.obs_types = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.obs_types = v; }, rc)) return rc;
         args.obs_types = v;
         break;
       case kMarkerNumber:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.marker_number = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.marker_number = v; }, rc)) return rc;
         args.marker_number = v;
         break;
       case kReceiverNumber:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.receiver_number = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_number = v; }, rc)) return rc;
         args.receiver_number = v;
         break;
       case kReceiverType:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.receiver_type = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_type = v; }, rc)) return rc;
         args.receiver_type = v;
         break;
       case kReceiverVersion:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.receiver_version = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_version = v; }, rc)) return rc;
         args.receiver_version = v;
         break;
       case kAntennaNumber:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.antenna_number = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.antenna_number = v; }, rc)) return rc;
         args.antenna_number = v;
         break;
       case kAntennaType:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.antenna_type = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.antenna_type = v; }, rc)) return rc;
         args.antenna_type = v;
         break;
       case kPosition:
@@ -834,7 +835,7 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
           return BadArgument(err, std::string(position ? "position" : "antenna delta") +
                                       " must be three numbers a,b,c or a/b/c: " + Quoted(v));
         const bool fits = CheckEdit(
-            err,
+            err, given,
             [position, values](rawconv_options& o) {
               for (int i = 0; i < 3; ++i) (position ? o.position : o.antenna_delta)[i] = values[i];
               (position ? o.use_position : o.use_antenna_delta) = 1;
@@ -846,7 +847,7 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
       }
       case kComment: {
         if (!CheckEdit(
-                err,
+                err, given,
                 [v](rawconv_options& o) {
                   o.comments = &v;
                   o.comment_count = 1;
@@ -863,7 +864,7 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.full_header = true;
         break;
       case kMarkerType:
-        if (!CheckEdit(err, [v](rawconv_options& o) {
+        if (!CheckEdit(err, given, [v](rawconv_options& o) {
               o.rinex = RAWCONV_RINEX_3_05;
               o.marker_type = v;
             }, rc))
@@ -880,7 +881,7 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
   }
   if (!args.from.empty() && !args.to.empty() &&
       !CheckEdit(
-          err,
+          err, "--from, --to",
           [&args](rawconv_options& o) {
             o.from_time = args.from.c_str();
             o.to_time = args.to.c_str();
@@ -891,7 +892,7 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
   // version has the record is known once every option is read.
   if (!args.marker_type.empty() &&
       !CheckEdit(
-          err,
+          err, "--marker-type",
           [&args](rawconv_options& o) {
             o.rinex = args.rinex;
             o.marker_type = args.marker_type.c_str();
