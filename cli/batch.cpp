@@ -42,6 +42,7 @@ struct Item {
   // Planning
   int plan_result = RAWCONV_OK;
   std::string plan_error;
+  std::string plan_field;  // the options field the plan's error is about
   std::vector<std::string> planned;  // every output path, as the library lists them
 
   // Conversion
@@ -264,6 +265,7 @@ void Plan(const Arguments& args, rawconv_session* session, Item& item) {
   item.plan_result = rawconv_plan(session, &options, report.get());
   if (item.plan_result != RAWCONV_OK) {
     item.plan_error = ErrorOf(*report, item.plan_result);
+    item.plan_field = report->error_field;
     item.planned.clear();
   }
 }
@@ -347,11 +349,12 @@ std::string SummaryLine(const Item& item) {
   return item.gpb + ": " + line + "\n";
 }
 
-// What a failed file's message gains from the option at fault.
-std::string Hint(const Item& item) {
-  if (item.result == RAWCONV_EXISTS || item.error_field == "existing")
+// What a failed file's message gains from the option at fault (field: the
+// library's error_field).
+std::string Hint(int result, const std::string& field, const std::string& error) {
+  if (result == RAWCONV_EXISTS || field == "existing")
     return "; --skip-existing leaves it, --force replaces it";
-  if (item.error_field == "epp_path" && item.error.find("--epp") == std::string::npos)
+  if (field == "epp_path" && error.find("--epp") == std::string::npos)
     return "; give --epp FILE, --week N or --date DATE";
   return "";
 }
@@ -381,7 +384,8 @@ void Report(const Arguments& args, const Item& item, Printer& printer, Counts& c
       break;
     default:
       ++counts.failed;
-      printer.Err(item.gpb + ": " + item.error + Hint(item) + "\n");
+      printer.Err(item.gpb + ": " + item.error + Hint(item.result, item.error_field, item.error) +
+                  "\n");
       break;
   }
   size_t begin = 0;
@@ -413,7 +417,8 @@ int PrintPlan(const std::vector<Item>& items) {
   for (const Item& item : items) {
     if (item.plan_result != RAWCONV_OK) {
       ++failed;
-      std::fprintf(stderr, "%s: %s\n", item.gpb.c_str(), item.plan_error.c_str());
+      std::fprintf(stderr, "%s: %s%s\n", item.gpb.c_str(), item.plan_error.c_str(),
+                   Hint(item.plan_result, item.plan_field, item.plan_error).c_str());
       continue;
     }
     ++planned;
