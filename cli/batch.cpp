@@ -318,7 +318,8 @@ bool Contains(const std::vector<std::string>& paths, const std::string& path) {
 std::string LeftLine(const Item& item) {
   if (item.left.empty()) return "";
   std::string line = item.gpb + ": left alone (exists): ";
-  for (size_t i = 0; i < item.left.size(); ++i) line += (i ? ", " : "") + std::string(BaseName(item.left[i]));
+  for (size_t i = 0; i < item.left.size(); ++i)
+    line += (i ? ", " : "") + std::string(BaseName(item.left[i]));
   return line + "\n";
 }
 
@@ -379,8 +380,9 @@ void Report(const Arguments& args, const Item& item, Printer& printer, Counts& c
                                  : item.gpb + ": skipped; " + left.substr(item.gpb.size() + 2));
       }
       break;
-    case RAWCONV_CANCELLED:
+    case RAWCONV_CANCELLED:  // interrupted: told by the batch's last line
       ++counts.cancelled;
+      printer.Err(item.gpb + ": " + item.error + "\n");
       break;
     default:
       ++counts.failed;
@@ -392,7 +394,8 @@ void Report(const Arguments& args, const Item& item, Printer& printer, Counts& c
   while (begin < item.warnings.size()) {
     size_t end = item.warnings.find('\n', begin);
     if (end == std::string::npos) end = item.warnings.size();
-    if (end > begin) printer.Err(item.gpb + ": warning: " + item.warnings.substr(begin, end - begin) + "\n");
+    if (end > begin)
+      printer.Err(item.gpb + ": warning: " + item.warnings.substr(begin, end - begin) + "\n");
     begin = end + 1;
   }
   if (item.damaged) {
