@@ -225,6 +225,22 @@ struct ShortOption {
 const ShortOption kShortOptions[] = {{'o', true}, {'f', false}, {'q', false}, {'j', true},
                                      {'h', false}};
 
+// A value in quotes for a message, control bytes written as \xNN.
+std::string Quoted(const char* text) {
+  std::string out = "'";
+  for (const char* p = text; *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += *p;
+    }
+  }
+  return out + "'";
+}
+
 constexpr int kOperand = 1;
 constexpr int kEnd = -1;
 constexpr int kError = -2;
@@ -266,8 +282,8 @@ std::string UnknownLongOption(const std::string& name) {
   for (const LongOption& o : kLongOptions)
     if (!name.empty() && std::strncmp(o.name, name.c_str(), name.size()) == 0) longer.push_back(o.name);
   if (!longer.empty())
-    return "option '--" + name + "' is not a whole option name; did you mean " + Alternatives(longer) +
-           "?";
+    return "option " + Quoted(("--" + name).c_str()) + " is not a whole option name; did you mean " +
+           Alternatives(longer) + "?";
   size_t best = 3;
   std::vector<std::string> near;
   for (const LongOption& o : kLongOptions) {
@@ -277,7 +293,7 @@ std::string UnknownLongOption(const std::string& name) {
     best = d;
     near.push_back(o.name);
   }
-  std::string text = "unknown option '--" + name + "'";
+  std::string text = "unknown option " + Quoted(("--" + name).c_str());
   if (!near.empty()) text += "; did you mean " + Alternatives(near) + "?";
   return text;
 }
@@ -373,21 +389,6 @@ int BadArgument(std::FILE* err, const std::string& why) {
   return 2;
 }
 
-// A value in quotes for a message, control bytes written as \xNN.
-std::string Quoted(const char* text) {
-  std::string out = "'";
-  for (const char* p = text; *p; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c < 0x20 || c == 0x7f) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += *p;
-    }
-  }
-  return out + "'";
-}
 
 // Decimal digits only, at most max_value.
 bool ParseUnsigned(const char* text, long long max_value, long long& value) {
