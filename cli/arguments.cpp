@@ -48,7 +48,8 @@ const char kUsage[] =
     "header:\n"
     "      --marker NAME       MARKER NAME (up to " LIMIT_TEXT(RAWCONV_MARKER_MAX) " characters)\n"
     "      --antenna-height M  antenna height in metres (default 0)\n"
-    "      --week N            GPS week of every epoch, 0 to " LIMIT_TEXT(RAWCONV_WEEK_MAX) " (default: from\n"
+    "      --week N            GPS week of every epoch, 0 to " LIMIT_TEXT(
+        RAWCONV_WEEK_MAX) " (default: from\n"
     "                          the ephemeris); without an ephemeris file the\n"
     "                          observation file alone is written\n"
     "      --date DAY          a day of the recording, YYYY-MM-DD: dates the\n"
@@ -256,8 +257,8 @@ size_t Distance(const std::string& a, const std::string& b) {
       size_t best = d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
       if (d[i - 1][j] + 1 < best) best = d[i - 1][j] + 1;
       if (d[i][j - 1] + 1 < best) best = d[i][j - 1] + 1;
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1] && d[i - 2][j - 2] + 1 < best)
-        best = d[i - 2][j - 2] + 1;
+      const bool swapped = i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1];
+      if (swapped && d[i - 2][j - 2] + 1 < best) best = d[i - 2][j - 2] + 1;
       d[i][j] = best;
     }
   }
@@ -280,7 +281,8 @@ std::string Alternatives(const std::vector<std::string>& names) {
 std::string UnknownLongOption(const std::string& name) {
   std::vector<std::string> longer;
   for (const LongOption& o : kLongOptions)
-    if (!name.empty() && std::strncmp(o.name, name.c_str(), name.size()) == 0) longer.push_back(o.name);
+    if (!name.empty() && std::strncmp(o.name, name.c_str(), name.size()) == 0)
+      longer.push_back(o.name);
   if (!longer.empty())
     return "option " + Quoted(("--" + name).c_str()) + " is not a whole option name; did you mean " +
            Alternatives(longer) + "?";
@@ -809,7 +811,8 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.marker_number = v;
         break;
       case kReceiverNumber:
-        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_number = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_number = v; }, rc))
+          return rc;
         args.receiver_number = v;
         break;
       case kReceiverType:
@@ -817,7 +820,8 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.receiver_type = v;
         break;
       case kReceiverVersion:
-        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_version = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_version = v; }, rc))
+          return rc;
         args.receiver_version = v;
         break;
       case kAntennaNumber:

@@ -1,5 +1,6 @@
-// The command line of gpb2rinex: what the user asked for, read with
-// getopt_long and checked before anything is converted.
+// The command line of gpb2rinex: what the user asked for, read in order
+// (long options by their whole name only, short ones alone or grouped) and
+// checked before anything is converted.
 #ifndef RAWCONV_CLI_ARGUMENTS_H_
 #define RAWCONV_CLI_ARGUMENTS_H_
 
