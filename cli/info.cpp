@@ -66,12 +66,21 @@ size_t Utf8Length(const std::string& text, size_t i) {
   return length;
 }
 
+// The GPB file's name without a ".gz" ending: the name its companions
+// are found by.
+std::string PlainName(const std::string& gpb) {
+  const size_t n = gpb.size();
+  if (n > 3 && gpb[n - 3] == '.' && (gpb[n - 2] | 0x20) == 'g' && (gpb[n - 1] | 0x20) == 'z')
+    return gpb.substr(0, n - 3);
+  return gpb;
+}
+
 // The EPP file of a GPB file: the one given, else FILE.epp or FILE.EPP
-// beside it when there is one.
+// (or either gzipped) beside it when there is one.
 std::string EppFor(const std::string& gpb, const std::string& epp) {
   if (!epp.empty()) return epp;
-  for (const char* ext : {".epp", ".EPP", ".Epp"}) {
-    const std::string beside = WithExtension(gpb, ext);
+  for (const char* ext : {".epp", ".EPP", ".Epp", ".epp.gz", ".EPP.gz", ".EPP.GZ"}) {
+    const std::string beside = WithExtension(PlainName(gpb), ext);
     std::error_code ec;
     if (std::filesystem::exists(beside, ec)) return beside;
   }
@@ -147,7 +156,7 @@ GpbInfo ScanGpbInfo(const std::string& gpb, const Dating& dating) {
   // Why the epochs may come undated.
   const char* const give = "; give --epp FILE, --week N or --date DATE";
   if (by_epp && epp_path.empty())
-    info.undated = "no ephemeris file " + WithExtension(gpb, ".epp") + give;
+    info.undated = "no ephemeris file " + WithExtension(PlainName(gpb), ".epp") + give;
   else if (by_epp && !IsFile(epp_path))
     info.undated = "no ephemeris file " + epp_path + give;
   else if (by_epp)
