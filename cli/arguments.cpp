@@ -1,11 +1,10 @@
 #include "arguments.h"
 
-#include <getopt.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "rawconv_api.h"
 
@@ -24,8 +23,8 @@ const char kUsage[] =
     "navigation file (.YYn), YY being the year of the data.\n"
     "\n"
     "inputs:\n"
-    "  --epp FILE              ephemeris file for every GPB file (default: FILE.epp\n"
-    "                          beside each GPB file); its extension is set to .epp\n"
+    "  --epp FILE              ephemeris file for every GPB file, used as named\n"
+    "                          (default: FILE.epp beside each GPB file)\n"
     "  --sta FILE              station file for every GPB file (default: FILE.sta\n"
     "                          beside each GPB file, when there is one)\n"
     "  --from-list FILE        also convert the GPB files listed in FILE, one a line\n"
@@ -34,6 +33,10 @@ const char kUsage[] =
     "  -o, --output-dir DIR    write the RINEX files into DIR (made when missing)\n"
     "  -f, --force             replace existing output files\n"
     "      --skip-existing     leave a file whose outputs exist alone, count it as done\n"
+    "      --obs-file FILE     with one GPB file: write the observation file to FILE\n"
+    "      --nav-file FILE     with one GPB file: write the navigation file to FILE\n"
+    "      --dry-run           print every output path of the batch, one a line;\n"
+    "                          write nothing\n"
     "      --no-sync           do not flush outputs to the disk before renaming them\n"
     "                          (scratch runs; by default a crash never leaves a\n"
     "                          cut file under an output's name)\n"
@@ -45,7 +48,12 @@ const char kUsage[] =
     "header:\n"
     "      --marker NAME       MARKER NAME (up to " LIMIT_TEXT(RAWCONV_MARKER_MAX) " characters)\n"
     "      --antenna-height M  antenna height in metres (default 0)\n"
-    "      --week N            GPS week of every epoch (default: from the ephemeris)\n"
+    "      --week N            GPS week of every epoch, 0 to " LIMIT_TEXT(
+        RAWCONV_WEEK_MAX) " (default: from\n"
+    "                          the ephemeris); without an ephemeris file the\n"
+    "                          observation file alone is written\n"
+    "      --date DAY          a day of the recording, YYYY-MM-DD: dates the\n"
+    "                          epochs without an ephemeris file (as --week)\n"
     "      --run-by TEXT       RUN BY of both headers (up to " LIMIT_TEXT(RAWCONV_RUN_BY_MAX) " characters)\n"
     "      --observer TEXT     OBSERVER (up to " LIMIT_TEXT(RAWCONV_OBSERVER_MAX) " characters)\n"
     "      --agency TEXT       AGENCY (up to " LIMIT_TEXT(RAWCONV_AGENCY_MAX) " characters)\n"
@@ -64,10 +72,12 @@ const char kUsage[] =
     "  --info                  describe each GPB file (epochs, interval, times,\n"
     "                          observations, satellites, position, receiver);\n"
     "                          nothing is converted\n"
-    "  --json                  with --info: one JSON document\n"
+    "  --json                  with --info: one JSON document (UTF-8; a byte of a\n"
+    "                          file name that is not UTF-8 is written \\udcXX)\n"
     "editing (the header describes what each file holds):\n"
-    "      --from TIME         keep the epochs from TIME on (GPS time,\n"
-    "                          YYYY-MM-DD HH:MM:SS or with T; inclusive)\n"
+    "      --from TIME         keep the epochs from TIME on (GPS time, inclusive):\n"
+    "                          YYYY-MM-DD HH:MM:SS, YYYY-MM-DDTHH:MM:SS,\n"
+    "                          YYYY/MM/DD HH:MM:SS or a date alone (its 00:00:00)\n"
     "      --to TIME           keep the epochs before TIME (exclusive)\n"
     "      --interval SEC      keep the epochs on multiples of SEC in the GPS day\n"
     "                          (within 25 ms of clock steering); INTERVAL shows SEC\n"
@@ -83,8 +93,8 @@ const char kUsage[] =
     "      --marker-number, --receiver-number, --receiver-type, --receiver-version,\n"
     "      --antenna-number, --antenna-type TEXT\n"
     "                          header texts of " LIMIT_TEXT(RAWCONV_RECEIVER_TEXT_MAX) " columns (antenna type with radome)\n"
-    "      --position X,Y,Z    APPROX POSITION XYZ in metres\n"
-    "      --antenna-delta H,E,N\n"
+    "      --position X,Y,Z    APPROX POSITION XYZ in metres (or X/Y/Z)\n"
+    "      --antenna-delta H,E,N (or H/E/N)\n"
     "                          ANTENNA: DELTA H/E/N in metres\n"
     "      --comment TEXT      a COMMENT line (" LIMIT_TEXT(RAWCONV_COMMENT_MAX) " columns; repeatable, at most " LIMIT_TEXT(RAWCONV_COMMENT_COUNT_MAX) ")\n"
     "      --full-header       also TIME OF LAST OBS, # OF SATELLITES, PRN / # OF OBS\n"
@@ -93,7 +103,11 @@ const char kUsage[] =
     "                          default: one file at a time)\n"
     "  -q                      print failures and warnings only\n"
     "  -h, --help              print this text\n"
-    "      --version           print the library's version number and year\n"
+    "      --version           print \"gpb2rinex\" and the release number\n"
+    "\n"
+    "Long options are taken by their whole name only. Each run ends with the\n"
+    "line \"gpb2rinex: N converted, N skipped, N failed\" on standard error\n"
+    "(with -q only when a file failed).\n"
     "\n"
     "Exit code: 0 every file converted (or skipped), 1 any file failed,\n"
     "2 bad arguments (nothing converted).\n";
@@ -140,66 +154,243 @@ enum LongOnly {
   kFullHeader,
   kSplit,
   kMarkerType,
+  kDate,
+  kDryRun,
+  kObsFile,
+  kNavFile,
 };
 
-const option kLongOptions[] = {
-    {"epp", required_argument, nullptr, kEpp},
-    {"sta", required_argument, nullptr, kSta},
-    {"from-list", required_argument, nullptr, kFromList},
-    {"output-dir", required_argument, nullptr, 'o'},
-    {"force", no_argument, nullptr, 'f'},
-    {"skip-existing", no_argument, nullptr, kSkipExisting},
-    {"no-sync", no_argument, nullptr, kNoSync},
-    {"rinex", required_argument, nullptr, kRinex},
-    {"names", required_argument, nullptr, kNames},
-    {"station-id", required_argument, nullptr, kStationId},
-    {"compress", required_argument, nullptr, kCompress},
-    {"marker", required_argument, nullptr, kMarker},
-    {"antenna-height", required_argument, nullptr, kAntennaHeight},
-    {"week", required_argument, nullptr, kWeek},
-    {"run-by", required_argument, nullptr, kRunBy},
-    {"observer", required_argument, nullptr, kObserver},
-    {"agency", required_argument, nullptr, kAgency},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kVersion},
-    {"fixed-run-date", required_argument, nullptr, kFixedRunDate},
-    {"qc", no_argument, nullptr, kQc},
-    {"qc-only", no_argument, nullptr, kQcOnly},
-    {"elevation-mask", required_argument, nullptr, kElevationMask},
-    {"qc-dir", required_argument, nullptr, kQcDir},
-    {"info", no_argument, nullptr, kInfo},
-    {"json", no_argument, nullptr, kJson},
-    {"from", required_argument, nullptr, kFrom},
-    {"to", required_argument, nullptr, kTo},
-    {"interval", required_argument, nullptr, kInterval},
-    {"exclude", required_argument, nullptr, kExclude},
-    {"obs-types", required_argument, nullptr, kObsTypes},
-    {"marker-number", required_argument, nullptr, kMarkerNumber},
-    {"receiver-number", required_argument, nullptr, kReceiverNumber},
-    {"receiver-type", required_argument, nullptr, kReceiverType},
-    {"receiver-version", required_argument, nullptr, kReceiverVersion},
-    {"antenna-number", required_argument, nullptr, kAntennaNumber},
-    {"antenna-type", required_argument, nullptr, kAntennaType},
-    {"position", required_argument, nullptr, kPosition},
-    {"antenna-delta", required_argument, nullptr, kAntennaDelta},
-    {"comment", required_argument, nullptr, kComment},
-    {"full-header", no_argument, nullptr, kFullHeader},
-    {"split", required_argument, nullptr, kSplit},
-    {"marker-type", required_argument, nullptr, kMarkerType},
-    {nullptr, 0, nullptr, 0},
+// A long option: its whole name, whether it takes a value, its code (the
+// short letter where it has one).
+struct LongOption {
+  const char* name;
+  bool value;
+  int code;
 };
 
-// "-" first: operands come back in order (code 1) so that files named on
-// the command line and in lists keep their places; ":" next: a missing
-// value is told apart from an unknown option.
-const char kShortOptions[] = "-:o:fqj:h";
+const LongOption kLongOptions[] = {
+    {"epp", true, kEpp},
+    {"sta", true, kSta},
+    {"from-list", true, kFromList},
+    {"output-dir", true, 'o'},
+    {"force", false, 'f'},
+    {"skip-existing", false, kSkipExisting},
+    {"no-sync", false, kNoSync},
+    {"rinex", true, kRinex},
+    {"names", true, kNames},
+    {"station-id", true, kStationId},
+    {"compress", true, kCompress},
+    {"marker", true, kMarker},
+    {"antenna-height", true, kAntennaHeight},
+    {"week", true, kWeek},
+    {"run-by", true, kRunBy},
+    {"observer", true, kObserver},
+    {"agency", true, kAgency},
+    {"help", false, 'h'},
+    {"version", false, kVersion},
+    {"fixed-run-date", true, kFixedRunDate},
+    {"qc", false, kQc},
+    {"qc-only", false, kQcOnly},
+    {"elevation-mask", true, kElevationMask},
+    {"qc-dir", true, kQcDir},
+    {"info", false, kInfo},
+    {"json", false, kJson},
+    {"from", true, kFrom},
+    {"to", true, kTo},
+    {"interval", true, kInterval},
+    {"exclude", true, kExclude},
+    {"obs-types", true, kObsTypes},
+    {"marker-number", true, kMarkerNumber},
+    {"receiver-number", true, kReceiverNumber},
+    {"receiver-type", true, kReceiverType},
+    {"receiver-version", true, kReceiverVersion},
+    {"antenna-number", true, kAntennaNumber},
+    {"antenna-type", true, kAntennaType},
+    {"position", true, kPosition},
+    {"antenna-delta", true, kAntennaDelta},
+    {"comment", true, kComment},
+    {"full-header", false, kFullHeader},
+    {"split", true, kSplit},
+    {"marker-type", true, kMarkerType},
+    {"date", true, kDate},
+    {"dry-run", false, kDryRun},
+    {"obs-file", true, kObsFile},
+    {"nav-file", true, kNavFile},
+};
+
+// Short options and whether each takes a value.
+struct ShortOption {
+  char letter;
+  bool value;
+};
+const ShortOption kShortOptions[] = {{'o', true}, {'f', false}, {'q', false}, {'j', true},
+                                     {'h', false}};
+
+// A value in quotes for a message, control bytes written as \xNN.
+std::string Quoted(const char* text) {
+  std::string out = "'";
+  for (const char* p = text; *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += *p;
+    }
+  }
+  return out + "'";
+}
+
+constexpr int kOperand = 1;
+constexpr int kEnd = -1;
+constexpr int kError = -2;
+
+// Edit distance of two names: insertions, deletions, substitutions and
+// swaps of neighbours each count one.
+size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1, 0));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t best = d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
+      if (d[i - 1][j] + 1 < best) best = d[i - 1][j] + 1;
+      if (d[i][j - 1] + 1 < best) best = d[i][j - 1] + 1;
+      const bool swapped = i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1];
+      if (swapped && d[i - 2][j - 2] + 1 < best) best = d[i - 2][j - 2] + 1;
+      d[i][j] = best;
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// "--a", "--a or --b", "--a, --b or --c".
+std::string Alternatives(const std::vector<std::string>& names) {
+  std::string text;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " or " : ", ";
+    text += "--" + names[i];
+  }
+  return text;
+}
+
+// The message for a long option name (without "--") that is none of ours:
+// a beginning of one or more names lists them; otherwise the names nearest
+// to it (at most two edits, and fewer than its length) are offered.
+std::string UnknownLongOption(const std::string& name) {
+  std::vector<std::string> longer;
+  for (const LongOption& o : kLongOptions)
+    if (!name.empty() && std::strncmp(o.name, name.c_str(), name.size()) == 0)
+      longer.push_back(o.name);
+  if (!longer.empty())
+    return "option " + Quoted(("--" + name).c_str()) + " is not a whole option name; did you mean " +
+           Alternatives(longer) + "?";
+  size_t best = 3;
+  std::vector<std::string> near;
+  for (const LongOption& o : kLongOptions) {
+    const size_t d = Distance(name, o.name);
+    if (d >= name.size() || d > best) continue;
+    if (d < best) near.clear();
+    best = d;
+    near.push_back(o.name);
+  }
+  std::string text = "unknown option " + Quoted(("--" + name).c_str());
+  if (!near.empty()) text += "; did you mean " + Alternatives(near) + "?";
+  return text;
+}
+
+// Reads argv in order: long options by their whole name only ("--name",
+// "--name=value" or "--name value"), short ones alone or grouped ("-fq",
+// "-j2", "-j 2"), operands in place, and everything after "--" as
+// operands. "-" alone is an operand.
+class CommandLine {
+ public:
+  CommandLine(int argc, char** argv) : argc_(argc), argv_(argv) {}
+
+  // The next item: an option's code with its value (null when it takes
+  // none) and its spelling for messages; kOperand with the operand as
+  // value; kEnd; or kError with the message in *error.
+  int Next(const char** value, std::string* given, std::string* error) {
+    *value = nullptr;
+    if (cluster_ != nullptr && *cluster_ != '\0') return NextShort(value, given, error);
+    cluster_ = nullptr;
+    if (index_ >= argc_) return kEnd;
+    const char* arg = argv_[index_++];
+    if (operands_only_ || arg[0] != '-' || arg[1] == '\0') {
+      *value = arg;
+      *given = arg;
+      return kOperand;
+    }
+    if (std::strcmp(arg, "--") == 0) {
+      operands_only_ = true;
+      return Next(value, given, error);
+    }
+    if (arg[1] != '-') {
+      cluster_ = arg + 1;
+      return NextShort(value, given, error);
+    }
+    const char* name = arg + 2;
+    const char* equals = std::strchr(name, '=');
+    const std::string whole = equals ? std::string(name, static_cast<size_t>(equals - name)) : name;
+    *given = "--" + whole;
+    for (const LongOption& o : kLongOptions) {
+      if (whole != o.name) continue;
+      if (!o.value) {
+        if (equals != nullptr) {
+          *error = "option '" + *given + "' takes no value";
+          return kError;
+        }
+        return o.code;
+      }
+      if (equals != nullptr) {
+        *value = equals + 1;
+      } else if (index_ < argc_) {
+        *value = argv_[index_++];
+      } else {
+        *error = "option '" + *given + "' needs a value";
+        return kError;
+      }
+      return o.code;
+    }
+    *error = UnknownLongOption(whole);
+    return kError;
+  }
+
+ private:
+  int NextShort(const char** value, std::string* given, std::string* error) {
+    const char letter = *cluster_++;
+    *given = std::string("-") + letter;
+    for (const ShortOption& o : kShortOptions) {
+      if (o.letter != letter) continue;
+      if (!o.value) return letter;
+      if (*cluster_ != '\0') {
+        *value = cluster_;
+      } else if (index_ < argc_) {
+        *value = argv_[index_++];
+      } else {
+        *error = "option '" + *given + "' needs a value";
+        return kError;
+      }
+      cluster_ = nullptr;
+      return letter;
+    }
+    *error = "unknown option '" + *given + "'";
+    return kError;
+  }
+
+  int argc_;
+  char** argv_;
+  int index_ = 1;
+  const char* cluster_ = nullptr;  // the rest of a group of short options
+  bool operands_only_ = false;
+};
 
 int BadArgument(std::FILE* err, const std::string& why) {
   std::fprintf(err, "gpb2rinex: %s\nTry 'gpb2rinex --help'.\n", why.c_str());
   return 2;
 }
 
-std::string Quoted(const char* text) { return std::string("'") + text + "'"; }
 
 // Decimal digits only, at most max_value.
 bool ParseUnsigned(const char* text, long long max_value, long long& value) {
@@ -272,8 +463,14 @@ bool ParseCompress(const char* text, int& compress) {
 }
 
 // A header text that must fit `columns` columns.
-bool FitText(std::FILE* err, const char* what, const char* text, size_t columns,
-             std::string& field, int& rc) {
+bool FitText(std::FILE* err, const std::string& option, const char* what, const char* text,
+             size_t columns, std::string& field, int& rc) {
+  for (const char* p = text; *p; ++p) {
+    if (*p < 0x20 || *p > 0x7e) {
+      rc = BadArgument(err, option + " must be printable ASCII: " + Quoted(text));
+      return false;
+    }
+  }
   if (std::strlen(text) > columns) {
     rc = BadArgument(err, std::string(what) + " longer than " + std::to_string(columns) +
                               " characters: " + Quoted(text));
@@ -284,27 +481,31 @@ bool FitText(std::FILE* err, const char* what, const char* text, size_t columns,
 }
 
 // Checks one editing value the way the library will: fill sets the field
-// of a record that is otherwise empty.
+// of a record that is otherwise empty. The library's reason is told with
+// the option it is about.
 template <typename Fill>
-bool CheckEdit(std::FILE* err, Fill fill, int& rc) {
+bool CheckEdit(std::FILE* err, const std::string& option, Fill fill, int& rc) {
   rawconv_options o;
   rawconv_options_init(&o);
   fill(o);
   char why[RAWCONV_ERROR_MAX];
   if (rawconv_check_edits(&o, why, sizeof why) == RAWCONV_OK) return true;
-  rc = BadArgument(err, why);
+  rc = BadArgument(err, option + ": " + why);
   return false;
 }
 
-// "a,b,c": three numbers (their range is the library's to check).
+// "a,b,c" or "a/b/c": three numbers, one separator throughout (their
+// range is the library's to check).
 bool ParseTriple(const char* text, double values[3]) {
   const char* p = text;
+  char separator = '\0';
   for (int i = 0; i < 3; ++i) {
     char* end = nullptr;
     errno = 0;
     values[i] = std::strtod(p, &end);
     if (end == p || errno != 0 || !std::isfinite(values[i])) return false;
-    if (*end != (i < 2 ? ',' : '\0')) return false;
+    if (i == 0 && (*end == ',' || *end == '/')) separator = *end;
+    if (*end != (i < 2 ? separator : '\0') || (i < 2 && separator == '\0')) return false;
     p = end + 1;
   }
   return true;
@@ -324,11 +525,14 @@ bool ParseSeconds(const char* text, double& seconds) {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Adds the paths of a list: one a line, surrounding blanks removed, blank
-// lines and lines starting with '#' skipped.
-void ReadList(std::FILE* f, std::vector<std::string>& files) {
+// lines and lines starting with '#' skipped. Returns 0, or the number of
+// the first line that holds a NUL byte (a path cannot, and the part before
+// it would name another file).
+long ReadList(std::FILE* f, std::vector<std::string>& files) {
   std::string line;
   int c;
   bool more = true;
+  long number = 0;
   while (more) {
     c = std::fgetc(f);
     if (c != EOF && c != '\n') {
@@ -336,15 +540,75 @@ void ReadList(std::FILE* f, std::vector<std::string>& files) {
       continue;
     }
     more = c != EOF;
+    ++number;
+    if (line.find('\0') != std::string::npos) return number;
     size_t begin = 0, end = line.size();
     while (begin < end && IsBlank(line[begin])) ++begin;
     while (end > begin && IsBlank(line[end - 1])) --end;
     if (end > begin && line[begin] != '#') files.push_back(line.substr(begin, end - begin));
     line.clear();
   }
+  return 0;
+}
+
+// A path given where a file is expected: not empty, not a folder. Whether
+// it exists is the conversion's to say.
+bool InputFile(std::FILE* err, const std::string& option, const char* path, int& rc) {
+  if (*path == '\0') {
+    rc = BadArgument(err, "option '" + option + "' needs a file name");
+    return false;
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    rc = BadArgument(err, option + " " + Quoted(path) + " is a folder, not a file");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
+
+void CivilFromDays(int64_t z, int* year, int* month, int* day) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  *year = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+  *month = static_cast<int>(m);
+  *day = static_cast<int>(d);
+}
+
+int64_t DaysFromCivil(int year, int month, int day) {
+  const int64_t y = year - (month <= 2 ? 1 : 0);
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+bool ParseDay(const char* text, int64_t& days) {
+  // Four digits, the separator, two, the same separator, two.
+  if (std::strlen(text) != 10) return false;
+  const char separator = text[4];
+  if ((separator != '-' && separator != '/') || text[7] != separator) return false;
+  for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (text[i] < '0' || text[i] > '9') return false;
+  const int year = std::atoi(text), month = std::atoi(text + 5), day = std::atoi(text + 8);
+  if (month < 1 || month > 12 || day < 1) return false;
+  int y = 0, m = 0, d = 0;
+  const int64_t unix_days = DaysFromCivil(year, month, day);
+  CivilFromDays(unix_days, &y, &m, &d);
+  if (y != year || m != month || d != day) return false;  // 2005-02-30
+  const int64_t gps_days = unix_days - kGpsEpochUnixDays;
+  if (gps_days < 0 || gps_days / 7 > RAWCONV_WEEK_MAX) return false;
+  days = gps_days;
+  return true;
+}
 
 std::string WithExtension(const std::string& path, const char* ext) {
   size_t lead = 0;
@@ -360,31 +624,23 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
                    std::FILE* err) {
   bool force = false, skip = false, have_list = false;
   int rc = 2;
-  opterr = 0;
-  optind = 0;  // a full re-initialisation of GNU getopt
+  CommandLine line(argc, argv);
   for (;;) {
-    const int c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
-    if (c == -1) break;
-    // The option as the user wrote it, for messages.
-    const char* given = argv[optind - 1];
-    const char* v = optarg;
+    const char* v = nullptr;
+    std::string given, error;
+    const int c = line.Next(&v, &given, &error);
+    if (c == kEnd) break;
+    if (c == kError) return BadArgument(err, error);
     long long number = 0;
     switch (c) {
-      case 1:
+      case kOperand:
         args.files.push_back(v);
         break;
-      case '?':
-        if (optopt != 0 && std::strncmp(given, "--", 2) != 0)
-          return BadArgument(err, std::string("unknown option '-") + static_cast<char>(optopt) + "'");
-        return BadArgument(err, "unknown option " + Quoted(given));
-      case ':':
-        return BadArgument(err, "option " + Quoted(given) + " needs a value");
       case 'h':
         std::fputs(kUsage, out);
         return 0;
       case kVersion:
-        std::fprintf(out, "gpb2rinex: rawconv version %.6f (%d)\n", rawconv_version_number(),
-                     static_cast<int>(rawconv_version_year()));
+        std::fprintf(out, "gpb2rinex %s\n", rawconv_version_text());
         return 0;
       case 'q':
         args.quiet = true;
@@ -409,22 +665,47 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.output_dir = v;
         break;
       case kEpp:
-        args.epp = WithExtension(v, ".epp");
+        if (!InputFile(err, given, v, rc)) return rc;
+        args.epp = v;
         break;
       case kSta:
-        if (!*v) return BadArgument(err, "empty station file name");
+        if (!InputFile(err, given, v, rc)) return rc;
         args.sta = v;
+        break;
+      case kObsFile:
+      case kNavFile:
+        if (!InputFile(err, given, v, rc)) return rc;  // written, but the same rules
+        (c == kObsFile ? args.obs_file : args.nav_file) = v;
+        break;
+      case kDryRun:
+        args.dry_run = true;
+        break;
+      case kDate:
+        if (!ParseDay(v, args.date_days))
+          return BadArgument(err, "date must be a day YYYY-MM-DD from 1980-01-06 to 2079-12-30: " +
+                                      Quoted(v));
+        args.date = v;
+        // The library takes the day with dashes.
+        for (char& ch : args.date)
+          if (ch == '/') ch = '-';
         break;
       case kFromList: {
         have_list = true;
         const bool stdin_list = std::strcmp(v, "-") == 0;
+        if (!stdin_list && !InputFile(err, given, v, rc)) return rc;
         std::FILE* f = stdin_list ? in : std::fopen(v, "r");
         if (f == nullptr)
           return BadArgument(err, "cannot open list file " + Quoted(v) + ": " + std::strerror(errno));
-        ReadList(f, args.files);
+        const long nul_line = ReadList(f, args.files);
+        const int read_errno = std::ferror(f) != 0 ? errno : 0;
         const bool failed = std::ferror(f) != 0;
         if (!stdin_list) std::fclose(f);
-        if (failed) return BadArgument(err, "cannot read list file " + Quoted(v));
+        if (failed)
+          return BadArgument(err, "cannot read list file " + Quoted(v) + ": " +
+                                      std::strerror(read_errno));
+        if (nul_line > 0)
+          return BadArgument(err, "list file " + Quoted(v) + ", line " + std::to_string(nul_line) +
+                                      ": a NUL byte in a path");
         break;
       }
       case kRinex:
@@ -441,22 +722,24 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
           return BadArgument(err, "compression must be gz, crx or crx.gz: " + Quoted(v));
         break;
       case kStationId:
+        if (!FitText(err, given, "station id", v, RAWCONV_STATION_ID_MAX, args.station_id, rc))
+          return rc;
         if (std::strlen(v) != RAWCONV_STATION_ID_MAX)
           return BadArgument(err, "station id must have " LIMIT_TEXT(RAWCONV_STATION_ID_MAX)
                                   " characters: " + Quoted(v));
         args.station_id = v;
         break;
       case kMarker:
-        if (!FitText(err, "marker name", v, RAWCONV_MARKER_MAX, args.marker, rc)) return rc;
+        if (!FitText(err, given, "marker name", v, RAWCONV_MARKER_MAX, args.marker, rc)) return rc;
         break;
       case kObserver:
-        if (!FitText(err, "observer", v, RAWCONV_OBSERVER_MAX, args.observer, rc)) return rc;
+        if (!FitText(err, given, "observer", v, RAWCONV_OBSERVER_MAX, args.observer, rc)) return rc;
         break;
       case kAgency:
-        if (!FitText(err, "agency", v, RAWCONV_AGENCY_MAX, args.agency, rc)) return rc;
+        if (!FitText(err, given, "agency", v, RAWCONV_AGENCY_MAX, args.agency, rc)) return rc;
         break;
       case kRunBy:
-        if (!FitText(err, "run by", v, RAWCONV_RUN_BY_MAX, args.run_by, rc)) return rc;
+        if (!FitText(err, given, "run by", v, RAWCONV_RUN_BY_MAX, args.run_by, rc)) return rc;
         break;
       case kAntennaHeight:
         if (!ParseHeight(v, args.antenna_height))
@@ -465,8 +748,9 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
                                       Quoted(v));
         break;
       case kWeek:
-        if (!ParseUnsigned(v, 2147483647LL, number))
-          return BadArgument(err, "GPS Week must be an unsigned integer: " + Quoted(v));
+        if (!ParseUnsigned(v, RAWCONV_WEEK_MAX, number))
+          return BadArgument(err, "GPS week must be a whole number from 0 to " LIMIT_TEXT(
+                                      RAWCONV_WEEK_MAX) ": " + Quoted(v));
         args.week = static_cast<int32_t>(number);
         args.use_week = true;
         break;
@@ -501,49 +785,51 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.json = true;
         break;
       case kFrom:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.from_time = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.from_time = v; }, rc)) return rc;
         args.from = v;
         break;
       case kTo:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.to_time = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.to_time = v; }, rc)) return rc;
         args.to = v;
         break;
       case kInterval:
         if (!ParseSeconds(v, args.interval))
           return BadArgument(err, "interval must be a number of seconds above 0: " + Quoted(v));
-        if (!CheckEdit(err, [&args](rawconv_options& o) { o.interval = args.interval; }, rc))
+        if (!CheckEdit(err, given, [&args](rawconv_options& o) { o.interval = args.interval; }, rc))
           return rc;
         break;
       case kExclude:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.exclude = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.exclude = v; }, rc)) return rc;
         args.exclude = v;
         break;
       case kObsTypes:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.obs_types = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.obs_types = v; }, rc)) return rc;
         args.obs_types = v;
         break;
       case kMarkerNumber:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.marker_number = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.marker_number = v; }, rc)) return rc;
         args.marker_number = v;
         break;
       case kReceiverNumber:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.receiver_number = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_number = v; }, rc))
+          return rc;
         args.receiver_number = v;
         break;
       case kReceiverType:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.receiver_type = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_type = v; }, rc)) return rc;
         args.receiver_type = v;
         break;
       case kReceiverVersion:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.receiver_version = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.receiver_version = v; }, rc))
+          return rc;
         args.receiver_version = v;
         break;
       case kAntennaNumber:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.antenna_number = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.antenna_number = v; }, rc)) return rc;
         args.antenna_number = v;
         break;
       case kAntennaType:
-        if (!CheckEdit(err, [v](rawconv_options& o) { o.antenna_type = v; }, rc)) return rc;
+        if (!CheckEdit(err, given, [v](rawconv_options& o) { o.antenna_type = v; }, rc)) return rc;
         args.antenna_type = v;
         break;
       case kPosition:
@@ -552,9 +838,9 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         double* values = position ? args.position : args.antenna_delta;
         if (!ParseTriple(v, values))
           return BadArgument(err, std::string(position ? "position" : "antenna delta") +
-                                      " must be three numbers a,b,c: " + Quoted(v));
+                                      " must be three numbers a,b,c or a/b/c: " + Quoted(v));
         const bool fits = CheckEdit(
-            err,
+            err, given,
             [position, values](rawconv_options& o) {
               for (int i = 0; i < 3; ++i) (position ? o.position : o.antenna_delta)[i] = values[i];
               (position ? o.use_position : o.use_antenna_delta) = 1;
@@ -566,7 +852,7 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
       }
       case kComment: {
         if (!CheckEdit(
-                err,
+                err, given,
                 [v](rawconv_options& o) {
                   o.comments = &v;
                   o.comment_count = 1;
@@ -583,7 +869,7 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.full_header = true;
         break;
       case kMarkerType:
-        if (!CheckEdit(err, [v](rawconv_options& o) {
+        if (!CheckEdit(err, given, [v](rawconv_options& o) {
               o.rinex = RAWCONV_RINEX_3_05;
               o.marker_type = v;
             }, rc))
@@ -595,15 +881,12 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
           return BadArgument(err, "split must be 15m, 1h or 1d: " + Quoted(v));
         break;
       default:
-        return BadArgument(err, "unknown option " + Quoted(given));
+        return BadArgument(err, "unknown option " + Quoted(given.c_str()));
     }
   }
-  // Operands after "--".
-  for (int i = optind; i < argc; ++i) args.files.push_back(argv[i]);
-
   if (!args.from.empty() && !args.to.empty() &&
       !CheckEdit(
-          err,
+          err, "--from, --to",
           [&args](rawconv_options& o) {
             o.from_time = args.from.c_str();
             o.to_time = args.to.c_str();
@@ -614,13 +897,22 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
   // version has the record is known once every option is read.
   if (!args.marker_type.empty() &&
       !CheckEdit(
-          err,
+          err, "--marker-type",
           [&args](rawconv_options& o) {
             o.rinex = args.rinex;
             o.marker_type = args.marker_type.c_str();
           },
           rc))
     return rc;
+  if (args.use_week && !args.date.empty())
+    return BadArgument(err, "--week and --date exclude each other");
+  if (!args.obs_file.empty() || !args.nav_file.empty()) {
+    if (args.files.size() > 1)
+      return BadArgument(err, "--obs-file and --nav-file name the outputs of one input; " +
+                                  std::to_string(args.files.size()) + " were given");
+    if (args.split != 0) return BadArgument(err, "--obs-file and --nav-file do not go with --split");
+  }
+  if (args.dry_run && args.info) return BadArgument(err, "--info converts nothing; drop --dry-run");
   if (force && skip) return BadArgument(err, "--force and --skip-existing exclude each other");
   if (args.json && !args.info) return BadArgument(err, "--json goes with --info");
   if (args.split != 0 && args.qc == RAWCONV_QC_ONLY)

@@ -1,5 +1,6 @@
-// The command line of gpb2rinex: what the user asked for, read with
-// getopt_long and checked before anything is converted.
+// The command line of gpb2rinex: what the user asked for, read in order
+// (long options by their whole name only, short ones alone or grouped) and
+// checked before anything is converted.
 #ifndef RAWCONV_CLI_ARGUMENTS_H_
 #define RAWCONV_CLI_ARGUMENTS_H_
 
@@ -17,11 +18,13 @@ constexpr int kMaxJobs = 64;
 struct Arguments {
   // Inputs
   std::vector<std::string> files;  // GPB files in argument order
-  std::string epp;                 // --epp, extension already set to .epp
-  std::string sta;                 // --sta
+  std::string epp;                 // --epp, as given
+  std::string sta;                 // --sta, as given
 
   // Outputs
   std::string output_dir;
+  std::string obs_file, nav_file;  // --obs-file, --nav-file (one input only)
+  bool dry_run = false;            // --dry-run: print the output paths only
   int rinex = 0;     // enum rawconv_rinex
   int names = 0;     // enum rawconv_names
   int compress = 0;  // enum rawconv_compress
@@ -32,7 +35,9 @@ struct Arguments {
   std::string marker, observer, agency, run_by, station_id;
   double antenna_height = 0.0;
   bool use_week = false;
-  int32_t week = 0;
+  int32_t week = 0;       // 0 .. RAWCONV_WEEK_MAX
+  std::string date;       // --date as YYYY-MM-DD, empty when not given
+  int64_t date_days = 0;  // that day, in days since 1980-01-06
 
   // Quality check and file information
   int qc = 0;                 // enum rawconv_qc
@@ -75,6 +80,18 @@ struct Arguments {
 // has been printed on err). List files named "-" are read from `in`.
 int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::FILE* out,
                    std::FILE* err);
+
+// "YYYY-MM-DD" or "YYYY/MM/DD", a real day from 1980-01-06 on whose GPS
+// week is at most RAWCONV_WEEK_MAX -> days since 1980-01-06.
+bool ParseDay(const char* text, int64_t& days);
+
+// Calendar date of a day count since 1970-01-01 (proleptic Gregorian), and
+// the reverse.
+void CivilFromDays(int64_t z, int* year, int* month, int* day);
+int64_t DaysFromCivil(int year, int month, int day);
+
+// GPS time starts on 1980-01-06, day 3657 after 1970-01-01.
+constexpr int64_t kGpsEpochUnixDays = 3657;
 
 // The path with the extension of its last component replaced by ext (or
 // ext appended when it has none), after leading blanks are removed. Both

@@ -29,6 +29,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Files of the batch by outcome.
+struct Counts {
+  size_t converted = 0, skipped = 0, failed = 0, cancelled = 0;
+};
+
 // What became of one GPB file of the batch.
 struct Item {
   std::string gpb;
@@ -37,6 +42,7 @@ struct Item {
   // Planning
   int plan_result = RAWCONV_OK;
   std::string plan_error;
+  std::string plan_field;  // the options field the plan's error is about
   std::vector<std::string> planned;  // every output path, as the library lists them
 
   // Conversion
@@ -45,8 +51,10 @@ struct Item {
   std::string error;
   std::string obs_path, nav_path;
   std::vector<std::string> obs_written;  // observation files written, in time order
-  size_t obs_left = 0;                   // observation files that existed, left alone
+  std::vector<std::string> left;         // outputs that existed and were left alone
   std::string qc_summary;
+  std::string warnings;  // the library's warning lines, each ending in '\n'
+  std::string error_field;
   bool qc_skipped = false;
   bool damaged = false;
   uint64_t bytes_used = 0, file_size = 0;
@@ -65,6 +73,8 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
     o.station_path = args.sta.c_str();
   }
   o.output_dir = args.output_dir.empty() ? nullptr : args.output_dir.c_str();
+  o.obs_path = args.obs_file.empty() ? nullptr : args.obs_file.c_str();
+  o.nav_path = args.nav_file.empty() ? nullptr : args.nav_file.c_str();
   o.rinex = args.rinex;
   o.names = args.names;
   o.compress = args.compress;
@@ -79,6 +89,7 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
   o.antenna_height = args.antenna_height;
   o.use_week = args.use_week ? 1 : 0;
   o.week = args.week;
+  o.date = args.date.empty() ? nullptr : args.date.c_str();
   o.use_run_date = args.fixed_run_date ? 1 : 0;
   o.run_date = args.run_date;
   o.qc = args.qc;
@@ -234,9 +245,8 @@ void OnPlanned(void* user, int32_t, const char* path, int32_t) {
 
 void OnWritten(void* user, int32_t kind, const char* path, int32_t skipped) {
   Item* item = static_cast<Item*>(user);
-  if (kind != RAWCONV_OUTPUT_OBS) return;
-  if (skipped) ++item->obs_left;
-  else item->obs_written.push_back(path);
+  if (skipped) item->left.push_back(path);
+  else if (kind == RAWCONV_OUTPUT_OBS) item->obs_written.push_back(path);
 }
 
 void Plan(const Arguments& args, rawconv_session* session, Item& item) {
@@ -255,6 +265,7 @@ void Plan(const Arguments& args, rawconv_session* session, Item& item) {
   item.plan_result = rawconv_plan(session, &options, report.get());
   if (item.plan_result != RAWCONV_OK) {
     item.plan_error = ErrorOf(*report, item.plan_result);
+    item.plan_field = report->error_field;
     item.planned.clear();
   }
 }
@@ -282,62 +293,149 @@ void Convert(const Arguments& args, rawconv_session* session, Item& item, FilePr
   item.obs_path = report->obs_path;
   item.nav_path = report->nav_path;
   item.qc_summary = report->qc_summary;
+  item.warnings = report->warnings;
+  item.error_field = report->error_field;
+  // Without the output callback's account (a call that left everything
+  // alone), the report's own flags say what existed.
+  if (item.result == RAWCONV_SKIPPED && item.left.empty()) {
+    if (report->obs_skipped && report->obs_path[0]) item.left.push_back(report->obs_path);
+    if (report->nav_skipped && report->nav_path[0]) item.left.push_back(report->nav_path);
+  }
   item.qc_skipped = report->qc_skipped != 0;
   item.damaged = report->gpb_damaged != 0;
   item.bytes_used = report->gpb_bytes_used;
   item.file_size = report->gpb_file_size;
 }
 
-// The lines of a split conversion: the first span's file with the
-// navigation file, as an unsplit conversion prints them, then one line per
-// further span.
-void PrintSplit(const Item& item, Printer& printer) {
-  const std::string head = item.gpb + " -> ";
-  const std::string nav = BaseName(item.nav_path);
-  if (item.obs_written.empty()) {
-    printer.Out(head + nav + "\n");
-  } else {
-    printer.Out(head + BaseName(item.obs_written[0]) + " " + nav + "\n");
-    for (size_t i = 1; i < item.obs_written.size(); ++i)
-      printer.Out(head + BaseName(item.obs_written[i]) + "\n");
-  }
-  if (item.obs_left > 0)
-    printer.Out(item.gpb + ": " + std::to_string(item.obs_left) + " observation file" +
-                (item.obs_left == 1 ? "" : "s") + " existed, left alone\n");
+bool Contains(const std::vector<std::string>& paths, const std::string& path) {
+  for (const std::string& p : paths)
+    if (p == path) return true;
+  return false;
 }
 
-// Prints the lines of one file; returns whether it failed.
-bool Report(const Arguments& args, const Item& item, Printer& printer) {
-  if (!item.started) return false;
-  bool failed = false;
+// "FILE: left alone (exists): a.05o, a.05n" when outputs existed and were
+// left alone; "" otherwise.
+std::string LeftLine(const Item& item) {
+  if (item.left.empty()) return "";
+  std::string line = item.gpb + ": left alone (exists): ";
+  for (size_t i = 0; i < item.left.size(); ++i)
+    line += (i ? ", " : "") + std::string(BaseName(item.left[i]));
+  return line + "\n";
+}
+
+// The lines of a converted file: "FILE -> OBS NAV" with the files written
+// (with splitting, the first span's file with the navigation file and one
+// line per further span), then what was left alone.
+void PrintWritten(const Item& item, Printer& printer) {
+  const std::string head = item.gpb + " -> ";
+  const bool nav_written = !item.nav_path.empty() && !Contains(item.left, item.nav_path);
+  const std::string nav = nav_written ? std::string(BaseName(item.nav_path)) : std::string();
+  std::string first;
+  if (!item.obs_written.empty()) first = BaseName(item.obs_written[0]);
+  if (!nav.empty()) first += (first.empty() ? "" : " ") + nav;
+  if (!first.empty()) printer.Out(head + first + "\n");
+  for (size_t i = 1; i < item.obs_written.size(); ++i)
+    printer.Out(head + BaseName(item.obs_written[i]) + "\n");
+  printer.Out(LeftLine(item));
+}
+
+// The check's summary line, which starts with the GPB file: as the user
+// named it, so that d1/x.gpb and d2/x.gpb give lines of their own.
+std::string SummaryLine(const Item& item) {
+  const std::string& line = item.qc_summary;
+  if (line.compare(0, item.gpb.size() + 1, item.gpb + ":") == 0) return line + "\n";
+  const std::string base = BaseName(item.gpb);
+  if (line.compare(0, base.size() + 1, base + ":") == 0)
+    return item.gpb + line.substr(base.size()) + "\n";
+  return item.gpb + ": " + line + "\n";
+}
+
+// What a failed file's message gains from the option at fault (field: the
+// library's error_field).
+std::string Hint(int result, const std::string& field, const std::string& error) {
+  if (result == RAWCONV_EXISTS || field == "existing")
+    return "; --skip-existing leaves it, --force replaces it";
+  if (field == "epp_path" && error.find("--epp") == std::string::npos)
+    return "; give --epp FILE, --week N or --date DATE";
+  return "";
+}
+
+// Prints the lines of one file and counts it.
+void Report(const Arguments& args, const Item& item, Printer& printer, Counts& counts) {
+  if (!item.started) return;
   switch (item.result) {
     case RAWCONV_OK:
+      ++counts.converted;
       if (args.quiet) break;
       // The check alone prints its summary line only.
-      if (args.qc != RAWCONV_QC_ONLY && args.split == 0)
-        printer.Out(item.gpb + " -> " + BaseName(item.obs_path) + " " + BaseName(item.nav_path) +
-                    "\n");
-      if (args.split != 0) PrintSplit(item, printer);
-      if (!item.qc_summary.empty()) printer.Out(item.qc_summary + "\n");
+      if (args.qc != RAWCONV_QC_ONLY) PrintWritten(item, printer);
+      else printer.Out(LeftLine(item));
+      if (!item.qc_summary.empty()) printer.Out(SummaryLine(item));
       break;
     case RAWCONV_SKIPPED:
-      if (!args.quiet) printer.Out(item.gpb + ": skipped, outputs exist\n");
+      ++counts.skipped;
+      if (!args.quiet) {
+        const std::string left = LeftLine(item);
+        printer.Out(left.empty() ? item.gpb + ": skipped, outputs exist\n"
+                                 : item.gpb + ": skipped; " + left.substr(item.gpb.size() + 2));
+      }
       break;
-    case RAWCONV_EXISTS:
-      printer.Err(item.gpb + ": " + item.error + "; --force replaces it\n");
-      failed = true;
+    case RAWCONV_CANCELLED:  // interrupted: told by the batch's last line
+      ++counts.cancelled;
+      printer.Err(item.gpb + ": " + item.error + "\n");
       break;
     default:
-      printer.Err(item.gpb + ": " + item.error + "\n");
-      failed = true;
+      ++counts.failed;
+      printer.Err(item.gpb + ": " + item.error + Hint(item.result, item.error_field, item.error) +
+                  "\n");
       break;
+  }
+  size_t begin = 0;
+  while (begin < item.warnings.size()) {
+    size_t end = item.warnings.find('\n', begin);
+    if (end == std::string::npos) end = item.warnings.size();
+    if (end > begin)
+      printer.Err(item.gpb + ": warning: " + item.warnings.substr(begin, end - begin) + "\n");
+    begin = end + 1;
   }
   if (item.damaged) {
     printer.Err(item.gpb + ": warning: file ends in a damaged or truncated record; " +
                 std::to_string(item.bytes_used) + " of " + std::to_string(item.file_size) +
                 " bytes converted\n");
   }
-  return failed;
+}
+
+// "gpb2rinex: 3 converted, 1 skipped, 0 failed": the last line of a batch.
+std::string CountsLine(const Arguments& args, const Counts& counts) {
+  return "gpb2rinex: " + std::to_string(counts.converted) +
+         (args.qc == RAWCONV_QC_ONLY ? " checked, " : " converted, ") +
+         std::to_string(counts.skipped) + " skipped, " + std::to_string(counts.failed) + " failed";
+}
+
+// --dry-run: every planned output path on stdout, one a line, the files
+// that cannot be planned on stderr. Nothing is written.
+int PrintPlan(const std::vector<Item>& items) {
+  size_t planned = 0, failed = 0;
+  bool out_open = true;
+  for (const Item& item : items) {
+    if (item.plan_result != RAWCONV_OK) {
+      ++failed;
+      std::fprintf(stderr, "%s: %s%s\n", item.gpb.c_str(), item.plan_error.c_str(),
+                   Hint(item.plan_result, item.plan_field, item.plan_error).c_str());
+      continue;
+    }
+    ++planned;
+    for (const std::string& path : item.planned)
+      if (out_open && std::printf("%s\n", path.c_str()) < 0) out_open = false;
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) out_open = false;
+  std::fprintf(stderr, "gpb2rinex: dry run, nothing written: %zu planned, %zu failed\n", planned,
+               failed);
+  if (!out_open) {
+    std::fprintf(stderr, "gpb2rinex: cannot write the plan to standard output\n");
+    return 1;
+  }
+  return failed ? 1 : 0;
 }
 
 }  // namespace
@@ -353,7 +451,7 @@ int RunBatch(const Arguments& args) {
   }
 
   for (const std::string* folder : {&args.output_dir, &args.qc_dir}) {
-    if (folder->empty()) continue;
+    if (folder->empty() || args.dry_run) continue;
     std::error_code ec;
     fs::create_directories(*folder, ec);
     if (ec || !fs::is_directory(*folder)) {
@@ -379,10 +477,11 @@ int RunBatch(const Arguments& args) {
     std::fputs("gpb2rinex: nothing converted\n", stderr);
     return 2;
   }
+  if (args.dry_run) return PrintPlan(items);
 
   ProgressLine progress(stderr, !args.quiet && isatty(STDERR_FILENO) == 1, sizes);
   Printer printer(progress);
-  int failures = 0;
+  Counts counts;
   RunInOrder(
       items.size(), args.jobs,
       [&](rawconv_session* session, size_t i) {
@@ -395,7 +494,7 @@ int RunBatch(const Arguments& args) {
         progress.File(i).finished.store(true);
       },
       [&](size_t i) {
-        if (Report(args, items[i], printer)) ++failures;
+        Report(args, items[i], printer, counts);
       },
       [&](size_t done) { progress.Tick(done); });
   progress.Clear();
@@ -405,11 +504,14 @@ int RunBatch(const Arguments& args) {
     size_t left = 0;
     for (const Item& item : items)
       if (!item.started || item.result == RAWCONV_CANCELLED) ++left;
-    std::fprintf(stderr, "gpb2rinex: interrupted; %zu file%s not converted\n", left,
-                 left == 1 ? "" : "s");
+    std::fprintf(stderr, "gpb2rinex: interrupted; %zu file%s not converted; %s\n", left,
+                 left == 1 ? "" : "s", CountsLine(args, counts).substr(11).c_str());
     return 128 + g_stop_signal;
   }
-  return failures ? 1 : 0;
+  // The account of the batch; -q keeps it for batches with a failure.
+  if (!args.quiet || counts.failed > 0)
+    std::fprintf(stderr, "%s\n", CountsLine(args, counts).c_str());
+  return counts.failed ? 1 : 0;
 }
 
 }  // namespace gpb2rinex

@@ -1,5 +1,6 @@
 #include "info.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
@@ -14,24 +15,6 @@ namespace {
 
 const char* const kTypeNames[8] = {"C1", "L1", "L2", "P1", "P2", "D1", "S1", "S2"};
 
-// GPS time starts on 1980-01-06, day 3657 after 1970-01-01.
-constexpr int64_t kGpsEpochUnixDays = 3657;
-
-// Calendar date of a day count since 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(int64_t z, int* year, int* month, int* day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  *year = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-  *month = static_cast<int>(m);
-  *day = static_cast<int>(d);
-}
-
 std::string Format(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
@@ -39,35 +22,65 @@ std::string Format(const char* format, ...)
     ;
 
 std::string Format(const char* format, ...) {
-  char buffer[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_list again;
+  va_copy(again, args);
+  const int size = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  return buffer;
+  std::string text;
+  if (size > 0) {
+    std::vector<char> buffer(static_cast<size_t>(size) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, again);
+    text.assign(buffer.data(), static_cast<size_t>(size));
+  }
+  va_end(again);
+  return text;
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      out += Format("\\u%04x", c);
-    } else {
-      out += static_cast<char>(c);
-    }
+// A JSON number, or null when it is not finite.
+std::string JsonNumber(const char* format, double value) {
+  return std::isfinite(value) ? Format(format, value) : std::string("null");
+}
+
+// Length of the valid UTF-8 sequence at text[i] (shortest form, no
+// surrogates, at most U+10FFFF), or 0.
+size_t Utf8Length(const std::string& text, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  size_t length;
+  uint32_t code;
+  if (c < 0x80) return 1;
+  if (c >= 0xc2 && c <= 0xdf) length = 2, code = c & 0x1f;
+  else if (c >= 0xe0 && c <= 0xef) length = 3, code = c & 0x0f;
+  else if (c >= 0xf0 && c <= 0xf4) length = 4, code = c & 0x07;
+  else return 0;
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    const unsigned char d = static_cast<unsigned char>(text[i + k]);
+    if ((d & 0xc0) != 0x80) return 0;
+    code = (code << 6) | (d & 0x3f);
   }
-  return out + "\"";
+  if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10ffff)) ||
+      (code >= 0xd800 && code <= 0xdfff))
+    return 0;
+  return length;
+}
+
+// The GPB file's name without a ".gz" ending: the name its companions
+// are found by.
+std::string PlainName(const std::string& gpb) {
+  const size_t n = gpb.size();
+  if (n > 3 && gpb[n - 3] == '.' && (gpb[n - 2] | 0x20) == 'g' && (gpb[n - 1] | 0x20) == 'z')
+    return gpb.substr(0, n - 3);
+  return gpb;
 }
 
 // The EPP file of a GPB file: the one given, else FILE.epp or FILE.EPP
-// beside it when there is one.
+// (or either gzipped) beside it when there is one.
 std::string EppFor(const std::string& gpb, const std::string& epp) {
   if (!epp.empty()) return epp;
-  for (const char* ext : {".epp", ".EPP", ".Epp"}) {
-    const std::string beside = WithExtension(gpb, ext);
+  for (const char* ext : {".epp", ".EPP", ".Epp", ".epp.gz", ".EPP.gz", ".EPP.GZ"}) {
+    const std::string beside = WithExtension(PlainName(gpb), ext);
     std::error_code ec;
     if (std::filesystem::exists(beside, ec)) return beside;
   }
@@ -78,7 +91,40 @@ std::string SatelliteName(const rawconv_channel& c) {
   return Format("%c%02d", c.system, static_cast<int>(c.prn));
 }
 
+bool IsFile(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+// Writes text to out; false (errno set) when it could not be written.
+bool Put(std::FILE* out, const std::string& text) {
+  return text.empty() || std::fwrite(text.data(), 1, text.size(), out) == text.size();
+}
+
 }  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t length = Utf8Length(text, i);
+    if (length == 0) {
+      out += Format("\\udc%02x", c);  // U+DC80 + the byte
+      ++i;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7f) {
+      out += Format("\\u%04x", c);
+    } else {
+      out.append(text, i, length);
+    }
+    i += length;
+  }
+  return out + "\"";
+}
 
 std::string GpsDateText(int32_t week, double tow) {
   if (week < 0) return Format("week unknown, %.3f s of week", tow);
@@ -94,17 +140,29 @@ std::string GpsDateText(int32_t week, double tow) {
                 static_cast<int>(in_day / 1000 % 60), static_cast<int>(in_day % 1000));
 }
 
-GpbInfo ScanGpbInfo(const std::string& gpb, const std::string& epp, bool use_week, int32_t week) {
+GpbInfo ScanGpbInfo(const std::string& gpb, const Dating& dating) {
   GpbInfo info;
   info.file = gpb;
-  const std::string epp_path = EppFor(gpb, epp);
+  const bool by_epp = !dating.use_week && !dating.use_day;
+  const std::string epp_path = by_epp ? EppFor(gpb, dating.epp) : std::string();
   char error[RAWCONV_ERROR_MAX] = "";
-  rawconv_gpb_reader* reader = rawconv_gpb_open(gpb.c_str(), epp_path.empty() ? nullptr : epp_path.c_str(),
-                                                use_week ? week : -1, error, sizeof error);
+  rawconv_gpb_reader* reader =
+      rawconv_gpb_open(gpb.c_str(), epp_path.empty() ? nullptr : epp_path.c_str(),
+                       dating.use_week ? dating.week : -1, error, sizeof error);
   if (reader == nullptr) {
     info.error = error[0] ? error : "cannot be read";
     return info;
   }
+  // Why the epochs may come undated.
+  const char* const give = "; give --epp FILE, --week N or --date DATE";
+  if (by_epp && epp_path.empty())
+    info.undated = "no ephemeris file " + WithExtension(PlainName(gpb), ".epp") + give;
+  else if (by_epp && !IsFile(epp_path))
+    info.undated = "no ephemeris file " + epp_path + give;
+  else if (by_epp)
+    info.undated = "ephemeris file " + epp_path + " gives no date" + give;
+  // Noon of the day given, in GPS seconds.
+  const double noon = static_cast<double>(dating.day) * 86400.0 + 43200.0;
   info.receiver = rawconv_gpb_receiver(reader);
   std::unique_ptr<rawconv_epoch> epoch(new rawconv_epoch());
   // Steps between epochs in whole milliseconds, with how often each came.
@@ -114,7 +172,9 @@ GpbInfo ScanGpbInfo(const std::string& gpb, const std::string& epp, bool use_wee
   double lat = 0.0, lon = 0.0, h = 0.0;
   int rc = 0;
   while ((rc = rawconv_gpb_next(reader, epoch.get())) == 1) {
-    const rawconv_epoch& e = *epoch;
+    rawconv_epoch& e = *epoch;
+    if (dating.use_day)
+      e.week = static_cast<int32_t>(std::floor((noon - e.tow) / 604800.0 + 0.5));
     if (info.epochs == 0) {
       info.first_week = e.week;
       info.first_tow = e.tow;
@@ -147,6 +207,7 @@ GpbInfo ScanGpbInfo(const std::string& gpb, const std::string& epp, bool use_wee
     info.damage = rawconv_gpb_error(reader);
   }
   rawconv_gpb_close(reader);
+  if (info.epochs > 0 && info.first_week >= 0) info.undated.clear();
   if (info.position_epochs > 0) {
     const double n = static_cast<double>(info.position_epochs);
     info.latitude = lat / n;
@@ -171,6 +232,7 @@ std::string InfoText(const GpbInfo& info) {
   if (info.epochs > 0) {
     o += "  first epoch     " + GpsDateText(info.first_week, info.first_tow) + "\n";
     o += "  last epoch      " + GpsDateText(info.last_week, info.last_tow) + "\n";
+    if (!info.undated.empty()) o += "  dates unknown   " + info.undated + "\n";
   }
   o += Format("  interval        %g s\n", info.interval);
   o += Format("  satellites      %zu", info.satellites.size());
@@ -202,10 +264,13 @@ std::string InfoJsonObject(const GpbInfo& info) {
   o += Format(", \"epochs\": %llu", static_cast<unsigned long long>(info.epochs));
   o += ", \"first\": " + time(info.first_week, info.first_tow);
   o += ", \"last\": " + time(info.last_week, info.last_tow);
-  o += Format(", \"first_week\": %d, \"first_tow\": %.3f, \"last_week\": %d, \"last_tow\": %.3f",
-              static_cast<int>(info.first_week), info.first_tow, static_cast<int>(info.last_week),
-              info.last_tow);
-  o += Format(", \"interval_s\": %g", info.interval);
+  o += ", \"dates_unknown\": " +
+       (any && !info.undated.empty() ? JsonString(info.undated) : std::string("null"));
+  o += Format(", \"first_week\": %d", static_cast<int>(info.first_week));
+  o += ", \"first_tow\": " + JsonNumber("%.3f", info.first_tow);
+  o += Format(", \"last_week\": %d", static_cast<int>(info.last_week));
+  o += ", \"last_tow\": " + JsonNumber("%.3f", info.last_tow);
+  o += ", \"interval_s\": " + JsonNumber("%g", info.interval);
   o += ", \"satellites\": [";
   bool first = true;
   for (const std::string& s : info.satellites) {
@@ -218,10 +283,10 @@ std::string InfoJsonObject(const GpbInfo& info) {
                 static_cast<unsigned long long>(info.obs[t]));
   o += "}, \"mean_position\": ";
   o += info.position_epochs > 0
-           ? Format("{\"latitude_deg\": %.9f, \"longitude_deg\": %.9f, \"height_m\": %.4f, "
-                    "\"epochs\": %llu}",
-                    info.latitude, info.longitude, info.height,
-                    static_cast<unsigned long long>(info.position_epochs))
+           ? "{\"latitude_deg\": " + JsonNumber("%.9f", info.latitude) +
+                 ", \"longitude_deg\": " + JsonNumber("%.9f", info.longitude) +
+                 ", \"height_m\": " + JsonNumber("%.4f", info.height) +
+                 Format(", \"epochs\": %llu}", static_cast<unsigned long long>(info.position_epochs))
            : std::string("null");
   o += std::string(", \"damaged\": ") + (info.damaged ? "true" : "false");
   o += ", \"damage\": " + (info.damaged ? JsonString(info.damage) : std::string("null"));
@@ -229,22 +294,48 @@ std::string InfoJsonObject(const GpbInfo& info) {
 }
 
 int RunInfo(const Arguments& args, std::FILE* out, std::FILE* err) {
+  Dating dating;
+  dating.epp = args.epp;
+  dating.use_week = args.use_week;
+  dating.week = args.week;
+  dating.use_day = !args.date.empty();
+  dating.day = args.date_days;
   int rc = 0;
-  std::string json = "{\"files\": [";
+  bool written = true;
+  int write_errno = 0;
+  auto put = [&](const std::string& text) {
+    if (written && !Put(out, text)) {
+      written = false;
+      write_errno = errno;
+    }
+  };
+  if (args.json) put("{\"files\": [");
   for (size_t i = 0; i < args.files.size(); ++i) {
-    const GpbInfo info = ScanGpbInfo(args.files[i], args.epp, args.use_week, args.week);
+    const GpbInfo info = ScanGpbInfo(args.files[i], dating);
     if (!info.error.empty()) {
       std::fprintf(err, "%s: %s\n", info.file.c_str(), info.error.c_str());
       rc = 1;
     }
     if (args.json) {
-      json += (i ? ",\n  " : "\n  ") + InfoJsonObject(info);
+      put((i ? ",\n  " : "\n  ") + InfoJsonObject(info));
     } else if (info.error.empty()) {
-      std::fprintf(out, "%s%s", i ? "\n" : "", InfoText(info).c_str());
+      put((i ? "\n" : "") + InfoText(info));
     }
   }
-  if (args.json) std::fprintf(out, "%s\n]}\n", json.c_str());
-  std::fflush(out);
+  if (args.json) put("\n]}\n");
+  if (std::fflush(out) != 0 && written) {
+    written = false;
+    write_errno = errno;
+  }
+  if (written && std::ferror(out)) {
+    written = false;
+    write_errno = EIO;
+  }
+  if (!written) {
+    std::fprintf(err, "gpb2rinex: cannot write the information: %s\n",
+                 std::strerror(write_errno != 0 ? write_errno : EIO));
+    return 1;
+  }
   return rc;
 }
 

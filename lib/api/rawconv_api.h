@@ -317,8 +317,10 @@ typedef struct rawconv_options {
    * A value that does not parse or fit fails with RAWCONV_INVALID and a
    * one-line message, before anything is read.
    *
-   * Epoch window, GPS time (no leap seconds), "YYYY-MM-DD HH:MM:SS" or
-   * "YYYY-MM-DDTHH:MM:SS", seconds may carry a fraction: from_time is the
+   * Epoch window, GPS time (no leap seconds), "YYYY-MM-DD HH:MM:SS",
+   * "YYYY-MM-DDTHH:MM:SS" or "YYYY/MM/DD HH:MM:SS", seconds may carry a
+   * fraction, or a date alone ("YYYY-MM-DD", "YYYY/MM/DD": its
+   * 00:00:00): from_time is the
    * first time kept, to_time the first time dropped; either may be NULL
    * (open). An epoch within the clock tolerance (25 ms, at most a quarter
    * of the interval) of a bound counts as lying on it. */

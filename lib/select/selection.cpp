@@ -161,15 +161,24 @@ CheckResult ParseGpsTime(const char* text, double* gps_seconds) {
   const char* p = text;
   while (*p == ' ') ++p;
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  bool ok = ReadDigits(&p, 4, &year) && Expect(&p, '-') && ReadDigits(&p, 2, &month) &&
-            Expect(&p, '-') && ReadDigits(&p, 2, &day);
-  if (ok && (*p == ' ' || *p == 'T')) {
+  bool ok = ReadDigits(&p, 4, &year);
+  // The date's separator, '-' or '/', the same twice.
+  const char separator = ok && (*p == '-' || *p == '/') ? *p : '\0';
+  ok = ok && separator != '\0' && Expect(&p, separator) && ReadDigits(&p, 2, &month) &&
+       Expect(&p, separator) && ReadDigits(&p, 2, &day);
+  // A date alone is its midnight.
+  const char* rest = p;
+  while (*rest == ' ') ++rest;
+  const bool date_only = ok && *rest == '\0';
+  if (date_only) {
+    p = rest;
+  } else if (ok && (*p == ' ' || (*p == 'T' && separator == '-'))) {
     ++p;
+    ok = ReadDigits(&p, 2, &hour) && Expect(&p, ':') && ReadDigits(&p, 2, &minute) &&
+         Expect(&p, ':') && ReadDigits(&p, 2, &second);
   } else {
     ok = false;
   }
-  ok = ok && ReadDigits(&p, 2, &hour) && Expect(&p, ':') && ReadDigits(&p, 2, &minute) &&
-       Expect(&p, ':') && ReadDigits(&p, 2, &second);
   double fraction = 0.0;
   if (ok && *p == '.') {
     const char* start = p;
@@ -180,7 +189,9 @@ CheckResult ParseGpsTime(const char* text, double* gps_seconds) {
   }
   while (ok && *p == ' ') ++p;
   if (!ok || *p != '\0')
-    return CheckFailed("Bad time \"%.40s\": expected YYYY-MM-DD HH:MM:SS", text);
+    return CheckFailed(
+        "Bad time \"%.40s\": expected YYYY-MM-DD HH:MM:SS, YYYY/MM/DD HH:MM:SS or a date alone",
+        text);
   if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
       minute > 59 || second > 59)
     return CheckFailed("Bad time \"%.40s\": no such date or time", text);

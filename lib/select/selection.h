@@ -95,8 +95,10 @@ bool SelectEpoch(const Selection& selection, int week, const GpbEpoch& epoch,
 
 // ---- The texts of the command line ----
 
-// "YYYY-MM-DD HH:MM:SS" or "YYYY-MM-DDTHH:MM:SS" (seconds may carry a
-// fraction), GPS time, from 1980-01-06 on -> GPS seconds.
+// "YYYY-MM-DD HH:MM:SS", "YYYY-MM-DDTHH:MM:SS" or "YYYY/MM/DD HH:MM:SS"
+// (seconds may carry a fraction), or a date alone, "YYYY-MM-DD" or
+// "YYYY/MM/DD", meaning its 00:00:00; GPS time, from 1980-01-06 on -> GPS
+// seconds. Blanks around the text are allowed.
 CheckResult ParseGpsTime(const char* text, double* gps_seconds);
 
 // Window from its two texts (either may be null or empty: open on that

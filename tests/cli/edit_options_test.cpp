@@ -91,7 +91,7 @@ TEST_F(EditOptionsCliTest, BadValuesAreBadArguments) {
   const std::string long21(21, 'x');
   const std::string long61(61, 'c');
   const std::vector<Args> bad = {
-      {"--from", "2005-04-02", "s.gpb"},
+      {"--from", "2005-04-02 12", "s.gpb"},
       {"--to", "yesterday", "s.gpb"},
       {"--from", "2005-04-02 01:00:00", "--to", "2005-04-02 00:00:00", "s.gpb"},
       {"--interval", "0", "s.gpb"},

@@ -1,5 +1,6 @@
 // The command-line converter as a user runs it: arguments, exit codes,
 // messages and the files it writes.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,7 @@ TEST_F(Gpb2RinexTest, BadArgumentsConvertNothing) {
     EXPECT_EQ("", run.Out) << joined;
   }
   EXPECT_FALSE(Exists("a.05o"));
-  EXPECT_NE(std::string::npos, Run({"--week", "x", "a.gpb"}).Err.find("GPS Week must be an unsigned integer"));
+  EXPECT_NE(std::string::npos, Run({"--week", "x", "a.gpb"}).Err.find("GPS week must be a whole number from 0 to 5216"));
 }
 
 // Version texts read by the library's table (tested there in full), the
@@ -167,7 +168,7 @@ TEST_F(Gpb2RinexTest, HelpAndVersion) {
   EXPECT_NE(std::string::npos, run.Out.find("--skip-existing"));
   run = Run({"--version"});
   EXPECT_EQ(0, run.Code);
-  EXPECT_NE(std::string::npos, run.Out.find("7.601122 (2005)"));
+  EXPECT_EQ("gpb2rinex 7.60.1122\n", run.Out);
 }
 
 TEST_F(Gpb2RinexTest, SuccessLinesOnStdoutFailureLinesOnStderr) {
@@ -177,7 +178,8 @@ TEST_F(Gpb2RinexTest, SuccessLinesOnStdoutFailureLinesOnStderr) {
       Run({"--marker", "SITE", "--antenna-height", "1.5", "--rinex", "2.0", "a.gpb", "missing.gpb", "b.gpb"});
   EXPECT_EQ(1, run.Code);  // one file failed
   EXPECT_EQ("a.gpb -> a.05o a.05n\nb.gpb -> b.05o b.05n\n", run.Out);
-  EXPECT_EQ("missing.gpb: GPB file 'missing.gpb' does not exits or cannot be opened\n", run.Err);
+  EXPECT_EQ(0u, run.Err.find("missing.gpb: GPB file 'missing.gpb' ")) << run.Err;
+  EXPECT_EQ(1u, std::count(run.Err.begin(), run.Err.end(), '\n') - 1) << run.Err;
   const std::string text = Read("b.05o");
   EXPECT_EQ(0u, text.find("     2              OBSERVATION DATA"));
   EXPECT_NE(std::string::npos, text.find("SITE                                                        MARKER NAME"));
@@ -204,9 +206,9 @@ TEST_F(Gpb2RinexTest, OptionValuesAfterEqualsSignsAndShortForms) {
 }
 
 TEST_F(Gpb2RinexTest, AlternateEphemerisFile) {
-  WriteInput("a", "brdc.epp");
-  // The alternate file is named with any extension; ".epp" is what is read.
-  ToolRun run = Run({"-q", "--epp", "brdc.txt", "--output-dir", "out", "a.gpb"});
+  WriteInput("a", "brdc.dat");
+  // The alternate file is named with any extension, and read as named.
+  ToolRun run = Run({"-q", "--epp", "brdc.dat", "--output-dir", "out", "a.gpb"});
   EXPECT_EQ(0, run.Code) << run.Err;
   EXPECT_EQ("", run.Out + run.Err);
   EXPECT_TRUE(Exists("out/a.05o"));
@@ -215,7 +217,7 @@ TEST_F(Gpb2RinexTest, AlternateEphemerisFile) {
   // Without it the missing a.epp is reported.
   run = Run({"a.gpb"});
   EXPECT_EQ(1, run.Code);
-  EXPECT_NE(std::string::npos, run.Err.find("Error opening input epp file a.epp"));
+  EXPECT_NE(std::string::npos, run.Err.find("a.epp"));
 }
 
 TEST_F(Gpb2RinexTest, WeekOverride) {

@@ -24,11 +24,30 @@ TEST(ParseGpsTime, BothSeparatorsFractionsAndTheGpsEpoch) {
   EXPECT_EQ(u, GpsSeconds(2303, 4 * 86400.0 + 86399.5));
 }
 
+TEST(ParseGpsTime, SlashedDatesAndDatesAlone) {
+  double t = -1.0, u = -2.0;
+  ASSERT_TRUE(ParseGpsTime("2005-04-02 00:30:00", &t).Ok);
+  ASSERT_TRUE(ParseGpsTime("2005/04/02 00:30:00", &u).Ok);
+  EXPECT_EQ(u, t);
+  ASSERT_TRUE(ParseGpsTime("2005/04/02 00:30:00.25", &u).Ok);
+  EXPECT_EQ(u, t + 0.25);
+  // A date alone is its midnight, with either separator.
+  ASSERT_TRUE(ParseGpsTime("2005-04-02 00:00:00", &t).Ok);
+  ASSERT_TRUE(ParseGpsTime("2005-04-02", &u).Ok);
+  EXPECT_EQ(u, t);
+  ASSERT_TRUE(ParseGpsTime(" 2005/04/02 ", &u).Ok);
+  EXPECT_EQ(u, t);
+  Selection s{};
+  ASSERT_TRUE(ParseWindow("2005/04/02", "2005-04-03", &s).Ok);
+  EXPECT_EQ(s.To - s.From, 86400.0);
+}
+
 TEST(ParseGpsTime, RefusesMalformedAndImpossibleTimes) {
   double t = 0.0;
-  for (const char* bad : {"", "2005-04-02", "2005-4-02 00:30:00", "2005-04-02 24:00:00",
+  for (const char* bad : {"", "2005-4-02 00:30:00", "2005-04-02 24:00:00",
                           "2005-02-29 00:00:00", "2005-13-01 00:00:00", "2005-04-02 00:60:00",
-                          "1980-01-05 23:59:59", "2005-04-02 00:30:00x", "2005/04/02 00:30:00",
+                          "1980-01-05 23:59:59", "2005-04-02 00:30:00x", "2005/04-02 00:30:00",
+                          "2005/04/02T00:30:00", "2005-04-02 00:30", "2005-02-30", "2005/04/2",
                           "2005-04-02 00:30:00."}) {
     const CheckResult r = ParseGpsTime(bad, &t);
     EXPECT_FALSE(r.Ok) << bad;

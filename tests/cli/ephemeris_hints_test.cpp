@@ -1,0 +1,65 @@
+// gpb2rinex without an ephemeris file: the hint that names the ways to date
+// the epochs, and the warning of a conversion that wrote the observation
+// file alone. The library's own account (the field at fault, the warning
+// lines) is what the command line turns into these lines; against a
+// library whose messages still predate that account the tests are skipped.
+#include <string>
+#include <vector>
+
+#include "cli/cli_fixture.h"
+
+namespace rawconv {
+namespace clitest {
+namespace {
+
+class EphemerisHintsTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    if (IsSkipped()) return;
+    WriteInput("a");
+    fs::remove(Path("a.epp"));
+  }
+  // The older library names no field and dates nothing without the file.
+  static bool OlderLibrary(const ToolRun& run) {
+    return run.Err.find("Error opening input epp file") != std::string::npos;
+  }
+};
+
+TEST_F(EphemerisHintsTest, MissingEphemerisNamesTheWaysOut) {
+  const ToolRun run = Run({"a.gpb"});
+  if (OlderLibrary(run)) GTEST_SKIP() << run.Err;
+  EXPECT_EQ(1, run.Code);
+  EXPECT_EQ(0u, run.Err.find("a.gpb: ")) << run.Err;
+  EXPECT_NE(std::string::npos, run.Err.find("a.epp")) << run.Err;
+  // Once, whether the library or the command line words it.
+  const std::string hint = "--epp FILE, --week N or --date DATE";
+  const size_t at = run.Err.find(hint);
+  EXPECT_NE(std::string::npos, at) << run.Err;
+  EXPECT_EQ(std::string::npos, run.Err.find(hint, at + 1)) << run.Err;
+  EXPECT_TRUE(FilesContaining(".05").empty());
+}
+
+TEST_F(EphemerisHintsTest, WeekOrDayGiveTheObservationFileWithAWarning) {
+  for (const std::vector<std::string>& dating :
+       {std::vector<std::string>{"--week", "1341"}, std::vector<std::string>{"--date", "2005-09-22"}}) {
+    std::vector<std::string> args = dating;
+    args.push_back("-f");
+    args.push_back("a.gpb");
+    const ToolRun run = Run(args);
+    if (OlderLibrary(run)) GTEST_SKIP() << run.Err;
+    ASSERT_EQ(0, run.Code) << dating[0] << ": " << run.Err;
+    EXPECT_TRUE(Exists("a.05o")) << dating[0];
+    EXPECT_NE(std::string::npos,
+              Read("a.05o").find("  2005     9    22     0     0    0.0000000"))
+        << dating[0];
+    // The library's warning, told with the input.
+    EXPECT_NE(std::string::npos, run.Err.find("a.gpb: warning: ")) << run.Err;
+    EXPECT_EQ("gpb2rinex: 1 converted, 0 skipped, 0 failed\n",
+              run.Err.substr(run.Err.rfind("gpb2rinex: ")));
+  }
+}
+
+}  // namespace
+}  // namespace clitest
+}  // namespace rawconv
