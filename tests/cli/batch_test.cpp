@@ -74,7 +74,9 @@ TEST_F(BatchTest, MissingEphemerisLeavesNoFileAndKeepsExistingOnes) {
   Write("a.nav", "keep\n");
   ToolRun run = Run({"a.gpb"});
   EXPECT_EQ(1, run.Code);
-  EXPECT_EQ("a.gpb: Error opening input epp file a.epp\n", run.Err);
+  EXPECT_EQ("a.gpb: No ephemeris file a.epp to date the recording; give an EPP file, a GPS week or a "
+            "day of the recording\n",
+            run.Err);
   EXPECT_EQ("keep\n", Read("a.nav"));
   EXPECT_TRUE(FilesContaining(".05").empty());
   EXPECT_TRUE(FilesContaining(".part").empty());
@@ -95,7 +97,8 @@ TEST_F(BatchTest, FileSizeLimitIsAWriteErrorNotADeath) {
   limited.FileSizeLimit = 16 * 1024;  // the sample's outputs are larger
   const ToolRun run = Run({"s.gpb"}, limited);
   EXPECT_EQ(1, run.Code) << run.Err;
-  EXPECT_NE(std::string::npos, run.Err.find("s.gpb: Error writing ")) << run.Err;
+  EXPECT_NE(std::string::npos, run.Err.find("s.gpb: Cannot write ")) << run.Err;
+  EXPECT_NE(std::string::npos, run.Err.find(": File too large")) << run.Err;
   EXPECT_TRUE(FilesContaining("s.05").empty());
   EXPECT_TRUE(FilesContaining(".part").empty());
 }
