@@ -554,15 +554,19 @@ void FailWriting(const ConversionJob& job, const char* path, const FileSink& fil
 
 namespace {
 
-// "2005-04-02 00:59:30" (fractions of a second when there are any).
+// "2005-04-02 00:59:30": whole seconds, as a receiver's clock offset of a
+// few milliseconds is no part of the time a user names; tenths for data of
+// more than one epoch a second.
 std::string TimeText(int week, double time_of_week) {
-  const EpochDate d = DateOfGpsTime(week, time_of_week);
+  const double whole = std::floor(time_of_week + 0.5);
+  const bool round = std::fabs(time_of_week - whole) < 0.05;
+  const EpochDate d = DateOfGpsTime(week, round ? whole : time_of_week);
   char text[48];
-  if (d.Seconds == std::floor(d.Seconds)) {
+  if (round) {
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.Year, d.Month, d.Day,
                   d.Hour, d.Minute, static_cast<int>(d.Seconds));
   } else {
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%06.3f", d.Year, d.Month, d.Day,
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%04.1f", d.Year, d.Month, d.Day,
                   d.Hour, d.Minute, d.Seconds);
   }
   return text;
