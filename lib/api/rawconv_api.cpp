@@ -15,6 +15,7 @@
 
 #include "api/context.h"
 #include "api/conversion.h"
+#include "api/conversion_steps.h"
 #include "naming/file_ext.h"
 #include "naming/path.h"
 #include "api/qc_step.h"
@@ -779,7 +780,11 @@ RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const cha
     if (!r) return fail("Out of memory");
     ContextScope scope(r->context);
     if (r->gpb.OpenGpbFile(gpb_path, 1 << 16) != 0) {
-      std::string text = r->gpb.ErrorText();
+      // The reader's reason, else the file system's, else the contents'.
+      std::string reason = r->gpb.OpenReason();
+      if (reason.empty()) reason = steps::InputProblem(gpb_path);
+      if (reason.empty()) reason = "not a GPB file (neither the new nor the old format)";
+      const std::string text = std::string("Cannot open GPB file ") + gpb_path + ": " + reason;
       delete r;
       return fail(text.c_str());
     }

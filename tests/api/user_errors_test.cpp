@@ -303,6 +303,15 @@ TEST_F(UserErrorsTest, InputAndOutputFailuresGiveTheSystemsReason) {
   EXPECT_EQ(std::vector<std::string>{"x.obs"}, Files());
 }
 
+TEST_F(UserErrorsTest, TheEpochReaderSaysWhyItCannotOpen) {
+  char why[RAWCONV_ERROR_MAX];
+  const std::string missing = Path("missing.gpb");
+  EXPECT_EQ(nullptr, rawconv_gpb_open(missing.c_str(), nullptr, -1, why, sizeof why));
+  EXPECT_EQ("Cannot open GPB file " + missing + ": No such file or directory", std::string(why));
+  EXPECT_EQ(nullptr, rawconv_gpb_open(out_.c_str(), nullptr, -1, why, sizeof why));
+  EXPECT_EQ("Cannot open GPB file " + out_ + ": it is a folder", std::string(why));
+}
+
 TEST_F(UserErrorsTest, AnExistingOutputNamesTheObservationFileFirst) {
   ASSERT_EQ(RAWCONV_OK, Convert()) << Error();
   EXPECT_EQ(RAWCONV_EXISTS, Convert());
