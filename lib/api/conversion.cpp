@@ -21,7 +21,7 @@ class QcOnlyFlow final : public ConversionFlow {
     job_.Obs.ObsFile.clear();
     job_.Nav.NavFile.clear();
     if (!IsUsable(ref_)) {
-      SetErrorText(kUndatedMessage, epp_file);
+      FailUndated(job_, epp_file);
       return kConversionFailed;
     }
     const std::string folder =
@@ -197,7 +197,7 @@ int FinishPlanOnly(ConversionJob& job, const WeekReference& ref, double first_rc
   if (!IsUsable(ref)) {
     // The EPP file's own fault, as the conversion would report it.
     if (NavigationStep(job.Nav, epp_file, job, nullptr) == 0) {
-      SetErrorText(kUndatedMessage, epp_file);
+      FailUndated(job, epp_file);
     }
     return kConversionFailed;
   }
@@ -270,7 +270,7 @@ int WriteWholeFile(ConversionJob& job, const WeekReference& ref, uint64_t gpb_si
                                      out->WithQc ? &ephemerides : nullptr) != 0)
     return kConversionFailed;
   if (!dated) {
-    SetErrorText(kUndatedMessage, epp_file);
+    FailUndated(job, epp_file);
     return kConversionFailed;
   }
   // The check needs the pre-scan's position before the writing pass.

@@ -374,7 +374,7 @@ class SplitFlow final : public ConversionFlow {
     if (!IsUsable(ref_)) {
       // The EPP file's own fault first, as an unsplit conversion reports it.
       if (NavigationStep(job_.Nav, epp_file, job_, nullptr) == 0)
-        SetErrorText(kUndatedMessage, epp_file);
+        FailUndated(job_, epp_file);
       return kConversionFailed;
     }
     const int result = PrescanSpans(job_, ref_, &out_);

@@ -287,7 +287,11 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
   } else {
     const int converted = v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records, &run)
                              : ConvertEppToNav(epp, *out, job.RinexVersion, records, &run);
-    if (converted == 1) SetErrorText("%s", kInvalidEppHeader);
+    if (converted == 1 && !job.UserMessages) SetErrorText("%s", kInvalidEppHeader);
+    if (converted == 1 && job.UserMessages) {
+      SetErrorText("Ephemeris file %s is not an EPP file (no $EPHREC header)", epp_file);
+      SetErrorField("epp_path");
+    }
     result = converted == 0 ? 0 : 1;
   }
   Ctx().NavRecordsWritten = run.Written;
@@ -507,6 +511,16 @@ void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const We
 }
 
 std::string ReasonOf(int error) { return std::strerror(error); }
+
+void FailUndated(const ConversionJob& job, const char* epp_file) {
+  if (!job.UserMessages) {
+    SetErrorText(kUndatedMessage, epp_file);
+    return;
+  }
+  SetErrorText("No usable ephemeris record in %s to date the recording; give a GPS week or a day "
+               "of the recording",
+               epp_file);
+}
 
 bool IsFolder(const char* path) {
   struct stat st;

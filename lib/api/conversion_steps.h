@@ -216,6 +216,9 @@ bool CheckStationFile(const ConversionJob& job);
 constexpr const char* kUndatedMessage =
     "No usable ephemeris record in %s: the GPS week of the data is unknown";
 
+// Sets kUndatedMessage; the newer interfaces add how to mend it.
+void FailUndated(const ConversionJob& job, const char* epp_file);
+
 // One call's flow. The kinds of call (one observation file, one file per
 // span, the check alone) differ in what they plan and write, never in the
 // order of the steps or in the commit: RunFlow drives every kind.

@@ -141,6 +141,21 @@ TEST_F(UserErrorsTest, WithoutEphemeridesOrDatingTheMessageSaysHowToMendIt) {
   EXPECT_EQ(RAWCONV_FAILED, Convert());
   EXPECT_EQ("Cannot open ephemeris file " + named + ": it is a folder", Error());
   EXPECT_TRUE(Files().empty());
+
+  // A file that is there but cannot date the recording, or is no EPP file.
+  fs::remove(named);
+  o_.use_week = 0;
+  WriteFile(named, "$EPHREC no records\n");
+  EXPECT_EQ(RAWCONV_FAILED, Convert());
+  EXPECT_EQ("No usable ephemeris record in " + named +
+                " to date the recording; give a GPS week or a day of the recording",
+            Error());
+  WriteFile(named, "something else\n");
+  o_.use_week = 1;
+  EXPECT_EQ(RAWCONV_FAILED, Convert());
+  EXPECT_EQ("Ephemeris file " + named + " is not an EPP file (no $EPHREC header)", Error());
+  EXPECT_EQ("epp_path", Field());
+  EXPECT_TRUE(Files().empty());
 }
 
 TEST_F(UserErrorsTest, BadDatingIsRefusedNamingItsField) {
