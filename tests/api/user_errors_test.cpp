@@ -303,8 +303,17 @@ TEST_F(UserErrorsTest, InputAndOutputFailuresGiveTheSystemsReason) {
   EXPECT_TRUE(Contains(Error(), nowhere)) << Error();
   EXPECT_TRUE(Contains(Error(), ": No such file or directory")) << Error();
 
-  // A folder where an output file is expected.
+  // The reports of the check likewise.
   o_.output_dir = out_.c_str();
+  o_.qc = RAWCONV_QC_ONLY;
+  o_.qc_dir = nowhere.c_str();
+  EXPECT_EQ(RAWCONV_FAILED, Convert());
+  EXPECT_EQ("Cannot write quality report " + nowhere + "/sample.qc.txt: No such file or directory",
+            Error());
+  o_.qc = RAWCONV_QC_NONE;
+  o_.qc_dir = nullptr;
+
+  // A folder where an output file is expected.
   const std::string obs = Path("out/x.obs"), nav = Path("out/x.nav");
   fs::create_directory(obs);
   o_.obs_path = obs.c_str();
