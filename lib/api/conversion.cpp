@@ -35,7 +35,14 @@ class QcOnlyFlow final : public ConversionFlow {
     return CheckQcOutputs(paths_, inputs, 2) != 0 ? kConversionFailed : kConversionOk;
   }
 
-  int FinishPlanOnly() override { return kConversionOk; }
+  int FinishPlanOnly() override {
+    // A selection that keeps nothing fails the plan as it fails the call.
+    if (job_.UserMessages && SelectionOf(job_) != nullptr) {
+      std::unique_ptr<ObsHeaderSummary> summary(new ObsHeaderSummary());
+      if (!Prescan(job_, ref_, summary.get())) return kConversionFailed;
+    }
+    return kConversionOk;
+  }
 
   int ApplyPolicy() override {
     bool skip_obs = false, skip_nav = false;
@@ -192,7 +199,8 @@ int PlanWholeFile(ConversionJob& job, const WeekReference& ref, double first_rcv
 
 // A plan-only call ends after the plan: the facts it can give, or the
 // failure the conversion would meet first.
-int FinishPlanOnly(ConversionJob& job, const WeekReference& ref, double first_rcv_time) {
+int FinishPlanOnly(ConversionJob& job, const WeekReference& ref, double first_rcv_time,
+                   const WholeFileOutputs& out) {
   const char* const epp_file = job.Nav.EppFile.c_str();
   if (!IsUsable(ref)) {
     // The EPP file's own fault, as the conversion would report it.
@@ -200,6 +208,11 @@ int FinishPlanOnly(ConversionJob& job, const WeekReference& ref, double first_rc
       FailUndated(job, epp_file);
     }
     return kConversionFailed;
+  }
+  // A selection that keeps nothing fails the plan as it fails the call.
+  if (job.UserMessages && SelectionOf(job) != nullptr && !out.Scanned) {
+    std::unique_ptr<ObsHeaderSummary> summary(new ObsHeaderSummary());
+    if (!Prescan(job, ref, summary.get())) return kConversionFailed;
   }
   if (job.Facts) {
     job.Facts->FirstWeek = ReferenceWeekOf(ref, first_rcv_time);
@@ -311,7 +324,7 @@ class WholeFileFlow final : public ConversionFlow {
       : job_(job), ref_(ref), first_(first_rcv_time), size_(gpb_size), step_(job.ElevationMask) {}
 
   int Plan() override { return PlanWholeFile(job_, ref_, first_, &out_); }
-  int FinishPlanOnly() override { return rawconv::FinishPlanOnly(job_, ref_, first_); }
+  int FinishPlanOnly() override { return rawconv::FinishPlanOnly(job_, ref_, first_, out_); }
   int ApplyPolicy() override { return ApplyWholeFilePolicy(job_, ref_, &out_); }
   int Write() override { return WriteWholeFile(job_, ref_, size_, &step_, &out_); }
   void AddOutputs(OutputSet* set) override {

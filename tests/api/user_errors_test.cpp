@@ -204,6 +204,8 @@ TEST_F(UserErrorsTest, ASelectionThatKeepsNoEpochFailsAndWritesNothing) {
         o_.qc = qc;
         EXPECT_EQ(RAWCONV_FAILED, Convert());
         EXPECT_EQ("No epoch kept: window 2015-04-02 00:00:00 to (open); " + span, Error());
+        EXPECT_EQ(RAWCONV_FAILED, Plan());
+        EXPECT_EQ("No epoch kept: window 2015-04-02 00:00:00 to (open); " + span, Error());
         EXPECT_TRUE(Files().empty());
         EXPECT_TRUE(!fs::exists(Path("sample.qc.txt")));
       }
