@@ -579,7 +579,9 @@ RAWCONV_API int rawconv_convert(rawconv_session* session, const rawconv_options*
  * and the EPP file for the date of the data). Callers use it to find two
  * inputs of a batch that would write the same file. Result RAWCONV_OK, or
  * the code and message rawconv_convert would fail with before writing. The
- * existing policy is not applied. With options->split it reads every epoch
+ * existing policy is not applied. With a time window, interval or
+ * exclusions it reads every epoch, and fails as rawconv_convert would when
+ * they keep none. With options->split it reads every epoch
  * time, fills report->obs_files and hands every span's path (and the
  * navigation and report paths) to options->output: the full list a batch
  * must check. */
