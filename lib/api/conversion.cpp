@@ -2,6 +2,10 @@
 
 #include "api/conversion_steps.h"
 
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
 namespace rawconv {
 namespace {
 
