@@ -390,11 +390,14 @@ void AddWarnings(ConversionJob& job) {
       job.Warnings += "No ephemeris file " + job.Nav.EppFile +
                       ": the quality check has no azimuths or elevations\n";
   }
-  // A station file found beside the GPB file that gave no station block.
+  // A station file that gave no station block (one named by the caller
+  // holds records, or the call failed before).
   const bool wrote_obs = job.Qc != QcMode::kOnly && !job.PlanOnly &&
                          !(job.Facts && job.Facts->ObsSkipped);
-  if (job.Station == kStationBeside && wrote_obs) {
-    const std::string station = StationFileName(job.Obs.GpbFile.c_str());
+  if (job.Station != kStationNone && wrote_obs) {
+    const std::string station = job.Station == kStationFile
+                                    ? job.StationPath
+                                    : StationFileName(job.Obs.GpbFile.c_str());
     if (PathExists(station.c_str())) {
       if (Ctx().StationRecords == 0) {
         job.Warnings += "Station file " + station + " holds no station record: no station block\n";

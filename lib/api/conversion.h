@@ -156,7 +156,7 @@ struct ConversionJob {
   //     or a date (DateRef) converts to the observation file alone, with a
   //     line in Warnings; without either it fails naming the file;
   //   - a station file named by the caller must hold station records, and a
-  //     station file beside the GPB file that gives no block is a warning;
+  //     station file that gives no block is a warning;
   //   - an existing output under kRefuse is named observation file first.
   bool UserMessages = false;
   bool EppGiven = false;

@@ -173,7 +173,8 @@ enum rawconv_station {
   RAWCONV_STATION_FILE = 2    /* station_path; a file that is missing, a
                                  folder, unreadable or without a station
                                  record fails (RAWCONV_FAILED, error_field
-                                 "station_path") */
+                                 "station_path"); one whose records miss
+                                 the data's times is a warning */
 };
 
 enum rawconv_names {

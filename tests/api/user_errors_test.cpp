@@ -259,6 +259,14 @@ TEST_F(UserErrorsTest, AStationFileGivenMustHoldStationRecords) {
   o_.station_path = good.c_str();
   EXPECT_EQ(RAWCONV_OK, Convert()) << Error();
   EXPECT_EQ("", Warnings());
+  // Records, but none at the data's times: written, with a warning.
+  const std::string other = Path("other.sta");
+  WriteFile(other, "STA: *1000.0*\"ABCD\"*1.5*\"a\"*\"b\"*\n");
+  o_.station_path = other.c_str();
+  o_.existing = RAWCONV_EXISTING_REPLACE;
+  EXPECT_EQ(RAWCONV_OK, Convert()) << Error();
+  EXPECT_EQ("Station file " + other + " has no record for the times of the data: no station block\n",
+            Warnings());
 }
 
 TEST_F(UserErrorsTest, AStationFileBesideWithoutRecordsForTheDataIsAWarning) {
