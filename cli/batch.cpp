@@ -350,14 +350,18 @@ std::string SummaryLine(const Item& item) {
   return item.gpb + ": " + line + "\n";
 }
 
-// What a failed file's message gains from the option at fault (field: the
-// library's error_field).
-std::string Hint(int result, const std::string& field, const std::string& error) {
+// A failed file's message in the words of this command: the library's
+// message with the option at fault named (field: the library's error_field).
+// The library ends a missing-ephemeris message with its own advice in terms
+// of its options record; here that advice names the options.
+std::string Explained(int result, const std::string& field, const std::string& error) {
   if (result == RAWCONV_EXISTS || field == "existing")
-    return "; --skip-existing leaves it, --force replaces it";
-  if (field == "epp_path" && error.find("--epp") == std::string::npos)
-    return "; give --epp FILE, --week N or --date DATE";
-  return "";
+    return error + "; --skip-existing leaves it, --force replaces it";
+  if (field == "epp_path") {
+    const size_t advice = error.find("; give ");
+    return error.substr(0, advice) + "; give --epp FILE, --week N or --date DATE";
+  }
+  return error;
 }
 
 // Prints the lines of one file and counts it.
@@ -386,8 +390,7 @@ void Report(const Arguments& args, const Item& item, Printer& printer, Counts& c
       break;
     default:
       ++counts.failed;
-      printer.Err(item.gpb + ": " + item.error + Hint(item.result, item.error_field, item.error) +
-                  "\n");
+      printer.Err(item.gpb + ": " + Explained(item.result, item.error_field, item.error) + "\n");
       break;
   }
   size_t begin = 0;
@@ -420,8 +423,8 @@ int PrintPlan(const std::vector<Item>& items) {
   for (const Item& item : items) {
     if (item.plan_result != RAWCONV_OK) {
       ++failed;
-      std::fprintf(stderr, "%s: %s%s\n", item.gpb.c_str(), item.plan_error.c_str(),
-                   Hint(item.plan_result, item.plan_field, item.plan_error).c_str());
+      std::fprintf(stderr, "%s: %s\n", item.gpb.c_str(),
+                   Explained(item.plan_result, item.plan_field, item.plan_error).c_str());
       continue;
     }
     ++planned;

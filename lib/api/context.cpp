@@ -31,6 +31,10 @@ void CopyErrorText(const char* text) {
   std::snprintf(Ctx().ErrorText, sizeof Ctx().ErrorText, "%s", text ? text : "");
 }
 
+void SetErrorField(const char* field) {
+  std::snprintf(Ctx().ErrorField, sizeof Ctx().ErrorField, "%s", field ? field : "");
+}
+
 bool ReportProgress(uint64_t done) {
   Context& c = Ctx();
   if (c.Cancelled) return false;

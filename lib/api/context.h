@@ -22,6 +22,10 @@ constexpr int kErrorTextSize = 256;
 struct Context {
   // Last failure message of any step; never cleared, cut at 255 characters.
   char ErrorText[kErrorTextSize];
+  // The options field (by its name in rawconv_options) the last failure of
+  // a call of the reentrant interface is about; cleared when a conversion
+  // starts, empty when no one field is at fault.
+  char ErrorField[32];
 
   // The session's run date (options use_run_date / run_date): when
   // RunTimeFixed is set, the conversion hands its writers a clock fixed at
@@ -47,6 +51,10 @@ struct Context {
 
   // Facts gathered while writing, for the conversion report.
   uint32_t NavRecordsWritten;
+  // Station records of the writing pass's station file and the station
+  // blocks they gave (ReadingPass::StationRecords, StationBlocks).
+  int32_t StationRecords;
+  uint64_t StationBlocks;
   uint64_t EpochsWritten;
   int32_t GpbDamaged;     // the writing pass ended in a damaged or cut record
   uint64_t GpbBytesUsed;  // up to the end of its last good record
@@ -88,6 +96,9 @@ void SetErrorText(const char* format, ...)
 
 // Copies text into the error text, cut at 255 characters.
 void CopyErrorText(const char* text);
+
+// Names the options field the failure is about (see Context::ErrorField).
+void SetErrorField(const char* field);
 
 }  // namespace rawconv
 

@@ -2,6 +2,10 @@
 
 #include "api/conversion_steps.h"
 
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
 namespace rawconv {
 namespace {
 
@@ -21,7 +25,7 @@ class QcOnlyFlow final : public ConversionFlow {
     job_.Obs.ObsFile.clear();
     job_.Nav.NavFile.clear();
     if (!IsUsable(ref_)) {
-      SetErrorText(kUndatedMessage, epp_file);
+      FailUndated(job_, epp_file);
       return kConversionFailed;
     }
     const std::string folder =
@@ -35,7 +39,14 @@ class QcOnlyFlow final : public ConversionFlow {
     return CheckQcOutputs(paths_, inputs, 2) != 0 ? kConversionFailed : kConversionOk;
   }
 
-  int FinishPlanOnly() override { return kConversionOk; }
+  int FinishPlanOnly() override {
+    // A selection that keeps nothing fails the plan as it fails the call.
+    if (job_.UserMessages && SelectionOf(job_) != nullptr) {
+      std::unique_ptr<ObsHeaderSummary> summary(new ObsHeaderSummary());
+      if (!Prescan(job_, ref_, summary.get())) return kConversionFailed;
+    }
+    return kConversionOk;
+  }
 
   int ApplyPolicy() override {
     bool skip_obs = false, skip_nav = false;
@@ -50,7 +61,8 @@ class QcOnlyFlow final : public ConversionFlow {
     Ctx().ProgressBase = 0;
     if (!Prescan(job_, ref_, &summary)) return kConversionFailed;
     if (!Ctx().Cancelled) {
-      step_.Prepare(job_.Nav.EppFile.c_str(), summary.ApproxX, summary.ApproxY, summary.ApproxZ);
+      step_.Prepare(job_.ObsOnly ? "" : job_.Nav.EppFile.c_str(), summary.ApproxX, summary.ApproxY,
+                    summary.ApproxZ);
       Ctx().ProgressBase = size_;
       ReadingPass pass = PassOf(job_, &step_);
       IgnoreEpochs ignore;
@@ -86,17 +98,36 @@ int RunQcOnly(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
 
 }  // namespace
 
-int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit) {
+int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit,
+                    bool user_messages) {
   GpbClass reader;
   if (path_limit != 0) reader.LimitPathLength(path_limit);
   if (reader.OpenGpbFile(gpb_path, 4096) != 0) {
-    CopyErrorText(reader.ErrorText());
+    if (!user_messages) {
+      CopyErrorText(reader.ErrorText());
+      return -1;
+    }
+    // The reader's reason, else the file system's, else the contents'.
+    std::string reason = reader.OpenReason();
+    if (reason.empty()) reason = InputProblem(gpb_path);
+    if (reason.empty()) reason = "not a GPB file (neither the new nor the old format)";
+    SetErrorText("Cannot open GPB file %s: %s", gpb_path, reason.c_str());
+    SetErrorField("gpb_path");
     return -1;
   }
   GpbEpoch epoch{};
   GpbChannel channels[kMaxChannels]{};
   if (reader.ReadGpbEpoch(&epoch, channels) != 0) {
-    CopyErrorText(reader.ErrorText());
+    if (!user_messages) {
+      CopyErrorText(reader.ErrorText());
+    } else if (std::strcmp(reader.ErrorText(), "Reached end of file") == 0 &&
+               !reader.EndedInDamage()) {
+      SetErrorText("GPB file %s holds no epoch", gpb_path);
+      SetErrorField("gpb_path");
+    } else {
+      SetErrorText("GPB file %s: %s", gpb_path, reader.ErrorText());
+      SetErrorField("gpb_path");
+    }
     return -1;
   }
   reader.CloseGpbFile();
@@ -164,23 +195,28 @@ int PlanWholeFile(ConversionJob& job, const WeekReference& ref, double first_rcv
   }
 
   // A station file named by the caller must be there.
-  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
-    SetErrorText("Error opening station file %s", job.StationPath.c_str());
-    return kConversionFailed;
-  }
+  if (!CheckStationFile(job)) return kConversionFailed;
+  // Without an EPP file there is no navigation file.
+  if (job.ObsOnly) job.Nav.NavFile.clear();
   return kConversionOk;
 }
 
 // A plan-only call ends after the plan: the facts it can give, or the
 // failure the conversion would meet first.
-int FinishPlanOnly(ConversionJob& job, const WeekReference& ref, double first_rcv_time) {
+int FinishPlanOnly(ConversionJob& job, const WeekReference& ref, double first_rcv_time,
+                   const WholeFileOutputs& out) {
   const char* const epp_file = job.Nav.EppFile.c_str();
   if (!IsUsable(ref)) {
     // The EPP file's own fault, as the conversion would report it.
     if (NavigationStep(job.Nav, epp_file, job, nullptr) == 0) {
-      SetErrorText(kUndatedMessage, epp_file);
+      FailUndated(job, epp_file);
     }
     return kConversionFailed;
+  }
+  // A selection that keeps nothing fails the plan as it fails the call.
+  if (job.UserMessages && SelectionOf(job) != nullptr && !out.Scanned) {
+    std::unique_ptr<ObsHeaderSummary> summary(new ObsHeaderSummary());
+    if (!Prescan(job, ref, summary.get())) return kConversionFailed;
   }
   if (job.Facts) {
     job.Facts->FirstWeek = ReferenceWeekOf(ref, first_rcv_time);
@@ -245,13 +281,13 @@ int WriteWholeFile(ConversionJob& job, const WeekReference& ref, uint64_t gpb_si
   const char* const epp_file = job.Nav.EppFile.c_str();
   const bool dated = IsUsable(ref);
   // Without a year the navigation output has no name: it is not written.
-  out->NavFile = (dated && !out->SkipNav) ? &out->NavOut : nullptr;
+  out->NavFile = (dated && !out->SkipNav && !job.ObsOnly) ? &out->NavOut : nullptr;
   std::vector<EphemerisRecord> ephemerides;
-  if (NavigationStep(job.Nav, epp_file, job, out->NavFile,
-                     out->WithQc ? &ephemerides : nullptr) != 0)
+  if (!job.ObsOnly && NavigationStep(job.Nav, epp_file, job, out->NavFile,
+                                     out->WithQc ? &ephemerides : nullptr) != 0)
     return kConversionFailed;
   if (!dated) {
-    SetErrorText(kUndatedMessage, epp_file);
+    FailUndated(job, epp_file);
     return kConversionFailed;
   }
   // The check needs the pre-scan's position before the writing pass.
@@ -292,7 +328,7 @@ class WholeFileFlow final : public ConversionFlow {
       : job_(job), ref_(ref), first_(first_rcv_time), size_(gpb_size), step_(job.ElevationMask) {}
 
   int Plan() override { return PlanWholeFile(job_, ref_, first_, &out_); }
-  int FinishPlanOnly() override { return rawconv::FinishPlanOnly(job_, ref_, first_); }
+  int FinishPlanOnly() override { return rawconv::FinishPlanOnly(job_, ref_, first_, out_); }
   int ApplyPolicy() override { return ApplyWholeFilePolicy(job_, ref_, &out_); }
   int Write() override { return WriteWholeFile(job_, ref_, size_, &step_, &out_); }
   void AddOutputs(OutputSet* set) override {
@@ -316,6 +352,63 @@ int RunWholeFile(ConversionJob& job, const WeekReference& ref, double first_rcv_
   return RunFlow(flow, job);
 }
 
+// The EPP file of a call of the newer interfaces: a folder, or a file the
+// caller named that is missing, fails; a missing file beside the GPB file
+// leaves the observation file alone when a week or a day dates the
+// recording, and fails, saying how to mend it, when nothing does.
+bool CheckEphemerisFile(ConversionJob& job) {
+  const char* const epp_file = job.Nav.EppFile.c_str();
+  if (IsFolder(epp_file)) {
+    SetErrorText("Cannot open ephemeris file %s: it is a folder", epp_file);
+    SetErrorField("epp_path");
+    return false;
+  }
+  if (PathExists(epp_file)) return true;
+  const int error = errno;
+  const bool dated = job.Obs.UseGpsWeek == 1 || job.DateRef.Found || job.DateRef.FixedWeek;
+  if (job.EppGiven || !dated) {
+    if (job.EppGiven) {
+      SetErrorText("Cannot open ephemeris file %s: %s", epp_file, ReasonOf(error).c_str());
+    } else {
+      SetErrorText("No ephemeris file %s to date the recording; give an EPP file, a GPS week "
+                   "or a day of the recording",
+                   epp_file);
+    }
+    SetErrorField("epp_path");
+    return false;
+  }
+  job.ObsOnly = true;
+  return true;
+}
+
+// The warnings of a call that went through.
+void AddWarnings(ConversionJob& job) {
+  if (job.ObsOnly) {
+    if (job.Qc != QcMode::kOnly)
+      job.Warnings += "No ephemeris file " + job.Nav.EppFile + ": observation file only\n";
+    if (job.Qc != QcMode::kNone)
+      job.Warnings += "No ephemeris file " + job.Nav.EppFile +
+                      ": the quality check has no azimuths or elevations\n";
+  }
+  // A station file that gave no station block (one named by the caller
+  // holds records, or the call failed before).
+  const bool wrote_obs = job.Qc != QcMode::kOnly && !job.PlanOnly &&
+                         !(job.Facts && job.Facts->ObsSkipped);
+  if (job.Station != kStationNone && wrote_obs) {
+    const std::string station = job.Station == kStationFile
+                                    ? job.StationPath
+                                    : StationFileName(job.Obs.GpbFile.c_str());
+    if (PathExists(station.c_str())) {
+      if (Ctx().StationRecords == 0) {
+        job.Warnings += "Station file " + station + " holds no station record: no station block\n";
+      } else if (Ctx().StationBlocks == 0) {
+        job.Warnings += "Station file " + station +
+                        " has no record for the times of the data: no station block\n";
+      }
+    }
+  }
+}
+
 int RunConversionSteps(ConversionJob& job) {
   if (job.Facts) {
     *job.Facts = ConversionFacts{};
@@ -326,10 +419,14 @@ int RunConversionSteps(ConversionJob& job) {
   Ctx().Cancelled = 0;
   Ctx().EpochsWritten = 0;
   Ctx().NavRecordsWritten = 0;
+  Ctx().StationRecords = 0;
+  Ctx().StationBlocks = 0;
 
   const char* const gpb_file = job.Obs.GpbFile.c_str();
   double first_rcv_time = 0.0;
-  if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit) != 0) return kConversionBadGpb;
+  if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit, job.UserMessages) != 0)
+    return kConversionBadGpb;
+  if (job.UserMessages && !CheckEphemerisFile(job)) return kConversionFailed;
 
   // Output paths must fit the job's limit before they are given their names.
   if (!FitsLimit(job, job.Obs.ObsFile) || !FitsLimit(job, job.Nav.NavFile)) {
@@ -338,13 +435,17 @@ int RunConversionSteps(ConversionJob& job) {
     return kConversionFailed;
   }
 
-  const WeekReference ref = ConversionWeekReference(job.Obs, job.Nav.EppFile.c_str());
+  const WeekReference ref = ConversionWeekReference(job);
   const uint64_t gpb_size = FileSizeOf(gpb_file);
   Ctx().ProgressTotal = 2 * gpb_size;  // the pre-scan and the writing pass
 
-  if (job.Qc == QcMode::kOnly) return RunQcOnly(job, ref, gpb_size);
-  if (job.SplitSeconds > 0.0) return RunSplit(job, ref, gpb_size);
-  return RunWholeFile(job, ref, first_rcv_time, gpb_size);
+  int result;
+  if (job.Qc == QcMode::kOnly) result = RunQcOnly(job, ref, gpb_size);
+  else if (job.SplitSeconds > 0.0) result = RunSplit(job, ref, gpb_size);
+  else result = RunWholeFile(job, ref, first_rcv_time, gpb_size);
+  if (job.UserMessages && (result == kConversionOk || result == kConversionSkipped))
+    AddWarnings(job);
+  return result;
 }
 
 }  // namespace
@@ -374,6 +475,8 @@ class HelperThreadsScope {
 
 int RunConversion(ConversionJob& job) {
   const HelperThreadsScope threads(job.Obs);
+  SetErrorField("");
+  job.Warnings.clear();
   if (job.Outputs) job.Outputs->clear();
   const int result = RunConversionSteps(job);
   const bool listed = result == kConversionOk || result == kConversionSkipped;

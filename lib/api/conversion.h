@@ -145,6 +145,36 @@ struct ConversionJob {
   // every output of the call, the observation files first (in time order),
   // then the navigation file and the quality reports.
   std::vector<OutputFile>* Outputs = nullptr;
+
+  // true for the reentrant interface and everything built on it; false
+  // keeps the dialog library's texts and behaviours byte for byte. With it:
+  //   - every open and write failure carries the system's reason, and the
+  //     GPB, EPP and station files are named in messages of their own;
+  //   - a selection that keeps no epoch fails, naming SelectionText and
+  //     the recording's span, before anything is written;
+  //   - a missing EPP file that was not named (EppGiven false) with a week
+  //     or a date (DateRef) converts to the observation file alone, with a
+  //     line in Warnings; without either it fails naming the file;
+  //   - a station file named by the caller must hold station records, and a
+  //     station file that gives no block is a warning;
+  //   - an existing output under kRefuse is named observation file first.
+  bool UserMessages = false;
+  bool EppGiven = false;
+  // The day the caller dated the recording by: a reference at noon of that
+  // day, each epoch taking the week that puts it nearest that noon. Found
+  // is 0 when no day was given.
+  WeekReference DateRef{};
+  // The selection in the caller's words, for the message of a selection
+  // that keeps no epoch ("window 2005-04-02 00:00:00 to (open)").
+  std::string SelectionText;
+  // Set by the flow: no EPP file, so no navigation file (NavFile empty).
+  bool ObsOnly = false;
+  // Filled by the flow (UserMessages): lines, each ending in '\n', of what
+  // the caller should hear although the call succeeded.
+  std::string Warnings;
+  // Filled by the flow with a failure: the options field it is about
+  // ("epp_path", "station_path", "existing", ...), or empty.
+  std::string ErrorField;
 };
 
 // Runs one conversion on the current context (see context.h); the message
@@ -177,7 +207,10 @@ int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version);
 // reader's message into the error text and returns -1. A path of
 // path_limit characters or more (0: no limit) is refused like a missing
 // file.
-int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit = 0);
+// user_messages: the newer interfaces' message ("Cannot open GPB file X:
+// reason") instead of the reader's own text.
+int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit = 0,
+                    bool user_messages = false);
 
 }  // namespace rawconv
 

@@ -68,7 +68,8 @@ class SpanWriter final : public EpochVisitor {
     SpanOutput* o = current_;
     if (failed_ || o->Skip) return;
     if (!OpenOutput(&o->File, o->Path.c_str(), job_)) {
-      Fail("Error opening obs file " + o->Path + ".");
+      FailOpening(job_, "observation file", o->Path.c_str(), o->File, "Error opening obs file %s.");
+      failed_ = true;
       return;
     }
     const bool v3 = IsRinex3(job_.RinexVersion);
@@ -100,8 +101,9 @@ class SpanWriter final : public EpochVisitor {
     writer_.reset();
     if (head_->Finish()) {
       current_->Written = true;
-    } else {
-      Fail("Error writing " + current_->Path);
+    } else if (!failed_) {
+      FailWriting(job_, current_->Path.c_str(), current_->File, chain_.get());
+      failed_ = true;
     }
     head_ = nullptr;
     chain_.reset();
@@ -160,7 +162,8 @@ void ListOutputs(const ConversionJob& job, const SpanOutputs& spans, bool with_q
   if (!job.Outputs) return;
   job.Outputs->clear();
   for (const auto& o : spans) job.Outputs->push_back({OutputKind::kObservation, o->Path, o->Skip});
-  job.Outputs->push_back({OutputKind::kNavigation, job.Nav.NavFile, skip_nav});
+  if (!job.Nav.NavFile.empty())
+    job.Outputs->push_back({OutputKind::kNavigation, job.Nav.NavFile, skip_nav});
   if (with_qc)
     for (int i = 0; i < kQcFiles; ++i)
       job.Outputs->push_back({OutputKind::kQcReport, qc_paths.Path[i], skip_qc[i]});
@@ -198,6 +201,7 @@ int PrescanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out
     SetErrorText("%s", scanned.Message);
     return kConversionFailed;
   }
+  if (!CheckSomethingKept(job, ref, *out->Whole)) return kConversionFailed;
   const Selection* select = SelectionOf(job);
   if (select && select->KeptTypes != 0) {
     const CheckResult present = CheckTypesPresent(select->KeptTypes, out->Whole->PresentTypes);
@@ -238,10 +242,9 @@ int PlanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out) {
     if (CheckQcOutputs(out->QcPathSet, others.data(), others.size()) != 0)
       return kConversionFailed;
   }
-  if (job.Station == kStationFile && !PathExists(job.StationPath.c_str())) {
-    SetErrorText("Error opening station file %s", job.StationPath.c_str());
-    return kConversionFailed;
-  }
+  if (!CheckStationFile(job)) return kConversionFailed;
+  // Without an EPP file there is no navigation file.
+  if (job.ObsOnly) job.Nav.NavFile.clear();
   return kConversionOk;
 }
 
@@ -249,27 +252,32 @@ int PlanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out) {
 // when every one exists and is left alone.
 int ApplySplitPolicy(ConversionJob& job, const WeekReference& ref, SplitOutputs* out) {
   if (job.Existing == OutputPolicy::kReplace) return kConversionOk;
-  std::vector<const char*> paths = {job.Nav.NavFile.c_str()};
+  // The observation files first: a refused call names one of them before
+  // the navigation file.
+  std::vector<const char*> paths;
   for (const auto& o : out->Files) paths.push_back(o->Path.c_str());
+  paths.push_back(job.Nav.NavFile.c_str());
   if (out->WithQc)
     for (int i = 0; i < kQcFiles; ++i) paths.push_back(out->QcPathSet.Path[i]);
   std::vector<bool> exists(paths.size());
   bool all = true;
   for (size_t i = 0; i < paths.size(); ++i) {
-    exists[i] = PathExists(paths[i]);
-    all = all && exists[i];
+    // No navigation file (no EPP file): nothing to find.
+    exists[i] = *paths[i] != '\0' && PathExists(paths[i]);
+    all = all && (exists[i] || *paths[i] == '\0');
     if (exists[i] && job.Existing == OutputPolicy::kRefuse) {
       SetErrorText("Output file %s exists", paths[i]);
+      SetErrorField("existing");
       return kConversionExists;
     }
   }
   size_t next = 0;
-  out->SkipNav = exists[next++];
   bool all_obs = !out->Files.empty();
   for (auto& o : out->Files) {
     o->Skip = exists[next++];
     all_obs = all_obs && o->Skip;
   }
+  out->SkipNav = exists[next++];
   if (out->WithQc)
     for (int i = 0; i < kQcFiles; ++i) out->SkipQc[i] = exists[next++];
   if (job.Facts) {
@@ -331,10 +339,10 @@ int WriteSpanPass(ConversionJob& job, const WeekReference& ref, uint64_t gpb_siz
 // its temporary file.
 int WriteSpans(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size, QcStep* step,
                SplitOutputs* out) {
-  out->NavFile = out->SkipNav ? nullptr : &out->NavOut;
+  out->NavFile = (out->SkipNav || job.ObsOnly) ? nullptr : &out->NavOut;
   std::vector<EphemerisRecord> ephemerides;
-  if (NavigationStep(job.Nav, job.Nav.EppFile.c_str(), job, out->NavFile,
-                     out->WithQc ? &ephemerides : nullptr) != 0)
+  if (!job.ObsOnly && NavigationStep(job.Nav, job.Nav.EppFile.c_str(), job, out->NavFile,
+                                     out->WithQc ? &ephemerides : nullptr) != 0)
     return kConversionFailed;
   out->Checking = out->WithQc && !AllSkipped(out->SkipQc);
   if (out->Checking)
@@ -366,7 +374,7 @@ class SplitFlow final : public ConversionFlow {
     if (!IsUsable(ref_)) {
       // The EPP file's own fault first, as an unsplit conversion reports it.
       if (NavigationStep(job_.Nav, epp_file, job_, nullptr) == 0)
-        SetErrorText(kUndatedMessage, epp_file);
+        FailUndated(job_, epp_file);
       return kConversionFailed;
     }
     const int result = PrescanSpans(job_, ref_, &out_);

@@ -1,5 +1,9 @@
 #include "api/conversion_steps.h"
 
+#include <cerrno>
+
+#include <sys/stat.h>
+
 namespace rawconv {
 namespace steps {
 
@@ -18,8 +22,11 @@ void CloseStream(std::FILE*& stream) {
 // file, looked up once. Without one, a week override stands in for it (its
 // week is then used as it is for every date of the call); without either the
 // reference is unusable and no date can be given to the data.
-WeekReference ConversionWeekReference(const ObsInput& obs, const char* epp_file) {
-  WeekReference ref = LookupWeekReference(epp_file);
+WeekReference ConversionWeekReference(const ConversionJob& job) {
+  const ObsInput& obs = job.Obs;
+  WeekReference ref = job.ObsOnly ? WeekReference{} : LookupWeekReference(job.Nav.EppFile.c_str());
+  // The day the caller named dates the recording, whatever the EPP file says.
+  if (job.DateRef.Found || job.DateRef.FixedWeek) ref = job.DateRef;
   // The week override dates every epoch; the names and TIME OF FIRST OBS
   // follow it too, so a file never contradicts its own epochs.
   if (obs.UseGpsWeek == 1) {
@@ -40,7 +47,7 @@ static bool CommitCancelled(void*) {
   return !ReportProgress(Ctx().ProgressTotal);
 }
 
-int CommitOutputs(OutputSet* set) {
+int CommitOutputs(OutputSet* set, const ConversionJob& job) {
   set->StopWhen(&CommitCancelled, nullptr);
   if (set->Commit()) return kConversionOk;
   if (set->Stopped()) {
@@ -49,9 +56,17 @@ int CommitOutputs(OutputSet* set) {
   }
   if (set->TargetExisted()) {
     SetErrorText("Output file %s exists", set->FailedTarget());
+    SetErrorField("existing");
     return kConversionExists;
   }
-  SetErrorText("Error writing %s", set->FailedTarget());
+  if (!job.UserMessages) {
+    SetErrorText("Error writing %s", set->FailedTarget());
+  } else if (set->FolderInTheWay()) {
+    SetErrorText("Cannot write %s: it is a folder", set->FailedTarget());
+  } else {
+    SetErrorText("Cannot write %s: %s", set->FailedTarget(),
+                 set->SystemError() != 0 ? ReasonOf(set->SystemError()).c_str() : "the file could not be put in place");
+  }
   return kConversionFailed;
 }
 
@@ -109,6 +124,8 @@ void KeepPassFacts(const ReadingPass& pass) {
   // message stays in the error text.
   if (!pass.StationMessage.empty()) CopyErrorText(pass.StationMessage.c_str());
   Context& c = Ctx();
+  c.StationRecords = pass.StationRecords;
+  c.StationBlocks += pass.StationBlocks;
   c.EpochsWritten += pass.EpochsKept;
   c.GpbDamaged = pass.GpbDamaged;
   c.GpbBytesUsed = pass.GpbBytesUsed;
@@ -125,6 +142,7 @@ bool Prescan(const ConversionJob& job, const WeekReference& ref, ObsHeaderSummar
     return true;
   }
   ScanObsSummary(job.Obs, summary, ref, *job.Edits, &pass);
+  if (!Ctx().Cancelled && !CheckSomethingKept(job, ref, *summary)) return false;
   const Selection* select = job.Edits->Select;
   if (select && select->KeptTypes != 0 && !Ctx().Cancelled) {
     const CheckResult present = CheckTypesPresent(select->KeptTypes, summary->PresentTypes);
@@ -192,6 +210,15 @@ int CheckOutputs(const ConversionJob& job, const char* obs_file, const char* nav
     SetErrorText("Output file %s is also the navigation output %s", obs_file, nav_file);
     return 1;
   }
+  if (job.UserMessages) {
+    for (const char* output : {obs_file, nav_file}) {
+      if (*output != '\0' && IsFolder(output)) {
+        SetErrorText("Output file %s is a folder", output);
+        if (job.FixedNames) SetErrorField(output == obs_file ? "obs_path" : "nav_path");
+        return 1;
+      }
+    }
+  }
   return 0;
 }
 
@@ -223,7 +250,9 @@ bool OpenOutput(FileSink* file, const char* path, const ConversionJob& job) {
 int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJob& job,
                    FileSink* file, std::vector<EphemerisRecord>* records) {
   // Both opens are tried before either result is looked at.
-  std::FILE* epp = std::fopen(epp_file, "r");
+  const bool epp_folder = job.UserMessages && IsFolder(epp_file);
+  std::FILE* epp = epp_folder ? nullptr : std::fopen(epp_file, "r");
+  const int epp_error = epp ? 0 : errno;
   DiscardSink discard;
   OutputChain chain;
   bool out_open = true;
@@ -239,10 +268,15 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
   run.Week.Use = job.Obs.UseGpsWeek;
   run.Week.Week = job.Obs.GpsWeek;
   const bool v3 = IsRinex3(job.RinexVersion);
-  if (!epp) {
+  if (!epp && !job.UserMessages) {
     SetErrorText("Error opening input epp file %s", epp_file);
+  } else if (!epp) {
+    SetErrorText("Cannot open ephemeris file %s: %s", epp_file,
+                 epp_folder ? "it is a folder" : ReasonOf(epp_error).c_str());
+    SetErrorField("epp_path");
   } else if (!out_open) {
-    SetErrorText("Error opening ouput nav file %s", nav.NavFile.c_str());
+    FailOpening(job, "navigation file", nav.NavFile.c_str(), *file,
+                "Error opening ouput nav file %s");
   } else if (!out) {
     SetErrorText("%s", chain.Error());
     out = file;
@@ -253,7 +287,11 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
   } else {
     const int converted = v3 ? ConvertEppToNav3(epp, *out, job.RinexVersion, records, &run)
                              : ConvertEppToNav(epp, *out, job.RinexVersion, records, &run);
-    if (converted == 1) SetErrorText("%s", kInvalidEppHeader);
+    if (converted == 1 && !job.UserMessages) SetErrorText("%s", kInvalidEppHeader);
+    if (converted == 1 && job.UserMessages) {
+      SetErrorText("Ephemeris file %s is not an EPP file (no $EPHREC header)", epp_file);
+      SetErrorField("epp_path");
+    }
     result = converted == 0 ? 0 : 1;
   }
   Ctx().NavRecordsWritten = run.Written;
@@ -264,7 +302,7 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
   }
   // A write failure fails a step that went well so far.
   if (!out->Finish()) {
-    SetErrorText("Error writing %s", nav.NavFile.c_str());
+    FailWriting(job, nav.NavFile.c_str(), *file, &chain);
     return 1;
   }
   return 0;
@@ -278,7 +316,8 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
                     EpochObserver* observer) {
   const ObsInput& obs = job.Obs;
   if (!OpenOutput(file, obs.ObsFile.c_str(), job)) {
-    SetErrorText("Error opening obs file %s.", obs.ObsFile.c_str());
+    FailOpening(job, "observation file", obs.ObsFile.c_str(), *file,
+                "Error opening obs file %s.");
     return 1;
   }
   const bool v3 = IsRinex3(job.RinexVersion);
@@ -317,7 +356,7 @@ int ObservationStep(const ConversionJob& job, const WeekReference& ref, FileSink
     return 1;
   }
   if (!out->Finish()) {
-    SetErrorText("Error writing %s", obs.ObsFile.c_str());
+    FailWriting(job, obs.ObsFile.c_str(), *file, &chain);
     return 1;
   }
   return 0;
@@ -384,9 +423,11 @@ int ApplyExistingPolicy(const ConversionJob& job, bool check_rinex, const QcPath
   for (int i = 0; i < kQcFiles; ++i) skip_qc[i] = false;
   if (job.Existing == OutputPolicy::kReplace) return kConversionOk;
   std::vector<const char*> paths;
+  // The observation file first: a refused call names it before the
+  // navigation file.
   if (check_rinex) {
-    paths.push_back(job.Nav.NavFile.c_str());
     paths.push_back(job.Obs.ObsFile.c_str());
+    paths.push_back(job.Nav.NavFile.c_str());
   }
   if (qc)
     for (int i = 0; i < kQcFiles; ++i) paths.push_back(qc->Path[i]);
@@ -394,21 +435,23 @@ int ApplyExistingPolicy(const ConversionJob& job, bool check_rinex, const QcPath
   bool all = !paths.empty();
   const char* first = nullptr;
   for (size_t i = 0; i < paths.size(); ++i) {
-    exists[i] = PathExists(paths[i]);
-    all = all && exists[i];
+    // No navigation file (no EPP file): nothing to find.
+    exists[i] = *paths[i] != '\0' && PathExists(paths[i]);
+    all = all && (exists[i] || *paths[i] == '\0');
     if (exists[i] && !first) first = paths[i];
   }
   if (job.Existing == OutputPolicy::kRefuse) {
     if (first) {
       SetErrorText("Output file %s exists", first);
+      SetErrorField("existing");
       return kConversionExists;
     }
     return kConversionOk;
   }
   size_t next = 0;
   if (check_rinex) {
-    *skip_nav = exists[next++];
     *skip_obs = exists[next++];
+    *skip_nav = exists[next++];
   }
   if (qc)
     for (int i = 0; i < kQcFiles; ++i) skip_qc[i] = exists[next++];
@@ -467,6 +510,127 @@ void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const We
   facts->GpbFileSize = Ctx().GpbFileSize;
 }
 
+std::string ReasonOf(int error) { return std::strerror(error); }
+
+void FailUndated(const ConversionJob& job, const char* epp_file) {
+  if (!job.UserMessages) {
+    SetErrorText(kUndatedMessage, epp_file);
+    return;
+  }
+  SetErrorText("No usable ephemeris record in %s to date the recording; give a GPS week or a day "
+               "of the recording",
+               epp_file);
+}
+
+bool IsFolder(const char* path) {
+  struct stat st;
+  return path != nullptr && *path != '\0' && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string InputProblem(const char* path) {
+  if (IsFolder(path)) return "it is a folder";
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return ReasonOf(errno);
+  std::fclose(file);
+  return std::string();
+}
+
+void FailOpening(const ConversionJob& job, const char* what, const char* path,
+                 const FileSink& file, const char* dialog_format) {
+  if (!job.UserMessages) {
+    SetErrorText(dialog_format, path);
+    return;
+  }
+  // The temporary file beside the output is what failed to open: its
+  // folder's fault, or the name's.
+  const int error = file.SystemError();
+  SetErrorText("Cannot write %s %s: %s", what, path,
+               error != 0 ? ReasonOf(error).c_str() : "the file cannot be created");
+}
+
+void FailWriting(const ConversionJob& job, const char* path, const FileSink& file,
+                 const OutputChain* chain) {
+  if (!job.UserMessages) {
+    SetErrorText("Error writing %s", path);
+    return;
+  }
+  const char* stream = chain ? chain->StreamError() : "";
+  const int error = file.SystemError();
+  if (*stream != '\0' && error != 0) {
+    SetErrorText("Cannot write %s: %s (%s)", path, stream, ReasonOf(error).c_str());
+  } else if (*stream != '\0') {
+    SetErrorText("Cannot write %s: %s", path, stream);
+  } else {
+    SetErrorText("Cannot write %s: %s", path,
+                 error != 0 ? ReasonOf(error).c_str() : "the output could not be completed");
+  }
+}
+
+namespace {
+
+// "2005-04-02 00:59:30": whole seconds, as a receiver's clock offset of a
+// few milliseconds is no part of the time a user names; tenths for data of
+// more than one epoch a second.
+std::string TimeText(int week, double time_of_week) {
+  const double whole = std::floor(time_of_week + 0.5);
+  const bool round = std::fabs(time_of_week - whole) < 0.05;
+  const EpochDate d = DateOfGpsTime(week, round ? whole : time_of_week);
+  char text[48];
+  if (round) {
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.Year, d.Month, d.Day,
+                  d.Hour, d.Minute, static_cast<int>(d.Seconds));
+  } else {
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%04.1f", d.Year, d.Month, d.Day,
+                  d.Hour, d.Minute, d.Seconds);
+  }
+  return text;
+}
+
+}  // namespace
+
+bool CheckSomethingKept(const ConversionJob& job, const WeekReference& ref,
+                        const ObsHeaderSummary& summary) {
+  if (!job.UserMessages || SelectionOf(job) == nullptr || summary.EpochCount > 0) return true;
+  // The recording's own span, for the message: a pass without the selection.
+  std::unique_ptr<ObsHeaderSummary> whole(new ObsHeaderSummary());
+  const ReadingPass pass = PassOf(job);
+  ScanObsSummary(job.Obs, whole.get(), ref, ObsEdits{}, &pass);
+  std::string span = "the recording holds no epoch";
+  if (whole->EpochCount > 0) {
+    span = "the recording spans " +
+           TimeText(ReferenceWeekOf(ref, whole->FirstObsTime), whole->FirstObsTime) + " to " +
+           TimeText(ReferenceWeekOf(ref, whole->LastObsTime), whole->LastObsTime);
+  }
+  SetErrorText("No epoch kept: %s; %s", job.SelectionText.c_str(), span.c_str());
+  return false;
+}
+
+bool CheckStationFile(const ConversionJob& job) {
+  if (job.Station != kStationFile) return true;
+  const char* path = job.StationPath.c_str();
+  if (!job.UserMessages) {
+    if (PathExists(path)) return true;
+    SetErrorText("Error opening station file %s", path);
+    return false;
+  }
+  SetErrorField("station_path");
+  const std::string problem = InputProblem(path);
+  if (!problem.empty()) {
+    SetErrorText("Cannot open station file %s: %s", path, problem.c_str());
+    return false;
+  }
+  StationTable table;
+  if (table.LoadFile(path) == 0) {
+    std::string why = table.Message();
+    if (why.compare(0, 19, "No station records ") == 0) why.clear();
+    SetErrorText("Station file %s holds no station record%s%s", path, why.empty() ? "" : ": ",
+                 why.c_str());
+    return false;
+  }
+  SetErrorField("");
+  return true;
+}
+
 int RunFlow(ConversionFlow& flow, const ConversionJob& job) {
   int result = flow.Plan();
   if (result != kConversionOk) return result;
@@ -478,7 +642,7 @@ int RunFlow(ConversionFlow& flow, const ConversionJob& job) {
   // Every output is complete: all go into place together, or none.
   OutputSet set;
   flow.AddOutputs(&set);
-  result = CommitOutputs(&set);
+  result = CommitOutputs(&set, job);
   if (result == kConversionOk) flow.Committed();
   return result;
 }

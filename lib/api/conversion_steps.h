@@ -51,14 +51,16 @@ void CloseStream(std::FILE*& stream);
 // file, looked up once. Without one, a week override stands in for it (its
 // week is then used as it is for every date of the call); without either the
 // reference is unusable and no date can be given to the data.
-WeekReference ConversionWeekReference(const ObsInput& obs, const char* epp_file);
+// A day given by the caller (job.DateRef) stands in for the EPP file's
+// reference, and the week override for both.
+WeekReference ConversionWeekReference(const ConversionJob& job);
 
 bool IsUsable(const WeekReference& ref);
 
 // Puts every file of the call in place, or none (OutputSet), unless the
 // caller's progress callback cancels the call during the commit. The result
 // code, with the message of a failure.
-int CommitOutputs(OutputSet* set);
+int CommitOutputs(OutputSet* set, const ConversionJob& job);
 
 // The edits the RINEX 2 writers are handed: the job's, with its satellite
 // naming. A zero record writes as none.
@@ -178,8 +180,44 @@ ExistingFile FilePolicy(OutputPolicy policy);
 
 void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const WeekReference& ref);
 
+// ---- Messages of the newer interfaces (ConversionJob::UserMessages) ----
+
+// The system's text for an error number ("No such file or directory").
+std::string ReasonOf(int error);
+
+// True when path names a folder.
+bool IsFolder(const char* path);
+
+// Why an input file cannot be read: "is a folder", or the system's reason
+// ("No such file or directory", "Permission denied"); "" when it opens.
+std::string InputProblem(const char* path);
+
+// Sets the message of an output that could not be opened: the dialog's
+// text (dialog_format, with the path) or "Cannot write <what> PATH: reason".
+void FailOpening(const ConversionJob& job, const char* what, const char* path,
+                 const FileSink& file, const char* dialog_format);
+
+// Sets the message of an output that failed while written or finished:
+// "Error writing PATH" for the dialog, else "Cannot write PATH: reason",
+// the reason being the Compact RINEX encoder's or compressor's own account
+// (chain may be null) and the system's.
+void FailWriting(const ConversionJob& job, const char* path, const FileSink& file,
+                 const OutputChain* chain);
+
+// With UserMessages and a selection: false (with the message naming the
+// selection and the recording's span) when summary holds no kept epoch.
+bool CheckSomethingKept(const ConversionJob& job, const WeekReference& ref,
+                        const ObsHeaderSummary& summary);
+
+// A station file the caller named must be there and hold station records
+// (the dialog's check: it must exist). false with the message.
+bool CheckStationFile(const ConversionJob& job);
+
 constexpr const char* kUndatedMessage =
     "No usable ephemeris record in %s: the GPS week of the data is unknown";
+
+// Sets kUndatedMessage; the newer interfaces add how to mend it.
+void FailUndated(const ConversionJob& job, const char* epp_file);
 
 // One call's flow. The kinds of call (one observation file, one file per
 // span, the check alone) differ in what they plan and write, never in the

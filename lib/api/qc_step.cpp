@@ -82,12 +82,13 @@ bool QcStep::Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile
     files_[i].SetSync(sync);
     open_[i] = true;
     if (!files_[i].Open(paths.Path[i], existing)) {
-      SetErrorText("Error opening quality report %s", paths.Path[i]);
+      SetErrorText("Cannot write quality report %s: %s", paths.Path[i],
+                   std::strerror(files_[i].SystemError()));
       Abort();
       return false;
     }
     if (!files_[i].Write(texts_[i].data(), texts_[i].size()) || !files_[i].Finish()) {
-      SetErrorText("Error writing %s", paths.Path[i]);
+      SetErrorText("Cannot write %s: %s", paths.Path[i], std::strerror(files_[i].SystemError()));
       Abort();
       return false;
     }

@@ -4,6 +4,7 @@
 #include "rawconv_api.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstddef>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "api/context.h"
 #include "api/conversion.h"
+#include "api/conversion_steps.h"
 #include "naming/file_ext.h"
 #include "naming/path.h"
 #include "api/qc_step.h"
@@ -26,6 +28,7 @@
 #include "obs/rinex_versions.h"
 #include "obs/run_date.h"
 #include "select/selection.h"
+#include "time/calendar.h"
 
 struct rawconv_session {
   rawconv::Context context;
@@ -150,18 +153,72 @@ bool WriterVersion(int32_t rinex, int* version) {
   }
 }
 
-// A failure of the request itself, before anything is read.
+// A failure of the request itself, before anything is read: the message and
+// the options field it is about (empty when no one field is).
 struct Invalid {
   int Code = RAWCONV_OK;
   std::string Message;
+  std::string Field;
 };
 
-bool CheckText(const char* text, size_t columns, const char* what, Invalid* why) {
-  if (std::strlen(TextOr(text)) <= columns) return true;
+bool Refuse(Invalid* why, const char* field, const std::string& message) {
   why->Code = RAWCONV_INVALID;
-  why->Message = std::string(what) + " longer than " + std::to_string(columns) +
-                 " characters: " + text;
+  why->Field = field;
+  why->Message = message;
   return false;
+}
+
+// A header text of the options: at most `columns` printable ASCII
+// characters (0x20..0x7e), so that it can neither widen nor break its line.
+bool CheckText(const char* text, size_t columns, const char* what, const char* field,
+               Invalid* why) {
+  const char* t = TextOr(text);
+  for (size_t i = 0; t[i] != '\0'; ++i) {
+    const unsigned char c = static_cast<unsigned char>(t[i]);
+    if (c < 0x20 || c > 0x7e) {
+      char where[48];
+      std::snprintf(where, sizeof where, " (byte 0x%02x at %zu)", c, i + 1);
+      return Refuse(why, field, std::string(field) + ": not printable ASCII" + where);
+    }
+  }
+  if (std::strlen(t) <= columns) return true;
+  return Refuse(why, field,
+                std::string(what) + " longer than " + std::to_string(columns) +
+                    " characters: " + t);
+}
+
+// The five header texts of the first version of the options record.
+bool CheckHeaderTexts(const rawconv_options& o, Invalid* why) {
+  return CheckText(o.marker_name, kMarkerColumns, "Marker name", "marker_name", why) &&
+         CheckText(o.observer, kObserverColumns, "Observer", "observer", why) &&
+         CheckText(o.agency, kAgencyColumns, "Agency", "agency", why) &&
+         CheckText(o.run_by, kRunByColumns, "Run by text", "run_by", why) &&
+         CheckText(o.station_id, kStationIdColumns, "Station id", "station_id", why);
+}
+
+// Noon (GPS time) of a day given as "YYYY-MM-DD", as a reference that dates
+// each epoch in the week that puts it nearest that noon. false for any
+// other text or a day outside weeks 0..RAWCONV_WEEK_MAX.
+bool ReferenceOfDay(const char* text, WeekReference* ref) {
+  if (std::strlen(text) != 10 || text[4] != '-' || text[7] != '-') return false;
+  for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (text[i] < '0' || text[i] > '9') return false;
+  const int year = std::atoi(text);
+  const int month = std::atoi(text + 5);
+  const int day = std::atoi(text + 8);
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
+  const int64_t days = DaysFromCivil(year, month, day) - DaysFromCivil(1980, 1, 6);
+  if (days < 0) return false;
+  const int64_t week = days / 7;
+  if (week > RAWCONV_WEEK_MAX) return false;
+  *ref = WeekReference{};
+  ref->Week = static_cast<int32_t>(week);
+  ref->Toe = static_cast<double>(days % 7) * 86400.0 + 43200.0;
+  // The nearest-week rule reads weeks below 700 as after the 1999
+  // rollover: those early days are dated in their own week.
+  if (week < 700) ref->FixedWeek = 1;
+  else ref->Found = 1;
+  return true;
 }
 
 
@@ -173,65 +230,62 @@ static_assert(static_cast<int>(RAWCONV_STATION_BESIDE) == static_cast<int>(kStat
 // Fills the job from the options record.
 bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir, Invalid* why) {
   why->Code = RAWCONV_INVALID;
-  if (!o.gpb_path || !*o.gpb_path) {
-    why->Message = "No GPB file given";
-    return false;
-  }
-  if (!WriterVersion(o.rinex, &job->RinexVersion)) {
-    why->Message = "Unknown RINEX version " + std::to_string(o.rinex);
-    return false;
-  }
+  if (!o.gpb_path || !*o.gpb_path) return Refuse(why, "gpb_path", "No GPB file given");
+  if (!WriterVersion(o.rinex, &job->RinexVersion))
+    return Refuse(why, "rinex", "Unknown RINEX version " + std::to_string(o.rinex));
   switch (o.existing) {
     case RAWCONV_EXISTING_REFUSE: job->Existing = OutputPolicy::kRefuse; break;
     case RAWCONV_EXISTING_REPLACE: job->Existing = OutputPolicy::kReplace; break;
     case RAWCONV_EXISTING_SKIP: job->Existing = OutputPolicy::kSkip; break;
-    default: why->Message = "Unknown existing-output policy"; return false;
+    default: return Refuse(why, "existing", "Unknown existing-output policy");
   }
   switch (o.names) {
     case RAWCONV_NAMES_INPUT: job->Names = NameStyle::kInput; break;
     case RAWCONV_NAMES_SHORT: job->Names = NameStyle::kShort; break;
     case RAWCONV_NAMES_LONG: job->Names = NameStyle::kLong; break;
-    default: why->Message = "Unknown file name style"; return false;
+    default: return Refuse(why, "names", "Unknown file name style");
   }
   switch (o.compress) {
     case RAWCONV_COMPRESS_NONE: job->Compress = Compression::kNone; break;
     case RAWCONV_COMPRESS_GZ: job->Compress = Compression::kGzip; break;
     case RAWCONV_COMPRESS_CRX: job->Compress = Compression::kCrx; break;
     case RAWCONV_COMPRESS_CRX_GZ: job->Compress = Compression::kCrxGzip; break;
-    default: why->Message = "Unknown compression"; return false;
+    default: return Refuse(why, "compress", "Unknown compression");
   }
   if ((job->Compress == Compression::kGzip || job->Compress == Compression::kCrxGzip) &&
-      !GzipAvailable()) {
-    why->Message = "gzip output is not available in this build";
-    return false;
-  }
-  if (o.station < RAWCONV_STATION_BESIDE || o.station > RAWCONV_STATION_FILE ||
-      (o.station == RAWCONV_STATION_FILE && (!o.station_path || !*o.station_path))) {
-    why->Message = "Station file option without a station file";
-    return false;
-  }
-  if (!CheckText(o.marker_name, kMarkerColumns, "Marker name", why) ||
-      !CheckText(o.observer, kObserverColumns, "Observer", why) ||
-      !CheckText(o.agency, kAgencyColumns, "Agency", why) ||
-      !CheckText(o.run_by, kRunByColumns, "Run by text", why) ||
-      !CheckText(o.station_id, kStationIdColumns, "Station id", why))
-    return false;
+      !GzipAvailable())
+    return Refuse(why, "compress", "gzip output is not available in this build");
+  if (o.station < RAWCONV_STATION_BESIDE || o.station > RAWCONV_STATION_FILE)
+    return Refuse(why, "station", "Unknown station source " + std::to_string(o.station));
+  if (o.station == RAWCONV_STATION_FILE && (!o.station_path || !*o.station_path))
+    return Refuse(why, "station_path", "Station file option without a station file");
+  if (!CheckHeaderTexts(o, why)) return false;
+  why->Code = RAWCONV_INVALID;
   if (!std::isfinite(o.antenna_height) || o.antenna_height < 0.0 ||
-      o.antenna_height > kMaxAntennaHeight) {
-    why->Message = "Antenna height out of range";
-    return false;
+      o.antenna_height > kMaxAntennaHeight)
+    return Refuse(why, "antenna_height", "Antenna height out of range");
+  if (o.use_week && (o.week < 0 || o.week > RAWCONV_WEEK_MAX))
+    return Refuse(why, "week",
+                  "GPS week " + std::to_string(o.week) + " out of range (0 to " +
+                      std::to_string(RAWCONV_WEEK_MAX) + ")");
+  if (o.date && *o.date) {
+    if (o.use_week)
+      return Refuse(why, "date", "Give a GPS week or a day of the recording, not both");
+    if (!ReferenceOfDay(o.date, &job->DateRef))
+      return Refuse(why, "date",
+                    std::string("Bad date \"") + o.date +
+                        "\": expected YYYY-MM-DD, a day of GPS weeks 0 to " +
+                        std::to_string(RAWCONV_WEEK_MAX));
   }
   switch (o.qc) {
     case RAWCONV_QC_NONE: job->Qc = QcMode::kNone; break;
     case RAWCONV_QC_WITH: job->Qc = QcMode::kWith; break;
     case RAWCONV_QC_ONLY: job->Qc = QcMode::kOnly; break;
-    default: why->Message = "Unknown quality check mode " + std::to_string(o.qc); return false;
+    default: return Refuse(why, "qc", "Unknown quality check mode " + std::to_string(o.qc));
   }
   if (o.use_elevation_mask) {
-    if (!std::isfinite(o.elevation_mask) || o.elevation_mask < 0.0 || o.elevation_mask > 90.0) {
-      why->Message = "Elevation mask out of range (0 to 90 degrees)";
-      return false;
-    }
+    if (!std::isfinite(o.elevation_mask) || o.elevation_mask < 0.0 || o.elevation_mask > 90.0)
+      return Refuse(why, "elevation_mask", "Elevation mask out of range (0 to 90 degrees)");
     job->ElevationMask = o.elevation_mask;
   }
   // The reports' folder: the one asked for; with the check alone the output
@@ -239,25 +293,22 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
   if (o.qc_dir && *o.qc_dir) *qc_dir = o.qc_dir;
   else if (o.qc == RAWCONV_QC_ONLY && o.output_dir && *o.output_dir) *qc_dir = o.output_dir;
   job->QcDir = qc_dir->empty() ? nullptr : qc_dir->c_str();
-  if ((o.obs_path == nullptr) != (o.nav_path == nullptr)) {
-    why->Message = "Give both output paths or neither";
-    return false;
-  }
+  if ((o.obs_path == nullptr) != (o.nav_path == nullptr))
+    return Refuse(why, o.obs_path == nullptr ? "obs_path" : "nav_path",
+                  "Give both output paths or neither");
   switch (o.split) {
     case RAWCONV_SPLIT_NONE:
     case RAWCONV_SPLIT_15M:
     case RAWCONV_SPLIT_1H:
     case RAWCONV_SPLIT_1D: job->SplitSeconds = o.split; break;
-    default: why->Message = "Unknown split " + std::to_string(o.split); return false;
+    default: return Refuse(why, "split", "Unknown split " + std::to_string(o.split));
   }
-  if (o.split != RAWCONV_SPLIT_NONE && o.obs_path != nullptr) {
-    why->Message = "Splitting names its outputs: give no obs_path / nav_path";
-    return false;
-  }
+  if (o.split != RAWCONV_SPLIT_NONE && o.obs_path != nullptr)
+    return Refuse(why, "split", "Splitting names its outputs: give no obs_path / nav_path");
 
   const std::string gpb = o.gpb_path;
   std::string epp;
-  if (o.epp_path) {
+  if (o.epp_path && *o.epp_path) {
     epp = o.epp_path;
   } else {
     // FILE.epp beside the GPB file, whatever the case of its extension.
@@ -291,6 +342,7 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
   obs.UseGpsWeek = o.use_week ? 1 : 0;
   obs.GpsWeek = o.use_week ? o.week : 0;
   job->Nav.EppFile = epp;
+  job->EppGiven = o.epp_path && *o.epp_path;
   job->Nav.NavFile = nav_path;
   job->Nav.RunBy = TextOr(o.run_by);
   job->StationId = o.station_id && *o.station_id ? o.station_id : nullptr;
@@ -311,20 +363,16 @@ struct EditRecords {
 
 bool Given(const char* text) { return text && *text; }
 
-bool Fails(const CheckResult& check, Invalid* why) {
+bool Fails(const CheckResult& check, const char* field, Invalid* why) {
   if (check.Ok) return false;
-  why->Code = RAWCONV_INVALID;
-  why->Message = check.Message;
+  Refuse(why, field, check.Message);
   return true;
 }
 
-bool Triple(const double values[3], const char* what, Invalid* why) {
+bool Triple(const double values[3], const char* what, const char* field, Invalid* why) {
   for (int i = 0; i < 3; ++i) {
-    if (!std::isfinite(values[i]) || !HeaderNumberFits(values[i])) {
-      why->Code = RAWCONV_INVALID;
-      why->Message = std::string("Bad ") + what + ": a value does not fit F14.4";
-      return false;
-    }
+    if (!std::isfinite(values[i]) || !HeaderNumberFits(values[i]))
+      return Refuse(why, field, std::string("Bad ") + what + ": a value does not fit F14.4");
   }
   return true;
 }
@@ -337,68 +385,68 @@ bool BuildEdits(const rawconv_options& o, EditRecords* e, Invalid* why) {
   if (Given(o.from_time) || Given(o.to_time)) {
     const char* from = Given(o.from_time) ? o.from_time : nullptr;
     const char* to = Given(o.to_time) ? o.to_time : nullptr;
-    if (Fails(ParseWindow(from, to, &e->Select), why))
+    // Each bound alone first, so that the message goes with its field.
+    if (from && Fails(ParseWindow(from, nullptr, &e->Select), "from_time", why)) return false;
+    if (to && Fails(ParseWindow(nullptr, to, &e->Select), "to_time", why)) return false;
+    e->Select = Selection{};
+    if (Fails(ParseWindow(from, to, &e->Select), "to_time", why))
       return false;
     select = true;
   }
   if (o.interval != 0.0) {
-    if (!std::isfinite(o.interval) || o.interval < 0.0 || o.interval > kSecondsPerDay) {
-      why->Code = RAWCONV_INVALID;
-      why->Message = "Bad interval: must be above 0 and at most 86400 s";
-      return false;
-    }
+    if (!std::isfinite(o.interval) || o.interval < 0.0 || o.interval > kSecondsPerDay)
+      return Refuse(why, "interval", "Bad interval: must be above 0 and at most 86400 s");
     e->Select.Interval = o.interval;
     select = true;
   }
   if (Given(o.exclude)) {
-    if (Fails(ParseExclusions(o.exclude, &e->Select), why)) return false;
+    if (Fails(ParseExclusions(o.exclude, &e->Select), "exclude", why)) return false;
     select = true;
   }
   if (Given(o.obs_types)) {
-    if (Fails(ParseObsTypes(o.obs_types, &e->Select.KeptTypes), why)) return false;
+    if (Fails(ParseObsTypes(o.obs_types, &e->Select.KeptTypes), "obs_types", why)) return false;
     select = true;
   }
   struct Text {
     MetadataField Field;
     const char* Value;
+    const char* Name;
   };
   const Text texts[] = {
-      {MetadataField::kMarkerNumber, o.marker_number},
-      {MetadataField::kReceiverNumber, o.receiver_number},
-      {MetadataField::kReceiverType, o.receiver_type},
-      {MetadataField::kReceiverVersion, o.receiver_version},
-      {MetadataField::kAntennaNumber, o.antenna_number},
-      {MetadataField::kAntennaType, o.antenna_type},
+      {MetadataField::kMarkerNumber, o.marker_number, "marker_number"},
+      {MetadataField::kReceiverNumber, o.receiver_number, "receiver_number"},
+      {MetadataField::kReceiverType, o.receiver_type, "receiver_type"},
+      {MetadataField::kReceiverVersion, o.receiver_version, "receiver_version"},
+      {MetadataField::kAntennaNumber, o.antenna_number, "antenna_number"},
+      {MetadataField::kAntennaType, o.antenna_type, "antenna_type"},
   };
   for (const Text& t : texts) {
     if (!Given(t.Value)) continue;
-    if (Fails(SetMetadataText(&e->Metadata, t.Field, t.Value), why)) return false;
+    if (Fails(SetMetadataText(&e->Metadata, t.Field, t.Value), t.Name, why)) return false;
     metadata = true;
   }
   if (o.use_position) {
-    if (!Triple(o.position, "position", why)) return false;
+    if (!Triple(o.position, "position", "position", why)) return false;
     e->Metadata.HasPosition = 1;
     for (int i = 0; i < 3; ++i) e->Metadata.Position[i] = o.position[i];
     metadata = true;
   }
   if (o.use_antenna_delta) {
-    if (!Triple(o.antenna_delta, "antenna delta", why)) return false;
+    if (!Triple(o.antenna_delta, "antenna delta", "antenna_delta", why)) return false;
     e->Metadata.HasAntennaDelta = 1;
     for (int i = 0; i < 3; ++i) e->Metadata.AntennaDelta[i] = o.antenna_delta[i];
     metadata = true;
   }
-  if (o.comment_count < 0 || (o.comment_count > 0 && !o.comments)) {
-    why->Code = RAWCONV_INVALID;
-    why->Message = "Bad comments: count without texts";
-    return false;
-  }
+  if (o.comment_count < 0 || (o.comment_count > 0 && !o.comments))
+    return Refuse(why, "comment_count", "Bad comments: count without texts");
   for (int32_t i = 0; i < o.comment_count; ++i) {
-    if (Fails(AddMetadataComment(&e->Metadata, o.comments[i]), why)) return false;
+    if (Fails(AddMetadataComment(&e->Metadata, o.comments[i]), "comments", why)) return false;
     metadata = true;
   }
   if (Given(o.marker_type)) {
     int version = kRinexLayout21;
     why->Code = RAWCONV_INVALID;
+    why->Field = "marker_type";
     if (!ParseMarkerType(o.marker_type, e->Metadata.MarkerType)) {
       std::string names;
       for (const char* name : kMarkerTypeNames) names += std::string(names.empty() ? "" : " ") + name;
@@ -410,6 +458,7 @@ bool BuildEdits(const rawconv_options& o, EditRecords* e, Invalid* why) {
       return false;
     }
     why->Code = RAWCONV_OK;
+    why->Field.clear();
     metadata = true;
   }
   e->Edits.Select = select ? &e->Select : nullptr;
@@ -417,6 +466,25 @@ bool BuildEdits(const rawconv_options& o, EditRecords* e, Invalid* why) {
   e->Edits.FullHeader = o.full_header ? 1 : 0;
   e->Any = select || metadata || o.full_header;
   return true;
+}
+
+// The selection in the caller's words, for the message of a selection that
+// keeps no epoch: "window 2005-04-02 00:00:00 to (open), interval 30 s,
+// excluding G".
+std::string SelectionWords(const rawconv_options& o) {
+  std::string words;
+  auto add = [&words](const std::string& part) { words += (words.empty() ? "" : ", ") + part; };
+  if (Given(o.from_time) || Given(o.to_time))
+    add(std::string("window ") + (Given(o.from_time) ? o.from_time : "(open)") + " to " +
+        (Given(o.to_time) ? o.to_time : "(open)"));
+  if (o.interval != 0.0) {
+    char text[64];
+    std::snprintf(text, sizeof text, "interval %g s", o.interval);
+    add(text);
+  }
+  if (Given(o.exclude)) add(std::string("excluding ") + o.exclude);
+  if (Given(o.obs_types)) add(std::string("types ") + o.obs_types);
+  return words;
 }
 
 // Sets up the session's context for one call.
@@ -441,11 +509,23 @@ void FormatGpsTime(int week, double tow, char* out, size_t size) {
                 d.Minute, d.Seconds);
 }
 
-void FillReport(rawconv_report* r, int result, const char* error, const ConversionJob& job,
-                const ConversionFacts& f, const QcFacts& q) {
+// Copies the warning lines that fit, whole lines only.
+void CopyWarnings(const std::string& lines, char* out, size_t size) {
+  size_t end = 0;
+  for (size_t next = lines.find('\n'); next != std::string::npos && next < size - 1;
+       next = lines.find('\n', next + 1))
+    end = next + 1;
+  std::memcpy(out, lines.data(), end);
+  out[end] = '\0';
+}
+
+void FillReport(rawconv_report* r, int result, const char* error, const char* error_field,
+                const ConversionJob& job, const ConversionFacts& f, const QcFacts& q) {
   r->result = result;
-  std::snprintf(r->error, sizeof r->error, "%s",
-                (result == RAWCONV_OK || result == RAWCONV_SKIPPED) ? "" : error);
+  const bool ok = result == RAWCONV_OK || result == RAWCONV_SKIPPED;
+  std::snprintf(r->error, sizeof r->error, "%s", ok ? "" : error);
+  std::snprintf(r->error_field, sizeof r->error_field, "%s", ok ? "" : error_field);
+  CopyWarnings(ok ? job.Warnings : std::string(), r->warnings, sizeof r->warnings);
   std::snprintf(r->obs_path, sizeof r->obs_path, "%s", job.Obs.ObsFile.c_str());
   std::snprintf(r->nav_path, sizeof r->nav_path, "%s", job.Nav.NavFile.c_str());
   r->obs_skipped = f.ObsSkipped;
@@ -496,7 +576,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   std::vector<OutputFile> outputs;
   Invalid why;
   int result = RAWCONV_INVALID;
-  std::string error;
+  std::string error, error_field;
   if (!session) {
     error = "No session";
   } else if (!CopyRecord(options, &o)) {
@@ -506,11 +586,14 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   } else if (!BuildJob(o, &job, &qc_dir, &why) ||
              !BuildEdits(o, edits.get(), &why)) {
     error = why.Message;
+    error_field = why.Field;
   } else {
     PrepareContext(session->context, o);
     ContextScope scope(session->context);
     if (edits->Any) job.Edits = &edits->Edits;
     job.GlonassSlots = true;
+    job.UserMessages = true;
+    job.SelectionText = SelectionWords(o);
     job.Sync = o.no_sync == 0;
     job.PlanOnly = plan_only;
     job.Facts = &facts;
@@ -526,13 +609,14 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
       result = RAWCONV_FAILED;
     }
     error = session->context.ErrorText;
+    error_field = session->context.ErrorField;
   }
   {
     // Dates are worked out on the session's context (a scratch one without
     // a session): never on the shared default context.
     Context scratch{};
     ContextScope scope(session ? session->context : scratch);
-    FillReport(&full, result, error.c_str(), job, facts, *qc);
+    FillReport(&full, result, error.c_str(), error_field.c_str(), job, facts, *qc);
   }
   if (report) {
     const size_t size = report->size < sizeof full ? report->size : sizeof full;
@@ -656,7 +740,8 @@ RAWCONV_API int rawconv_check_edits(const rawconv_options* options, char* error,
     std::unique_ptr<EditRecords> edits(new EditRecords());
     Invalid why;
     if (!CopyRecord(options, &o)) message = "Options record missing or too small";
-    else if (!BuildEdits(o, edits.get(), &why)) message = why.Message;
+    else if (!CheckHeaderTexts(o, &why) || !BuildEdits(o, edits.get(), &why))
+      message = why.Message;
   } catch (...) {
     message = "Out of memory";
   }
@@ -695,7 +780,11 @@ RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const cha
     if (!r) return fail("Out of memory");
     ContextScope scope(r->context);
     if (r->gpb.OpenGpbFile(gpb_path, 1 << 16) != 0) {
-      std::string text = r->gpb.ErrorText();
+      // The reader's reason, else the file system's, else the contents'.
+      std::string reason = r->gpb.OpenReason();
+      if (reason.empty()) reason = steps::InputProblem(gpb_path);
+      if (reason.empty()) reason = "not a GPB file (neither the new nor the old format)";
+      const std::string text = std::string("Cannot open GPB file ") + gpb_path + ": " + reason;
       delete r;
       return fail(text.c_str());
     }

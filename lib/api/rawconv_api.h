@@ -29,7 +29,13 @@
  * system's own encoding).
  *
  * Errors: no function lets an exception or a signal escape; every failure is
- * a result code, with a one-line reason in the report's error text.
+ * a result code, with a one-line reason in the report's error text: the
+ * file or value at fault as the caller gave it and, for a file that could
+ * not be opened, read or written, the system's reason ("Cannot open
+ * ephemeris file /data/a.epp: No such file or directory", "Cannot write
+ * /data/a.05o: No space left on device", "...: it is a folder"). The
+ * report's error_field names the options field to change, when there is
+ * one; its warnings tell what a call that succeeded left out.
  *
  * Versioning: the options and report records start with their own size. A
  * caller compiled against an older header passes its smaller size; the
@@ -67,9 +73,10 @@ extern "C" {
 enum rawconv_result {
   RAWCONV_OK = 0,         /* every output written */
   RAWCONV_FAILED = 1,     /* a step failed (an input could not be read, an
-                             output could not be written); no output of the
-                             call is left behind and existing files of the
-                             outputs' names are untouched */
+                             output could not be written, the selection
+                             kept no epoch); no output of the call is left
+                             behind and existing files of the outputs'
+                             names are untouched */
   RAWCONV_BAD_GPB = -1,   /* the GPB file cannot be used (missing, not a GPB
                              file, no epoch); nothing was written */
   RAWCONV_EXISTS = 2,     /* an output exists and existing is
@@ -81,7 +88,8 @@ enum rawconv_result {
                              of the call is left behind */
   RAWCONV_INVALID = 5     /* a NULL or too small record, a missing GPB path,
                              an unknown option value or a text that does not
-                             fit its field; nothing was read or written */
+                             fit its field; nothing was read or written.
+                             report.error_field names the field */
 };
 
 /* Short English name of a result code ("ok", "failed", ...); never NULL. */
@@ -157,9 +165,16 @@ enum rawconv_existing {
 
 enum rawconv_station {
   RAWCONV_STATION_BESIDE = 0, /* the .sta file beside the GPB file, when
-                                 there is one (any case of the extension) */
+                                 there is one (any case of the extension);
+                                 one that gives no station block (no record,
+                                 or none at the data's times) is a line in
+                                 report.warnings */
   RAWCONV_STATION_NONE = 1,   /* no station blocks */
-  RAWCONV_STATION_FILE = 2    /* station_path; a missing file fails */
+  RAWCONV_STATION_FILE = 2    /* station_path; a file that is missing, a
+                                 folder, unreadable or without a station
+                                 record fails (RAWCONV_FAILED, error_field
+                                 "station_path"); one whose records miss
+                                 the data's times is a warning */
 };
 
 enum rawconv_names {
@@ -223,7 +238,10 @@ typedef void (*rawconv_output_fn)(void* user, int32_t kind, const char* path, in
 /* Limits of the header texts of the options: the most characters each text
  * takes (its columns in the RINEX header), the most comment lines, and the
  * largest antenna height. A text, count or height beyond its limit makes a
- * call return RAWCONV_INVALID. Texts are printable ASCII. */
+ * call return RAWCONV_INVALID. Texts are printable ASCII (0x20 to 0x7e):
+ * any other byte (a line end, an escape, a UTF-8 letter) makes the call
+ * return RAWCONV_INVALID naming the field and the byte ("marker_name: not
+ * printable ASCII (byte 0x0a at 2)", the position counted from 1). */
 #define RAWCONV_MARKER_MAX 60           /* marker_name (MARKER NAME) */
 #define RAWCONV_OBSERVER_MAX 20         /* observer (OBSERVER / AGENCY) */
 #define RAWCONV_AGENCY_MAX 40           /* agency (OBSERVER / AGENCY) */
@@ -251,8 +269,16 @@ typedef struct rawconv_options {
 
   /* Inputs */
   const char* gpb_path;       /* required */
-  const char* epp_path;       /* NULL: the GPB file's name with .epp (any
-                                 case of the extension) */
+  const char* epp_path;       /* NULL or "": the GPB file's name with .epp
+                                 (any case of the extension). When that
+                                 file does not exist and use_week or date
+                                 dates the recording, the observation file
+                                 is written alone (no navigation file,
+                                 report.nav_path empty, a line in
+                                 report.warnings); without either the call
+                                 fails naming the file (error_field
+                                 "epp_path"). A file named here must exist
+                                 (RAWCONV_FAILED otherwise). */
   int32_t station;            /* enum rawconv_station */
   const char* station_path;   /* with RAWCONV_STATION_FILE */
 
@@ -266,9 +292,10 @@ typedef struct rawconv_options {
   int32_t compress;           /* enum rawconv_compress */
   int32_t existing;           /* enum rawconv_existing */
 
-  /* Header texts. Each must fit its RINEX columns (RAWCONV_MARKER_MAX,
-   * RAWCONV_OBSERVER_MAX, RAWCONV_AGENCY_MAX, RAWCONV_RUN_BY_MAX,
-   * RAWCONV_STATION_ID_MAX characters; else RAWCONV_INVALID). */
+  /* Header texts. Each must be printable ASCII and fit its RINEX columns
+   * (RAWCONV_MARKER_MAX, RAWCONV_OBSERVER_MAX, RAWCONV_AGENCY_MAX,
+   * RAWCONV_RUN_BY_MAX, RAWCONV_STATION_ID_MAX characters; else
+   * RAWCONV_INVALID naming the field). */
   const char* marker_name;
   const char* observer;
   const char* agency;
@@ -280,7 +307,8 @@ typedef struct rawconv_options {
 
   /* Dating */
   int32_t use_week;           /* 1: every epoch is in GPS week `week` */
-  int32_t week;               /* full week count */
+  int32_t week;               /* full week count, 0 .. RAWCONV_WEEK_MAX
+                                 (else RAWCONV_INVALID, error_field "week") */
 
   /* Progress and cancellation */
   rawconv_progress_fn progress;
@@ -315,7 +343,12 @@ typedef struct rawconv_options {
    * (INTERVAL, TIME OF FIRST OBS, the type list, the counts of
    * full_header), and report->epochs_written counts the epochs written.
    * A value that does not parse or fit fails with RAWCONV_INVALID and a
-   * one-line message, before anything is read.
+   * one-line message, before anything is read. A selection (window,
+   * interval, exclusions) that keeps no epoch of the recording fails with
+   * RAWCONV_FAILED and writes nothing, its message naming the selection and
+   * the recording's span ("No epoch kept: window 2015-04-02 00:00:00 to
+   * (open); the recording spans 2005-04-02 00:00:00 to 2005-04-02
+   * 00:59:30").
    *
    * Epoch window, GPS time (no leap seconds), "YYYY-MM-DD HH:MM:SS",
    * "YYYY-MM-DDTHH:MM:SS" or "YYYY/MM/DD HH:MM:SS", seconds may carry a
@@ -423,9 +456,12 @@ typedef struct rawconv_options {
    * slow disks (README.md, "Batch processing", gives the cost). */
   int32_t no_sync;
   /* "YYYY-MM-DD", a day of the recording (GPS time): dates its epochs
-   * without an EPP file, each at the time nearest noon of that day with its
-   * time of week. NULL or "": not used. Not with use_week
-   * (RAWCONV_INVALID). */
+   * without an EPP file (or instead of its reference), each at the time
+   * nearest noon of that day with its time of week, so any day the
+   * recording touches gives the same dates. A day of GPS weeks 0 to
+   * RAWCONV_WEEK_MAX (1980-01-06 to 2079-12-30). NULL or "": not used.
+   * Any other text, or a day with use_week, is RAWCONV_INVALID
+   * (error_field "date"). */
   const char* date;
 } rawconv_options;
 
@@ -438,8 +474,9 @@ RAWCONV_API void rawconv_options_init_sized(rawconv_options* options, uint32_t s
   rawconv_options_init_sized((options), (uint32_t)sizeof *(options))
 
 /* Checks the editing fields of options only (from, to, interval, exclude,
- * obs_types, the header texts, position, antenna_delta, comments,
- * marker_type against rinex), as
+ * obs_types, every header text (marker_name, observer, agency, run_by and
+ * station_id too), position, antenna_delta, comments, marker_type against
+ * rinex), as
  * rawconv_convert would. Returns RAWCONV_OK, or RAWCONV_INVALID with the
  * one-line reason in error (error_size bytes, always terminated; error may
  * be NULL). Whether a type is present in the data is not checked here. */
@@ -503,9 +540,13 @@ typedef struct rawconv_report {
   uint32_t obs_files;
 
   /* What the call did that the caller should hear of although it
-   * succeeded: zero or more lines, each ending in '\n' (for example "no
-   * ephemeris file X: observation file only"), empty when there is
-   * nothing to say. Cut at a line end when they do not fit. */
+   * succeeded (RAWCONV_OK or RAWCONV_SKIPPED, rawconv_plan too): zero or
+   * more lines, each ending in '\n', empty when there is nothing to say.
+   * Cut at a line end when they do not fit. The lines:
+   *   "No ephemeris file X: observation file only"
+   *   "No ephemeris file X: the quality check has no azimuths or elevations"
+   *   "Station file X has no record for the times of the data: no station block"
+   *   "Station file X holds no station record: no station block" */
   char warnings[RAWCONV_QC_LINE_MAX];
   /* With an error: the options field to change, by its name in
    * rawconv_options ("epp_path", "from_time", "marker_name", "existing",
@@ -541,7 +582,9 @@ RAWCONV_API int rawconv_convert(rawconv_session* session, const rawconv_options*
  * and the EPP file for the date of the data). Callers use it to find two
  * inputs of a batch that would write the same file. Result RAWCONV_OK, or
  * the code and message rawconv_convert would fail with before writing. The
- * existing policy is not applied. With options->split it reads every epoch
+ * existing policy is not applied. With a time window, interval or
+ * exclusions it reads every epoch, and fails as rawconv_convert would when
+ * they keep none. With options->split it reads every epoch
  * time, fills report->obs_files and hands every span's path (and the
  * navigation and report paths) to options->output: the full list a batch
  * must check. */

@@ -152,6 +152,7 @@ class GpbClass {
 
   int State() const { return state_; }
   const char* ErrorText() const { return error_text_; }
+  const std::string& OpenReason() const { static const std::string kNone; return kNone; }  // stub: the reader's own open reasons replace it
   int IsNewFormat() const { return is_new_format_; }
   int ReceiverType() const { return receiver_type_; }
   const char* ReceiverDescription() const { return receiver_description_; }

@@ -394,6 +394,7 @@ void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVis
   StationTable stations;
   stations.Load(path, pass->Station, pass->StationPath.c_str());
   pass->StationMessage = stations.Message();
+  pass->StationRecords = stations.Count();
 
   GpbClass reader;
   reader.SetReadAhead(pass->ReadAhead);
@@ -427,6 +428,7 @@ void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVis
     if (kept && pending) pending->Deliver(visitor, date);
 
     if (stations.Find(read_epoch.RcvTime, &station)) {
+      ++pass->StationBlocks;
       if (kept) {
         visitor.StationBlock(date, station);
       } else {

@@ -70,6 +70,9 @@ struct ReadingPass {
   uint64_t GpbFileSize = 0;
   // The station file's message (see StationTable::Load); empty when none.
   std::string StationMessage;
+  // Records of the station file read and the station blocks they gave.
+  int32_t StationRecords = 0;
+  uint64_t StationBlocks = 0;
 
   bool Report(uint64_t bytes) const { return Progress == nullptr || Progress(ProgressUser, bytes); }
 };

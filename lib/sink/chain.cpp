@@ -67,6 +67,12 @@ Sink* OutputChain::Build(FileSink* file, Compression compression, bool observati
   return head;
 }
 
+const char* OutputChain::StreamError() const {
+  if (crx_ && crx_->Error()[0] != '\0') return crx_->Error();
+  if (gzip_ && gzip_->Error()[0] != '\0') return gzip_->Error();
+  return "";
+}
+
 int GzipCoders() {
 #if !defined(_WIN32)
   const unsigned cores = std::thread::hardware_concurrency();

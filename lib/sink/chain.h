@@ -67,6 +67,12 @@ class OutputChain {
 
   const char* Error() const { return error_.c_str(); }
 
+  // Why a sink of the built chain failed while writing or finishing: the
+  // Compact RINEX encoder's own account, or the gzip coder's; "" when
+  // neither failed (a failure of the file itself is the file's:
+  // FileSink::SystemError).
+  const char* StreamError() const;
+
  private:
   // Destroyed head first: each sink's next outlives it.
   std::unique_ptr<GzipSink> gzip_;

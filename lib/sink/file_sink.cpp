@@ -201,10 +201,14 @@ bool FileSink::Open(const char* target, ExistingFile existing, Mode mode) {
   Abort();
   failed_ = false;
   target_existed_ = false;
+  error_ = 0;
   written_ = 0;
   existing_ = existing;
   const size_t length = std::strlen(target);
-  if (length == 0 || length >= kPathMax) return false;
+  if (length == 0 || length >= kPathMax) {
+    error_ = length == 0 ? ENOENT : ENAMETOOLONG;
+    return false;
+  }
   std::memcpy(target_, target, length + 1);
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     char suffix[8];
@@ -212,8 +216,10 @@ bool FileSink::Open(const char* target, ExistingFile existing, Mode mode) {
     if (!TempNameFor(target_, ".part-", suffix, temp_, sizeof temp_)) break;
     fd_ = OpenExclusive(temp_, mode == Mode::kText);
     if (fd_ >= 0) return true;
+    error_ = errno;
     if (errno != EEXIST) break;
   }
+  if (error_ == 0) error_ = ENAMETOOLONG;
   temp_[0] = '\0';
   return false;
 }
@@ -224,6 +230,7 @@ bool FileSink::Write(const char* data, size_t length) {
     const long n = WriteSome(fd_, data, length);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      if (!failed_) error_ = n < 0 ? errno : ENOSPC;
       failed_ = true;
       return false;
     }
@@ -236,8 +243,12 @@ bool FileSink::Write(const char* data, size_t length) {
 
 bool FileSink::Finish() {
   if (fd_ < 0) return false;
-  if (sync_ && !failed_ && SyncFile(fd_) != 0) failed_ = true;
+  if (sync_ && !failed_ && SyncFile(fd_) != 0) {
+    error_ = errno;
+    failed_ = true;
+  }
   const bool close_failed = CloseFile(fd_) != 0;
+  if (close_failed && error_ == 0) error_ = errno;
   fd_ = -1;
   if (failed_ || close_failed) {
     failed_ = true;
@@ -250,6 +261,7 @@ bool FileSink::Finish() {
 bool FileSink::Commit() {
   if (fd_ >= 0 || failed_ || temp_[0] == '\0') return false;
   if (MoveIntoPlace(temp_, target_, existing_, &target_existed_) != 0) {
+    error_ = errno;
     failed_ = true;
     Abort();
     return false;
@@ -272,8 +284,10 @@ bool OutputSet::Commit() {
   target_existed_ = false;
   folder_in_the_way_ = false;
   stopped_ = false;
+  error_ = 0;
   auto fail = [&](const FileSink* file) {
     failed_target_ = file->target_;
+    if (error_ == 0) error_ = file->error_;
     Abort();
     return false;
   };
@@ -337,6 +351,7 @@ bool OutputSet::Commit() {
         if (!kept && !PathExists(p.Aside.c_str())) break;
       }
       if (!kept) {
+        error_ = errno;
         take_back();
         return fail(file);
       }
@@ -346,6 +361,7 @@ bool OutputSet::Commit() {
     // kRefuse a file that appeared since the check still fails it.
     const ExistingFile policy = p.Aside.empty() ? file->existing_ : ExistingFile::kReplace;
     if (MoveIntoPlace(file->temp_, file->target_, policy, &existed) != 0) {
+      error_ = errno;
       // The old file is still under its name when it was linked aside.
       if (linked) {
         RemoveFile(p.Aside.c_str());

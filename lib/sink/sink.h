@@ -125,6 +125,10 @@ class FileSink final : public Sink {
   bool TargetExisted() const { return target_existed_; }
   // Bytes written so far.
   uint64_t BytesWritten() const { return written_; }
+  // The system's error number of the first failure of Open, Write, Finish
+  // or Commit (ENOSPC for a write that took nothing); 0 when none failed or
+  // the system gave none.
+  int SystemError() const { return error_; }
   const char* Target() const { return target_; }
 
   // false: no flush to the disk (scratch runs); set before Finish.
@@ -139,6 +143,7 @@ class FileSink final : public Sink {
   int fd_ = -1;  // POSIX descriptor or a C runtime descriptor on Windows
   bool failed_ = false;
   bool target_existed_ = false;
+  int error_ = 0;
   bool defer_commit_ = false;
   bool sync_ = true;
   uint64_t written_ = 0;
@@ -196,6 +201,9 @@ class OutputSet {
   bool TargetExisted() const { return target_existed_; }
   // True when the failure was a folder or other non-file in a target's way.
   bool FolderInTheWay() const { return folder_in_the_way_; }
+  // The system's error number of the failure (the failed file's, or of the
+  // rename that failed); 0 when it gave none.
+  int SystemError() const { return error_; }
   // True when the commit was taken back because StopWhen's function said so
   // (FailedTarget() is then "").
   bool Stopped() const { return stopped_; }
@@ -207,6 +215,7 @@ class OutputSet {
   const char* failed_target_ = "";
   bool target_existed_ = false;
   bool folder_in_the_way_ = false;
+  int error_ = 0;
   bool stopped_ = false;
   bool (*stop_)(void*) = nullptr;
   void* stop_user_ = nullptr;

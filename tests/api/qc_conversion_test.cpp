@@ -220,7 +220,7 @@ TEST_F(QcConversionTest, UndatedDataFailsTheCheckAlone) {
   WriteFile(Path("a.epp"), "");
   o_.qc = RAWCONV_QC_ONLY;
   EXPECT_EQ(RAWCONV_FAILED, Convert());
-  EXPECT_NE(std::string::npos, std::string(r_.error).find("GPS week of the data is unknown"))
+  EXPECT_NE(std::string::npos, std::string(r_.error).find("to date the recording; give a GPS week or a day"))
       << r_.error;
   // A fixed week dates the epochs; the check runs without ephemerides.
   o_.use_week = 1;

@@ -1,8 +1,7 @@
 // gpb2rinex without an ephemeris file: the hint that names the ways to date
 // the epochs, and the warning of a conversion that wrote the observation
 // file alone. The library's own account (the field at fault, the warning
-// lines) is what the command line turns into these lines; against a
-// library whose messages still predate that account the tests are skipped.
+// lines) is what the command line turns into these lines.
 #include <string>
 #include <vector>
 
@@ -20,15 +19,10 @@ class EphemerisHintsTest : public CliTest {
     WriteInput("a");
     fs::remove(Path("a.epp"));
   }
-  // The older library names no field and dates nothing without the file.
-  static bool OlderLibrary(const ToolRun& run) {
-    return run.Err.find("Error opening input epp file") != std::string::npos;
-  }
 };
 
 TEST_F(EphemerisHintsTest, MissingEphemerisNamesTheWaysOut) {
   const ToolRun run = Run({"a.gpb"});
-  if (OlderLibrary(run)) GTEST_SKIP() << run.Err;
   EXPECT_EQ(1, run.Code);
   EXPECT_EQ(0u, run.Err.find("a.gpb: ")) << run.Err;
   EXPECT_NE(std::string::npos, run.Err.find("a.epp")) << run.Err;
@@ -47,8 +41,7 @@ TEST_F(EphemerisHintsTest, WeekOrDayGiveTheObservationFileWithAWarning) {
     args.push_back("-f");
     args.push_back("a.gpb");
     const ToolRun run = Run(args);
-    if (OlderLibrary(run)) GTEST_SKIP() << run.Err;
-    ASSERT_EQ(0, run.Code) << dating[0] << ": " << run.Err;
+      ASSERT_EQ(0, run.Code) << dating[0] << ": " << run.Err;
     EXPECT_TRUE(Exists("a.05o")) << dating[0];
     EXPECT_NE(std::string::npos,
               Read("a.05o").find("  2005     9    22     0     0    0.0000000"))
