@@ -20,13 +20,23 @@ void Appendf(std::string* out, const char* format, ...)
     ;
 
 void Appendf(std::string* out, const char* format, ...) {
-  char text[512];
+  char text[256];
   va_list args;
   va_start(args, format);
+  va_list again;
+  va_copy(again, args);
   const int n = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  if (n <= 0) return;
-  out->append(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
+  if (n > 0 && static_cast<size_t>(n) < sizeof text) {
+    out->append(text, static_cast<size_t>(n));
+  } else if (n > 0) {
+    // Longer than the first try: formatted again straight into the string.
+    const size_t at = out->size();
+    out->resize(at + static_cast<size_t>(n) + 1);
+    std::vsnprintf(&(*out)[at], static_cast<size_t>(n) + 1, format, again);
+    out->resize(at + static_cast<size_t>(n));
+  }
+  va_end(again);
 }
 
 // Counts are printed as whole doubles (exact below 2^53): the same format
@@ -36,26 +46,73 @@ double Ll(int64_t v) { return static_cast<double>(v); }
 // Text of a value that may not exist: "-" in text, null in JSON.
 std::string Opt(double v, const char* format, bool exists, const char* missing) {
   if (!exists || !std::isfinite(v)) return missing;
-  char text[64];
-  std::snprintf(text, sizeof text, format, v);
+  std::string text;
+  Appendf(&text, format, v);
   return text;
 }
 
 std::string JsonNumber(double v, bool exists = true) { return Opt(v, "%.6g", exists, "null"); }
 
+// Length of the well-formed UTF-8 sequence at p (n bytes left), 0 when the
+// bytes there are not one: overlong forms, surrogates and code points above
+// U+10FFFF are not.
+size_t Utf8Length(const unsigned char* p, size_t n) {
+  const unsigned char c = p[0];
+  if (c < 0x80) return 1;
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xbf;  // bounds of the second byte
+  if (c >= 0xc2 && c <= 0xdf) {
+    length = 2;
+  } else if (c >= 0xe0 && c <= 0xef) {
+    length = 3;
+    if (c == 0xe0) low = 0xa0;
+    if (c == 0xed) high = 0x9f;
+  } else if (c >= 0xf0 && c <= 0xf4) {
+    length = 4;
+    if (c == 0xf0) low = 0x90;
+    if (c == 0xf4) high = 0x8f;
+  } else {
+    return 0;
+  }
+  if (n < length || p[1] < low || p[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (p[i] < 0x80 || p[i] > 0xbf) return 0;
+  return length;
+}
+
+const char kHexDigits[] = "0123456789abcdef";
+
+// A JSON string. Well-formed UTF-8 is kept as it is; each byte that is not
+// part of a well-formed sequence (a file name in another encoding) becomes
+// the lone low surrogate U+DC00 + byte, written "\udcXX": the document stays
+// valid JSON and a reader gets the bytes back by encoding the surrogates
+// back to their bytes (what Python's "surrogateescape" does).
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
-  for (char c : s) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  const unsigned char* const p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char u = p[i];
+    if (u == '"' || u == '\\') {
       out += '\\';
-      out += c;
+      out += static_cast<char>(u);
+      ++i;
     } else if (u < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", u);
-      out += esc;
+      out += "\\u00";
+      out += kHexDigits[u >> 4];
+      out += kHexDigits[u & 15];
+      ++i;
+    } else if (u < 0x80) {
+      out += static_cast<char>(u);
+      ++i;
+    } else if (const size_t length = Utf8Length(p + i, n - i)) {
+      out.append(s, i, length);
+      i += length;
     } else {
-      out += c;
+      out += "\\udc";
+      out += kHexDigits[u >> 4];
+      out += kHexDigits[u & 15];
+      ++i;
     }
   }
   return out + "\"";
@@ -75,25 +132,19 @@ std::string HtmlEscape(const std::string& s) {
   return out;
 }
 
-// The figures' many elements are put together piece by piece in a line
-// buffer, numbers in tenths as "%.1f" prints them: printf would cost most of
-// the page. Values whose tenths lie within a hair of a tie go through
-// printf after all, so the text is the same to the byte.
+// The figures' many elements are put together piece by piece, numbers in
+// tenths as "%.1f" prints them: printf would cost most of the page. Values
+// whose tenths lie within a hair of a tie, or too large for the digits
+// below, go through printf after all, so the text is the same to the byte.
 class SvgLine {
  public:
-  void Put(const char* text) { Put(text, std::strlen(text)); }
-  void Put(const std::string& text) { Put(text.data(), text.size()); }
-  void Put(const char* text, size_t n) {
-    n = std::min(n, sizeof text_ - used_);
-    std::memcpy(text_ + used_, text, n);
-    used_ += n;
-  }
+  explicit SvgLine(std::string* out) : out_(out) {}
+  void Put(const char* text) { out_->append(text); }
+  void Put(const std::string& text) { out_->append(text); }
   void Put(double v) {
     const double tenths = v * 10.0;
     if (!(std::fabs(tenths) < 1e15) || std::fabs(std::fabs(tenths - std::trunc(tenths)) - 0.5) < 1e-6) {
-      char text[64];
-      std::snprintf(text, sizeof text, "%.1f", v);
-      Put(text);
+      Appendf(out_, "%.1f", v);
       return;
     }
     long long n = std::llround(tenths);
@@ -110,20 +161,17 @@ class SvgLine {
       n /= 10;
     } while (n != 0);
     if (negative) *--p = '-';
-    Put(p, static_cast<size_t>(end - p));
+    out_->append(p, static_cast<size_t>(end - p));
   }
-  void AppendTo(std::string* o) const { o->append(text_, used_); }
 
  private:
-  char text_[512];
-  size_t used_ = 0;
+  std::string* out_;
 };
 
 template <typename... Pieces>
 void Svg(std::string* o, const Pieces&... pieces) {
-  SvgLine line;
+  SvgLine line(o);
   (line.Put(pieces), ...);
-  line.AppendTo(o);
 }
 
 std::string JsonTime(double t, bool exists) { return exists ? JsonString(GpsTimeText(t)) : "null"; }
@@ -318,7 +366,8 @@ std::string QcJson(const QcSummary& s, const std::string& name) {
           JsonNumber(s.MeanS1, s.S1Count > 0).c_str(), JsonNumber(s.MeanS2, s.S2Count > 0).c_str());
   o += "  \"geometry\": {\"position_ecef_m\": ";
   if (s.HasPosition) {
-    Appendf(&o, "[%.4f, %.4f, %.4f]", s.Position.X, s.Position.Y, s.Position.Z);
+    o += "[" + Opt(s.Position.X, "%.4f", true, "null") + ", " + Opt(s.Position.Y, "%.4f", true, "null") +
+         ", " + Opt(s.Position.Z, "%.4f", true, "null") + "]";
   } else {
     o += "null";
   }

@@ -43,7 +43,7 @@ TEST_F(QcCliTest, QcOnlyWritesReportsAndNoRinex) {
   WriteInput("in/a");
   const ToolRun run = Run({"--qc-only", "--elevation-mask", "5", "-o", "out", "in/a.gpb"});
   ASSERT_EQ(0, run.Code) << run.Err;
-  EXPECT_EQ(0u, run.Out.find("a.gpb: 2005-09-22 00:00:00.000 to")) << run.Out;
+  EXPECT_EQ(0u, run.Out.find("in/a.gpb: 2005-09-22 00:00:00.000 to")) << run.Out;
   EXPECT_EQ(1u, static_cast<size_t>(std::count(run.Out.begin(), run.Out.end(), '\n')));
   EXPECT_TRUE(Exists("out/a.qc.json"));
   EXPECT_NE(std::string::npos, Read("out/a.qc.json").find("\"elevation_mask_deg\": 5,"));
