@@ -418,30 +418,151 @@ void SvgNote(std::string* o, int width, int height, const char* text) {
 
 bool HasGeometry(const QcSample& x) { return std::isfinite(x.Azimuth) && std::isfinite(x.Elevation); }
 
+// ------------------------------------------------------ label placement
+
+// The room a text takes on a figure. Glyphs are taken as 0.7 em wide
+// (wider than the digits and capitals of any sans-serif face) and from
+// 0.8 em above the baseline to 0.25 em below it.
+struct TextBox {
+  double X0 = 0.0, Y0 = 0.0, X1 = 0.0, Y1 = 0.0;
+};
+constexpr double kGlyphWidthEm = 0.7;
+constexpr double kAscentEm = 0.8;
+constexpr double kDescentEm = 0.25;
+
+// A text of n characters starting at x on the baseline y.
+TextBox BoxOfText(double x, double y, size_t n, double font_size) {
+  TextBox b;
+  b.X0 = x;
+  b.X1 = x + kGlyphWidthEm * font_size * static_cast<double>(n);
+  b.Y0 = y - kAscentEm * font_size;
+  b.Y1 = y + kDescentEm * font_size;
+  return b;
+}
+
+// The same centred on (x, y) both ways.
+TextBox BoxOfCentredText(double x, double y, size_t n, double font_size) {
+  const double half_w = 0.5 * kGlyphWidthEm * font_size * static_cast<double>(n);
+  const double half_h = 0.5 * (kAscentEm + kDescentEm) * font_size;
+  TextBox b;
+  b.X0 = x - half_w;
+  b.X1 = x + half_w;
+  b.Y0 = y - half_h;
+  b.Y1 = y + half_h;
+  return b;
+}
+
+bool Overlaps(const TextBox& a, const TextBox& b) {
+  return a.X0 < b.X1 && b.X0 < a.X1 && a.Y0 < b.Y1 && b.Y0 < a.Y1;
+}
+
+// Places labels so that none overlaps another or a part of the figure
+// kept free (fixed texts, keys). Each label has its own anchor points, in
+// the order it prefers them; the first point with a free place near it
+// wins, else the label is left out.
+class LabelLayout {
+ public:
+  LabelLayout(double width, double height) : width_(width), height_(height) {}
+
+  void Keep(const TextBox& b) { taken_.push_back(b); }
+
+  // A place for a text of n characters near one of the points: right above,
+  // right below, left above or left below the point. true with the text's
+  // start on the baseline in *x, *y.
+  bool Place(const std::vector<SvgPoint>& points, size_t n, double font_size, double* x, double* y) {
+    const double gap = 3.0;
+    const double w = kGlyphWidthEm * font_size * static_cast<double>(n);
+    const double up = -gap - kDescentEm * font_size;
+    const double down = gap + kAscentEm * font_size;
+    const double dx[4] = {gap, gap, -gap - w, -gap - w};
+    const double dy[4] = {up, down, up, down};
+    for (const SvgPoint& p : points) {
+      for (int k = 0; k < 4; ++k) {
+        const TextBox b = BoxOfText(p.X + dx[k], p.Y + dy[k], n, font_size);
+        if (b.X0 < 1.0 || b.Y0 < 1.0 || b.X1 > width_ - 1.0 || b.Y1 > height_ - 1.0) continue;
+        bool free = true;
+        for (const TextBox& t : taken_) {
+          if (Overlaps(b, t)) {
+            free = false;
+            break;
+          }
+        }
+        if (!free) continue;
+        taken_.push_back(b);
+        *x = p.X + dx[k];
+        *y = p.Y + dy[k];
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  double width_, height_;
+  std::vector<TextBox> taken_;
+};
+
+// Anchor points for a satellite's label along its track: from the track's
+// highest point outwards both ways, at most kLabelTries of them spread
+// over the whole track.
+constexpr size_t kLabelTries = 96;
+
+std::vector<SvgPoint> LabelAnchors(const std::vector<SvgPoint>& track, size_t highest) {
+  std::vector<SvgPoint> anchors;
+  const size_t n = track.size();
+  if (n == 0) return anchors;
+  const size_t step = std::max<size_t>(1, n / kLabelTries);
+  anchors.push_back(track[highest]);
+  for (size_t d = step; d < n; d += step) {
+    if (highest + d < n) anchors.push_back(track[highest + d]);
+    if (d <= highest) anchors.push_back(track[highest - d]);
+  }
+  return anchors;
+}
+
 void Skyplot(std::string* o, const QcSummary& s) {
   const double size = kSkyplotSize, c = size / 2.0, radius = size / 2.0 - 30.0;
-  SvgOpen(o, "skyplot", kSkyplotSize, kSkyplotSize, "Skyplot: satellite tracks coloured by S1 (S2 without S1)");
+  // Tracks are coloured by signal strength only when the data has one.
+  const bool signal = s.S1Count > 0 || s.S2Count > 0;
+  SvgOpen(o, "skyplot", kSkyplotSize, kSkyplotSize,
+          signal ? "Skyplot: satellite tracks coloured by S1 (S2 without S1)"
+                 : "Skyplot: satellite tracks (grey: no signal strengths in the data)");
+  LabelLayout labels(size, size);
   for (int el = 0; el < 90; el += 30) {
+    const double y = c - radius * (90.0 - el) / 90.0 + 12;
     Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"none\" stroke=\"#bbbbbb\"/>\n", c, c,
             radius * (90.0 - el) / 90.0);
-    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" fill=\"#888888\">%d</text>\n", c + 2, c - radius * (90.0 - el) / 90.0 + 12,
-            el);
+    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" fill=\"#888888\">%d</text>\n", c + 2, y, el);
+    labels.Keep(BoxOfText(c + 2, y, el == 0 ? 1 : 2, 11));
   }
   Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"none\" stroke=\"#888888\" stroke-dasharray=\"4 3\"/>\n",
           c, c, radius * (90.0 - s.ElevationMask) / 90.0);
-  const char* labels[] = {"N", "E", "S", "W"};
+  const char* compass[] = {"N", "E", "S", "W"};
   for (int k = 0; k < 4; ++k) {
     const SvgPoint p = SkyplotPoint(90.0 * k, 0.0, c, c, radius);
     const SvgPoint q = SkyplotPoint(90.0 * k, -8.0, c, c, radius);
     Appendf(o, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#dddddd\"/>\n", c, c, p.X, p.Y);
     Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" dominant-baseline=\"middle\">%s</text>\n", q.X,
-            q.Y, labels[k]);
+            q.Y, compass[k]);
+    labels.Keep(BoxOfCentredText(q.X, q.Y, 1, 11));
   }
+  // The corners of the keys: bottom left the colour key (or the note on
+  // signal strengths), top right the note on labels left out.
+  const double key_y = size - 26;
+  labels.Keep(BoxOfText(8, key_y, 31, 11));  // the longer of the two texts
+  labels.Keep(TextBox{8, key_y, 8 + 16 * 7, size - 12});
+  constexpr size_t kDroppedNoteLength = 28;
+  const double dropped_x = size - 6 - kGlyphWidthEm * 9 * kDroppedNoteLength;
+  labels.Keep(BoxOfText(dropped_x, 14, kDroppedNoteLength, 9));
+
   bool drawn = false;
   // Consecutive samples of a satellite are joined when no more than one
   // kept epoch lies between them.
   const double join = 2.5 * std::max(1.0, s.Interval) * s.SampleStride;
   std::map<int, const QcSample*> last;
+  // Each satellite's drawn points and the index of its highest one.
+  std::map<int, std::vector<SvgPoint>> tracks;
+  std::map<int, std::pair<size_t, float>> highest;
   for (const QcSample& x : s.Samples) {
     if (!HasGeometry(x) || x.Elevation < 0.0f) continue;
     const double snr = std::isfinite(x.S1) ? x.S1 : x.S2;
@@ -456,21 +577,45 @@ void Skyplot(std::string* o, const QcSummary& s) {
       Svg(o, "<circle cx=\"", p.X, "\" cy=\"", p.Y, "\" r=\"2\" fill=\"", colour, "\"/>\n");
     }
     last[x.Prn] = &x;
+    std::vector<SvgPoint>& track = tracks[x.Prn];
+    auto h = highest.find(x.Prn);
+    if (h == highest.end() || x.Elevation > h->second.second) highest[x.Prn] = {track.size(), x.Elevation};
+    track.push_back(p);
     drawn = true;
   }
-  for (const auto& entry : last) {
-    const SvgPoint p = SkyplotPoint(entry.second->Azimuth, entry.second->Elevation, c, c, radius);
-    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"9\">%s</text>\n", p.X + 3, p.Y - 3,
-            SatelliteName(entry.first).c_str());
+  // One label per satellite, placed clear of every other text.
+  constexpr double kLabelFont = 9;
+  std::vector<int> dropped;
+  for (const auto& entry : tracks) {
+    const std::string name = SatelliteName(entry.first);
+    double x = 0.0, y = 0.0;
+    if (labels.Place(LabelAnchors(entry.second, highest[entry.first].first), name.size(), kLabelFont, &x, &y)) {
+      Appendf(o, "<text class=\"sat\" x=\"%.1f\" y=\"%.1f\" font-size=\"9\">%s</text>\n", x, y, name.c_str());
+    } else {
+      dropped.push_back(entry.first);
+    }
+  }
+  if (!dropped.empty()) {
+    // "labels left out: G05 G07 +2", at most kDroppedNoteLength characters.
+    std::string note = "labels left out:";
+    size_t k = 0;
+    for (; k < dropped.size() && k < 2; ++k) note += " " + SatelliteName(dropped[k]);
+    if (k < dropped.size()) Appendf(&note, " +%d", static_cast<int>(dropped.size() - k));
+    Appendf(o, "<text x=\"%.1f\" y=\"14\" font-size=\"9\" fill=\"#666666\">%s</text>\n", dropped_x, note.c_str());
   }
   if (!drawn) SvgNote(o, kSkyplotSize, kSkyplotSize, "no azimuth/elevation (no ephemerides or position)");
-  // Colour key.
-  for (int k = 0; k <= 6; ++k) {
-    const double v = kWeakSignal + (kStrongSignal - kWeakSignal) * k / 6.0;
-    Appendf(o, "<rect x=\"%d\" y=\"%d\" width=\"14\" height=\"8\" fill=\"%s\"/>\n", 8 + 16 * k, kSkyplotSize - 22,
-            SignalColour(v).c_str());
+  if (signal) {
+    // Colour key.
+    for (int k = 0; k <= 6; ++k) {
+      const double v = kWeakSignal + (kStrongSignal - kWeakSignal) * k / 6.0;
+      Appendf(o, "<rect x=\"%d\" y=\"%d\" width=\"14\" height=\"8\" fill=\"%s\"/>\n", 8 + 16 * k, kSkyplotSize - 22,
+              SignalColour(v).c_str());
+    }
+    Appendf(o, "<text x=\"8\" y=\"%d\">%.0f .. %.0f dB-Hz</text>\n", kSkyplotSize - 26, kWeakSignal, kStrongSignal);
+  } else {
+    Appendf(o, "<text x=\"8\" y=\"%d\" fill=\"#666666\">no signal strengths in the data</text>\n",
+            kSkyplotSize - 26);
   }
-  Appendf(o, "<text x=\"8\" y=\"%d\">%.0f .. %.0f dB-Hz</text>\n", kSkyplotSize - 26, kWeakSignal, kStrongSignal);
   SvgClose(o);
 }
 
@@ -529,7 +674,7 @@ void Timeline(std::string* o, const QcSummary& s) {
 // A scatter plot against elevation (0..90 degrees) of two series.
 void ElevationScatter(std::string* o, const QcSummary& s, const char* id, const char* title, double y0,
                       double y1, const char* unit, float QcSample::*a, float QcSample::*b, const char* name_a,
-                      const char* name_b) {
+                      const char* name_b, const char* none) {
   const double left = 55, right = kPlotWidth - 15, top = 12, bottom = kPlotHeight - 35;
   SvgOpen(o, id, kPlotWidth, kPlotHeight, title);
   for (int el = 0; el <= 90; el += 15) {
@@ -564,7 +709,12 @@ void ElevationScatter(std::string* o, const QcSummary& s, const char* id, const 
           right - 120, top + 4, colours[0], right - 106, top + 13, name_a);
   Appendf(o, "<rect x=\"%.1f\" y=\"%.1f\" width=\"10\" height=\"10\" fill=\"%s\"/><text x=\"%.1f\" y=\"%.1f\">%s</text>\n",
           right - 60, top + 4, colours[1], right - 46, top + 13, name_b);
-  if (drawn == 0) SvgNote(o, kPlotWidth, kPlotHeight, "no values with azimuth/elevation");
+  if (drawn == 0) {
+    // Why nothing is drawn: no such values at all, or none with a place.
+    bool any = false;
+    for (const QcSample& x : s.Samples) any = any || std::isfinite(x.*a) || std::isfinite(x.*b);
+    SvgNote(o, kPlotWidth, kPlotHeight, any ? "no values with azimuth/elevation" : none);
+  }
   SvgClose(o);
 }
 
@@ -590,9 +740,10 @@ std::string QcHtml(const QcSummary& s, const std::string& name, const std::strin
   }
   const double mp_range = std::min(5.0, std::max(1.0, std::ceil(worst * 2.0) / 2.0));
   ElevationScatter(&o, s, "multipath", "Multipath MP1 and MP2 against elevation", -mp_range, mp_range, "m",
-                   &QcSample::Mp1, &QcSample::Mp2, "MP1", "MP2");
+                   &QcSample::Mp1, &QcSample::Mp2, "MP1", "MP2",
+                   "no multipath values (they need codes and phases on both frequencies)");
   ElevationScatter(&o, s, "signal", "Signal strength S1 and S2 against elevation", 20.0, 60.0, "dB-Hz",
-                   &QcSample::S1, &QcSample::S2, "S1", "S2");
+                   &QcSample::S1, &QcSample::S2, "S1", "S2", "no signal strengths in the data");
   o += "<h2>Details</h2>\n<pre>" + HtmlEscape(text) + "</pre>\n</body></html>\n";
   return o;
 }
