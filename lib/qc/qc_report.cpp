@@ -420,13 +420,13 @@ bool HasGeometry(const QcSample& x) { return std::isfinite(x.Azimuth) && std::is
 
 // ------------------------------------------------------ label placement
 
-// The room a text takes on a figure. Glyphs are taken as 0.7 em wide
+// The room a text takes on a figure. Glyphs are taken as 0.75 em wide
 // (wider than the digits and capitals of any sans-serif face) and from
 // 0.8 em above the baseline to 0.25 em below it.
 struct TextBox {
   double X0 = 0.0, Y0 = 0.0, X1 = 0.0, Y1 = 0.0;
 };
-constexpr double kGlyphWidthEm = 0.7;
+constexpr double kGlyphWidthEm = 0.75;
 constexpr double kAscentEm = 0.8;
 constexpr double kDescentEm = 0.25;
 
@@ -544,7 +544,7 @@ void Skyplot(std::string* o, const QcSummary& s) {
     Appendf(o, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#dddddd\"/>\n", c, c, p.X, p.Y);
     Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" dominant-baseline=\"middle\">%s</text>\n", q.X,
             q.Y, compass[k]);
-    labels.Keep(BoxOfCentredText(q.X, q.Y, 1, 11));
+    labels.Keep(BoxOfCentredText(q.X, q.Y, 2, 11));  // room for a wide W
   }
   // The corners of the keys: bottom left the colour key (or the note on
   // signal strengths), top right the note on labels left out.
