@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "ephem/gps_time.h"
 
@@ -422,12 +423,13 @@ bool HasGeometry(const QcSample& x) { return std::isfinite(x.Azimuth) && std::is
 
 // The room a text takes on a figure. Glyphs are taken as 0.75 em wide
 // (wider than the digits and capitals of any sans-serif face) and from
-// 0.8 em above the baseline to 0.25 em below it.
+// 0.95 em above the baseline to 0.25 em below it (the line box of the
+// common faces, which a browser's text box spans).
 struct TextBox {
   double X0 = 0.0, Y0 = 0.0, X1 = 0.0, Y1 = 0.0;
 };
 constexpr double kGlyphWidthEm = 0.75;
-constexpr double kAscentEm = 0.8;
+constexpr double kAscentEm = 0.95;
 constexpr double kDescentEm = 0.25;
 
 // A text of n characters starting at x on the baseline y.
@@ -467,16 +469,18 @@ class LabelLayout {
   void Keep(const TextBox& b) { taken_.push_back(b); }
 
   // A place for a text of n characters near one of the points: right above,
-  // right below, left above or left below the point. true with the text's
-  // start on the baseline in *x, *y.
-  bool Place(const std::vector<SvgPoint>& points, size_t n, double font_size, double* x, double* y) {
+  // right below, left above or left below the point. The index of the point
+  // used, with the text's start on the baseline in *x, *y; -1 when there is
+  // no room near any.
+  long Place(const std::vector<SvgPoint>& points, size_t n, double font_size, double* x, double* y) {
     const double gap = 3.0;
     const double w = kGlyphWidthEm * font_size * static_cast<double>(n);
     const double up = -gap - kDescentEm * font_size;
     const double down = gap + kAscentEm * font_size;
     const double dx[4] = {gap, gap, -gap - w, -gap - w};
     const double dy[4] = {up, down, up, down};
-    for (const SvgPoint& p : points) {
+    for (size_t i = 0; i < points.size(); ++i) {
+      const SvgPoint& p = points[i];
       for (int k = 0; k < 4; ++k) {
         const TextBox b = BoxOfText(p.X + dx[k], p.Y + dy[k], n, font_size);
         if (b.X0 < 1.0 || b.Y0 < 1.0 || b.X1 > width_ - 1.0 || b.Y1 > height_ - 1.0) continue;
@@ -491,10 +495,10 @@ class LabelLayout {
         taken_.push_back(b);
         *x = p.X + dx[k];
         *y = p.Y + dy[k];
-        return true;
+        return static_cast<long>(i);
       }
     }
-    return false;
+    return -1;
   }
 
  private:
@@ -560,47 +564,95 @@ void Skyplot(std::string* o, const QcSummary& s) {
   // kept epoch lies between them.
   const double join = 2.5 * std::max(1.0, s.Interval) * s.SampleStride;
   std::map<int, const QcSample*> last;
-  // Each satellite's drawn points and the index of its highest one.
-  std::map<int, std::vector<SvgPoint>> tracks;
-  std::map<int, std::pair<size_t, float>> highest;
+  // The passes of each satellite: the drawn points of each, and the index
+  // and elevation of its highest point.
+  struct Pass {
+    std::vector<SvgPoint> Points;
+    size_t Highest = 0;
+    float Top = -1.0f;
+  };
+  std::map<int, std::vector<Pass>> passes;
   for (const QcSample& x : s.Samples) {
     if (!HasGeometry(x) || x.Elevation < 0.0f) continue;
     const double snr = std::isfinite(x.S1) ? x.S1 : x.S2;
     const SvgPoint p = SkyplotPoint(x.Azimuth, x.Elevation, c, c, radius);
     const std::string colour = SignalColour(snr);
     auto it = last.find(x.Prn);
+    std::vector<Pass>& mine = passes[x.Prn];
     if (it != last.end() && x.Time - it->second->Time <= join) {
       const SvgPoint q = SkyplotPoint(it->second->Azimuth, it->second->Elevation, c, c, radius);
       Svg(o, "<line x1=\"", q.X, "\" y1=\"", q.Y, "\" x2=\"", p.X, "\" y2=\"", p.Y, "\" stroke=\"", colour,
           "\" stroke-width=\"3\"/>\n");
     } else {
       Svg(o, "<circle cx=\"", p.X, "\" cy=\"", p.Y, "\" r=\"2\" fill=\"", colour, "\"/>\n");
+      mine.emplace_back();
     }
     last[x.Prn] = &x;
-    std::vector<SvgPoint>& track = tracks[x.Prn];
-    auto h = highest.find(x.Prn);
-    if (h == highest.end() || x.Elevation > h->second.second) highest[x.Prn] = {track.size(), x.Elevation};
-    track.push_back(p);
+    Pass& pass = mine.back();
+    if (x.Elevation > pass.Top) {
+      pass.Top = x.Elevation;
+      pass.Highest = pass.Points.size();
+    }
+    pass.Points.push_back(p);
     drawn = true;
   }
-  // One label per satellite, placed clear of every other text.
+  // Labels placed clear of every other text: first one per satellite, tried
+  // along its highest pass and then along its others; then one for each
+  // pass still without, so that a crowded figure leaves out second labels
+  // before it leaves a satellite unnamed.
   constexpr double kLabelFont = 9;
-  std::vector<int> dropped;
-  for (const auto& entry : tracks) {
-    const std::string name = SatelliteName(entry.first);
+  std::set<int> named;
+  std::set<const Pass*> labelled;
+  int dropped = 0;
+  auto label = [&](int prn, const std::vector<SvgPoint>& anchors, const std::vector<const Pass*>& owners) {
+    const std::string name = SatelliteName(prn);
     double x = 0.0, y = 0.0;
-    if (labels.Place(LabelAnchors(entry.second, highest[entry.first].first), name.size(), kLabelFont, &x, &y)) {
-      Appendf(o, "<text class=\"sat\" x=\"%.1f\" y=\"%.1f\" font-size=\"9\">%s</text>\n", x, y, name.c_str());
-    } else {
-      dropped.push_back(entry.first);
+    const long at = labels.Place(anchors, name.size(), kLabelFont, &x, &y);
+    if (at < 0) return false;
+    Appendf(o, "<text class=\"sat\" x=\"%.1f\" y=\"%.1f\" font-size=\"9\">%s</text>\n", x, y, name.c_str());
+    named.insert(prn);
+    labelled.insert(owners[static_cast<size_t>(at)]);
+    return true;
+  };
+  for (const auto& entry : passes) {
+    std::vector<const Pass*> by_height;
+    for (const Pass& pass : entry.second) by_height.push_back(&pass);
+    std::stable_sort(by_height.begin(), by_height.end(),
+                     [](const Pass* a, const Pass* b) { return a->Top > b->Top; });
+    std::vector<SvgPoint> anchors;
+    std::vector<const Pass*> owners;
+    for (const Pass* pass : by_height) {
+      for (const SvgPoint& p : LabelAnchors(pass->Points, pass->Highest)) {
+        anchors.push_back(p);
+        owners.push_back(pass);
+      }
+    }
+    if (!label(entry.first, anchors, owners)) dropped += static_cast<int>(entry.second.size());
+  }
+  for (const auto& entry : passes) {
+    if (named.count(entry.first) == 0) continue;  // no room near any of its passes
+    for (const Pass& pass : entry.second) {
+      if (labelled.count(&pass) != 0) continue;
+      const std::vector<SvgPoint> anchors = LabelAnchors(pass.Points, pass.Highest);
+      if (!label(entry.first, anchors, std::vector<const Pass*>(anchors.size(), &pass))) ++dropped;
     }
   }
-  if (!dropped.empty()) {
-    // "labels left out: G05 G07 +2", at most kDroppedNoteLength characters.
-    std::string note = "labels left out:";
-    size_t k = 0;
-    for (; k < dropped.size() && k < 2; ++k) note += " " + SatelliteName(dropped[k]);
-    if (k < dropped.size()) Appendf(&note, " +%d", static_cast<int>(dropped.size() - k));
+  if (dropped > 0) {
+    // What was left out, at most kDroppedNoteLength characters: the
+    // satellites left unnamed ("no room for G17 G20 +3"), else the number
+    // of passes without a label ("12 passes left unlabelled").
+    std::vector<int> unnamed;
+    for (const auto& entry : passes)
+      if (named.count(entry.first) == 0) unnamed.push_back(entry.first);
+    std::string note;
+    if (unnamed.empty()) {
+      Appendf(&note, "%d pass%s left unlabelled", dropped, dropped == 1 ? "" : "es");
+    } else {
+      note = "no room for";
+      size_t k = 0;
+      for (; k < unnamed.size() && k < 2; ++k) note += " " + SatelliteName(unnamed[k]);
+      if (k < unnamed.size()) Appendf(&note, " +%d", static_cast<int>(unnamed.size() - k));
+    }
     Appendf(o, "<text x=\"%.1f\" y=\"14\" font-size=\"9\" fill=\"#666666\">%s</text>\n", dropped_x, note.c_str());
   }
   if (!drawn) SvgNote(o, kSkyplotSize, kSkyplotSize, "no azimuth/elevation (no ephemerides or position)");
