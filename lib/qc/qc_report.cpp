@@ -119,9 +119,27 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
+// Text for the page: markup characters as entities, and each byte that is
+// not part of well-formed UTF-8 (a file name in another encoding) as the
+// replacement character, so that the page is valid UTF-8 (the JSON report
+// keeps such names byte for byte).
 std::string HtmlEscape(const std::string& s) {
   std::string out;
-  for (char c : s) {
+  const unsigned char* const p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  for (size_t i = 0; i < n;) {
+    const char c = s[i];
+    if (p[i] >= 0x80) {
+      const size_t length = Utf8Length(p + i, n - i);
+      if (length == 0) {
+        out += "&#xfffd;";
+        ++i;
+      } else {
+        out.append(s, i, length);
+        i += length;
+      }
+      continue;
+    }
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
@@ -129,6 +147,7 @@ std::string HtmlEscape(const std::string& s) {
       case '"': out += "&quot;"; break;
       default: out += c;
     }
+    ++i;
   }
   return out;
 }

@@ -120,6 +120,10 @@ TEST_F(QcUserReportsTest, FileNameOutsideUtf8ComesBackFromTheJsonReport) {
   ASSERT_EQ(0, run.Code) << run.Err;
   EXPECT_EQ(0u, run.Out.find(Path(stem + ".gpb") + "\n")) << run.Out;
   EXPECT_NE(std::string::npos, ReadFile(r_.qc_json_path).find("st\\udce9\\udcff.gpb"));
+  // The page stays valid UTF-8: the bytes show as replacement characters.
+  const std::string page = ReadFile(r_.qc_html_path);
+  EXPECT_EQ(std::string::npos, page.find("st\xe9"));
+  EXPECT_NE(std::string::npos, page.find("<h1>Quality check: " + Path("st&#xfffd;&#xfffd;.gpb") + "</h1>"));
 }
 
 // ------------------------------------------------------- names and paths
