@@ -244,11 +244,12 @@ std::string PlainObsFileName(const std::string& name, Compression compression) {
   if (Gzipped(compression) && ends_with(".gz")) plain.resize(plain.size() - 3);
   if (compression != Compression::kCrx && compression != Compression::kCrxGzip) return plain;
   const size_t n = plain.size();
+  auto digit = [&plain](size_t i) { return std::isdigit(static_cast<unsigned char>(plain[i])) != 0; };
   if (ends_with(".crx")) {
     plain.replace(n - 3, 3, "rnx");
-  } else if (n >= 4 && plain[n - 4] == '.' && std::isdigit(static_cast<unsigned char>(plain[n - 3])) &&
-             std::isdigit(static_cast<unsigned char>(plain[n - 2])) && plain[n - 1] == TypeLetter(false, compression)) {
-    plain[n - 1] = TypeLetter(false, Compression::kNone);
+  } else if (n >= 4 && plain[n - 4] == '.' && digit(n - 3) && digit(n - 2) &&
+             plain[n - 1] == TypeLetter(false, compression)) {
+    plain[n - 1] = TypeLetter(false, Compression::kNone);  // .yyd -> .yyo
   }
   return plain;
 }

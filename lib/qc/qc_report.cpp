@@ -672,7 +672,8 @@ void Skyplot(std::string* o, const QcSummary& s) {
       for (; k < unnamed.size() && k < 2; ++k) note += " " + SatelliteName(unnamed[k]);
       if (k < unnamed.size()) Appendf(&note, " +%d", static_cast<int>(unnamed.size() - k));
     }
-    Appendf(o, "<text x=\"%.1f\" y=\"14\" font-size=\"9\" fill=\"#666666\">%s</text>\n", dropped_x, note.c_str());
+    Appendf(o, "<text x=\"%.1f\" y=\"14\" font-size=\"9\" fill=\"#666666\">%s</text>\n", dropped_x,
+            note.c_str());
   }
   if (!drawn) SvgNote(o, kSkyplotSize, kSkyplotSize, "no azimuth/elevation (no ephemerides or position)");
   if (signal) {
