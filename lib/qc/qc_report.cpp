@@ -584,7 +584,10 @@ void Skyplot(std::string* o, const QcSummary& s) {
   const double join = 2.5 * std::max(1.0, s.Interval) * s.SampleStride;
   std::map<int, const QcSample*> last;
   // The passes of each satellite: the drawn points of each, and the index
-  // and elevation of its highest point.
+  // and elevation of its highest point. A pass ends when the satellite is
+  // missing for more than kPassGap (broken tracking within a pass does not
+  // make a new one: a satellite is back over a site only hours later).
+  constexpr double kPassGap = 3600.0;
   struct Pass {
     std::vector<SvgPoint> Points;
     size_t Highest = 0;
@@ -604,7 +607,7 @@ void Skyplot(std::string* o, const QcSummary& s) {
           "\" stroke-width=\"3\"/>\n");
     } else {
       Svg(o, "<circle cx=\"", p.X, "\" cy=\"", p.Y, "\" r=\"2\" fill=\"", colour, "\"/>\n");
-      mine.emplace_back();
+      if (it == last.end() || x.Time - it->second->Time > kPassGap) mine.emplace_back();
     }
     last[x.Prn] = &x;
     Pass& pass = mine.back();
