@@ -328,6 +328,37 @@ TEST_F(QcUserReportsTest, LabelsOfAWholeDayAt1HzNeverOverlap) {
   }
 }
 
+TEST(QcSkyplotLabelsTest, WithoutRoomALabelIsLeftOutAndTheFigureSaysWhich) {
+  // Sixty satellites in one spot, each there for one short pass: there is
+  // room around it for some labels only.
+  qc::QcSummary s;
+  s.Interval = 30.0;
+  s.S1Count = 1;
+  for (int prn = 1; prn <= 60; ++prn) {
+    qc::QcSample x;
+    x.Prn = prn;
+    x.Time = 1e8;
+    x.Azimuth = 45.0f;
+    x.Elevation = 45.0f;
+    x.S1 = 40.0f;
+    x.S2 = x.Mp1 = x.Mp2 = std::numeric_limits<float>::quiet_NaN();
+    s.Samples.push_back(x);
+  }
+  const std::string page = qc::QcHtml(s, "crowd.gpb");
+  const std::vector<SvgText> sky = FigureTexts(page, "skyplot");
+  EXPECT_EQ("", Collisions(sky));
+  int labels = 0;
+  for (const SvgText& t : sky) labels += t.Text.size() == 3 && (t.Text[0] == 'G' || t.Text[0] == 'R');
+  EXPECT_GE(labels, 2);
+  EXPECT_LT(labels, 60);
+  // The first satellites in order get the labels; the note names the first
+  // two without one and counts the rest.
+  char note[64];
+  std::snprintf(note, sizeof note, ">no room for %s %s +%d<", qc::SatelliteName(labels + 1).c_str(),
+                qc::SatelliteName(labels + 2).c_str(), 60 - labels - 2);
+  EXPECT_NE(std::string::npos, page.find(note)) << note;
+}
+
 TEST_F(QcUserReportsTest, WithoutSignalStrengthsThePageSaysSoAndDrawsNoScale) {
   synthetic::SyntheticDay day;
   day.Epochs = 2880;
