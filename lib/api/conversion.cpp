@@ -179,12 +179,14 @@ int PlanWholeFile(ConversionJob& job, const WeekReference& ref, double first_rcv
   const char* const nav_path = job.Nav.NavFile.c_str();
   if (CheckOutputs(job, obs_path, nav_path, gpb_file, epp_file) != 0) return kConversionFailed;
 
-  // The report files of the check, named after the observation output.
+  // The report files of the check, named after the plain observation file
+  // the output stands for (sample.05o.qc.txt for sample.05d.gz).
   out->WithQc = job.Qc == QcMode::kWith;
   if (out->WithQc) {
     const std::string folder =
         job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(obs_path, PathRule::kEitherSlash);
-    if (!MakeQcPaths(folder.c_str(), FileNameOf(obs_path, PathRule::kEitherSlash), &out->QcPathSet)) {
+    const std::string plain = PlainObsFileName(FileNameOf(obs_path, PathRule::kEitherSlash), job.Compress);
+    if (!MakeQcPaths(folder.c_str(), plain.c_str(), &out->QcPathSet)) {
       SetErrorText("Output path too long: %s", obs_path);
       return kConversionFailed;
     }

@@ -482,9 +482,10 @@ void CopyQcPaths(const ConversionJob& job, const QcPaths& paths) {
 }
 
 // The quality check's pre-scan and report names; the one-line summary is
-// copied into the job's result.
+// copied into the job's result. The reports name the GPB file by its path
+// as the caller gave it: d1/x.gpb and d2/x.gpb stay apart.
 void RenderQc(const ConversionJob& job, QcStep* step) {
-  step->Render(FileNameOf(job.Obs.GpbFile.c_str(), PathRule::kEitherSlash));
+  step->Render(job.Obs.GpbFile);
   if (job.QcResult)
     std::snprintf(job.QcResult->Summary, sizeof job.QcResult->Summary, "%s",
                   step->Summary().c_str());

@@ -325,6 +325,9 @@ typedef struct rawconv_options {
    * files: NAME.qc.txt (the full text), NAME.qc.json (the schema is in
    * README.md) and NAME.qc.html (one page with its figures). NAME is the
    * observation output's file name while converting ("site1.05o.qc.txt"),
+   * without the marks of compression: the plain RINEX name the file stands
+   * for ("site1.05o.qc.txt" for site1.05d.gz too, "..._MO.rnx.qc.txt" for
+   * "..._MO.crx.gz"),
    * the GPB file's name without its extension with RAWCONV_QC_ONLY
    * ("site1.qc.txt"). They go into qc_dir when given, else beside the
    * observation output, or with RAWCONV_QC_ONLY into output_dir, else
@@ -524,10 +527,11 @@ typedef struct rawconv_report {
 
   /* Quality check (options.qc not RAWCONV_QC_NONE): the one-line summary
    * ("site1.gpb: 2005-04-02 00:00:00.000 to ..., 30 s, 2880/2880 epochs
-   * (100.0%), 0 gaps, ..."; no line end) once the check ran, and the paths
-   * of the three reports as written or planned. A report file that existed
-   * and was left alone (RAWCONV_EXISTING_SKIP) keeps its path and sets
-   * qc_skipped. */
+   * (100.0%), 0 gaps, ..."; no line end; it starts with the GPB path as
+   * options.gpb_path gave it, folders included) once the check ran, and
+   * the paths of the three reports as written or planned. A report file
+   * that existed and was left alone (RAWCONV_EXISTING_SKIP) keeps its path
+   * and sets qc_skipped. */
   char qc_summary[RAWCONV_QC_LINE_MAX];
   char qc_text_path[RAWCONV_PATH_MAX];
   char qc_json_path[RAWCONV_PATH_MAX];

@@ -235,4 +235,23 @@ void FormatInterval(double seconds, char* out) {
   }
 }
 
+std::string PlainObsFileName(const std::string& name, Compression compression) {
+  std::string plain = name;
+  auto ends_with = [&plain](const char* tail) {
+    const size_t n = std::strlen(tail);
+    return plain.size() >= n && plain.compare(plain.size() - n, n, tail) == 0;
+  };
+  if (Gzipped(compression) && ends_with(".gz")) plain.resize(plain.size() - 3);
+  if (compression != Compression::kCrx && compression != Compression::kCrxGzip) return plain;
+  const size_t n = plain.size();
+  auto digit = [&plain](size_t i) { return std::isdigit(static_cast<unsigned char>(plain[i])) != 0; };
+  if (ends_with(".crx")) {
+    plain.replace(n - 3, 3, "rnx");
+  } else if (n >= 4 && plain[n - 4] == '.' && digit(n - 3) && digit(n - 2) &&
+             plain[n - 1] == TypeLetter(false, compression)) {
+    plain[n - 1] = TypeLetter(false, Compression::kNone);  // .yyd -> .yyo
+  }
+  return plain;
+}
+
 }  // namespace rawconv

@@ -33,6 +33,7 @@
 #define RAWCONV_NAMING_NAMING_H_
 
 #include <cstddef>
+#include <string>
 
 #include "sink/compression.h"
 
@@ -75,6 +76,13 @@ int MakeObsFileName(const NamingInput& input, NameStyle style, Compression compr
                     size_t size);
 int MakeNavFileName(const NamingInput& input, NameStyle style, Compression compression, char* out,
                     size_t size);
+
+// The name of the plain RINEX file an observation output of that
+// compression stands for, the compression's marks taken off: ".gz" when
+// gzipped, and with Compact RINEX ".yyd" back to ".yyo" and ".crx" back to
+// ".rnx" ("site0920.05d.gz" -> "site0920.05o",
+// "..._MO.crx.gz" -> "..._MO.rnx"). A part the name lacks stays as it is.
+std::string PlainObsFileName(const std::string& name, Compression compression);
 
 // The period of a long name ("01D", "01H", "15M", "00U" for none): days
 // from 23.5 hours on, hours from 59.5 minutes on, else minutes (at least

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "ephem/gps_time.h"
 
@@ -20,13 +21,23 @@ void Appendf(std::string* out, const char* format, ...)
     ;
 
 void Appendf(std::string* out, const char* format, ...) {
-  char text[512];
+  char text[256];
   va_list args;
   va_start(args, format);
+  va_list again;
+  va_copy(again, args);
   const int n = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  if (n <= 0) return;
-  out->append(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
+  if (n > 0 && static_cast<size_t>(n) < sizeof text) {
+    out->append(text, static_cast<size_t>(n));
+  } else if (n > 0) {
+    // Longer than the first try: formatted again straight into the string.
+    const size_t at = out->size();
+    out->resize(at + static_cast<size_t>(n) + 1);
+    std::vsnprintf(&(*out)[at], static_cast<size_t>(n) + 1, format, again);
+    out->resize(at + static_cast<size_t>(n));
+  }
+  va_end(again);
 }
 
 // Counts are printed as whole doubles (exact below 2^53): the same format
@@ -36,34 +47,99 @@ double Ll(int64_t v) { return static_cast<double>(v); }
 // Text of a value that may not exist: "-" in text, null in JSON.
 std::string Opt(double v, const char* format, bool exists, const char* missing) {
   if (!exists || !std::isfinite(v)) return missing;
-  char text[64];
-  std::snprintf(text, sizeof text, format, v);
+  std::string text;
+  Appendf(&text, format, v);
   return text;
 }
 
 std::string JsonNumber(double v, bool exists = true) { return Opt(v, "%.6g", exists, "null"); }
 
+// Length of the well-formed UTF-8 sequence at p (n bytes left), 0 when the
+// bytes there are not one: overlong forms, surrogates and code points above
+// U+10FFFF are not.
+size_t Utf8Length(const unsigned char* p, size_t n) {
+  const unsigned char c = p[0];
+  if (c < 0x80) return 1;
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xbf;  // bounds of the second byte
+  if (c >= 0xc2 && c <= 0xdf) {
+    length = 2;
+  } else if (c >= 0xe0 && c <= 0xef) {
+    length = 3;
+    if (c == 0xe0) low = 0xa0;
+    if (c == 0xed) high = 0x9f;
+  } else if (c >= 0xf0 && c <= 0xf4) {
+    length = 4;
+    if (c == 0xf0) low = 0x90;
+    if (c == 0xf4) high = 0x8f;
+  } else {
+    return 0;
+  }
+  if (n < length || p[1] < low || p[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (p[i] < 0x80 || p[i] > 0xbf) return 0;
+  return length;
+}
+
+const char kHexDigits[] = "0123456789abcdef";
+
+// A JSON string. Well-formed UTF-8 is kept as it is; each byte that is not
+// part of a well-formed sequence (a file name in another encoding) becomes
+// the lone low surrogate U+DC00 + byte, written "\udcXX": the document stays
+// valid JSON and a reader gets the bytes back by encoding the surrogates
+// back to their bytes (what Python's "surrogateescape" does).
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
-  for (char c : s) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  const unsigned char* const p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char u = p[i];
+    if (u == '"' || u == '\\') {
       out += '\\';
-      out += c;
+      out += static_cast<char>(u);
+      ++i;
     } else if (u < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", u);
-      out += esc;
+      out += "\\u00";
+      out += kHexDigits[u >> 4];
+      out += kHexDigits[u & 15];
+      ++i;
+    } else if (u < 0x80) {
+      out += static_cast<char>(u);
+      ++i;
+    } else if (const size_t length = Utf8Length(p + i, n - i)) {
+      out.append(s, i, length);
+      i += length;
     } else {
-      out += c;
+      out += "\\udc";
+      out += kHexDigits[u >> 4];
+      out += kHexDigits[u & 15];
+      ++i;
     }
   }
   return out + "\"";
 }
 
+// Text for the page: markup characters as entities, and each byte that is
+// not part of well-formed UTF-8 (a file name in another encoding) as the
+// replacement character, so that the page is valid UTF-8 (the JSON report
+// keeps such names byte for byte).
 std::string HtmlEscape(const std::string& s) {
   std::string out;
-  for (char c : s) {
+  const unsigned char* const p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  for (size_t i = 0; i < n;) {
+    const char c = s[i];
+    if (p[i] >= 0x80) {
+      const size_t length = Utf8Length(p + i, n - i);
+      if (length == 0) {
+        out += "&#xfffd;";
+        ++i;
+      } else {
+        out.append(s, i, length);
+        i += length;
+      }
+      continue;
+    }
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
@@ -71,29 +147,24 @@ std::string HtmlEscape(const std::string& s) {
       case '"': out += "&quot;"; break;
       default: out += c;
     }
+    ++i;
   }
   return out;
 }
 
-// The figures' many elements are put together piece by piece in a line
-// buffer, numbers in tenths as "%.1f" prints them: printf would cost most of
-// the page. Values whose tenths lie within a hair of a tie go through
-// printf after all, so the text is the same to the byte.
+// The figures' many elements are put together piece by piece, numbers in
+// tenths as "%.1f" prints them: printf would cost most of the page. Values
+// whose tenths lie within a hair of a tie, or too large for the digits
+// below, go through printf after all, so the text is the same to the byte.
 class SvgLine {
  public:
-  void Put(const char* text) { Put(text, std::strlen(text)); }
-  void Put(const std::string& text) { Put(text.data(), text.size()); }
-  void Put(const char* text, size_t n) {
-    n = std::min(n, sizeof text_ - used_);
-    std::memcpy(text_ + used_, text, n);
-    used_ += n;
-  }
+  explicit SvgLine(std::string* out) : out_(out) {}
+  void Put(const char* text) { out_->append(text); }
+  void Put(const std::string& text) { out_->append(text); }
   void Put(double v) {
     const double tenths = v * 10.0;
     if (!(std::fabs(tenths) < 1e15) || std::fabs(std::fabs(tenths - std::trunc(tenths)) - 0.5) < 1e-6) {
-      char text[64];
-      std::snprintf(text, sizeof text, "%.1f", v);
-      Put(text);
+      Appendf(out_, "%.1f", v);
       return;
     }
     long long n = std::llround(tenths);
@@ -110,20 +181,17 @@ class SvgLine {
       n /= 10;
     } while (n != 0);
     if (negative) *--p = '-';
-    Put(p, static_cast<size_t>(end - p));
+    out_->append(p, static_cast<size_t>(end - p));
   }
-  void AppendTo(std::string* o) const { o->append(text_, used_); }
 
  private:
-  char text_[512];
-  size_t used_ = 0;
+  std::string* out_;
 };
 
 template <typename... Pieces>
 void Svg(std::string* o, const Pieces&... pieces) {
-  SvgLine line;
+  SvgLine line(o);
   (line.Put(pieces), ...);
-  line.AppendTo(o);
 }
 
 std::string JsonTime(double t, bool exists) { return exists ? JsonString(GpsTimeText(t)) : "null"; }
@@ -318,7 +386,8 @@ std::string QcJson(const QcSummary& s, const std::string& name) {
           JsonNumber(s.MeanS1, s.S1Count > 0).c_str(), JsonNumber(s.MeanS2, s.S2Count > 0).c_str());
   o += "  \"geometry\": {\"position_ecef_m\": ";
   if (s.HasPosition) {
-    Appendf(&o, "[%.4f, %.4f, %.4f]", s.Position.X, s.Position.Y, s.Position.Z);
+    o += "[" + Opt(s.Position.X, "%.4f", true, "null") + ", " + Opt(s.Position.Y, "%.4f", true, "null") +
+         ", " + Opt(s.Position.Z, "%.4f", true, "null") + "]";
   } else {
     o += "null";
   }
@@ -369,59 +438,259 @@ void SvgNote(std::string* o, int width, int height, const char* text) {
 
 bool HasGeometry(const QcSample& x) { return std::isfinite(x.Azimuth) && std::isfinite(x.Elevation); }
 
+// ------------------------------------------------------ label placement
+
+// The room a text takes on a figure. Glyphs are taken as 0.75 em wide
+// (wider than the digits and capitals of any sans-serif face) and from
+// 0.95 em above the baseline to 0.25 em below it (the line box of the
+// common faces, which a browser's text box spans).
+struct TextBox {
+  double X0 = 0.0, Y0 = 0.0, X1 = 0.0, Y1 = 0.0;
+};
+constexpr double kGlyphWidthEm = 0.75;
+constexpr double kAscentEm = 0.95;
+constexpr double kDescentEm = 0.25;
+
+// A text of n characters starting at x on the baseline y.
+TextBox BoxOfText(double x, double y, size_t n, double font_size) {
+  TextBox b;
+  b.X0 = x;
+  b.X1 = x + kGlyphWidthEm * font_size * static_cast<double>(n);
+  b.Y0 = y - kAscentEm * font_size;
+  b.Y1 = y + kDescentEm * font_size;
+  return b;
+}
+
+// The same centred on (x, y) both ways.
+TextBox BoxOfCentredText(double x, double y, size_t n, double font_size) {
+  const double half_w = 0.5 * kGlyphWidthEm * font_size * static_cast<double>(n);
+  const double half_h = 0.5 * (kAscentEm + kDescentEm) * font_size;
+  TextBox b;
+  b.X0 = x - half_w;
+  b.X1 = x + half_w;
+  b.Y0 = y - half_h;
+  b.Y1 = y + half_h;
+  return b;
+}
+
+bool Overlaps(const TextBox& a, const TextBox& b) {
+  return a.X0 < b.X1 && b.X0 < a.X1 && a.Y0 < b.Y1 && b.Y0 < a.Y1;
+}
+
+// Places labels so that none overlaps another or a part of the figure
+// kept free (fixed texts, keys). Each label has its own anchor points, in
+// the order it prefers them; the first point with a free place near it
+// wins, else the label is left out.
+class LabelLayout {
+ public:
+  LabelLayout(double width, double height) : width_(width), height_(height) {}
+
+  void Keep(const TextBox& b) { taken_.push_back(b); }
+
+  // A place for a text of n characters near one of the points: right above,
+  // right below, left above or left below the point. The index of the point
+  // used, with the text's start on the baseline in *x, *y; -1 when there is
+  // no room near any.
+  long Place(const std::vector<SvgPoint>& points, size_t n, double font_size, double* x, double* y) {
+    const double gap = 3.0;
+    const double w = kGlyphWidthEm * font_size * static_cast<double>(n);
+    const double up = -gap - kDescentEm * font_size;
+    const double down = gap + kAscentEm * font_size;
+    const double dx[4] = {gap, gap, -gap - w, -gap - w};
+    const double dy[4] = {up, down, up, down};
+    for (size_t i = 0; i < points.size(); ++i) {
+      const SvgPoint& p = points[i];
+      for (int k = 0; k < 4; ++k) {
+        const TextBox b = BoxOfText(p.X + dx[k], p.Y + dy[k], n, font_size);
+        if (b.X0 < 1.0 || b.Y0 < 1.0 || b.X1 > width_ - 1.0 || b.Y1 > height_ - 1.0) continue;
+        bool free = true;
+        for (const TextBox& t : taken_) {
+          if (Overlaps(b, t)) {
+            free = false;
+            break;
+          }
+        }
+        if (!free) continue;
+        taken_.push_back(b);
+        *x = p.X + dx[k];
+        *y = p.Y + dy[k];
+        return static_cast<long>(i);
+      }
+    }
+    return -1;
+  }
+
+ private:
+  double width_, height_;
+  std::vector<TextBox> taken_;
+};
+
+// Anchor points for a satellite's label along its track: from the track's
+// highest point outwards both ways, at most kLabelTries of them spread
+// over the whole track.
+constexpr size_t kLabelTries = 96;
+
+std::vector<SvgPoint> LabelAnchors(const std::vector<SvgPoint>& track, size_t highest) {
+  std::vector<SvgPoint> anchors;
+  const size_t n = track.size();
+  if (n == 0) return anchors;
+  const size_t step = std::max<size_t>(1, n / kLabelTries);
+  anchors.push_back(track[highest]);
+  for (size_t d = step; d < n; d += step) {
+    if (highest + d < n) anchors.push_back(track[highest + d]);
+    if (d <= highest) anchors.push_back(track[highest - d]);
+  }
+  return anchors;
+}
+
 void Skyplot(std::string* o, const QcSummary& s) {
   const double size = kSkyplotSize, c = size / 2.0, radius = size / 2.0 - 30.0;
-  SvgOpen(o, "skyplot", kSkyplotSize, kSkyplotSize, "Skyplot: satellite tracks coloured by S1 (S2 without S1)");
+  // Tracks are coloured by signal strength only when the data has one.
+  const bool signal = s.S1Count > 0 || s.S2Count > 0;
+  SvgOpen(o, "skyplot", kSkyplotSize, kSkyplotSize,
+          signal ? "Skyplot: satellite tracks coloured by S1 (S2 without S1)"
+                 : "Skyplot: satellite tracks (grey: no signal strengths in the data)");
+  LabelLayout labels(size, size);
   for (int el = 0; el < 90; el += 30) {
+    const double y = c - radius * (90.0 - el) / 90.0 + 12;
     Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"none\" stroke=\"#bbbbbb\"/>\n", c, c,
             radius * (90.0 - el) / 90.0);
-    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" fill=\"#888888\">%d</text>\n", c + 2, c - radius * (90.0 - el) / 90.0 + 12,
-            el);
+    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" fill=\"#888888\">%d</text>\n", c + 2, y, el);
+    labels.Keep(BoxOfText(c + 2, y, el == 0 ? 1 : 2, 11));
   }
   Appendf(o, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"%.1f\" fill=\"none\" stroke=\"#888888\" stroke-dasharray=\"4 3\"/>\n",
           c, c, radius * (90.0 - s.ElevationMask) / 90.0);
-  const char* labels[] = {"N", "E", "S", "W"};
+  const char* compass[] = {"N", "E", "S", "W"};
   for (int k = 0; k < 4; ++k) {
     const SvgPoint p = SkyplotPoint(90.0 * k, 0.0, c, c, radius);
     const SvgPoint q = SkyplotPoint(90.0 * k, -8.0, c, c, radius);
     Appendf(o, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#dddddd\"/>\n", c, c, p.X, p.Y);
     Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" dominant-baseline=\"middle\">%s</text>\n", q.X,
-            q.Y, labels[k]);
+            q.Y, compass[k]);
+    labels.Keep(BoxOfCentredText(q.X, q.Y, 2, 11));  // room for a wide W
   }
+  // The corners of the keys: bottom left the colour key (or the note on
+  // signal strengths), top right the note on labels left out.
+  const double key_y = size - 26;
+  labels.Keep(BoxOfText(8, key_y, 31, 11));  // the longer of the two texts
+  labels.Keep(TextBox{8, key_y, 8 + 16 * 7, size - 12});
+  constexpr size_t kDroppedNoteLength = 28;
+  const double dropped_x = size - 6 - kGlyphWidthEm * 9 * kDroppedNoteLength;
+  labels.Keep(BoxOfText(dropped_x, 14, kDroppedNoteLength, 9));
+
   bool drawn = false;
   // Consecutive samples of a satellite are joined when no more than one
   // kept epoch lies between them.
   const double join = 2.5 * std::max(1.0, s.Interval) * s.SampleStride;
   std::map<int, const QcSample*> last;
+  // The passes of each satellite: the drawn points of each, and the index
+  // and elevation of its highest point. A pass ends when the satellite is
+  // missing for more than kPassGap (broken tracking within a pass does not
+  // make a new one: a satellite is back over a site only hours later).
+  constexpr double kPassGap = 3600.0;
+  struct Pass {
+    std::vector<SvgPoint> Points;
+    size_t Highest = 0;
+    float Top = -1.0f;
+  };
+  std::map<int, std::vector<Pass>> passes;
   for (const QcSample& x : s.Samples) {
     if (!HasGeometry(x) || x.Elevation < 0.0f) continue;
     const double snr = std::isfinite(x.S1) ? x.S1 : x.S2;
     const SvgPoint p = SkyplotPoint(x.Azimuth, x.Elevation, c, c, radius);
     const std::string colour = SignalColour(snr);
     auto it = last.find(x.Prn);
+    std::vector<Pass>& mine = passes[x.Prn];
     if (it != last.end() && x.Time - it->second->Time <= join) {
       const SvgPoint q = SkyplotPoint(it->second->Azimuth, it->second->Elevation, c, c, radius);
       Svg(o, "<line x1=\"", q.X, "\" y1=\"", q.Y, "\" x2=\"", p.X, "\" y2=\"", p.Y, "\" stroke=\"", colour,
           "\" stroke-width=\"3\"/>\n");
     } else {
       Svg(o, "<circle cx=\"", p.X, "\" cy=\"", p.Y, "\" r=\"2\" fill=\"", colour, "\"/>\n");
+      if (it == last.end() || x.Time - it->second->Time > kPassGap) mine.emplace_back();
     }
     last[x.Prn] = &x;
+    Pass& pass = mine.back();
+    if (x.Elevation > pass.Top) {
+      pass.Top = x.Elevation;
+      pass.Highest = pass.Points.size();
+    }
+    pass.Points.push_back(p);
     drawn = true;
   }
-  for (const auto& entry : last) {
-    const SvgPoint p = SkyplotPoint(entry.second->Azimuth, entry.second->Elevation, c, c, radius);
-    Appendf(o, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"9\">%s</text>\n", p.X + 3, p.Y - 3,
-            SatelliteName(entry.first).c_str());
+  // Labels placed clear of every other text: first one per satellite, tried
+  // along its highest pass and then along its others; then one for each
+  // pass still without, so that a crowded figure leaves out second labels
+  // before it leaves a satellite unnamed.
+  constexpr double kLabelFont = 9;
+  std::set<int> named;
+  std::set<const Pass*> labelled;
+  int dropped = 0;
+  auto label = [&](int prn, const std::vector<SvgPoint>& anchors, const std::vector<const Pass*>& owners) {
+    const std::string name = SatelliteName(prn);
+    double x = 0.0, y = 0.0;
+    const long at = labels.Place(anchors, name.size(), kLabelFont, &x, &y);
+    if (at < 0) return false;
+    Appendf(o, "<text class=\"sat\" x=\"%.1f\" y=\"%.1f\" font-size=\"9\">%s</text>\n", x, y, name.c_str());
+    named.insert(prn);
+    labelled.insert(owners[static_cast<size_t>(at)]);
+    return true;
+  };
+  for (const auto& entry : passes) {
+    std::vector<const Pass*> by_height;
+    for (const Pass& pass : entry.second) by_height.push_back(&pass);
+    std::stable_sort(by_height.begin(), by_height.end(),
+                     [](const Pass* a, const Pass* b) { return a->Top > b->Top; });
+    std::vector<SvgPoint> anchors;
+    std::vector<const Pass*> owners;
+    for (const Pass* pass : by_height) {
+      for (const SvgPoint& p : LabelAnchors(pass->Points, pass->Highest)) {
+        anchors.push_back(p);
+        owners.push_back(pass);
+      }
+    }
+    if (!label(entry.first, anchors, owners)) dropped += static_cast<int>(entry.second.size());
+  }
+  for (const auto& entry : passes) {
+    if (named.count(entry.first) == 0) continue;  // no room near any of its passes
+    for (const Pass& pass : entry.second) {
+      if (labelled.count(&pass) != 0) continue;
+      const std::vector<SvgPoint> anchors = LabelAnchors(pass.Points, pass.Highest);
+      if (!label(entry.first, anchors, std::vector<const Pass*>(anchors.size(), &pass))) ++dropped;
+    }
+  }
+  if (dropped > 0) {
+    // What was left out, at most kDroppedNoteLength characters: the
+    // satellites left unnamed ("no room for G17 G20 +3"), else the number
+    // of passes without a label ("12 passes left unlabelled").
+    std::vector<int> unnamed;
+    for (const auto& entry : passes)
+      if (named.count(entry.first) == 0) unnamed.push_back(entry.first);
+    std::string note;
+    if (unnamed.empty()) {
+      Appendf(&note, "%d pass%s left unlabelled", dropped, dropped == 1 ? "" : "es");
+    } else {
+      note = "no room for";
+      size_t k = 0;
+      for (; k < unnamed.size() && k < 2; ++k) note += " " + SatelliteName(unnamed[k]);
+      if (k < unnamed.size()) Appendf(&note, " +%d", static_cast<int>(unnamed.size() - k));
+    }
+    Appendf(o, "<text x=\"%.1f\" y=\"14\" font-size=\"9\" fill=\"#666666\">%s</text>\n", dropped_x,
+            note.c_str());
   }
   if (!drawn) SvgNote(o, kSkyplotSize, kSkyplotSize, "no azimuth/elevation (no ephemerides or position)");
-  // Colour key.
-  for (int k = 0; k <= 6; ++k) {
-    const double v = kWeakSignal + (kStrongSignal - kWeakSignal) * k / 6.0;
-    Appendf(o, "<rect x=\"%d\" y=\"%d\" width=\"14\" height=\"8\" fill=\"%s\"/>\n", 8 + 16 * k, kSkyplotSize - 22,
-            SignalColour(v).c_str());
+  if (signal) {
+    // Colour key.
+    for (int k = 0; k <= 6; ++k) {
+      const double v = kWeakSignal + (kStrongSignal - kWeakSignal) * k / 6.0;
+      Appendf(o, "<rect x=\"%d\" y=\"%d\" width=\"14\" height=\"8\" fill=\"%s\"/>\n", 8 + 16 * k, kSkyplotSize - 22,
+              SignalColour(v).c_str());
+    }
+    Appendf(o, "<text x=\"8\" y=\"%d\">%.0f .. %.0f dB-Hz</text>\n", kSkyplotSize - 26, kWeakSignal, kStrongSignal);
+  } else {
+    Appendf(o, "<text x=\"8\" y=\"%d\" fill=\"#666666\">no signal strengths in the data</text>\n",
+            kSkyplotSize - 26);
   }
-  Appendf(o, "<text x=\"8\" y=\"%d\">%.0f .. %.0f dB-Hz</text>\n", kSkyplotSize - 26, kWeakSignal, kStrongSignal);
   SvgClose(o);
 }
 
@@ -480,7 +749,7 @@ void Timeline(std::string* o, const QcSummary& s) {
 // A scatter plot against elevation (0..90 degrees) of two series.
 void ElevationScatter(std::string* o, const QcSummary& s, const char* id, const char* title, double y0,
                       double y1, const char* unit, float QcSample::*a, float QcSample::*b, const char* name_a,
-                      const char* name_b) {
+                      const char* name_b, const char* none) {
   const double left = 55, right = kPlotWidth - 15, top = 12, bottom = kPlotHeight - 35;
   SvgOpen(o, id, kPlotWidth, kPlotHeight, title);
   for (int el = 0; el <= 90; el += 15) {
@@ -515,7 +784,12 @@ void ElevationScatter(std::string* o, const QcSummary& s, const char* id, const 
           right - 120, top + 4, colours[0], right - 106, top + 13, name_a);
   Appendf(o, "<rect x=\"%.1f\" y=\"%.1f\" width=\"10\" height=\"10\" fill=\"%s\"/><text x=\"%.1f\" y=\"%.1f\">%s</text>\n",
           right - 60, top + 4, colours[1], right - 46, top + 13, name_b);
-  if (drawn == 0) SvgNote(o, kPlotWidth, kPlotHeight, "no values with azimuth/elevation");
+  if (drawn == 0) {
+    // Why nothing is drawn: no such values at all, or none with a place.
+    bool any = false;
+    for (const QcSample& x : s.Samples) any = any || std::isfinite(x.*a) || std::isfinite(x.*b);
+    SvgNote(o, kPlotWidth, kPlotHeight, any ? "no values with azimuth/elevation" : none);
+  }
   SvgClose(o);
 }
 
@@ -541,9 +815,10 @@ std::string QcHtml(const QcSummary& s, const std::string& name, const std::strin
   }
   const double mp_range = std::min(5.0, std::max(1.0, std::ceil(worst * 2.0) / 2.0));
   ElevationScatter(&o, s, "multipath", "Multipath MP1 and MP2 against elevation", -mp_range, mp_range, "m",
-                   &QcSample::Mp1, &QcSample::Mp2, "MP1", "MP2");
+                   &QcSample::Mp1, &QcSample::Mp2, "MP1", "MP2",
+                   "no multipath values (they need codes and phases on both frequencies)");
   ElevationScatter(&o, s, "signal", "Signal strength S1 and S2 against elevation", 20.0, 60.0, "dB-Hz",
-                   &QcSample::S1, &QcSample::S2, "S1", "S2");
+                   &QcSample::S1, &QcSample::S2, "S1", "S2", "no signal strengths in the data");
   o += "<h2>Details</h2>\n<pre>" + HtmlEscape(text) + "</pre>\n</body></html>\n";
   return o;
 }

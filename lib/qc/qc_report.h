@@ -3,11 +3,15 @@
 // Rendering only; every function is pure and deterministic.
 //
 // JSON document (numbers in SI units as named; null where a value does not
-// exist, e.g. no multipath without dual-frequency data; times as
-// "YYYY-MM-DD hh:mm:ss.sss" GPS time):
+// exist, e.g. no multipath without dual-frequency data, and for any value
+// that is not a finite number; times as "YYYY-MM-DD hh:mm:ss.sss" GPS time).
+// Strings are UTF-8; a byte of a name that is not part of well-formed UTF-8
+// is written as the lone surrogate U+DC00 + byte ("\udce9" for 0xE9), which
+// a reader turns back into the byte (Python: surrogateescape).
 //
 // {
 //   "file": string,                      the name given to the renderer
+//                                        (the GPB path as the caller gave it)
 //   "time": {
 //     "first": time, "last": time,       null without epochs
 //     "interval_s": number,

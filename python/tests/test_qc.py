@@ -18,10 +18,11 @@ class TestQualityCheck:
         assert listing(out) == ["sample.05n", "sample.05o", "sample.05o.qc.html",
                                 "sample.05o.qc.json", "sample.05o.qc.txt"]
         assert report.qc_text_path == str(out / "sample.05o.qc.txt")
-        assert report.qc_summary.startswith("sample.gpb: 2005-04-02 00:00:00.000 to ")
+        # The summary and the reports name the GPB file by the path given.
+        assert report.qc_summary.startswith(str(sample) + ": 2005-04-02 00:00:00.000 to ")
         with open(report.qc_json_path) as f:
             doc = json.load(f)
-        assert doc["file"] == "sample.gpb"
+        assert doc["file"] == str(sample)
         assert doc["time"]["epochs_present"] == report.epochs_written
         assert doc["geometry"]["elevation_mask_deg"] == 10
         with open(report.qc_text_path) as f:

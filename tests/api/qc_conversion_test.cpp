@@ -63,14 +63,14 @@ TEST_F(QcConversionTest, ChecksWhileConvertingWithoutChangingTheRinexFiles) {
   EXPECT_EQ(Path("a.05o.qc.json"), r_.qc_json_path);
   EXPECT_EQ(Path("a.05o.qc.html"), r_.qc_html_path);
   const std::string line = r_.qc_summary;
-  EXPECT_EQ(0u, line.rfind("a.gpb: 2005-", 0)) << line;
+  EXPECT_EQ(0u, line.rfind(gpb_ + ": 2005-", 0)) << line;
   EXPECT_NE(std::string::npos, line.find("40/40 epochs (100.0%)")) << line;
   EXPECT_NE(std::string::npos, line.find("4 satellites")) << line;
   // The text file starts with the summary line; the JSON has the counts.
   EXPECT_EQ(0u, ReadFile(r_.qc_text_path).rfind(line + "\n\n", 0));
   const std::string json = ReadFile(r_.qc_json_path);
   EXPECT_NE(std::string::npos, json.find("\"epochs_present\": 40")) << json.substr(0, 400);
-  EXPECT_NE(std::string::npos, json.find("\"file\": \"a.gpb\""));
+  EXPECT_NE(std::string::npos, json.find("\"file\": \"" + gpb_ + "\""));
   EXPECT_NE(std::string::npos, ReadFile(r_.qc_html_path).find("<svg id=\"skyplot\""));
   EXPECT_EQ(0, r_.qc_skipped);
   EXPECT_EQ(40u, r_.epochs_written);

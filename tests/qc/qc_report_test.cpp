@@ -199,7 +199,17 @@ TEST(QcReportTest, FiguresSayWhyTheyAreEmpty) {
   const std::string h = QcHtml(s, "e.gpb");
   EXPECT_NE(h.find("no azimuth/elevation (no ephemerides or position)"), std::string::npos);
   EXPECT_NE(h.find("no epochs"), std::string::npos);
-  EXPECT_NE(h.find("no values with azimuth/elevation"), std::string::npos);
+  EXPECT_NE(h.find("no multipath values"), std::string::npos);
+  EXPECT_NE(h.find("no signal strengths in the data"), std::string::npos);
+  // Values without azimuth and elevation have no place on the figures.
+  QcSample x;
+  x.Azimuth = x.Elevation = std::numeric_limits<float>::quiet_NaN();
+  x.S1 = 40.0f;
+  x.Mp1 = 0.1f;
+  s.Samples = {x};
+  const std::string g = QcHtml(s, "e.gpb");
+  EXPECT_NE(g.find("no values with azimuth/elevation"), std::string::npos);
+  EXPECT_EQ(g.find("no multipath values"), std::string::npos);
 }
 
 }  // namespace
