@@ -1,6 +1,7 @@
 #include "api/conversion.h"
 
 #include "api/conversion_steps.h"
+#include "io/input_file.h"
 
 namespace rawconv {
 namespace {
@@ -374,6 +375,7 @@ class HelperThreadsScope {
 
 int RunConversion(ConversionJob& job) {
   const HelperThreadsScope threads(job.Obs);
+  const InputRulesScope inputs(job.DialogInputs ? InputRules::kDialog : InputRules::kCurrent);
   if (job.Outputs) job.Outputs->clear();
   const int result = RunConversionSteps(job);
   const bool listed = result == kConversionOk || result == kConversionSkipped;

@@ -124,6 +124,11 @@ struct ConversionJob {
   // ObsEdits::GlonassSlots). false for the dialog library's files, whose
   // callers rely on their bytes; true for every other caller.
   bool GlonassSlots = false;
+  // The inputs are opened as the dialog library always opened them: no
+  // gzip inputs, a folder not refused (see lib/io InputRules). true for the
+  // dialog library's conversions only; the others read gzip inputs and
+  // refuse folders.
+  bool DialogInputs = false;
   // Outputs flushed to the disk before their rename and their folders after
   // (see FileSink); false for scratch runs.
   bool Sync = true;

@@ -223,7 +223,7 @@ bool OpenOutput(FileSink* file, const char* path, const ConversionJob& job) {
 int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJob& job,
                    FileSink* file, std::vector<EphemerisRecord>* records) {
   // Both opens are tried before either result is looked at.
-  std::FILE* epp = std::fopen(epp_file, "r");
+  std::FILE* epp = OpenEppFile(epp_file, nullptr);
   DiscardSink discard;
   OutputChain chain;
   bool out_open = true;

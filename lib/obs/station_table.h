@@ -32,11 +32,13 @@ namespace rawconv {
 constexpr size_t kStationPathSize = 261;
 
 // Builds the station file name of a GPB file: the GPB path with a final
-// ".gpb" (any letter case) removed, then ".sta" appended (site.GPB ->
-// site.sta, site.dat -> site.dat.sta), its extension spelled as an existing
-// file spells it: site.sta, else site.STA, else any other case (see
-// FindFileAnyCaseExt), else site.sta. out holds size bytes. Returns 0, or 1
-// when the name does not fit (out is then empty).
+// ".gz" and then a final ".gpb" (any letter case) removed, then ".sta"
+// appended (site.GPB -> site.sta, site.dat -> site.dat.sta, site.gpb.gz ->
+// site.sta), its extension spelled as an existing file spells it: site.sta,
+// else site.STA, else any other case, else site.sta.gz in any case when
+// gzip inputs are read (see FindInputFileAnyCaseExt), else site.sta. out
+// holds size bytes. Returns 0, or 1 when the name does not fit (out is then
+// empty).
 int MakeStationFileName(const char* gpb_path, char* out, size_t size);
 
 // The same name for a GPB path of any length.
