@@ -27,7 +27,7 @@ class QcOnlyFlow final : public ConversionFlow {
     }
     const std::string folder =
         job_.QcDir && *job_.QcDir ? std::string(job_.QcDir) : FolderOf(gpb_file, PathRule::kEitherSlash);
-    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file, PathRule::kEitherSlash).c_str(), &paths_)) {
+    if (!MakeQcPaths(folder.c_str(), InputStemOf(gpb_file).c_str(), &paths_)) {
       SetErrorText("Output path too long: %s", folder.c_str());
       return kConversionFailed;
     }

@@ -157,13 +157,17 @@ enum rawconv_existing {
 
 enum rawconv_station {
   RAWCONV_STATION_BESIDE = 0, /* the .sta file beside the GPB file, when
-                                 there is one (any case of the extension) */
+                                 there is one (any case of the extension;
+                                 else a .sta.gz file; named after the GPB
+                                 file's name without ".gz") */
   RAWCONV_STATION_NONE = 1,   /* no station blocks */
   RAWCONV_STATION_FILE = 2    /* station_path; a missing file fails */
 };
 
 enum rawconv_names {
-  RAWCONV_NAMES_INPUT = 0, /* the GPB file's name with .YYo / .YYn */
+  RAWCONV_NAMES_INPUT = 0, /* the GPB file's name with .YYo / .YYn (without
+                              the ".gz" of a gzip file: site1.gpb.gz ->
+                              site1.05o) */
   RAWCONV_NAMES_SHORT = 1, /* ssssdddf.YYo / .YYn */
   RAWCONV_NAMES_LONG = 2   /* SSSSMRCCC_R_YYYYDDDHHMM_PPU_FFU_MO.rnx, _GN.rnx */
 };
@@ -249,10 +253,13 @@ typedef void (*rawconv_output_fn)(void* user, int32_t kind, const char* path, in
 typedef struct rawconv_options {
   uint32_t size;              /* sizeof(rawconv_options), set by init */
 
-  /* Inputs */
+  /* Inputs. The GPB, EPP and station files may be gzip files (told by
+   * their content, not their name; read whole into a temporary file in
+   * $TMPDIR first); a folder is refused. */
   const char* gpb_path;       /* required */
-  const char* epp_path;       /* NULL: the GPB file's name with .epp (any
-                                 case of the extension) */
+  const char* epp_path;       /* NULL: the GPB file's name (without ".gz")
+                                 with .epp (any case of the extension),
+                                 else with .epp.gz */
   int32_t station;            /* enum rawconv_station */
   const char* station_path;   /* with RAWCONV_STATION_FILE */
 
@@ -481,7 +488,7 @@ typedef struct rawconv_report {
                                     were converted */
   uint64_t gpb_bytes_used;       /* bytes up to the end of the last good
                                     record */
-  uint64_t gpb_file_size;
+  uint64_t gpb_file_size;        /* of the GPB data (decompressed) */
 
   /* Quality check (options.qc not RAWCONV_QC_NONE): the one-line summary
    * ("site1.gpb: 2005-04-02 00:00:00.000 to ..., 30 s, 2880/2880 epochs

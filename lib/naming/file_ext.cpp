@@ -151,6 +151,11 @@ size_t WithoutGzipSuffixLength(const char* path) {
   return HasGzipSuffix(path) ? length - 3 : length;
 }
 
+std::string InputStemOf(const char* path) {
+  const std::string name(path, WithoutGzipSuffixLength(path));
+  return StemOf(name.c_str(), PathRule::kEitherSlash);
+}
+
 int FindInputFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, char* out,
                             size_t size) {
   if (FindFileAnyCaseExt(stem, stem_length, ext, out, size) != 0) return 1;

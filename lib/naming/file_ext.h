@@ -46,6 +46,11 @@ int FindFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, ch
 // derived from an input are made.
 size_t WithoutGzipSuffixLength(const char* path);
 
+// The stem names are made from for an input file: its file name (after the
+// last slash or backslash) without a ".gz" suffix, then without its
+// extension (site1.gpb.gz -> site1, site1.gpb -> site1).
+std::string InputStemOf(const char* path);
+
 // FindFileAnyCaseExt for an input file: when no file of ext's spellings
 // exists and the calling thread reads gzip inputs (lib/io InputRules), the
 // same lookup with ext followed by ".gz" (site.epp, then site.epp.gz);

@@ -143,6 +143,17 @@ TEST_F(GzipInputTest, OldFormatGzipFileConverts) {
   EXPECT_EQ(ReadFile(Path("old_out/old.05n")), ReadFile(Path("old_gz_out/old.05n")));
 }
 
+// Report names made from the GPB file's name leave out its ".gz".
+TEST_F(GzipInputTest, QualityReportsAreNamedWithoutGz) {
+  o_.qc = RAWCONV_QC_ONLY;
+  ASSERT_EQ(RAWCONV_OK, ConvertInto(Path("packed/sample.gpb.gz"), Path("qc"))) << report_.error;
+  EXPECT_EQ(Path("qc/sample.qc.txt"), report_.qc_text_path);
+  o_.qc = RAWCONV_QC_WITH;
+  o_.split = RAWCONV_SPLIT_1H;
+  ASSERT_EQ(RAWCONV_OK, ConvertInto(Path("packed/sample.gpb.gz"), Path("split"))) << report_.error;
+  EXPECT_EQ(Path("split/sample.qc.txt"), report_.qc_text_path);
+}
+
 TEST_F(GzipInputTest, DamagedGzipGpbFileWritesNothing) {
   const std::string packed = ReadFile(Path("packed/sample.gpb.gz"));
   ASSERT_TRUE(gztest::WriteBytes(Path("cut.gpb.gz"), packed.substr(0, packed.size() / 2)));
