@@ -63,11 +63,16 @@ std::string JsonString(const std::string& text) {
 }
 
 // The EPP file of a GPB file: the one given, else FILE.epp or FILE.EPP
-// beside it when there is one.
+// beside it when there is one, else FILE.epp.gz; FILE is the GPB file's
+// name without the ".gz" of a gzip file.
 std::string EppFor(const std::string& gpb, const std::string& epp) {
   if (!epp.empty()) return epp;
-  for (const char* ext : {".epp", ".EPP", ".Epp"}) {
-    const std::string beside = WithExtension(gpb, ext);
+  std::string name = gpb;
+  if (name.size() > 3 && (name.compare(name.size() - 3, 3, ".gz") == 0 ||
+                          name.compare(name.size() - 3, 3, ".GZ") == 0))
+    name.resize(name.size() - 3);
+  for (const char* ext : {".epp", ".EPP", ".Epp", ".epp.gz", ".EPP.GZ"}) {
+    const std::string beside = WithExtension(name, ext);
     std::error_code ec;
     if (std::filesystem::exists(beside, ec)) return beside;
   }
