@@ -25,6 +25,7 @@ namespace rawconv {
 namespace {
 
 thread_local InputRules t_rules = InputRules::kCurrent;
+thread_local DecompressedFiles* t_files = nullptr;
 
 constexpr uint8_t kGzipMagic0 = 0x1f;
 constexpr uint8_t kGzipMagic1 = 0x8b;
@@ -99,11 +100,88 @@ std::FILE* OpenScratch(std::string* reason) {
 
 }  // namespace
 
+// The gzip inputs a scope has decompressed, by the identity of the gzip
+// file: a descriptor of each temporary file, from which a new stream is
+// opened for each later open. A few entries serve a conversion (GPB, EPP
+// and station file); the oldest makes room for a new one.
+struct DecompressedFiles {
+  struct Entry {
+    uint64_t Device = 0;
+    uint64_t Inode = 0;
+    int64_t Size = -1;
+    int64_t ModifiedSeconds = 0;
+    int64_t ModifiedNanoseconds = 0;
+    int Descriptor = -1;
+  };
+  static constexpr int kEntries = 4;
+  Entry Entries[kEntries];
+  int Next = 0;
+
+  ~DecompressedFiles() {
+#if defined(__linux__)
+    for (Entry& e : Entries)
+      if (e.Descriptor >= 0) close(e.Descriptor);
+#endif
+  }
+
+#if defined(__linux__)
+  static bool Same(const Entry& e, const struct stat& st) {
+    return e.Descriptor >= 0 && e.Device == static_cast<uint64_t>(st.st_dev) &&
+           e.Inode == static_cast<uint64_t>(st.st_ino) && e.Size == st.st_size &&
+           e.ModifiedSeconds == st.st_mtim.tv_sec && e.ModifiedNanoseconds == st.st_mtim.tv_nsec;
+  }
+
+  // A new stream at the start of the temporary file of the gzip file
+  // behind packed_fd, or nullptr when it has none here.
+  std::FILE* Reopen(int packed_fd) const {
+    struct stat st;
+    if (fstat(packed_fd, &st) != 0) return nullptr;
+    for (const Entry& e : Entries) {
+      if (!Same(e, st)) continue;
+      // A new open file description: its offset is its own.
+      char name[64];
+      std::snprintf(name, sizeof name, "/proc/self/fd/%d", e.Descriptor);
+      return std::fopen(name, "rb");
+    }
+    return nullptr;
+  }
+
+  // Keeps a descriptor of the temporary file behind stream for the gzip
+  // file behind packed_fd.
+  void Keep(int packed_fd, std::FILE* stream) {
+    struct stat st;
+    if (fstat(packed_fd, &st) != 0) return;
+    const int copy = dup(fileno(stream));
+    if (copy < 0) return;
+    Entry& e = Entries[Next];
+    Next = (Next + 1) % kEntries;
+    if (e.Descriptor >= 0) close(e.Descriptor);
+    e.Device = static_cast<uint64_t>(st.st_dev);
+    e.Inode = static_cast<uint64_t>(st.st_ino);
+    e.Size = st.st_size;
+    e.ModifiedSeconds = st.st_mtim.tv_sec;
+    e.ModifiedNanoseconds = st.st_mtim.tv_nsec;
+    e.Descriptor = copy;
+  }
+#else
+  std::FILE* Reopen(int) const { return nullptr; }
+  void Keep(int, std::FILE*) {}
+#endif
+};
+
 InputRules CurrentInputRules() { return t_rules; }
 
-InputRulesScope::InputRulesScope(InputRules rules) : saved_(t_rules) { t_rules = rules; }
+InputRulesScope::InputRulesScope(InputRules rules)
+    : saved_(t_rules), saved_files_(t_files), files_(new DecompressedFiles) {
+  t_rules = rules;
+  t_files = files_;
+}
 
-InputRulesScope::~InputRulesScope() { t_rules = saved_; }
+InputRulesScope::~InputRulesScope() {
+  t_rules = saved_;
+  t_files = saved_files_;
+  delete files_;
+}
 
 bool HasGzipSuffix(const char* path) {
   if (path == nullptr) return false;
@@ -162,7 +240,18 @@ bool InputFile::Open(const char* path, bool text) {
     stream_ = file;
     return true;
   }
+  if (t_files != nullptr) {
+    std::FILE* again = t_files->Reopen(fd);
+    if (again != nullptr) {
+      std::fclose(file);
+      head_size_ = ReadStart(fileno(again), head_, kHeadSize);
+      stream_ = again;
+      decompressed_ = true;
+      return true;
+    }
+  }
   const bool ok = Decompress(file);
+  if (ok && t_files != nullptr) t_files->Keep(fd, stream_);
   std::fclose(file);
   return ok;
 }

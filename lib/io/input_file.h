@@ -41,9 +41,19 @@ enum class InputRules {
 // The rules of the calling thread.
 InputRules CurrentInputRules();
 
+struct DecompressedFiles;
+
 // Sets the calling thread's rules for the scope's lifetime (the previous
 // rules come back after it). Every input of a conversion is opened on the
 // thread that runs it, so one scope around the conversion covers them all.
+//
+// Within a scope, a gzip input is decompressed once: a conversion opens its
+// GPB file three times (the check of its first epoch, the pre-scan, the
+// writing pass) and its EPP file twice, and each later open of the same
+// unchanged file (same device, inode, size and modification time) gets a
+// stream of its own on the first open's temporary file. Where the system
+// cannot reopen an unlinked file (outside Linux), each open decompresses
+// again. The temporary files go with the scope.
 class InputRulesScope {
  public:
   explicit InputRulesScope(InputRules rules);
@@ -53,6 +63,8 @@ class InputRulesScope {
 
  private:
   InputRules saved_;
+  DecompressedFiles* saved_files_;
+  DecompressedFiles* files_;
 };
 
 // Reasons given by InputFile besides the system's texts.

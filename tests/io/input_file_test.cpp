@@ -186,6 +186,47 @@ TEST_F(InputFileTest, DialogRulesOpenFilesAsGiven) {
   EXPECT_EQ("data", ReadThrough("packed.gz"));
 }
 
+// Open descriptors of this process.
+int OpenDescriptors() {
+  int n = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++n;
+  }
+  return n;
+}
+
+TEST_F(InputFileTest, AScopeDecompressesAnUnchangedFileOnce) {
+  const std::string data = MixedBytes(200 * 1024, 100 * 1024);
+  ASSERT_TRUE(WriteBytes(Path("a.gz"), Gzip(data)));
+  ASSERT_TRUE(WriteBytes(Path("b.gz"), Gzip("other")));
+  const int before = OpenDescriptors();
+  {
+    const InputRulesScope scope(InputRules::kCurrent);
+    // Two streams of one file at once: each has its own position.
+    InputFile first, second, other;
+    ASSERT_TRUE(first.Open(Path("a.gz").c_str()));
+    ASSERT_TRUE(other.Open(Path("b.gz").c_str()));
+    ASSERT_TRUE(second.Open(Path("a.gz").c_str()));
+    EXPECT_TRUE(second.Decompressed());
+    EXPECT_EQ(data.substr(0, InputFile::kHeadSize),
+              std::string(reinterpret_cast<const char*>(second.Head()), second.HeadSize()));
+    char start[100];
+    ASSERT_EQ(sizeof start, std::fread(start, 1, sizeof start, first.Stream()));
+    EXPECT_EQ(data, ReadAll(second.Stream()));
+    EXPECT_EQ(data.substr(sizeof start), ReadAll(first.Stream()));
+    EXPECT_EQ("other", ReadAll(other.Stream()));
+
+    // A file changed since is decompressed again.
+    ASSERT_TRUE(WriteBytes(Path("a.gz"), Gzip(data + "more")));
+    EXPECT_EQ(data + "more", ReadThrough("a.gz"));
+    ASSERT_TRUE(WriteBytes(Path("a.gz"), "\x1f\x8b cut"));
+    EXPECT_EQ("<failed> damaged gzip data", ReadThrough("a.gz"));
+  }
+  // The scope's temporary files went with it.
+  EXPECT_EQ(before, OpenDescriptors());
+}
+
 TEST(GzipSuffix, AnyLetterCaseAfterADot) {
   EXPECT_TRUE(HasGzipSuffix("a.gpb.gz"));
   EXPECT_TRUE(HasGzipSuffix("A.GPB.GZ"));
