@@ -87,7 +87,8 @@ int RunQcOnly(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
 
 }  // namespace
 
-int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit) {
+int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit,
+                    uint64_t* data_size) {
   GpbClass reader;
   if (path_limit != 0) reader.LimitPathLength(path_limit);
   if (reader.OpenGpbFile(gpb_path, 4096) != 0) {
@@ -100,6 +101,7 @@ int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_li
     CopyErrorText(reader.ErrorText());
     return -1;
   }
+  if (data_size != nullptr) *data_size = reader.FileSize();
   reader.CloseGpbFile();
   *first_rcv_time = epoch.RcvTime;
   return 0;
@@ -330,7 +332,11 @@ int RunConversionSteps(ConversionJob& job) {
 
   const char* const gpb_file = job.Obs.GpbFile.c_str();
   double first_rcv_time = 0.0;
-  if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit) != 0) return kConversionBadGpb;
+  // The passes report progress in bytes of the GPB data, which for a gzip
+  // file is its decompressed size.
+  uint64_t gpb_size = 0;
+  if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit, &gpb_size) != 0)
+    return kConversionBadGpb;
 
   // Output paths must fit the job's limit before they are given their names.
   if (!FitsLimit(job, job.Obs.ObsFile) || !FitsLimit(job, job.Nav.NavFile)) {
@@ -340,7 +346,6 @@ int RunConversionSteps(ConversionJob& job) {
   }
 
   const WeekReference ref = ConversionWeekReference(job.Obs, job.Nav.EppFile.c_str());
-  const uint64_t gpb_size = FileSizeOf(gpb_file);
   Ctx().ProgressTotal = 2 * gpb_size;  // the pre-scan and the writing pass
 
   if (job.Qc == QcMode::kOnly) return RunQcOnly(job, ref, gpb_size);

@@ -178,11 +178,13 @@ int RunConversion(ConversionJob& job);
 int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version);
 
 // Opens the GPB file, reads its first epoch and closes it again. On success
-// returns 0 and stores the first epoch's RcvTime; otherwise copies the
-// reader's message into the error text and returns -1. A path of
-// path_limit characters or more (0: no limit) is refused like a missing
-// file.
-int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit = 0);
+// returns 0 and stores the first epoch's RcvTime, and the size of the GPB
+// data (decompressed, for a gzip file) in *data_size when data_size is
+// given; otherwise copies the reader's message into the error text and
+// returns -1. A path of path_limit characters or more (0: no limit) is
+// refused like a missing file.
+int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit = 0,
+                    uint64_t* data_size = nullptr);
 
 }  // namespace rawconv
 

@@ -206,7 +206,8 @@ enum rawconv_compress {
 };
 
 /* Progress of a conversion: `done` of `total` units of work (bytes of the
- * GPB file read over all passes). Called from the converting thread now and
+ * GPB file read over all passes; of its decompressed data for a gzip
+ * file). Called from the converting thread now and
  * then, with done == total at the end of the last pass, and twice more with
  * done == total while the outputs are put in place (before the first is
  * moved and before the replaced files are let go: the last moments at which

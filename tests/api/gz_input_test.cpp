@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "api/rawconv_api.h"
 #include "support/conversion_fixture.h"
@@ -141,6 +143,27 @@ TEST_F(GzipInputTest, OldFormatGzipFileConverts) {
       << report_.error;
   EXPECT_EQ(ReadFile(Path("old_out/old.05o")), ReadFile(Path("old_gz_out/old.05o")));
   EXPECT_EQ(ReadFile(Path("old_out/old.05n")), ReadFile(Path("old_gz_out/old.05n")));
+}
+
+// Progress counts bytes of the GPB data: the same reports for the gzip file
+// as for the plain one, not a total taken from the compressed size.
+TEST_F(GzipInputTest, ProgressCountsTheGpbData) {
+  struct Seen {
+    std::vector<std::pair<uint64_t, uint64_t>> Reports;
+  };
+  const auto record = [](void* user, uint64_t done, uint64_t total) {
+    static_cast<Seen*>(user)->Reports.emplace_back(done, total);
+    return 0;
+  };
+  Seen plain, packed;
+  o_.progress = record;
+  o_.progress_user = &plain;
+  ASSERT_EQ(RAWCONV_OK, ConvertInto(gpb_, Path("plain"))) << report_.error;
+  o_.progress_user = &packed;
+  ASSERT_EQ(RAWCONV_OK, ConvertInto(Path("packed/sample.gpb.gz"), Path("packed_out")))
+      << report_.error;
+  ASSERT_FALSE(plain.Reports.empty());
+  EXPECT_EQ(plain.Reports, packed.Reports);
 }
 
 // Report names made from the GPB file's name leave out its ".gz".
