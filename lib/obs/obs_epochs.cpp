@@ -394,6 +394,7 @@ void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVis
   StationTable stations;
   stations.Load(path, pass->Station, pass->StationPath.c_str());
   pass->StationMessage = stations.Message();
+  pass->StationOpenReason = stations.OpenReason();
 
   GpbClass reader;
   reader.SetReadAhead(pass->ReadAhead);

@@ -70,6 +70,9 @@ struct ReadingPass {
   uint64_t GpbFileSize = 0;
   // The station file's message (see StationTable::Load); empty when none.
   std::string StationMessage;
+  // Why the station file could not be opened (StationTable::OpenReason);
+  // empty when it was, or when none was looked for.
+  std::string StationOpenReason;
 
   bool Report(uint64_t bytes) const { return Progress == nullptr || Progress(ProgressUser, bytes); }
 };

@@ -77,6 +77,7 @@ void StationTable::Release() {
 
 int StationTable::Load(const char* gpb_path, StationSource source, const char* station_path) {
   Release();
+  open_reason_.clear();
   // The conversion may name its own station file, or ask for none.
   if (source == kStationNone) return 0;
   if (source == kStationFile) return LoadFile(station_path ? station_path : "");
@@ -87,7 +88,7 @@ int StationTable::Load(const char* gpb_path, StationSource source, const char* s
 
 int StationTable::LoadFile(const char* station_path) {
   Release();
-  std::FILE* probe = OpenStationFile(station_path, nullptr);
+  std::FILE* probe = OpenStationFile(station_path, &open_reason_);
   if (probe == nullptr) return 0;  // no station file: no events, no message
   std::fclose(probe);
 

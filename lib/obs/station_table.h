@@ -92,6 +92,12 @@ class StationTable {
   // ReadStationFile); empty when it had none.
   const char* Message() const { return file_.Message; }
 
+  // Why the last load found no file to read: the reason its open failed
+  // ("No such file or directory", "is a folder", "damaged gzip data", ...;
+  // see OpenStationFile); empty when the file was opened or none was
+  // looked for.
+  const std::string& OpenReason() const { return open_reason_; }
+
   // Finds the first record, in file order, whose time tag equals rcv_time
   // exactly (seconds of week; the week is not compared; records of every
   // kind count). Fills event and returns true; false when none matches.
@@ -114,6 +120,7 @@ class StationTable {
   double RecordTime(int position) const;
   void FillEvent(int position, StationEvent* event) const;
 
+  std::string open_reason_;
   StationFile file_;         // records of a "$STAINFO" file
   StaRecord* sta_records_;   // kMaxStaRecords records of a STA: list, or null
   int count_;                // records in use (of file_ or sta_records_)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "obs/sta_list.h"
+#include "obs/station_table.h"
 #include "station/station_file.h"
 #include "support/gzip_bytes.h"
 #include "support/scratch_dir.h"
@@ -76,7 +77,18 @@ TEST_F(StationGzipTest, FailedOpensSayWhy) {
     std::string reason;
     EXPECT_EQ(nullptr, OpenStationFile(path.c_str(), &reason));
     EXPECT_EQ(c.Reason, reason);
+    StationTable table;
+    EXPECT_EQ(0, table.Load("", kStationFile, path.c_str()));
+    EXPECT_EQ(c.Reason, table.OpenReason());
   }
+  // A file that opens has no reason, nor has a load that looks for none.
+  StationTable table;
+  const std::string sample = std::string(RAWCONV_SOURCE_DIR) + "/examples/sample.sta";
+  EXPECT_GT(table.Load("", kStationFile, sample.c_str()), 0);
+  EXPECT_EQ("", table.OpenReason());
+  EXPECT_EQ(0, table.Load("", kStationFile, Path("missing.sta").c_str()));
+  EXPECT_EQ(0, table.Load("", kStationNone));
+  EXPECT_EQ("", table.OpenReason());
 }
 
 }  // namespace
