@@ -378,7 +378,7 @@ int GpbClass::OpenGpbFile(const char* path, int buffer_size) {
       !input_.Attach(stream_, 0, read_ahead_)) {
     std::fclose(stream_);
     stream_ = nullptr;
-    open_reason_ = "not enough memory";
+    open_reason_ = "cannot set up the read buffer";
     SetError("Unable to create file buffer for '%s'", path);
     state_ = -1;
     return 1;

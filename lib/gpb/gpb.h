@@ -165,9 +165,10 @@ class GpbClass {
   // Why the last OpenGpbFile failed, for messages of the form "cannot open
   // GPB file X: <reason>": the system's reason, "is a folder", "damaged
   // gzip data", kReasonNotGpb, kReasonBadHeader, kReasonShortHeader, "path
-  // too long" (LimitPathLength), "another file is open", "not enough
-  // memory". Empty after a successful open and before any. ErrorText keeps
-  // the reader's own one-line messages, whose texts callers rely on.
+  // too long" (LimitPathLength), "another file is open", "cannot set up
+  // the read buffer". Empty after a successful open and before any.
+  // ErrorText keeps the reader's own one-line messages, whose texts callers
+  // rely on.
   const std::string& OpenReason() const { return open_reason_; }
   int IsNewFormat() const { return is_new_format_; }
   int ReceiverType() const { return receiver_type_; }

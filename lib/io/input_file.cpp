@@ -32,6 +32,14 @@ constexpr uint8_t kGzipMagic1 = 0x8b;
 
 std::string SystemReason(int error) { return std::strerror(error); }
 
+int DescriptorOf(std::FILE* stream) {
+#if defined(_WIN32)
+  return _fileno(stream);
+#else
+  return fileno(stream);
+#endif
+}
+
 bool IsFolder(int fd) {
 #if defined(_WIN32)
   struct _stati64 st;
@@ -151,7 +159,7 @@ struct DecompressedFiles {
   void Keep(int packed_fd, std::FILE* stream) {
     struct stat st;
     if (fstat(packed_fd, &st) != 0) return;
-    const int copy = dup(fileno(stream));
+    const int copy = dup(DescriptorOf(stream));
     if (copy < 0) return;
     Entry& e = Entries[Next];
     Next = (Next + 1) % kEntries;
@@ -229,7 +237,7 @@ bool InputFile::Open(const char* path, bool text) {
     reason_ = SystemReason(errno != 0 ? errno : ENOENT);
     return false;
   }
-  const int fd = fileno(file);
+  const int fd = DescriptorOf(file);
   if (!dialog && IsFolder(fd)) {
     std::fclose(file);
     reason_ = kReasonFolder;
@@ -244,7 +252,7 @@ bool InputFile::Open(const char* path, bool text) {
     std::FILE* again = t_files->Reopen(fd);
     if (again != nullptr) {
       std::fclose(file);
-      head_size_ = ReadStart(fileno(again), head_, kHeadSize);
+      head_size_ = ReadStart(DescriptorOf(again), head_, kHeadSize);
       stream_ = again;
       decompressed_ = true;
       return true;
@@ -354,11 +362,11 @@ bool InputFile::Decompress(std::FILE* packed) {
   // A stream of its own on the scratch file, at its start and with no I/O
   // done yet, so that the caller may still choose its buffer.
 #if defined(_WIN32)
-  const int copy = _dup(_fileno(scratch));
+  const int copy = _dup(DescriptorOf(scratch));
   std::FILE* stream = copy >= 0 ? _fdopen(copy, "rb") : nullptr;
   if (stream != nullptr) _lseeki64(copy, 0, SEEK_SET);
 #else
-  const int copy = dup(fileno(scratch));
+  const int copy = dup(DescriptorOf(scratch));
   std::FILE* stream = copy >= 0 ? fdopen(copy, "rb") : nullptr;
   if (stream != nullptr) lseek(copy, 0, SEEK_SET);
 #endif

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
 #if !defined(_WIN32)
 #include <dirent.h>
-#include <sys/stat.h>
 #endif
 
 #include "io/input_file.h"
