@@ -227,14 +227,5 @@ TEST_F(InputFileTest, AScopeDecompressesAnUnchangedFileOnce) {
   EXPECT_EQ(before, OpenDescriptors());
 }
 
-TEST(GzipSuffix, AnyLetterCaseAfterADot) {
-  EXPECT_TRUE(HasGzipSuffix("a.gpb.gz"));
-  EXPECT_TRUE(HasGzipSuffix("A.GPB.GZ"));
-  EXPECT_TRUE(HasGzipSuffix(".gz"));
-  EXPECT_FALSE(HasGzipSuffix("a.tgz"));
-  EXPECT_FALSE(HasGzipSuffix("gz"));
-  EXPECT_FALSE(HasGzipSuffix(nullptr));
-}
-
 }  // namespace
 }  // namespace rawconv
