@@ -88,7 +88,11 @@ std::FILE* OpenScratch(std::string* reason) {
   name += "/rawconv-input-XXXXXX";
   std::vector<char> text(name.begin(), name.end());
   text.push_back('\0');
+#if defined(__linux__)
+  const int fd = mkostemp(text.data(), O_CLOEXEC);  // not inherited by child processes
+#else
   const int fd = mkstemp(text.data());
+#endif
   if (fd < 0) {
     *reason = "cannot create a temporary file in " + std::string(folder) + ": " +
               SystemReason(errno);
@@ -159,7 +163,7 @@ struct DecompressedFiles {
   void Keep(int packed_fd, std::FILE* stream) {
     struct stat st;
     if (fstat(packed_fd, &st) != 0) return;
-    const int copy = dup(DescriptorOf(stream));
+    const int copy = fcntl(DescriptorOf(stream), F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return;
     Entry& e = Entries[Next];
     Next = (Next + 1) % kEntries;
@@ -366,7 +370,7 @@ bool InputFile::Decompress(std::FILE* packed) {
   std::FILE* stream = copy >= 0 ? _fdopen(copy, "rb") : nullptr;
   if (stream != nullptr) _lseeki64(copy, 0, SEEK_SET);
 #else
-  const int copy = dup(DescriptorOf(scratch));
+  const int copy = fcntl(DescriptorOf(scratch), F_DUPFD_CLOEXEC, 0);
   std::FILE* stream = copy >= 0 ? fdopen(copy, "rb") : nullptr;
   if (stream != nullptr) lseek(copy, 0, SEEK_SET);
 #endif
