@@ -33,7 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   GpbClass reader;
   reader.GetGpbFileType(path.c_str());
-  if (reader.OpenGpbFile(path.c_str(), 4096) == 0) {
+  const int opened = reader.OpenGpbFile(path.c_str(), 4096);
+  // A failed open always says why; a good one has nothing to say.
+  FUZZ_CHECK(reader.OpenReason().empty() == (opened == 0));
+  if (opened == 0) {
     FUZZ_CHECK(fuzz::Terminated(reader.ReceiverDescription(), 32));
     char name[25];
     reader.GetReceiverTypeName(name);

@@ -15,6 +15,9 @@
 
 #include "support/epp_fixture.h"
 #include "support/gpb_builder.h"
+#if defined(RAWCONV_HAVE_GZIP_INPUT)
+#include "support/gzip_bytes.h"
+#endif
 #include "support/rinex_nav.h"
 #include "support/rnx_to_gpb.h"
 
@@ -210,6 +213,14 @@ int main(int argc, char** argv) {
   Seed("gpb", "new_l1_kinematic", new_l1);
   Seed("gpb", "old_clock_rebuild", old_rebuild);
   Seed("gpb", "old_plain", Sample(false, 2, 2, 2, false, true).Bytes());
+#if defined(RAWCONV_HAVE_GZIP_INPUT)
+  // gzip files are read as the files they hold: one sound, one cut short.
+  {
+    const std::string packed = gztest::Gzip(std::string(new_l2.begin(), new_l2.end()), 2);
+    Seed("gpb", "new_l1l2_gzip", ByteVec(packed.begin(), packed.end()));
+    Seed("gpb", "new_l1l2_gzip_cut", ByteVec(packed.begin(), packed.end() - 9));
+  }
+#endif
   {
     GpbFileBuilder damaged = Sample(true, 6, 3, 2, true);
     gpbtest::SetChecksum(damaged.Record(1), 0x1234);

@@ -1,6 +1,7 @@
 #include "api/conversion.h"
 
 #include "api/conversion_steps.h"
+#include "io/input_file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -30,7 +31,7 @@ class QcOnlyFlow final : public ConversionFlow {
     }
     const std::string folder =
         job_.QcDir && *job_.QcDir ? std::string(job_.QcDir) : FolderOf(gpb_file, PathRule::kEitherSlash);
-    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file, PathRule::kEitherSlash).c_str(), &paths_)) {
+    if (!MakeQcPaths(folder.c_str(), InputStemOf(gpb_file).c_str(), &paths_)) {
       SetErrorText("Output path too long: %s", folder.c_str());
       return kConversionFailed;
     }
@@ -99,7 +100,7 @@ int RunQcOnly(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size) {
 }  // namespace
 
 int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit,
-                    bool user_messages) {
+                    bool user_messages, uint64_t* data_size) {
   GpbClass reader;
   if (path_limit != 0) reader.LimitPathLength(path_limit);
   if (reader.OpenGpbFile(gpb_path, 4096) != 0) {
@@ -130,6 +131,7 @@ int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_li
     }
     return -1;
   }
+  if (data_size != nullptr) *data_size = reader.FileSize();
   reader.CloseGpbFile();
   *first_rcv_time = epoch.RcvTime;
   return 0;
@@ -426,7 +428,10 @@ int RunConversionSteps(ConversionJob& job) {
 
   const char* const gpb_file = job.Obs.GpbFile.c_str();
   double first_rcv_time = 0.0;
-  if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit, job.UserMessages) != 0)
+  // The passes report progress in bytes of the GPB data, which for a gzip
+  // file is its decompressed size.
+  uint64_t gpb_size = 0;
+  if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit, job.UserMessages, &gpb_size) != 0)
     return kConversionBadGpb;
   if (job.UserMessages && !CheckEphemerisFile(job)) return kConversionFailed;
 
@@ -438,7 +443,6 @@ int RunConversionSteps(ConversionJob& job) {
   }
 
   const WeekReference ref = ConversionWeekReference(job);
-  const uint64_t gpb_size = FileSizeOf(gpb_file);
   Ctx().ProgressTotal = 2 * gpb_size;  // the pre-scan and the writing pass
 
   int result;
@@ -479,6 +483,7 @@ int RunConversion(ConversionJob& job) {
   const HelperThreadsScope threads(job.Obs);
   SetErrorField("");
   job.Warnings.clear();
+  const InputRulesScope inputs(job.DialogInputs ? InputRules::kDialog : InputRules::kCurrent);
   if (job.Outputs) job.Outputs->clear();
   const int result = RunConversionSteps(job);
   const bool listed = result == kConversionOk || result == kConversionSkipped;

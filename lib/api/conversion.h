@@ -124,6 +124,11 @@ struct ConversionJob {
   // ObsEdits::GlonassSlots). false for the dialog library's files, whose
   // callers rely on their bytes; true for every other caller.
   bool GlonassSlots = false;
+  // The inputs are opened as the dialog library always opened them: no
+  // gzip inputs, a folder not refused (see lib/io InputRules). true for the
+  // dialog library's conversions only; the others read gzip inputs and
+  // refuse folders.
+  bool DialogInputs = false;
   // Outputs flushed to the disk before their rename and their folders after
   // (see FileSink); false for scratch runs.
   bool Sync = true;
@@ -203,14 +208,15 @@ int RunConversion(ConversionJob& job);
 int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version);
 
 // Opens the GPB file, reads its first epoch and closes it again. On success
-// returns 0 and stores the first epoch's RcvTime; otherwise copies the
-// reader's message into the error text and returns -1. A path of
-// path_limit characters or more (0: no limit) is refused like a missing
-// file.
+// returns 0 and stores the first epoch's RcvTime, and the size of the GPB
+// data (decompressed, for a gzip file) in *data_size when data_size is
+// given; otherwise copies the reader's message into the error text and
+// returns -1. A path of path_limit characters or more (0: no limit) is
+// refused like a missing file.
 // user_messages: the newer interfaces' message ("Cannot open GPB file X:
 // reason") instead of the reader's own text.
 int ValidateGpbFile(const char* gpb_path, double* first_rcv_time, size_t path_limit = 0,
-                    bool user_messages = false);
+                    bool user_messages = false, uint64_t* data_size = nullptr);
 
 }  // namespace rawconv
 

@@ -231,7 +231,7 @@ int PlanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out) {
   if (out->WithQc) {
     const std::string folder =
         job.QcDir && *job.QcDir ? std::string(job.QcDir) : FolderOf(nav_path, PathRule::kEitherSlash);
-    if (!MakeQcPaths(folder.c_str(), StemOf(gpb_file, PathRule::kEitherSlash).c_str(), &out->QcPathSet)) {
+    if (!MakeQcPaths(folder.c_str(), InputStemOf(gpb_file).c_str(), &out->QcPathSet)) {
       SetErrorText("Output path too long: %s", folder.c_str());
       return kConversionFailed;
     }

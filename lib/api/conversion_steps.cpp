@@ -250,9 +250,8 @@ bool OpenOutput(FileSink* file, const char* path, const ConversionJob& job) {
 int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJob& job,
                    FileSink* file, std::vector<EphemerisRecord>* records) {
   // Both opens are tried before either result is looked at.
-  const bool epp_folder = job.UserMessages && IsFolder(epp_file);
-  std::FILE* epp = epp_folder ? nullptr : std::fopen(epp_file, "r");
-  const int epp_error = epp ? 0 : errno;
+  std::string epp_reason;
+  std::FILE* epp = OpenEppFile(epp_file, &epp_reason);
   DiscardSink discard;
   OutputChain chain;
   bool out_open = true;
@@ -271,8 +270,7 @@ int NavigationStep(const NavInput& nav, const char* epp_file, const ConversionJo
   if (!epp && !job.UserMessages) {
     SetErrorText("Error opening input epp file %s", epp_file);
   } else if (!epp) {
-    SetErrorText("Cannot open ephemeris file %s: %s", epp_file,
-                 epp_folder ? "it is a folder" : ReasonOf(epp_error).c_str());
+    SetErrorText("Cannot open ephemeris file %s: %s", epp_file, epp_reason.c_str());
     SetErrorField("epp_path");
   } else if (!out_open) {
     FailOpening(job, "navigation file", nav.NavFile.c_str(), *file,

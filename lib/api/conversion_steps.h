@@ -188,7 +188,7 @@ std::string ReasonOf(int error);
 // True when path names a folder.
 bool IsFolder(const char* path);
 
-// Why an input file cannot be read: "is a folder", or the system's reason
+// Why an input file cannot be read: "it is a folder", or the system's reason
 // ("No such file or directory", "Permission denied"); "" when it opens.
 std::string InputProblem(const char* path);
 

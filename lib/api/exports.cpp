@@ -63,6 +63,7 @@ int ConvertGpbFile(ObsRequest* obs, NavRequest* nav, int rinex_version) {
   job.RinexVersion = rinex_version == kRinexLayout21 || rinex_version >= 300 ? rinex_version
                                                                              : kRinexLayout20;
   job.Existing = OutputPolicy::kReplace;
+  job.DialogInputs = true;
   const std::string obs_before = job.Obs.ObsFile;
   const std::string nav_before = job.Nav.NavFile;
   const int result = RunConversion(job);

@@ -311,7 +311,8 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
   if (o.epp_path && *o.epp_path) {
     epp = o.epp_path;
   } else {
-    // FILE.epp beside the GPB file, whatever the case of its extension.
+    // FILE.epp beside the GPB file, whatever the case of its extension
+    // (else FILE.epp.gz; FILE without the ".gz" of a gzip GPB file).
     epp = BesideFile(gpb.c_str(), ".epp");
   }
   std::string obs_path, nav_path;
@@ -320,9 +321,11 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
     nav_path = o.nav_path;
     job->FixedNames = true;
   } else {
-    std::string base = gpb;
+    // Outputs are named after the GPB file's name without the ".gz" of a
+    // gzip input (site1.gpb.gz -> site1.obs).
+    std::string base = gpb.substr(0, WithoutGzipSuffixLength(gpb.c_str()));
     if (o.output_dir && *o.output_dir) {
-      base = JoinPath(o.output_dir, FileNameOf(gpb.c_str(), PathRule::kEitherSlash),
+      base = JoinPath(o.output_dir, FileNameOf(base.c_str(), PathRule::kEitherSlash),
                       PathRule::kEitherSlash);
     }
     obs_path = nav_path = base;

@@ -165,10 +165,11 @@ enum rawconv_existing {
 
 enum rawconv_station {
   RAWCONV_STATION_BESIDE = 0, /* the .sta file beside the GPB file, when
-                                 there is one (any case of the extension);
-                                 one that gives no station block (no record,
-                                 or none at the data's times) is a line in
-                                 report.warnings */
+                                 there is one (any case of the extension;
+                                 else a .sta.gz file; named after the GPB
+                                 file's name without ".gz"); one that gives
+                                 no station block (no record, or none at the
+                                 data's times) is a line in report.warnings */
   RAWCONV_STATION_NONE = 1,   /* no station blocks */
   RAWCONV_STATION_FILE = 2    /* station_path; a file that is missing, a
                                  folder, unreadable or without a station
@@ -178,7 +179,9 @@ enum rawconv_station {
 };
 
 enum rawconv_names {
-  RAWCONV_NAMES_INPUT = 0, /* the GPB file's name with .YYo / .YYn */
+  RAWCONV_NAMES_INPUT = 0, /* the GPB file's name with .YYo / .YYn (without
+                              the ".gz" of a gzip file: site1.gpb.gz ->
+                              site1.05o) */
   RAWCONV_NAMES_SHORT = 1, /* ssssdddf.YYo / .YYn */
   RAWCONV_NAMES_LONG = 2   /* SSSSMRCCC_R_YYYYDDDHHMM_PPU_FFU_MO.rnx, _GN.rnx */
 };
@@ -217,7 +220,8 @@ enum rawconv_compress {
 };
 
 /* Progress of a conversion: `done` of `total` units of work (bytes of the
- * GPB file read over all passes). Called from the converting thread now and
+ * GPB file read over all passes; of its decompressed data for a gzip
+ * file). Called from the converting thread now and
  * then, with done == total at the end of the last pass, and twice more with
  * done == total while the outputs are put in place (before the first is
  * moved and before the replaced files are let go: the last moments at which
@@ -267,18 +271,20 @@ typedef void (*rawconv_output_fn)(void* user, int32_t kind, const char* path, in
 typedef struct rawconv_options {
   uint32_t size;              /* sizeof(rawconv_options), set by init */
 
-  /* Inputs */
+  /* Inputs. The GPB, EPP and station files may be gzip files (told by
+   * their content, not their name; read whole into a temporary file in
+   * $TMPDIR first); a folder is refused. */
   const char* gpb_path;       /* required */
-  const char* epp_path;       /* NULL or "": the GPB file's name with .epp
-                                 (any case of the extension). When that
-                                 file does not exist and use_week or date
-                                 dates the recording, the observation file
-                                 is written alone (no navigation file,
-                                 report.nav_path empty, a line in
-                                 report.warnings); without either the call
-                                 fails naming the file (error_field
-                                 "epp_path"). A file named here must exist
-                                 (RAWCONV_FAILED otherwise). */
+  const char* epp_path;       /* NULL or "": the GPB file's name (without
+                                 ".gz") with .epp (any case of the
+                                 extension), else with .epp.gz. When no such
+                                 file exists and use_week or date dates the
+                                 recording, the observation file is written
+                                 alone (no navigation file, report.nav_path
+                                 empty, a line in report.warnings); without
+                                 either the call fails naming the file
+                                 (error_field "epp_path"). A file named here
+                                 must exist (RAWCONV_FAILED otherwise). */
   int32_t station;            /* enum rawconv_station */
   const char* station_path;   /* with RAWCONV_STATION_FILE */
 
@@ -523,7 +529,7 @@ typedef struct rawconv_report {
                                     were converted */
   uint64_t gpb_bytes_used;       /* bytes up to the end of the last good
                                     record */
-  uint64_t gpb_file_size;
+  uint64_t gpb_file_size;        /* of the GPB data (decompressed) */
 
   /* Quality check (options.qc not RAWCONV_QC_NONE): the one-line summary
    * ("site1.gpb: 2005-04-02 00:00:00.000 to ..., 30 s, 2880/2880 epochs

@@ -9,6 +9,7 @@
 
 #include "ephem/stream_char.h"
 #include "ephem/block_reader.h"
+#include "io/input_file.h"
 
 namespace rawconv {
 namespace {
@@ -133,24 +134,19 @@ bool LastEntryInteger(const BlockRecord& block, const char* key, int value_count
   return found;
 }
 
-// Block layout: the "GpsEph" blocks after a "$EPHREC" first line. false
-// when the file cannot be opened, does not begin with the tag, or no block
-// record can be allocated: the caller then tries the six-line layout.
-bool CollectTagsFromBlocks(const char* path, TimeTags* tags) {
-  std::FILE* file = std::fopen(path, "r");
-  if (file == nullptr) return false;
+// Block layout: the "GpsEph" blocks after a "$EPHREC" first line, read
+// from the start of the stream. false when the file does not begin with the
+// tag or no block record can be allocated: the caller then tries the
+// six-line layout.
+bool CollectTagsFromBlocks(std::FILE* file, TimeTags* tags) {
   // Only the first 249 characters of the first line are read: the rest of a
   // longer first line is where the block search begins.
   char first[kEppFirstLineChars + 1];
   if (!ReadLineStart(file, first, sizeof first) || std::strncmp(first, "$EPHREC", 7) != 0) {
-    std::fclose(file);
     return false;
   }
   BlockRecord* block = new (std::nothrow) BlockRecord;
-  if (block == nullptr) {
-    std::fclose(file);
-    return false;
-  }
+  if (block == nullptr) return false;
   int result = 0;
   while (!tags->Full() && (result = ReadBlock(file, block)) != -1) {
     if (result != 0 || !SameTextIgnoringCase(block->Name, "GpsEph")) continue;
@@ -161,7 +157,6 @@ bool CollectTagsFromBlocks(const char* path, TimeTags* tags) {
     if (AcceptableTag(week, toe)) AddTag(tags, week, toe);
   }
   delete block;
-  std::fclose(file);
   return true;
 }
 
@@ -196,6 +191,10 @@ void CollectTagsFromLines(std::FILE* file, TimeTags* tags) {
 }
 
 }  // namespace
+
+std::FILE* OpenEppFile(const char* path, std::string* reason) {
+  return OpenInputStream(path, true, reason);
+}
 
 int CheckEppHeader(std::FILE* stream) {
   char words[3][kWordChars + 1] = {};
@@ -240,12 +239,13 @@ int FindReferenceEphemeris(const char* path, int* week, double* toe, int* tags_r
   std::unique_ptr<TimeTags> tags(new TimeTags());
   if (tags_read) *tags_read = 0;
   if (path == nullptr || path[0] == '\0') return 1;
-  if (!CollectTagsFromBlocks(path, tags.get())) {
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr) return 1;
+  std::FILE* file = OpenEppFile(path, nullptr);
+  if (file == nullptr) return 1;
+  if (!CollectTagsFromBlocks(file, tags.get())) {
+    std::rewind(file);
     CollectTagsFromLines(file, tags.get());
-    std::fclose(file);
   }
+  std::fclose(file);
   if (tags_read) *tags_read = tags->Count;
 
   if (tags->Count == 0) return 1;

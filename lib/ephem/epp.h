@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace rawconv {
 
@@ -56,6 +57,14 @@ struct EphemerisRecord {
   double OmegaDot;
   double Idot;
 };
+
+// Opens an EPP file for reading, plain or gzip (see lib/io/input_file.h; a
+// folder is refused). The stream is the caller's, closed with fclose.
+// nullptr when it cannot be opened, with the reason in *reason when reason
+// is given ("No such file or directory", "Permission denied", "is a
+// folder", "damaged gzip data", ...), for messages of the form "cannot
+// open EPP file X: <reason>".
+std::FILE* OpenEppFile(const char* path, std::string* reason);
 
 // Reads the first three words of the stream; the first must be "$EPHREC".
 // 0 valid; 1 not an EPP file (the caller's message: kInvalidEppHeader).

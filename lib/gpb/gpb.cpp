@@ -13,6 +13,7 @@
 
 #include "gpb/byte_io.h"
 #include "gpb/gpb_format.h"
+#include "io/input_file.h"
 
 namespace rawconv {
 namespace {
@@ -76,6 +77,13 @@ constexpr int kTypeNew = 1;
 constexpr int kTypeOld = 0;
 constexpr int kTypeNeither = -1;
 constexpr int kTypeUnreadable = -2;
+
+// The format of a file from its first bytes.
+int TypeOfStart(const uint8_t* start, size_t size) {
+  if (size >= kNewMagicSize && std::memcmp(start, kNewMagic, kNewMagicSize) == 0) return kTypeNew;
+  if (size >= 1 && start[0] == kOldMagicByte) return kTypeOld;
+  return kTypeNeither;
+}
 
 const ReceiverTypeEntry* FindReceiverType(int code) {
   for (const ReceiverTypeEntry& entry : kReceiverTypes) {
@@ -296,6 +304,7 @@ void GpbClass::ResetToConstructed() {
   receiver_type_ = 0;
   std::memset(receiver_description_, 0, sizeof receiver_description_);
   path_.clear();
+  open_reason_.clear();
   stream_ = nullptr;
   input_.Detach();
   file_size_ = 0;
@@ -312,32 +321,41 @@ void GpbClass::SetError(const char* format, ...) {
 }
 
 int GpbClass::GetGpbFileType(const char* path) {
-  std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
-  if (file == nullptr) {
+  InputFile file;
+  if (path == nullptr || !file.Open(path)) {
     SetError("Unable to open GPB file %s for reading", path ? path : "");
     return kTypeUnreadable;
   }
-  uint8_t start[kNewMagicSize] = {};
-  const size_t got = std::fread(start, 1, sizeof start, file);
-  std::fclose(file);
-  if (got == kNewMagicSize && std::memcmp(start, kNewMagic, kNewMagicSize) == 0) return kTypeNew;
-  if (got >= 1 && start[0] == kOldMagicByte) return kTypeOld;
-  return kTypeNeither;
+  static_assert(kNewMagicSize <= InputFile::kHeadSize, "the head holds the magic");
+  return TypeOfStart(file.Head(), file.HeadSize());
 }
 
 int GpbClass::OpenGpbFile(const char* path, int buffer_size) {
-  // A path beyond the caller's limit is refused like a missing file.
-  const int type = (path != nullptr && std::strlen(path) < path_limit_) ? GetGpbFileType(path)
-                                                                          : kTypeUnreadable;
+  // One open serves the format probe and the reading. A path beyond the
+  // caller's limit is refused like a missing file.
+  open_reason_.clear();
+  InputFile file;
+  int type = kTypeUnreadable;
+  if (path == nullptr) {
+    open_reason_ = "no path";
+  } else if (std::strlen(path) >= path_limit_) {
+    open_reason_ = "path too long";
+  } else if (!file.Open(path)) {
+    open_reason_ = file.Reason();
+  } else {
+    type = TypeOfStart(file.Head(), file.HeadSize());
+  }
   if (type == kTypeUnreadable) {
     SetError("GPB file '%s' does not exits or cannot be opened", path ? path : "");
     return 1;
   }
   if (type == kTypeNeither) {
+    open_reason_ = kReasonNotGpb;
     SetError("Invalid GPB file type for '%s'--neither new or old format", path);
     return 1;
   }
   if (state_ == 1) {
+    open_reason_ = "another file is open";
     SetError("Cannot create file--class already using a file %s", path);
     state_ = -1;
     return 1;
@@ -351,12 +369,7 @@ int GpbClass::OpenGpbFile(const char* path, int buffer_size) {
     stream_ = nullptr;
   }
 
-  stream_ = std::fopen(path, "rb");
-  if (stream_ == nullptr) {
-    SetError("Unable to open GPB file %s for reading--file may not exist", path);
-    state_ = -1;
-    return 1;
-  }
+  stream_ = file.Release();
 
   // The stream library allocates and owns its buffer; the block buffer of
   // the input is ours.
@@ -365,6 +378,7 @@ int GpbClass::OpenGpbFile(const char* path, int buffer_size) {
       !input_.Attach(stream_, 0, read_ahead_)) {
     std::fclose(stream_);
     stream_ = nullptr;
+    open_reason_ = "cannot set up the read buffer";
     SetError("Unable to create file buffer for '%s'", path);
     state_ = -1;
     return 1;
@@ -380,10 +394,12 @@ int GpbClass::OpenGpbFile(const char* path, int buffer_size) {
   if (header != nullptr) std::memcpy(image, header, header_size);
   bool header_ok = false;
   if (header == nullptr) {
+    open_reason_ = kReasonShortHeader;
     SetError("Failure to read header for '%s'", path);
   } else if (is_new_format_ ? GetI32(new_header_ + kNewHeaderSizeField) !=
                                   static_cast<int32_t>(kNewHeaderSize)
                             : GetU16(old_header_ + kOldHeaderSizeField) != kOldHeaderSize) {
+    open_reason_ = kReasonBadHeader;
     SetError("File '%s' is not a GPB file--Invalid header", path);
   } else {
     header_ok = true;

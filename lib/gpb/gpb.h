@@ -2,7 +2,9 @@
 //
 // Use one object per pass over a file: OpenGpbFile, ReadGpbEpoch until it
 // returns non-zero, CloseGpbFile. Every failure leaves a one-line message in
-// ErrorText(). The byte layout of the files is described in gpb_format.h.
+// ErrorText(), and a failed open also says why in OpenReason(). The byte
+// layout of the files is described in gpb_format.h. Files are opened
+// through lib/io: a gzip file is read as the GPB file it holds.
 // Records are read from large blocks of the file (gpb_input.h), not one
 // library call each; after a pass, PassEnd(), BytesUsed() and FileSize() tell
 // how far the file was good.
@@ -96,6 +98,14 @@ class GpbClass {
   // 1 new format, 0 old format, -1 neither, -2 cannot be opened.
   int GetGpbFileType(const char* path);
 
+  // Reasons OpenReason gives besides the system's texts for the open's
+  // error ("No such file or directory", "Permission denied", ...) and those
+  // of lib/io ("it is a folder", "damaged gzip data").
+  static constexpr const char* kReasonNotGpb =
+      "not a GPB file (neither the new nor the old format)";
+  static constexpr const char* kReasonBadHeader = "not a GPB file (invalid header)";
+  static constexpr const char* kReasonShortHeader = "the file ends within its header";
+
   // 0 open (stream at the first epoch record), 1 failure. A path of any
   // length is taken unless LimitPathLength set a limit; a new-format receiver
   // description is kept to its first 31 characters. buffer_size (at least 2)
@@ -152,7 +162,14 @@ class GpbClass {
 
   int State() const { return state_; }
   const char* ErrorText() const { return error_text_; }
-  const std::string& OpenReason() const { static const std::string kNone; return kNone; }  // stub: the reader's own open reasons replace it
+  // Why the last OpenGpbFile failed, for messages of the form "cannot open
+  // GPB file X: <reason>": the system's reason, "it is a folder", "damaged
+  // gzip data", kReasonNotGpb, kReasonBadHeader, kReasonShortHeader, "path
+  // too long" (LimitPathLength), "another file is open", "cannot set up
+  // the read buffer". Empty after a successful open and before any.
+  // ErrorText keeps the reader's own one-line messages, whose texts callers
+  // rely on.
+  const std::string& OpenReason() const { return open_reason_; }
   int IsNewFormat() const { return is_new_format_; }
   int ReceiverType() const { return receiver_type_; }
   const char* ReceiverDescription() const { return receiver_description_; }
@@ -184,6 +201,7 @@ class GpbClass {
   int32_t receiver_type_;
   char receiver_description_[32];
   std::string path_;
+  std::string open_reason_;
   size_t path_limit_ = static_cast<size_t>(-1);
   bool read_ahead_ = true;
   std::FILE* stream_;

@@ -4,11 +4,12 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
 #if !defined(_WIN32)
 #include <dirent.h>
-#include <sys/stat.h>
 #endif
 
+#include "io/input_file.h"
 #include "naming/path.h"
 
 namespace rawconv {
@@ -79,6 +80,16 @@ bool FindInFolder(char* out, size_t base_at, size_t ext_length) {
 
 #endif  // !_WIN32
 
+// Whether path names something that is not a folder.
+bool ExistsAsFile(const char* path) {
+#if defined(_WIN32)
+  struct _stati64 st;
+  return _stati64(path, &st) == 0 && (st.st_mode & _S_IFDIR) == 0;
+#else
+  return IsFileAt(path);
+#endif
+}
+
 // Length of path without the extension of its last component. The paths
 // the front end passes separate their folders with backslashes; slashes are
 // accepted too so that POSIX paths name their files the same way.
@@ -135,14 +146,39 @@ int FindFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, ch
   return 0;
 }
 
+size_t WithoutGzipSuffixLength(const char* path) {
+  const size_t length = std::strlen(path);
+  return HasGzipSuffix(path) ? length - 3 : length;
+}
+
+std::string InputStemOf(const char* path) {
+  const std::string name(path, WithoutGzipSuffixLength(path));
+  return StemOf(name.c_str(), PathRule::kEitherSlash);
+}
+
+int FindInputFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, char* out,
+                            size_t size) {
+  if (FindFileAnyCaseExt(stem, stem_length, ext, out, size) != 0) return 1;
+  if (ExistsAsFile(out) || CurrentInputRules() != InputRules::kCurrent) return 0;
+  const std::string packed = std::string(ext) + ".gz";
+  std::vector<char> other(size > 0 ? size : 1);
+  if (FindFileAnyCaseExt(stem, stem_length, packed.c_str(), other.data(), other.size()) == 0 &&
+      ExistsAsFile(other.data())) {
+    std::memcpy(out, other.data(), std::strlen(other.data()) + 1);
+  }
+  return 0;
+}
+
 int FindBesideFile(const char* gpb_path, const char* ext, char* out, size_t size) {
-  // Leading blanks are no part of the name, as for SetFileExt.
+  // Leading blanks are no part of the name, as for SetFileExt; nor is the
+  // ".gz" of a gzip input.
   while (*gpb_path == ' ') ++gpb_path;
-  return FindFileAnyCaseExt(gpb_path, StemLength(gpb_path), ext, out, size);
+  const std::string name(gpb_path, WithoutGzipSuffixLength(gpb_path));
+  return FindInputFileAnyCaseExt(name.c_str(), StemLength(name.c_str()), ext, out, size);
 }
 
 std::string BesideFile(const char* gpb_path, const char* ext) {
-  std::vector<char> out(std::strlen(gpb_path) + std::strlen(ext) + 1);
+  std::vector<char> out(std::strlen(gpb_path) + std::strlen(ext) + 4);
   if (FindBesideFile(gpb_path, ext, out.data(), out.size()) != 0) return std::string();
   return out.data();
 }

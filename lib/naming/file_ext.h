@@ -41,13 +41,32 @@ int SetFileExt(std::string* path, const char* ext, size_t capacity = 0);
 int FindFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, char* out,
                        size_t size);
 
-// The file beside a GPB file: gpb_path named as SetFileExt names it with
-// ext (site.GPB -> site.epp, site.dat -> site.epp; leading blanks dropped),
-// then looked up with
-// FindFileAnyCaseExt, so that UPPER.GPB finds UPPER.EPP and site.gpb finds
-// site.Epp. Returns 0 with out set (the existing file's spelling, else the
-// lower-case one), or 1 when the name does not fit in size bytes (out is
-// then empty when size > 0).
+// Length of path without a trailing ".gz" (any letter case): the name a
+// gzip input goes by (site1.gpb.gz -> site1.gpb), from which the names
+// derived from an input are made.
+size_t WithoutGzipSuffixLength(const char* path);
+
+// The stem names are made from for an input file: its file name (after the
+// last slash or backslash) without a ".gz" suffix, then without its
+// extension (site1.gpb.gz -> site1, site1.gpb -> site1).
+std::string InputStemOf(const char* path);
+
+// FindFileAnyCaseExt for an input file: when no file of ext's spellings
+// exists and the calling thread reads gzip inputs (lib/io InputRules), the
+// same lookup with ext followed by ".gz" (site.epp, then site.epp.gz);
+// when neither exists, out gets the lower-case spelling of ext without
+// ".gz". Results as FindFileAnyCaseExt.
+int FindInputFileAnyCaseExt(const char* stem, size_t stem_length, const char* ext, char* out,
+                            size_t size);
+
+// The file beside a GPB file: gpb_path without a ".gz" suffix, named as
+// SetFileExt names it with ext (site.GPB -> site.epp, site.dat -> site.epp,
+// site.gpb.gz -> site.epp; leading blanks dropped), then looked up with
+// FindInputFileAnyCaseExt, so that UPPER.GPB finds UPPER.EPP, site.gpb finds
+// site.Epp, and site.gpb finds site.epp.gz when there is no site.epp.
+// Returns 0 with out set (the existing file's spelling, else the lower-case
+// one), or 1 when the name does not fit in size bytes (out is then empty
+// when size > 0).
 int FindBesideFile(const char* gpb_path, const char* ext, char* out, size_t size);
 
 // FindBesideFile without a size limit.

@@ -33,6 +33,14 @@ bool Valid(const NamingInput& in) {
 // The last component of a path: after a slash or a backslash on every system.
 const char* BaseName(const char* path) { return FileNameOf(path, PathRule::kEitherSlash); }
 
+// The GPB file's name as names are made from it: its last component without
+// the ".gz" of a gzip input (site1.gpb.gz -> site1.gpb). out holds kPathMax
+// bytes.
+void InputName(const char* path, char* out) {
+  const char* base = BaseName(path);
+  std::snprintf(out, kPathMax, "%.*s", static_cast<int>(WithoutGzipSuffixLength(base)), base);
+}
+
 // Four letters/digits from text (lower case), filled with '0'. false when
 // text holds none.
 bool CodeFrom(const char* text, char* code) {
@@ -51,7 +59,7 @@ void StationCode(const NamingInput& in, char* code) {
   if (CodeFrom(in.Marker, code)) return;
   // The GPB base name without its extension.
   char base[kPathMax];
-  std::snprintf(base, sizeof base, "%s", BaseName(in.GpbPath));
+  InputName(in.GpbPath, base);
   char* dot = std::strrchr(base, '.');
   if (dot != nullptr && dot != base) *dot = '\0';
   if (!CodeFrom(base, code)) std::snprintf(code, kStationCodeLength + 1, "0000");
@@ -133,7 +141,7 @@ int MakeName(const NamingInput& in, NameStyle style, Compression compression, bo
       std::snprintf(name, kPathMax, "%s%03d%s%s", code, DayOfYear(in.Year, in.Month, in.Day),
                     session, ext);
     } else if (style == NameStyle::kInput) {
-      std::snprintf(name, kPathMax, "%s", BaseName(in.GpbPath));
+      InputName(in.GpbPath, name);
       if (SetFileExt(name, ext, kPathMax) != 0) return Finish("", out, 0);
     } else {
       char code[kStationCodeLength + 1];

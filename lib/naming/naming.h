@@ -10,6 +10,9 @@
 //   gz and crx.gz add ".gz". Navigation files are never Hatanaka-compressed:
 //   crx leaves them plain, crx.gz only gzips them.
 //
+// <gpb base>: the GPB file's name without its extension, and without the
+// ".gz" of a gzip input first (site1.gpb.gz -> site1).
+//
 // ssss: the four-character station code, lower case (upper case in long
 // names): the first four letters and digits of the marker name, else of the
 // GPB base name; other characters are left out and a code of fewer than

@@ -395,6 +395,7 @@ void StreamObsEpochs(const ObsInput& request, const WeekReference& ref, EpochVis
   stations.Load(path, pass->Station, pass->StationPath.c_str());
   pass->StationMessage = stations.Message();
   pass->StationRecords = stations.Count();
+  pass->StationOpenReason = stations.OpenReason();
 
   GpbClass reader;
   reader.SetReadAhead(pass->ReadAhead);

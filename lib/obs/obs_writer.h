@@ -73,6 +73,9 @@ struct ReadingPass {
   // Records of the station file read and the station blocks they gave.
   int32_t StationRecords = 0;
   uint64_t StationBlocks = 0;
+  // Why the station file could not be opened (StationTable::OpenReason);
+  // empty when it was, or when none was looked for.
+  std::string StationOpenReason;
 
   bool Report(uint64_t bytes) const { return Progress == nullptr || Progress(ProgressUser, bytes); }
 };

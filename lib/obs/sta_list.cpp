@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "station/station_file.h"
+
 namespace rawconv {
 namespace {
 
@@ -110,7 +112,7 @@ void ParseStaLine(const char* text, StaRecord* record) {
 }
 
 int ReadStaList(const char* path, StaRecord* table) {
-  std::FILE* stream = std::fopen(path, "r");
+  std::FILE* stream = OpenStationFile(path, nullptr);
   if (stream == nullptr) return 0;
   char word[kMaxStaText + 1];
   char text[kMaxStaText + 1];

@@ -43,16 +43,18 @@ bool AntennaHeightFits(double height) {
 }
 
 int MakeStationFileName(const char* gpb_path, char* out, size_t size) {
-  size_t stem = std::strlen(gpb_path);
+  // The name a gzip input goes by: site1.gpb.gz is site1.gpb.
+  const std::string name(gpb_path, WithoutGzipSuffixLength(gpb_path));
+  size_t stem = name.size();
   constexpr size_t kGpbLength = sizeof kGpbExtension - 1;
-  if (stem >= kGpbLength && EqualNoCase(gpb_path + stem - kGpbLength, kGpbExtension)) {
+  if (stem >= kGpbLength && EqualNoCase(name.c_str() + stem - kGpbLength, kGpbExtension)) {
     stem -= kGpbLength;
   }
-  return FindFileAnyCaseExt(gpb_path, stem, kStationExtension, out, size);
+  return FindInputFileAnyCaseExt(name.c_str(), stem, kStationExtension, out, size);
 }
 
 std::string StationFileName(const char* gpb_path) {
-  std::vector<char> out(std::strlen(gpb_path) + sizeof kStationExtension);
+  std::vector<char> out(std::strlen(gpb_path) + sizeof kStationExtension + 3);
   if (MakeStationFileName(gpb_path, out.data(), out.size()) != 0) return std::string();
   return out.data();
 }
@@ -75,6 +77,7 @@ void StationTable::Release() {
 
 int StationTable::Load(const char* gpb_path, StationSource source, const char* station_path) {
   Release();
+  open_reason_.clear();
   // The conversion may name its own station file, or ask for none.
   if (source == kStationNone) return 0;
   if (source == kStationFile) return LoadFile(station_path ? station_path : "");
@@ -85,7 +88,7 @@ int StationTable::Load(const char* gpb_path, StationSource source, const char* s
 
 int StationTable::LoadFile(const char* station_path) {
   Release();
-  std::FILE* probe = std::fopen(station_path, "r");
+  std::FILE* probe = OpenStationFile(station_path, &open_reason_);
   if (probe == nullptr) return 0;  // no station file: no events, no message
   std::fclose(probe);
 

@@ -32,11 +32,13 @@ namespace rawconv {
 constexpr size_t kStationPathSize = 261;
 
 // Builds the station file name of a GPB file: the GPB path with a final
-// ".gpb" (any letter case) removed, then ".sta" appended (site.GPB ->
-// site.sta, site.dat -> site.dat.sta), its extension spelled as an existing
-// file spells it: site.sta, else site.STA, else any other case (see
-// FindFileAnyCaseExt), else site.sta. out holds size bytes. Returns 0, or 1
-// when the name does not fit (out is then empty).
+// ".gz" and then a final ".gpb" (any letter case) removed, then ".sta"
+// appended (site.GPB -> site.sta, site.dat -> site.dat.sta, site.gpb.gz ->
+// site.sta), its extension spelled as an existing file spells it: site.sta,
+// else site.STA, else any other case, else site.sta.gz in any case when
+// gzip inputs are read (see FindInputFileAnyCaseExt), else site.sta. out
+// holds size bytes. Returns 0, or 1 when the name does not fit (out is then
+// empty).
 int MakeStationFileName(const char* gpb_path, char* out, size_t size);
 
 // The same name for a GPB path of any length.
@@ -90,6 +92,12 @@ class StationTable {
   // ReadStationFile); empty when it had none.
   const char* Message() const { return file_.Message; }
 
+  // Why the last load found no file to read: the reason its open failed
+  // ("No such file or directory", "it is a folder", "damaged gzip data", ...;
+  // see OpenStationFile); empty when the file was opened or none was
+  // looked for.
+  const std::string& OpenReason() const { return open_reason_; }
+
   // Finds the first record, in file order, whose time tag equals rcv_time
   // exactly (seconds of week; the week is not compared; records of every
   // kind count). Fills event and returns true; false when none matches.
@@ -112,6 +120,7 @@ class StationTable {
   double RecordTime(int position) const;
   void FillEvent(int position, StationEvent* event) const;
 
+  std::string open_reason_;
   StationFile file_;         // records of a "$STAINFO" file
   StaRecord* sta_records_;   // kMaxStaRecords records of a STA: list, or null
   int count_;                // records in use (of file_ or sta_records_)

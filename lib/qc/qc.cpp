@@ -126,7 +126,7 @@ const char* QcSlipKindName(int kind) {
 
 bool LoadEphemerides(const char* epp_path, std::vector<EphemerisRecord>* out, std::string* error) {
   out->clear();
-  std::FILE* f = std::fopen(epp_path, "r");
+  std::FILE* f = OpenEppFile(epp_path, nullptr);
   if (f == nullptr) {
     if (error) *error = std::string("Cannot open ephemeris file ") + epp_path;
     return false;

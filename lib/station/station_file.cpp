@@ -13,6 +13,7 @@
 
 #include "ephem/block_reader.h"
 #include "ephem/gps_time.h"
+#include "io/input_file.h"
 
 namespace rawconv {
 namespace {
@@ -386,8 +387,12 @@ class RecordArray {
 
 }  // namespace
 
+std::FILE* OpenStationFile(const char* path, std::string* reason) {
+  return OpenInputStream(path, true, reason);
+}
+
 int IsStationInfoFile(const char* path) {
-  FilePtr stream(std::fopen(path, "r"));
+  FilePtr stream(OpenStationFile(path, nullptr));
   if (!stream) return 0;
   char line[kFirstLineSize];
   if (std::fgets(line, sizeof line, stream.get()) == nullptr) return 0;
@@ -401,8 +406,10 @@ int ReadStationFile(const char* path, uint32_t mask, StationFile* file) {
   std::snprintf(file->Path, sizeof file->Path, "%s", path);
   file->SectionMask = mask;
 
-  FilePtr stream(std::fopen(path, "r"));
+  std::string reason;
+  FilePtr stream(OpenStationFile(path, &reason));
   if (!stream) {
+    std::snprintf(file->OpenReason, sizeof file->OpenReason, "%s", reason.c_str());
     SetMessage(file, "Unable to open %s", path);
     return 1;
   }

@@ -4,6 +4,8 @@
 #define RAWCONV_STATION_STATION_FILE_H_
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 namespace rawconv {
 
@@ -62,7 +64,18 @@ struct StationFile {
   StationRecord* Records;  // Count records, allocated by ReadStationFile; the
                            // caller releases them with ReleaseStationFile
   char Message[256];       // what the last read had to say; empty when none
+  // Why the file could not be opened (with "Unable to open %s"): the
+  // system's reason, "it is a folder", "damaged gzip data", ...; empty when
+  // it was opened.
+  char OpenReason[128];
 };
+
+// Opens a station file (either layout) for reading, plain or gzip (see
+// lib/io/input_file.h; a folder is refused). The stream is the caller's,
+// closed with fclose. nullptr when it cannot be opened, with the reason in
+// *reason when reason is given, for messages of the form "cannot open
+// station file X: <reason>".
+std::FILE* OpenStationFile(const char* path, std::string* reason);
 
 // 1 when the file opens and its first line begins with "$STAINFO"; else 0.
 // Sets no message.
