@@ -357,10 +357,9 @@ std::string SummaryLine(const Item& item) {
 std::string Explained(int result, const std::string& field, const std::string& error) {
   if (result == RAWCONV_EXISTS || field == "existing")
     return error + "; --skip-existing leaves it, --force replaces it";
-  if (field == "epp_path") {
-    const size_t advice = error.find("; give ");
+  const size_t advice = error.find("; give ");
+  if (field == "epp_path" && advice != std::string::npos)
     return error.substr(0, advice) + "; give --epp FILE, --week N or --date DATE";
-  }
   return error;
 }
 
@@ -441,6 +440,36 @@ int PrintPlan(const std::vector<Item>& items) {
   return failed ? 1 : 0;
 }
 
+// The output folders a run made. A run that wrote nothing into them (every
+// file failed, or was interrupted before its outputs were in place) takes
+// them away again, so that a failed run leaves no trace.
+class CreatedFolders {
+ public:
+  CreatedFolders() = default;
+  CreatedFolders(const CreatedFolders&) = delete;
+  CreatedFolders& operator=(const CreatedFolders&) = delete;
+  ~CreatedFolders() {
+    std::error_code ec;
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it) fs::remove(*it, ec);  // empty only
+  }
+
+  // create_directories, remembering each folder of the path it made.
+  void Create(const std::string& folder, std::error_code* ec) {
+    std::vector<fs::path> missing;
+    for (fs::path p = fs::path(folder).lexically_normal(); !p.empty(); p = p.parent_path()) {
+      std::error_code probe;
+      if (fs::exists(p, probe) || p == p.parent_path()) break;
+      missing.push_back(p);
+    }
+    fs::create_directories(folder, *ec);
+    if (*ec) return;
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) made_.push_back(*it);
+  }
+
+ private:
+  std::vector<fs::path> made_;  // outermost first
+};
+
 }  // namespace
 
 int RunBatch(const Arguments& args) {
@@ -453,10 +482,11 @@ int RunBatch(const Arguments& args) {
     sizes[i] = ec ? 0 : static_cast<uint64_t>(size);
   }
 
+  CreatedFolders created;
   for (const std::string* folder : {&args.output_dir, &args.qc_dir}) {
     if (folder->empty() || args.dry_run) continue;
     std::error_code ec;
-    fs::create_directories(*folder, ec);
+    created.Create(*folder, &ec);
     if (ec || !fs::is_directory(*folder)) {
       std::fprintf(stderr, "gpb2rinex: cannot create output folder %s: %s\n", folder->c_str(),
                    ec ? ec.message().c_str() : "not a folder");

@@ -34,6 +34,30 @@ TEST_F(EphemerisHintsTest, MissingEphemerisNamesTheWaysOut) {
   EXPECT_TRUE(FilesContaining(".05").empty());
 }
 
+// The advice is for a recording nothing dates; a file the user named that
+// is not an EPP file, or is missing, is told as it is.
+TEST_F(EphemerisHintsTest, ANamedEphemerisFileIsToldWithoutTheAdvice) {
+  Write("b.sta", "$STAINFO\n");
+  for (const std::string& epp : {std::string("b.sta"), std::string("nothere.epp")}) {
+    const ToolRun run = Run({"--epp", epp, "a.gpb"});
+    EXPECT_EQ(1, run.Code) << epp;
+    EXPECT_EQ(0u, run.Err.find("a.gpb: ")) << run.Err;
+    EXPECT_NE(std::string::npos, run.Err.find(epp)) << run.Err;
+    EXPECT_EQ(std::string::npos, run.Err.find("--week N")) << run.Err;
+  }
+}
+
+// A run that wrote nothing leaves no output folder it made behind; one that
+// wrote keeps it.
+TEST_F(EphemerisHintsTest, AFailedRunTakesAwayTheFoldersItMade) {
+  ToolRun run = Run({"-o", "made/deeper", "a.gpb"});
+  EXPECT_EQ(1, run.Code) << run.Err;
+  EXPECT_FALSE(fs::exists(Path("made"))) << run.Err;
+  run = Run({"-o", "made/deeper", "--week", "1341", "a.gpb"});
+  EXPECT_EQ(0, run.Code) << run.Err;
+  EXPECT_TRUE(fs::exists(Path("made/deeper/a.05o"))) << run.Err;
+}
+
 TEST_F(EphemerisHintsTest, WeekOrDayGiveTheObservationFileWithAWarning) {
   for (const std::vector<std::string>& dating :
        {std::vector<std::string>{"--week", "1341"}, std::vector<std::string>{"--date", "2005-09-22"}}) {
@@ -41,7 +65,7 @@ TEST_F(EphemerisHintsTest, WeekOrDayGiveTheObservationFileWithAWarning) {
     args.push_back("-f");
     args.push_back("a.gpb");
     const ToolRun run = Run(args);
-      ASSERT_EQ(0, run.Code) << dating[0] << ": " << run.Err;
+    ASSERT_EQ(0, run.Code) << dating[0] << ": " << run.Err;
     EXPECT_TRUE(Exists("a.05o")) << dating[0];
     EXPECT_NE(std::string::npos,
               Read("a.05o").find("  2005     9    22     0     0    0.0000000"))
