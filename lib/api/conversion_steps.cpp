@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include "io/input_file.h"
+
 namespace rawconv {
 namespace steps {
 
@@ -509,7 +511,7 @@ void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const We
   facts->GpbFileSize = Ctx().GpbFileSize;
 }
 
-std::string ReasonOf(int error) { return std::strerror(error); }
+std::string ReasonOf(int error) { return SystemReason(error); }
 
 void FailUndated(const ConversionJob& job, const char* epp_file) {
   if (!job.UserMessages) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "api/context.h"
+#include "io/input_file.h"
 #include "naming/path.h"
 #include "qc/qc_report.h"
 
@@ -83,12 +84,12 @@ bool QcStep::Write(const QcPaths& paths, const bool skip[kQcFiles], ExistingFile
     open_[i] = true;
     if (!files_[i].Open(paths.Path[i], existing)) {
       SetErrorText("Cannot write quality report %s: %s", paths.Path[i],
-                   std::strerror(files_[i].SystemError()));
+                   SystemReason(files_[i].SystemError()).c_str());
       Abort();
       return false;
     }
     if (!files_[i].Write(texts_[i].data(), texts_[i].size()) || !files_[i].Finish()) {
-      SetErrorText("Cannot write %s: %s", paths.Path[i], std::strerror(files_[i].SystemError()));
+      SetErrorText("Cannot write %s: %s", paths.Path[i], SystemReason(files_[i].SystemError()).c_str());
       Abort();
       return false;
     }

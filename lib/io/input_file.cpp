@@ -30,7 +30,27 @@ thread_local DecompressedFiles* t_files = nullptr;
 constexpr uint8_t kGzipMagic0 = 0x1f;
 constexpr uint8_t kGzipMagic1 = 0x8b;
 
-std::string SystemReason(int error) { return std::strerror(error); }
+// strerror_r comes in two kinds: the GNU one returns the text, the POSIX
+// one fills the buffer and returns 0.
+[[maybe_unused]] std::string ReasonText(const char* text, const char*) { return text; }
+[[maybe_unused]] std::string ReasonText(int failed, const char* buffer) {
+  return failed == 0 ? std::string(buffer) : std::string();
+}
+
+}  // namespace
+
+std::string SystemReason(int error) {
+  char buffer[256] = "";
+#if defined(_WIN32)
+  std::string text = strerror_s(buffer, sizeof buffer, error) == 0 ? buffer : "";
+#else
+  std::string text = ReasonText(strerror_r(error, buffer, sizeof buffer), buffer);
+#endif
+  if (text.empty()) text = "error " + std::to_string(error);
+  return text;
+}
+
+namespace {
 
 int DescriptorOf(std::FILE* stream) {
 #if defined(_WIN32)

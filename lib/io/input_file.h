@@ -74,6 +74,10 @@ constexpr char kReasonDamagedGzip[] = "damaged gzip data";
 // True when the path ends in ".gz" (any letter case).
 bool HasGzipSuffix(const char* path);
 
+// The system's text for an error number ("No such file or directory"), safe
+// to call from several threads at once (strerror is not).
+std::string SystemReason(int error);
+
 class InputFile {
  public:
   // Bytes of the (decompressed) start of the file that Head() keeps.
