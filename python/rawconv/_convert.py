@@ -146,7 +146,8 @@ def _report_from(lib, raw, outputs=()):
     )
 
 
-# Fields of the options record whose Python keyword is spelled otherwise;
+# Fields of the options record whose Python keyword is spelled otherwise
+# (None: a field this package fills itself, which no keyword changes);
 # every other field is its own keyword.
 _KEYWORDS = {
     "gpb_path": "gpb",
@@ -160,12 +161,18 @@ _KEYWORDS = {
     "use_antenna_delta": "antenna_delta",
     "comment_count": "comments",
     "no_sync": "sync",
+    "progress_user": "progress",
+    "size": None,
+    "output": None,
+    "output_user": None,
+    "single_thread": None,
 }
 
 
 def _keyword_of(field):
-    """The options record's field name as this package's keyword."""
-    return _KEYWORDS.get(field, field)
+    """The options record's field name as this package's keyword ("" for
+    none, and for a field this package fills itself)."""
+    return _KEYWORDS.get(field, field) or ""
 
 
 def _choice(option, value, table):
@@ -173,6 +180,62 @@ def _choice(option, value, table):
     if key not in table:
         raise ValueError("%s=%r: expected one of %s" % (option, value, ", ".join(sorted(table))))
     return table[key]
+
+
+# The largest run date the header lines take: twelve digits of seconds, as
+# gpb2rinex's --fixed-run-date.
+RUN_DATE_MAX = 999999999999
+# Characters of a station id (the start of long names).
+STATION_ID_LENGTH = 9
+
+
+def _whole(option, value, low, high):
+    """An integer option: an int (or another integral type such as numpy's)
+    from low to high. A float is refused even when it holds a whole number
+    (1316.0): it is taken for a value computed by mistake, not cut."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        if isinstance(value, numbers.Real) and float(value).is_integer():
+            raise TypeError("%s must be an int, not %s: give %d, not %r"
+                            % (option, type(value).__name__, int(value), value))
+        raise TypeError("%s must be an int, not %s" % (option, type(value).__name__))
+    if not low <= value <= high:
+        raise ValueError("%s=%d: expected a whole number from %d to %d" % (option, value, low, high))
+    return int(value)
+
+
+def _real(option, value):
+    """A numeric option: an int or a float (not a bool, not a text)."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError("%s must be a number, not %s" % (option, type(value).__name__))
+    return float(value)
+
+
+def _interval_value(value):
+    """interval= in seconds. The record's 0 means "no interval", so
+    interval=0 would silently keep every epoch where gpb2rinex refuses it;
+    it is refused here (None, or no keyword, keeps every epoch). Every
+    other value is the library's to check (above 0, at most a day)."""
+    seconds = _real("interval", value)
+    if seconds == 0.0:
+        raise ValueError("interval=%r: expected a number of seconds above 0 (None keeps every epoch)"
+                         % (value,))
+    return seconds
+
+
+def _station_id_value(value):
+    text = _header_text("station_id", value)
+    if text is not None and len(text) != STATION_ID_LENGTH:
+        raise ValueError("station_id=%r: expected %d characters" % (value, STATION_ID_LENGTH))
+    return text
+
+
+def _path_value(option, value):
+    """A path option; an empty one is refused (it would mean "not given" to
+    the library and quietly put the outputs elsewhere)."""
+    raw = n.path_bytes(value, option)
+    if raw is not None and not raw:
+        raise ValueError("%s: empty path (leave the keyword out for the default)" % option)
+    return raw
 
 
 def _rinex_value(value):
@@ -289,7 +352,7 @@ def _triple(option, value):
     if isinstance(value, (str, bytes)):
         raise TypeError("%s must be three numbers, not a text" % option)
     try:
-        values = [float(v) for v in value]
+        values = [_real(option, v) for v in value]
     except TypeError:
         raise TypeError("%s must be three numbers" % option) from None
     if len(values) != 3:
@@ -319,8 +382,8 @@ class _Call:
         # library never writes past the record this package knows.
         rec = n.Options()
         rec.size = ctypes.sizeof(n.Options)
-        rec.gpb_path = n.path_bytes(gpb, "gpb")
-        rec.epp_path = n.path_bytes(epp, "epp")
+        rec.gpb_path = _path_value("gpb", gpb)
+        rec.epp_path = _path_value("epp", epp)
 
         station = options.get("station", "beside")
         if station is None:
@@ -329,38 +392,43 @@ class _Call:
             rec.station = n.STATION_BESIDE
         else:
             rec.station = n.STATION_FILE
-            rec.station_path = n.path_bytes(station, "station")
+            rec.station_path = _path_value("station", station)
 
         for option in ("output_dir", "obs_path", "nav_path", "qc_dir"):
-            setattr(rec, option, n.path_bytes(options.get(option), option))
+            setattr(rec, option, _path_value(option, options.get(option)))
         rec.rinex = _rinex_value(options.get("rinex", "2.10"))
         rec.names = _choice("names", options.get("names", "input"), n.NAMES)
         rec.compress = _compress_value(options.get("compress"))
         rec.existing = _choice("existing", options.get("existing", "refuse"), n.EXISTING)
         for option, field in _TEXT_OPTIONS.items():
             setattr(rec, field, _header_text(option, options.get(option)))
-        rec.antenna_height = float(options.get("antenna_height", 0.0))
+        rec.station_id = _station_id_value(options.get("station_id"))
+        rec.antenna_height = _real("antenna_height", options.get("antenna_height", 0.0))
 
         week = options.get("week")
         if week is not None:
             rec.use_week = 1
-            rec.week = n.week_value(week)
+            rec.week = n.week_value(_whole("week", week, 0, n.WEEK_MAX))
         run_date = options.get("run_date")
         if run_date is not None:
             rec.use_run_date = 1
-            rec.run_date = int(run_date)
+            rec.run_date = _whole("run_date", run_date, 0, RUN_DATE_MAX)
 
         rec.qc = _qc_value(options.get("qc"))
         mask = options.get("elevation_mask")
         if mask is not None:
             rec.use_elevation_mask = 1
-            rec.elevation_mask = float(mask)
+            rec.elevation_mask = _real("elevation_mask", mask)
+        if rec.qc == n.QC_NONE:
+            for option in ("elevation_mask", "qc_dir"):
+                if options.get(option) is not None:
+                    raise ValueError("%s goes with qc=True or qc=\"only\"" % option)
 
         rec.from_time = _time_value("from_time", options.get("from_time"))
         rec.to_time = _time_value("to_time", options.get("to_time"))
         interval = options.get("interval")
         if interval is not None:
-            rec.interval = float(interval)
+            rec.interval = _interval_value(interval)
         rec.exclude = _list_value("exclude", options.get("exclude"))
         rec.obs_types = _list_value("obs_types", options.get("obs_types"))
         rec.marker_type = _header_text("marker_type", options.get("marker_type"))
@@ -384,6 +452,8 @@ class _Call:
         rec.full_header = 1 if options.get("full_header") else 0
         split = options.get("split")
         rec.split = n.SPLIT["none"] if split is None else _choice("split", split, n.SPLIT)
+        if rec.split != n.SPLIT["none"] and rec.qc == n.QC_ONLY:
+            raise ValueError("split writes RINEX files; qc=\"only\" writes none")
 
         # The library lists every output of the call through this callback.
         self.outputs = []
@@ -413,24 +483,95 @@ class _Call:
         self.record = rec
 
 
+class _Folders:
+    """The output folders a conversion made. Once the call is over, those
+    it wrote nothing into are taken away again (innermost first), so that a
+    call that failed leaves no trace; gpb2rinex does the same."""
+
+    def __init__(self):
+        self.made = []  # outermost first
+
+    def create(self, option, path):
+        """Makes the folder `path` with its missing parents; ConversionError
+        naming the keyword when it cannot be made."""
+        missing = []
+        probe = os.path.normpath(os.fsdecode(path))
+        while probe and not os.path.lexists(probe):
+            missing.append(probe)
+            parent = os.path.dirname(probe)
+            if parent == probe:
+                break
+            probe = parent
+        shown = os.fsdecode(path)
+        try:
+            os.makedirs(path, exist_ok=True)
+        except FileExistsError:
+            reason = "not a folder"
+        except OSError as err:
+            reason = err.strerror or str(err)
+        else:
+            reason = None if os.path.isdir(path) else "not a folder"
+        self.made.extend(p for p in reversed(missing) if os.path.isdir(p))
+        if reason is not None:
+            raise ConversionError(n.FAILED, "failed",
+                                  "Cannot create output folder %s: %s" % (shown, reason),
+                                  None, option)
+
+    def remove_empty(self):
+        for folder in reversed(self.made):
+            try:
+                os.rmdir(folder)  # an empty folder only
+            except OSError:
+                pass
+        self.made = []
+
+
+# The library ends a missing-ephemeris message with its advice in its own
+# words ("; give an EPP file, a GPS week or a day of the recording"); here
+# the advice names the keywords.
+_EPP_ADVICE = "; give epp=FILE, week=N or date=\"YYYY-MM-DD\""
+_EXISTING_HINT = "; existing='skip' leaves it, existing='replace' replaces it"
+
+
+def _explained(code, field, message):
+    """The library's message with the keyword to change named, as gpb2rinex
+    names its options."""
+    if code == n.EXISTS or field == "existing":
+        return message + _EXISTING_HINT
+    advice = message.find("; give ")
+    if field == "epp" and advice >= 0:
+        return message[:advice] + _EPP_ADVICE
+    return message
+
+
 def _run(entry, gpb, epp, options):
     lib = n.library()
     call = _Call(gpb, epp, options)
     raw = n.Report()
     raw.size = ctypes.sizeof(n.Report)
-    session = lib.rawconv_session_new()
-    if not session:
-        raise MemoryError("rawconv_session_new failed")
+    folders = _Folders()
     try:
-        code = getattr(lib, entry)(session, ctypes.byref(call.record), ctypes.byref(raw))
+        if entry == "rawconv_convert":
+            for option in ("output_dir", "qc_dir"):
+                path = getattr(call.record, option)
+                if path:
+                    folders.create(option, path)
+        session = lib.rawconv_session_new()
+        if not session:
+            raise MemoryError("rawconv_session_new failed")
+        try:
+            code = getattr(lib, entry)(session, ctypes.byref(call.record), ctypes.byref(raw))
+        finally:
+            lib.rawconv_session_free(session)
     finally:
-        lib.rawconv_session_free(session)
+        folders.remove_empty()
     report = _report_from(lib, raw, call.outputs)
     if call.callback_error is not None:
         raise call.callback_error
     if code not in (n.OK, n.SKIPPED):
+        message = report.error or n.text(lib.rawconv_result_name(code))
         raise ConversionError(code, n.text(lib.rawconv_result_name(code)),
-                              report.error or n.text(lib.rawconv_result_name(code)), report,
+                              _explained(code, report.error_field, message), report,
                               report.error_field or None)
     for line in report.warnings:
         _warnings.warn(line, ConversionWarning, stacklevel=3)
