@@ -19,11 +19,12 @@ ensure_packages "cmd:cmake=cmake" "cmd:cc=gcc" "file:/usr/bin/python3=python3" \
 # Debian's interpreter, which sees Debian's numpy and pytest.
 py=/usr/bin/python3
 
+# gpb2rinex too: the parity tests run it beside the package.
 echo "== python: build librawconv_api in $build"
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_WERROR=ON >/dev/null
 fi
-cmake --build "$build" -j "$jobs" --target rawconv_api >/dev/null
+cmake --build "$build" -j "$jobs" --target rawconv_api gpb2rinex >/dev/null
 lib=$(ls "$build"/lib/librawconv_api.so.[0-9]* 2>/dev/null | head -n 1 || true)
 [ -n "$lib" ] || { echo "test-python: no librawconv_api in $build/lib" >&2; exit 1; }
 export RAWCONV_LIBRARY=$lib

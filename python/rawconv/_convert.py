@@ -14,12 +14,18 @@ from . import _native as n
 class ConversionError(Exception):
     """A conversion did not succeed.
 
-    str(error) is the library's one-line reason. Attributes: ``code`` (the
-    result code, one of the RESULT_* constants), ``name`` (its short name,
-    e.g. "failed"), ``message`` (the one-line reason), ``field`` (the
-    keyword argument to change, e.g. "epp", "from_time", "marker", or None
-    when no one argument is at fault) and ``report`` (the Report of the
-    call, with whatever it had reached)."""
+    str(error) is the library's one-line reason, with the keyword to use
+    where the library gives advice: an existing output ends in "; existing=
+    'skip' leaves it, existing='replace' replaces it", a recording without
+    its ephemeris file in "; give epp=FILE, week=N or date=..." (the
+    report's ``error`` keeps the library's own words). Attributes: ``code``
+    (the result code, one of the RESULT_* constants), ``name`` (its short
+    name, e.g. "failed"), ``message`` (the one-line reason, as str(error)),
+    ``field`` (the keyword argument to change, e.g. "epp", "from_time",
+    "marker", "existing", "output_dir", or None when no one argument is at
+    fault) and ``report`` (the Report of the call, with whatever it had
+    reached; None when the call stopped before the library was asked,
+    as for an output folder that cannot be made)."""
 
     def __init__(self, code, name, message, report=None, field=None):
         super().__init__(message)
@@ -403,7 +409,8 @@ class _Call:
         for option, field in _TEXT_OPTIONS.items():
             setattr(rec, field, _header_text(option, options.get(option)))
         rec.station_id = _station_id_value(options.get("station_id"))
-        rec.antenna_height = _real("antenna_height", options.get("antenna_height", 0.0))
+        height = options.get("antenna_height")
+        rec.antenna_height = 0.0 if height is None else _real("antenna_height", height)
 
         week = options.get("week")
         if week is not None:
@@ -603,18 +610,22 @@ def convert(gpb, epp=None, **options):
     - ``sync``: True (default): every output is flushed to the disk before
       its rename, so a crash never leaves a cut file under its name; False
       for scratch runs
-    - ``marker``, ``observer``, ``agency``, ``run_by``, ``station_id``:
-      header texts
-    - ``antenna_height``: metres
+    - ``marker``, ``observer``, ``agency``, ``run_by``: header texts;
+      ``station_id``: the nine characters that start long names
+    - ``antenna_height``: metres (a number)
     - ``week``: full GPS week for every epoch, instead of dating them from
-      the EPP file (0 to 5216)
+      the EPP file: an int from 0 to 5216 (a float is refused, 1316.0 too,
+      rather than cut to a week)
     - ``date``: a day of the recording, "YYYY-MM-DD" or a datetime.date
       (GPS time): dates the epochs without an EPP file, each at the time
       nearest noon of that day with its time of week; not with ``week``.
       With ``week`` or ``date`` and no EPP file the observation file is
       written alone, with a warning
-    - ``output_dir``: folder of both outputs (default: beside the GPB file);
-      ``obs_path``/``nav_path``: exact output paths
+    - ``output_dir``: folder of both outputs (default: beside the GPB file),
+      made with its parents when missing; a call that writes nothing into
+      the folders it made takes them away again, as gpb2rinex does
+      (ConversionError with field "output_dir" when it cannot be made);
+      ``obs_path``/``nav_path``: exact output paths, in folders that exist
     - ``station``: "beside" (default: the .sta file beside the GPB file
       when there is one), None (no station blocks) or a station file's path
     - ``progress``: ``callable(done, total)`` called now and then with bytes
@@ -622,13 +633,15 @@ def convert(gpb, epp=None, **options):
       ConversionError with code RESULT_CANCELLED); an exception raised in it
       cancels too and is raised again by convert
     - ``run_date``: seconds since 1970 for the run-date header lines, for
-      reproducible files
+      reproducible files: an int from 0 to 999999999999
     - ``qc``: False (default), True (check the recording while converting;
       reports OBS.qc.txt, .qc.json and .qc.html beside the observation file)
       or "only" (check without writing RINEX; reports FILE.qc.* named after
       the GPB file, in output_dir or beside it)
     - ``elevation_mask``: degrees (0 to 90) of the check's mask; default 10
-    - ``qc_dir``: folder of the reports (default as above)
+    - ``qc_dir``: folder of the reports (default as above), made when
+      missing as ``output_dir`` is. ``elevation_mask`` and ``qc_dir`` go
+      with ``qc`` (ValueError without it)
 
     Editing while converting (the observation header then describes what
     the file holds; ``epochs_written`` counts the epochs kept):
@@ -636,8 +649,10 @@ def convert(gpb, epp=None, **options):
     - ``from_time``, ``to_time``: GPS time window, "YYYY-MM-DD HH:MM:SS"
       (or with "T") or a naive datetime in GPS time; the start inclusive,
       the end exclusive
-    - ``interval``: seconds; keeps the epochs on multiples of it in the GPS
-      day (within 25 ms of clock steering, at most a quarter of it)
+    - ``interval``: seconds, above 0 and at most 86400 (0 is refused: leave
+      the keyword out, or give None, to keep every epoch); keeps the epochs
+      on multiples of it in the GPS day (within 25 ms of clock steering, at
+      most a quarter of it)
     - ``exclude``: systems and satellites left out, "G,R05" or ["G", "R05"]
     - ``obs_types``: types kept, "C1,L1,P2" or a list, as RINEX 2 types (C1
       L1 L2 P1 P2 D1 S1 S2) or RINEX 3 codes (C1C L1C L2W C1W C2W D1C S1C
@@ -656,16 +671,22 @@ def convert(gpb, epp=None, **options):
       (short names ssssdddh.YYo, ssssdddhmm.YYo for 15m, ssssddd0.YYo for
       1d; "input" names are short ones then; long names carry the span's
       start and 15M/01H/01D); one navigation file. The report's
-      ``obs_paths`` lists the files written. Not with ``obs_path``.
+      ``obs_paths`` lists the files written. Not with ``obs_path``, nor
+      with ``qc="only"``, which writes no RINEX file.
 
     Warnings of a call that succeeded (the report's ``warnings``) are also
     issued through the warnings module as ConversionWarning, one per line.
 
+    The values gpb2rinex refuses as bad arguments are refused here too,
+    before anything is read or made: numbers are ints or floats (not bools
+    or texts), integer options take ints only, paths are not empty.
+
     Returns a Report; raises ConversionError when the library reports a
     failure (existing="skip" with every output present is not one: the
     report's result is then RESULT_SKIPPED), ValueError/TypeError for an
-    option this package cannot map and LibraryNotFoundError when
-    librawconv_api cannot be loaded. Each call runs on a session of its
+    option this package cannot map or refuses (the message starts with the
+    keyword) and LibraryNotFoundError when librawconv_api cannot be
+    loaded. Each call runs on a session of its
     own, so threads may convert different files at the same time."""
     return _run("rawconv_convert", gpb, epp, options)
 
@@ -673,6 +694,7 @@ def convert(gpb, epp=None, **options):
 def plan(gpb, epp=None, **options):
     """The output paths convert() would write for these arguments, as a
     Report (``obs_path``, ``nav_path``; with ``split`` every span's file in
-    ``obs_paths``, found from the epoch times), without writing anything.
-    Raises ConversionError as convert() would before writing."""
+    ``obs_paths``, found from the epoch times), without writing anything
+    and without making the output folders. Raises ConversionError as
+    convert() would before writing, ValueError/TypeError as convert()."""
     return _run("rawconv_plan", gpb, epp, options)
