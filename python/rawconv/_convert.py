@@ -1,11 +1,13 @@
 """convert() and plan(): one GPB file to RINEX through a session of its own."""
 
+import collections
 import ctypes
 import dataclasses
 import datetime
 import numbers
 import os
 import re
+import threading
 import warnings as _warnings
 
 from . import _native as n
@@ -493,44 +495,61 @@ class _Call:
 class _Folders:
     """The output folders a conversion made. Once the call is over, those
     it wrote nothing into are taken away again (innermost first), so that a
-    call that failed leaves no trace; gpb2rinex does the same."""
+    call that failed leaves no trace; gpb2rinex does the same. Calls of
+    other threads may write into the same folders: a folder that one of
+    them still uses stays."""
+
+    _lock = threading.Lock()
+    _in_use = collections.Counter()  # absolute folder -> calls using it
 
     def __init__(self):
         self.made = []  # outermost first
+        self.used = []
 
     def create(self, option, path):
         """Makes the folder `path` with its missing parents; ConversionError
         naming the keyword when it cannot be made."""
-        missing = []
-        probe = os.path.normpath(os.fsdecode(path))
-        while probe and not os.path.lexists(probe):
-            missing.append(probe)
-            parent = os.path.dirname(probe)
-            if parent == probe:
-                break
-            probe = parent
         shown = os.fsdecode(path)
-        try:
-            os.makedirs(path, exist_ok=True)
-        except FileExistsError:
-            reason = "not a folder"
-        except OSError as err:
-            reason = err.strerror or str(err)
-        else:
-            reason = None if os.path.isdir(path) else "not a folder"
-        self.made.extend(p for p in reversed(missing) if os.path.isdir(p))
+        with self._lock:
+            key = os.path.abspath(shown)
+            self._in_use[key] += 1
+            self.used.append(key)
+            missing = []
+            probe = os.path.normpath(shown)
+            while probe and not os.path.lexists(probe):
+                missing.append(probe)
+                parent = os.path.dirname(probe)
+                if parent == probe:
+                    break
+                probe = parent
+            try:
+                os.makedirs(path, exist_ok=True)
+            except FileExistsError:
+                reason = "not a folder"
+            except OSError as err:
+                reason = err.strerror or str(err)
+            else:
+                reason = None if os.path.isdir(path) else "not a folder"
+            self.made.extend(p for p in reversed(missing) if os.path.isdir(p))
         if reason is not None:
-            raise ConversionError(n.FAILED, "failed",
+            raise ConversionError(n.FAILED, n.text(n.library().rawconv_result_name(n.FAILED)),
                                   "Cannot create output folder %s: %s" % (shown, reason),
                                   None, option)
 
     def remove_empty(self):
-        for folder in reversed(self.made):
-            try:
-                os.rmdir(folder)  # an empty folder only
-            except OSError:
-                pass
-        self.made = []
+        with self._lock:
+            for key in self.used:
+                self._in_use[key] -= 1
+                if not self._in_use[key]:
+                    del self._in_use[key]
+            for folder in reversed(self.made):
+                if os.path.abspath(folder) in self._in_use:
+                    continue
+                try:
+                    os.rmdir(folder)  # an empty folder only
+                except OSError:
+                    pass
+        self.made, self.used = [], []
 
 
 # The library ends a missing-ephemeris message with its advice in its own
@@ -686,8 +705,8 @@ def convert(gpb, epp=None, **options):
     report's result is then RESULT_SKIPPED), ValueError/TypeError for an
     option this package cannot map or refuses (the message starts with the
     keyword) and LibraryNotFoundError when librawconv_api cannot be
-    loaded. Each call runs on a session of its
-    own, so threads may convert different files at the same time."""
+    loaded. Each call runs on a session of its own, so threads may convert
+    different files at the same time (into the same new folder too)."""
     return _run("rawconv_convert", gpb, epp, options)
 
 

@@ -86,6 +86,22 @@ class TestFolders:
         assert blocker.read_bytes() == b"x"
         assert listing(sample.parent) == ["sample.epp", "sample.gpb", "sample.sta"]
 
+    def test_a_folder_in_use_by_another_call_stays(self, tmp_path):
+        # Call A made the folder; call B (another thread) is about to write
+        # into it when A, failed, tidies up: the folder stays for B.
+        target = tmp_path / "shared" / "day"
+        a, b = _convert._Folders(), _convert._Folders()
+        a.create("output_dir", os.fsencode(target))
+        b.create("output_dir", os.fsencode(target))
+        a.remove_empty()
+        assert target.is_dir()
+        b.remove_empty()  # B made nothing, so takes nothing away
+        assert target.is_dir()
+        c = _convert._Folders()
+        c.create("qc_dir", os.fsencode(tmp_path / "alone" / "q"))
+        c.remove_empty()
+        assert listing(tmp_path) == ["shared"]
+
     def test_plan_makes_no_folder(self, sample, tmp_path):
         report = rawconv.plan(sample, output_dir=tmp_path / "later")
         assert report.obs_path == str(tmp_path / "later" / "sample.05o")
