@@ -307,15 +307,25 @@ def _time_value(option, value):
 
 
 _DATE_TEXT = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}\Z")
+# A day written with slashes, as gpb2rinex's --date takes it too.
+_SLASHED_DATE = re.compile(r"[0-9]{4}/[0-9]{2}/[0-9]{2}\Z")
+
+
+def _day_text(text):
+    """"YYYY/MM/DD" as the library's "YYYY-MM-DD"; other texts as they are."""
+    return text.replace("/", "-") if _SLASHED_DATE.match(text) else text
 
 
 def _date_text(value):
-    """date= as the library's "YYYY-MM-DD" text: a str, or a datetime.date
-    (a datetime gives its day). The library checks the day itself."""
+    """date= as the library's "YYYY-MM-DD" text: a str ("YYYY-MM-DD" or
+    "YYYY/MM/DD"), or a datetime.date (a datetime gives its day). The
+    library checks the day itself."""
     if value is None:
         return None
     if isinstance(value, datetime.date):
         return value.strftime("%Y-%m-%d").encode("ascii")
+    if isinstance(value, str):
+        value = _day_text(value)
     return n.text_bytes(value, "date")
 
 
@@ -327,7 +337,7 @@ def date_week_noon(value):
     if isinstance(value, datetime.datetime):
         value = value.date()
     if not isinstance(value, datetime.date):
-        text = n.text_bytes(value, "date").decode("utf-8", "replace")
+        text = _day_text(n.text_bytes(value, "date").decode("utf-8", "replace"))
         if not _DATE_TEXT.match(text):
             raise ValueError("date=%r: expected YYYY-MM-DD" % (value,))
         try:
@@ -635,8 +645,8 @@ def convert(gpb, epp=None, **options):
     - ``week``: full GPS week for every epoch, instead of dating them from
       the EPP file: an int from 0 to 5216 (a float is refused, 1316.0 too,
       rather than cut to a week)
-    - ``date``: a day of the recording, "YYYY-MM-DD" or a datetime.date
-      (GPS time): dates the epochs without an EPP file, each at the time
+    - ``date``: a day of the recording, "YYYY-MM-DD" (or "YYYY/MM/DD") or
+      a datetime.date (GPS time): dates the epochs without an EPP file, each at the time
       nearest noon of that day with its time of week; not with ``week``.
       With ``week`` or ``date`` and no EPP file the observation file is
       written alone, with a warning

@@ -153,6 +153,25 @@ class TestRefusals:
         assert done.returncode == 2, done.stderr
         assert listing(sample.parent) == ["sample.epp", "sample.gpb", "sample.sta"]
 
+    def test_a_day_with_slashes_is_the_same_day(self, sample, out, tmp_path):
+        os.remove(sample.with_suffix(".epp"))
+        with pytest.warns(rawconv.ConversionWarning, match="observation file only"):
+            dashed = rawconv.convert(sample, output_dir=out, date="2005-04-02",
+                                     run_date=RUN_DATE)
+        with pytest.warns(rawconv.ConversionWarning, match="observation file only"):
+            slashed = rawconv.convert(sample, output_dir=tmp_path / "slashed", date="2005/04/02",
+                                      run_date=RUN_DATE)
+        assert (slashed.first_week, slashed.first_tow) == (dashed.first_week, dashed.first_tow)
+        data = rawconv.read_gpb(sample, date="2005/04/02")
+        assert data.week[0] == dashed.first_week
+        for mixed in ("2005/04-02", "2005-04/02"):
+            with pytest.raises(rawconv.ConversionError) as caught:
+                rawconv.convert(sample, output_dir=out, date=mixed)
+            assert caught.value.field == "date"
+            with pytest.raises(ValueError, match="^date="):
+                rawconv.read_gpb(sample, date=mixed)
+            assert run_cli("--date", mixed, str(sample), cwd=sample.parent).returncode == 2
+
     def test_integers_of_other_types_are_taken(self, sample, out):
         report = rawconv.convert(sample, output_dir=out, week=np.int32(1316),
                                  run_date=np.int64(RUN_DATE), interval=np.float64(60),
