@@ -72,7 +72,7 @@ site=$("$tmp/venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("pu
 # Without NumPy the package's library layer still loads, and it loads the
 # library shipped with it.
 (cd "$tmp" && "${clean[@]}" "$tmp/venv/bin/python" - "$site" <<'PY'
-import importlib.util, os, sys
+import os, runpy, sys
 site = sys.argv[1]
 try:
     import numpy
@@ -80,12 +80,10 @@ except ImportError:
     pass
 else:
     raise SystemExit("the clean environment sees NumPy at " + numpy.__file__)
-spec = importlib.util.spec_from_file_location("native", os.path.join(site, "rawconv", "_native.py"))
-native = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(native)
-lib = native.library()
+native = runpy.run_path(os.path.join(site, "rawconv", "_native.py"))
+lib = native["library"]()
 assert lib._name == os.path.join(site, "rawconv", "_lib", "librawconv_api.so.1"), lib._name
-print("  loads", lib._name, native.text(lib.rawconv_version_text()))
+print("  loads", lib._name, native["text"](lib.rawconv_version_text()))
 PY
 )
 

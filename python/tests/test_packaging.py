@@ -8,10 +8,11 @@ the search for the C++ sources.
 
 import base64
 import hashlib
-import importlib.util
 import pathlib
+import runpy
 import shutil
 import tarfile
+import types
 import zipfile
 
 import pytest
@@ -22,12 +23,11 @@ from rawconv import _native
 PACKAGE = pathlib.Path(__file__).resolve().parents[1]
 
 
-def load_backend(package_root=PACKAGE, name="rawconv_build_under_test"):
+def load_backend(package_root=PACKAGE):
+    """The backend module of the package folder package_root, as pip loads
+    it (its own copy, whatever folder it sits in)."""
     path = package_root / "_backend" / "rawconv_build.py"
-    spec = importlib.util.spec_from_file_location(name, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return types.SimpleNamespace(**runpy.run_path(str(path)))
 
 
 @pytest.fixture
@@ -167,7 +167,7 @@ class TestSources:
         monkeypatch.delenv("RAWCONV_SOURCE_DIR", raising=False)
         copy = tmp_path / "python"
         shutil.copytree(PACKAGE, copy, ignore=shutil.ignore_patterns("__pycache__", "_lib"))
-        alone = load_backend(copy, "rawconv_build_copied")
+        alone = load_backend(copy)
         with pytest.raises(alone.BuildError) as err:
             alone.source_root()
         assert "C++ sources" in str(err.value) and "RAWCONV_SOURCE_DIR" in str(err.value)
@@ -188,7 +188,7 @@ class TestSources:
             assert all(m.mtime == 0 and m.uid == 0 for m in tar.getmembers())
             tar.extractall(tmp_path / "unpacked")
         unpacked = tmp_path / "unpacked" / base
-        alone = load_backend(unpacked, "rawconv_build_unpacked")
+        alone = load_backend(unpacked)
         assert alone.source_root() == str(unpacked / "native")
         # Built twice, the archive is the same bytes.
         again = tmp_path / "again"
