@@ -25,6 +25,7 @@ import os
 import re
 import shlex
 import shutil
+import stat
 import subprocess
 import sys
 import sysconfig
@@ -238,29 +239,30 @@ def _package_files():
 
 
 def write_wheel(wheel_directory, members, tag=None):
-    """Writes the wheel of members [(name in the wheel, bytes, executable)]
-    plus its .dist-info; returns the wheel's file name."""
+    """Writes the wheel of members [(name in the wheel, bytes)] plus its
+    .dist-info; returns the wheel's file name."""
     tag = tag or wheel_tag()
     dist_info = _dist_info()
     wheel_text = ("Wheel-Version: 1.0\nGenerator: rawconv_build\n"
                   "Root-Is-Purelib: false\nTag: %s\n" % tag)
     members = list(members) + [
-        (dist_info + "/METADATA", _metadata().encode("utf-8"), False),
-        (dist_info + "/WHEEL", wheel_text.encode("utf-8"), False),
-        (dist_info + "/top_level.txt", b"rawconv\n", False),
+        (dist_info + "/METADATA", _metadata().encode("utf-8")),
+        (dist_info + "/WHEEL", wheel_text.encode("utf-8")),
+        (dist_info + "/top_level.txt", b"rawconv\n"),
     ]
     record_name = dist_info + "/RECORD"
     record = "".join("%s,%s,%d\n" % (name, _record_hash(data), len(data))
-                     for name, data, _ in members) + record_name + ",,\n"
-    members.append((record_name, record.encode("utf-8"), False))
+                     for name, data in members) + record_name + ",,\n"
+    members.append((record_name, record.encode("utf-8")))
     file_name = "%s-%s-%s.whl" % (NAME, _version(), tag)
     when = _zip_time()
     os.makedirs(wheel_directory, exist_ok=True)
     with zipfile.ZipFile(os.path.join(wheel_directory, file_name), "w",
                          zipfile.ZIP_DEFLATED) as zf:
-        for name, data, executable in members:
+        for name, data in members:
             info = zipfile.ZipInfo(name, when)
-            info.external_attr = (0o755 if executable else 0o644) << 16
+            # Plain files, rw-r--r-- (a shared library needs no x to load).
+            info.external_attr = (stat.S_IFREG | 0o644) << 16
             info.compress_type = zipfile.ZIP_DEFLATED
             zf.writestr(info, data)
     return file_name
@@ -295,10 +297,10 @@ prepare_metadata_for_build_editable = prepare_metadata_for_build_wheel
 
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
-    members = [(name, _read(path), False) for name, path in _package_files()]
+    members = [(name, _read(path)) for name, path in _package_files()]
     with tempfile.TemporaryDirectory(prefix="rawconv-build-") as work:
         library, shipped = build_library(work, config_settings)
-        members.append((LIB_DIR + "/" + shipped, _read(library), True))
+        members.append((LIB_DIR + "/" + shipped, _read(library)))
         return write_wheel(wheel_directory, members)
 
 
@@ -310,9 +312,8 @@ def build_editable(wheel_directory, config_settings=None, metadata_directory=Non
         target = os.path.join(PACKAGE_ROOT, "rawconv", "_lib")
         os.makedirs(target, exist_ok=True)
         shutil.copyfile(library, os.path.join(target, shipped))
-        os.chmod(os.path.join(target, shipped), 0o755)
     pth = (PACKAGE_ROOT + "\n").encode(sys.getfilesystemencoding())
-    return write_wheel(wheel_directory, [("rawconv_editable.pth", pth, False)])
+    return write_wheel(wheel_directory, [("rawconv_editable.pth", pth)])
 
 
 # --- sdist ------------------------------------------------------------------------

@@ -11,6 +11,7 @@ import hashlib
 import pathlib
 import runpy
 import shutil
+import stat
 import tarfile
 import types
 import zipfile
@@ -72,9 +73,9 @@ class TestWheel:
 
     @pytest.fixture
     def wheel(self, backend, tmp_path):
-        members = [(name, pathlib.Path(path).read_bytes(), False)
+        members = [(name, pathlib.Path(path).read_bytes())
                    for name, path in backend._package_files()]
-        members.append(("rawconv/_lib/librawconv_api.so.1", self.LIBRARY, True))
+        members.append(("rawconv/_lib/librawconv_api.so.1", self.LIBRARY))
         name = backend.write_wheel(str(tmp_path), members)
         return tmp_path / name
 
@@ -90,10 +91,10 @@ class TestWheel:
     def test_contents(self, wheel):
         with zipfile.ZipFile(wheel) as zf:
             names = zf.namelist()
-            mode = zf.getinfo("rawconv/_lib/librawconv_api.so.1").external_attr >> 16
+            modes = {info.external_attr >> 16 for info in zf.infolist()}
         assert "rawconv/__init__.py" in names and "rawconv/_native.py" in names
         assert "rawconv/_lib/librawconv_api.so.1" in names
-        assert mode & 0o111
+        assert modes == {stat.S_IFREG | 0o644}
         assert not [n for n in names if "__pycache__" in n or n.endswith(".pyc")]
         assert not [n for n in names if n.startswith(("tests/", "_backend/"))]
 
@@ -123,9 +124,9 @@ class TestWheel:
 
     def test_the_same_inputs_give_the_same_bytes(self, backend, tmp_path, wheel):
         again = tmp_path / "again"
-        members = [(name, pathlib.Path(path).read_bytes(), False)
+        members = [(name, pathlib.Path(path).read_bytes())
                    for name, path in backend._package_files()]
-        members.append(("rawconv/_lib/librawconv_api.so.1", self.LIBRARY, True))
+        members.append(("rawconv/_lib/librawconv_api.so.1", self.LIBRARY))
         name = backend.write_wheel(str(again), members)
         assert (again / name).read_bytes() == wheel.read_bytes()
 
@@ -157,6 +158,13 @@ class TestHooks:
 
 
 # --- the C++ sources and the source archive ----------------------------------------
+
+def test_a_missing_cmake_is_named(backend, tmp_path, monkeypatch):
+    monkeypatch.setenv("PATH", str(tmp_path))
+    with pytest.raises(backend.BuildError) as err:
+        backend.build_library(str(tmp_path))
+    assert "cmake not found" in str(err.value) and "C++17 compiler" in str(err.value)
+
 
 class TestSources:
     def test_found_around_the_package(self, backend, monkeypatch):
