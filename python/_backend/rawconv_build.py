@@ -181,19 +181,14 @@ def _run(args, **kwargs):
 
 
 def _built_library(build_dir):
-    """The real (not symlinked) library file CMake wrote, and the name it is
-    loaded by."""
-    if sys.platform == "win32":
-        patterns = [("rawconv_api.dll", "rawconv_api.dll")]
-    elif sys.platform == "darwin":
-        patterns = [("librawconv_api.1.dylib", "librawconv_api.1.dylib")]
-    else:
-        patterns = [("librawconv_api.so.1", "librawconv_api.so.1")]
+    """The real (not symlinked) library file CMake wrote, and the name the
+    package loads it by."""
+    name = {"win32": "rawconv_api.dll",
+            "darwin": "librawconv_api.1.dylib"}.get(sys.platform, "librawconv_api.so.1")
     for folder, _, files in os.walk(build_dir):
-        for built, shipped in patterns:
-            if built in files:
-                return os.path.realpath(os.path.join(folder, built)), shipped
-    raise BuildError("CMake built no librawconv_api in %s" % build_dir)
+        if name in files:
+            return os.path.realpath(os.path.join(folder, name)), name
+    raise BuildError("CMake built no %s in %s" % (name, build_dir))
 
 
 def build_library(work_dir, config_settings=None):
