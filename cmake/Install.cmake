@@ -13,6 +13,8 @@
 #   DATADIR/doc/rawconv/copyright, changelog.gz   (Debian layout)
 #   LIBDIR/cmake/rawconv/rawconvConfig*.cmake, rawconvTargets*.cmake
 #   LIBDIR/pkgconfig/rawconv.pc, rawconv_api.pc
+#   lib/python3/dist-packages/rawconv/             (the Python package, over
+#                                                   the installed library)
 #
 # Only native builds install; the cross-built Windows files are shipped by
 # their own stage.
@@ -113,6 +115,45 @@ if(_rawconv_docs)
   add_custom_target(rawconv_docs ALL DEPENDS ${_rawconv_docs})
 endif()
 
+# The Python package for the system's interpreter, in Debian's folder for
+# every Python 3 (RAWCONV_PYTHON_DIR, under the prefix; empty: left out). It
+# carries no library of its own and loads the librawconv_api installed
+# beside it through the system's loader. Its metadata (the .dist-info that
+# pip and importlib.metadata read) is written by the package's own build
+# backend, when a Python 3 interpreter is found.
+set(RAWCONV_PYTHON_DIR lib/python3/dist-packages CACHE STRING
+  "Where the Python package is installed, under the prefix (empty: not installed)")
+if(RAWCONV_PYTHON_DIR)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/rawconv
+    DESTINATION ${RAWCONV_PYTHON_DIR}
+    FILES_MATCHING PATTERN "*.py"
+    PATTERN "__pycache__" EXCLUDE
+    PATTERN "_lib" EXCLUDE)
+  find_package(Python3 COMPONENTS Interpreter QUIET)
+  if(Python3_Interpreter_FOUND)
+    set(_rawconv_py_meta ${PROJECT_BINARY_DIR}/python-metadata)
+    add_custom_command(OUTPUT ${_rawconv_py_meta}/stamp
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${_rawconv_py_meta}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${_rawconv_py_meta}
+      COMMAND ${Python3_EXECUTABLE} -B -c
+        "import sys; sys.path.insert(0, sys.argv[1]); import rawconv_build; rawconv_build.prepare_metadata_for_build_wheel(sys.argv[2])"
+        ${PROJECT_SOURCE_DIR}/python/_backend ${_rawconv_py_meta}
+      COMMAND ${CMAKE_COMMAND} -E touch ${_rawconv_py_meta}/stamp
+      DEPENDS ${PROJECT_SOURCE_DIR}/python/_backend/rawconv_build.py
+        ${PROJECT_SOURCE_DIR}/python/pyproject.toml
+        ${PROJECT_SOURCE_DIR}/python/README.md
+        ${PROJECT_SOURCE_DIR}/python/rawconv/__init__.py
+      COMMENT "Writing the Python package's metadata"
+      VERBATIM)
+    add_custom_target(rawconv_python_metadata ALL DEPENDS ${_rawconv_py_meta}/stamp)
+    install(DIRECTORY ${_rawconv_py_meta}/
+      DESTINATION ${RAWCONV_PYTHON_DIR}
+      PATTERN "stamp" EXCLUDE)
+  else()
+    message(STATUS "No Python 3 interpreter: the Python package is installed without its metadata")
+  endif()
+endif()
+
 # CMake package: find_package(rawconv CONFIG) gives rawconv::rawconv and
 # rawconv::api.
 install(EXPORT rawconvTargets
@@ -165,7 +206,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 observation and navigation files. The package holds the conversion\n\
 libraries librawconv and librawconv_api with their headers, CMake and\n\
 pkg-config files, the command-line converter gpb2rinex, and the data\n\
-tools make_synthetic_gpb, rnx2gpb and nav2epp in /usr/lib/rawconv.")
+tools make_synthetic_gpb, rnx2gpb and nav2epp in /usr/lib/rawconv, and\n\
+the Python package rawconv for python3.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -180,6 +222,10 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The loader cache is refreshed through dpkg's ldconfig trigger.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/packaging/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# The Python package in the same .deb is used through python3 with NumPy.
+if(RAWCONV_PYTHON_DIR)
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3, python3-numpy")
+endif()
 # Library dependencies from the binaries themselves (dpkg-shlibdeps, in
 # dpkg-dev); a fixed list where that tool is missing.
 find_program(RAWCONV_DPKG_SHLIBDEPS dpkg-shlibdeps)

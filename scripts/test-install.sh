@@ -4,7 +4,8 @@
 # the CMake package, one through pkg-config) and runs them on the sample,
 # runs the installed gpb2rinex and data tools, checks that a user's default
 # build does not turn warnings into errors, then builds the Debian package
-# and checks its files (documents, manual page, tools; lintian when it is
+# and checks its files (documents, manual page, tools, the Python package,
+# which converts the sample from the unpacked package; lintian when it is
 # installed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,8 @@ build=${RAWCONV_INSTALL_BUILD:-$root/build-install}
 
 . "$root/scripts/ensure-tools.sh"
 ensure_packages "cmd:cmake=cmake" "cmd:cc=gcc" "cmd:pkg-config=pkg-config" \
-  "cmd:dpkg-deb=dpkg" "cmd:dpkg-shlibdeps=dpkg-dev"
+  "cmd:dpkg-deb=dpkg" "cmd:dpkg-shlibdeps=dpkg-dev" "file:/usr/bin/python3=python3" \
+  "file:/usr/lib/python3/dist-packages/numpy=python3-numpy"
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/rawconv-install.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
@@ -56,11 +58,17 @@ expected=(
   "$libdir/cmake/rawconv/rawconvTargets.cmake"
   "$libdir/pkgconfig/rawconv.pc"
   "$libdir/pkgconfig/rawconv_api.pc"
+  lib/python3/dist-packages/rawconv/__init__.py
+  lib/python3/dist-packages/rawconv/_native.py
+  "lib/python3/dist-packages/rawconv-$(sed -n 's/^__version__ = "\(.*\)"$/\1/p' "$root/python/rawconv/__init__.py").dist-info/METADATA"
 )
 for f in "${expected[@]}"; do
   grep -qxF "$f" "$tmp/installed.txt" || fail "not installed: $f"
 done
 grep -qxF share/man/man1/gpb2rinex.1 "$tmp/installed.txt" && fail "the man page is installed uncompressed"
+# The installed Python package uses the installed library, not a copy.
+grep -E '^lib/python3/dist-packages/rawconv/(_lib/|.*\.(so|pyc)|__pycache__)' "$tmp/installed.txt" \
+  && fail "the Python package is installed with a library or byte code of its own"
 for lib in librawconv librawconv_api; do
   [ -L "$prefix/$libdir/$lib.so" ] && [ -L "$prefix/$libdir/$lib.so.1" ] \
     || fail "$lib.so and $lib.so.1 are not symlinks"
@@ -180,7 +188,8 @@ for example in "$readme"/examples/*; do
   esac
   dir=$readme/run-${name%.*}
   cp -al "$readme/inputs" "$dir"
-  if ! (cd "$dir" && env -u LD_LIBRARY_PATH PATH="$export_path" PYTHONPATH="$root/python" \
+  if ! (cd "$dir" && env -u LD_LIBRARY_PATH PATH="$export_path" \
+          PYTHONPATH="$prefix/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 \
           RAWCONV_LIBRARY="$prefix/$libdir/librawconv_api.so.1" "${run[@]}" >"$dir.log" 2>&1); then
     sed 's/^/    /' "$example" >&2
     sed 's/^/  | /' "$dir.log" >&2
@@ -255,6 +264,30 @@ for tool in make_synthetic_gpb rnx2gpb nav2epp; do
 done
 "$x/usr/lib/rawconv/make_synthetic_gpb" --epochs 10 "$tmp/deb.gpb" "$tmp/deb.epp" >/dev/null \
   || fail "the packaged make_synthetic_gpb does not run"
+
+# The Python package as python3 of a system with the package installed
+# finds it: the package in dist-packages, the library through the loader
+# (the unpacked root's library folder stands for the system's).
+echo "== install: the packaged Python package"
+mkdir -p "$tmp/deb-python/out"
+cp "$root/examples/sample.gpb" "$root/examples/sample.epp" "$tmp/deb-python/"
+(cd "$tmp/deb-python" && env -u RAWCONV_LIBRARY PYTHONDONTWRITEBYTECODE=1 \
+    PYTHONPATH="$x/usr/lib/python3/dist-packages" LD_LIBRARY_PATH="$x/usr/$libdir" \
+    /usr/bin/python3 - "$x" <<'PY'
+import importlib.metadata, os, sys
+import rawconv
+root = os.path.realpath(sys.argv[1]) + "/"
+assert os.path.realpath(rawconv.__file__).startswith(root), rawconv.__file__
+versions = (importlib.metadata.version("rawconv"), rawconv.__version__, rawconv.library_version())
+assert len(set(versions)) == 1, versions
+report = rawconv.convert("sample.gpb", output_dir="out")
+assert report.epochs_written > 0 and os.path.exists(report.obs_path), report
+with open("/proc/self/maps") as maps:
+    loaded = {line.split()[-1] for line in maps if "librawconv_api" in line}
+assert [os.path.realpath(p).startswith(root) for p in loaded] == [True], loaded
+print("  packaged Python package:", os.path.basename(report.obs_path), report.epochs_written, "epochs")
+PY
+) || fail "the packaged Python package did not convert the sample"
 
 # lintian when it is there: the report is shown; its errors and the tags of
 # the files checked above fail the stage.

@@ -11,8 +11,9 @@ compiled code of its own):
     c1 = data.obs["C1"]          # (epochs, 24) metres, NaN where absent
 
 The library is looked for in this order: the path in the RAWCONV_LIBRARY
-environment variable, librawconv_api beside this package, then the system's
-loader (an installed librawconv_api.so.1).
+environment variable, the librawconv_api shipped inside this package
+(rawconv/_lib/, where `pip install` puts the one it builds), one beside
+this package, then the system's loader (an installed librawconv_api.so.1).
 """
 
 from ._convert import ConversionError, ConversionWarning, Report, convert, plan

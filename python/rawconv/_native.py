@@ -196,18 +196,21 @@ _lock = threading.Lock()
 _lib = None
 
 
-def _candidates():
+def _candidates(here=None):
     """Where the library is looked for, in order: the RAWCONV_LIBRARY
-    environment variable, the package's own folder, the system's loader."""
+    environment variable (alone when set), the copy shipped in the package
+    (_lib/, put there by the wheel's build), the package's own folder, the
+    system's loader."""
     env = os.environ.get("RAWCONV_LIBRARY")
     if env:
         yield env
         return
-    here = os.path.dirname(os.path.abspath(__file__))
-    for name in _FILE_NAMES:
-        path = os.path.join(here, name)
-        if os.path.exists(path):
-            yield path
+    here = here or os.path.dirname(os.path.abspath(__file__))
+    for folder in (os.path.join(here, "_lib"), here):
+        for name in _FILE_NAMES:
+            path = os.path.join(folder, name)
+            if os.path.exists(path):
+                yield path
     found = ctypes.util.find_library("rawconv_api")
     if found:
         yield found
