@@ -19,6 +19,7 @@
 #include "naming/file_ext.h"
 #include "naming/path.h"
 #include "api/qc_step.h"
+#include "ephem/epp.h"
 #include "gpb/gpb.h"
 #include "sink/gzip_sink.h"
 #include "obs/header_metadata.h"
@@ -670,6 +671,131 @@ void ToChannel(const GpbChannel& in, rawconv_channel* out) {
   out->lli2 = (m & kObsLock2) != 0 && !(in.LockTime2 > 0.0);
 }
 
+// Opens the GPB file of a reader; nullptr with the reason in *why.
+rawconv_gpb_reader* OpenReader(const char* gpb_path, std::string* why) {
+  if (!gpb_path) {
+    *why = "No GPB file given";
+    return nullptr;
+  }
+  std::unique_ptr<rawconv_gpb_reader> r(new (std::nothrow) rawconv_gpb_reader());
+  if (!r) {
+    *why = "Out of memory";
+    return nullptr;
+  }
+  ContextScope scope(r->context);
+  if (r->gpb.OpenGpbFile(gpb_path, 1 << 16) != 0) {
+    // The reader's reason, else the file system's, else the contents'.
+    std::string reason = r->gpb.OpenReason();
+    if (reason.empty()) reason = steps::InputProblem(gpb_path);
+    if (reason.empty()) reason = "not a GPB file (neither the new nor the old format)";
+    *why = std::string("Cannot open GPB file ") + gpb_path + ": " + reason;
+    return nullptr;
+  }
+  std::snprintf(r->receiver, sizeof r->receiver, "%s", r->gpb.ReceiverDescription());
+  return r.release();
+}
+
+// Every epoch dated in one fixed week.
+void DateByWeek(rawconv_gpb_reader* r, int32_t week) {
+  r->ref = WeekReference{};
+  r->ref.Week = week;
+  r->ref.FixedWeek = 1;
+  r->dated = true;
+}
+
+// How a reader opened by rawconv_gpb_open_dated dates its epochs; false
+// with the reason in *why for a request it cannot follow.
+bool ChooseDating(const char* epp_path, int32_t week, const char* date, WeekReference* ref,
+                  bool* dated, std::string* why) {
+  const bool by_epp = epp_path && *epp_path;
+  const bool by_date = date && *date;
+  const bool by_week = week != -1;
+  if (by_epp + by_date + by_week > 1) {
+    *why = "Give one of an EPP file, a GPS week and a day";
+    return false;
+  }
+  *dated = by_epp || by_date || by_week;
+  *ref = WeekReference{};
+  if (by_week) {
+    if (week < 0 || week > RAWCONV_WEEK_MAX) {
+      *why = "Bad GPS week " + std::to_string(week) + ": expected 0 to " +
+             std::to_string(RAWCONV_WEEK_MAX);
+      return false;
+    }
+    ref->Week = week;
+    ref->FixedWeek = 1;
+  } else if (by_date) {
+    if (!ReferenceOfDay(date, ref)) {
+      *why = std::string("Bad date \"") + date +
+             "\": expected YYYY-MM-DD, a day of GPS weeks 0 to " +
+             std::to_string(RAWCONV_WEEK_MAX) + " (1980-01-06 to 2079-12-30)";
+      return false;
+    }
+  } else if (by_epp) {
+    std::string reason;
+    std::FILE* epp = OpenEppFile(epp_path, &reason);
+    if (!epp) {
+      *why = std::string("Cannot open ephemeris file ") + epp_path + ": " + reason;
+      return false;
+    }
+    std::fclose(epp);
+    *ref = LookupWeekReference(epp_path);
+    if (!ref->Found) {
+      *why = std::string("Ephemeris file ") + epp_path +
+             " holds no ephemeris to date the recording";
+      return false;
+    }
+  }
+  return true;
+}
+
+// One epoch of the reader into *epoch: 1, or the end code (0 clean end, -1
+// damaged), which every later call returns again.
+int ReadEpoch(rawconv_gpb_reader* r, rawconv_epoch* epoch) {
+  if (r->ended) return r->end_code;
+  GpbEpoch e{};
+  GpbChannel channels[kMaxChannels]{};
+  const int code = r->gpb.ReadGpbEpoch(&e, channels);
+  if (code != 0) {
+    // End of file, or a record that is damaged or cut short.
+    // A record cut short at the end of the file reads as the end of the
+    // file too; the pass's own account tells the two apart.
+    const bool clean_end = code < 0 && !r->gpb.EndedInDamage() &&
+                           std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
+    r->ended = true;
+    r->end_code = clean_end ? 0 : -1;
+    if (!clean_end) {
+      const bool cut = std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
+      std::snprintf(r->error, sizeof r->error, "%.255s",
+                    cut ? "The file ends within a record" : r->gpb.ErrorText());
+    }
+    return r->end_code;
+  }
+  std::memset(epoch, 0, sizeof *epoch);
+  epoch->tow = e.RcvTime;
+  epoch->week = r->dated ? ReferenceWeekOf(r->ref, e.RcvTime) : -1;
+  epoch->latitude = e.Latitude;
+  epoch->longitude = e.Longitude;
+  epoch->height = e.Height;
+  epoch->position_valid = r->gpb.IsPositionValid(&e) ? 1 : 0;
+  epoch->kinematic = r->gpb.IsKinematic(&e) ? 1 : 0;
+  epoch->clock_bias = e.ClockBias;
+  int n = e.NumChannels;
+  if (n < 0) n = 0;
+  if (n > kMaxChannels) n = kMaxChannels;
+  epoch->num_channels = n;
+  for (int i = 0; i < n; ++i) ToChannel(channels[i], &epoch->channels[i]);
+  return 1;
+}
+
+// An exception while reading ends the reader as a damaged file would.
+int EndInError(rawconv_gpb_reader* r) {
+  std::snprintf(r->error, sizeof r->error, "Internal error");
+  r->ended = true;
+  r->end_code = -1;
+  return -1;
+}
+
 }  // namespace
 }  // namespace rawconv
 
@@ -773,34 +899,49 @@ RAWCONV_API int rawconv_plan(rawconv_session* session, const rawconv_options* op
 RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const char* epp_path,
                                                  int32_t week_override, char* error,
                                                  size_t error_size) {
-  auto fail = [&](const char* text) -> rawconv_gpb_reader* {
-    if (error && error_size > 0) std::snprintf(error, error_size, "%s", text);
+  auto fail = [&](const std::string& text) -> rawconv_gpb_reader* {
+    if (error && error_size > 0) std::snprintf(error, error_size, "%s", text.c_str());
     return nullptr;
   };
   try {
-    if (!gpb_path) return fail("No GPB file given");
-    rawconv_gpb_reader* r = new (std::nothrow) rawconv_gpb_reader();
-    if (!r) return fail("Out of memory");
+    std::string why;
+    rawconv_gpb_reader* r = OpenReader(gpb_path, &why);
+    if (!r) return fail(why);
     ContextScope scope(r->context);
-    if (r->gpb.OpenGpbFile(gpb_path, 1 << 16) != 0) {
-      // The reader's reason, else the file system's, else the contents'.
-      std::string reason = r->gpb.OpenReason();
-      if (reason.empty()) reason = steps::InputProblem(gpb_path);
-      if (reason.empty()) reason = "not a GPB file (neither the new nor the old format)";
-      const std::string text = std::string("Cannot open GPB file ") + gpb_path + ": " + reason;
-      delete r;
-      return fail(text.c_str());
-    }
     if (week_override >= 0) {
-      r->ref = WeekReference{};
-      r->ref.Week = week_override;
-      r->ref.FixedWeek = 1;
-      r->dated = true;
+      DateByWeek(r, week_override);
     } else if (epp_path) {
       r->ref = LookupWeekReference(epp_path);
       r->dated = r->ref.Found != 0;
     }
-    std::snprintf(r->receiver, sizeof r->receiver, "%s", r->gpb.ReceiverDescription());
+    if (error && error_size > 0) error[0] = '\0';
+    return r;
+  } catch (...) {
+    return fail("Internal error");
+  }
+}
+
+RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open_dated(const char* gpb_path, const char* epp_path,
+                                                       int32_t week, const char* date,
+                                                       char* error, size_t error_size) {
+  auto fail = [&](const std::string& text) -> rawconv_gpb_reader* {
+    if (error && error_size > 0) std::snprintf(error, error_size, "%s", text.c_str());
+    return nullptr;
+  };
+  try {
+    std::string why;
+    // The dating first: a bad request reads nothing.
+    WeekReference ref{};
+    bool dated = false;
+    {
+      Context scratch{};
+      ContextScope scope(scratch);
+      if (!ChooseDating(epp_path, week, date, &ref, &dated, &why)) return fail(why);
+    }
+    rawconv_gpb_reader* r = OpenReader(gpb_path, &why);
+    if (!r) return fail(why);
+    r->ref = ref;
+    r->dated = dated;
     if (error && error_size > 0) error[0] = '\0';
     return r;
   } catch (...) {
@@ -810,47 +951,32 @@ RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const cha
 
 RAWCONV_API int rawconv_gpb_next(rawconv_gpb_reader* r, rawconv_epoch* epoch) {
   if (!r || !epoch) return -1;
-  if (r->ended) return r->end_code;
   try {
     ContextScope scope(r->context);
-    GpbEpoch e{};
-    GpbChannel channels[kMaxChannels]{};
-    const int code = r->gpb.ReadGpbEpoch(&e, channels);
-    if (code != 0) {
-      // End of file, or a record that is damaged or cut short.
-      // A record cut short at the end of the file reads as the end of the
-      // file too; the pass's own account tells the two apart.
-      const bool clean_end = code < 0 && !r->gpb.EndedInDamage() &&
-                             std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
-      r->ended = true;
-      r->end_code = clean_end ? 0 : -1;
-      if (!clean_end) {
-        const bool cut = std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
-        std::snprintf(r->error, sizeof r->error, "%.255s",
-                      cut ? "The file ends within a record" : r->gpb.ErrorText());
-      }
-      return r->end_code;
-    }
-    std::memset(epoch, 0, sizeof *epoch);
-    epoch->tow = e.RcvTime;
-    epoch->week = r->dated ? ReferenceWeekOf(r->ref, e.RcvTime) : -1;
-    epoch->latitude = e.Latitude;
-    epoch->longitude = e.Longitude;
-    epoch->height = e.Height;
-    epoch->position_valid = r->gpb.IsPositionValid(&e) ? 1 : 0;
-    epoch->kinematic = r->gpb.IsKinematic(&e) ? 1 : 0;
-    epoch->clock_bias = e.ClockBias;
-    int n = e.NumChannels;
-    if (n < 0) n = 0;
-    if (n > kMaxChannels) n = kMaxChannels;
-    epoch->num_channels = n;
-    for (int i = 0; i < n; ++i) ToChannel(channels[i], &epoch->channels[i]);
-    return 1;
+    return ReadEpoch(r, epoch);
   } catch (...) {
-    std::snprintf(r->error, sizeof r->error, "Internal error");
-    r->ended = true;
-    r->end_code = -1;
-    return -1;
+    return EndInError(r);
+  }
+}
+
+RAWCONV_API int rawconv_gpb_read(rawconv_gpb_reader* r, rawconv_epoch* epochs, size_t capacity,
+                                 size_t* count) {
+  if (count) *count = 0;
+  if (!r || !count || (!epochs && capacity > 0)) return -1;
+  try {
+    ContextScope scope(r->context);
+    size_t done = 0;
+    int code = 1;
+    while (done < capacity) {
+      code = ReadEpoch(r, &epochs[done]);
+      if (code != 1) break;
+      ++done;
+    }
+    *count = done;
+    if (capacity == 0 && r->ended) return r->end_code;
+    return code;
+  } catch (...) {
+    return EndInError(r);
   }
 }
 

@@ -664,6 +664,44 @@ RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const cha
  * every further call returns the same. */
 RAWCONV_API int rawconv_gpb_next(rawconv_gpb_reader* reader, rawconv_epoch* epoch);
 
+/* Opens a GPB file as rawconv_gpb_open does, dated by at most one of:
+ *   week     >= 0: every epoch in this full GPS week (0 to
+ *            RAWCONV_WEEK_MAX); -1: not given;
+ *   date     "YYYY-MM-DD", a day of the recording (GPS time), as
+ *            options.date dates a conversion: each epoch at the time nearest
+ *            noon of that day with its time of week; NULL or "": not given;
+ *   epp_path an EPP file whose reference ephemeris dates the epochs; NULL
+ *            or "": not given. Unlike rawconv_gpb_open, a file named here
+ *            that is missing, a folder, unreadable or without an ephemeris
+ *            to date by fails the open.
+ * Nothing given: every epoch's week is -1. Two given, a week out of range or
+ * a date of any other form fails. On failure returns NULL with the reason in
+ * error (error_size bytes, always terminated; error may be NULL): the GPB
+ * file's as rawconv_gpb_open gives it, else "Cannot open ephemeris file X:
+ * <the system's reason>", "Ephemeris file X holds no ephemeris to date the
+ * recording", "Bad date \"...\": expected YYYY-MM-DD ...", "Bad GPS week N:
+ * expected 0 to 5216" or "Give one of an EPP file, a GPS week and a day".
+ * Close with rawconv_gpb_close. */
+RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open_dated(const char* gpb_path, const char* epp_path,
+                                                       int32_t week, const char* date,
+                                                       char* error, size_t error_size);
+
+/* Reads up to `capacity` epochs, in order, into the caller's array epochs[0]
+ * .. epochs[capacity - 1], each exactly as rawconv_gpb_next would give it,
+ * and sets *count to the number read. One call reads a large block of a
+ * file with none of the per-call cost of rawconv_gpb_next (the Python
+ * package fills its arrays this way); the two may be mixed on one reader.
+ * Returns 1 when the array is full (*count == capacity; more epochs may
+ * follow), 0 when the file ended cleanly (*count epochs before the end,
+ * possibly none), -1 when it ended in a damaged or truncated record
+ * (*count good epochs before it; rawconv_gpb_error tells why). After 0 or
+ * -1 every further call returns the same with *count 0. A NULL reader,
+ * array (with capacity > 0) or count returns -1 and reads nothing (*count,
+ * when count is not NULL, is 0). Entries beyond *count are left as they
+ * were. The array stays the caller's: the library keeps no pointer to it. */
+RAWCONV_API int rawconv_gpb_read(rawconv_gpb_reader* reader, rawconv_epoch* epochs,
+                                 size_t capacity, size_t* count);
+
 /* The reason of the last -1 of rawconv_gpb_next; "" otherwise. Owned by the
  * reader, valid until the next call on it. */
 RAWCONV_API const char* rawconv_gpb_error(const rawconv_gpb_reader* reader);
