@@ -24,6 +24,7 @@
 #include "sink/gzip_sink.h"
 #include "obs/header_metadata.h"
 #include "obs/obs_writer.h"
+#include "obs/rinex3_codes.h"
 #include "obs/rinex3_obs.h"
 #include "obs/rinex_format.h"
 #include "obs/rinex_versions.h"
@@ -197,6 +198,16 @@ bool CheckHeaderTexts(const rawconv_options& o, Invalid* why) {
          CheckText(o.station_id, kStationIdColumns, "Station id", "station_id", why);
 }
 
+// The refusals of a week and a day that cannot date a recording.
+std::string BadWeekText(int32_t week) {
+  return "GPS week " + std::to_string(week) + " out of range (0 to " +
+         std::to_string(RAWCONV_WEEK_MAX) + ")";
+}
+std::string BadDateText(const char* date) {
+  return std::string("Bad date \"") + date + "\": expected YYYY-MM-DD, a day of GPS weeks 0 to " +
+         std::to_string(RAWCONV_WEEK_MAX);
+}
+
 // Noon (GPS time) of a day given as "YYYY-MM-DD", as a reference that dates
 // each epoch in the week that puts it nearest that noon. false for any
 // other text or a day outside weeks 0..RAWCONV_WEEK_MAX.
@@ -266,17 +277,12 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
       o.antenna_height > kMaxAntennaHeight)
     return Refuse(why, "antenna_height", "Antenna height out of range");
   if (o.use_week && (o.week < 0 || o.week > RAWCONV_WEEK_MAX))
-    return Refuse(why, "week",
-                  "GPS week " + std::to_string(o.week) + " out of range (0 to " +
-                      std::to_string(RAWCONV_WEEK_MAX) + ")");
+    return Refuse(why, "week", BadWeekText(o.week));
   if (o.date && *o.date) {
     if (o.use_week)
       return Refuse(why, "date", "Give a GPS week or a day of the recording, not both");
     if (!ReferenceOfDay(o.date, &job->DateRef))
-      return Refuse(why, "date",
-                    std::string("Bad date \"") + o.date +
-                        "\": expected YYYY-MM-DD, a day of GPS weeks 0 to " +
-                        std::to_string(RAWCONV_WEEK_MAX));
+      return Refuse(why, "date", BadDateText(o.date));
   }
   switch (o.qc) {
     case RAWCONV_QC_NONE: job->Qc = QcMode::kNone; break;
@@ -718,17 +724,14 @@ bool ChooseDating(const char* epp_path, int32_t week, const char* date, WeekRefe
   *ref = WeekReference{};
   if (by_week) {
     if (week < 0 || week > RAWCONV_WEEK_MAX) {
-      *why = "Bad GPS week " + std::to_string(week) + ": expected 0 to " +
-             std::to_string(RAWCONV_WEEK_MAX);
+      *why = BadWeekText(week);
       return false;
     }
     ref->Week = week;
     ref->FixedWeek = 1;
   } else if (by_date) {
     if (!ReferenceOfDay(date, ref)) {
-      *why = std::string("Bad date \"") + date +
-             "\": expected YYYY-MM-DD, a day of GPS weeks 0 to " +
-             std::to_string(RAWCONV_WEEK_MAX) + " (1980-01-06 to 2079-12-30)";
+      *why = BadDateText(date);
       return false;
     }
   } else if (by_epp) {
@@ -982,6 +985,16 @@ RAWCONV_API int rawconv_gpb_read(rawconv_gpb_reader* r, rawconv_epoch* epochs, s
 
 RAWCONV_API const char* rawconv_gpb_error(const rawconv_gpb_reader* r) {
   return r ? r->error : "";
+}
+
+RAWCONV_API const char* rawconv_rinex3_code(char system, int32_t type) {
+  if ((system != 'G' && system != 'R') || type < 0 || type >= kRinex3CodeCount) return nullptr;
+  return Rinex3ObsCode(type, system == 'R');
+}
+
+RAWCONV_API void rawconv_strength_indicators(const double* cn0, size_t n, uint8_t* ssi) {
+  if (!cn0 || !ssi) return;
+  for (size_t i = 0; i < n; ++i) ssi[i] = static_cast<uint8_t>(StrengthIndicator(cn0[i]));
 }
 
 RAWCONV_API const char* rawconv_gpb_receiver(const rawconv_gpb_reader* r) {

@@ -679,8 +679,10 @@ RAWCONV_API int rawconv_gpb_next(rawconv_gpb_reader* reader, rawconv_epoch* epoc
  * error (error_size bytes, always terminated; error may be NULL): the GPB
  * file's as rawconv_gpb_open gives it, else "Cannot open ephemeris file X:
  * <the system's reason>", "Ephemeris file X holds no ephemeris to date the
- * recording", "Bad date \"...\": expected YYYY-MM-DD ...", "Bad GPS week N:
- * expected 0 to 5216" or "Give one of an EPP file, a GPS week and a day".
+ * recording", "Bad date \"...\": expected YYYY-MM-DD, a day of GPS weeks 0
+ * to 5216", "GPS week N out of range (0 to 5216)" (the texts
+ * rawconv_convert gives for options.date and options.week) or "Give one of
+ * an EPP file, a GPS week and a day".
  * Close with rawconv_gpb_close. */
 RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open_dated(const char* gpb_path, const char* epp_path,
                                                        int32_t week, const char* date,
@@ -705,6 +707,22 @@ RAWCONV_API int rawconv_gpb_read(rawconv_gpb_reader* reader, rawconv_epoch* epoc
 /* The reason of the last -1 of rawconv_gpb_next; "" otherwise. Owned by the
  * reader, valid until the next call on it. */
 RAWCONV_API const char* rawconv_gpb_error(const rawconv_gpb_reader* reader);
+
+/* What the RINEX 3 and 4 writers make of the channel values, for readers
+ * that lay the epochs out as those files do (the Python package's xarray
+ * view):
+ * rawconv_rinex3_code gives the observation code of observation type
+ * `type` (its bit number in rawconv_obs_bit: 0 C1, 1 L1, 2 L2, 3 P1, 4 P2,
+ * 5 D1, 6 S1, 7 S2) for a satellite of `system` 'G' or 'R': "C1C", "L2W",
+ * "C1P", ... (a static text), or NULL for any other type or system. A value
+ * of 0 is written as a blank, as a value not given is. */
+RAWCONV_API const char* rawconv_rinex3_code(char system, int32_t type);
+/* Fills ssi[0..n-1] with the signal strength indicator the writers put
+ * after every value of a frequency (besides the S types), from that
+ * frequency's signal strength cn0[i] (s1 or s2, dB-Hz): 1 to 9, or 0 where
+ * they write a blank (a strength that is not above 0, NaN included). cn0
+ * and ssi may be NULL only with n 0. */
+RAWCONV_API void rawconv_strength_indicators(const double* cn0, size_t n, uint8_t* ssi);
 
 /* Receiver description of the file ("" when unknown); owned by the reader. */
 RAWCONV_API const char* rawconv_gpb_receiver(const rawconv_gpb_reader* reader);

@@ -6,7 +6,7 @@ import dataclasses
 import numpy as np
 
 from . import _native as n
-from ._convert import date_week_noon
+from ._convert import _date_text
 
 # Start of GPS time; week and seconds of week count from here.
 _GPS_EPOCH = np.datetime64("1980-01-06T00:00:00", "ns")
@@ -31,12 +31,21 @@ def _numpy_dtype(ctype):
 
 _EPOCH_DTYPE = _numpy_dtype(n.Epoch)
 
+# Epochs per call of rawconv_gpb_read: about 10 MB of records, reused for
+# every block.
+_BLOCK = 4096
+
+# Satellite names by system and number: index 256 * (GLONASS) + prn; the
+# last entry, "", is an empty channel's.
+_SAT_NAMES = np.array(["G%02d" % i for i in range(256)] + ["R%02d" % i for i in range(256)] + [""])
+_EMPTY = len(_SAT_NAMES) - 1
+
 
 class GpbError(OSError):
     """A GPB file could not be opened (str(error) is the library's reason)."""
 
 
-@dataclasses.dataclass
+@dataclasses.dataclass(repr=False)
 class GpbData:
     """The epochs of a GPB file, one row per epoch (n epochs) and one column
     per receiver channel (24 columns, in the file's channel order; channels
@@ -99,6 +108,22 @@ class GpbData:
     def __len__(self):
         return len(self.tow)
 
+    def __repr__(self):
+        # One line: shape, span, receiver (arrays are for printing on their own).
+        count = len(self)
+        if count == 0:
+            span = "no epochs"
+        elif not np.isnat(self.time).any():
+            span = "%s to %s" % (_time_text(self.time[0]), _time_text(self.time[-1]))
+        else:
+            span = "tow %.7g to %.7g, week unknown" % (self.tow[0], self.tow[-1])
+        text = "GpbData(%d epochs x %d channels, %s, %d satellites, receiver %r" % (
+            count, self.sat.shape[1] if self.sat.ndim == 2 else n.MAX_CHANNELS, span,
+            len(self.satellites()), self.receiver)
+        if self.damaged:
+            text += ", damaged: %s" % self.error
+        return text + ")"
+
     def satellites(self):
         """The satellites seen in the file, sorted ("G03", ..., "R01", ...)."""
         return sorted(s for s in np.unique(self.sat) if s)
@@ -114,107 +139,128 @@ class GpbData:
         return out
 
 
-def _read_records(lib, reader):
-    """Every epoch record of an open reader as one structured array, and the
-    status of the last rawconv_gpb_next (0 end, -1 damaged)."""
-    epoch = n.Epoch()
-    data = bytearray()
-    count = 0
-    while True:
-        status = lib.rawconv_gpb_next(reader, ctypes.byref(epoch))
-        if status != 1:
-            break
-        data += bytes(epoch)
-        count += 1
-    return np.frombuffer(bytes(data), dtype=_EPOCH_DTYPE, count=count), status
+def _time_text(value):
+    """A datetime64 as "2005-04-02 00:00:00" (fractions of a second only
+    when there are any)."""
+    text = str(np.datetime_as_string(value, unit="ns")).replace("T", " ")
+    return text.rstrip("0").rstrip(".") if "." in text else text
 
 
-def _arrays(records, receiver, status, error):
-    count = len(records)
-    channels = records["channels"]  # (n, 24) structured
+def _block_columns(records):
+    """The columns of one block of epoch records."""
+    channels = records["channels"]  # (k, 24) structured
     used = np.arange(n.MAX_CHANNELS)[None, :] < records["num_channels"][:, None]
-
-    system = np.char.decode(channels["system"], "ascii", "replace").astype("U1")
-    system = np.where(used, system, "")
+    glonass = channels["system"] == b"R"
     prn = np.where(used, channels["prn"], 0).astype(np.int32)
-    prn_text = np.char.zfill(prn.astype("U3"), 2)
-    sat = np.where(used, np.char.add(system, prn_text), "")
-
+    index = np.where(used, glonass * 256 + np.clip(prn, 0, 255), _EMPTY)
     have = channels["have"]
     obs = {}
     for bit, name in enumerate(n.OBS_TYPES):
-        present = used & ((have >> bit) & 1).astype(bool)
+        present = used & ((have & (1 << bit)) != 0)
         obs[name] = np.where(present, channels[name.lower()], np.nan)
+    return {
+        "tow": records["tow"].copy(),
+        "week": records["week"].astype(np.int32),
+        "num_channels": records["num_channels"].astype(np.int32),
+        "latitude": records["latitude"].copy(),
+        "longitude": records["longitude"].copy(),
+        "height": records["height"].copy(),
+        "position_valid": records["position_valid"] != 0,
+        "kinematic": records["kinematic"] != 0,
+        "clock_bias": records["clock_bias"].copy(),
+        "sat_index": index.astype(np.int16),
+        "prn": prn,
+        "gpb_prn": np.where(used, channels["gpb_prn"], 0).astype(np.int32),
+        "obs": obs,
+        "lock_time1": np.where(used, channels["lock_time1"], np.nan),
+        "lock_time2": np.where(used, channels["lock_time2"], np.nan),
+        "lli1": np.where(used, channels["lli1"], 0).astype(np.int8),
+        "lli2": np.where(used, channels["lli2"], 0).astype(np.int8),
+    }
 
-    week = records["week"].astype(np.int32)
-    time = np.full(count, np.datetime64("NaT"), dtype="datetime64[ns]")
+
+def _read_blocks(lib, reader):
+    """Every epoch of an open reader, read in blocks by rawconv_gpb_read, as
+    columns; and the status of the end (0 clean, -1 damaged)."""
+    buffer = np.zeros(_BLOCK, dtype=_EPOCH_DTYPE)
+    count = ctypes.c_size_t(0)
+    blocks = []
+    while True:
+        status = lib.rawconv_gpb_read(reader, buffer.ctypes.data, _BLOCK, ctypes.byref(count))
+        if count.value:
+            blocks.append(_block_columns(buffer[: count.value]))
+        if status != 1:
+            break
+    if not blocks:
+        blocks.append(_block_columns(buffer[:0]))
+    columns = {}
+    for key in blocks[0]:
+        if key == "obs":
+            columns[key] = {name: np.concatenate([b[key][name] for b in blocks])
+                            for name in n.OBS_TYPES}
+        else:
+            columns[key] = np.concatenate([b[key] for b in blocks])
+    return columns, status
+
+
+def _gps_time(week, tow):
+    """datetime64[ns] of full weeks and seconds of week; NaT where week < 0."""
     known = week >= 0
-    seconds = week[known].astype(np.int64) * 604800
-    nanos = np.round(records["tow"][known] * 1e9).astype(np.int64)
-    time[known] = _GPS_EPOCH + (seconds * 1_000_000_000 + nanos).astype("timedelta64[ns]")
-
-    return GpbData(
-        tow=records["tow"].copy(),
-        week=week,
-        time=time,
-        num_channels=records["num_channels"].astype(np.int32),
-        latitude=records["latitude"].copy(),
-        longitude=records["longitude"].copy(),
-        height=records["height"].copy(),
-        position_valid=records["position_valid"] != 0,
-        kinematic=records["kinematic"] != 0,
-        clock_bias=records["clock_bias"].copy(),
-        sat=sat,
-        system=system,
-        prn=prn,
-        gpb_prn=np.where(used, channels["gpb_prn"], 0).astype(np.int32),
-        obs=obs,
-        lock_time1=np.where(used, channels["lock_time1"], np.nan),
-        lock_time2=np.where(used, channels["lock_time2"], np.nan),
-        lli1=np.where(used, channels["lli1"], 0).astype(np.int8),
-        lli2=np.where(used, channels["lli2"], 0).astype(np.int8),
-        receiver=receiver,
-        damaged=status < 0,
-        error=error,
-    )
+    nanos = (week.astype(np.int64) * 604800 * 1_000_000_000
+             + np.round(tow * 1e9).astype(np.int64))
+    time = _GPS_EPOCH + nanos.astype("timedelta64[ns]")
+    time[~known] = np.datetime64("NaT")
+    return time
 
 
 def read_gpb(path, epp=None, week=None, date=None):
     """Reads every epoch of a GPB file into a GpbData of NumPy arrays.
 
-    ``epp`` names an EPP file whose reference ephemeris dates the epochs
-    (their full GPS week); ``week`` gives the week directly instead (it
-    wins over ``epp``), and
-    ``date`` ("YYYY-MM-DD" or a datetime.date, a day of the recording in
-    GPS time) dates each epoch as convert(date=...) does: at the time
-    nearest noon of that day with its time of week (not with ``epp`` or
-    ``week``). With none of them, ``week`` is -1 and ``time`` NaT wherever the file itself
-    does not date its epochs. Paths are used exactly as given; a NUL in one
-    is refused with ValueError. A file that ends in a damaged or truncated
-    record gives the epochs before it, with ``damaged`` set and the reason
-    in ``error``. Raises GpbError when the file cannot be opened and
-    LibraryNotFoundError when librawconv_api cannot be loaded."""
-    noon = None
-    if date is not None:
-        if epp is not None or week is not None:
-            raise ValueError("date: give one of epp, week and date")
-        noon = date_week_noon(date)
+    The epochs are dated (their full GPS week, and so ``time``) by at most
+    one of: ``epp``, an EPP file whose reference ephemeris dates them;
+    ``week``, the full GPS week of every epoch (0 to 5216; it wins over
+    ``epp``, which is then not read); ``date`` ("YYYY-MM-DD" or a
+    datetime.date, a day of the recording in GPS time), each epoch at the
+    time nearest noon of that day with its time of week, as
+    convert(date=...) dates it. With none of them, ``week`` is -1 and
+    ``time`` NaT. Paths are used exactly as given; a NUL in one is refused
+    with ValueError. A file that ends in a damaged or truncated record gives
+    the epochs before it, with ``damaged`` set and the reason in ``error``.
+
+    Raises GpbError when the GPB file cannot be opened or when the EPP file
+    cannot date the epochs (missing, unreadable, or without an ephemeris to
+    date by), ValueError for a ``date`` that is no day of GPS weeks 0 to 5216
+    or that comes with ``epp`` or ``week``, and LibraryNotFoundError when
+    librawconv_api cannot be loaded."""
+    if date is not None and (epp is not None or week is not None):
+        raise ValueError("date: give one of epp, week and date")
     gpb_path = n.path_bytes(path, "path")
     epp_path = n.path_bytes(epp, "epp")
+    date_text = _date_text(date)
+    week = -1 if week is None else n.week_value(week)
+    if week >= 0:
+        epp_path = None
     lib = n.library()
     why = ctypes.create_string_buffer(n.ERROR_MAX)
-    week = -1 if week is None else n.week_value(week)
-    reader = lib.rawconv_gpb_open(gpb_path, epp_path, week, why, len(why))
+    reader = lib.rawconv_gpb_open_dated(gpb_path, epp_path, week, date_text, why, len(why))
     if not reader:
-        raise GpbError(n.text(why.value) or "cannot open %s" % path)
+        reason = n.text(why.value)
+        if date_text is not None and reason.startswith("Bad date"):
+            raise ValueError("date: " + reason)
+        raise GpbError(reason or "cannot open %s" % path)
     try:
-        records, status = _read_records(lib, reader)
+        columns, status = _read_blocks(lib, reader)
         error = n.text(lib.rawconv_gpb_error(reader)) if status < 0 else ""
         receiver = n.text(lib.rawconv_gpb_receiver(reader))
     finally:
         lib.rawconv_gpb_close(reader)
-    if noon is not None and len(records):
-        # Each epoch's week: the one that puts it nearest noon of the day.
-        records = records.copy()
-        records["week"] = np.floor((noon - records["tow"]) / 604800.0 + 0.5).astype(np.int32)
-    return _arrays(records, receiver, status, error)
+    sat = _SAT_NAMES[columns.pop("sat_index")]
+    return GpbData(
+        time=_gps_time(columns["week"], columns["tow"]),
+        sat=sat,
+        system=np.where(sat != "", sat.astype("U1"), ""),
+        receiver=receiver,
+        damaged=status < 0,
+        error=error,
+        **columns,
+    )

@@ -234,6 +234,15 @@ def _declare(lib):
         "rawconv_gpb_error": (c_char_p, [ctypes.c_void_p]),
         "rawconv_gpb_receiver": (c_char_p, [ctypes.c_void_p]),
         "rawconv_gpb_close": (None, [ctypes.c_void_p]),
+        "rawconv_gpb_open_dated": (ctypes.c_void_p,
+                                   [c_char_p, c_char_p, c_int32, c_char_p, ctypes.c_char_p,
+                                    ctypes.c_size_t]),
+        # The epochs' array is passed as a bare pointer: NumPy's own buffer.
+        "rawconv_gpb_read": (c_int, [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
+                                     ctypes.POINTER(ctypes.c_size_t)]),
+        "rawconv_rinex3_code": (c_char_p, [ctypes.c_char, c_int32]),
+        "rawconv_strength_indicators": (None, [ctypes.c_void_p, ctypes.c_size_t,
+                                               ctypes.c_void_p]),
     }
     for name, (restype, argtypes) in sig.items():
         fn = getattr(lib, name)

@@ -3,6 +3,7 @@
 // (rawconv_gpb_open_dated).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -209,9 +210,9 @@ TEST_F(BulkReadTest, RefusesDatingItCannotFollow) {
       {folder.c_str(), -1, nullptr, "Cannot open ephemeris file " + folder + ": "},
       {empty.c_str(), -1, nullptr,
        "Ephemeris file " + empty + " holds no ephemeris to date the recording"},
-      {nullptr, 5217, nullptr, "Bad GPS week 5217: expected 0 to 5216"},
-      {nullptr, -2, nullptr, "Bad GPS week -2: expected 0 to 5216"},
-      {nullptr, -1, "2005-4-7", "Bad date \"2005-4-7\": expected YYYY-MM-DD"},
+      {nullptr, 5217, nullptr, "GPS week 5217 out of range (0 to 5216)"},
+      {nullptr, -2, nullptr, "GPS week -2 out of range (0 to 5216)"},
+      {nullptr, -1, "2005-4-7", "Bad date \"2005-4-7\": expected YYYY-MM-DD, a day of GPS weeks 0 to 5216"},
       {nullptr, -1, "2005-02-30", "Bad date \"2005-02-30\""},
       {nullptr, -1, "1980-01-05", "Bad date \"1980-01-05\""},
       {nullptr, 1341, "2005-09-22", "Give one of an EPP file, a GPS week and a day"},
@@ -232,6 +233,23 @@ TEST_F(BulkReadTest, RefusesDatingItCannotFollow) {
   ASSERT_EQ(1, rawconv_gpb_next(r, &e));
   EXPECT_EQ(-1, e.week);
   rawconv_gpb_close(r);
+}
+
+TEST(WriterLayout, CodesAndStrengthIndicatorsAsTheRinex3WritersGiveThem) {
+  EXPECT_STREQ("C1C", rawconv_rinex3_code('G', 0));
+  EXPECT_STREQ("L2W", rawconv_rinex3_code('G', 2));
+  EXPECT_STREQ("C1P", rawconv_rinex3_code('R', 3));
+  EXPECT_STREQ("S2P", rawconv_rinex3_code('R', 7));
+  EXPECT_EQ(nullptr, rawconv_rinex3_code('E', 0));
+  EXPECT_EQ(nullptr, rawconv_rinex3_code('G', 8));
+  EXPECT_EQ(nullptr, rawconv_rinex3_code('G', -1));
+
+  const double cn0[] = {0.0, -3.0, NAN, 0.5, 11.99, 12.0, 47.0, 53.99, 54.0, 99.0};
+  const uint8_t expected[] = {0, 0, 0, 1, 1, 2, 7, 8, 9, 9};
+  uint8_t ssi[sizeof cn0 / sizeof cn0[0]];
+  rawconv_strength_indicators(cn0, sizeof cn0 / sizeof cn0[0], ssi);
+  for (size_t i = 0; i < sizeof cn0 / sizeof cn0[0]; ++i) EXPECT_EQ(expected[i], ssi[i]) << cn0[i];
+  rawconv_strength_indicators(nullptr, 0, nullptr);
 }
 
 }  // namespace
