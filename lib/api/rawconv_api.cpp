@@ -791,6 +791,35 @@ int ReadEpoch(rawconv_gpb_reader* r, rawconv_epoch* epoch) {
   return 1;
 }
 
+// Scatters one epoch into row `row` of the caller's columns.
+void ToColumns(const rawconv_epoch& e, const rawconv_columns& c, size_t row) {
+  if (c.tow) c.tow[row] = e.tow;
+  if (c.week) c.week[row] = e.week;
+  if (c.latitude) c.latitude[row] = e.latitude;
+  if (c.longitude) c.longitude[row] = e.longitude;
+  if (c.height) c.height[row] = e.height;
+  if (c.position_valid) c.position_valid[row] = static_cast<uint8_t>(e.position_valid != 0);
+  if (c.kinematic) c.kinematic[row] = static_cast<uint8_t>(e.kinematic != 0);
+  if (c.clock_bias) c.clock_bias[row] = e.clock_bias;
+  if (c.num_channels) c.num_channels[row] = e.num_channels;
+  const double nan = std::nan("");
+  for (int k = 0; k < RAWCONV_MAX_CHANNELS; ++k) {
+    const size_t at = row * RAWCONV_MAX_CHANNELS + static_cast<size_t>(k);
+    const bool used = k < e.num_channels;
+    const rawconv_channel& ch = e.channels[k];
+    if (c.system) c.system[at] = used ? ch.system : '\0';
+    if (c.prn) c.prn[at] = used ? ch.prn : 0;
+    if (c.gpb_prn) c.gpb_prn[at] = used ? ch.gpb_prn : 0;
+    const double values[8] = {ch.c1, ch.l1, ch.l2, ch.p1, ch.p2, ch.d1, ch.s1, ch.s2};
+    for (int t = 0; t < 8; ++t)
+      if (c.obs[t]) c.obs[t][at] = used && (ch.have & (1u << t)) ? values[t] : nan;
+    if (c.lock_time1) c.lock_time1[at] = used ? ch.lock_time1 : nan;
+    if (c.lock_time2) c.lock_time2[at] = used ? ch.lock_time2 : nan;
+    if (c.lli1) c.lli1[at] = static_cast<int8_t>(used ? ch.lli1 : 0);
+    if (c.lli2) c.lli2[at] = static_cast<int8_t>(used ? ch.lli2 : 0);
+  }
+}
+
 // An exception while reading ends the reader as a damaged file would.
 int EndInError(rawconv_gpb_reader* r) {
   std::snprintf(r->error, sizeof r->error, "Internal error");
@@ -985,6 +1014,39 @@ RAWCONV_API int rawconv_gpb_read(rawconv_gpb_reader* r, rawconv_epoch* epochs, s
 
 RAWCONV_API const char* rawconv_gpb_error(const rawconv_gpb_reader* r) {
   return r ? r->error : "";
+}
+
+RAWCONV_API void rawconv_columns_init_sized(rawconv_columns* columns, uint32_t size) {
+  if (!columns || size < sizeof(uint32_t)) return;
+  std::memset(columns, 0, size);
+  columns->size = size;
+}
+
+RAWCONV_API int rawconv_gpb_read_columns(rawconv_gpb_reader* r, const rawconv_columns* columns,
+                                         size_t capacity, size_t* count) {
+  if (count) *count = 0;
+  if (!r || !columns || !count || columns->size < sizeof(uint32_t)) return -1;
+  try {
+    // The caller's record as far as it reaches; pointers past it stay NULL.
+    rawconv_columns c;
+    std::memset(&c, 0, sizeof c);
+    std::memcpy(&c, columns, columns->size < sizeof c ? columns->size : sizeof c);
+    ContextScope scope(r->context);
+    std::unique_ptr<rawconv_epoch> epoch(new rawconv_epoch);
+    size_t done = 0;
+    int code = 1;
+    while (done < capacity) {
+      code = ReadEpoch(r, epoch.get());
+      if (code != 1) break;
+      ToColumns(*epoch, c, done);
+      ++done;
+    }
+    *count = done;
+    if (capacity == 0 && r->ended) return r->end_code;
+    return code;
+  } catch (...) {
+    return EndInError(r);
+  }
 }
 
 RAWCONV_API const char* rawconv_rinex3_code(char system, int32_t type) {

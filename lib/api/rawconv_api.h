@@ -708,6 +708,57 @@ RAWCONV_API int rawconv_gpb_read(rawconv_gpb_reader* reader, rawconv_epoch* epoc
  * reader, valid until the next call on it. */
 RAWCONV_API const char* rawconv_gpb_error(const rawconv_gpb_reader* reader);
 
+/* The caller's arrays that rawconv_gpb_read_columns fills, one value per
+ * epoch or per epoch and channel, for callers that keep each value in an
+ * array of its own (the Python package's NumPy arrays). Each pointer is
+ * the first entry to fill, for the block's `capacity` epochs: per epoch,
+ * `capacity` entries; per channel, capacity * RAWCONV_MAX_CHANNELS entries,
+ * epoch by epoch (epoch i's channel c at i * RAWCONV_MAX_CHANNELS + c). A
+ * NULL pointer is left out. Values are those of rawconv_epoch and
+ * rawconv_channel, except that a value the receiver did not give (its bit
+ * not in `have`) and every value of a channel past num_channels is NaN, and
+ * such a channel's system is 0, its numbers, lli1 and lli2 are 0 and its
+ * lock times NaN. Start from rawconv_columns_init. */
+typedef struct rawconv_columns {
+  uint32_t size;               /* sizeof(rawconv_columns), set by init */
+  /* per epoch */
+  double* tow;
+  int32_t* week;
+  double* latitude;
+  double* longitude;
+  double* height;
+  uint8_t* position_valid;     /* 0 or 1 */
+  uint8_t* kinematic;          /* 0 or 1 */
+  double* clock_bias;
+  int32_t* num_channels;
+  /* per epoch and channel */
+  char* system;                /* 'G', 'R' or 0 */
+  int32_t* prn;
+  int32_t* gpb_prn;
+  double* obs[8];              /* by bit number of rawconv_obs_bit: C1 L1 L2
+                                  P1 P2 D1 S1 S2 */
+  double* lock_time1;
+  double* lock_time2;
+  int8_t* lli1;
+  int8_t* lli2;
+} rawconv_columns;
+
+/* Sets every pointer to NULL and size to `size`; use the macro
+ * rawconv_columns_init(&columns). */
+RAWCONV_API void rawconv_columns_init_sized(rawconv_columns* columns, uint32_t size);
+#define rawconv_columns_init(columns) \
+  rawconv_columns_init_sized((columns), (uint32_t)sizeof *(columns))
+
+/* As rawconv_gpb_read, into the arrays of *columns instead of an array of
+ * records: reads up to `capacity` epochs, sets *count, and returns 1 (the
+ * block is full), 0 (clean end) or -1 (damaged end, or a NULL reader,
+ * columns or count). A record of an older, smaller size fills the arrays
+ * that size holds. Entries beyond *count are left as they were; the library
+ * keeps no pointer to the arrays. */
+RAWCONV_API int rawconv_gpb_read_columns(rawconv_gpb_reader* reader,
+                                         const rawconv_columns* columns, size_t capacity,
+                                         size_t* count);
+
 /* What the RINEX 3 and 4 writers make of the channel values, for readers
  * that lay the epochs out as those files do (the Python package's xarray
  * view):

@@ -11,33 +11,14 @@ from ._convert import _date_text
 # Start of GPS time; week and seconds of week count from here.
 _GPS_EPOCH = np.datetime64("1980-01-06T00:00:00", "ns")
 
-
-def _numpy_dtype(ctype):
-    """The NumPy dtype with the exact layout of a ctypes record or scalar."""
-    if isinstance(ctype, type) and issubclass(ctype, ctypes.Structure):
-        names, formats, offsets = [], [], []
-        for name, field_type in ctype._fields_:
-            names.append(name)
-            formats.append(_numpy_dtype(field_type))
-            offsets.append(getattr(ctype, name).offset)
-        return np.dtype({"names": names, "formats": formats, "offsets": offsets,
-                         "itemsize": ctypes.sizeof(ctype)})
-    if isinstance(ctype, type) and issubclass(ctype, ctypes.Array):
-        return np.dtype((_numpy_dtype(ctype._type_), (ctype._length_,)))
-    if ctype is ctypes.c_char:
-        return np.dtype("S1")
-    return np.dtype(ctype)
-
-
-_EPOCH_DTYPE = _numpy_dtype(n.Epoch)
-
-# Epochs per call of rawconv_gpb_read: about 10 MB of records, reused for
-# every block.
+# Epochs of the first call of rawconv_gpb_read_columns; each later call
+# reads twice as many, up to 16 times this.
 _BLOCK = 4096
 
 # Satellite names by system and number: index 256 * (GLONASS) + prn; the
 # last entry, "", is an empty channel's.
 _SAT_NAMES = np.array(["G%02d" % i for i in range(256)] + ["R%02d" % i for i in range(256)] + [""])
+_SYSTEMS = np.array(["G"] * 256 + ["R"] * 256 + [""])
 _EMPTY = len(_SAT_NAMES) - 1
 
 
@@ -146,60 +127,59 @@ def _time_text(value):
     return text.rstrip("0").rstrip(".") if "." in text else text
 
 
-def _block_columns(records):
-    """The columns of one block of epoch records."""
-    channels = records["channels"]  # (k, 24) structured
-    used = np.arange(n.MAX_CHANNELS)[None, :] < records["num_channels"][:, None]
-    glonass = channels["system"] == b"R"
-    prn = np.where(used, channels["prn"], 0).astype(np.int32)
-    index = np.where(used, glonass * 256 + np.clip(prn, 0, 255), _EMPTY)
-    have = channels["have"]
-    obs = {}
+# Per-epoch and per-channel arrays rawconv_gpb_read_columns fills, with
+# their NumPy types.
+_PER_EPOCH = {"tow": np.float64, "week": np.int32, "latitude": np.float64,
+              "longitude": np.float64, "height": np.float64, "position_valid": np.uint8,
+              "kinematic": np.uint8, "clock_bias": np.float64, "num_channels": np.int32}
+_PER_CHANNEL = {"system": np.uint8, "prn": np.int32, "gpb_prn": np.int32,
+                "lock_time1": np.float64, "lock_time2": np.float64, "lli1": np.int8,
+                "lli2": np.int8}
+
+
+def _read_piece(lib, reader, capacity):
+    """Up to `capacity` epochs as arrays of their own (filled by the library
+    in one call), the number read and the call's status."""
+    arrays = {name: np.empty(capacity, dtype) for name, dtype in _PER_EPOCH.items()}
+    arrays.update({name: np.empty((capacity, n.MAX_CHANNELS), dtype)
+                   for name, dtype in _PER_CHANNEL.items()})
+    obs = {name: np.empty((capacity, n.MAX_CHANNELS)) for name in n.OBS_TYPES}
+    record = n.Columns()
+    record.size = ctypes.sizeof(n.Columns)
+    for name, array in arrays.items():
+        setattr(record, name, array.ctypes.data)
     for bit, name in enumerate(n.OBS_TYPES):
-        present = used & ((have & (1 << bit)) != 0)
-        obs[name] = np.where(present, channels[name.lower()], np.nan)
-    return {
-        "tow": records["tow"].copy(),
-        "week": records["week"].astype(np.int32),
-        "num_channels": records["num_channels"].astype(np.int32),
-        "latitude": records["latitude"].copy(),
-        "longitude": records["longitude"].copy(),
-        "height": records["height"].copy(),
-        "position_valid": records["position_valid"] != 0,
-        "kinematic": records["kinematic"] != 0,
-        "clock_bias": records["clock_bias"].copy(),
-        "sat_index": index.astype(np.int16),
-        "prn": prn,
-        "gpb_prn": np.where(used, channels["gpb_prn"], 0).astype(np.int32),
-        "obs": obs,
-        "lock_time1": np.where(used, channels["lock_time1"], np.nan),
-        "lock_time2": np.where(used, channels["lock_time2"], np.nan),
-        "lli1": np.where(used, channels["lli1"], 0).astype(np.int8),
-        "lli2": np.where(used, channels["lli2"], 0).astype(np.int8),
-    }
+        record.obs[bit] = obs[name].ctypes.data
+    count = ctypes.c_size_t(0)
+    status = lib.rawconv_gpb_read_columns(reader, ctypes.byref(record), capacity,
+                                          ctypes.byref(count))
+    arrays["obs"] = obs
+    return arrays, count.value, status
 
 
 def _read_blocks(lib, reader):
-    """Every epoch of an open reader, read in blocks by rawconv_gpb_read, as
-    columns; and the status of the end (0 clean, -1 damaged)."""
-    buffer = np.zeros(_BLOCK, dtype=_EPOCH_DTYPE)
-    count = ctypes.c_size_t(0)
-    blocks = []
+    """Every epoch of an open reader as columns, read in pieces of growing
+    size (no per-epoch work in Python), and the status of the end (0 clean,
+    -1 damaged)."""
+    pieces = []
+    capacity = _BLOCK
     while True:
-        status = lib.rawconv_gpb_read(reader, buffer.ctypes.data, _BLOCK, ctypes.byref(count))
-        if count.value:
-            blocks.append(_block_columns(buffer[: count.value]))
+        arrays, count, status = _read_piece(lib, reader, capacity)
+        if count or not pieces:
+            pieces.append((arrays, count))
         if status != 1:
             break
-    if not blocks:
-        blocks.append(_block_columns(buffer[:0]))
-    columns = {}
-    for key in blocks[0]:
-        if key == "obs":
-            columns[key] = {name: np.concatenate([b[key][name] for b in blocks])
-                            for name in n.OBS_TYPES}
-        else:
-            columns[key] = np.concatenate([b[key] for b in blocks])
+        capacity = min(capacity * 2, _BLOCK * 16)
+
+    def joined(get):
+        if len(pieces) == 1:
+            arrays, count = pieces[0]
+            return get(arrays)[:count]
+        return np.concatenate([get(arrays)[:count] for arrays, count in pieces])
+
+    columns = {name: joined(lambda a, name=name: a[name]) for name in pieces[0][0]
+               if name != "obs"}
+    columns["obs"] = {name: joined(lambda a, name=name: a["obs"][name]) for name in n.OBS_TYPES}
     return columns, status
 
 
@@ -254,11 +234,17 @@ def read_gpb(path, epp=None, week=None, date=None):
         receiver = n.text(lib.rawconv_gpb_receiver(reader))
     finally:
         lib.rawconv_gpb_close(reader)
-    sat = _SAT_NAMES[columns.pop("sat_index")]
+    # Satellite names by table: index 256 * GLONASS + number, or the empty
+    # name's for an empty channel.
+    for name in ("position_valid", "kinematic"):
+        columns[name] = columns[name].view(bool)
+    system = columns.pop("system")
+    index = np.where(system == 0, _EMPTY,
+                     (system == ord("R")) * 256 + np.clip(columns["prn"], 0, 255))
     return GpbData(
         time=_gps_time(columns["week"], columns["tow"]),
-        sat=sat,
-        system=np.where(sat != "", sat.astype("U1"), ""),
+        sat=_SAT_NAMES[index],
+        system=_SYSTEMS[index],
         receiver=receiver,
         damaged=status < 0,
         error=error,

@@ -181,6 +181,18 @@ class Epoch(ctypes.Structure):
     ]
 
 
+class Columns(ctypes.Structure):
+    """rawconv_columns: pointers to the arrays rawconv_gpb_read_columns
+    fills (NumPy's own buffers)."""
+    _fields_ = [("size", ctypes.c_uint32)] + [
+        (name, ctypes.c_void_p) for name in (
+            "tow", "week", "latitude", "longitude", "height", "position_valid", "kinematic",
+            "clock_bias", "num_channels", "system", "prn", "gpb_prn")
+    ] + [("obs", ctypes.c_void_p * 8)] + [
+        (name, ctypes.c_void_p) for name in ("lock_time1", "lock_time2", "lli1", "lli2")
+    ]
+
+
 class LibraryNotFoundError(OSError):
     """librawconv_api could not be loaded."""
 
@@ -240,6 +252,8 @@ def _declare(lib):
         # The epochs' array is passed as a bare pointer: NumPy's own buffer.
         "rawconv_gpb_read": (c_int, [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
                                      ctypes.POINTER(ctypes.c_size_t)]),
+        "rawconv_gpb_read_columns": (c_int, [ctypes.c_void_p, ctypes.POINTER(Columns),
+                                             ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)]),
         "rawconv_rinex3_code": (c_char_p, [ctypes.c_char, c_int32]),
         "rawconv_strength_indicators": (None, [ctypes.c_void_p, ctypes.c_size_t,
                                                ctypes.c_void_p]),

@@ -28,7 +28,7 @@ class TestBlocks:
     def test_one_call_per_block_and_none_per_epoch(self, sample, monkeypatch):
         lib = _native.library()
         calls = {"read": 0}
-        bulk = lib.rawconv_gpb_read
+        bulk = lib.rawconv_gpb_read_columns
 
         def counted(*args):
             calls["read"] += 1
@@ -37,12 +37,12 @@ class TestBlocks:
         def per_epoch(*args):
             raise AssertionError("read_gpb read an epoch at a time")
 
-        monkeypatch.setattr(lib, "rawconv_gpb_read", counted)
+        monkeypatch.setattr(lib, "rawconv_gpb_read_columns", counted)
         monkeypatch.setattr(lib, "rawconv_gpb_next", per_epoch)
-        monkeypatch.setattr(_gpb, "_BLOCK", 50)
+        monkeypatch.setattr(_gpb, "_BLOCK", 30)
         data = rawconv.read_gpb(sample, epp=sample.with_suffix(".epp"))
         assert len(data) == 120
-        assert calls["read"] == 3  # 50 + 50 + 20, the last one at the end
+        assert calls["read"] == 3  # 30 + 60, then 30 of 120 and the end
 
     @pytest.mark.parametrize("block", [1, 7, 120, 121])
     def test_block_size_changes_nothing(self, sample, monkeypatch, block):

@@ -3,6 +3,7 @@
 // (rawconv_gpb_open_dated).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -106,6 +107,88 @@ TEST_F(BulkReadTest, BlocksGiveTheEpochsOfTheOneByOneReader) {
     EXPECT_EQ(0, rawconv_gpb_next(r, &spare));
     rawconv_gpb_close(r);
   }
+}
+
+TEST_F(BulkReadTest, ColumnsHoldTheRecordsValues) {
+  const std::string epp = Path("sample.epp");
+  int end = 2;
+  rawconv_gpb_reader* r = Open(gpb_, epp.c_str());
+  ASSERT_NE(nullptr, r) << why_;
+  const std::vector<rawconv_epoch> one = ReadOneByOne(r, &end);
+  rawconv_gpb_close(r);
+
+  // Blocks of 7 into arrays for the whole file, each call at its row.
+  const size_t n = one.size(), cells = n * RAWCONV_MAX_CHANNELS;
+  std::vector<double> tow(n), lat(n), lon(n), height(n), bias(n), lock1(cells), lock2(cells);
+  std::vector<int32_t> week(n), channels(n), prn(cells), gpb_prn(cells);
+  std::vector<uint8_t> valid(n), kinematic(n);
+  std::vector<char> system(cells);
+  std::vector<int8_t> lli1(cells), lli2(cells);
+  std::vector<std::vector<double>> obs(8, std::vector<double>(cells));
+  r = Open(gpb_, epp.c_str());
+  ASSERT_NE(nullptr, r) << why_;
+  size_t row = 0, count = 0;
+  do {
+    rawconv_columns c;
+    rawconv_columns_init(&c);
+    const size_t at = row * RAWCONV_MAX_CHANNELS;
+    c.tow = &tow[row], c.week = &week[row], c.latitude = &lat[row], c.longitude = &lon[row];
+    c.height = &height[row], c.position_valid = &valid[row], c.kinematic = &kinematic[row];
+    c.clock_bias = &bias[row], c.num_channels = &channels[row];
+    c.system = &system[at], c.prn = &prn[at], c.gpb_prn = &gpb_prn[at];
+    for (int t = 0; t < 8; ++t) c.obs[t] = &obs[t][at];
+    c.lock_time1 = &lock1[at], c.lock_time2 = &lock2[at], c.lli1 = &lli1[at], c.lli2 = &lli2[at];
+    end = rawconv_gpb_read_columns(r, &c, std::min<size_t>(7, n - row), &count);
+    row += count;
+  } while (end == 1 && row < n);
+  size_t spare = 9;
+  rawconv_columns none;
+  rawconv_columns_init(&none);
+  EXPECT_EQ(0, rawconv_gpb_read_columns(r, &none, 5, &spare));
+  EXPECT_EQ(0u, spare);
+  rawconv_gpb_close(r);
+  ASSERT_EQ(n, row);
+
+  for (size_t i = 0; i < n; ++i) {
+    const rawconv_epoch& e = one[i];
+    EXPECT_EQ(e.tow, tow[i]);
+    EXPECT_EQ(e.week, week[i]);
+    EXPECT_EQ(e.latitude, lat[i]);
+    EXPECT_EQ(e.longitude, lon[i]);
+    EXPECT_EQ(e.height, height[i]);
+    EXPECT_EQ(e.position_valid, valid[i]);
+    EXPECT_EQ(e.kinematic, kinematic[i]);
+    EXPECT_EQ(e.clock_bias, bias[i]);
+    ASSERT_EQ(e.num_channels, channels[i]);
+    for (int k = 0; k < RAWCONV_MAX_CHANNELS; ++k) {
+      const size_t at = i * RAWCONV_MAX_CHANNELS + static_cast<size_t>(k);
+      const std::string where = std::to_string(i) + "/" + std::to_string(k);
+      if (k >= e.num_channels) {
+        EXPECT_EQ(0, system[at]) << where;
+        EXPECT_EQ(0, prn[at] | gpb_prn[at] | lli1[at] | lli2[at]) << where;
+        EXPECT_TRUE(std::isnan(lock1[at]) && std::isnan(lock2[at])) << where;
+        for (int t = 0; t < 8; ++t) EXPECT_TRUE(std::isnan(obs[t][at])) << where;
+        continue;
+      }
+      const rawconv_channel& ch = e.channels[k];
+      EXPECT_EQ(ch.system, system[at]) << where;
+      EXPECT_EQ(ch.prn, prn[at]) << where;
+      EXPECT_EQ(ch.gpb_prn, gpb_prn[at]) << where;
+      EXPECT_EQ(ch.lock_time1, lock1[at]) << where;
+      EXPECT_EQ(ch.lock_time2, lock2[at]) << where;
+      EXPECT_EQ(ch.lli1, lli1[at]) << where;
+      EXPECT_EQ(ch.lli2, lli2[at]) << where;
+      const double values[8] = {ch.c1, ch.l1, ch.l2, ch.p1, ch.p2, ch.d1, ch.s1, ch.s2};
+      for (int t = 0; t < 8; ++t) {
+        if (ch.have & (1u << t)) {
+          EXPECT_EQ(values[t], obs[t][at]) << where << " type " << t;
+        } else {
+          EXPECT_TRUE(std::isnan(obs[t][at])) << where << " type " << t;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(-1, rawconv_gpb_read_columns(nullptr, &none, 1, &count));
 }
 
 TEST_F(BulkReadTest, MixesWithTheOneByOneReaderAndRefusesMissingArguments) {
