@@ -11,9 +11,10 @@ from ._convert import _date_text
 # Start of GPS time; week and seconds of week count from here.
 _GPS_EPOCH = np.datetime64("1980-01-06T00:00:00", "ns")
 
-# Epochs of the first call of rawconv_gpb_read_columns; each later call
-# reads twice as many, up to 16 times this.
-_BLOCK = 4096
+# Epochs per call of rawconv_gpb_read_columns (the arrays are allocated
+# whole beforehand, so the block size only bounds the time between calls).
+_BLOCK = 65536
+_COUNT_BLOCK = 1 << 30
 
 # Satellite names by system and number: index 256 * (GLONASS) + prn; the
 # last entry, "", is an empty channel's.
@@ -137,49 +138,60 @@ _PER_CHANNEL = {"system": np.uint8, "prn": np.int32, "gpb_prn": np.int32,
                 "lli2": np.int8}
 
 
-def _read_piece(lib, reader, capacity):
-    """Up to `capacity` epochs as arrays of their own (filled by the library
-    in one call), the number read and the call's status."""
-    arrays = {name: np.empty(capacity, dtype) for name, dtype in _PER_EPOCH.items()}
-    arrays.update({name: np.empty((capacity, n.MAX_CHANNELS), dtype)
-                   for name, dtype in _PER_CHANNEL.items()})
-    obs = {name: np.empty((capacity, n.MAX_CHANNELS)) for name in n.OBS_TYPES}
+def _count(lib, reader):
+    """The number of epochs an open reader has left (read through, nothing
+    kept)."""
     record = n.Columns()
     record.size = ctypes.sizeof(n.Columns)
-    for name, array in arrays.items():
-        setattr(record, name, array.ctypes.data)
-    for bit, name in enumerate(n.OBS_TYPES):
-        record.obs[bit] = obs[name].ctypes.data
+    total = 0
     count = ctypes.c_size_t(0)
-    status = lib.rawconv_gpb_read_columns(reader, ctypes.byref(record), capacity,
-                                          ctypes.byref(count))
-    arrays["obs"] = obs
-    return arrays, count.value, status
-
-
-def _read_blocks(lib, reader):
-    """Every epoch of an open reader as columns, read in pieces of growing
-    size (no per-epoch work in Python), and the status of the end (0 clean,
-    -1 damaged)."""
-    pieces = []
-    capacity = _BLOCK
     while True:
-        arrays, count, status = _read_piece(lib, reader, capacity)
-        if count or not pieces:
-            pieces.append((arrays, count))
+        status = lib.rawconv_gpb_read_columns(reader, ctypes.byref(record), _COUNT_BLOCK,
+                                              ctypes.byref(count))
+        total += count.value
+        if status != 1:
+            return total
+
+
+def _end_status(lib, reader):
+    """0 when the reader is at a clean end (or holds more epochs), -1 when
+    the file ends in damage there."""
+    record = n.Columns()
+    record.size = ctypes.sizeof(n.Columns)
+    count = ctypes.c_size_t(0)
+    status = lib.rawconv_gpb_read_columns(reader, ctypes.byref(record), 1, ctypes.byref(count))
+    return -1 if status < 0 else 0
+
+
+def _read_columns(lib, reader, epochs):
+    """Up to `epochs` epochs of an open reader as columns filled by the
+    library straight into NumPy's arrays, in blocks of _BLOCK epochs; and
+    the status of the last call (1 more epochs follow, 0 clean end, -1
+    damaged)."""
+    columns = {name: np.empty(epochs, dtype) for name, dtype in _PER_EPOCH.items()}
+    columns.update({name: np.empty((epochs, n.MAX_CHANNELS), dtype)
+                    for name, dtype in _PER_CHANNEL.items()})
+    obs = {name: np.empty((epochs, n.MAX_CHANNELS)) for name in n.OBS_TYPES}
+    record = n.Columns()
+    record.size = ctypes.sizeof(n.Columns)
+    count = ctypes.c_size_t(0)
+    row, status = 0, 1
+    while row < epochs:
+        for name, array in columns.items():
+            setattr(record, name, array.ctypes.data + row * array.strides[0])
+        for bit, name in enumerate(n.OBS_TYPES):
+            record.obs[bit] = obs[name].ctypes.data + row * obs[name].strides[0]
+        status = lib.rawconv_gpb_read_columns(reader, ctypes.byref(record),
+                                              min(_BLOCK, epochs - row), ctypes.byref(count))
+        row += count.value
         if status != 1:
             break
-        capacity = min(capacity * 2, _BLOCK * 16)
-
-    def joined(get):
-        if len(pieces) == 1:
-            arrays, count = pieces[0]
-            return get(arrays)[:count]
-        return np.concatenate([get(arrays)[:count] for arrays, count in pieces])
-
-    columns = {name: joined(lambda a, name=name: a[name]) for name in pieces[0][0]
-               if name != "obs"}
-    columns["obs"] = {name: joined(lambda a, name=name: a["obs"][name]) for name in n.OBS_TYPES}
+    if status == 1:
+        # Every counted epoch is here: the next call tells how the file ends
+        # (an epoch added since the count is left out).
+        status = _end_status(lib, reader)
+    columns = {name: array[:row] for name, array in columns.items()}
+    columns["obs"] = {name: array[:row] for name, array in obs.items()}
     return columns, status
 
 
@@ -221,15 +233,27 @@ def read_gpb(path, epp=None, week=None, date=None):
     if week >= 0:
         epp_path = None
     lib = n.library()
-    why = ctypes.create_string_buffer(n.ERROR_MAX)
-    reader = lib.rawconv_gpb_open_dated(gpb_path, epp_path, week, date_text, why, len(why))
-    if not reader:
-        reason = n.text(why.value)
-        if date_text is not None and reason.startswith("Bad date"):
-            raise ValueError("date: " + reason)
-        raise GpbError(reason or "cannot open %s" % path)
+
+    def open_reader():
+        why = ctypes.create_string_buffer(n.ERROR_MAX)
+        reader = lib.rawconv_gpb_open_dated(gpb_path, epp_path, week, date_text, why, len(why))
+        if not reader:
+            reason = n.text(why.value)
+            if date_text is not None and reason.startswith("Bad date"):
+                raise ValueError("date: " + reason)
+            raise GpbError(reason or "cannot open %s" % path)
+        return reader
+
+    # Two passes: one counts the epochs, so that the arrays are allocated
+    # once at their size and the second fills them in place.
+    reader = open_reader()
     try:
-        columns, status = _read_blocks(lib, reader)
+        epochs = _count(lib, reader)
+    finally:
+        lib.rawconv_gpb_close(reader)
+    reader = open_reader()
+    try:
+        columns, status = _read_columns(lib, reader, epochs)
         error = n.text(lib.rawconv_gpb_error(reader)) if status < 0 else ""
         receiver = n.text(lib.rawconv_gpb_receiver(reader))
     finally:

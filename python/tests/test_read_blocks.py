@@ -39,10 +39,11 @@ class TestBlocks:
 
         monkeypatch.setattr(lib, "rawconv_gpb_read_columns", counted)
         monkeypatch.setattr(lib, "rawconv_gpb_next", per_epoch)
-        monkeypatch.setattr(_gpb, "_BLOCK", 30)
+        monkeypatch.setattr(_gpb, "_BLOCK", 50)
         data = rawconv.read_gpb(sample, epp=sample.with_suffix(".epp"))
         assert len(data) == 120
-        assert calls["read"] == 3  # 30 + 60, then 30 of 120 and the end
+        # The count (one call), 50 + 50 + 20, and the look at the end.
+        assert calls["read"] == 5
 
     @pytest.mark.parametrize("block", [1, 7, 120, 121])
     def test_block_size_changes_nothing(self, sample, monkeypatch, block):
