@@ -166,8 +166,7 @@ def _end_status(lib, reader):
 def _read_columns(lib, reader, epochs):
     """Up to `epochs` epochs of an open reader as columns filled by the
     library straight into NumPy's arrays, in blocks of _BLOCK epochs; and
-    the status of the last call (1 more epochs follow, 0 clean end, -1
-    damaged)."""
+    how the file ends after them (0 clean, -1 damaged)."""
     columns = {name: np.empty(epochs, dtype) for name, dtype in _PER_EPOCH.items()}
     columns.update({name: np.empty((epochs, n.MAX_CHANNELS), dtype)
                     for name, dtype in _PER_CHANNEL.items()})
