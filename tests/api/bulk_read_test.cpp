@@ -10,6 +10,8 @@
 
 #include "api/rawconv_api.h"
 #include "support/conversion_fixture.h"
+#include "support/real_data.h"
+#include "support/rnx_to_gpb.h"
 
 namespace rawconv {
 namespace convtest {
@@ -189,6 +191,36 @@ TEST_F(BulkReadTest, ColumnsHoldTheRecordsValues) {
     }
   }
   EXPECT_EQ(-1, rawconv_gpb_read_columns(nullptr, &none, 1, &count));
+}
+
+TEST_F(BulkReadTest, RealRecordingWithGlonassReadsAlikeBothWays) {
+  // A day of a real receiver (GPS and GLONASS, up to 24 channels) turned
+  // into a GPB file.
+  const std::string gpb = Path("wsra.gpb");
+  rnxtest::RnxToGpbOptions options;
+  rnxtest::RnxToGpbSummary summary;
+  std::string error;
+  ASSERT_TRUE(rnxtest::ConvertRinexObsFileToGpb(realdata::DataPath("wsra0010.21o"), gpb, options,
+                                                &summary, &error))
+      << error;
+  int end = 2;
+  rawconv_gpb_reader* r = Open(gpb, nullptr, -1, "2021-01-01");
+  ASSERT_NE(nullptr, r) << why_;
+  const std::vector<rawconv_epoch> one = ReadOneByOne(r, &end);
+  rawconv_gpb_close(r);
+  ASSERT_EQ(static_cast<size_t>(summary.Epochs), one.size());
+  bool glonass = false;
+  for (const rawconv_epoch& e : one)
+    for (int c = 0; c < e.num_channels; ++c) glonass |= e.channels[c].system == 'R';
+  EXPECT_TRUE(glonass);
+
+  r = Open(gpb, nullptr, -1, "2021-01-01");
+  ASSERT_NE(nullptr, r) << why_;
+  const std::vector<rawconv_epoch> bulk = ReadInBlocks(r, 1000, &end);
+  rawconv_gpb_close(r);
+  EXPECT_EQ(0, end);
+  ASSERT_EQ(one.size(), bulk.size());
+  for (size_t i = 0; i < one.size(); ++i) ExpectSameEpoch(one[i], bulk[i], i);
 }
 
 TEST_F(BulkReadTest, MixesWithTheOneByOneReaderAndRefusesMissingArguments) {
