@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Throughput benchmark of gpb2rinex against what a user would use instead.
 #
-#   bash bench/run.sh [--large] [--compress-only] [--no-batch] [--sync-only]
+#   bash bench/run.sh [--large] [--compress-only] [--no-batch] [--sync-only] [--read-only]
 #
 # Builds a Release library, gpb2rinex and our data tools into build-bench/,
 # makes two inputs with those tools
@@ -45,8 +45,14 @@
 # of 100 copies of the one-hour sample (--sync-only runs just those).
 # The times and memory figures come from bench/timeit.c (fork, exec, wait4).
 # Before every timed run the previous output is deleted and the disk synced.
+# read: the Python package reading the synthetic day, as whole processes
+# taking turns, run by run, with `gpb2rinex --info` on it (which reads every
+# epoch too): "read_gpb" (rawconv.read_gpb with its EPP file), "load"
+# (rawconv.load, the xarray Dataset) and "python" (the interpreter importing
+# rawconv and NumPy only: the part of both that is not reading); target
+# read_gpb/info <= 2. --read-only runs just these.
 # On a fresh Debian machine, run as root, it first installs what is missing
-# (rtklib for convbin).
+# (rtklib for convbin; NumPy and xarray for Debian's python3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -59,6 +65,7 @@ runs=${BENCH_RUNS:-5}
 cores=$(nproc 2>/dev/null || echo 1)
 large=0
 sync_only=0
+read_only=0
 compress_only=0
 batch=1
 for arg in "$@"; do
@@ -67,18 +74,22 @@ for arg in "$@"; do
     --compress-only) compress_only=1 ;;
     --no-batch) batch=0 ;;
     --sync-only) sync_only=1 ;;
-    *) echo "usage: bash bench/run.sh [--large] [--compress-only] [--no-batch] [--sync-only]" >&2
+    --read-only) read_only=1 ;;
+    *) echo "usage: bash bench/run.sh [--large] [--compress-only] [--no-batch] [--sync-only]" \
+         "[--read-only]" >&2
        exit 2 ;;
   esac
 done
 
 . "$root/scripts/ensure-tools.sh"
-ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:cc=gcc" "cmd:convbin=rtklib" "cmd:gzip=gzip"
+ensure_packages "cmd:cmake=cmake" "cmd:g++=g++" "cmd:cc=gcc" "cmd:convbin=rtklib" "cmd:gzip=gzip" \
+  "file:/usr/bin/python3=python3" "file:/usr/lib/python3/dist-packages/numpy=python3-numpy" \
+  "file:/usr/lib/python3/dist-packages/xarray=python3-xarray"
 
 echo "== build (Release) into build-bench"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRAWCONV_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$cores" --target rawconv gpb2rinex rnx2gpb nav2epp make_synthetic_gpb \
-  >/dev/null
+cmake --build "$build" -j "$cores" --target rawconv rawconv_api gpb2rinex rnx2gpb nav2epp \
+  make_synthetic_gpb >/dev/null
 gpb2rinex=$build/cli/gpb2rinex
 # The throughput rows time the conversion's own work, as cp and convbin do
 # theirs: without flushing to the disk (--no-sync). The cost of the flush,
@@ -239,6 +250,44 @@ bench_input() {  # name epochs original-rinex-or-empty
 # day and on a batch of 100 small files (copies of the shipped one-hour
 # sample, one process), the default against --no-sync ("sync" rows in
 # results.csv; the ratios are printed at the end).
+# --- reading from Python: read_gpb and load against gpb2rinex --info ------
+READ_LINES=()
+read_command() {  # info | read_gpb | load | python
+  TURN_OUT=$work/out/read-$1
+  local script
+  case $1 in
+    info) TURN_CMD=("$gpb2rinex" --info "$work/synthetic.gpb"); return ;;
+    read_gpb) script='import rawconv, sys; rawconv.read_gpb(sys.argv[1], epp=sys.argv[2])' ;;
+    load) script='import rawconv, sys; rawconv.load(sys.argv[1], epp=sys.argv[2])' ;;
+    python) script='import rawconv, numpy' ;;
+  esac
+  TURN_CMD=(env "RAWCONV_LIBRARY=$build/lib/librawconv_api.so.1" "PYTHONPATH=$root/python"
+    /usr/bin/python3 -c "$script" "$work/synthetic.gpb" "$work/synthetic.epp")
+}
+bench_read() {
+  echo "== synthetic: read_gpb, load and python against gpb2rinex --info, alternating"
+  take_turns read_command "$runs" info read_gpb load python
+  local name
+  for name in info read_gpb load python; do
+    use_turn "$name"
+    record synthetic "$name" "$synthetic_epochs"
+  done
+  READ_LINES+=("$(awk -v i="${TURN_MEDIAN[info]}" -v r="${TURN_MEDIAN[read_gpb]}" \
+    -v l="${TURN_MEDIAN[load]}" -v p="${TURN_MEDIAN[python]}" -v cores="$cores" 'BEGIN {
+    printf "read      synthetic --info %.3f s, read_gpb %.3f s, load %.3f s, python alone %.3f s (%d cores)\n",
+           i, r, l, p, cores
+    printf "target synthetic read_gpb/info <= 2: %.2f  %s", r / i, ((r / i <= 2) ? "met" : "MISSED") }')")
+}
+if [ "$read_only" = 1 ]; then
+  bench_read
+  echo
+  echo "rawconv benchmark: median of $runs runs, whole processes, $cores cores"
+  printf '%s\n' "${READ_LINES[@]}"
+  echo "figures: $csv"
+  exit 0
+fi
+# ---------------------------------------------------------------------------
+
 SYNC_LINES=()
 mkdir -p "$work/small"
 for i in $(seq -w 1 100); do
@@ -281,6 +330,7 @@ fi
 
 bench_input real "$real_epochs" "$data/usno0200.05o"
 bench_input synthetic "$synthetic_epochs" ""
+bench_read
 
 # --- quality check: gpb2rinex --qc against the plain conversion -----------
 # gpb2rinex --qc (the three reports beside the RINEX files) and the plain
@@ -422,5 +472,6 @@ awk -F, -v c="${SECONDS_OF[synthetic/convbin]:-}" -v p="${SECONDS_OF[synthetic/c
              ((j1 / j2 >= 1.7) ? "met" : "MISSED"), cores
   }' "$csv"
 printf '%s\n' "${QC_LINES[@]}"
+printf '%s\n' "${READ_LINES[@]}"
 printf '%s\n' "${SYNC_LINES[@]}"
 echo "figures: $csv"

@@ -16,16 +16,21 @@ ensure_packages "cmd:cmake=cmake" "cmd:cc=gcc" "file:/usr/bin/python3=python3" \
   "file:/usr/lib/python3/dist-packages/numpy=python3-numpy" \
   "file:/usr/lib/python3/dist-packages/pytest=python3-pytest" \
   "file:/usr/lib/python3/dist-packages/pip=python3-pip" \
-  "file:/usr/share/doc/python3-venv=python3-venv"
+  "file:/usr/share/doc/python3-venv=python3-venv" \
+  "file:/usr/lib/python3/dist-packages/xarray=python3-xarray"
 # Debian's interpreter, which sees Debian's numpy and pytest.
 py=/usr/bin/python3
 
-# gpb2rinex too: the parity tests run it beside the package.
 echo "== python: build librawconv_api in $build"
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAWCONV_WERROR=ON >/dev/null
 fi
-cmake --build "$build" -j "$jobs" --target rawconv_api gpb2rinex >/dev/null
+# gpb2rinex too: the parity tests run it beside the package; rnx2gpb turns
+# the real recordings into GPB files for the xarray tests.
+cmake --build "$build" -j "$jobs" --target rawconv_api gpb2rinex rnx2gpb >/dev/null
+export RAWCONV_TOOLS_DIR=$build/tools
+. "$root/scripts/shared-data.sh"
+find_shared_data "$root"
 lib=$(ls "$build"/lib/librawconv_api.so.[0-9]* 2>/dev/null | head -n 1 || true)
 [ -n "$lib" ] || { echo "test-python: no librawconv_api in $build/lib" >&2; exit 1; }
 export RAWCONV_LIBRARY=$lib

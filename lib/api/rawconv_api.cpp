@@ -19,10 +19,12 @@
 #include "naming/file_ext.h"
 #include "naming/path.h"
 #include "api/qc_step.h"
+#include "ephem/epp.h"
 #include "gpb/gpb.h"
 #include "sink/gzip_sink.h"
 #include "obs/header_metadata.h"
 #include "obs/obs_writer.h"
+#include "obs/rinex3_codes.h"
 #include "obs/rinex3_obs.h"
 #include "obs/rinex_format.h"
 #include "obs/rinex_versions.h"
@@ -196,11 +198,22 @@ bool CheckHeaderTexts(const rawconv_options& o, Invalid* why) {
          CheckText(o.station_id, kStationIdColumns, "Station id", "station_id", why);
 }
 
-// Noon (GPS time) of a day given as "YYYY-MM-DD", as a reference that dates
+// The refusals of a week and a day that cannot date a recording.
+std::string BadWeekText(int32_t week) {
+  return "GPS week " + std::to_string(week) + " out of range (0 to " +
+         std::to_string(RAWCONV_WEEK_MAX) + ")";
+}
+std::string BadDateText(const char* date) {
+  return std::string("Bad date \"") + date + "\": expected YYYY-MM-DD or YYYY/MM/DD, a day of GPS weeks 0 to " +
+         std::to_string(RAWCONV_WEEK_MAX);
+}
+
+// Noon (GPS time) of a day given as "YYYY-MM-DD" or "YYYY/MM/DD", as a reference that dates
 // each epoch in the week that puts it nearest that noon. false for any
 // other text or a day outside weeks 0..RAWCONV_WEEK_MAX.
 bool ReferenceOfDay(const char* text, WeekReference* ref) {
-  if (std::strlen(text) != 10 || text[4] != '-' || text[7] != '-') return false;
+  if (std::strlen(text) != 10 || (text[4] != '-' && text[4] != '/') || text[7] != text[4])
+    return false;
   for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
     if (text[i] < '0' || text[i] > '9') return false;
   const int year = std::atoi(text);
@@ -265,17 +278,12 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
       o.antenna_height > kMaxAntennaHeight)
     return Refuse(why, "antenna_height", "Antenna height out of range");
   if (o.use_week && (o.week < 0 || o.week > RAWCONV_WEEK_MAX))
-    return Refuse(why, "week",
-                  "GPS week " + std::to_string(o.week) + " out of range (0 to " +
-                      std::to_string(RAWCONV_WEEK_MAX) + ")");
+    return Refuse(why, "week", BadWeekText(o.week));
   if (o.date && *o.date) {
     if (o.use_week)
       return Refuse(why, "date", "Give a GPS week or a day of the recording, not both");
     if (!ReferenceOfDay(o.date, &job->DateRef))
-      return Refuse(why, "date",
-                    std::string("Bad date \"") + o.date +
-                        "\": expected YYYY-MM-DD, a day of GPS weeks 0 to " +
-                        std::to_string(RAWCONV_WEEK_MAX));
+      return Refuse(why, "date", BadDateText(o.date));
   }
   switch (o.qc) {
     case RAWCONV_QC_NONE: job->Qc = QcMode::kNone; break;
@@ -670,6 +678,157 @@ void ToChannel(const GpbChannel& in, rawconv_channel* out) {
   out->lli2 = (m & kObsLock2) != 0 && !(in.LockTime2 > 0.0);
 }
 
+// Opens the GPB file of a reader; nullptr with the reason in *why.
+rawconv_gpb_reader* OpenReader(const char* gpb_path, std::string* why) {
+  if (!gpb_path) {
+    *why = "No GPB file given";
+    return nullptr;
+  }
+  std::unique_ptr<rawconv_gpb_reader> r(new (std::nothrow) rawconv_gpb_reader());
+  if (!r) {
+    *why = "Out of memory";
+    return nullptr;
+  }
+  ContextScope scope(r->context);
+  if (r->gpb.OpenGpbFile(gpb_path, 1 << 16) != 0) {
+    // The reader's reason, else the file system's, else the contents'.
+    std::string reason = r->gpb.OpenReason();
+    if (reason.empty()) reason = steps::InputProblem(gpb_path);
+    if (reason.empty()) reason = "not a GPB file (neither the new nor the old format)";
+    *why = std::string("Cannot open GPB file ") + gpb_path + ": " + reason;
+    return nullptr;
+  }
+  std::snprintf(r->receiver, sizeof r->receiver, "%s", r->gpb.ReceiverDescription());
+  return r.release();
+}
+
+// Every epoch dated in one fixed week.
+void DateByWeek(rawconv_gpb_reader* r, int32_t week) {
+  r->ref = WeekReference{};
+  r->ref.Week = week;
+  r->ref.FixedWeek = 1;
+  r->dated = true;
+}
+
+// How a reader opened by rawconv_gpb_open_dated dates its epochs; false
+// with the reason in *why for a request it cannot follow.
+bool ChooseDating(const char* epp_path, int32_t week, const char* date, WeekReference* ref,
+                  bool* dated, std::string* why) {
+  const bool by_epp = epp_path && *epp_path;
+  const bool by_date = date && *date;
+  const bool by_week = week != -1;
+  if (by_epp + by_date + by_week > 1) {
+    *why = "Give one of an EPP file, a GPS week and a day";
+    return false;
+  }
+  *dated = by_epp || by_date || by_week;
+  *ref = WeekReference{};
+  if (by_week) {
+    if (week < 0 || week > RAWCONV_WEEK_MAX) {
+      *why = BadWeekText(week);
+      return false;
+    }
+    ref->Week = week;
+    ref->FixedWeek = 1;
+  } else if (by_date) {
+    if (!ReferenceOfDay(date, ref)) {
+      *why = BadDateText(date);
+      return false;
+    }
+  } else if (by_epp) {
+    std::string reason;
+    std::FILE* epp = OpenEppFile(epp_path, &reason);
+    if (!epp) {
+      *why = std::string("Cannot open ephemeris file ") + epp_path + ": " + reason;
+      return false;
+    }
+    std::fclose(epp);
+    *ref = LookupWeekReference(epp_path);
+    if (!ref->Found) {
+      *why = std::string("Ephemeris file ") + epp_path +
+             " holds no ephemeris to date the recording";
+      return false;
+    }
+  }
+  return true;
+}
+
+// One epoch of the reader into *epoch: 1, or the end code (0 clean end, -1
+// damaged), which every later call returns again.
+int ReadEpoch(rawconv_gpb_reader* r, rawconv_epoch* epoch) {
+  if (r->ended) return r->end_code;
+  GpbEpoch e{};
+  GpbChannel channels[kMaxChannels]{};
+  const int code = r->gpb.ReadGpbEpoch(&e, channels);
+  if (code != 0) {
+    // End of file, or a record that is damaged or cut short.
+    // A record cut short at the end of the file reads as the end of the
+    // file too; the pass's own account tells the two apart.
+    const bool clean_end = code < 0 && !r->gpb.EndedInDamage() &&
+                           std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
+    r->ended = true;
+    r->end_code = clean_end ? 0 : -1;
+    if (!clean_end) {
+      const bool cut = std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
+      std::snprintf(r->error, sizeof r->error, "%.255s",
+                    cut ? "The file ends within a record" : r->gpb.ErrorText());
+    }
+    return r->end_code;
+  }
+  std::memset(epoch, 0, sizeof *epoch);
+  epoch->tow = e.RcvTime;
+  epoch->week = r->dated ? ReferenceWeekOf(r->ref, e.RcvTime) : -1;
+  epoch->latitude = e.Latitude;
+  epoch->longitude = e.Longitude;
+  epoch->height = e.Height;
+  epoch->position_valid = r->gpb.IsPositionValid(&e) ? 1 : 0;
+  epoch->kinematic = r->gpb.IsKinematic(&e) ? 1 : 0;
+  epoch->clock_bias = e.ClockBias;
+  int n = e.NumChannels;
+  if (n < 0) n = 0;
+  if (n > kMaxChannels) n = kMaxChannels;
+  epoch->num_channels = n;
+  for (int i = 0; i < n; ++i) ToChannel(channels[i], &epoch->channels[i]);
+  return 1;
+}
+
+// Scatters one epoch into row `row` of the caller's columns.
+void ToColumns(const rawconv_epoch& e, const rawconv_columns& c, size_t row) {
+  if (c.tow) c.tow[row] = e.tow;
+  if (c.week) c.week[row] = e.week;
+  if (c.latitude) c.latitude[row] = e.latitude;
+  if (c.longitude) c.longitude[row] = e.longitude;
+  if (c.height) c.height[row] = e.height;
+  if (c.position_valid) c.position_valid[row] = static_cast<uint8_t>(e.position_valid != 0);
+  if (c.kinematic) c.kinematic[row] = static_cast<uint8_t>(e.kinematic != 0);
+  if (c.clock_bias) c.clock_bias[row] = e.clock_bias;
+  if (c.num_channels) c.num_channels[row] = e.num_channels;
+  const double nan = std::nan("");
+  for (int k = 0; k < RAWCONV_MAX_CHANNELS; ++k) {
+    const size_t at = row * RAWCONV_MAX_CHANNELS + static_cast<size_t>(k);
+    const bool used = k < e.num_channels;
+    const rawconv_channel& ch = e.channels[k];
+    if (c.system) c.system[at] = used ? ch.system : '\0';
+    if (c.prn) c.prn[at] = used ? ch.prn : 0;
+    if (c.gpb_prn) c.gpb_prn[at] = used ? ch.gpb_prn : 0;
+    const double values[8] = {ch.c1, ch.l1, ch.l2, ch.p1, ch.p2, ch.d1, ch.s1, ch.s2};
+    for (int t = 0; t < 8; ++t)
+      if (c.obs[t]) c.obs[t][at] = used && (ch.have & (1u << t)) ? values[t] : nan;
+    if (c.lock_time1) c.lock_time1[at] = used ? ch.lock_time1 : nan;
+    if (c.lock_time2) c.lock_time2[at] = used ? ch.lock_time2 : nan;
+    if (c.lli1) c.lli1[at] = static_cast<int8_t>(used ? ch.lli1 : 0);
+    if (c.lli2) c.lli2[at] = static_cast<int8_t>(used ? ch.lli2 : 0);
+  }
+}
+
+// An exception while reading ends the reader as a damaged file would.
+int EndInError(rawconv_gpb_reader* r) {
+  std::snprintf(r->error, sizeof r->error, "Internal error");
+  r->ended = true;
+  r->end_code = -1;
+  return -1;
+}
+
 }  // namespace
 }  // namespace rawconv
 
@@ -773,34 +932,49 @@ RAWCONV_API int rawconv_plan(rawconv_session* session, const rawconv_options* op
 RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const char* epp_path,
                                                  int32_t week_override, char* error,
                                                  size_t error_size) {
-  auto fail = [&](const char* text) -> rawconv_gpb_reader* {
-    if (error && error_size > 0) std::snprintf(error, error_size, "%s", text);
+  auto fail = [&](const std::string& text) -> rawconv_gpb_reader* {
+    if (error && error_size > 0) std::snprintf(error, error_size, "%s", text.c_str());
     return nullptr;
   };
   try {
-    if (!gpb_path) return fail("No GPB file given");
-    rawconv_gpb_reader* r = new (std::nothrow) rawconv_gpb_reader();
-    if (!r) return fail("Out of memory");
+    std::string why;
+    rawconv_gpb_reader* r = OpenReader(gpb_path, &why);
+    if (!r) return fail(why);
     ContextScope scope(r->context);
-    if (r->gpb.OpenGpbFile(gpb_path, 1 << 16) != 0) {
-      // The reader's reason, else the file system's, else the contents'.
-      std::string reason = r->gpb.OpenReason();
-      if (reason.empty()) reason = steps::InputProblem(gpb_path);
-      if (reason.empty()) reason = "not a GPB file (neither the new nor the old format)";
-      const std::string text = std::string("Cannot open GPB file ") + gpb_path + ": " + reason;
-      delete r;
-      return fail(text.c_str());
-    }
     if (week_override >= 0) {
-      r->ref = WeekReference{};
-      r->ref.Week = week_override;
-      r->ref.FixedWeek = 1;
-      r->dated = true;
+      DateByWeek(r, week_override);
     } else if (epp_path) {
       r->ref = LookupWeekReference(epp_path);
       r->dated = r->ref.Found != 0;
     }
-    std::snprintf(r->receiver, sizeof r->receiver, "%s", r->gpb.ReceiverDescription());
+    if (error && error_size > 0) error[0] = '\0';
+    return r;
+  } catch (...) {
+    return fail("Internal error");
+  }
+}
+
+RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open_dated(const char* gpb_path, const char* epp_path,
+                                                       int32_t week, const char* date,
+                                                       char* error, size_t error_size) {
+  auto fail = [&](const std::string& text) -> rawconv_gpb_reader* {
+    if (error && error_size > 0) std::snprintf(error, error_size, "%s", text.c_str());
+    return nullptr;
+  };
+  try {
+    std::string why;
+    // The dating first: a bad request reads nothing.
+    WeekReference ref{};
+    bool dated = false;
+    {
+      Context scratch{};
+      ContextScope scope(scratch);
+      if (!ChooseDating(epp_path, week, date, &ref, &dated, &why)) return fail(why);
+    }
+    rawconv_gpb_reader* r = OpenReader(gpb_path, &why);
+    if (!r) return fail(why);
+    r->ref = ref;
+    r->dated = dated;
     if (error && error_size > 0) error[0] = '\0';
     return r;
   } catch (...) {
@@ -810,52 +984,80 @@ RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const cha
 
 RAWCONV_API int rawconv_gpb_next(rawconv_gpb_reader* r, rawconv_epoch* epoch) {
   if (!r || !epoch) return -1;
-  if (r->ended) return r->end_code;
   try {
     ContextScope scope(r->context);
-    GpbEpoch e{};
-    GpbChannel channels[kMaxChannels]{};
-    const int code = r->gpb.ReadGpbEpoch(&e, channels);
-    if (code != 0) {
-      // End of file, or a record that is damaged or cut short.
-      // A record cut short at the end of the file reads as the end of the
-      // file too; the pass's own account tells the two apart.
-      const bool clean_end = code < 0 && !r->gpb.EndedInDamage() &&
-                             std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
-      r->ended = true;
-      r->end_code = clean_end ? 0 : -1;
-      if (!clean_end) {
-        const bool cut = std::strcmp(r->gpb.ErrorText(), "Reached end of file") == 0;
-        std::snprintf(r->error, sizeof r->error, "%.255s",
-                      cut ? "The file ends within a record" : r->gpb.ErrorText());
-      }
-      return r->end_code;
-    }
-    std::memset(epoch, 0, sizeof *epoch);
-    epoch->tow = e.RcvTime;
-    epoch->week = r->dated ? ReferenceWeekOf(r->ref, e.RcvTime) : -1;
-    epoch->latitude = e.Latitude;
-    epoch->longitude = e.Longitude;
-    epoch->height = e.Height;
-    epoch->position_valid = r->gpb.IsPositionValid(&e) ? 1 : 0;
-    epoch->kinematic = r->gpb.IsKinematic(&e) ? 1 : 0;
-    epoch->clock_bias = e.ClockBias;
-    int n = e.NumChannels;
-    if (n < 0) n = 0;
-    if (n > kMaxChannels) n = kMaxChannels;
-    epoch->num_channels = n;
-    for (int i = 0; i < n; ++i) ToChannel(channels[i], &epoch->channels[i]);
-    return 1;
+    return ReadEpoch(r, epoch);
   } catch (...) {
-    std::snprintf(r->error, sizeof r->error, "Internal error");
-    r->ended = true;
-    r->end_code = -1;
-    return -1;
+    return EndInError(r);
+  }
+}
+
+RAWCONV_API int rawconv_gpb_read(rawconv_gpb_reader* r, rawconv_epoch* epochs, size_t capacity,
+                                 size_t* count) {
+  if (count) *count = 0;
+  if (!r || !count || (!epochs && capacity > 0)) return -1;
+  try {
+    ContextScope scope(r->context);
+    size_t done = 0;
+    int code = 1;
+    while (done < capacity) {
+      code = ReadEpoch(r, &epochs[done]);
+      if (code != 1) break;
+      ++done;
+    }
+    *count = done;
+    if (capacity == 0 && r->ended) return r->end_code;
+    return code;
+  } catch (...) {
+    return EndInError(r);
   }
 }
 
 RAWCONV_API const char* rawconv_gpb_error(const rawconv_gpb_reader* r) {
   return r ? r->error : "";
+}
+
+RAWCONV_API void rawconv_columns_init_sized(rawconv_columns* columns, uint32_t size) {
+  if (!columns || size < sizeof(uint32_t)) return;
+  std::memset(columns, 0, size);
+  columns->size = size;
+}
+
+RAWCONV_API int rawconv_gpb_read_columns(rawconv_gpb_reader* r, const rawconv_columns* columns,
+                                         size_t capacity, size_t* count) {
+  if (count) *count = 0;
+  if (!r || !columns || !count || columns->size < sizeof(uint32_t)) return -1;
+  try {
+    // The caller's record as far as it reaches; pointers past it stay NULL.
+    rawconv_columns c;
+    std::memset(&c, 0, sizeof c);
+    std::memcpy(&c, columns, columns->size < sizeof c ? columns->size : sizeof c);
+    ContextScope scope(r->context);
+    std::unique_ptr<rawconv_epoch> epoch(new rawconv_epoch);
+    size_t done = 0;
+    int code = 1;
+    while (done < capacity) {
+      code = ReadEpoch(r, epoch.get());
+      if (code != 1) break;
+      ToColumns(*epoch, c, done);
+      ++done;
+    }
+    *count = done;
+    if (capacity == 0 && r->ended) return r->end_code;
+    return code;
+  } catch (...) {
+    return EndInError(r);
+  }
+}
+
+RAWCONV_API const char* rawconv_rinex3_code(char system, int32_t type) {
+  if ((system != 'G' && system != 'R') || type < 0 || type >= kRinex3CodeCount) return nullptr;
+  return Rinex3ObsCode(type, system == 'R');
+}
+
+RAWCONV_API void rawconv_strength_indicators(const double* cn0, size_t n, uint8_t* ssi) {
+  if (!cn0 || !ssi) return;
+  for (size_t i = 0; i < n; ++i) ssi[i] = static_cast<uint8_t>(StrengthIndicator(cn0[i]));
 }
 
 RAWCONV_API const char* rawconv_gpb_receiver(const rawconv_gpb_reader* r) {

@@ -464,7 +464,7 @@ typedef struct rawconv_options {
    * flushing, for scratch runs whose outputs can be made again; faster on
    * slow disks (README.md, "Batch processing", gives the cost). */
   int32_t no_sync;
-  /* "YYYY-MM-DD", a day of the recording (GPS time): dates its epochs
+  /* "YYYY-MM-DD" (or "YYYY/MM/DD"), a day of the recording (GPS time): dates its epochs
    * without an EPP file (or instead of its reference), each at the time
    * nearest noon of that day with its time of week, so any day the
    * recording touches gives the same dates. A day of GPS weeks 0 to
@@ -664,9 +664,116 @@ RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open(const char* gpb_path, const cha
  * every further call returns the same. */
 RAWCONV_API int rawconv_gpb_next(rawconv_gpb_reader* reader, rawconv_epoch* epoch);
 
+/* Opens a GPB file as rawconv_gpb_open does, dated by at most one of:
+ *   week     >= 0: every epoch in this full GPS week (0 to
+ *            RAWCONV_WEEK_MAX); -1: not given;
+ *   date     "YYYY-MM-DD" or "YYYY/MM/DD", a day of the recording (GPS time), as
+ *            options.date dates a conversion: each epoch at the time nearest
+ *            noon of that day with its time of week; NULL or "": not given;
+ *   epp_path an EPP file whose reference ephemeris dates the epochs; NULL
+ *            or "": not given. Unlike rawconv_gpb_open, a file named here
+ *            that is missing, a folder, unreadable or without an ephemeris
+ *            to date by fails the open.
+ * Nothing given: every epoch's week is -1. Two given, a week out of range or
+ * a date of any other form fails. On failure returns NULL with the reason in
+ * error (error_size bytes, always terminated; error may be NULL): the GPB
+ * file's as rawconv_gpb_open gives it, else "Cannot open ephemeris file X:
+ * <the system's reason>", "Ephemeris file X holds no ephemeris to date the
+ * recording", "Bad date \"...\": expected YYYY-MM-DD or YYYY/MM/DD, a day of GPS weeks 0
+ * to 5216", "GPS week N out of range (0 to 5216)" (the texts
+ * rawconv_convert gives for options.date and options.week) or "Give one of
+ * an EPP file, a GPS week and a day".
+ * Close with rawconv_gpb_close. */
+RAWCONV_API rawconv_gpb_reader* rawconv_gpb_open_dated(const char* gpb_path, const char* epp_path,
+                                                       int32_t week, const char* date,
+                                                       char* error, size_t error_size);
+
+/* Reads up to `capacity` epochs, in order, into the caller's array epochs[0]
+ * .. epochs[capacity - 1], each exactly as rawconv_gpb_next would give it,
+ * and sets *count to the number read. One call reads a large block of a
+ * file with none of the per-call cost of rawconv_gpb_next (the Python
+ * package fills its arrays this way); the two may be mixed on one reader.
+ * Returns 1 when the array is full (*count == capacity; more epochs may
+ * follow), 0 when the file ended cleanly (*count epochs before the end,
+ * possibly none), -1 when it ended in a damaged or truncated record
+ * (*count good epochs before it; rawconv_gpb_error tells why). After 0 or
+ * -1 every further call returns the same with *count 0. A NULL reader,
+ * array (with capacity > 0) or count returns -1 and reads nothing (*count,
+ * when count is not NULL, is 0). Entries beyond *count are left as they
+ * were. The array stays the caller's: the library keeps no pointer to it. */
+RAWCONV_API int rawconv_gpb_read(rawconv_gpb_reader* reader, rawconv_epoch* epochs,
+                                 size_t capacity, size_t* count);
+
 /* The reason of the last -1 of rawconv_gpb_next; "" otherwise. Owned by the
  * reader, valid until the next call on it. */
 RAWCONV_API const char* rawconv_gpb_error(const rawconv_gpb_reader* reader);
+
+/* The caller's arrays that rawconv_gpb_read_columns fills, one value per
+ * epoch or per epoch and channel, for callers that keep each value in an
+ * array of its own (the Python package's NumPy arrays). Each pointer is
+ * the first entry to fill, for the block's `capacity` epochs: per epoch,
+ * `capacity` entries; per channel, capacity * RAWCONV_MAX_CHANNELS entries,
+ * epoch by epoch (epoch i's channel c at i * RAWCONV_MAX_CHANNELS + c). A
+ * NULL pointer is left out. Values are those of rawconv_epoch and
+ * rawconv_channel, except that a value the receiver did not give (its bit
+ * not in `have`) and every value of a channel past num_channels is NaN, and
+ * such a channel's system is 0, its numbers, lli1 and lli2 are 0 and its
+ * lock times NaN. Start from rawconv_columns_init. */
+typedef struct rawconv_columns {
+  uint32_t size;               /* sizeof(rawconv_columns), set by init */
+  /* per epoch */
+  double* tow;
+  int32_t* week;
+  double* latitude;
+  double* longitude;
+  double* height;
+  uint8_t* position_valid;     /* 0 or 1 */
+  uint8_t* kinematic;          /* 0 or 1 */
+  double* clock_bias;
+  int32_t* num_channels;
+  /* per epoch and channel */
+  char* system;                /* 'G', 'R' or 0 */
+  int32_t* prn;
+  int32_t* gpb_prn;
+  double* obs[8];              /* by bit number of rawconv_obs_bit: C1 L1 L2
+                                  P1 P2 D1 S1 S2 */
+  double* lock_time1;
+  double* lock_time2;
+  int8_t* lli1;
+  int8_t* lli2;
+} rawconv_columns;
+
+/* Sets every pointer to NULL and size to `size`; use the macro
+ * rawconv_columns_init(&columns). */
+RAWCONV_API void rawconv_columns_init_sized(rawconv_columns* columns, uint32_t size);
+#define rawconv_columns_init(columns) \
+  rawconv_columns_init_sized((columns), (uint32_t)sizeof *(columns))
+
+/* As rawconv_gpb_read, into the arrays of *columns instead of an array of
+ * records: reads up to `capacity` epochs, sets *count, and returns 1 (the
+ * block is full), 0 (clean end) or -1 (damaged end, or a NULL reader,
+ * columns or count). A record of an older, smaller size fills the arrays
+ * that size holds. Entries beyond *count are left as they were; the library
+ * keeps no pointer to the arrays. */
+RAWCONV_API int rawconv_gpb_read_columns(rawconv_gpb_reader* reader,
+                                         const rawconv_columns* columns, size_t capacity,
+                                         size_t* count);
+
+/* What the RINEX 3 and 4 writers make of the channel values, for readers
+ * that lay the epochs out as those files do (the Python package's xarray
+ * view):
+ * rawconv_rinex3_code gives the observation code of observation type
+ * `type` (its bit number in rawconv_obs_bit: 0 C1, 1 L1, 2 L2, 3 P1, 4 P2,
+ * 5 D1, 6 S1, 7 S2) for a satellite of `system` 'G' or 'R': "C1C", "L2W",
+ * "C1P", ... (a static text), or NULL for any other type or system. A value
+ * of 0 is written as a blank, as a value not given is. */
+RAWCONV_API const char* rawconv_rinex3_code(char system, int32_t type);
+/* Fills ssi[0..n-1] with the signal strength indicator the writers put
+ * after every value of a frequency (besides the S types), from that
+ * frequency's signal strength cn0[i] (s1 or s2, dB-Hz): 1 to 9, or 0 where
+ * they write a blank (a strength that is not above 0, NaN included). cn0
+ * and ssi may be NULL only with n 0. */
+RAWCONV_API void rawconv_strength_indicators(const double* cn0, size_t n, uint8_t* ssi);
 
 /* Receiver description of the file ("" when unknown); owned by the reader. */
 RAWCONV_API const char* rawconv_gpb_receiver(const rawconv_gpb_reader* reader);

@@ -30,15 +30,6 @@ constexpr size_t kLineRoom = 1024;
 constexpr int kValueColumns = 14;
 constexpr int kFieldColumns = 16;  // value, LLI, SSI
 
-// Signal strength indicator of a carrier-to-noise density in dB-Hz: 1 below
-// 12, then one step per 6 dB-Hz, 9 from 54 on.
-int StrengthIndicator(double cn0) {
-  const double step = std::floor(cn0 / 6.0);
-  if (!(step >= 1.0)) return 1;
-  if (step >= 9.0) return 9;
-  return static_cast<int>(step);
-}
-
 void Selected(const ObsHeaderSummary& s, bool* selected) {
   const int32_t flags[kTypeCount] = {s.HasC1, s.HasL1, s.HasL2, s.HasP1,
                                      s.HasP2, s.HasD1, s.HasS1, s.HasS2};
@@ -96,7 +87,8 @@ bool PutSatellite(char* p, int prn) {
 // The strength digit written after a value of each frequency (index 1 and
 // 2; blank where the channel has no carrier-to-noise density).
 char StrengthDigit(double cn0) {
-  return cn0 > 0.0 ? static_cast<char>('0' + StrengthIndicator(cn0)) : ' ';
+  const int ssi = StrengthIndicator(cn0);
+  return ssi != 0 ? static_cast<char>('0' + ssi) : ' ';
 }
 
 // One satellite line: the satellite and every selected type.
@@ -251,6 +243,14 @@ void AppendGlonassBiases(RinexBuffer* out) {
 }
 
 }  // namespace
+
+int StrengthIndicator(double cn0) {
+  if (!(cn0 > 0.0)) return 0;
+  const double step = std::floor(cn0 / 6.0);
+  if (!(step >= 1.0)) return 1;
+  if (step >= 9.0) return 9;
+  return static_cast<int>(step);
+}
 
 const char* Rinex3ObsCode(int index, bool glonass) {
   if (index < 0 || index >= kTypeCount) return "   ";

@@ -92,6 +92,12 @@ constexpr FixedFormat kFmtRinex3EpochSec{11, 7};  // F11.7
 constexpr FixedFormat kFmtPhaseShift{8, 5};       // F8.5
 constexpr int kGlonassSlotsPerLine = 8;
 
+// Signal strength indicator written after each value of a frequency, from
+// that frequency's carrier-to-noise density in dB-Hz: 0 (a blank) for a
+// density that is not above 0, else 1 below 12 dB-Hz, then one step per
+// 6 dB-Hz, 9 from 54 on.
+int StrengthIndicator(double cn0);
+
 // The RINEX 3 code of RINEX 2 type `index` (0..7 in the order C1 L1 L2 P1
 // P2 D1 S1 S2) for a GPS (glonass false) or GLONASS satellite.
 const char* Rinex3ObsCode(int index, bool glonass);

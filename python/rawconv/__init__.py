@@ -10,6 +10,8 @@ compiled code of its own):
     data = rawconv.read_gpb("site1.gpb", epp="site1.epp")
     c1 = data.obs["C1"]          # (epochs, 24) metres, NaN where absent
 
+    ds = rawconv.load("site1.gpb")   # xarray.Dataset, time x sv (needs xarray)
+
 The library is looked for in this order: the path in the RAWCONV_LIBRARY
 environment variable, the librawconv_api shipped inside this package
 (rawconv/_lib/, where `pip install` puts the one it builds), one beside
@@ -18,6 +20,7 @@ this package, then the system's loader (an installed librawconv_api.so.1).
 
 from ._convert import ConversionError, ConversionWarning, Report, convert, plan
 from ._gpb import GpbData, GpbError, read_gpb
+from ._xarray import load
 from ._native import (
     LibraryNotFoundError,
     OBS_TYPES,
@@ -36,7 +39,7 @@ from ._native import (
 __version__ = "7.60.1122"
 
 __all__ = [
-    "convert", "plan", "read_gpb", "library_version", "library_version_info",
+    "convert", "plan", "read_gpb", "load", "library_version", "library_version_info",
     "Report", "GpbData", "ConversionError", "ConversionWarning", "GpbError",
     "LibraryNotFoundError",
     "OBS_TYPES", "MAX_CHANNELS",

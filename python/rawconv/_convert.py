@@ -306,7 +306,6 @@ def _time_value(option, value):
     return _header_text(option, value)
 
 
-_DATE_TEXT = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}\Z")
 # A day written with slashes, as gpb2rinex's --date takes it too.
 _SLASHED_DATE = re.compile(r"[0-9]{4}/[0-9]{2}/[0-9]{2}\Z")
 
@@ -327,30 +326,6 @@ def _date_text(value):
     if isinstance(value, str):
         value = _day_text(value)
     return n.text_bytes(value, "date")
-
-
-def date_week_noon(value):
-    """date= -> GPS seconds (since 1980-01-06) of noon of that day, for
-    read_gpb, which dates each epoch as the conversion does: at the time
-    nearest noon of the day with its time of week. ValueError for a day
-    that is not "YYYY-MM-DD" or not within the weeks the writers date."""
-    if isinstance(value, datetime.datetime):
-        value = value.date()
-    if not isinstance(value, datetime.date):
-        text = _day_text(n.text_bytes(value, "date").decode("utf-8", "replace"))
-        if not _DATE_TEXT.match(text):
-            raise ValueError("date=%r: expected YYYY-MM-DD" % (value,))
-        try:
-            value = datetime.date(int(text[0:4]), int(text[5:7]), int(text[8:10]))
-        except ValueError as err:
-            raise ValueError("date=%r: %s" % (text, err)) from None
-    days = (value - datetime.date(1980, 1, 6)).days
-    if days < 0 or days // 7 > n.WEEK_MAX:
-        raise ValueError("date=%s: outside GPS weeks 0 to %d (1980-01-06 to %s)"
-                         % (value.isoformat(), n.WEEK_MAX,
-                            (datetime.date(1980, 1, 6)
-                             + datetime.timedelta(days=7 * n.WEEK_MAX + 6)).isoformat()))
-    return days * 86400 + 43200
 
 
 def _list_value(option, value):

@@ -181,6 +181,18 @@ class Epoch(ctypes.Structure):
     ]
 
 
+class Columns(ctypes.Structure):
+    """rawconv_columns: pointers to the arrays rawconv_gpb_read_columns
+    fills (NumPy's own buffers)."""
+    _fields_ = [("size", ctypes.c_uint32)] + [
+        (name, ctypes.c_void_p) for name in (
+            "tow", "week", "latitude", "longitude", "height", "position_valid", "kinematic",
+            "clock_bias", "num_channels", "system", "prn", "gpb_prn")
+    ] + [("obs", ctypes.c_void_p * 8)] + [
+        (name, ctypes.c_void_p) for name in ("lock_time1", "lock_time2", "lli1", "lli2")
+    ]
+
+
 class LibraryNotFoundError(OSError):
     """librawconv_api could not be loaded."""
 
@@ -237,6 +249,17 @@ def _declare(lib):
         "rawconv_gpb_error": (c_char_p, [ctypes.c_void_p]),
         "rawconv_gpb_receiver": (c_char_p, [ctypes.c_void_p]),
         "rawconv_gpb_close": (None, [ctypes.c_void_p]),
+        "rawconv_gpb_open_dated": (ctypes.c_void_p,
+                                   [c_char_p, c_char_p, c_int32, c_char_p, ctypes.c_char_p,
+                                    ctypes.c_size_t]),
+        # The epochs' array is passed as a bare pointer: NumPy's own buffer.
+        "rawconv_gpb_read": (c_int, [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
+                                     ctypes.POINTER(ctypes.c_size_t)]),
+        "rawconv_gpb_read_columns": (c_int, [ctypes.c_void_p, ctypes.POINTER(Columns),
+                                             ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)]),
+        "rawconv_rinex3_code": (c_char_p, [ctypes.c_char, c_int32]),
+        "rawconv_strength_indicators": (None, [ctypes.c_void_p, ctypes.c_size_t,
+                                               ctypes.c_void_p]),
     }
     for name, (restype, argtypes) in sig.items():
         fn = getattr(lib, name)

@@ -134,7 +134,7 @@ class TestReadGpbDate:
 
     @pytest.mark.parametrize("options, match", [
         ({"date": "2005-4-2"}, "YYYY-MM-DD"),
-        ({"date": "2005-02-30"}, "day is out of range"),
+        ({"date": "2005-02-30"}, "2005-02-30\": expected YYYY-MM-DD"),
         ({"date": "1980-01-05"}, "weeks 0 to 5216"),
         ({"date": "2080-01-01"}, "weeks 0 to 5216"),
         ({"date": "2005-04-02", "week": 1316}, "one of"),
