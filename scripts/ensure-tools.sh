@@ -17,7 +17,9 @@ ensure_packages() {
   fi
   echo "== installing: ${need[*]}"
   if [ -z "${RAWCONV_APT_UPDATED:-}" ]; then
-    apt-get update -qq
+    # A mirror caught mid-sync fails the update in part; the lists already
+    # there usually still hold the packages, and a missing one fails below.
+    apt-get update -qq || echo "apt-get update failed in part; installing from the package lists there are" >&2
     export RAWCONV_APT_UPDATED=1
   fi
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
