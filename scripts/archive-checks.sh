@@ -42,10 +42,16 @@ make_archive() {
   awk 'BEGIN { srand(28); for (i = 0; i < 40000; i++) printf "%c", int(rand() * 256) }' \
     >"$dir/tree/d05/garbage.gpb"
   : >"$dir/tree/d07/empty.gpb"
-  # The list interleaves the damaged files with the recordings, with a
+  # The list: the recordings by name, the damaged files among them, and a
   # blank line, which the recipe skips.
-  (cd "$dir/tree" && find . -name '*.gpb' | sed 's|^\./||' | sort -t/ -k2) |
-    sed "s|^|$dir/tree/|" | awk '{ print } NR == 50 { print "" }' >"$dir/all.txt"
+  (cd "$dir/tree" && find . -name 'r*.gpb' | sed 's|^\./||' | sort -t/ -k2) |
+    awk -v d="$dir/tree/" -v cut="$ARCHIVE_CUT" -v failing="$ARCHIVE_FAILING" '
+      BEGIN { split(failing, f, " ") }
+      { print d $0 }
+      NR == 30 { print d cut }
+      NR == 50 { print "" }
+      NR == 120 { print d f[1] }
+      NR == 170 { print d f[2] }' >"$dir/all.txt"
   # The single-process run everything is compared with.
   local rc=0
   "$build/cli/gpb2rinex" -q -j 1 --fixed-run-date "$ARCHIVE_RUN_DATE" -o "$dir/ref" \
