@@ -29,6 +29,15 @@ tmp=$(mktemp -d "${TMPDIR:-/tmp}/rawconv-slurm.XXXXXX")
 pids=()
 stop_all() {
   local pid
+  # Jobs of this cluster still running (after a failed check) go first, so
+  # that no task outlives its slurmd.
+  if [ -n "${SLURM_CONF:-}" ] && [ "${#pids[@]}" -ge 3 ]; then
+    scancel --partition=main 2>/dev/null || true
+    for _ in $(seq 50); do
+      [ -z "$(squeue -h 2>/dev/null)" ] && break
+      sleep 0.1
+    done
+  fi
   for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -38,6 +47,7 @@ stop_all() {
   rm -rf "$tmp"
 }
 trap stop_all EXIT
+trap 'exit 143' TERM INT
 
 . "$root/scripts/archive-checks.sh"
 fail() { echo "test-slurm: $*" >&2; exit 1; }
