@@ -22,7 +22,7 @@ root=$(pwd)
 build=${RAWCONV_BUILD:-$root/build}
 
 . "$root/scripts/ensure-tools.sh"
-ensure_packages "cmd:slurmctld=slurm-wlm" "cmd:munged=munge" "cmd:taskset=util-linux"
+ensure_packages "cmd:slurmctld=slurm-wlm" "cmd:munged=munge"
 cmake --build "$build" -j 2 --target gpb2rinex make_synthetic_gpb >/dev/null
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/rawconv-slurm.XXXXXX")
@@ -147,7 +147,7 @@ sample_threads() {
   done >"$out"
 }
 
-# Task exit codes of an array job, "task code" a line, from slurmctld.
+# Task exit codes of an array job, "task code signal" a line, from slurmctld.
 task_codes() {
   scontrol -o show job "$1" | sed -n 's/.*ArrayTaskId=\([0-9]*\) .*ExitCode=\([0-9]*\):\([0-9]*\).*/\1 \2 \3/p' | sort -n
 }
