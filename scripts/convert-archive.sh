@@ -15,11 +15,21 @@
 # "-o DIR --rinex 3.04 --names long --compress crx.gz").
 #
 # Running the same array again is the retry: files already converted are
-# skipped, and only those that failed (or whose task was killed; a killed
-# conversion leaves at most a temporary "*.part-*" file, never a partial
-# output) are converted. The exit code is gpb2rinex's: 0 all converted or
-# skipped, 1 some files failed (their lines are on stderr, the task's log),
-# 2 bad arguments.
+# skipped, and only those that failed (or whose task was stopped) are
+# converted. A task that is cancelled or reaches its time limit gets SIGTERM:
+# the script then waits for gpb2rinex, which cancels the conversions under
+# way and removes their partial files, so the task ends with finished
+# outputs only (the scheduler's grace time, Slurm's KillWait, must cover
+# one conversion). A task killed outright (SIGKILL, a node lost) leaves at
+# most temporary "NAME.part-XXXXXX" and "NAME.old-XXXXXX" files beside the
+# outputs, never a cut output; the next run of the same task removes those
+# of its own outputs (named by a dry run) before converting. So one task
+# must not run twice at once; different tasks never touch each other's
+# files, in shared folders too.
+#
+# The exit code is gpb2rinex's: 0 all converted or skipped, 1 some files
+# failed (their lines are on stderr, the task's log), 2 bad arguments, 143
+# (or 130) stopped by SIGTERM (SIGINT).
 #
 # Environment: TASK_ID / TASK_COUNT (default: Slurm's SLURM_ARRAY_TASK_ID
 # less SLURM_ARRAY_TASK_MIN and SLURM_ARRAY_TASK_COUNT, else 0 and 1), JOBS
@@ -50,5 +60,26 @@ if ! [ "$tasks" -ge 1 ] 2>/dev/null || ! [ "$task" -ge 0 ] 2>/dev/null || [ "$ta
 fi
 [ "$jobs" -gt 64 ] && jobs=64
 
-awk -v n="$tasks" -v k="$task" 'NF && (c++ % n) == k' "$list" |
-  "$tool" --skip-existing -j "$jobs" "$@" --from-list -
+share() { awk -v n="$tasks" -v k="$task" 'NF && (c++ % n) == k' "$list"; }
+
+# Leftovers of an earlier run of this task that was killed outright.
+share | "$tool" --dry-run "$@" --from-list - 2>/dev/null |
+  while IFS= read -r out; do
+    rm -f -- "$out".part-?????? "$out".old-??????
+  done || true
+
+# gpb2rinex runs in the background so that this shell, stopped by the
+# scheduler, waits for it to clean up rather than ending the task at once
+# (when the task's shell ends, the scheduler kills what is left). The stop
+# is passed on as SIGINT: Slurm signals every process of the task, and a
+# second SIGTERM would end gpb2rinex without its cleanup.
+share | "$tool" --skip-existing -j "$jobs" "$@" --from-list - &
+pid=$!
+trap 'kill -INT "$pid" 2>/dev/null || true' TERM INT
+rc=0
+wait "$pid" || rc=$?
+while kill -0 "$pid" 2>/dev/null; do
+  rc=0
+  wait "$pid" || rc=$?
+done
+exit "$rc"

@@ -42,8 +42,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   run_suite build-asan -DRAWCONV_SANITIZE=ON
 # Further stages, each in a script of its own: the parallel batch under
 # ThreadSanitizer, the fuzz targets, a valgrind run, installation and
-# packaging, the Python package.
-for stage in test-tsan test-fuzz test-valgrind test-install test-python test-qc-html; do
+# packaging, the Python package, the archive recipe on a one-node Slurm
+# cluster and under GNU parallel.
+for stage in test-tsan test-fuzz test-valgrind test-install test-python test-qc-html \
+  test-slurm test-parallel; do
   if [ -f "$root/scripts/$stage.sh" ]; then
     bash "$root/scripts/$stage.sh"
   fi

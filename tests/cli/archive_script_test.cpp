@@ -1,7 +1,7 @@
 // scripts/convert-archive.sh, the per-task script of archive runs: the
 // tasks of an array share a list without overlap or gap, a second run is a
-// retry that converts only what is missing, and its exit codes are
-// gpb2rinex's.
+// retry that converts only what is missing, a stopped task leaves nothing
+// half done, and its exit codes are gpb2rinex's.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -65,6 +65,46 @@ TEST_F(ArchiveScriptTest, FailuresAndBadTasksGiveGpb2rinexsCodes) {
   EXPECT_EQ(2, Task(2, 2).Code);  // no task 2 in an array of two
   EXPECT_EQ(2, Shell("bash '" + std::string(RAWCONV_SOURCE_DIR) +
                      "/scripts/convert-archive.sh' missing.txt").Code);
+}
+
+// What a killed task leaves (temporary files beside its outputs) goes with
+// the task's next run; the same leftovers of another task's share stay, as
+// they may be that task's files in the making.
+TEST_F(ArchiveScriptTest, ARerunRemovesTheLeftoversOfItsOwnShareOnly) {
+  WriteInput("a");
+  WriteInput("b");
+  Write("list.txt", "a.gpb\nb.gpb\n");
+  Write("out/a.05o.part-Ab12Cd", "cut");
+  Write("out/a.05n.old-Xy34Zw", "kept aside");
+  Write("out/b.05o.part-Qw56Er", "being written");
+  ToolRun run = Task(0, 2, " -q");
+  ASSERT_EQ(0, run.Code) << run.Err;
+  EXPECT_TRUE(Exists("out/a.05o"));
+  EXPECT_FALSE(Exists("out/a.05o.part-Ab12Cd"));
+  EXPECT_FALSE(Exists("out/a.05n.old-Xy34Zw"));
+  EXPECT_TRUE(Exists("out/b.05o.part-Qw56Er"));
+  EXPECT_FALSE(Exists("out/b.05o"));
+}
+
+// A scheduler stops a task with SIGTERM to its shell: the shell passes the
+// stop on and waits, so that gpb2rinex takes back the commit under way
+// and removes its temporary files before the task ends. gpb2rinex is held
+// in its commit (the test hook) while the shell is signalled.
+TEST_F(ArchiveScriptTest, AStoppedTaskWaitsForItsConversionsToBeTakenBack) {
+  WriteInput("a");
+  Write("list.txt", "a.gpb\n");
+  const std::string script = std::string(RAWCONV_SOURCE_DIR) + "/scripts/convert-archive.sh";
+  ToolRun run = Shell(
+      "RAWCONV_TEST_STOP_AT=commit TASK_ID=0 TASK_COUNT=1 GPB2RINEX=\"$TOOL\" bash '" + script +
+      "' list.txt -o out & s=$!; p=; "
+      "for i in $(seq 400); do p=$(pgrep -P $s -x gpb2rinex) && "
+      "[ \"$(ps -o stat= -p $p | cut -c1)\" = T ] && break; p=; sleep 0.05; done; "
+      "[ -n \"$p\" ] || { echo 'gpb2rinex never reached its commit'; kill -KILL $s; exit 99; }; "
+      "kill -TERM $s; sleep 0.2; kill -CONT $p; wait $s; echo \"code $?\"");
+  EXPECT_NE(std::string::npos, run.Out.find("code 130")) << run.Out << run.Err;
+  EXPECT_FALSE(Exists("out/a.05o"));
+  EXPECT_FALSE(Exists("out/a.05n"));
+  EXPECT_TRUE(FilesContaining(".part-").empty());
 }
 
 }  // namespace
