@@ -12,6 +12,12 @@
 //
 // Every sink keeps a bounded amount of memory whatever the size of the output.
 //
+// Beside the bytes, the RINEX 2 observation writer hands each epoch's values
+// (EpochValues) down the same chain when a sink in it asks for them
+// (WantsValues): the Compact RINEX encoder then codes the values it was
+// handed instead of reading them back from the text it also gets. The
+// thread stage carries them with its blocks, ahead of their text.
+//
 // Life of a sink: any number of Write calls, then exactly one of Finish (the
 // output is complete) or Abort (it is to be thrown away). A sink destroyed
 // without either aborts. After a failed Write every later Write fails too;
