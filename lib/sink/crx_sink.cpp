@@ -176,6 +176,16 @@ int DigitCount(uint64_t u) {
 char* PutInt(char* p, int64_t v) {
   uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
   if (v < 0) *p++ = '-';
+  // Most coded numbers are differences of a few digits.
+  if (u < 10) {
+    *p = static_cast<char>('0' + u);
+    return p + 1;
+  }
+  if (u < 100) {
+    p[0] = kDigitPairs[u * 2];
+    p[1] = kDigitPairs[u * 2 + 1];
+    return p + 2;
+  }
   char* const end = p + DigitCount(u);
   char* d = end;
   while (u >= 100) {
