@@ -86,8 +86,9 @@ char* PutSatelliteList(const RinexBuffer& out, char* p, const GpbChannel* channe
 
 // Epoch line with its satellite list; satellites 13 to 24 go on a
 // continuation line starting in column 33.
-void AppendEpochLine(RinexBuffer* out, const EpochDate& date, const GpbEpoch& epoch,
-                     const GpbChannel* channels, bool glonass_slots) {
+// Returns the bytes appended.
+size_t AppendEpochLine(RinexBuffer* out, const EpochDate& date, const GpbEpoch& epoch,
+                       const GpbChannel* channels, bool glonass_slots) {
   int n = epoch.NumChannels;
   if (n < 0) n = 0;
   if (n > kMaxChannels) n = kMaxChannels;
@@ -104,6 +105,7 @@ void AppendEpochLine(RinexBuffer* out, const EpochDate& date, const GpbEpoch& ep
     *p++ = '\n';
   }
   out->Length += static_cast<size_t>(p - start);
+  return static_cast<size_t>(p - start);
 }
 
 // One epoch with its channels. The loop reads into one of two and keeps the
@@ -153,10 +155,22 @@ ObsTypeList SelectedTypes(const ObsHeaderSummary& summary, int rinex_version) {
   return list;
 }
 
+// What a writer that hands on its values keeps of one satellite's fields:
+// each value in thousandths and its two flag characters. exact turns false
+// when a field was not formatted by the fast path (its text then has to be
+// read back).
+struct ValueCapture {
+  int64_t* Thousandths;
+  char* Flags;
+  bool* Exact;
+};
+
 // Every value goes straight into the buffer: C1 whole, however wide; the
 // others cut to 14 columns, then the loss-of-lock digit or a blank and the
-// (always blank) strength column; five values to a line.
-void WriteObsLines(const GpbChannel& channel, const ObsTypeList& types, RinexBuffer* out) {
+// (always blank) strength column; five values to a line. Returns the bytes
+// appended.
+size_t WriteObsLines(const GpbChannel& channel, const ObsTypeList& types, RinexBuffer* out,
+                     const ValueCapture* capture = nullptr) {
   // Phases are stored with the opposite sign; 0.0 - x keeps an absent 0.0
   // from turning into -0.000.
   const double values[8] = {channel.C1, 0.0 - channel.L1, 0.0 - channel.L2, channel.P1,
@@ -169,12 +183,18 @@ void WriteObsLines(const GpbChannel& channel, const ObsTypeList& types, RinexBuf
   char* p = start;
   for (int k = 0; k < types.Count; ++k) {
     const int i = types.Index[k];
-    if (!reference && PutObsColumns(values[i], p)) {
+    if (!reference &&
+        PutObsColumns(values[i], p, capture != nullptr ? &capture->Thousandths[k] : nullptr)) {
       p += kObsValueColumns;
     } else {
       size_t length = PutObsValue(*out, p, values[i]);
       if (i != 0 && length > kObsValueColumns) length = kObsValueColumns;
       p += length;
+      if (capture != nullptr) *capture->Exact = false;
+    }
+    if (capture != nullptr) {
+      capture->Flags[2 * k] = lost[i];
+      capture->Flags[2 * k + 1] = ' ';
     }
     p[0] = lost[i];
     p[1] = ' ';
@@ -183,6 +203,7 @@ void WriteObsLines(const GpbChannel& channel, const ObsTypeList& types, RinexBuf
   }
   if (types.Count % kValuesPerLine != 0) *p++ = '\n';
   out->Length += static_cast<size_t>(p - start);
+  return static_cast<size_t>(p - start);
 }
 
 }  // namespace
@@ -255,7 +276,10 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
  public:
   Rinex2EpochWriter(Sink& sink, const ObsHeaderSummary& summary, int rinex_version,
                     bool glonass_slots, bool reference)
-      : types_(SelectedTypes(summary, rinex_version)), glonass_slots_(glonass_slots) {
+      : types_(SelectedTypes(summary, rinex_version)),
+        glonass_slots_(glonass_slots),
+        sink_(sink),
+        hand_values_(sink.WantsValues()) {
     RinexBufferInit(&out_, &sink, reference);
   }
 
@@ -299,13 +323,45 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
 
  private:
   void WriteEpoch(const EpochDate& date, const GpbEpoch& epoch, const GpbChannel* channels) {
+    if (hand_values_) {
+      WriteEpochWithValues(date, epoch, channels);
+      return;
+    }
     AppendEpochLine(&out_, date, epoch, channels, glonass_slots_);
     const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
     for (int i = 0; i < n; ++i) WriteObsLines(channels[i], types_, &out_);
   }
 
+  // The same text, and its values handed to the sink before it: the whole
+  // epoch is formatted into the block at once (room is made first), so none
+  // of its text can reach the sink before its values do.
+  void WriteEpochWithValues(const EpochDate& date, const GpbEpoch& epoch,
+                            const GpbChannel* channels) {
+    static_assert(kEpochLineRoom + kMaxChannels * kSatelliteRoom <= kRinexBufferSize,
+                  "an epoch fits the block");
+    const int n = epoch.NumChannels < 0 ? 0 : epoch.NumChannels < kMaxChannels ? epoch.NumChannels
+                                                                               : kMaxChannels;
+    const size_t room = kEpochLineRoom + static_cast<size_t>(n) * kSatelliteRoom;
+    if (kRinexBufferSize - out_.Length < room) RinexFlush(&out_);
+    // A count that differs from the records written is read back as text.
+    bool exact = epoch.NumChannels == n;
+    size_t bytes = AppendEpochLine(&out_, date, epoch, channels, glonass_slots_);
+    const int types = types_.Count;
+    for (int i = 0; i < n; ++i) {
+      const ValueCapture capture{&thousandths_[i * types], &flags_[2 * i * types], &exact};
+      bytes += WriteObsLines(channels[i], types_, &out_, &capture);
+    }
+    const EpochValues values{bytes, n, types, exact ? thousandths_ : nullptr,
+                             exact ? flags_ : nullptr};
+    sink_.Values(values);
+  }
+
   const ObsTypeList types_;
   const bool glonass_slots_;
+  Sink& sink_;
+  const bool hand_values_;
+  int64_t thousandths_[kMaxChannels * 8];
+  char flags_[2 * kMaxChannels * 8];
   GpbChannel kept_[kMaxChannels];
   RinexBuffer out_;
 };

@@ -124,7 +124,11 @@ extern const FourDigitTable kFourDigitTable;
 // p's unit in the last place and the exact product lies within half a unit
 // of p, so unless p is itself a half-integer the exact product is on the
 // same side of every half-integer as p.
-inline bool PutObsColumns(double value, char* out) {
+//
+// scaled_out (when not null) receives the integer the text says in
+// thousandths, signed (0 for "-0.000"), for the writers that hand the
+// values on beside the text.
+inline bool PutObsColumns(double value, char* out, int64_t* scaled_out = nullptr) {
   const double product = std::fabs(value) * 1000.0;
   if (!(product < 1e13)) return false;  // the widest text that fits, and NaN
   // Signed conversions: one instruction each way on common machines.
@@ -169,6 +173,9 @@ inline bool PutObsColumns(double value, char* out) {
   for (int i = 0; i < 4; ++i) out[10 + i] = static_cast<char>((fraction >> (8 * i)) & 0xFF);
 #endif
   if (negative) out[sign_at] = '-';
+  if (scaled_out != nullptr) {
+    *scaled_out = negative ? -static_cast<int64_t>(scaled) : static_cast<int64_t>(scaled);
+  }
   return true;
 }
 

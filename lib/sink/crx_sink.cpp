@@ -176,6 +176,16 @@ int DigitCount(uint64_t u) {
 char* PutInt(char* p, int64_t v) {
   uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
   if (v < 0) *p++ = '-';
+  // Most coded numbers are differences of a few digits.
+  if (u < 10) {
+    *p = static_cast<char>('0' + u);
+    return p + 1;
+  }
+  if (u < 100) {
+    p[0] = kDigitPairs[u * 2];
+    p[1] = kDigitPairs[u * 2 + 1];
+    return p + 2;
+  }
   char* const end = p + DigitCount(u);
   char* d = end;
   while (u >= 100) {
@@ -259,6 +269,17 @@ bool CrxSink::Emit() {
 bool CrxSink::Write(const char* data, size_t length) {
   if (failed_ || done_) return false;
   while (length > 0) {
+    if (phase_ == Phase::kSkip) {
+      // Data records whose values were handed: passed over unread.
+      const size_t n = skip_left_ < length ? static_cast<size_t>(skip_left_) : length;
+      data += n;
+      length -= n;
+      skip_left_ -= n;
+      if (skip_left_ > 0) break;
+      phase_ = Phase::kEpoch;
+      if (!EncodeEpoch()) return false;
+      continue;
+    }
     const char* end = static_cast<const char*>(std::memchr(data, '\n', length));
     if (end == nullptr) {
       if (partial_.size() + length > kMaxLine) return Fail("a line is too long");
@@ -328,11 +349,54 @@ bool CrxSink::OnLine(const char* line, size_t length) {
       epoch_text_.push_back('\n');
       if (epoch_starts_.size() == epoch_lines_needed_) {
         phase_ = Phase::kEpoch;
-        return EncodeEpoch();
+        return EpochLinesRead();
       }
       return true;
+    case Phase::kSkip:
+      break;  // Write passes these bytes over
   }
   return true;
+}
+
+bool CrxSink::Values(const EpochValues& values) {
+  if (failed_ || done_) return false;
+  if (values.Satellites < 0 || values.Types < 0) return Fail("epoch values of a negative count");
+  if (pending_head_ > 0 && (pending_head_ == pending_.size() || pending_head_ >= 256)) {
+    // Drop what has been used: entries, and values up to the first one
+    // still needed (the epoch being coded, or the oldest waiting).
+    size_t keep = pending_base_ + pending_values_.size();
+    if (pending_head_ < pending_.size()) keep = pending_[pending_head_].at;
+    if (from_values_ && current_.at < keep) keep = current_.at;
+    const size_t cut = keep - pending_base_;
+    pending_values_.erase(pending_values_.begin(), pending_values_.begin() + static_cast<long>(cut));
+    pending_flags_.erase(pending_flags_.begin(), pending_flags_.begin() + static_cast<long>(2 * cut));
+    pending_base_ = keep;
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(pending_head_));
+    pending_head_ = 0;
+  }
+  Pending entry{values.TextBytes, values.Satellites, values.Types,
+                pending_base_ + pending_values_.size(), values.Values != nullptr};
+  if (entry.given) {
+    const size_t n = static_cast<size_t>(values.Satellites) * static_cast<size_t>(values.Types);
+    pending_values_.insert(pending_values_.end(), values.Values, values.Values + n);
+    pending_flags_.insert(pending_flags_.end(), values.Flags, values.Flags + 2 * n);
+  }
+  pending_.push_back(entry);
+  return true;
+}
+
+// The epoch line(s) are held: code the epoch, or first pass over its data
+// records when its values were handed.
+bool CrxSink::EpochLinesRead() {
+  if (!from_values_) return EncodeEpoch();
+  const uint64_t read = epoch_text_.size();  // the lines and their ends
+  if (read > current_.text_bytes) return Fail("epoch values out of step with the text");
+  skip_left_ = current_.text_bytes - read;
+  if (skip_left_ > 0) {
+    phase_ = Phase::kSkip;
+    return true;
+  }
+  return EncodeEpoch();
 }
 
 bool CrxSink::OnHeaderLine(const char* line, size_t length) {
@@ -453,6 +517,16 @@ bool CrxSink::OnEpochLine(const char* line, size_t length) {
     return true;
   }
   if (count < 0) return Fail("an epoch line has no satellite count");
+  // The values handed for this epoch, if any (RINEX 3 text is read: its
+  // records carry the names).
+  from_values_ = false;
+  if (pending_head_ < pending_.size()) {
+    current_ = pending_[pending_head_++];
+    if (current_.given && !v3) {
+      if (current_.satellites != count) return Fail("epoch values out of step with the text");
+      from_values_ = true;
+    }
+  }
   epoch_sats_ = count;
   epoch_text_.assign(line, length);
   epoch_text_.push_back('\n');
@@ -465,10 +539,11 @@ bool CrxSink::OnEpochLine(const char* line, size_t length) {
     if (count > 0 && types2_ <= 0) return Fail("data records before the observation types");
     if (count > 0) lines += static_cast<size_t>((count - 1) / crx::kEpoch2SatsPerLine);
     const int per_sat = (types2_ + crx::kValues2PerLine - 1) / crx::kValues2PerLine;
-    lines += static_cast<size_t>(count) * static_cast<size_t>(per_sat);
+    // Coded from values: only the epoch lines are read.
+    if (!from_values_) lines += static_cast<size_t>(count) * static_cast<size_t>(per_sat);
   }
   epoch_lines_needed_ = lines;
-  if (lines == 1) return EncodeEpoch();
+  if (lines == 1) return EpochLinesRead();
   phase_ = Phase::kRecords;
   return true;
 }
@@ -548,6 +623,14 @@ bool CrxSink::EncodeEpoch() {
     char name[3];
     for (size_t k = 0; k < 3; ++k) name[k] = At(last_epoch_line_.data(), last_epoch_line_.size(), at + k);
     const int types = TypesFor(name[0]);
+    if (from_values_) {
+      if (current_.types != types) return Fail("epoch values of other types than the header's");
+      const size_t at = current_.at - pending_base_ + static_cast<size_t>(i) * static_cast<size_t>(types);
+      if (types <= 0) return Fail("a satellite of a system without observation types");
+      flags_.assign(&pending_flags_[2 * at], 2 * static_cast<size_t>(types));
+      if (!CodeRecord(name, static_cast<size_t>(types), &pending_values_[at], nullptr)) return false;
+      continue;
+    }
     int line_count;
     if (v3) {
       line_count = 1;
@@ -567,6 +650,8 @@ bool CrxSink::EncodeEpoch() {
     }
     if (!EncodeSatellite(name, lines, lengths, line_count, types)) return false;
   }
+  if (from_values_) ++epochs_from_values_;
+  from_values_ = false;
   return true;
 }
 
@@ -620,21 +705,13 @@ inline void CrxSink::EncodeValue(Arc* arc, bool present, int64_t value) {
   out_length_ = static_cast<size_t>(PutInt(out_.get() + out_length_, value) - out_.get());
 }
 
+// Reads one data record's values from its text, then codes them.
 bool CrxSink::EncodeSatellite(const char* name, const char* const* lines, const size_t* lengths,
                               int line_count, int types) {
   if (types <= 0) return Fail("a satellite of a system without observation types");
-  Satellite* sat = FindSatellite(name);
-  if (sat == nullptr) return Fail("too many satellites");
   const size_t n = static_cast<size_t>(types);
-  const bool continuing = sat->last_epoch + 1 == epoch_number_ && sat->last_epoch != 0 &&
-                          sat->arcs.size() == n;
-  sat->last_epoch = epoch_number_;
-  if (!continuing) {
-    sat->arcs.assign(n, Arc());
-    sat->flags.resize(2 * n, ' ');
-  }
-  // Each value: a separator and a field; then the flags' separator and text.
-  if (!Room(n * (1 + kMaxField) + 1 + 2 * n + 1)) return false;
+  record_values_.resize(n);
+  record_present_.resize(n);
   flags_.resize(2 * n);
   char* flags = &flags_[0];
   const size_t per_line = major_ == 2 ? crx::kValues2PerLine : n;
@@ -656,8 +733,8 @@ bool CrxSink::EncodeSatellite(const char* name, const char* const* lines, const 
       if (read < 0) {
         return Fail("an observation value cannot be read: " + std::string(field, crx::kValueWidth));
       }
-      if (t > 0) Put(' ');
-      EncodeValue(&sat->arcs[t], read == 1, value);
+      record_values_[t] = value;
+      record_present_[t] = read == 1 ? 1 : 0;
       // Version 1.0 has no flags for a blank value: a reader blanks them.
       const bool flagless = read == 0 && major_ == 2;
       flags[2 * t] = flagless ? ' ' : field[crx::kValueWidth];
@@ -665,6 +742,28 @@ bool CrxSink::EncodeSatellite(const char* name, const char* const* lines, const 
     }
   }
   if (t < n) return Fail("a data record is too short");
+  return CodeRecord(name, n, record_values_.data(), record_present_.data());
+}
+
+// Codes one data record: n values (present null: all of them there) and
+// the 2 * n flag characters in flags_.
+bool CrxSink::CodeRecord(const char* name, size_t n, const int64_t* values,
+                         const uint8_t* present) {
+  Satellite* sat = FindSatellite(name);
+  if (sat == nullptr) return Fail("too many satellites");
+  const bool continuing = sat->last_epoch + 1 == epoch_number_ && sat->last_epoch != 0 &&
+                          sat->arcs.size() == n;
+  sat->last_epoch = epoch_number_;
+  if (!continuing) {
+    sat->arcs.assign(n, Arc());
+    sat->flags.resize(2 * n, ' ');
+  }
+  // Each value: a separator and a field; then the flags' separator and text.
+  if (!Room(n * (1 + kMaxField) + 1 + 2 * n + 1)) return false;
+  for (size_t t = 0; t < n; ++t) {
+    if (t > 0) Put(' ');
+    EncodeValue(&sat->arcs[t], present == nullptr || present[t] != 0, values[t]);
+  }
   // Flags: a continuing satellite by difference. A new or returning one in
   // full: version 3.0 readers start its flags empty and take exactly the
   // characters written, so each one is there ("&" for a blank); version 1.0

@@ -8,6 +8,12 @@
 // read as integers straight from their fixed columns and the coded text is
 // formatted into one output block, so a running conversion allocates
 // nothing per line or epoch once the first epochs have set the sizes.
+//
+// A writer may hand each epoch's values beside its text (Sink::Values):
+// the epoch's line then gives the names and the epoch's data records are
+// passed over by their byte count, unread; the values are coded as if read
+// from them. An epoch handed without values (or a RINEX 3 one) is read
+// from its text. Values wait in order until their epoch line comes.
 #ifndef RAWCONV_SINK_CRX_SINK_H_
 #define RAWCONV_SINK_CRX_SINK_H_
 
@@ -39,6 +45,12 @@ class CrxSink final : public Sink {
   bool Finish() override;
   void Abort() override;
 
+  bool WantsValues() const override { return true; }
+  bool Values(const EpochValues& values) override;
+
+  // Epochs coded from handed values so far (tests).
+  uint64_t EpochsFromValues() const { return epochs_from_values_; }
+
   // Why the sink failed ("" while it has not).
   const char* Error() const { return error_.c_str(); }
 
@@ -56,15 +68,25 @@ class CrxSink final : public Sink {
     std::vector<Arc> arcs;
     std::string flags;
   };
-  enum class Phase { kHeader, kEpoch, kRecords, kSpecial };
+  enum class Phase { kHeader, kEpoch, kRecords, kSpecial, kSkip };
+  // Values of an epoch waiting for its text.
+  struct Pending {
+    uint64_t text_bytes;
+    int satellites;
+    int types;
+    size_t at;   // its first value in pending_values_ (with a base below)
+    bool given;  // false: the text is read
+  };
 
   bool OnLine(const char* line, size_t length);
   bool OnHeaderLine(const char* line, size_t length);
   bool OnEpochLine(const char* line, size_t length);
+  bool EpochLinesRead();
   bool EncodeEpoch();
   bool EncodeClock(const char* text, int width, int decimals);
   bool EncodeSatellite(const char* name, const char* const* lines, const size_t* lengths,
                        int line_count, int types);
+  bool CodeRecord(const char* name, size_t n, const int64_t* values, const uint8_t* present);
   void EncodeValue(Arc* arc, bool present, int64_t value);
   void PutDiffText(const std::string& before, const std::string& now, bool whole);
   void ReadTypesLine(const char* line, size_t length);
@@ -119,6 +141,22 @@ class CrxSink final : public Sink {
   std::vector<Satellite> satellites_;
   size_t satellite_count_ = 0;
   std::string flags_;  // scratch
+  std::vector<int64_t> record_values_;   // scratch: one record's values
+  std::vector<uint8_t> record_present_;  // and which are not blank
+
+  // Handed values not yet used, oldest first from pending_head_; the value
+  // arrays are indexed from pending_base_ (dropped from the front as used).
+  std::vector<Pending> pending_;
+  size_t pending_head_ = 0;
+  std::vector<int64_t> pending_values_;
+  std::vector<char> pending_flags_;
+  size_t pending_base_ = 0;
+  // The epoch being coded from values: its entry, and the bytes of its text
+  // still to pass over.
+  Pending current_{};
+  bool from_values_ = false;
+  uint64_t skip_left_ = 0;
+  uint64_t epochs_from_values_ = 0;
 };
 
 }  // namespace rawconv

@@ -12,6 +12,12 @@
 //
 // Every sink keeps a bounded amount of memory whatever the size of the output.
 //
+// Beside the bytes, the RINEX 2 observation writer hands each epoch's values
+// (EpochValues) down the same chain when a sink in it asks for them
+// (WantsValues): the Compact RINEX encoder then codes the values it was
+// handed instead of reading them back from the text it also gets. The
+// thread stage carries them with its blocks, ahead of their text.
+//
 // Life of a sink: any number of Write calls, then exactly one of Finish (the
 // output is complete) or Abort (it is to be thrown away). A sink destroyed
 // without either aborts. After a failed Write every later Write fails too;
@@ -25,6 +31,28 @@
 #include <vector>
 
 namespace rawconv {
+
+// The values of one observation epoch, handed by a writer beside its text
+// to a sink that codes values (Compact RINEX), so that it need not read
+// them back from the text. A view: the arrays belong to the caller and are
+// valid during the call only.
+//
+// The epoch's text reaches the sink after its values (never before), and a
+// writer that hands values hands them for every epoch of flag 0 or 1 it
+// writes, in order; events come as text only.
+struct EpochValues {
+  // Bytes of the epoch's text: its epoch line(s) and data records.
+  uint64_t TextBytes;
+  int32_t Satellites;  // data records of the epoch
+  int32_t Types;       // values per record
+  // Satellites * Types values, record by record, each the integer the
+  // text's "F14.3" field says in thousandths (never blank), and two flag
+  // characters per value (loss of lock, strength; a digit or a blank).
+  // Null Values: this epoch's text is to be read instead (a field the
+  // writer formatted another way).
+  const int64_t* Values;
+  const char* Flags;
+};
 
 class Sink {
  public:
@@ -42,6 +70,16 @@ class Sink {
   // Throws the output away: nothing of it remains (a file sink removes its
   // temporary file). Safe to call more than once, and after Finish.
   virtual void Abort() = 0;
+
+  // True when the sink (or one it passes its text to) takes epoch values;
+  // a writer asks once, before its first epoch, and hands values only then.
+  virtual bool WantsValues() const { return false; }
+  // Takes the values of the next epoch (see EpochValues). false when they
+  // could not be taken. The default ignores them.
+  virtual bool Values(const EpochValues& values) {
+    (void)values;
+    return true;
+  }
 };
 
 // Work on one block of an output that does not depend on any other block

@@ -13,6 +13,33 @@
 
 namespace rawconv {
 
+// The values of the epochs handed while a block filled, flat, so that the
+// arrays keep their room from one round of the ring to the next.
+struct SlotValues {
+  struct Kept {
+    EpochValues epoch;  // Values and Flags set when passed on
+    size_t at;          // where its values start in the arrays
+    bool given;         // false: the epoch came without values
+  };
+  std::vector<Kept> epochs;
+  std::vector<int64_t> values;
+  std::vector<char> flags;
+};
+
+bool ThreadSink::PassValuesOn(Sink* next, SlotValues* slot) {
+  bool ok = true;
+  for (const SlotValues::Kept& kept : slot->epochs) {
+    EpochValues e = kept.epoch;
+    e.Values = kept.given ? slot->values.data() + kept.at : nullptr;
+    e.Flags = kept.given ? slot->flags.data() + 2 * kept.at : nullptr;
+    if (ok) ok = next->Values(e);
+  }
+  slot->epochs.clear();
+  slot->values.clear();
+  slot->flags.clear();
+  return ok;
+}
+
 #if !defined(_WIN32)
 
 // The threads and what they share with the writer. Everything below the
@@ -49,7 +76,7 @@ struct ThreadSink::Worker {
 };
 
 // Passes each batch on outside the lock.
-void ThreadSink::PassOn(Worker* w, Sink* next, char* const* blocks) {
+void ThreadSink::PassOn(Worker* w, Sink* next, char* const* blocks, SlotValues* values) {
   std::unique_lock<std::mutex> lock(w->mutex);
   while (true) {
     w->work.wait(lock, [w] { return w->waiting >= kWakeBatch || w->stop || w->drop; });
@@ -63,7 +90,8 @@ void ThreadSink::PassOn(Worker* w, Sink* next, char* const* blocks) {
     lock.unlock();
     for (int i = 0; i < count && ok; ++i) {
       const int b = (first + i) % kRing;
-      ok = next->Write(blocks[b], w->lengths[b]);
+      if (values != nullptr) ok = PassValuesOn(next, &values[b]);
+      if (ok) ok = next->Write(blocks[b], w->lengths[b]);
     }
     lock.lock();
     if (!ok) w->failed = true;
@@ -106,7 +134,7 @@ void ThreadSink::CodeAndPassOn(Worker* w, Sink* next, char* const* blocks, Block
 
 // Every block is passed on from the caller's thread.
 struct ThreadSink::Worker {};
-void ThreadSink::PassOn(Worker*, Sink*, char* const*) {}
+void ThreadSink::PassOn(Worker*, Sink*, char* const*, SlotValues*) {}
 void ThreadSink::CodeAndPassOn(Worker*, Sink*, char* const*, BlockCoder*) {}
 
 #endif
@@ -151,7 +179,25 @@ bool ThreadSink::Write(const char* data, size_t length) {
   return true;
 }
 
+bool ThreadSink::Values(const EpochValues& values) {
+  if (failed_ || done_) return false;
+  if (!WantsValues()) return true;
+  // Only the writer's thread touches the slot being filled; the thread
+  // reads a slot only once its block has been handed over.
+  if (values_ == nullptr) values_.reset(new SlotValues[kRing]);
+  SlotValues& slot = values_[filling_];
+  SlotValues::Kept kept{values, slot.values.size(), values.Values != nullptr};
+  if (kept.given) {
+    const size_t n = static_cast<size_t>(values.Satellites) * static_cast<size_t>(values.Types);
+    slot.values.insert(slot.values.end(), values.Values, values.Values + n);
+    slot.flags.insert(slot.flags.end(), values.Flags, values.Flags + 2 * n);
+  }
+  slot.epochs.push_back(kept);
+  return true;
+}
+
 bool ThreadSink::PassOnHere(const char* block, size_t length) {
+  if (values_ != nullptr && !PassValuesOn(next_, &values_[filling_])) return false;
   if (coders_.empty()) return next_->Write(block, length);
   const char* out = nullptr;
   size_t out_length = 0;
@@ -162,10 +208,12 @@ bool ThreadSink::PassOnHere(const char* block, size_t length) {
 // that cannot be started leave their coders unused.
 bool ThreadSink::StartThreads() {
 #if !defined(_WIN32)
+  // The thread is given the slots' values from its start.
+  if (values_ == nullptr && WantsValues()) values_.reset(new SlotValues[kRing]);
   std::unique_ptr<Worker> w(new Worker);
   try {
     if (coders_.empty()) {
-      w->threads.emplace_back(PassOn, w.get(), next_, blocks_);
+      w->threads.emplace_back(PassOn, w.get(), next_, blocks_, values_.get());
     } else {
       for (std::unique_ptr<BlockCoder>& coder : coders_)
         w->threads.emplace_back(CodeAndPassOn, w.get(), next_, blocks_, coder.get());

@@ -41,6 +41,9 @@
 
 namespace rawconv {
 
+// The epoch values kept with one block of the ring (sink/thread_sink.cpp).
+struct SlotValues;
+
 class ThreadSink final : public Sink {
  public:
   // Measured on the synthetic day (169 MB of RINEX 2.1, medians of 9
@@ -74,13 +77,19 @@ class ThreadSink final : public Sink {
   // next sink.
   void Abort() override;
 
+  // Epoch values travel with the block being filled when they come (the
+  // epoch's text is in it or in a later block) and are handed to the next
+  // sink just before that block.
+  bool WantsValues() const override { return coders_.empty() && next_->WantsValues(); }
+  bool Values(const EpochValues& values) override;
+
   // True once the thread has been started (tests).
   bool Threaded() const { return threaded_; }
 
  private:
   struct Worker;
   // The thread's loop: waits for a batch of blocks and passes it on.
-  static void PassOn(Worker* w, Sink* next, char* const* blocks);
+  static void PassOn(Worker* w, Sink* next, char* const* blocks, SlotValues* values);
   // A coder thread's loop: takes a block, codes it, passes it on in turn.
   static void CodeAndPassOn(Worker* w, Sink* next, char* const* blocks, BlockCoder* coder);
   bool HandOver();  // the full block to the thread (or to next_ without one)
@@ -89,6 +98,8 @@ class ThreadSink final : public Sink {
   // first coder when there are coders).
   bool PassOnHere(const char* block, size_t length);
   void StopWorker();
+  // Hands the values kept with ring slot b to next (and forgets them).
+  static bool PassValuesOn(Sink* next, SlotValues* slot);
 
   Sink* next_;
   size_t block_size_;
@@ -102,6 +113,8 @@ class ThreadSink final : public Sink {
   bool thread_tried_ = false;
   bool threaded_ = false;
   std::unique_ptr<Worker> worker_;
+  // Per ring slot, the epoch values that go before its block.
+  std::unique_ptr<SlotValues[]> values_;
 };
 
 }  // namespace rawconv
