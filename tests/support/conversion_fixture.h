@@ -21,22 +21,14 @@
 #include "support/epp_fixture.h"
 #include "support/gpb_builder.h"
 #include "support/scratch_dir.h"
+#include "support/file_bytes.h"
 
 namespace rawconv {
 namespace convtest {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadFile(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
+inline std::string ReadFile(const std::string& path) { return testio::ReadBytes(path); }
 
 // Writes the bytes exactly (binary mode).
 inline void WriteFile(const std::string& path, const std::string& bytes) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include "support/file_bytes.h"
 
 namespace rawconv {
 namespace gztest {
@@ -40,23 +41,8 @@ inline std::string Gzip(const std::string& bytes, int members = 1) {
   return out;
 }
 
-inline bool WriteBytes(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
-
-inline std::string ReadBytes(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
+using testio::ReadBytes;
+using testio::WriteBytes;
 
 // The gzip file of the file at path, written beside it as path + ".gz".
 inline bool GzipFile(const std::string& path, int members = 1) {

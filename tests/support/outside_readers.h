@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/real_data.h"
+#include "support/file_bytes.h"
 
 namespace rawconv {
 namespace outside {
@@ -29,22 +30,10 @@ inline bool RunQuiet(const std::string& command) {
   return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
 }
 
-inline std::string ReadText(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    std::fclose(f);
-  }
-  return text;
-}
+inline std::string ReadText(const std::string& path) { return testio::ReadBytes(path); }
 
 inline bool WriteText(const std::string& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  return std::fclose(f) == 0 && ok;
+  return testio::WriteBytes(path, text);
 }
 
 // True when the outside readers must be there (scripts/test.sh sets
