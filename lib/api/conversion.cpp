@@ -363,7 +363,7 @@ int RunWholeFile(ConversionJob& job, const WeekReference& ref, double first_rcv_
 bool CheckEphemerisFile(ConversionJob& job) {
   const char* const epp_file = job.Nav.EppFile.c_str();
   if (IsFolder(epp_file)) {
-    SetErrorText("Cannot open ephemeris file %s: it is a folder", epp_file);
+    SetErrorText("Cannot open ephemeris file %s: %s", epp_file, kReasonFolder);
     SetErrorField("epp_path");
     return false;
   }
@@ -372,7 +372,7 @@ bool CheckEphemerisFile(ConversionJob& job) {
   const bool dated = job.Obs.UseGpsWeek == 1 || job.DateRef.Found || job.DateRef.FixedWeek;
   if (job.EppGiven || !dated) {
     if (job.EppGiven) {
-      SetErrorText("Cannot open ephemeris file %s: %s", epp_file, ReasonOf(error).c_str());
+      SetErrorText("Cannot open ephemeris file %s: %s", epp_file, SystemReason(error).c_str());
     } else {
       SetErrorText("No ephemeris file %s to date the recording; give an EPP file, a GPS week "
                    "or a day of the recording",

@@ -64,10 +64,10 @@ int CommitOutputs(OutputSet* set, const ConversionJob& job) {
   if (!job.UserMessages) {
     SetErrorText("Error writing %s", set->FailedTarget());
   } else if (set->FolderInTheWay()) {
-    SetErrorText("Cannot write %s: it is a folder", set->FailedTarget());
+    SetErrorText("Cannot write %s: %s", set->FailedTarget(), kReasonFolder);
   } else {
     SetErrorText("Cannot write %s: %s", set->FailedTarget(),
-                 set->SystemError() != 0 ? ReasonOf(set->SystemError()).c_str() : "the file could not be put in place");
+                 set->SystemError() != 0 ? SystemReason(set->SystemError()).c_str() : "the file could not be put in place");
   }
   return kConversionFailed;
 }
@@ -511,8 +511,6 @@ void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const We
   facts->GpbFileSize = Ctx().GpbFileSize;
 }
 
-std::string ReasonOf(int error) { return SystemReason(error); }
-
 void FailUndated(const ConversionJob& job, const char* epp_file) {
   if (!job.UserMessages) {
     SetErrorText(kUndatedMessage, epp_file);
@@ -529,11 +527,8 @@ bool IsFolder(const char* path) {
 }
 
 std::string InputProblem(const char* path) {
-  if (IsFolder(path)) return "it is a folder";
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return ReasonOf(errno);
-  std::fclose(file);
-  return std::string();
+  InputFile file;
+  return file.Open(path) ? std::string() : file.Reason();
 }
 
 void FailOpening(const ConversionJob& job, const char* what, const char* path,
@@ -546,7 +541,7 @@ void FailOpening(const ConversionJob& job, const char* what, const char* path,
   // folder's fault, or the name's.
   const int error = file.SystemError();
   SetErrorText("Cannot write %s %s: %s", what, path,
-               error != 0 ? ReasonOf(error).c_str() : "the file cannot be created");
+               error != 0 ? SystemReason(error).c_str() : "the file cannot be created");
 }
 
 void FailWriting(const ConversionJob& job, const char* path, const FileSink& file,
@@ -558,12 +553,12 @@ void FailWriting(const ConversionJob& job, const char* path, const FileSink& fil
   const char* stream = chain ? chain->StreamError() : "";
   const int error = file.SystemError();
   if (*stream != '\0' && error != 0) {
-    SetErrorText("Cannot write %s: %s (%s)", path, stream, ReasonOf(error).c_str());
+    SetErrorText("Cannot write %s: %s (%s)", path, stream, SystemReason(error).c_str());
   } else if (*stream != '\0') {
     SetErrorText("Cannot write %s: %s", path, stream);
   } else {
     SetErrorText("Cannot write %s: %s", path,
-                 error != 0 ? ReasonOf(error).c_str() : "the output could not be completed");
+                 error != 0 ? SystemReason(error).c_str() : "the output could not be completed");
   }
 }
 

@@ -182,14 +182,12 @@ void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const We
 
 // ---- Messages of the newer interfaces (ConversionJob::UserMessages) ----
 
-// The system's text for an error number ("No such file or directory").
-std::string ReasonOf(int error);
-
 // True when path names a folder.
 bool IsFolder(const char* path);
 
-// Why an input file cannot be read: "it is a folder", or the system's reason
-// ("No such file or directory", "Permission denied"); "" when it opens.
+// Why an input file cannot be read, as the input opener words it ("it is a
+// folder", "damaged gzip data", or the system's reason such as "No such
+// file or directory"); "" when it opens.
 std::string InputProblem(const char* path);
 
 // Sets the message of an output that could not be opened: the dialog's

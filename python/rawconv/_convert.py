@@ -6,7 +6,6 @@ import dataclasses
 import datetime
 import numbers
 import os
-import re
 import threading
 import warnings as _warnings
 
@@ -306,25 +305,14 @@ def _time_value(option, value):
     return _header_text(option, value)
 
 
-# A day written with slashes, as gpb2rinex's --date takes it too.
-_SLASHED_DATE = re.compile(r"[0-9]{4}/[0-9]{2}/[0-9]{2}\Z")
-
-
-def _day_text(text):
-    """"YYYY/MM/DD" as the library's "YYYY-MM-DD"; other texts as they are."""
-    return text.replace("/", "-") if _SLASHED_DATE.match(text) else text
-
-
 def _date_text(value):
-    """date= as the library's "YYYY-MM-DD" text: a str ("YYYY-MM-DD" or
-    "YYYY/MM/DD"), or a datetime.date (a datetime gives its day). The
-    library checks the day itself."""
+    """date= as the library's day text: a str ("YYYY-MM-DD" or "YYYY/MM/DD",
+    which the library reads alike), or a datetime.date (a datetime gives its
+    day). The library checks the day itself."""
     if value is None:
         return None
     if isinstance(value, datetime.date):
         return value.strftime("%Y-%m-%d").encode("ascii")
-    if isinstance(value, str):
-        value = _day_text(value)
     return n.text_bytes(value, "date")
 
 
