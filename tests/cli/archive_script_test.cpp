@@ -100,7 +100,14 @@ TEST_F(ArchiveScriptTest, AStoppedTaskWaitsForItsConversionsToBeTakenBack) {
       "for i in $(seq 400); do p=$(pgrep -P $s -x gpb2rinex) && "
       "[ \"$(ps -o stat= -p $p | cut -c1)\" = T ] && break; p=; sleep 0.05; done; "
       "[ -n \"$p\" ] || { echo 'gpb2rinex never reached its commit'; kill -KILL $s; exit 99; }; "
-      "kill -TERM $s; sleep 0.2; kill -CONT $p; wait $s; echo \"code $?\"");
+      // The stop reaches the task, which passes it on as SIGINT: go on only
+      // once that SIGINT waits at the stopped gpb2rinex (value 2 of its
+      // pending sets), however slowly the shell's trap runs.
+      "kill -TERM $s; "
+      "for i in $(seq 400); do "
+      "set -- $(awk '/^(SigPnd|ShdPnd):/ {print $2}' /proc/$p/status); "
+      "[ $(( (0x$1 | 0x$2) & 2 )) -ne 0 ] && break; sleep 0.05; done; "
+      "kill -CONT $p; wait $s; echo \"code $?\"");
   EXPECT_NE(std::string::npos, run.Out.find("code 130")) << run.Out << run.Err;
   EXPECT_FALSE(Exists("out/a.05o"));
   EXPECT_FALSE(Exists("out/a.05n"));
