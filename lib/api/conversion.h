@@ -13,6 +13,7 @@
 #include "naming/naming.h"
 #include "obs/obs_writer.h"
 #include "qc/qc.h"
+#include "qc/reference.h"
 #include "sink/compression.h"
 
 namespace rawconv {
@@ -114,6 +115,10 @@ struct ConversionJob {
   double ElevationMask = qc::kDefaultElevationMask;  // degrees
   const char* QcDir = nullptr;
   QcFacts* QcResult = nullptr;  // filled when not null
+  // The station's records (site log, station table) for the check to
+  // compare the data with; filled by the flow when a site log or station
+  // table gave values for this input, Source empty otherwise.
+  qc::StationReference Reference;
   // Editing while converting: the selection and the header facts of the
   // observation file. Null (or a zero ObsEdits) converts as without it. The
   // pre-scan, the header and the epochs all apply it, so that the header
