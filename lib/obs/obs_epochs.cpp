@@ -165,19 +165,48 @@ struct ValueCapture {
   bool* Exact;
 };
 
+// The eight fields of a channel as the file gives them, in the order C1 L1
+// L2 P1 P2 D1 S1 S2, with their loss-of-lock characters.
+struct ChannelFields {
+  double Values[8];
+  char Lost[8];
+};
+
+ChannelFields FieldsOf(const GpbChannel& channel) {
+  // Phases are stored with the opposite sign; 0.0 - x keeps an absent 0.0
+  // from turning into -0.000.
+  ChannelFields f{{channel.C1, 0.0 - channel.L1, 0.0 - channel.L2, channel.P1, channel.P2,
+                   channel.D1, channel.Cn0L1, channel.Cn0L2},
+                  {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '}};
+  if ((channel.ObsMask & kLockBitL1) != 0 && !(channel.LockTime1 > 0.0)) f.Lost[1] = '1';
+  if ((channel.ObsMask & kLockBitL2) != 0 && !(channel.LockTime2 > 0.0)) f.Lost[2] = '1';
+  return f;
+}
+
+// What WriteObsLines hands on of one satellite, without its text: false
+// when a field is not one the fast path formats (the text must then be
+// written, and read back).
+bool CaptureObsValues(const GpbChannel& channel, const ObsTypeList& types, int64_t* thousandths,
+                      char* flags) {
+  const ChannelFields f = FieldsOf(channel);
+  for (int k = 0; k < types.Count; ++k) {
+    const int i = types.Index[k];
+    if (!ObsThousandths(f.Values[i], &thousandths[k])) return false;
+    flags[2 * k] = f.Lost[i];
+    flags[2 * k + 1] = ' ';
+  }
+  return true;
+}
+
 // Every value goes straight into the buffer: C1 whole, however wide; the
 // others cut to 14 columns, then the loss-of-lock digit or a blank and the
 // (always blank) strength column; five values to a line. Returns the bytes
 // appended.
 size_t WriteObsLines(const GpbChannel& channel, const ObsTypeList& types, RinexBuffer* out,
                      const ValueCapture* capture = nullptr) {
-  // Phases are stored with the opposite sign; 0.0 - x keeps an absent 0.0
-  // from turning into -0.000.
-  const double values[8] = {channel.C1, 0.0 - channel.L1, 0.0 - channel.L2, channel.P1,
-                            channel.P2, channel.D1,       channel.Cn0L1,    channel.Cn0L2};
-  char lost[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-  if ((channel.ObsMask & kLockBitL1) != 0 && !(channel.LockTime1 > 0.0)) lost[1] = '1';
-  if ((channel.ObsMask & kLockBitL2) != 0 && !(channel.LockTime2 > 0.0)) lost[2] = '1';
+  const ChannelFields f = FieldsOf(channel);
+  const double* const values = f.Values;
+  const char* const lost = f.Lost;
   const bool reference = out->Reference != 0;
   char* const start = RinexReserve(out, kSatelliteRoom);
   char* p = start;
@@ -279,7 +308,8 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
       : types_(SelectedTypes(summary, rinex_version)),
         glonass_slots_(glonass_slots),
         sink_(sink),
-        hand_values_(sink.WantsValues()) {
+        hand_values_(sink.WantsValues()),
+        values_only_(hand_values_ && sink.ValuesReplaceRecords() && !reference) {
     RinexBufferInit(&out_, &sink, reference);
   }
 
@@ -334,19 +364,34 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
 
   // The same text, and its values handed to the sink before it: the whole
   // epoch is formatted into the block at once (room is made first), so none
-  // of its text can reach the sink before its values do.
+  // of its text can reach the sink before its values do. When the sink
+  // needs no records (values_only_), the text is the epoch line alone.
   void WriteEpochWithValues(const EpochDate& date, const GpbEpoch& epoch,
                             const GpbChannel* channels) {
     static_assert(kEpochLineRoom + kMaxChannels * kSatelliteRoom <= kRinexBufferSize,
                   "an epoch fits the block");
     const int n = epoch.NumChannels < 0 ? 0 : epoch.NumChannels < kMaxChannels ? epoch.NumChannels
                                                                                : kMaxChannels;
-    const size_t room = kEpochLineRoom + static_cast<size_t>(n) * kSatelliteRoom;
-    if (kRinexBufferSize - out_.Length < room) RinexFlush(&out_);
+    const int types = types_.Count;
     // A count that differs from the records written is read back as text.
     bool exact = epoch.NumChannels == n;
+    if (values_only_ && exact) {
+      // The sink needs no records: the epoch line and the values alone,
+      // unless a value has no fast-path text.
+      for (int i = 0; i < n && exact; ++i) {
+        exact = CaptureObsValues(channels[i], types_, &thousandths_[i * types],
+                                 &flags_[2 * i * types]);
+      }
+      if (exact) {
+        if (kRinexBufferSize - out_.Length < kEpochLineRoom) RinexFlush(&out_);
+        const size_t bytes = AppendEpochLine(&out_, date, epoch, channels, glonass_slots_);
+        sink_.Values(EpochValues{bytes, n, types, thousandths_, flags_});
+        return;
+      }
+    }
+    const size_t room = kEpochLineRoom + static_cast<size_t>(n) * kSatelliteRoom;
+    if (kRinexBufferSize - out_.Length < room) RinexFlush(&out_);
     size_t bytes = AppendEpochLine(&out_, date, epoch, channels, glonass_slots_);
-    const int types = types_.Count;
     for (int i = 0; i < n; ++i) {
       const ValueCapture capture{&thousandths_[i * types], &flags_[2 * i * types], &exact};
       bytes += WriteObsLines(channels[i], types_, &out_, &capture);
@@ -360,6 +405,7 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
   const bool glonass_slots_;
   Sink& sink_;
   const bool hand_values_;
+  const bool values_only_;  // the records' text left out (see Sink)
   int64_t thousandths_[kMaxChannels * 8];
   char flags_[2 * kMaxChannels * 8];
   GpbChannel kept_[kMaxChannels];

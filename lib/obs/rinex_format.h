@@ -112,34 +112,55 @@ struct FourDigitTable {
 };
 extern const FourDigitTable kFourDigitTable;
 
-// The fast path of an observation value: writes the 14 columns of "%14.3f"
-// at out (no terminator) and returns true, or
-// writes nothing and returns false when the value is not one this path
-// takes (NaN, infinities, texts wider than 14 columns, and products that
-// fall on a thousandths tie, which need the exact rounding). Inline so that
-// the writers' loops over a satellite's values hold no call.
+// The integer an observation field of "%14.3f" says, in thousandths: true
+// with |value| x 1000 rounded into *scaled and the sign into *negative when
+// the value is one the fast path takes, false (nothing stored) for NaN,
+// infinities, texts wider than 14 columns and products that fall on a
+// thousandths tie, which need the exact rounding.
 //
 // |value| x 1000 is rounded the way printf rounds the exact binary value:
 // below 2^52 the rounded product p and the half-integers are multiples of
 // p's unit in the last place and the exact product lies within half a unit
 // of p, so unless p is itself a half-integer the exact product is on the
 // same side of every half-integer as p.
-//
-// scaled_out (when not null) receives the integer the text says in
-// thousandths, signed (0 for "-0.000"), for the writers that hand the
-// values on beside the text.
-inline bool PutObsColumns(double value, char* out, int64_t* scaled_out = nullptr) {
+inline bool ObsThousandths(double value, uint64_t* scaled, bool* negative) {
   const double product = std::fabs(value) * 1000.0;
   if (!(product < 1e13)) return false;  // the widest text that fits, and NaN
   // Signed conversions: one instruction each way on common machines.
   const int64_t floor = static_cast<int64_t>(product);
   const double above_half = (product - static_cast<double>(floor)) - 0.5;
   if (above_half == 0.0) return false;
-  const uint64_t scaled = static_cast<uint64_t>(floor) + (above_half > 0.0 ? 1u : 0u);
-  const bool negative = std::signbit(value);
-  const uint64_t whole = scaled / 1000;
+  const uint64_t rounded = static_cast<uint64_t>(floor) + (above_half > 0.0 ? 1u : 0u);
+  const bool minus = std::signbit(value);
   // Sign, up to 10 whole digits (9 with a sign), point, 3 decimals.
-  if (whole >= (negative ? 1000000000u : 10000000000u)) return false;
+  if (rounded / 1000 >= (minus ? 1000000000u : 10000000000u)) return false;
+  *scaled = rounded;
+  *negative = minus;
+  return true;
+}
+
+// The signed form: the thousandths a field's text says (0 for "-0.000").
+inline bool ObsThousandths(double value, int64_t* thousandths) {
+  uint64_t scaled;
+  bool negative;
+  if (!ObsThousandths(value, &scaled, &negative)) return false;
+  *thousandths = negative ? -static_cast<int64_t>(scaled) : static_cast<int64_t>(scaled);
+  return true;
+}
+
+// The fast path of an observation value: writes the 14 columns of "%14.3f"
+// at out (no terminator) and returns true, or writes nothing and returns
+// false when ObsThousandths does not take the value. Inline so that the
+// writers' loops over a satellite's values hold no call.
+//
+// scaled_out (when not null) receives the integer the text says in
+// thousandths, signed (0 for "-0.000"), for the writers that hand the
+// values on beside the text.
+inline bool PutObsColumns(double value, char* out, int64_t* scaled_out = nullptr) {
+  uint64_t scaled;
+  bool negative;
+  if (!ObsThousandths(value, &scaled, &negative)) return false;
+  const uint64_t whole = scaled / 1000;
   const uint32_t* const text = kFourDigitTable.Text;
   const uint32_t thousandths = static_cast<uint32_t>(scaled - whole * 1000);
   const uint64_t top = whole / 100000000u;  // 0..99

@@ -10,9 +10,9 @@
 // nothing per line or epoch once the first epochs have set the sizes.
 //
 // A writer may hand each epoch's values beside its text (Sink::Values):
-// the epoch's line then gives the names and the epoch's data records are
-// passed over by their byte count, unread; the values are coded as if read
-// from them. An epoch handed without values (or a RINEX 3 one) is read
+// the epoch's line then gives the names and the epoch's data records, when
+// the writer sent them at all, are passed over by their byte count, unread;
+// the values are coded as if read from them. An epoch handed without values (or a RINEX 3 one) is read
 // from its text. Values wait in order until their epoch line comes.
 #ifndef RAWCONV_SINK_CRX_SINK_H_
 #define RAWCONV_SINK_CRX_SINK_H_
@@ -46,6 +46,9 @@ class CrxSink final : public Sink {
   void Abort() override;
 
   bool WantsValues() const override { return true; }
+  // Epochs handed with values need no data records: their lines are
+  // neither read nor passed on (the values are coded instead).
+  bool ValuesReplaceRecords() const override { return true; }
   bool Values(const EpochValues& values) override;
 
   // Epochs coded from handed values so far (tests).

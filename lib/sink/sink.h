@@ -15,8 +15,10 @@
 // Beside the bytes, the RINEX 2 observation writer hands each epoch's values
 // (EpochValues) down the same chain when a sink in it asks for them
 // (WantsValues): the Compact RINEX encoder then codes the values it was
-// handed instead of reading them back from the text it also gets. The
-// thread stage carries them with its blocks, ahead of their text.
+// handed instead of reading them back from the text. When the values are
+// all the chain needs (ValuesReplaceRecords), the writer leaves the data
+// records' text out and sends only the epoch lines. The thread stage
+// carries the values with its blocks, ahead of their text.
 //
 // Life of a sink: any number of Write calls, then exactly one of Finish (the
 // output is complete) or Abort (it is to be thrown away). A sink destroyed
@@ -41,7 +43,9 @@ namespace rawconv {
 // writer that hands values hands them for every epoch of flag 0 or 1 it
 // writes, in order; events come as text only.
 struct EpochValues {
-  // Bytes of the epoch's text: its epoch line(s) and data records.
+  // Bytes of the epoch's text: its epoch line(s) and data records (the
+  // epoch line(s) alone when the records were left out: see
+  // Sink::ValuesReplaceRecords).
   uint64_t TextBytes;
   int32_t Satellites;  // data records of the epoch
   int32_t Types;       // values per record
@@ -74,6 +78,12 @@ class Sink {
   // True when the sink (or one it passes its text to) takes epoch values;
   // a writer asks once, before its first epoch, and hands values only then.
   virtual bool WantsValues() const { return false; }
+  // True when the values are all the sink (and every sink after it) needs
+  // of an epoch's data records: a writer that hands values may then leave
+  // the records out of the text, sending the epoch line(s) alone
+  // (EpochValues::TextBytes counts those). An epoch handed without values
+  // still sends its records. Implies WantsValues.
+  virtual bool ValuesReplaceRecords() const { return false; }
   // Takes the values of the next epoch (see EpochValues). false when they
   // could not be taken. The default ignores them.
   virtual bool Values(const EpochValues& values) {

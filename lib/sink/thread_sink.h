@@ -81,6 +81,9 @@ class ThreadSink final : public Sink {
   // epoch's text is in it or in a later block) and are handed to the next
   // sink just before that block.
   bool WantsValues() const override { return coders_.empty() && next_->WantsValues(); }
+  bool ValuesReplaceRecords() const override {
+    return coders_.empty() && next_->ValuesReplaceRecords();
+  }
   bool Values(const EpochValues& values) override;
 
   // True once the thread has been started (tests).

@@ -25,14 +25,20 @@ const char kHeader[] =
     "     8    C1    L1    L2    P1    P2    D1    S1    S2      # / TYPES OF OBSERV\n"
     "                                                            END OF HEADER\n";
 
-// A sink that counts the epoch values it is handed and passes everything on.
+// A sink that counts the epoch values and text bytes it is handed and passes
+// everything on; `replace` passes on whether the sinks after it need the
+// data records' text (else the writer always sends it).
 class ValueCounter final : public Sink {
  public:
-  explicit ValueCounter(Sink* next) : next_(next) {}
-  bool Write(const char* data, size_t length) override { return next_->Write(data, length); }
+  explicit ValueCounter(Sink* next, bool replace = false) : next_(next), replace_(replace) {}
+  bool Write(const char* data, size_t length) override {
+    bytes += length;
+    return next_->Write(data, length);
+  }
   bool Finish() override { return next_->Finish(); }
   void Abort() override { next_->Abort(); }
   bool WantsValues() const override { return next_->WantsValues(); }
+  bool ValuesReplaceRecords() const override { return replace_ && next_->ValuesReplaceRecords(); }
   bool Values(const EpochValues& values) override {
     ++handed;
     if (values.Values == nullptr) ++without;
@@ -40,9 +46,11 @@ class ValueCounter final : public Sink {
   }
   int handed = 0;
   int without = 0;
+  size_t bytes = 0;
 
  private:
   Sink* next_;
+  bool replace_;
 };
 
 GpbChannel Channel(int prn, int epoch, int k) {
@@ -112,6 +120,34 @@ std::string CodeOfText(const std::string& text) {
   return out.text;
 }
 
+// One run of the writer's day into the encoder, through a stage of `block`
+// bytes (0: none).
+void Check(const std::string& want, size_t text_bytes, size_t block, bool replace) {
+  MemorySink out;
+  CrxSink crx(&out);
+  std::unique_ptr<ThreadSink> stage;
+  Sink* head = &crx;
+  if (block != 0) {
+    stage.reset(new ThreadSink(&crx, block));
+    head = stage.get();
+  }
+  ValueCounter counter(head, replace);
+  ASSERT_TRUE(counter.WantsValues());
+  WriteDay(&counter);
+  ASSERT_TRUE(counter.Finish()) << crx.Error();
+  EXPECT_EQ(out.text, want);
+  EXPECT_EQ(counter.handed, 600);  // every epoch, never an event
+  EXPECT_GT(counter.without, 0);   // the ties
+  EXPECT_EQ(crx.EpochsFromValues(), static_cast<uint64_t>(counter.handed - counter.without));
+  // Without records the text is the header, the events, the epoch lines
+  // and the records of the epochs handed without values only.
+  if (replace) {
+    EXPECT_LT(counter.bytes, text_bytes / 3);
+  } else {
+    EXPECT_EQ(counter.bytes, text_bytes);
+  }
+}
+
 TEST(CrxValues, TheWritersValuesGiveTheBytesOfItsText) {
   MemorySink text;
   WriteDay(&text);
@@ -119,25 +155,13 @@ TEST(CrxValues, TheWritersValuesGiveTheBytesOfItsText) {
   const std::string want = CodeOfText(text.text);
 
   // Straight into the encoder, and through thread stages of small and of
-  // the usual blocks (values then travel with the blocks, ahead of text).
-  for (size_t block : {size_t{0}, size_t{1000}, size_t{4096}, ThreadSink::kBlockSize}) {
-    SCOPED_TRACE(block);
-    MemorySink out;
-    CrxSink crx(&out);
-    std::unique_ptr<ThreadSink> stage;
-    Sink* head = &crx;
-    if (block != 0) {
-      stage.reset(new ThreadSink(&crx, block));
-      head = stage.get();
+  // the usual blocks (values then travel with the blocks, ahead of text);
+  // with the data records' text beside the values, and without it.
+  for (bool replace : {false, true}) {
+    for (size_t block : {size_t{0}, size_t{1000}, size_t{4096}, ThreadSink::kBlockSize}) {
+      SCOPED_TRACE(testing::Message() << "block " << block << " replace " << replace);
+      Check(want, text.text.size(), block, replace);
     }
-    ValueCounter counter(head);
-    ASSERT_TRUE(counter.WantsValues());
-    WriteDay(&counter);
-    ASSERT_TRUE(counter.Finish()) << crx.Error();
-    EXPECT_EQ(out.text, want);
-    EXPECT_EQ(counter.handed, 600);  // every epoch, never an event
-    EXPECT_GT(counter.without, 0);   // the ties
-    EXPECT_EQ(crx.EpochsFromValues(), static_cast<uint64_t>(counter.handed - counter.without));
   }
 }
 
