@@ -18,8 +18,11 @@
 //
 // Only the library's public interface (rawconv_api.h) is used: with -j N,
 // N worker threads convert at once, each on a session of its own.
+#include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 #include "arguments.h"
 #include "batch.h"
@@ -27,11 +30,36 @@
 
 namespace {
 
+#if defined(SIGKILL)  // POSIX
+// A stop signal that comes again within kRepeatSeconds of the first is the
+// same stop delivered twice (a scheduler signals every process of a task,
+// and the task's script passes the stop on); one after that ends gpb2rinex
+// at once, without its cleanup, as a second Ctrl-C is meant to.
+constexpr int64_t kRepeatNanoseconds = 1000000000;
+std::atomic<int64_t> g_first_stop{0};  // CLOCK_MONOTONIC ns of the first; 0: none
+static_assert(std::atomic<int64_t>::is_always_lock_free, "usable in a signal handler");
+
+void OnStopSignal(int signo) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const int64_t t = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec + 1;
+  int64_t first = 0;
+  if (g_first_stop.compare_exchange_strong(first, t)) {
+    gpb2rinex::g_stop_signal = signo;  // the stop the exit code reports
+    return;
+  }
+  if (t - first < kRepeatNanoseconds) return;
+  std::signal(signo, SIG_DFL);
+  std::raise(signo);
+}
+#else
 void OnStopSignal(int signo) { gpb2rinex::g_stop_signal = signo; }
+#endif
 
 // Writes that fail (a file size limit, a closed pipe) are reported as
 // failed writes rather than ending the process. The first SIGINT or SIGTERM
-// cancels the batch cleanly; a second one ends it at once.
+// cancels the batch cleanly; another one a second or more later ends it at
+// once.
 void InstallSignalHandlers() {
 #if defined(SIGPIPE)
   std::signal(SIGPIPE, SIG_IGN);
@@ -39,11 +67,12 @@ void InstallSignalHandlers() {
 #if defined(SIGXFSZ)
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
-#if defined(SA_RESETHAND)
+#if defined(SIGKILL)
   struct sigaction action = {};
   action.sa_handler = OnStopSignal;
-  action.sa_flags = SA_RESETHAND;
   sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 #else

@@ -71,8 +71,9 @@ share | "$tool" --dry-run "$@" --from-list - 2>/dev/null |
 # gpb2rinex runs in the background so that this shell, stopped by the
 # scheduler, waits for it to clean up rather than ending the task at once
 # (when the task's shell ends, the scheduler kills what is left). The stop
-# is passed on as SIGINT: Slurm signals every process of the task, and a
-# second SIGTERM would end gpb2rinex without its cleanup.
+# is passed on as SIGINT, for schedulers that signal the shell alone; when
+# gpb2rinex was signalled too (Slurm signals every process of the task),
+# it takes the two as one stop, as they come within a second.
 share | "$tool" --skip-existing -j "$jobs" "$@" --from-list - &
 pid=$!
 trap 'kill -INT "$pid" 2>/dev/null || true' TERM INT

@@ -30,8 +30,7 @@ chunk=50
 # As in the README, with the local host twice in place of the nodes, and
 # one core a job. A stopped parallel stops its running jobs with its
 # --termseq: here one SIGINT, and time for gpb2rinex to remove its partial
-# files (parallel's default sends SIGTERM again after 200 ms, and a second
-# signal ends gpb2rinex at once).
+# files (parallel's default ends in SIGKILL within 400 ms).
 command=(parallel --will-cite --pipe -N "$chunk" -S 2/: --termseq INT,30000,KILL,25
   "$build/cli/gpb2rinex" --skip-existing -q -j 1 --fixed-run-date "$ARCHIVE_RUN_DATE" --from-list -)
 convert() { "${command[@]:0:2}" --joblog "$1" "${command[@]:2}" <"$list"; }

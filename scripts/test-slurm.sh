@@ -5,7 +5,8 @@
 # recordings and three damaged files:
 #   1. an array of 4 tasks with --cpus-per-task=1, then with 2 (from empty);
 #   2. from empty again, one task cancelled with scancel in the middle of
-#      its share and another killed outright (SIGKILL);
+#      its share, one interrupted (SIGINT to all its processes) and one killed
+#      outright (SIGKILL);
 #   3. the same array submitted again.
 # After 1 and 3 every output exists once, alike a single-process run, no
 # temporary file is left, the damaged files are in the task logs and each
@@ -228,9 +229,11 @@ echo "   tasks of 2 CPUs: up to $(awk '$4 == 2 { if ($2 > m) m = $2 } END { prin
 
 # --- 2. tasks stopped in the middle of their shares --------------------------
 # Task 1 is cancelled (scancel: SIGTERM, the task's shell waits for
-# gpb2rinex to clean up) and task 3 killed outright (SIGKILL to everything
-# of the task), each once its log shows a few converted files.
-echo "== slurm: cancel task 1 and kill task 3 in the middle of their shares"
+# gpb2rinex to clean up), task 2 interrupted (scancel --full --signal=INT: every
+# process of the task, gpb2rinex too, gets SIGINT, and the shell passes it
+# on once more) and task 3 killed outright (SIGKILL to everything of the
+# task), each once its log shows a few converted files.
+echo "== slurm: cancel task 1, interrupt task 2 and kill task 3 in the middle of their shares"
 clean_outputs "$tmp/a"
 logs=$tmp/logs-cancel
 mkdir -p "$logs"
@@ -242,37 +245,45 @@ progress() {
   n=$(grep -c ' -> ' "$logs/${job}_$1.log" 2>/dev/null || true)
   echo "${n:-0}"
 }
-cancelled= killed=
+cancelled= interrupted= killed=
 for _ in $(seq 1500); do
   if [ -z "$cancelled" ] && [ "$(progress 1)" -ge 3 ]; then
     scancel "${job}_1"
     cancelled=$(progress 1)
   fi
+  if [ -z "$interrupted" ] && [ "$(progress 2)" -ge 3 ]; then
+    scancel --full --signal=INT "${job}_2"
+    interrupted=$(progress 2)
+  fi
   if [ -z "$killed" ] && [ "$(progress 3)" -ge 3 ]; then
     scancel --full --signal=KILL "${job}_3"
     killed=$(progress 3)
   fi
-  [ -n "$cancelled" ] && [ -n "$killed" ] && break
+  [ -n "$cancelled" ] && [ -n "$interrupted" ] && [ -n "$killed" ] && break
   sleep 0.02
 done
-[ -n "$cancelled" ] && [ -n "$killed" ] || fail "tasks 1 and 3 never showed progress"
+[ -n "$cancelled" ] && [ -n "$interrupted" ] && [ -n "$killed" ] ||
+  fail "tasks 1, 2 and 3 never showed progress"
 wait_job "$job"
-for task in 1 3; do
+for task in 1 2 3; do
   [ "$(progress "$task")" -lt "$(share "$task")" ] ||
     fail "task $task converted its whole share before it was stopped"
 done
 scontrol -o show job "${job}_1" | grep -q 'JobState=CANCELLED' || fail "task 1 is not cancelled"
+scontrol -o show job "${job}_2" | grep -q 'ExitCode=130:0' ||
+  fail "task 2 did not end with gpb2rinex's code for SIGINT: $(scontrol -o show job "${job}_2" | grep -o 'ExitCode=[^ ]*')"
 left=$(find "$tmp/a/tree" \( -name '*.part-*' -o -name '*.old-*' \) | wc -l)
-echo "   task 1 cancelled after $(progress 1) of its $(share 1) files, task 3 killed after" \
-  "$(progress 3) of $(share 3); $left temporary files left"
-# A cancelled task leaves nothing; a killed one may leave temporary files,
-# which the rerun of its share removes. Two more, as a kill within a
-# commit leaves them, beside outputs of task 3's share.
+echo "   task 1 cancelled after $(progress 1) of its $(share 1) files, task 2 interrupted after" \
+  "$(progress 2) of $(share 2), task 3 killed after $(progress 3) of $(share 3);" \
+  "$left temporary files left"
+# A cancelled or interrupted task leaves nothing; a killed one may leave
+# temporary files, which the rerun of its share removes. Two more, as a
+# kill within a commit leaves them, beside outputs of task 3's share.
 while IFS= read -r f; do
   for t in "${f%.gpb}".*.part-* "${f%.gpb}".*.old-*; do
-    [ -e "$t" ] && fail "the cancelled task 1 left $t"
+    [ -e "$t" ] && fail "the stopped task 1 or 2 left $t"
   done
-done < <(awk -v n=4 'NF && (c++ % n) == 1' "$list")
+done < <(awk -v n=4 'NF { k = c++ % n; if (k == 1 || k == 2) print }' "$list")
 for f in $(awk -v n=4 'NF && (c++ % n) == 3' "$list" | tail -2); do
   : >"${f%.gpb}.05o.part-Ab12Cd"
   : >"${f%.gpb}.05n.old-Xy34Zw"
@@ -289,5 +300,6 @@ check_damaged_reported "$logs"/*.log "$tmp/logs-again"/*.log
 redone=$(grep -h ' -> ' "$tmp/logs-again"/*.log | wc -l)
 awk -v b="$submitted" -v s="$start" -v e="$end" -v r="$redone" -v t="$core_seconds" \
   'BEGIN { printf "   redone after the cancel: %d files; %.2f s from submission to the last task'"'"'s end, %.2f s of tasks, %.2f core-seconds\n", r, e - b, e - s, t }'
-[ "$redone" -ge 1 ] && [ "$redone" -le $(($(share 1) + $(share 3))) ] || fail "the rerun converted $redone files"
+[ "$redone" -ge 1 ] && [ "$redone" -le $(($(share 1) + $(share 2) + $(share 3))) ] ||
+  fail "the rerun converted $redone files"
 echo "== slurm: passed"

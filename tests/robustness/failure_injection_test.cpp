@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
@@ -399,9 +400,28 @@ class InterruptTest : public FolderTest, public testing::WithParamInterface<cons
     return phase == Phase::kWriting ? writing : reading && !writing;
   }
 
-  // Runs gpb2rinex until a run is caught in `phase` and interrupted there;
-  // its exit code. Runs that got past the phase first are undone.
-  int InterruptAt(Phase phase) {
+  // True once `signo` waits at process pid no longer (taken by a handler,
+  // or the process ended), looked for up to two seconds.
+  static bool Taken(pid_t pid, int signo) {
+    const unsigned long long bit = 1ull << (signo - 1);
+    for (int i = 0; i < 400; ++i) {
+      std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+      std::string line;
+      unsigned long long pending = 0;
+      while (std::getline(status, line)) {
+        if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0)
+          pending |= std::stoull(line.substr(7), nullptr, 16);
+      }
+      if ((pending & bit) == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+
+  // Runs gpb2rinex until a run is caught in `phase` and interrupted there
+  // by `stop`, then `again` once the first was taken (0: none); its exit
+  // code. Runs that got past the phase first are undone.
+  int InterruptAt(Phase phase, int stop = SIGINT, int again = 0) {
     for (int attempt = 0; attempt < 20; ++attempt) {
       Injection how;
       if (phase == Phase::kCommit) how.AtCommit = [] {};
@@ -425,8 +445,9 @@ class InterruptTest : public FolderTest, public testing::WithParamInterface<cons
         }
       }
       if (caught) {
-        kill(pid, SIGINT);
+        kill(pid, stop);
         kill(pid, SIGCONT);
+        if (again != 0 && Taken(pid, stop)) kill(pid, again);
       }
       while (!ended && waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
       }
@@ -454,6 +475,14 @@ TEST_P(InterruptTest, WhileReadingOrWritingNothingChanges) {
 // the call: the commit is taken back and every output is the user's file.
 TEST_P(InterruptTest, AtTheCommitTheUsersFilesStay) {
   EXPECT_EQ(128 + SIGINT, InterruptAt(Phase::kCommit));
+  ExpectUntouched(before_);
+}
+
+// A scheduler signals every process of a task and the task's script passes
+// the stop on: a SIGTERM followed at once by a SIGINT is one stop, still
+// taken back whole, and the exit code names the first.
+TEST_P(InterruptTest, AStopDeliveredTwiceIsOneStop) {
+  EXPECT_EQ(128 + SIGTERM, InterruptAt(Phase::kCommit, SIGTERM, SIGINT));
   ExpectUntouched(before_);
 }
 
