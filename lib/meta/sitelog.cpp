@@ -147,6 +147,15 @@ struct Entry {
   }
 };
 
+// The words logs write for an entry not removed yet.
+bool StillInstalled(const std::string& value) {
+  const std::string v = ToLower(value);
+  for (const char* word : {"-", "--", "none", "n/a", "na", "present", "open", "current", "active",
+                           "still installed", "in use"})
+    if (v == word) return true;
+  return false;
+}
+
 // The installation period of an entry: Date Installed is needed, an empty
 // Date Removed leaves it open.
 bool Period(const SiteLog& log, const Entry& e, int64_t* installed, int64_t* removed,
@@ -159,7 +168,7 @@ bool Period(const SiteLog& log, const Entry& e, int64_t* installed, int64_t* rem
   if (!TimeField(log, *in, "Date Installed", installed, error)) return false;
   *removed = kOpenEnd;
   const Field* out = e.Find("date removed");
-  if (out != nullptr && !out->Value.empty()) {
+  if (out != nullptr && !out->Value.empty() && !StillInstalled(out->Value)) {
     if (!TimeField(log, *out, "Date Removed", removed, error)) return false;
     if (*removed < *installed) {
       *error = Where(log, out->Line) + "Date Removed '" + out->Value +
@@ -230,7 +239,18 @@ void TakeId(const std::string& value, SiteLog* log) {
 }  // namespace
 
 bool ParseLogTime(const std::string& text, int64_t* seconds) {
-  const std::string t = Trim(text);
+  std::string t = Trim(text);
+  // A remark after the date: "2016-11-11T10:45Z (approx.)".
+  const size_t remark = t.find(" (");
+  if (remark != std::string::npos && t.back() == ')') t = Trim(t.substr(0, remark));
+  // The time scale written out: "10:45 UTC", "10:45UT".
+  for (const char* scale : {"UTC", "UT", "GMT"}) {
+    const size_t n = std::strlen(scale);
+    if (t.size() > 10 + n && ToLower(t.substr(t.size() - n)) == ToLower(scale)) {
+      t = Trim(t.substr(0, t.size() - n));
+      break;
+    }
+  }
   if (t.size() < 10 || t[4] != '-' || t[7] != '-') return false;
   for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
     if (!std::isdigit(static_cast<unsigned char>(t[i]))) return false;
@@ -241,12 +261,8 @@ bool ParseLogTime(const std::string& text, int64_t* seconds) {
     return false;
   int hour = 0, minute = 0, second = 0;
   std::string rest = t.substr(10);
-  auto lower = [](std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  };
   // A date with the form's time placeholder left in ("2016-11-11Thh:mmZ").
-  if (lower(rest) == "thh:mmz" || lower(rest) == "z") rest.clear();
+  if (ToLower(rest) == "thh:mmz" || ToLower(rest) == "z") rest.clear();
   if (!rest.empty()) {
     if (rest[0] != 'T' && rest[0] != 't' && rest[0] != ' ') return false;
     rest = Trim(rest.substr(1));

@@ -18,8 +18,10 @@
 //     ("(CCYY-MM-DDThh:mmZ)", "(F8.4)", "(A20, ...)") and counts as empty;
 //   - the template entries "3.x" and "4.x" are skipped;
 //   - dates are "CCYY-MM-DDThh:mmZ", "CCYY-MM-DDThh:mm", "CCYY-MM-DD hh:mm",
-//     with or without seconds, or a date alone (its 00:00); an empty or
-//     placeholder Date Removed means "still installed";
+//     with or without seconds, "UTC" or a remark in parentheses after them,
+//     or a date alone (its 00:00, also "CCYY-MM-DDThh:mmZ" with the time
+//     left unfilled); an empty or placeholder Date Removed, or one of
+//     "none", "present", "-", "n/a", means "still installed";
 //   - an ID that is not four (nine) letters and digits is taken from the
 //     file name when that follows the usual names (abcd_20230101.log,
 //     abcd00dnk_20230101.log);
@@ -106,7 +108,8 @@ bool PickEntries(const SiteLog& log, int64_t first, int64_t last, SiteLogPick* p
 std::string TimeText(int64_t seconds);
 
 // Reads "CCYY-MM-DD" with an optional time ("Thh:mm", " hh:mm", seconds,
-// a trailing "Z"); false for any other text.
+// a trailing "Z" or "UTC", a remark in parentheses); false for any other
+// text.
 bool ParseLogTime(const std::string& text, int64_t* seconds);
 
 // The station ID of a site log's file name ("abcd00dnk_20230101.log" gives

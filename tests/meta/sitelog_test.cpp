@@ -154,6 +154,11 @@ TEST(SiteLogFaultTest, MessagesNameFileLineAndValue) {
             ParseError(text, "2765120.9", "abc"));
   EXPECT_EQ("Site log x.log line 69: Date Removed '2015-01-01T00:00Z' is before Date Installed of entry 3.1",
             ParseError(text, "2018-12-06T20:35Z", "2015-01-01T00:00Z"));
+  // Words for "not removed" read as the placeholder does.
+  EXPECT_EQ("", ParseError(text, "2022-10-11T13:30Z\n     Additional Information   : Antenna cable",
+                           "present\n     Additional Information   : Antenna cable"));
+  EXPECT_EQ("Site log x.log line 69: Date Removed 'soon' is not a date",
+            ParseError(text, "2018-12-06T20:35Z", "soon"));
   EXPECT_EQ("Site log x.log line 68: entry 3.1 has no Date Installed",
             ParseError(text, "2016-11-11T10:45Z", "(CCYY-MM-DDThh:mmZ)"));
   EXPECT_EQ("Site log x.log has no Four Character ID or Nine Character ID",
@@ -187,6 +192,8 @@ TEST(SiteLogTimeTest, FormsRealLogsWrite) {
   EXPECT_EQ(At("2016-12-20T08:55Z"), At("2016-12-20t08:55:00z"));
   EXPECT_EQ(At("2016-12-20"), At("2016-12-20Thh:mmZ"));  // the time left unfilled
   EXPECT_EQ(At("2016-12-20") + 8 * 3600 + 55 * 60, At("2016-12-20T08:55Z"));
+  EXPECT_EQ(At("2016-12-20T08:55Z"), At("2016-12-20T08:55 UTC"));
+  EXPECT_EQ(At("2016-12-20T08:55Z"), At("2016-12-20T08:55Z (approx.)"));
   int64_t t = 0;
   for (const char* bad : {"", "2016-12-32", "2016-02-30", "20161220", "2016-12-20T25:00Z",
                           "2016-12-20T08:5Z", "2016-12-20 approx", "(CCYY-MM-DD)"})
