@@ -478,8 +478,9 @@ typedef struct rawconv_options {
    * marker: station_id when given, else marker_name, else the GPB file's
    * name (its first four letters and digits, or a nine-character ID before
    * "_"), matched by 4 or 9 characters in any letter case. Times of the
-   * records are UTC and are compared with the recording's first epoch (GPS
-   * time; the leap seconds between them are below the records' minute).
+   * records are UTC and are compared with the recording's first epoch, or
+   * from_time when that is later (GPS time; the leap seconds between them
+   * are below the records' minute).
    * Precedence, field by field: the options of this record given
    * explicitly (marker_name, marker_number, receiver_*, antenna_*,
    * antenna_height, antenna_delta, position, observer, agency, station_id),

@@ -11,6 +11,7 @@
 #include "meta/station_csv.h"
 #include "naming/file_ext.h"
 #include "naming/path.h"
+#include "select/selection.h"
 #include "time/calendar.h"
 
 namespace rawconv {
@@ -143,7 +144,12 @@ int ApplyStationRecords(ConversionJob& job, const WeekReference& ref, double fir
   StationRecords& r = job.Records;
   if (r.SitelogPath.empty() && r.StationsPath.empty()) return kConversionOk;
   if (!IsUsable(ref)) return kConversionOk;
-  r.First = CalendarSeconds(ReferenceWeekOf(ref, first_rcv_time), first_rcv_time);
+  const int week = ReferenceWeekOf(ref, first_rcv_time);
+  r.First = CalendarSeconds(week, first_rcv_time);
+  // A window that starts later: the records of its start.
+  const Selection* select = job.Edits ? job.Edits->Select : nullptr;
+  if (select != nullptr && select->HasFrom && select->From > GpsSeconds(week, first_rcv_time))
+    r.First = DaysFromCivil(1980, 1, 6) * 86400 + static_cast<int64_t>(std::floor(select->From));
   const bool id_given = job.StationId && *job.StationId;
   const bool marker_given = id_given || !job.Obs.MarkerName.empty();
   std::string marker = LookupMarker(job);

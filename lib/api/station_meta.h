@@ -39,7 +39,8 @@ struct StationRecords {
 };
 
 // Looks up the records of job's input at its first epoch (first_rcv_time
-// in the week ref gives) and resolves them into the job: job.Edits points
+// in the week ref gives; the start of a time window of the edits when that
+// is later) and resolves them into the job: job.Edits points
 // at the merged metadata, job.Obs's marker name, observer, agency and
 // antenna height and job.StationId are filled where the options left them
 // empty, job.Reference holds what the records say, and job.Warnings the

@@ -112,7 +112,11 @@ TEST_F(StationRecordsTest, AntennaChangeGivesEachRecordingItsAntenna) {
   EXPECT_TRUE(Warned("Recording 2022-10-11 13:00:00 to 2022-10-11 14:00:00 spans a change of "
                      "antenna in site log " + sitelog_ + " (entry 4.2 removed 2022-10-11 13:30:00)"))
       << report_.warnings;
-  // What the log says goes to the quality check.
+  // A window that starts after the change takes the new antenna.
+  o_.from_time = "2022-10-11 13:30:00";
+  ASSERT_EQ(RAWCONV_OK, Convert()) << report_.error;
+  EXPECT_EQ("        0.4100", Field("ANTENNA: DELTA H/E/N").substr(0, 14));
+  o_.from_time = nullptr;
   rawconv_report plan;
   rawconv_report_init(&plan);
   EXPECT_EQ(RAWCONV_OK, rawconv_plan(session_, &o_, &plan)) << plan.error;
