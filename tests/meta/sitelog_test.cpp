@@ -3,6 +3,7 @@
 // says, field by field, and what it cannot read must be named by file and
 // line, never crash.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
