@@ -513,12 +513,13 @@ typedef struct rawconv_options {
    * whose last epoch lies past a change of receiver or antenna gets a
    * warning line; its header describes the first epoch. Failures: a
    * missing or unreadable file, a log without ID, without section 3 or 4,
-   * with an entry without Date Installed, with a date or number that does
-   * not read (the message names the file and line: "Site log X line 57:
-   * Date Installed '2012-13-01' is not a date"), no receiver or antenna
-   * installed at the first epoch ("Site log X has no antenna installed at
-   * 2005-04-02 00:00:00"), a log of another station. error_field
-   * "sitelog_path".
+   * with a coordinate that does not read; a receiver or antenna entry
+   * without Date Installed or with a date or number that does not read,
+   * when the first epoch lies before the next entry that reads (the
+   * message names the file and line: "Site log X line 57: Date Installed
+   * '2012-13-01' is not a date"); no receiver or antenna installed at the
+   * first epoch ("Site log X has no antenna installed at 2005-04-02
+   * 00:00:00"); a log of another station. error_field "sitelog_path".
    *
    * stations_path: a station table, CSV with a header row and one row per
    * station and period (columns in README.md: marker, from, to,

@@ -435,13 +435,15 @@ bool ParseSiteLog(const std::string& text, const std::string& path, SiteLog* log
   for (const Entry& e : receivers) {
     if (e.Empty()) continue;  // an entry of the form left unfilled
     SiteLogReceiver r;
-    if (!ReadReceiver(*log, e, &r, error)) return false;
+    // An entry that does not read is kept with its fault: it fails only a
+    // recording it may describe (see PickEntries).
+    if (!ReadReceiver(*log, e, &r, &r.Problem)) r.Installed = 0, r.Removed = kOpenEnd;
     log->Receivers.push_back(r);
   }
   for (const Entry& e : antennas) {
     if (e.Empty()) continue;
     SiteLogAntenna a;
-    if (!ReadAntenna(*log, e, &a, error)) return false;
+    if (!ReadAntenna(*log, e, &a, &a.Problem)) a.Installed = 0, a.Removed = kOpenEnd;
     log->Antennas.push_back(a);
   }
   return true;
@@ -477,9 +479,24 @@ template <typename T>
 const T* Installed(const std::vector<T>& entries, int64_t at) {
   const T* chosen = nullptr;
   for (const T& e : entries)
-    if (e.Installed <= at && at < e.Removed && (chosen == nullptr || e.Installed >= chosen->Installed))
+    if (e.Problem.empty() && e.Installed <= at && at < e.Removed &&
+        (chosen == nullptr || e.Installed >= chosen->Installed))
       chosen = &e;
   return chosen;
+}
+
+// The fault of an entry that may describe time `at`: entries follow each
+// other in time, so one that does not read lies before the next one that
+// does; it matters unless that next one was installed by `at`.
+template <typename T>
+const T* FaultAt(const std::vector<T>& entries, int64_t at) {
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].Problem.empty()) continue;
+    size_t next = i + 1;
+    while (next < entries.size() && !entries[next].Problem.empty()) ++next;
+    if (next == entries.size() || at < entries[next].Installed) return &entries[i];
+  }
+  return nullptr;
 }
 
 // The warning of a recording that runs past the chosen entry: its removal,
@@ -492,7 +509,7 @@ void SpanWarning(const SiteLog& log, const std::vector<T>& entries, const T& cho
     change = "entry " + chosen.Entry + " removed " + TimeText(chosen.Removed);
   } else {
     for (const T& e : entries) {
-      if (&e != &chosen && e.Installed > first && e.Installed <= last) {
+      if (&e != &chosen && e.Problem.empty() && e.Installed > first && e.Installed <= last) {
         change = "entry " + e.Entry + " installed " + TimeText(e.Installed);
         break;
       }
@@ -570,6 +587,14 @@ bool PickEntries(const SiteLog& log, int64_t first, int64_t last, SiteLogPick* p
                  std::string* error) {
   *pick = SiteLogPick{};
   if (last < first) last = first;
+  if (const SiteLogReceiver* r = FaultAt(log.Receivers, first)) {
+    *error = r->Problem;
+    return false;
+  }
+  if (const SiteLogAntenna* a = FaultAt(log.Antennas, first)) {
+    *error = a->Problem;
+    return false;
+  }
   pick->Receiver = Installed(log.Receivers, first);
   if (pick->Receiver == nullptr) {
     *error = "Site log " + log.Path + " has no receiver installed at " + TimeText(first);

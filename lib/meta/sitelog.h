@@ -27,9 +27,14 @@
 //     abcd00dnk_20230101.log);
 //   - a missing Up eccentricity leaves the antenna delta to the other
 //     sources, missing North / East eccentricities are 0.
-// Faults that make a log unusable (no ID, no receiver or antenna section,
-// an entry without Date Installed, a date or number that does not read)
-// fail with the file and line named.
+// Faults that make a log unusable (no ID, no receiver or antenna section, a
+// coordinate that does not read) fail the read with the file and line
+// named. A receiver or antenna entry that does not read (no Date Installed,
+// a date or eccentricity that does not read, a removal before the
+// installation) is kept with its fault, which fails the pick of entries for
+// any time that entry may describe: entries follow each other in time, so
+// an old faulty entry does not stop the log serving recordings after the
+// next good one.
 #ifndef RAWCONV_META_SITELOG_H_
 #define RAWCONV_META_SITELOG_H_
 
@@ -52,6 +57,9 @@ struct SiteLogReceiver {
   std::string Version;
   int64_t Installed = 0;
   int64_t Removed = kOpenEnd;
+  // Why the entry does not read ("Site log X line 57: Date Installed
+  // '2012-13-01' is not a date"); empty when it does.
+  std::string Problem;
 };
 
 struct SiteLogAntenna {
@@ -64,6 +72,7 @@ struct SiteLogAntenna {
   double Up = 0.0, North = 0.0, East = 0.0;
   int64_t Installed = 0;
   int64_t Removed = kOpenEnd;
+  std::string Problem;  // as SiteLogReceiver's
 };
 
 struct SiteLog {
@@ -81,7 +90,7 @@ struct SiteLog {
 
 // Reads a log from its text. path names the log in messages and gives the
 // ID when the log's own is unusable. false with the reason in *error
-// ("Site log X line 57: Date Installed '2012-13-01' is not a date").
+// ("Site log X line 52: X coordinate 'abc' is not a number").
 bool ParseSiteLog(const std::string& text, const std::string& path, SiteLog* log,
                   std::string* error);
 
@@ -93,7 +102,8 @@ bool ReadSiteLog(const std::string& path, SiteLog* log, std::string* error);
 
 // The receiver and antenna of a log for a recording from `first` to `last`
 // (last >= first): the entries installed at `first` (the latest installed
-// when entries overlap). A recording that runs into another entry (its
+// when entries overlap). A faulty entry that may describe `first` fails it
+// with the entry's fault. A recording that runs into another entry (its
 // last time is at or after the chosen entry's removal or another entry's
 // installation) gets a warning line each for the receiver and the antenna.
 struct SiteLogPick {

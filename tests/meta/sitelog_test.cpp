@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <cstring>
 #include <string>
 
 #include "meta/sitelog.h"
@@ -147,25 +148,50 @@ TEST(SiteLogRealTest, LineEndsAndBlanksDoNotChangeWhatIsRead) {
 
 TEST(SiteLogFaultTest, MessagesNameFileLineAndValue) {
   const std::string text = Slurp(LogPath("aggo00arg_20230608.log"));
-  EXPECT_EQ("Site log x.log line 68: Date Installed '2016-13-11T10:45Z' is not a date",
-            ParseError(text, "2016-11-11T10:45Z", "2016-13-11T10:45Z"));
-  EXPECT_EQ("Site log x.log line 100: Marker->ARP Up Ecc. '0,155' is not a number",
-            ParseError(text, "Marker->ARP Up Ecc. (m)  : 000.1550", "Marker->ARP Up Ecc. (m)  : 0,155"));
   EXPECT_EQ("Site log x.log line 52: X coordinate 'abc' is not a number",
             ParseError(text, "2765120.9", "abc"));
-  EXPECT_EQ("Site log x.log line 69: Date Removed '2015-01-01T00:00Z' is before Date Installed of entry 3.1",
-            ParseError(text, "2018-12-06T20:35Z", "2015-01-01T00:00Z"));
-  // Words for "not removed" read as the placeholder does.
-  EXPECT_EQ("", ParseError(text, "2022-10-11T13:30Z\n     Additional Information   : Antenna cable",
-                           "present\n     Additional Information   : Antenna cable"));
-  EXPECT_EQ("Site log x.log line 69: Date Removed 'soon' is not a date",
-            ParseError(text, "2018-12-06T20:35Z", "soon"));
-  EXPECT_EQ("Site log x.log line 68: entry 3.1 has no Date Installed",
-            ParseError(text, "2016-11-11T10:45Z", "(CCYY-MM-DDThh:mmZ)"));
   EXPECT_EQ("Site log x.log has no Four Character ID or Nine Character ID",
             ParseError(text, "AGGO00ARG\n", "(A9)\n"));
   EXPECT_EQ("Site log x.log has no section 4 (GNSS Antenna Information)",
             ParseError(text.substr(0, text.find("4.   GNSS Antenna")), "AGGO00ARG\n", "AGGO00ARG\n"));
+  // Words for "not removed" read as the placeholder does.
+  EXPECT_EQ("", ParseError(text, "2022-10-11T13:30Z\n     Additional Information   : Antenna cable",
+                           "present\n     Additional Information   : Antenna cable"));
+}
+
+// A faulty receiver or antenna entry fails the times it may describe, named
+// by its line, and leaves the times after the next good entry alone.
+TEST(SiteLogFaultTest, FaultyEntryFailsTheTimesItMayDescribe) {
+  const std::string text = Slurp(LogPath("aggo00arg_20230608.log"));
+  struct Case {
+    const char* From;
+    const char* To;
+    const char* Message;
+    const char* Later;  // a time after the next good entry
+  };
+  const Case cases[] = {
+      {"2016-11-11T10:45Z", "2016-13-11T10:45Z",
+       "line 68: Date Installed '2016-13-11T10:45Z' is not a date", "2020-01-01"},
+      {"2016-11-11T10:45Z", "(CCYY-MM-DDThh:mmZ)", "line 68: entry 3.1 has no Date Installed",
+       "2020-01-01"},
+      {"2018-12-06T20:35Z", "2015-01-01T00:00Z",
+       "line 69: Date Removed '2015-01-01T00:00Z' is before Date Installed of entry 3.1",
+       "2020-01-01"},
+      {"2018-12-06T20:35Z", "soon", "line 69: Date Removed 'soon' is not a date", "2020-01-01"},
+      {"Marker->ARP Up Ecc. (m)  : 000.1550", "Marker->ARP Up Ecc. (m)  : 0,155",
+       "line 100: Marker->ARP Up Ecc. '0,155' is not a number", "2022-01-01"},
+  };
+  for (const Case& c : cases) {
+    std::string changed = text;
+    changed.replace(changed.find(c.From), std::strlen(c.From), c.To);
+    SiteLog log;
+    std::string error;
+    ASSERT_TRUE(ParseSiteLog(changed, "x.log", &log, &error)) << error;
+    SiteLogPick pick;
+    EXPECT_FALSE(PickEntries(log, At("2017-01-01"), At("2017-01-01"), &pick, &error)) << c.To;
+    EXPECT_EQ(std::string("Site log x.log ") + c.Message, error);
+    EXPECT_TRUE(PickEntries(log, At(c.Later), At(c.Later), &pick, &error)) << error;
+  }
 }
 
 TEST(SiteLogFaultTest, OddInputNeverCrashes) {
