@@ -278,6 +278,37 @@ TEST_F(StationRecordsTest, LogOfAnotherStationAndTextsCutToTheirColumns) {
       << report_.warnings;
 }
 
+TEST_F(StationRecordsTest, SplitFilesAndTheCheckAloneTakeTheRecordsToo) {
+  // 12:30 to 13:45 of the day AGGO's antenna changed (13:30), in hours.
+  Recording("aggo2842", 2231, 217800.0, 6, 900.0);
+  sitelog_ = kLogs + "aggo00arg_20230608.log";
+  o_.sitelog_path = sitelog_.c_str();
+  o_.split = RAWCONV_SPLIT_1H;
+  std::vector<std::string> files;
+  o_.output = [](void* user, int32_t kind, const char* path, int32_t) {
+    if (kind == RAWCONV_OUTPUT_OBS) static_cast<std::vector<std::string>*>(user)->push_back(path);
+  };
+  o_.output_user = &files;
+  ASSERT_EQ(RAWCONV_OK, Convert()) << report_.error;
+  ASSERT_EQ(2u, files.size());
+  // Every span's header gives the equipment of the recording's first epoch.
+  for (const std::string& file : files) {
+    std::string delta;
+    for (const std::string& line : Lines(ReadFile(file)))
+      if (line.find("ANTENNA: DELTA H/E/N") == 60) delta = line.substr(0, 14);
+    EXPECT_EQ("        0.1550", delta) << file;
+  }
+  EXPECT_TRUE(Warned("spans a change of antenna")) << report_.warnings;
+  // The check alone reads the records as the conversion does.
+  o_.split = RAWCONV_SPLIT_NONE;
+  o_.output = nullptr;
+  o_.qc = RAWCONV_QC_ONLY;
+  Recording("aggo3280", 1820, 133800.0);
+  EXPECT_EQ(RAWCONV_FAILED, Convert());
+  EXPECT_EQ("Site log " + sitelog_ + " has no receiver installed at 2014-11-24 13:10:00",
+            std::string(report_.error));
+}
+
 TEST_F(StationRecordsTest, RecordsGoToTheQualityCheckAsTheySay) {
   // The records as they are, before the options, for the check to compare
   // the data with.
