@@ -335,6 +335,7 @@ bool ParseSiteLog(const std::string& text, const std::string& path, SiteLog* log
   std::vector<Entry> receivers, antennas;
   Entry* entry = nullptr;  // the numbered entry of section 3 or 4 being read
   bool template_entry = false;
+  std::string title_id;  // the first word of the form's title
   const Field* coordinates[3] = {nullptr, nullptr, nullptr};
   std::vector<Field> location;
   location.reserve(8);
@@ -373,8 +374,11 @@ bool ParseSiteLog(const std::string& text, const std::string& path, SiteLog* log
       }
       body = line.substr(rest);
     }
-    // The title of the 2.0 layout: "ABCD00DNK Site Information Form (site log v2.0)".
-    if (line_number <= 3 && line.find("v2.0") != std::string::npos) log->Version2 = true;
+    // The title: "ABCD00DNK Site Information Form (site log v2.0)".
+    if (major < 0 && title_id.empty() && line.find("Site Information Form") != std::string::npos) {
+      title_id = FirstWord(Trim(line));
+      if (line.find("v2.0") != std::string::npos) log->Version2 = true;
+    }
     Field f;
     if (!SplitField(body, line_number, &f)) continue;
     if (major == 1) {
@@ -393,7 +397,8 @@ bool ParseSiteLog(const std::string& text, const std::string& path, SiteLog* log
     }
   }
 
-  // The ID: the log's own, else its file name's.
+  // The ID: the log's own, else its title's, else its file name's.
+  if (log->Id4.empty()) TakeId(title_id, log);
   if (log->Id4.empty()) {
     std::string id;
     int32_t date = 0;

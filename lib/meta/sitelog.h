@@ -23,6 +23,7 @@
 //     left unfilled); an empty or placeholder Date Removed, or one of
 //     "none", "present", "-", "n/a", means "still installed";
 //   - an ID that is not four (nine) letters and digits is taken from the
+//     form's title ("ABCD Site Information Form (site log)"), else from the
 //     file name when that follows the usual names (abcd_20230101.log,
 //     abcd00dnk_20230101.log);
 //   - a missing Up eccentricity leaves the antenna delta to the other

@@ -150,8 +150,12 @@ TEST(SiteLogFaultTest, MessagesNameFileLineAndValue) {
   const std::string text = Slurp(LogPath("aggo00arg_20230608.log"));
   EXPECT_EQ("Site log x.log line 52: X coordinate 'abc' is not a number",
             ParseError(text, "2765120.9", "abc"));
+  // An ID field left unfilled: the title gives it, else nothing does.
+  EXPECT_EQ("", ParseError(text, "AGGO00ARG\n", "(A9)\n"));
+  std::string untitled = text;
+  untitled.replace(untitled.find("AGGO00ARG Site"), 9, "The");
   EXPECT_EQ("Site log x.log has no Four Character ID or Nine Character ID",
-            ParseError(text, "AGGO00ARG\n", "(A9)\n"));
+            ParseError(untitled, "AGGO00ARG\n", "(A9)\n"));
   EXPECT_EQ("Site log x.log has no section 4 (GNSS Antenna Information)",
             ParseError(text.substr(0, text.find("4.   GNSS Antenna")), "AGGO00ARG\n", "AGGO00ARG\n"));
   // Words for "not removed" read as the placeholder does.
