@@ -62,6 +62,15 @@ const char kUsage[] =
     "                          WATER_CRAFT, AIRBORNE, FIXED_BUOY, FLOATING_BUOY,\n"
     "                          FLOATING_ICE, GLACIER, BALLISTIC, ANIMAL, HUMAN\n"
     "                          (default: no record, which means GEODETIC)\n"
+    "station records (options given here win over both, the table over the log):\n"
+    "      --sitelog FILE|DIR  IGS site log, or a folder of them found by each\n"
+    "                          file's marker (abcd00dnk_20230101.log or\n"
+    "                          abcd_20230101.log, the newest): MARKER NAME and\n"
+    "                          NUMBER, receiver, antenna with radome, antenna\n"
+    "                          delta and position at the first epoch\n"
+    "      --stations FILE     station table, CSV keyed by marker, columns named\n"
+    "                          as the header options (marker, from, to,\n"
+    "                          receiver_type, antenna_height, position, ...)\n"
     "quality check:\n"
     "  --qc                    also check each recording while converting: one\n"
     "                          summary line per file, the reports in OBS.qc.txt,\n"
@@ -158,6 +167,8 @@ enum LongOnly {
   kDryRun,
   kObsFile,
   kNavFile,
+  kSitelog,
+  kStations,
 };
 
 // A long option: its whole name, whether it takes a value, its code (the
@@ -216,6 +227,8 @@ const LongOption kLongOptions[] = {
     {"dry-run", false, kDryRun},
     {"obs-file", true, kObsFile},
     {"nav-file", true, kNavFile},
+    {"sitelog", true, kSitelog},
+    {"stations", true, kStations},
 };
 
 // Short options and whether each takes a value.
@@ -773,6 +786,14 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
           return BadArgument(err, "elevation mask must be a number of degrees from 0 to 90: " +
                                       Quoted(v));
         args.use_elevation_mask = true;
+        break;
+      case kSitelog:
+        if (!*v) return BadArgument(err, "empty site log path");
+        args.sitelog = v;
+        break;
+      case kStations:
+        if (!*v) return BadArgument(err, "empty station table path");
+        args.stations = v;
         break;
       case kQcDir:
         if (!*v) return BadArgument(err, "empty report folder");

@@ -20,6 +20,8 @@ struct Arguments {
   std::vector<std::string> files;  // GPB files in argument order
   std::string epp;                 // --epp, as given
   std::string sta;                 // --sta, as given
+  std::string sitelog;             // --sitelog FILE|FOLDER, as given
+  std::string stations;            // --stations FILE, as given
 
   // Outputs
   std::string output_dir;

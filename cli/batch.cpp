@@ -108,6 +108,8 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
   o.receiver_version = args.receiver_version.c_str();
   o.antenna_number = args.antenna_number.c_str();
   o.antenna_type = args.antenna_type.c_str();
+  o.sitelog_path = args.sitelog.empty() ? nullptr : args.sitelog.c_str();
+  o.stations_path = args.stations.empty() ? nullptr : args.stations.c_str();
   o.use_position = args.use_position ? 1 : 0;
   o.use_antenna_delta = args.use_antenna_delta ? 1 : 0;
   for (int i = 0; i < 3; ++i) {
@@ -360,6 +362,11 @@ std::string Explained(int result, const std::string& field, const std::string& e
   const size_t advice = error.find("; give ");
   if (field == "epp_path" && advice != std::string::npos)
     return error.substr(0, advice) + "; give --epp FILE, --week N or --date DATE";
+  // A site log that cannot be told from the file's marker.
+  const std::string marker_advice = "; give marker_name or station_id";
+  if ((field == "sitelog_path" || field == "stations_path") && advice != std::string::npos &&
+      error.compare(advice, std::string::npos, marker_advice) == 0)
+    return error.substr(0, advice) + "; give --marker NAME or --station-id ID";
   return error;
 }
 

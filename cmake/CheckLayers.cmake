@@ -9,7 +9,7 @@ if(NOT LIB_DIR)
   message(FATAL_ERROR "LIB_DIR not set")
 endif()
 
-set(RAWCONV_LOW_FOLDERS io gpb ephem station obs sink qc select naming time)
+set(RAWCONV_LOW_FOLDERS io gpb ephem station obs sink qc select naming time meta)
 set(RAWCONV_LAYER_EXCEPTIONS)
 
 set(_failures "")

@@ -272,6 +272,22 @@ int main(int argc, char** argv) {
   Seed("station", "all_kinds", Bytes(AllKindsStation()));
   Seed("sta_list", "list", Bytes(StaList()));
 
+  // Site logs: the real public ones of the tests, and station tables.
+  for (const char* log : {"fyha_20161220.log", "abmf_20240710.log", "abmf00glp_20240710.log",
+                          "aggo00arg_20230608.log"}) {
+    const std::string text = ReadText(source + "/tests/data/sitelogs/" + log);
+    if (!text.empty()) Seed("sitelog", log, Bytes(text));
+  }
+  Seed("station_csv", "network",
+       Bytes("marker,from,to,receiver_type,antenna_type,antenna_height,position,observer\r\n"
+             "ABCD,,2020-06-01,SEPT POLARX5,\"TRM57971.00     NONE\",1.5,\"1,2,3\",\"A \"\"B\"\"\"\r\n"
+             "abcd,2020-06-01T12:00Z,,,,,,\r\n"
+             "# a comment\r\n"
+             "EFGH00DNK,,,,,,,\r\n"));
+  Seed("station_csv", "xyz_columns",
+       Bytes("marker,station_id,position_x,position_y,position_z,antenna_delta,marker_number\n"
+             "IJKL,IJKL00DNK,4000000,1000000,4800000,\"0.1,0,0\",10999M001\n"));
+
   // Whole conversions.
   Seed("conversion", "new_epp_station", Pack(1, new_l2, fixture_epp, AllKindsStation()));
   Seed("conversion", "old_epp_list", Pack(0, old_rebuild, fixture_epp, StaList()));

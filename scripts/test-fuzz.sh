@@ -56,9 +56,11 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 failed=()
 summary=()
-for target in gpb epp block station sta_list conversion; do
+for target in gpb epp block station sta_list conversion sitelog station_csv; do
   max_len=8192
+  # Whole conversions and whole site logs (about 6 to 20 kB) need more.
   [ "$target" = conversion ] && max_len=16384
+  [ "$target" = sitelog ] && max_len=24576
   corpus=$build/corpus/$target
   log=$build/logs/$target.log
   mkdir -p "$corpus"

@@ -444,13 +444,17 @@ int RunConversionSteps(ConversionJob& job) {
 
   const WeekReference ref = ConversionWeekReference(job);
   Ctx().ProgressTotal = 2 * gpb_size;  // the pre-scan and the writing pass
+  // The station's records fill the header facts before anything is named.
+  if (ApplyStationRecords(job, ref, first_rcv_time) != kConversionOk) return kConversionFailed;
 
   int result;
   if (job.Qc == QcMode::kOnly) result = RunQcOnly(job, ref, gpb_size);
   else if (job.SplitSeconds > 0.0) result = RunSplit(job, ref, gpb_size);
   else result = RunWholeFile(job, ref, first_rcv_time, gpb_size);
-  if (job.UserMessages && (result == kConversionOk || result == kConversionSkipped))
+  if (job.UserMessages && (result == kConversionOk || result == kConversionSkipped)) {
     AddWarnings(job);
+    AddStationWarnings(job);
+  }
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/qc_step.h"
+#include "api/station_meta.h"
 #include "api/rawconv.h"
 #include "naming/naming.h"
 #include "obs/obs_writer.h"
@@ -119,6 +120,12 @@ struct ConversionJob {
   // compare the data with; filled by the flow when a site log or station
   // table gave values for this input, Source empty otherwise.
   qc::StationReference Reference;
+  // The station's records named by the caller (a site log or a folder of
+  // them, a station table; empty paths: none) and what they gave for this
+  // input, resolved once its first epoch is known (see station_meta.h):
+  // they fill the header facts the options left empty, Reference and
+  // Warnings; a record that cannot be used fails the call.
+  StationRecords Records;
   // Editing while converting: the selection and the header facts of the
   // observation file. Null (or a zero ObsEdits) converts as without it. The
   // pre-scan, the header and the epochs all apply it, so that the header

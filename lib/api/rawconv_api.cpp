@@ -90,6 +90,7 @@ constexpr size_t kOptionFieldEnds[] = {
     OPTION_END(comment_count), OPTION_END(full_header), OPTION_END(split), OPTION_END(output),
     OPTION_END(output_user), OPTION_END(single_thread), OPTION_END(marker_type),
     OPTION_END(no_sync), OPTION_END(date),
+    OPTION_END(sitelog_path), OPTION_END(stations_path),
 };
 #undef OPTION_END
 // A field added to the record needs its line above.
@@ -359,6 +360,9 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
   job->StationId = o.station_id && *o.station_id ? o.station_id : nullptr;
   job->Station = static_cast<StationSource>(o.station);
   if (o.station == RAWCONV_STATION_FILE) job->StationPath = o.station_path;
+  // The station's records, looked up per input by the flow.
+  job->Records.SitelogPath = TextOr(o.sitelog_path);
+  job->Records.StationsPath = TextOr(o.stations_path);
   why->Code = RAWCONV_OK;
   return true;
 }

@@ -472,6 +472,73 @@ typedef struct rawconv_options {
    * Any other text, or a day with use_week, is RAWCONV_INVALID
    * (error_field "date"). */
   const char* date;
+
+  /* Station records: the header facts of the station's own files (see
+   * "Station metadata" in README.md). Each input is looked up by its
+   * marker: station_id when given, else marker_name, else the GPB file's
+   * name (its first four letters and digits, or a nine-character ID before
+   * "_"), matched by 4 or 9 characters in any letter case. Times of the
+   * records are UTC and are compared with the recording's first epoch, or
+   * from_time when that is later (GPS time; the leap seconds between them
+   * are below the records' minute).
+   * Precedence, field by field: the options of this record given
+   * explicitly (marker_name, marker_number, receiver_*, antenna_*,
+   * antenna_height, antenna_delta, position, observer, agency, station_id),
+   * then the station table's row, then the site log, then the GPB file. The
+   * records need a dated recording (an EPP file, week or date). A record
+   * that cannot be used fails the call (RAWCONV_FAILED, nothing written;
+   * rawconv_plan fails the same way) with error_field naming the field.
+   *
+   * sitelog_path: an IGS site log (classic or version 2.0 layout, plain or
+   * gzip), or a folder of them. A folder gives the log of the input's
+   * station by the usual names "abcd00dnk_20230101.log" and
+   * "abcd_20230101.log" in any letter case, the newest by the date in the
+   * name (nine-character names first on the same date); no log of the
+   * station in the folder fails ("No site log for station ABCD in folder
+   * X"): a header is never written without the records asked for. A file
+   * is used as given, but its ID must name the input's station. From the
+   * receiver (3.n) and antenna (4.n) entries installed at the first epoch:
+   *   MARKER NAME          the four-character ID (long names take the
+   *                        nine-character ID of a 2.0 log as station_id)
+   *   MARKER NUMBER        IERS DOMES Number
+   *   REC # / TYPE / VERS  Serial Number, Receiver Type, Firmware Version
+   *   ANT # / TYPE         Serial Number, Antenna Type padded to 16
+   *                        columns with the radome (Antenna Type's own, else
+   *                        Antenna Radome Type, else NONE) in 17-20
+   *   ANTENNA: DELTA H/E/N Marker->ARP Up, East, North Ecc. (none without
+   *                        an Up eccentricity)
+   *   APPROX POSITION XYZ  X, Y, Z coordinate of section 2
+   * A text longer than its 20 columns is cut, a byte outside printable
+   * ASCII written as '?', each with a line in report.warnings. A recording
+   * whose last epoch lies past a change of receiver or antenna gets a
+   * warning line; its header describes the first epoch. Failures: a
+   * missing or unreadable file, a log without ID, without section 3 or 4,
+   * with a coordinate that does not read; a receiver or antenna entry
+   * without Date Installed or with a date or number that does not read,
+   * when the first epoch lies before the next entry that reads (the
+   * message names the file and line: "Site log X line 57: Date Installed
+   * '2012-13-01' is not a date"); no receiver or antenna installed at the
+   * first epoch ("Site log X has no antenna installed at 2005-04-02
+   * 00:00:00"); a log of another station. error_field "sitelog_path".
+   *
+   * stations_path: a station table, CSV with a header row and one row per
+   * station and period (columns in README.md: marker, from, to,
+   * marker_number, station_id, observer, agency, receiver_number,
+   * receiver_type, receiver_version, antenna_number, antenna_type,
+   * antenna_height, antenna_delta, position or position_x/y/z). The row of
+   * the input's station valid at the first epoch gives MARKER NAME (its
+   * marker), the texts and numbers of its non-empty cells, and a nine-
+   * character marker or station_id the station_id of long names and of the
+   * site-log lookup. An input whose station has no row is converted from
+   * the other sources with a line in report.warnings. A table that cannot
+   * be read, an unknown column, a bad number or date, a text that does not
+   * fit, or two rows of one station with overlapping periods fail, naming
+   * the file, line and column. error_field "stations_path".
+   *
+   * NULL or "": not used. Callers built before these fields pass a smaller
+   * size and use none. */
+  const char* sitelog_path;
+  const char* stations_path;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL) and size to `size`, which
@@ -556,7 +623,13 @@ typedef struct rawconv_report {
    *   "No ephemeris file X: observation file only"
    *   "No ephemeris file X: the quality check has no azimuths or elevations"
    *   "Station file X has no record for the times of the data: no station block"
-   *   "Station file X holds no station record: no station block" */
+   *   "Station file X holds no station record: no station block"
+   *   "Station table X has no row for station ABCD[ at TIME]: its header
+   *    takes no values from it"
+   *   "Recording A to B spans a change of antenna in site log X (entry 4.2
+   *    installed T): the header gives the antenna of A" (and of receiver)
+   *   "Site log X entry 3.1: Firmware Version '...' cut to its 20 header
+   *    columns" */
   char warnings[RAWCONV_QC_LINE_MAX];
   /* With an error: the options field to change, by its name in
    * rawconv_options ("epp_path", "from_time", "marker_name", "existing",

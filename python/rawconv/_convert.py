@@ -173,6 +173,8 @@ _KEYWORDS = {
     "output": None,
     "output_user": None,
     "single_thread": None,
+    "sitelog_path": "sitelog",
+    "stations_path": "stations",
 }
 
 
@@ -284,13 +286,18 @@ _TEXT_OPTIONS = {
 _METADATA_OPTIONS = ("marker_number", "receiver_number", "receiver_type", "receiver_version",
                      "antenna_number", "antenna_type")
 
+# The station's records: a site log (or a folder of them) and a station
+# table, path-like keywords -> their options fields.
+_RECORD_OPTIONS = {"sitelog": "sitelog_path", "stations": "stations_path"}
+
 _EDIT_OPTIONS = ["from_time", "to_time", "interval", "exclude", "obs_types", "position",
                  "antenna_delta", "comments", "full_header"] + list(_METADATA_OPTIONS)
 
 OPTION_NAMES = frozenset(
     ["rinex", "names", "compress", "existing", "antenna_height", "week", "output_dir",
      "obs_path", "nav_path", "station", "progress", "run_date", "qc", "elevation_mask",
-     "qc_dir", "split", "marker_type", "sync", "date"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS)
+     "qc_dir", "split", "marker_type", "sync", "date"] + list(_TEXT_OPTIONS) + _EDIT_OPTIONS
+    + list(_RECORD_OPTIONS))
 
 
 def _time_value(option, value):
@@ -416,6 +423,8 @@ class _Call:
         rec.marker_type = _header_text("marker_type", options.get("marker_type"))
         rec.no_sync = 0 if options.get("sync", True) else 1
         rec.date = _date_text(options.get("date"))
+        for option, field in _RECORD_OPTIONS.items():
+            setattr(rec, field, _path_value(option, options.get(option)))
         for option in _METADATA_OPTIONS:
             setattr(rec, option, _header_text(option, options.get(option)))
         for option, flag in (("position", "use_position"), ("antenna_delta", "use_antenna_delta")):
@@ -529,6 +538,10 @@ class _Folders:
 # words ("; give an EPP file, a GPS week or a day of the recording"); here
 # the advice names the keywords.
 _EPP_ADVICE = "; give epp=FILE, week=N or date=\"YYYY-MM-DD\""
+# A site log that cannot be told from the input's marker: the library's
+# advice names its fields, here the keywords.
+_MARKER_ADVICE_LIB = "give marker_name or station_id"
+_MARKER_ADVICE = "give marker=\"ABCD\" or station_id=\"ABCD00DNK\""
 _EXISTING_HINT = "; existing='skip' leaves it, existing='replace' replaces it"
 
 
@@ -540,6 +553,8 @@ def _explained(code, field, message):
     advice = message.find("; give ")
     if field == "epp" and advice >= 0:
         return message[:advice] + _EPP_ADVICE
+    if field in ("sitelog", "stations") and message.endswith(_MARKER_ADVICE_LIB):
+        return message[:-len(_MARKER_ADVICE_LIB)] + _MARKER_ADVICE
     return message
 
 
@@ -620,6 +635,19 @@ def convert(gpb, epp=None, **options):
       ``obs_path``/``nav_path``: exact output paths, in folders that exist
     - ``station``: "beside" (default: the .sta file beside the GPB file
       when there is one), None (no station blocks) or a station file's path
+    - ``sitelog``: an IGS site log (classic or 2.0 layout) or a folder of
+      them (path-like): MARKER NAME, MARKER NUMBER, receiver, antenna with
+      radome, antenna delta and APPROX POSITION XYZ from the entries
+      installed at the first epoch; a folder gives the log of the input's
+      station (marker, station_id or the GPB file's name) by the usual
+      names, abcd00dnk_20230101.log or abcd_20230101.log, the newest
+    - ``stations``: a station table, CSV with a header row and one row per
+      station and period (columns as in README.md: marker, from, to and the
+      header options' names). Keywords given to the call win over the
+      table's row, the row over the site log, the site log over the GPB
+      file. A log or table that cannot be used raises ConversionError with
+      field "sitelog" or "stations"; a station without a row in the table
+      is a warning
     - ``progress``: ``callable(done, total)`` called now and then with bytes
       done of total; a true return value cancels the conversion (raising
       ConversionError with code RESULT_CANCELLED); an exception raised in it

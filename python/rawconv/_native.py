@@ -108,6 +108,8 @@ class Options(ctypes.Structure):
         ("marker_type", ctypes.c_char_p),
         ("no_sync", ctypes.c_int32),
         ("date", ctypes.c_char_p),
+        ("sitelog_path", ctypes.c_char_p),
+        ("stations_path", ctypes.c_char_p),
     ]
 
 
