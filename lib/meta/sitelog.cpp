@@ -147,9 +147,11 @@ struct Entry {
   }
 };
 
-// The words logs write for an entry not removed yet.
+// The words logs write for an entry not removed yet, and the form's date
+// placeholder left without its parentheses ("CCYY-MM-DDThh:mmZ").
 bool StillInstalled(const std::string& value) {
   const std::string v = ToLower(value);
+  if (v.compare(0, 4, "ccyy") == 0) return true;
   for (const char* word : {"-", "--", "none", "n/a", "na", "present", "open", "current", "active",
                            "still installed", "in use"})
     if (v == word) return true;

@@ -161,6 +161,16 @@ TEST(SiteLogFaultTest, MessagesNameFileLineAndValue) {
   // Words for "not removed" read as the placeholder does.
   EXPECT_EQ("", ParseError(text, "2022-10-11T13:30Z\n     Additional Information   : Antenna cable",
                            "present\n     Additional Information   : Antenna cable"));
+  // So does the placeholder without its parentheses, as some logs keep it:
+  // the entry stays installed.
+  std::string bare = text;
+  const std::string removed = "2022-10-11T13:30Z\n     Additional Information   : Antenna cable";
+  bare.replace(bare.find(removed), 17, "CCYY-MM-DDThh:mmZ");
+  SiteLog log;
+  std::string error;
+  ASSERT_TRUE(ParseSiteLog(bare, "x.log", &log, &error)) << error;
+  SiteLogPick pick;
+  EXPECT_TRUE(PickEntries(log, At("2021-01-01"), At("2021-01-01"), &pick, &error)) << error;
 }
 
 // A faulty receiver or antenna entry fails the times it may describe, named
