@@ -64,6 +64,7 @@ class QcOnlyFlow final : public ConversionFlow {
     if (!Ctx().Cancelled) {
       step_.Prepare(job_.ObsOnly ? "" : job_.Nav.EppFile.c_str(), summary.ApproxX, summary.ApproxY,
                     summary.ApproxZ);
+      PrepareStation(job_, summary, &step_);
       Ctx().ProgressBase = size_;
       ReadingPass pass = PassOf(job_, &step_);
       IgnoreEpochs ignore;
@@ -307,6 +308,7 @@ int WriteWholeFile(ConversionJob& job, const WeekReference& ref, uint64_t gpb_si
     }
     step->Prepare(ephemerides, out->Summary.ApproxX, out->Summary.ApproxY,
                   out->Summary.ApproxZ);
+    PrepareStation(job, out->Summary, step);
   }
   const int pass = ObservationPass(job, ref, gpb_size, step, out);
   if (pass != kConversionOk) return pass;

@@ -195,6 +195,18 @@ enum rawconv_qc {
                            and nav_path of the report stay empty) */
 };
 
+/* Where APPROX POSITION XYZ comes from (options.position_source). */
+enum rawconv_position_source {
+  RAWCONV_POSITION_RECEIVER = 0, /* the default: the mean of the receiver's
+                                    own fixes in the GPB file (or
+                                    options.position when use_position) */
+  RAWCONV_POSITION_DATA = 1      /* the position from the data: the robust
+                                    mean of single-point solutions of the
+                                    GPS codes with the EPP file's broadcast
+                                    ephemerides (see "Quality reports" in
+                                    README.md), found by the pre-scan */
+};
+
 /* Splitting of the observation output (options.split): one file per span
  * of GPS time, the spans aligned to the GPS day. The values are the spans'
  * lengths in seconds. */
@@ -472,6 +484,21 @@ typedef struct rawconv_options {
    * Any other text, or a day with use_week, is RAWCONV_INVALID
    * (error_field "date"). */
   const char* date;
+  /* enum rawconv_position_source. RAWCONV_POSITION_DATA writes the position
+   * from the data into APPROX POSITION XYZ of every observation file of the
+   * call (with splitting: the mean of the whole input in each file): the
+   * pre-scan solves the epochs (every epoch of 30 s data; at higher rates
+   * every epoch while at most 4096 solutions are kept, then every 2nd, 4th,
+   * ... epoch) with the ephemerides of the EPP file, GPS only, above the
+   * elevation mask (elevation_mask, else 10 degrees), and takes their
+   * robust mean; the writing pass and the quality check reuse it. It wins
+   * over a position of the station's records. Fails with RAWCONV_FAILED,
+   * error_field "position_source", when there is no EPP file ("No ephemeris
+   * file X: the position from the data needs the broadcast ephemerides"),
+   * it holds no ephemeris, or no epoch has a solution ("No position from
+   * the data of X: <reason>"). With use_position: RAWCONV_INVALID
+   * (error_field "position_source"); any other value: RAWCONV_INVALID. */
+  int32_t position_source;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL) and size to `size`, which
@@ -556,7 +583,14 @@ typedef struct rawconv_report {
    *   "No ephemeris file X: observation file only"
    *   "No ephemeris file X: the quality check has no azimuths or elevations"
    *   "Station file X has no record for the times of the data: no station block"
-   *   "Station file X holds no station record: no station block" */
+   *   "Station file X holds no station record: no station block"
+   *   "Quality check: <station warning>" for each difference of the quality
+   *     check's station comparison beyond its threshold (the position from
+   *     the data more than 30 m from APPROX POSITION XYZ, more than 5 m,
+   *     or 20 m with L1 codes alone, from the station records' position; a
+   *     receiver or antenna other than the records'; no position from the
+   *     data although ephemerides were given; see "Quality reports" in
+   *     README.md) */
   char warnings[RAWCONV_QC_LINE_MAX];
   /* With an error: the options field to change, by its name in
    * rawconv_options ("epp_path", "from_time", "marker_name", "existing",

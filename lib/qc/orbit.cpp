@@ -12,7 +12,7 @@ double EphemerisTime(const EphemerisRecord& e, int near_week) {
   return week * 604800.0 + e.Toe;
 }
 
-Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t) {
+Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t, double* sin_e_out) {
   const double a = e.SqrtA * e.SqrtA;
   const double tk = t - toe_time;
   const double n = std::sqrt(kGpsMu / (a * a * a)) + e.DeltaN;
@@ -28,6 +28,7 @@ Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t) {
     cos_e = std::cos(ecc_anomaly);
     if (!(std::fabs(step) >= 1e-14)) break;
   }
+  if (sin_e_out != nullptr) *sin_e_out = sin_e;
   const double true_anomaly = std::atan2(std::sqrt(1.0 - e.Ecc * e.Ecc) * sin_e, cos_e - e.Ecc);
   const double phi = true_anomaly + e.Omega;
   const double s2 = std::sin(2.0 * phi), c2 = std::cos(2.0 * phi);

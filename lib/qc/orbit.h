@@ -23,6 +23,8 @@ constexpr double kSpeedOfLight = 299792458.0;        // m/s
 constexpr double kWgs84A = 6378137.0;                // semi-major axis, m
 constexpr double kWgs84F = 1.0 / 298.257223563;      // flattening
 constexpr double kDegPerRad = 57.29577951308232;
+// The farthest an epoch may lie from the toe of the record used for it.
+constexpr double kMaxEphemerisAgeSeconds = 7200.0;
 
 struct Vec3 {
   double X = 0.0, Y = 0.0, Z = 0.0;
@@ -34,8 +36,10 @@ struct Vec3 {
 double EphemerisTime(const EphemerisRecord& e, int near_week);
 
 // Earth-centred, earth-fixed position of the satellite at continuous time t
-// (transmission time), toe_time being EphemerisTime of the record.
-Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t);
+// (transmission time), toe_time being EphemerisTime of the record. sin_e
+// (when given) gets the sine of the eccentric anomaly, for the clock's
+// relativistic term.
+Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t, double* sin_e = nullptr);
 
 // Position of the satellite whose signal arrives at the receiver at t,
 // expressed in the earth-fixed frame of the reception instant: the
