@@ -120,6 +120,7 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
   o.comment_count = static_cast<int32_t>(comments.size());
   o.full_header = args.full_header ? 1 : 0;
   o.split = args.split;
+  o.position_source = args.position_source;
   return o;
 }
 
@@ -360,6 +361,7 @@ std::string Explained(int result, const std::string& field, const std::string& e
   const size_t advice = error.find("; give ");
   if (field == "epp_path" && advice != std::string::npos)
     return error.substr(0, advice) + "; give --epp FILE, --week N or --date DATE";
+  if (field == "position_source") return error + " (--position data)";
   return error;
 }
 

@@ -108,6 +108,7 @@ class Options(ctypes.Structure):
         ("marker_type", ctypes.c_char_p),
         ("no_sync", ctypes.c_int32),
         ("date", ctypes.c_char_p),
+        ("position_source", ctypes.c_int32),
     ]
 
 
