@@ -32,8 +32,8 @@ struct Range {
   int Prn = 0;
   double Code = 0.0;      // m, the clock terms already taken out
   Vec3 Sat;               // earth-fixed at transmission
-  bool Used = true;
-  double Residual = 0.0;
+  bool Used = true;      // not dropped by the residual check
+  bool Counted = false;  // above the mask at the last solution
 };
 
 // Solves the 4x4 symmetric positive system a x = b in place by Cholesky;
@@ -83,6 +83,106 @@ double Median(std::vector<double> v) {
   return 0.5 * (lower + upper);
 }
 
+
+// A solution of one set of ranges, from its starting point: position and
+// clock, and at them the residuals, the satellites above the mask and the
+// PDOP of their geometry.
+struct Fix {
+  Vec3 Position;
+  double Clock = 0.0;  // m
+  int Used = 0;
+  double WorstResidual = 0.0;     // largest |residual| (m)
+  double SquaredResiduals = 0.0;  // their sum of squares (m^2)
+  double Pdop = 0.0;
+};
+
+// Least squares over the ranges still Used (Counted tells which of them
+// are above the mask at the solution). false when fewer than four take
+// part, the normal matrix is singular or the iteration does not converge.
+bool SolveRanges(Range* ranges, int count, double sin_mask, bool iono_free, Fix* fix) {
+  Vec3 x = fix->Position;
+  double clock = fix->Clock;
+  bool converged = false;
+  for (int iteration = 0; iteration < kMaxIterations && !converged; ++iteration) {
+    const double radius = std::sqrt(x.X * x.X + x.Y * x.Y + x.Z * x.Z);
+    const bool near = radius > kNearSurface;
+    LocalFrame frame;
+    double height = 0.0;
+    if (near) {
+      frame = MakeLocalFrame(x);
+      double lat = 0.0, lon = 0.0;
+      EcefToGeodetic(x, &lat, &lon, &height);
+    }
+    double a[4][4] = {}, b[4] = {};
+    int rows = 0;
+    for (int k = 0; k < count; ++k) {
+      const Range& r = ranges[k];
+      if (!r.Used) continue;
+      const double dx = r.Sat.X - x.X, dy = r.Sat.Y - x.Y, dz = r.Sat.Z - x.Z;
+      const double rho = std::sqrt(dx * dx + dy * dy + dz * dz);
+      if (!(rho > 0.0)) continue;
+      // The earth turns while the signal travels.
+      const double sagnac = kEarthRotation * (r.Sat.X * x.Y - r.Sat.Y * x.X) / kSpeedOfLight;
+      double weight = 1.0, tropo = 0.0;
+      if (near) {
+        const Enu d = ToLocal(frame, r.Sat);
+        if (BelowElevation(d, sin_mask)) continue;
+        const double sin_el = std::max(1e-3, d.Up / rho);
+        tropo = TroposphereDelay(height, std::asin(std::min(1.0, sin_el)));
+        const double code = kCodeSigma * (iono_free ? 3.0 : 1.0);
+        const double trop = kTropoSigma / (sin_el + 0.1);
+        weight = 1.0 / (code * code + kOrbitSigma * kOrbitSigma + (iono_free ? 0.0 : kIonoSigma * kIonoSigma) +
+                        trop * trop);
+      }
+      const double v = r.Code - (rho + sagnac + clock + tropo);
+      const double h[4] = {-dx / rho, -dy / rho, -dz / rho, 1.0};
+      for (int i = 0; i < 4; ++i) {
+        b[i] += weight * h[i] * v;
+        for (int j = 0; j < 4; ++j) a[i][j] += weight * h[i] * h[j];
+      }
+      ++rows;
+    }
+    if (rows < kMinPositionSatellites || !SolveNormal(a, b, nullptr)) return false;
+    x.X += b[0];
+    x.Y += b[1];
+    x.Z += b[2];
+    clock += b[3];
+    converged = near && std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]) < kConvergedMetres;
+  }
+  if (!converged) return false;
+  // Residuals at the solution, and the geometry of the satellites used.
+  const LocalFrame frame = MakeLocalFrame(x);
+  double lat = 0.0, lon = 0.0, height = 0.0;
+  EcefToGeodetic(x, &lat, &lon, &height);
+  double a[4][4] = {}, unused[4] = {0.0, 0.0, 0.0, 0.0}, q[4][4] = {};
+  fix->Used = 0;
+  fix->WorstResidual = 0.0;
+  fix->SquaredResiduals = 0.0;
+  for (int k = 0; k < count; ++k) {
+    Range& r = ranges[k];
+    r.Counted = false;
+    if (!r.Used) continue;
+    const Enu d = ToLocal(frame, r.Sat);
+    if (BelowElevation(d, sin_mask)) continue;
+    const double dx = r.Sat.X - x.X, dy = r.Sat.Y - x.Y, dz = r.Sat.Z - x.Z;
+    const double rho = std::sqrt(dx * dx + dy * dy + dz * dz);
+    const double sagnac = kEarthRotation * (r.Sat.X * x.Y - r.Sat.Y * x.X) / kSpeedOfLight;
+    const double elevation = std::asin(std::min(1.0, std::max(1e-3, d.Up / rho)));
+    const double v = r.Code - (rho + sagnac + clock + TroposphereDelay(height, elevation));
+    const double h[4] = {-dx / rho, -dy / rho, -dz / rho, 1.0};
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 4; ++j) a[i][j] += h[i] * h[j];
+    r.Counted = true;
+    ++fix->Used;
+    fix->WorstResidual = std::max(fix->WorstResidual, std::fabs(v));
+    fix->SquaredResiduals += v * v;
+  }
+  if (fix->Used < kMinPositionSatellites || !SolveNormal(a, unused, q)) return false;
+  fix->Position = x;
+  fix->Clock = clock;
+  fix->Pdop = std::sqrt(std::max(0.0, q[0][0] + q[1][1] + q[2][2]));
+  return true;
+}
 }  // namespace
 
 double TroposphereDelay(double height, double elevation) {
@@ -160,7 +260,8 @@ RobustMeanResult RobustMean(const std::vector<Vec3>& points) {
   return r;
 }
 
-PositionSolver::PositionSolver(double elevation_mask_deg) {
+PositionSolver::PositionSolver(double elevation_mask_deg, size_t max_solutions)
+    : max_solutions_(max_solutions < 1 ? 1 : max_solutions) {
   const double mask = elevation_mask_deg;
   sin_mask_ = mask >= 90.0 ? 2.0 : mask <= -90.0 ? -2.0 : std::sin(mask / kDegPerRad);
 }
@@ -249,114 +350,42 @@ bool PositionSolver::SolveEpoch(const GpbEpoch& epoch, const GpbChannel* channel
   }
   if (count < kMinPositionSatellites) return false;
 
-  Vec3 x = have_start_ ? start_ : Vec3();
-  double clock = have_start_ ? start_clock_ : 0.0;
-  int used = count;
-  int dropped = 0;
+  Fix fix;
+  fix.Position = have_start_ ? start_ : Vec3();
+  fix.Clock = have_start_ ? start_clock_ : 0.0;
+  if (!SolveRanges(ranges, count, sin_mask_, iono_free, &fix)) return false;
+  // One fault at a time: the satellite whose leaving out leaves the
+  // smallest residuals goes, while the largest residual is beyond the
+  // limit and a fifth satellite is there to tell.
   const double limit = iono_free ? kMaxResidualIonoFree : kMaxResidualSingle;
-  double q[4][4] = {};
-  for (;;) {
-    bool converged = false;
-    bool near = false;
-    for (int iteration = 0; iteration < kMaxIterations && !converged; ++iteration) {
-      const double radius = std::sqrt(x.X * x.X + x.Y * x.Y + x.Z * x.Z);
-      near = radius > kNearSurface;
-      LocalFrame frame;
-      double height = 0.0;
-      if (near) {
-        frame = MakeLocalFrame(x);
-        double lat = 0.0, lon = 0.0;
-        EcefToGeodetic(x, &lat, &lon, &height);
-      }
-      double a[4][4] = {}, b[4] = {};
-      int rows = 0;
-      for (int k = 0; k < count; ++k) {
-        Range& r = ranges[k];
-        if (!r.Used) continue;
-        const double dx = r.Sat.X - x.X, dy = r.Sat.Y - x.Y, dz = r.Sat.Z - x.Z;
-        const double rho = std::sqrt(dx * dx + dy * dy + dz * dz);
-        if (!(rho > 0.0)) continue;
-        // The earth turns while the signal travels.
-        const double sagnac = kEarthRotation * (r.Sat.X * x.Y - r.Sat.Y * x.X) / kSpeedOfLight;
-        double weight = 1.0, tropo = 0.0;
-        if (near) {
-          const Enu d = ToLocal(frame, r.Sat);
-          if (BelowElevation(d, sin_mask_)) {
-            r.Residual = 0.0;
-            continue;
-          }
-          const double sin_el = std::max(1e-3, d.Up / rho);
-          const double elevation = std::asin(std::min(1.0, sin_el));
-          tropo = TroposphereDelay(height, elevation);
-          const double code = kCodeSigma * (iono_free ? 3.0 : 1.0);
-          const double trop = kTropoSigma / (sin_el + 0.1);
-          const double variance = code * code + kOrbitSigma * kOrbitSigma +
-                                  (iono_free ? 0.0 : kIonoSigma * kIonoSigma) + trop * trop;
-          weight = 1.0 / variance;
-        }
-        const double v = r.Code - (rho + sagnac + clock + tropo);
-        r.Residual = v;
-        const double h[4] = {-dx / rho, -dy / rho, -dz / rho, 1.0};
-        for (int i = 0; i < 4; ++i) {
-          b[i] += weight * h[i] * v;
-          for (int j = 0; j < 4; ++j) a[i][j] += weight * h[i] * h[j];
-        }
-        ++rows;
-      }
-      if (rows < kMinPositionSatellites) return false;
-      if (!SolveNormal(a, b, nullptr)) return false;
-      x.X += b[0];
-      x.Y += b[1];
-      x.Z += b[2];
-      clock += b[3];
-      used = rows;
-      converged = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]) < kConvergedMetres && near;
-    }
-    if (!converged) return false;
-    // Residuals at the solution, and the geometry of the satellites used.
-    double a[4][4] = {}, unused[4] = {0.0, 0.0, 0.0, 0.0};
-    const LocalFrame frame = MakeLocalFrame(x);
-    double lat = 0.0, lon = 0.0, height = 0.0;
-    EcefToGeodetic(x, &lat, &lon, &height);
-    int worst = -1;
-    double worst_abs = 0.0;
-    used = 0;
+  int dropped = 0;
+  while (fix.WorstResidual > limit && fix.Used > kMinPositionSatellites) {
+    int best = -1;
+    Fix best_fix;
     for (int k = 0; k < count; ++k) {
-      Range& r = ranges[k];
-      if (!r.Used) continue;
-      const Enu d = ToLocal(frame, r.Sat);
-      if (BelowElevation(d, sin_mask_)) continue;
-      const double dx = r.Sat.X - x.X, dy = r.Sat.Y - x.Y, dz = r.Sat.Z - x.Z;
-      const double rho = std::sqrt(dx * dx + dy * dy + dz * dz);
-      const double sagnac = kEarthRotation * (r.Sat.X * x.Y - r.Sat.Y * x.X) / kSpeedOfLight;
-      const double elevation = std::asin(std::min(1.0, std::max(1e-3, d.Up / rho)));
-      r.Residual = r.Code - (rho + sagnac + clock + TroposphereDelay(height, elevation));
-      const double h[4] = {-dx / rho, -dy / rho, -dz / rho, 1.0};
-      for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) a[i][j] += h[i] * h[j];
-      ++used;
-      if (std::fabs(r.Residual) > worst_abs) {
-        worst_abs = std::fabs(r.Residual);
-        worst = k;
+      if (!ranges[k].Used || !ranges[k].Counted) continue;
+      ranges[k].Used = false;
+      Fix trial = fix;
+      if (SolveRanges(ranges, count, sin_mask_, iono_free, &trial) &&
+          (best < 0 || trial.SquaredResiduals < best_fix.SquaredResiduals)) {
+        best = k;
+        best_fix = trial;
       }
+      ranges[k].Used = true;
     }
-    if (used < kMinPositionSatellites || !SolveNormal(a, unused, q)) return false;
-    if (used > kMinPositionSatellites && worst >= 0 && worst_abs > limit) {
-      ranges[worst].Used = false;
-      ++dropped;
-      continue;
-    }
-    break;
+    if (best < 0) return false;
+    ranges[best].Used = false;
+    fix = best_fix;
+    ++dropped;
   }
-  const double pdop = std::sqrt(std::max(0.0, q[0][0] + q[1][1] + q[2][2]));
-  if (!(pdop <= kMaxPdop)) return false;
+  if (!(fix.Pdop <= kMaxPdop)) return false;
   out->Time = t;
-  out->Position = x;
-  out->ClockMetres = clock;
-  out->Satellites = used;
+  out->Position = fix.Position;
+  out->ClockMetres = fix.Clock;
+  out->Satellites = fix.Used;
   out->Dropped = dropped;
   out->IonoFree = iono_free;
-  out->Pdop = pdop;
+  out->Pdop = fix.Pdop;
   return true;
 }
 
@@ -371,7 +400,7 @@ void PositionSolver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels,
   start_clock_ = s.ClockMetres;
   have_start_ = true;
   solutions_.push_back(s);
-  if (solutions_.size() <= kMaxPositionSolutions) return;
+  if (solutions_.size() <= max_solutions_) return;
   // Every other solved epoch gives way, and half as many are solved on.
   const int64_t next = static_cast<int64_t>(stride_) * 2;
   size_t kept = 0;

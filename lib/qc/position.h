@@ -113,7 +113,8 @@ struct DataPosition {
 // Solves the epochs fed to it and gives their robust mean.
 class PositionSolver {
  public:
-  explicit PositionSolver(double elevation_mask_deg);
+  // max_solutions: the solutions kept before the solved epochs are thinned.
+  explicit PositionSolver(double elevation_mask_deg, size_t max_solutions = kMaxPositionSolutions);
 
   void SetEphemerides(const std::vector<EphemerisRecord>& records);
   bool HasEphemerides() const { return !raw_.empty(); }
@@ -139,6 +140,7 @@ class PositionSolver {
   void Index(int week);
 
   double sin_mask_;
+  size_t max_solutions_;
   std::vector<EphemerisRecord> raw_;
   std::vector<Entry> ephemerides_[33];  // GPS 1..32, by toe
   bool indexed_ = false;
