@@ -20,6 +20,7 @@ constexpr double kConvergedMetres = 1e-4;
 // Inside this distance from the earth's centre the position is still on
 // its way from the centre: no elevations, no troposphere yet.
 constexpr double kNearSurface = 6.0e6;
+constexpr double kFrameMetres = 1.0;
 // Error budget of a range (see position.h).
 constexpr double kCodeSigma = 0.3, kOrbitSigma = 2.4, kIonoSigma = 5.0, kTropoSigma = 0.3;
 
@@ -103,15 +104,24 @@ bool SolveRanges(Range* ranges, int count, double sin_mask, bool iono_free, Fix*
   Vec3 x = fix->Position;
   double clock = fix->Clock;
   bool converged = false;
+  // The local frame and height of the elevations and the troposphere,
+  // made again only when the position has moved by more than
+  // kFrameMetres: a metre changes an elevation by a millionth of a degree
+  // and the troposphere below a millimetre.
+  LocalFrame frame;
+  bool framed = false;
+  double height = 0.0;
   for (int iteration = 0; iteration < kMaxIterations && !converged; ++iteration) {
     const double radius = std::sqrt(x.X * x.X + x.Y * x.Y + x.Z * x.Z);
     const bool near = radius > kNearSurface;
-    LocalFrame frame;
-    double height = 0.0;
     if (near) {
-      frame = MakeLocalFrame(x);
-      double lat = 0.0, lon = 0.0;
-      EcefToGeodetic(x, &lat, &lon, &height);
+      const double dx = x.X - frame.Origin.X, dy = x.Y - frame.Origin.Y, dz = x.Z - frame.Origin.Z;
+      if (!framed || dx * dx + dy * dy + dz * dz > kFrameMetres * kFrameMetres) {
+        frame = MakeLocalFrame(x);
+        double lat = 0.0, lon = 0.0;
+        EcefToGeodetic(x, &lat, &lon, &height);
+        framed = true;
+      }
     }
     double a[4][4] = {}, b[4] = {};
     int rows = 0;
@@ -150,10 +160,8 @@ bool SolveRanges(Range* ranges, int count, double sin_mask, bool iono_free, Fix*
     converged = near && std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]) < kConvergedMetres;
   }
   if (!converged) return false;
-  // Residuals at the solution, and the geometry of the satellites used.
-  const LocalFrame frame = MakeLocalFrame(x);
-  double lat = 0.0, lon = 0.0, height = 0.0;
-  EcefToGeodetic(x, &lat, &lon, &height);
+  // Residuals at the solution, and the geometry of the satellites used
+  // (in the frame of the last iteration).
   double a[4][4] = {}, unused[4] = {0.0, 0.0, 0.0, 0.0}, q[4][4] = {};
   fix->Used = 0;
   fix->WorstResidual = 0.0;
@@ -260,8 +268,8 @@ RobustMeanResult RobustMean(const std::vector<Vec3>& points) {
   return r;
 }
 
-PositionSolver::PositionSolver(double elevation_mask_deg, size_t max_solutions)
-    : max_solutions_(max_solutions < 1 ? 1 : max_solutions) {
+PositionSolver::PositionSolver(double elevation_mask_deg, size_t max_epochs)
+    : max_epochs_(max_epochs < 1 ? 1 : max_epochs) {
   const double mask = elevation_mask_deg;
   sin_mask_ = mask >= 90.0 ? 2.0 : mask <= -90.0 ? -2.0 : std::sin(mask / kDegPerRad);
 }
@@ -359,7 +367,8 @@ bool PositionSolver::SolveEpoch(const GpbEpoch& epoch, const GpbChannel* channel
   // limit and a fifth satellite is there to tell.
   const double limit = iono_free ? kMaxResidualIonoFree : kMaxResidualSingle;
   int dropped = 0;
-  while (fix.WorstResidual > limit && fix.Used > kMinPositionSatellites) {
+  while (fix.WorstResidual > limit) {
+    if (fix.Used <= kMinPositionSatellites || dropped >= kMaxDroppedSatellites) return false;
     int best = -1;
     Fix best_fix;
     for (int k = 0; k < count; ++k) {
@@ -392,6 +401,17 @@ bool PositionSolver::SolveEpoch(const GpbEpoch& epoch, const GpbChannel* channel
 void PositionSolver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels, int full_week) {
   const int64_t index = added_++;
   if (raw_.empty() || index % stride_ != 0) return;
+  if (static_cast<size_t>(tried_) >= max_epochs_) {
+    // Every other epoch tried gives way, and half as many are tried on.
+    const int64_t next = static_cast<int64_t>(stride_) * 2;
+    size_t kept = 0;
+    for (const EpochSolution& x : solutions_)
+      if (x.Epoch % next == 0) solutions_[kept++] = x;
+    solutions_.resize(kept);
+    tried_ = (index - 1) / next + 1;  // the epochs 0, next, 2 next, ... before this one
+    stride_ = static_cast<int>(next);
+    if (index % stride_ != 0) return;
+  }
   ++tried_;
   EpochSolution s;
   if (!SolveEpoch(epoch, channels, full_week, &s)) return;
@@ -400,17 +420,6 @@ void PositionSolver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels,
   start_clock_ = s.ClockMetres;
   have_start_ = true;
   solutions_.push_back(s);
-  if (solutions_.size() <= max_solutions_) return;
-  // Every other solved epoch gives way, and half as many are solved on.
-  const int64_t next = static_cast<int64_t>(stride_) * 2;
-  size_t kept = 0;
-  for (const EpochSolution& x : solutions_)
-    if (x.Epoch % next == 0) solutions_[kept++] = x;
-  solutions_.resize(kept);
-  // The epochs tried count as if every next-th had been tried from the
-  // start.
-  tried_ = (index / next) + 1;
-  stride_ = static_cast<int>(next);
 }
 
 DataPosition PositionSolver::Result() const {

@@ -33,15 +33,18 @@
 //   centre at first) until the step is below 0.1 mm; the elevation mask
 //   and the troposphere apply once the position is near the earth's
 //   surface.
-// - Checks: at least four satellites; while five or more remain and the
-//   largest residual exceeds kMaxResidualIonoFree / kMaxResidualSingle
-//   metres, that satellite is dropped and the epoch solved again (a
-//   receiver-autonomous check of one fault at a time); no solution when the
-//   iteration does not converge or the PDOP exceeds kMaxPdop.
-// Every epoch is solved while at most kMaxPositionSolutions solutions are
-// kept; past that the solutions of every other solved epoch are dropped and
-// only every 2nd, 4th, ... epoch is solved on (a day at 1 Hz ends with one
-// epoch in 32 solved, 2700 solutions; a day at 30 s is solved whole).
+// - Checks: at least four satellites; while the largest residual exceeds
+//   kMaxResidualIonoFree / kMaxResidualSingle metres, the epoch is solved
+//   again without each satellite in turn and the satellite whose absence
+//   leaves the smallest residuals is dropped (a receiver-autonomous check
+//   of one fault at a time), at most kMaxDroppedSatellites of them and
+//   never below four; no solution when the residuals stay beyond the limit,
+//   the iteration does not converge or the PDOP exceeds kMaxPdop.
+// Every epoch is tried up to kMaxPositionEpochs of them; past that the
+// solutions of every other epoch tried are dropped and only every 2nd, 4th,
+// ... epoch is tried on (a day at 1 Hz ends with one epoch in 32 tried,
+// 2700 of them; a day at 30 s is tried whole). A day at 1 Hz costs about
+// 14,000 epochs solved in all.
 //
 // Robust mean: per axis (X, Y, Z) the median and the median absolute
 // deviation (MAD); the epochs within kRobustMadFactor * 1.4826 * MAD (at
@@ -64,11 +67,12 @@
 namespace rawconv {
 namespace qc {
 
-constexpr size_t kMaxPositionSolutions = 4096;
+constexpr size_t kMaxPositionEpochs = 4096;
 constexpr int kMinPositionSatellites = 4;
 constexpr double kMaxResidualIonoFree = 10.0;  // m
 constexpr double kMaxResidualSingle = 30.0;    // m: unmodelled ionosphere
 constexpr double kMaxPdop = 30.0;
+constexpr int kMaxDroppedSatellites = 2;  // per epoch
 constexpr double kRobustMadFactor = 3.0;
 constexpr double kRobustFloorMetres = 0.01;
 
@@ -102,7 +106,7 @@ struct DataPosition {
   Vec3 Mean;
   double Latitude = 0.0, Longitude = 0.0, Height = 0.0;  // degrees, m (WGS 84)
   double SigmaNorth = 0.0, SigmaEast = 0.0, SigmaUp = 0.0, Rms3d = 0.0;
-  int64_t EpochsTried = 0;     // epochs looked at (every Stride-th)
+  int64_t EpochsTried = 0;     // epochs tried (every Stride-th, as if from the start)
   int64_t EpochsSolved = 0;    // solutions kept for the mean
   int64_t EpochsUsed = 0;      // of those, within the robust bound
   int64_t IonoFreeEpochs = 0;  // solved with the ionosphere-free combination
@@ -113,8 +117,8 @@ struct DataPosition {
 // Solves the epochs fed to it and gives their robust mean.
 class PositionSolver {
  public:
-  // max_solutions: the solutions kept before the solved epochs are thinned.
-  explicit PositionSolver(double elevation_mask_deg, size_t max_solutions = kMaxPositionSolutions);
+  // max_epochs: the epochs tried before they are thinned.
+  explicit PositionSolver(double elevation_mask_deg, size_t max_epochs = kMaxPositionEpochs);
 
   void SetEphemerides(const std::vector<EphemerisRecord>& records);
   bool HasEphemerides() const { return !raw_.empty(); }
@@ -140,7 +144,7 @@ class PositionSolver {
   void Index(int week);
 
   double sin_mask_;
-  size_t max_solutions_;
+  size_t max_epochs_;
   std::vector<EphemerisRecord> raw_;
   std::vector<Entry> ephemerides_[33];  // GPS 1..32, by toe
   bool indexed_ = false;
