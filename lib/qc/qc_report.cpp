@@ -249,9 +249,11 @@ std::string JsonDifference(const PositionDifference& d) {
 
 // "north 1.234 east -0.567 up 2.345 m, 2.7 m (threshold 30 m)"
 std::string TextDifference(const PositionDifference& d) {
+  // No "-0.000" for a component that rounds to nothing.
+  auto tidy = [](double v) { return std::fabs(v) < 0.0005 ? 0.0 : v; };
   std::string o;
-  Appendf(&o, "north %.3f east %.3f up %.3f m, distance %.3f m (warning above %g m)%s", d.North, d.East, d.Up,
-          d.Distance, d.Threshold, d.Warn ? "  WARNING" : "");
+  Appendf(&o, "north %.3f east %.3f up %.3f m, distance %.3f m (warning above %g m)%s", tidy(d.North),
+          tidy(d.East), tidy(d.Up), d.Distance, d.Threshold, d.Warn ? "  WARNING" : "");
   return o;
 }
 

@@ -266,7 +266,7 @@ TEST(QcReportTest, StationSectionInTextJsonAndHtml) {
   EXPECT_NE(text.find("  data - header     north 0.000 east 0.000 up 12.000 m, distance 12.000 m (warning above "
                       "30 m)\n"),
             std::string::npos);
-  EXPECT_NE(text.find("  data - records    north 3.000 east 0.000 up -0.000 m, distance 3.000 m (warning above "
+  EXPECT_NE(text.find("  data - records    north 3.000 east 0.000 up 0.000 m, distance 3.000 m (warning above "
                       "5 m)\n"),
             std::string::npos)
       << text;
