@@ -436,6 +436,13 @@ int RunConversionSteps(ConversionJob& job) {
   if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit, job.UserMessages, &gpb_size) != 0)
     return kConversionBadGpb;
   if (job.UserMessages && !CheckEphemerisFile(job)) return kConversionFailed;
+  // The position from the data needs the ephemerides: without an EPP file
+  // the call fails before anything is planned (a plan fails alike).
+  if (job.PositionFromData && job.ObsOnly) {
+    std::unique_ptr<qc::PositionSolver> none;
+    StartDataPosition(job, &none);
+    return kConversionFailed;
+  }
 
   // Output paths must fit the job's limit before they are given their names.
   if (!FitsLimit(job, job.Obs.ObsFile) || !FitsLimit(job, job.Nav.NavFile)) {

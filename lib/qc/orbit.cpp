@@ -6,10 +6,13 @@ namespace rawconv {
 namespace qc {
 
 double EphemerisTime(const EphemerisRecord& e, int near_week) {
-  int week = e.Week;
-  while (week + 512 < near_week) week += 1024;
-  while (week - 512 > near_week) week -= 1024;
-  return week * 604800.0 + e.Toe;
+  // Whole 1024-week steps towards near_week until within 512 of it, in 64
+  // bits: a record's week may be any number the file holds.
+  int64_t week = e.Week;
+  const int64_t near = near_week;
+  if (week + 512 < near) week += 1024 * ((near - 512 - week + 1023) / 1024);
+  else if (week - 512 > near) week -= 1024 * ((week - 512 - near + 1023) / 1024);
+  return static_cast<double>(week) * 604800.0 + e.Toe;
 }
 
 Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t, double* sin_e_out) {

@@ -351,9 +351,12 @@ bool PositionSolver::SolveEpoch(const GpbEpoch& epoch, const GpbChannel* channel
                    kRelativity * e->Record.Ecc * e->Record.SqrtA * sin_e;
     // TGD is the L1 code's delay against the combination.
     if (!iono_free) clock -= e->Record.Tgd;
+    const double corrected = code + kSpeedOfLight * clock;
+    if (!std::isfinite(corrected) || !std::isfinite(sat.X) || !std::isfinite(sat.Y) || !std::isfinite(sat.Z))
+      continue;
     Range& r = ranges[count++];
     r.Prn = ch.Prn;
-    r.Code = code + kSpeedOfLight * clock;
+    r.Code = corrected;
     r.Sat = sat;
   }
   if (count < kMinPositionSatellites) return false;

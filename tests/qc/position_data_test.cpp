@@ -149,7 +149,12 @@ TEST_F(PositionDataTest, FailsNamingWhyWithoutEphemeridesOrSolution) {
   EXPECT_STREQ("position_source", r_.error_field);
   EXPECT_EQ("No ephemeris file " + Path("s.epp") + ": the position from the data needs the broadcast ephemerides",
             std::string(r_.error));
-  // Nothing is written.
+  // A plan fails alike, and nothing is written.
+  Reset();
+  o_.position_source = RAWCONV_POSITION_DATA;
+  o_.date = "2005-04-02";
+  EXPECT_EQ(RAWCONV_FAILED, rawconv_plan(session_, &o_, &r_));
+  EXPECT_STREQ("position_source", r_.error_field);
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
   EXPECT_EQ(names, std::vector<std::string>{"s.gpb"});
