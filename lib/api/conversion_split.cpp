@@ -192,16 +192,7 @@ int PrescanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out
   Ctx().ProgressBase = 0;
   std::unique_ptr<qc::PositionSolver> solver;
   if (!StartDataPosition(job, &solver)) return kConversionFailed;
-  class Feed final : public EpochObserver {
-   public:
-    explicit Feed(qc::PositionSolver* solver) : solver_(solver) {}
-    void Observe(const GpbEpoch& epoch, const GpbChannel* channels, int week) override {
-      solver_->AddEpoch(epoch, channels, week);
-    }
-
-   private:
-    qc::PositionSolver* solver_;
-  } feed(solver.get());
+  SolverObserver feed(solver.get());
   const ReadingPass scan_pass = PassOf(job, solver ? &feed : nullptr);
   const CheckResult scanned = ScanObsSpans(job.Obs, out->Whole.get(), ref, edits,
                                            job.SplitSeconds, &out->Spans, &scan_pass);

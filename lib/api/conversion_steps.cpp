@@ -180,22 +180,6 @@ bool FinishDataPosition(const ConversionJob& job, const qc::PositionSolver* solv
   return true;
 }
 
-namespace {
-
-// The solver as the pre-scan's observer.
-class SolverObserver final : public EpochObserver {
- public:
-  explicit SolverObserver(qc::PositionSolver* solver) : solver_(solver) {}
-  void Observe(const GpbEpoch& epoch, const GpbChannel* channels, int week) override {
-    solver_->AddEpoch(epoch, channels, week);
-  }
-
- private:
-  qc::PositionSolver* solver_;
-};
-
-}  // namespace
-
 // The pre-scan of the job: over the epochs, satellites and types its edits
 // keep. False (with the message) when a type asked for is not in the data.
 bool Prescan(const ConversionJob& job, const WeekReference& ref, ObsHeaderSummary* summary) {

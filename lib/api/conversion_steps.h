@@ -191,6 +191,18 @@ void PrepareStation(const ConversionJob& job, const ObsHeaderSummary& summary, Q
 bool StartDataPosition(const ConversionJob& job, std::unique_ptr<qc::PositionSolver>* solver);
 bool FinishDataPosition(const ConversionJob& job, const qc::PositionSolver* solver);
 
+// The solver fed by a pre-scan's pass (ReadingPass::Observer).
+class SolverObserver final : public EpochObserver {
+ public:
+  explicit SolverObserver(qc::PositionSolver* solver) : solver_(solver) {}
+  void Observe(const GpbEpoch& epoch, const GpbChannel* channels, int week) override {
+    solver_->AddEpoch(epoch, channels, week);
+  }
+
+ private:
+  qc::PositionSolver* solver_;
+};
+
 ExistingFile FilePolicy(OutputPolicy policy);
 
 void FillFacts(ConversionFacts* facts, const ObsHeaderSummary& summary, const WeekReference& ref);
