@@ -487,8 +487,9 @@ typedef struct rawconv_options {
   /* enum rawconv_position_source. RAWCONV_POSITION_DATA writes the position
    * from the data into APPROX POSITION XYZ of every observation file of the
    * call (with splitting: the mean of the whole input in each file): the
-   * pre-scan solves the epochs (the first 4096 epochs, a day of 30 s data
-   * whole; past that every 2nd, 4th, ... epoch from the start) with the
+   * pre-scan solves the epochs (the first 600, then those 30 s apart, at
+   * most 4096: a day of 30 s data whole, one epoch in 30 at 1 Hz; see
+   * "Quality reports" in README.md) with the
    * ephemerides of the EPP file, GPS only, above the
    * elevation mask (elevation_mask, else 10 degrees), and takes their
    * robust mean; the writing pass and the quality check reuse it. It wins

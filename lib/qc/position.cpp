@@ -402,8 +402,15 @@ bool PositionSolver::SolveEpoch(const GpbEpoch& epoch, const GpbChannel* channel
 }
 
 void PositionSolver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels, int full_week) {
-  const int64_t index = added_++;
-  if (raw_.empty() || index % stride_ != 0) return;
+  ++added_;
+  if (raw_.empty()) return;
+  // Past the first kDenseEpochs, epochs kSparseSeconds apart at most.
+  const double t = full_week * kSecondsPerWeek + epoch.RcvTime;
+  if (candidates_ >= static_cast<int64_t>(kDenseEpochs) && !(t - last_candidate_ >= kSparseSeconds - 0.5))
+    return;
+  last_candidate_ = t;
+  const int64_t index = candidates_++;
+  if (index % stride_ != 0) return;
   if (static_cast<size_t>(tried_) >= max_epochs_) {
     // Every other epoch tried gives way, and half as many are tried on.
     const int64_t next = static_cast<int64_t>(stride_) * 2;
@@ -411,7 +418,7 @@ void PositionSolver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels,
     for (const EpochSolution& x : solutions_)
       if (x.Epoch % next == 0) solutions_[kept++] = x;
     solutions_.resize(kept);
-    tried_ = (index - 1) / next + 1;  // the epochs 0, next, 2 next, ... before this one
+    tried_ = (index - 1) / next + 1;  // the candidates 0, next, 2 next, ... before this one
     stride_ = static_cast<int>(next);
     if (index % stride_ != 0) return;
   }

@@ -40,11 +40,13 @@
 //   of one fault at a time), at most kMaxDroppedSatellites of them and
 //   never below four; no solution when the residuals stay beyond the limit,
 //   the iteration does not converge or the PDOP exceeds kMaxPdop.
-// Every epoch is tried up to kMaxPositionEpochs of them; past that the
-// solutions of every other epoch tried are dropped and only every 2nd, 4th,
-// ... epoch is tried on (a day at 1 Hz ends with one epoch in 32 tried,
-// 2700 of them; a day at 30 s is tried whole). A day at 1 Hz costs about
-// 14,000 epochs solved in all.
+// Which epochs are solved: the first kDenseEpochs (600: ten minutes at
+// 1 Hz, a short recording whole), then those at least kSparseSeconds (30 s,
+// less half a second of clock offsets) after the last one taken: every
+// epoch of 30 s data, one in 30 at 1 Hz. Of these, up to kMaxPositionEpochs
+// are tried; past that the solutions of every other one are dropped and
+// only every 2nd, 4th, ... is tried on (a day at 30 s, 2880 epochs, is
+// tried whole; a day at 1 Hz costs about 3,500 solutions).
 //
 // Robust mean: per axis (X, Y, Z) the median and the median absolute
 // deviation (MAD); the epochs within kRobustMadFactor * 1.4826 * MAD (at
@@ -67,6 +69,8 @@
 namespace rawconv {
 namespace qc {
 
+constexpr size_t kDenseEpochs = 600;
+constexpr double kSparseSeconds = 30.0;
 constexpr size_t kMaxPositionEpochs = 4096;
 constexpr int kMinPositionSatellites = 4;
 constexpr double kMaxResidualIonoFree = 10.0;  // m
@@ -85,7 +89,7 @@ struct EpochSolution {
   int Dropped = 0;           // dropped by the residual check
   bool IonoFree = false;
   double Pdop = 0.0;
-  int64_t Epoch = 0;  // index of the epoch among those added
+  int64_t Epoch = 0;  // index of the epoch among those taken (see above)
 };
 
 // The robust mean of a set of positions (see the comment at the top).
@@ -106,12 +110,12 @@ struct DataPosition {
   Vec3 Mean;
   double Latitude = 0.0, Longitude = 0.0, Height = 0.0;  // degrees, m (WGS 84)
   double SigmaNorth = 0.0, SigmaEast = 0.0, SigmaUp = 0.0, Rms3d = 0.0;
-  int64_t EpochsTried = 0;     // epochs tried (every Stride-th, as if from the start)
+  int64_t EpochsTried = 0;     // epochs tried (every Stride-th of those taken)
   int64_t EpochsSolved = 0;    // solutions kept for the mean
   int64_t EpochsUsed = 0;      // of those, within the robust bound
   int64_t IonoFreeEpochs = 0;  // solved with the ionosphere-free combination
   int64_t SatellitesDropped = 0;
-  int Stride = 1;              // every Stride-th epoch was solved
+  int Stride = 1;              // every Stride-th epoch taken was tried
 };
 
 // Solves the epochs fed to it and gives their robust mean.
@@ -152,7 +156,8 @@ class PositionSolver {
   Vec3 start_;
   double start_clock_ = 0.0;
   std::vector<EpochSolution> solutions_;
-  int64_t added_ = 0, tried_ = 0;
+  int64_t added_ = 0, candidates_ = 0, tried_ = 0;
+  double last_candidate_ = 0.0;
   int stride_ = 1;
 };
 

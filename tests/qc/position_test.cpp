@@ -292,6 +292,16 @@ TEST_F(PositionSolverTest, ThinsTheSolvedEpochsPastItsLimit) {
   EXPECT_EQ(d.EpochsTried, 90);
   for (const EpochSolution& s : solver.Solutions()) EXPECT_EQ(s.Epoch % 32, 0);
   EXPECT_LT(Distance(d.Mean, kUsno), 2.0);
+
+  // 10 s data: the first 600 epochs, then one in three (30 s apart).
+  PositionSolver dense(kDefaultElevationMask);
+  dense.SetEphemerides(Usno().Ephemerides);
+  for (int i = 0; i < 1000; ++i) {
+    GpbEpoch e = Usno().Epochs[0];
+    e.RcvTime += 10.0 * i;
+    dense.AddEpoch(e, Usno().Channels[0].data(), Usno().Week);
+  }
+  EXPECT_EQ(dense.Result().EpochsTried, 600 + 133);
 }
 
 // ---- the station comparisons
