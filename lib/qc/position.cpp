@@ -9,9 +9,7 @@ namespace rawconv {
 namespace qc {
 namespace {
 
-constexpr double kFreq1 = 1575.42e6;
-constexpr double kFreq2 = 1227.60e6;
-constexpr double kGamma = (kFreq1 / kFreq2) * (kFreq1 / kFreq2);
+constexpr double kGamma = (kFreqL1 / kFreqL2) * (kFreqL1 / kFreqL2);
 // -2 sqrt(mu) / c^2, s / sqrt(m): the relativistic clock term's factor.
 constexpr double kRelativity = -4.442807633e-10;
 constexpr double kMinCode = 1.0e7, kMaxCode = 4.0e7;  // m: a GPS code at all

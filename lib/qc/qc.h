@@ -89,9 +89,7 @@ constexpr size_t kMaxSamples = 6000;         // figure samples kept
 constexpr size_t kMaxListEntries = 5000;     // gaps, slips; the totals count on
 constexpr size_t kMaxSpansPerSatellite = 2000;
 
-// L1/L2 carrier frequencies and wavelengths of GPS.
-constexpr double kFreqL1 = 1575.42e6;
-constexpr double kFreqL2 = 1227.60e6;
+// L1/L2 carrier wavelengths of GPS (the frequencies are in orbit.h).
 constexpr double kLambdaL1 = kSpeedOfLight / kFreqL1;
 constexpr double kLambdaL2 = kSpeedOfLight / kFreqL2;
 
