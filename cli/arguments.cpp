@@ -103,6 +103,9 @@ const char kUsage[] =
     "      --antenna-number, --antenna-type TEXT\n"
     "                          header texts of " LIMIT_TEXT(RAWCONV_RECEIVER_TEXT_MAX) " columns (antenna type with radome)\n"
     "      --position X,Y,Z    APPROX POSITION XYZ in metres (or X/Y/Z)\n"
+    "      --position data     APPROX POSITION XYZ from the data: the mean of\n"
+    "                          single-point solutions with the EPP ephemerides\n"
+    "      --position receiver the receiver's own fixes (the default)\n"
     "      --antenna-delta H,E,N (or H/E/N)\n"
     "                          ANTENNA: DELTA H/E/N in metres\n"
     "      --comment TEXT      a COMMENT line (" LIMIT_TEXT(RAWCONV_COMMENT_MAX) " columns; repeatable, at most " LIMIT_TEXT(RAWCONV_COMMENT_COUNT_MAX) ")\n"
@@ -854,12 +857,22 @@ int ParseArguments(int argc, char** argv, Arguments& args, std::FILE* in, std::F
         args.antenna_type = v;
         break;
       case kPosition:
+        // A source instead of coordinates.
+        if (std::strcmp(v, "data") == 0 || std::strcmp(v, "receiver") == 0) {
+          args.position_source =
+              std::strcmp(v, "data") == 0 ? RAWCONV_POSITION_DATA : RAWCONV_POSITION_RECEIVER;
+          args.use_position = false;
+          break;
+        }
+        args.position_source = RAWCONV_POSITION_RECEIVER;
+        [[fallthrough]];
       case kAntennaDelta: {
         const bool position = c == kPosition;
         double* values = position ? args.position : args.antenna_delta;
         if (!ParseTriple(v, values))
           return BadArgument(err, std::string(position ? "position" : "antenna delta") +
-                                      " must be three numbers a,b,c or a/b/c: " + Quoted(v));
+                                      " must be three numbers a,b,c or a/b/c" +
+                                      (position ? ", data or receiver: " : ": ") + Quoted(v));
         const bool fits = CheckEdit(
             err, given,
             [position, values](rawconv_options& o) {

@@ -60,6 +60,7 @@ struct Arguments {
       antenna_number, antenna_type;
   bool use_position = false;
   double position[3] = {0.0, 0.0, 0.0};  // X, Y, Z metres
+  int position_source = 0;  // enum rawconv_position_source (--position data)
   bool use_antenna_delta = false;
   double antenna_delta[3] = {0.0, 0.0, 0.0};  // H, E, N metres
   std::vector<std::string> comments;

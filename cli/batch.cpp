@@ -122,6 +122,7 @@ rawconv_options MakeOptions(const Arguments& args, const std::string& gpb,
   o.comment_count = static_cast<int32_t>(comments.size());
   o.full_header = args.full_header ? 1 : 0;
   o.split = args.split;
+  o.position_source = args.position_source;
   return o;
 }
 
@@ -367,6 +368,7 @@ std::string Explained(int result, const std::string& field, const std::string& e
   if ((field == "sitelog_path" || field == "stations_path") && advice != std::string::npos &&
       error.compare(advice, std::string::npos, marker_advice) == 0)
     return error.substr(0, advice) + "; give --marker NAME or --station-id ID";
+  if (field == "position_source") return error + " (--position data)";
   return error;
 }
 

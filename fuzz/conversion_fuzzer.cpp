@@ -1,12 +1,15 @@
 // One whole conversion from one input split in three files:
 //
 //   byte 0      options: bit 0 RINEX 2.1 (else 2.0), bit 1 week override,
-//               bit 2 no station file
+//               bit 2 no station file, bit 3 the same files once more with
+//               the quality check and the position from the data in the
+//               header (the newer interfaces' flow)
 //   bytes 1-2   length of the GPB part (little-endian), then that many bytes
 //   bytes 3-4   length of the EPP part, then that many bytes after the GPB
 //   the rest    the station file beside the GPB file
 //
 // Lengths beyond the input are cut to what is there.
+#include <cmath>
 #include <cstring>
 
 #include "api/context.h"
@@ -97,5 +100,45 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::remove(obs.ObsFile);
   std::remove(nav.NavFile);
+  if (options & 8) {
+    ConversionJob job;
+    job.Obs.GpbFile = fuzz::ScratchPath("site.gpb");
+    job.Obs.ObsFile = fuzz::ScratchPath("check.obs");
+    job.Obs.MarkerName = "FUZZ";
+    job.Obs.UseGpsWeek = (options & 2) ? 1 : 0;
+    job.Obs.GpsWeek = 1316;
+    job.Nav.EppFile = fuzz::ScratchPath("site.epp");
+    job.Nav.NavFile = fuzz::ScratchPath("check.nav");
+    job.FixedNames = true;
+    job.UserMessages = true;
+    job.EppGiven = true;
+    job.Sync = false;
+    job.Qc = QcMode::kWith;
+    job.Station = (options & 4) ? kStationNone : kStationBeside;
+    DataPositionRequest position;
+    position.Edits.Metadata = &position.Metadata;
+    job.Edits = &position.Edits;
+    job.PositionFromData = &position;
+    job.Reference.Source = "fuzz";
+    job.Reference.HasPosition = true;
+    job.Reference.Position[0] = 1112189.9;
+    job.Reference.Position[1] = -4842955.0;
+    job.Reference.Position[2] = 3985352.2;
+    job.Reference.ReceiverType = "FUZZ RECEIVER";
+    QcFacts facts{};
+    job.QcResult = &facts;
+    const int checked = RunConversion(job);
+    FUZZ_CHECK(checked == kConversionOk || checked == kConversionFailed || checked == kConversionBadGpb);
+    if (checked == kConversionOk) {
+      // A position was found, and it is a number the header can hold.
+      FUZZ_CHECK(position.Solved && position.Result.Valid);
+      for (double v : position.Metadata.Position) FUZZ_CHECK(std::isfinite(v));
+      const std::string json = ReadAll(facts.Paths.Path[1]);
+      FUZZ_CHECK(json.find("nan") == std::string::npos && json.find("inf") == std::string::npos);
+    }
+    std::remove(job.Obs.ObsFile.c_str());
+    std::remove(job.Nav.NavFile.c_str());
+    for (const char* path : facts.Paths.Path) std::remove(path);
+  }
   return 0;
 }

@@ -295,9 +295,12 @@ int main(int argc, char** argv) {
        Pack(3, new_l1, epptest::EppText({{1316, 0, 1}}), ""));
   if (!example_sta.empty() && !example_epp.empty()) {
     Seed("conversion", "example", Pack(1, new_l2, example_epp, example_sta));
+    // With the check and the position from the data.
+    Seed("conversion", "example_checked", Pack(9, new_l2, example_epp, example_sta));
   }
   if (have_real_gpb && !real_epp.empty()) {
     Seed("conversion", "real", Pack(5, real_new, real_epp, ""));
+    Seed("conversion", "real_checked", Pack(13, real_new, real_epp, ""));
   }
   return 0;
 }

@@ -64,6 +64,7 @@ class QcOnlyFlow final : public ConversionFlow {
     if (!Ctx().Cancelled) {
       step_.Prepare(job_.ObsOnly ? "" : job_.Nav.EppFile.c_str(), summary.ApproxX, summary.ApproxY,
                     summary.ApproxZ);
+      PrepareStation(job_, summary, &step_);
       Ctx().ProgressBase = size_;
       ReadingPass pass = PassOf(job_, &step_);
       IgnoreEpochs ignore;
@@ -307,6 +308,7 @@ int WriteWholeFile(ConversionJob& job, const WeekReference& ref, uint64_t gpb_si
     }
     step->Prepare(ephemerides, out->Summary.ApproxX, out->Summary.ApproxY,
                   out->Summary.ApproxZ);
+    PrepareStation(job, out->Summary, step);
   }
   const int pass = ObservationPass(job, ref, gpb_size, step, out);
   if (pass != kConversionOk) return pass;
@@ -434,6 +436,13 @@ int RunConversionSteps(ConversionJob& job) {
   if (ValidateGpbFile(gpb_file, &first_rcv_time, job.PathLimit, job.UserMessages, &gpb_size) != 0)
     return kConversionBadGpb;
   if (job.UserMessages && !CheckEphemerisFile(job)) return kConversionFailed;
+  // The position from the data needs the ephemerides: without an EPP file
+  // the call fails before anything is planned (a plan fails alike).
+  if (job.PositionFromData && job.ObsOnly) {
+    std::unique_ptr<qc::PositionSolver> none;
+    StartDataPosition(job, &none);
+    return kConversionFailed;
+  }
 
   // Output paths must fit the job's limit before they are given their names.
   if (!FitsLimit(job, job.Obs.ObsFile) || !FitsLimit(job, job.Nav.NavFile)) {

@@ -68,6 +68,17 @@ struct NavInput {
   std::string RunBy;    // "RUN BY" column of the navigation header
 };
 
+// The position from the data written into APPROX POSITION XYZ: the
+// pre-scan solves the epochs (qc/position.h) with the EPP file's
+// ephemerides and puts the mean into Metadata, which the writers get
+// through Edits (the job's edits with this Metadata).
+struct DataPositionRequest {
+  HeaderMetadata Metadata{};
+  ObsEdits Edits{};
+  qc::DataPosition Result;
+  bool Solved = false;
+};
+
 // One conversion request. Obs and Nav hold the paths and texts, of any
 // length; Obs.ObsFile and Nav.NavFile are rewritten with the final output
 // paths (as far as the call got).
@@ -126,6 +137,11 @@ struct ConversionJob {
   // they fill the header facts the options left empty, Reference and
   // Warnings; a record that cannot be used fails the call.
   StationRecords Records;
+  // Not null: the position from the data replaces APPROX POSITION XYZ
+  // (Edits must then be &PositionFromData->Edits). Without an EPP file, or
+  // when no epoch has a solution, the call fails naming the reason
+  // (ErrorField "position_source").
+  DataPositionRequest* PositionFromData = nullptr;
   // Editing while converting: the selection and the header facts of the
   // observation file. Null (or a zero ObsEdits) converts as without it. The
   // pre-scan, the header and the epochs all apply it, so that the header

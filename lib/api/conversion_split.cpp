@@ -190,7 +190,10 @@ int PrescanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out
   const ObsEdits no_edits{};
   const ObsEdits& edits = job.Edits ? *job.Edits : no_edits;
   Ctx().ProgressBase = 0;
-  const ReadingPass scan_pass = PassOf(job);
+  std::unique_ptr<qc::PositionSolver> solver;
+  if (!StartDataPosition(job, &solver)) return kConversionFailed;
+  SolverObserver feed(solver.get());
+  const ReadingPass scan_pass = PassOf(job, solver ? &feed : nullptr);
   const CheckResult scanned = ScanObsSpans(job.Obs, out->Whole.get(), ref, edits,
                                            job.SplitSeconds, &out->Spans, &scan_pass);
   if (Ctx().Cancelled) {
@@ -202,6 +205,7 @@ int PrescanSpans(ConversionJob& job, const WeekReference& ref, SplitOutputs* out
     return kConversionFailed;
   }
   if (!CheckSomethingKept(job, ref, *out->Whole)) return kConversionFailed;
+  if (!FinishDataPosition(job, solver.get())) return kConversionFailed;
   const Selection* select = SelectionOf(job);
   if (select && select->KeptTypes != 0) {
     const CheckResult present = CheckTypesPresent(select->KeptTypes, out->Whole->PresentTypes);
@@ -345,8 +349,10 @@ int WriteSpans(ConversionJob& job, const WeekReference& ref, uint64_t gpb_size, 
                                      out->WithQc ? &ephemerides : nullptr) != 0)
     return kConversionFailed;
   out->Checking = out->WithQc && !AllSkipped(out->SkipQc);
-  if (out->Checking)
+  if (out->Checking) {
     step->Prepare(ephemerides, out->Whole->ApproxX, out->Whole->ApproxY, out->Whole->ApproxZ);
+    PrepareStation(job, *out->Whole, step);
+  }
   const int pass = WriteSpanPass(job, ref, gpb_size, step, out);
   if (pass != kConversionOk) return pass;
   if (out->Checking) {

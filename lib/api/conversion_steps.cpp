@@ -134,17 +134,67 @@ void KeepPassFacts(const ReadingPass& pass) {
   c.GpbFileSize = pass.GpbFileSize;
 }
 
+// ---- The position from the data (ConversionJob::PositionFromData) ----
+
+bool StartDataPosition(const ConversionJob& job, std::unique_ptr<qc::PositionSolver>* solver) {
+  solver->reset();
+  if (job.PositionFromData == nullptr || job.PositionFromData->Solved) return true;
+  SetErrorField("position_source");
+  const char* const epp_file = job.Nav.EppFile.c_str();
+  if (job.ObsOnly) {
+    SetErrorText("No ephemeris file %s: the position from the data needs the broadcast ephemerides",
+                 epp_file);
+    return false;
+  }
+  std::vector<EphemerisRecord> records;
+  std::string error;
+  if (!qc::LoadEphemerides(epp_file, &records, &error)) {
+    SetErrorText("%s: the position from the data needs the broadcast ephemerides", error.c_str());
+    return false;
+  }
+  if (records.empty()) {
+    SetErrorText("Ephemeris file %s holds no ephemeris: no position from the data", epp_file);
+    return false;
+  }
+  SetErrorField("");
+  solver->reset(new qc::PositionSolver(job.ElevationMask));
+  (*solver)->SetEphemerides(records);
+  return true;
+}
+
+bool FinishDataPosition(const ConversionJob& job, const qc::PositionSolver* solver) {
+  if (solver == nullptr || Ctx().Cancelled) return true;
+  DataPositionRequest& request = *job.PositionFromData;
+  request.Result = solver->Result();
+  if (!request.Result.Valid) {
+    SetErrorText("No position from the data of %s: %s", job.Obs.GpbFile.c_str(),
+                 request.Result.Reason.c_str());
+    SetErrorField("position_source");
+    return false;
+  }
+  request.Metadata.HasPosition = 1;
+  request.Metadata.Position[0] = request.Result.Mean.X;
+  request.Metadata.Position[1] = request.Result.Mean.Y;
+  request.Metadata.Position[2] = request.Result.Mean.Z;
+  request.Solved = true;
+  return true;
+}
+
 // The pre-scan of the job: over the epochs, satellites and types its edits
 // keep. False (with the message) when a type asked for is not in the data.
 bool Prescan(const ConversionJob& job, const WeekReference& ref, ObsHeaderSummary* summary) {
   *summary = ObsHeaderSummary{};
-  const ReadingPass pass = PassOf(job);
+  std::unique_ptr<qc::PositionSolver> solver;
+  if (!StartDataPosition(job, &solver)) return false;
+  SolverObserver observer(solver.get());
+  const ReadingPass pass = PassOf(job, solver ? &observer : nullptr);
   if (!job.Edits) {
     ScanObsSummary(job.Obs, summary, ref, ObsEdits{}, &pass);
-    return true;
+    return FinishDataPosition(job, solver.get());
   }
   ScanObsSummary(job.Obs, summary, ref, *job.Edits, &pass);
   if (!Ctx().Cancelled && !CheckSomethingKept(job, ref, *summary)) return false;
+  if (!FinishDataPosition(job, solver.get())) return false;
   const Selection* select = job.Edits->Select;
   if (select && select->KeptTypes != 0 && !Ctx().Cancelled) {
     const CheckResult present = CheckTypesPresent(select->KeptTypes, summary->PresentTypes);
@@ -484,11 +534,34 @@ void CopyQcPaths(const ConversionJob& job, const QcPaths& paths) {
 // The quality check's pre-scan and report names; the one-line summary is
 // copied into the job's result. The reports name the GPB file by its path
 // as the caller gave it: d1/x.gpb and d2/x.gpb stay apart.
-void RenderQc(const ConversionJob& job, QcStep* step) {
+void RenderQc(ConversionJob& job, QcStep* step) {
   step->Render(job.Obs.GpbFile);
   if (job.QcResult)
     std::snprintf(job.QcResult->Summary, sizeof job.QcResult->Summary, "%s",
                   step->Summary().c_str());
+  if (job.UserMessages)
+    for (const std::string& line : step->Warnings()) job.Warnings += "Quality check: " + line + "\n";
+}
+
+void PrepareStation(const ConversionJob& job, const ObsHeaderSummary& summary, QcStep* step) {
+  qc::QcMetadata facts;
+  const HeaderMetadata* metadata = job.Edits ? job.Edits->Metadata : nullptr;
+  if (metadata && metadata->HasPosition) {
+    facts.HasHeaderPosition = true;
+    facts.HeaderPosition.X = metadata->Position[0];
+    facts.HeaderPosition.Y = metadata->Position[1];
+    facts.HeaderPosition.Z = metadata->Position[2];
+  } else if (summary.ApproxX != 0.0 || summary.ApproxY != 0.0 || summary.ApproxZ != 0.0) {
+    facts.HasHeaderPosition = true;
+    facts.HeaderPosition.X = summary.ApproxX;
+    facts.HeaderPosition.Y = summary.ApproxY;
+    facts.HeaderPosition.Z = summary.ApproxZ;
+  }
+  facts.ReceiverText = summary.ReceiverText;
+  if (metadata) facts.HeaderAntenna = metadata->AntennaType;
+  facts.Reference = job.Reference;
+  step->SetStation(facts);
+  if (job.PositionFromData && job.PositionFromData->Solved) step->SetDataPosition(job.PositionFromData->Result);
 }
 
 ExistingFile FilePolicy(OutputPolicy policy) {

@@ -173,8 +173,35 @@ bool AllSkipped(const bool skip[kQcFiles]);
 void CopyQcPaths(const ConversionJob& job, const QcPaths& paths);
 
 // The quality check's pre-scan and report names; the one-line summary is
-// copied into the job's result.
-void RenderQc(const ConversionJob& job, QcStep* step);
+// copied into the job's result and the check's station warnings into the
+// job's warnings ("Quality check: ..." lines).
+void RenderQc(ConversionJob& job, QcStep* step);
+
+// Hands the check what it compares the data with: APPROX POSITION XYZ as
+// the header has it (the job's metadata, else the pre-scan's mean), the GPB
+// file's receiver text, the header's antenna, the job's reference, and the
+// position from the data when the pre-scan found it.
+void PrepareStation(const ConversionJob& job, const ObsHeaderSummary& summary, QcStep* step);
+
+// The position from the data in a pre-scan (job.PositionFromData, not yet
+// solved): StartDataPosition loads the ephemerides and makes the solver
+// (none when there is nothing to solve), the pre-scan feeds it, and
+// FinishDataPosition puts its mean into the request's metadata. false with
+// the message (error field "position_source").
+bool StartDataPosition(const ConversionJob& job, std::unique_ptr<qc::PositionSolver>* solver);
+bool FinishDataPosition(const ConversionJob& job, const qc::PositionSolver* solver);
+
+// The solver fed by a pre-scan's pass (ReadingPass::Observer).
+class SolverObserver final : public EpochObserver {
+ public:
+  explicit SolverObserver(qc::PositionSolver* solver) : solver_(solver) {}
+  void Observe(const GpbEpoch& epoch, const GpbChannel* channels, int week) override {
+    solver_->AddEpoch(epoch, channels, week);
+  }
+
+ private:
+  qc::PositionSolver* solver_;
+};
 
 ExistingFile FilePolicy(OutputPolicy policy);
 

@@ -69,6 +69,7 @@ void QcStep::Render(const std::string& name) {
   qc::QcSummary summary;
   observer_.Finish(&summary);
   line_ = qc::QcOneLine(summary, name);
+  warnings_ = summary.Metadata.Warnings;
   const std::string text = qc::QcText(summary, name);
   texts_[0] = line_ + "\n\n" + text;
   texts_[1] = qc::QcJson(summary, name);

@@ -58,12 +58,20 @@ class QcStep final : public EpochObserver {
   // The same with the records already read (by the navigation step).
   void Prepare(const std::vector<EphemerisRecord>& records, double x, double y, double z);
 
+  // What the reports compare the data with (qc::QcObserver::SetStation),
+  // and the position from the data when the pre-scan found it already.
+  void SetStation(const qc::QcMetadata& facts) { observer_.SetStation(facts); }
+  void SetDataPosition(const qc::DataPosition& position) { observer_.SetDataPosition(position); }
+
   void Observe(const GpbEpoch& epoch, const GpbChannel* channels, int week) override;
 
   // Ends the check and renders the summary line and the three texts; the
   // name is what the reports call the recording.
   void Render(const std::string& name);
   const std::string& Summary() const { return line_; }
+  // The station warnings of the rendered check (qc/metadata.h), one line
+  // each without a line end.
+  const std::vector<std::string>& Warnings() const { return warnings_; }
 
   // Writes the rendered texts to temporary files of the three paths;
   // skip[i] leaves file i out. false with a message in the error text when
@@ -79,6 +87,7 @@ class QcStep final : public EpochObserver {
  private:
   qc::QcObserver observer_;
   std::string line_;
+  std::vector<std::string> warnings_;
   std::string texts_[kQcFiles];
   FileSink files_[kQcFiles];
   bool open_[kQcFiles] = {};

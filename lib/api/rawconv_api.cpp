@@ -91,6 +91,7 @@ constexpr size_t kOptionFieldEnds[] = {
     OPTION_END(output_user), OPTION_END(single_thread), OPTION_END(marker_type),
     OPTION_END(no_sync), OPTION_END(date),
     OPTION_END(sitelog_path), OPTION_END(stations_path),
+    OPTION_END(position_source),
 };
 #undef OPTION_END
 // A field added to the record needs its line above.
@@ -285,6 +286,17 @@ bool BuildJob(const rawconv_options& o, ConversionJob* job, std::string* qc_dir,
       return Refuse(why, "date", "Give a GPS week or a day of the recording, not both");
     if (!ReferenceOfDay(o.date, &job->DateRef))
       return Refuse(why, "date", BadDateText(o.date));
+  }
+  switch (o.position_source) {
+    case RAWCONV_POSITION_RECEIVER: break;
+    case RAWCONV_POSITION_DATA:
+      if (o.use_position)
+        return Refuse(why, "position_source",
+                      "Give a position or the position from the data, not both");
+      break;
+    default:
+      return Refuse(why, "position_source",
+                    "Unknown position source " + std::to_string(o.position_source));
   }
   switch (o.qc) {
     case RAWCONV_QC_NONE: job->Qc = QcMode::kNone; break;
@@ -586,6 +598,7 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
   facts.FirstWeek = facts.LastWeek = -1;
   std::unique_ptr<QcFacts> qc(new QcFacts());
   std::unique_ptr<EditRecords> edits(new EditRecords());
+  std::unique_ptr<DataPositionRequest> from_data;
   std::string qc_dir;
   ConversionJob job;
   std::vector<OutputFile> outputs;
@@ -606,6 +619,16 @@ int Run(rawconv_session* session, const rawconv_options* options, rawconv_report
     PrepareContext(session->context, o);
     ContextScope scope(session->context);
     if (edits->Any) job.Edits = &edits->Edits;
+    // The position from the data: the writers get the call's edits with a
+    // metadata record that the pre-scan gives the position.
+    if (o.position_source == RAWCONV_POSITION_DATA) {
+      from_data.reset(new DataPositionRequest());
+      if (edits->Any) from_data->Edits = edits->Edits;
+      if (edits->Edits.Metadata) from_data->Metadata = *edits->Edits.Metadata;
+      from_data->Edits.Metadata = &from_data->Metadata;
+      job.Edits = &from_data->Edits;
+      job.PositionFromData = from_data.get();
+    }
     job.GlonassSlots = true;
     job.UserMessages = true;
     job.SelectionText = SelectionWords(o);

@@ -195,6 +195,18 @@ enum rawconv_qc {
                            and nav_path of the report stay empty) */
 };
 
+/* Where APPROX POSITION XYZ comes from (options.position_source). */
+enum rawconv_position_source {
+  RAWCONV_POSITION_RECEIVER = 0, /* the default: the mean of the receiver's
+                                    own fixes in the GPB file (or
+                                    options.position when use_position) */
+  RAWCONV_POSITION_DATA = 1      /* the position from the data: the robust
+                                    mean of single-point solutions of the
+                                    GPS codes with the EPP file's broadcast
+                                    ephemerides (see "Quality reports" in
+                                    README.md), found by the pre-scan */
+};
+
 /* Splitting of the observation output (options.split): one file per span
  * of GPS time, the spans aligned to the GPS day. The values are the spans'
  * lengths in seconds. */
@@ -539,6 +551,22 @@ typedef struct rawconv_options {
    * size and use none. */
   const char* sitelog_path;
   const char* stations_path;
+  /* enum rawconv_position_source. RAWCONV_POSITION_DATA writes the position
+   * from the data into APPROX POSITION XYZ of every observation file of the
+   * call (with splitting: the mean of the whole input in each file): the
+   * pre-scan solves the epochs (the first 600, then those 30 s apart, at
+   * most 4096: a day of 30 s data whole, one epoch in 30 at 1 Hz; see
+   * "Quality reports" in README.md) with the
+   * ephemerides of the EPP file, GPS only, above the
+   * elevation mask (elevation_mask, else 10 degrees), and takes their
+   * robust mean; the writing pass and the quality check reuse it. It wins
+   * over a position of the station's records. Fails with RAWCONV_FAILED,
+   * error_field "position_source", when there is no EPP file ("No ephemeris
+   * file X: the position from the data needs the broadcast ephemerides"),
+   * it holds no ephemeris, or no epoch has a solution ("No position from
+   * the data of X: <reason>"). With use_position: RAWCONV_INVALID
+   * (error_field "position_source"); any other value: RAWCONV_INVALID. */
+  int32_t position_source;
 } rawconv_options;
 
 /* Sets every field to its default (zero, NULL) and size to `size`, which
@@ -629,7 +657,14 @@ typedef struct rawconv_report {
    *   "Recording A to B spans a change of antenna in site log X (entry 4.2
    *    installed T): the header gives the antenna of A" (and of receiver)
    *   "Site log X entry 3.1: Firmware Version '...' cut to its 20 header
-   *    columns" */
+   *    columns"
+   *   "Quality check: <station warning>" for each difference of the quality
+   *     check's station comparison beyond its threshold (the position from
+   *     the data more than 30 m from APPROX POSITION XYZ, more than 5 m,
+   *     or 20 m with L1 codes alone, from the station records' position; a
+   *     receiver or antenna other than the records'; no position from the
+   *     data although ephemerides were given; see "Quality reports" in
+   *     README.md) */
   char warnings[RAWCONV_QC_LINE_MAX];
   /* With an error: the options field to change, by its name in
    * rawconv_options ("epp_path", "from_time", "marker_name", "existing",

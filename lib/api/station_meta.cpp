@@ -314,6 +314,16 @@ int ApplyStationRecords(ConversionJob& job, const WeekReference& ref, double fir
   r.Edits = job.Edits ? *job.Edits : ObsEdits{};
   r.Edits.Metadata = &m;
   job.Edits = &r.Edits;
+  if (job.PositionFromData != nullptr) {
+    // The position from the data, which the pre-scan solves later, goes
+    // into the merged facts and wins over the records' position: the
+    // request holds the writers' edits from here on.
+    DataPositionRequest& data = *job.PositionFromData;
+    data.Metadata = m;
+    data.Edits = r.Edits;
+    data.Edits.Metadata = &data.Metadata;
+    job.Edits = &data.Edits;
+  }
   r.Applied = true;
   job.Warnings += warnings;
   return kConversionOk;

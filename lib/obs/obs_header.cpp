@@ -300,7 +300,7 @@ CheckResult Scan(const ObsInput& request, ObsHeaderSummary* summary, const WeekR
     const GpbEpoch* kept = &read_epoch;
     const GpbChannel* channels = read_channels;
     int week = 0;
-    if (selection != nullptr || split)
+    if (selection != nullptr || split || pass->Observer != nullptr)
       week = request.UseGpsWeek ? request.GpsWeek : ReferenceWeekOf(ref, read_epoch.RcvTime);
     if (selection != nullptr) {
       if (!SelectEpoch(*selection, week, read_epoch, read_channels, &kept_epoch, kept_channels))
@@ -309,6 +309,7 @@ CheckResult Scan(const ObsInput& request, ObsHeaderSummary* summary, const WeekR
       channels = kept_channels;
     }
     whole.Add(*kept, channels);
+    if (pass->Observer != nullptr) pass->Observer->Observe(*kept, channels, week);
     if (!split) continue;
     const int64_t index = SpanIndexOf(GpsSeconds(week, kept->RcvTime), span_seconds, tolerance);
     if (spans->empty() || index != spans->back().Index) {

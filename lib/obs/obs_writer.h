@@ -61,7 +61,8 @@ struct ReadingPass {
   // with the bytes of the GPB file read so far; false stops the pass.
   bool (*Progress)(void* user, uint64_t bytes) = nullptr;
   void* ProgressUser = nullptr;
-  // Sees every kept epoch of a writing pass as it is handed on.
+  // Sees every kept epoch of a writing pass as it is handed on, and of a
+  // pre-scan (ScanObsSummary, ScanObsSpans) as it is counted.
   EpochObserver* Observer = nullptr;
   // Facts of the last writing pass.
   uint64_t EpochsKept = 0;  // epochs handed to the visitor (added to)

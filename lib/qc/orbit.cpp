@@ -6,13 +6,16 @@ namespace rawconv {
 namespace qc {
 
 double EphemerisTime(const EphemerisRecord& e, int near_week) {
-  int week = e.Week;
-  while (week + 512 < near_week) week += 1024;
-  while (week - 512 > near_week) week -= 1024;
-  return week * 604800.0 + e.Toe;
+  // Whole 1024-week steps towards near_week until within 512 of it, in 64
+  // bits: a record's week may be any number the file holds.
+  int64_t week = e.Week;
+  const int64_t near = near_week;
+  if (week + 512 < near) week += 1024 * ((near - 512 - week + 1023) / 1024);
+  else if (week - 512 > near) week -= 1024 * ((week - 512 - near + 1023) / 1024);
+  return static_cast<double>(week) * 604800.0 + e.Toe;
 }
 
-Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t) {
+Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t, double* sin_e_out) {
   const double a = e.SqrtA * e.SqrtA;
   const double tk = t - toe_time;
   const double n = std::sqrt(kGpsMu / (a * a * a)) + e.DeltaN;
@@ -28,6 +31,7 @@ Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t) {
     cos_e = std::cos(ecc_anomaly);
     if (!(std::fabs(step) >= 1e-14)) break;
   }
+  if (sin_e_out != nullptr) *sin_e_out = sin_e;
   const double true_anomaly = std::atan2(std::sqrt(1.0 - e.Ecc * e.Ecc) * sin_e, cos_e - e.Ecc);
   const double phi = true_anomaly + e.Omega;
   const double s2 = std::sin(2.0 * phi), c2 = std::cos(2.0 * phi);

@@ -20,9 +20,13 @@ constexpr double kGpsMu = 3.986005e14;               // m^3/s^2, gravitational c
 constexpr double kEarthRotation = 7.2921151467e-5;   // rad/s
 constexpr double kGpsPi = 3.1415926535898;           // the value the orbit definition uses
 constexpr double kSpeedOfLight = 299792458.0;        // m/s
+constexpr double kFreqL1 = 1575.42e6;                // Hz, GPS L1 carrier
+constexpr double kFreqL2 = 1227.60e6;                // Hz, GPS L2 carrier
 constexpr double kWgs84A = 6378137.0;                // semi-major axis, m
 constexpr double kWgs84F = 1.0 / 298.257223563;      // flattening
 constexpr double kDegPerRad = 57.29577951308232;
+// The farthest an epoch may lie from the toe of the record used for it.
+constexpr double kMaxEphemerisAgeSeconds = 7200.0;
 
 struct Vec3 {
   double X = 0.0, Y = 0.0, Z = 0.0;
@@ -34,8 +38,10 @@ struct Vec3 {
 double EphemerisTime(const EphemerisRecord& e, int near_week);
 
 // Earth-centred, earth-fixed position of the satellite at continuous time t
-// (transmission time), toe_time being EphemerisTime of the record.
-Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t);
+// (transmission time), toe_time being EphemerisTime of the record. sin_e
+// (when given) gets the sine of the eccentric anomaly, for the clock's
+// relativistic term.
+Vec3 BroadcastPosition(const EphemerisRecord& e, double toe_time, double t, double* sin_e = nullptr);
 
 // Position of the satellite whose signal arrives at the receiver at t,
 // expressed in the earth-fixed frame of the reception instant: the

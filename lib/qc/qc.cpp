@@ -171,6 +171,12 @@ struct QcObserver::State {
   std::vector<PendingSample> Samples;
   int Stride = 1;
 
+  QcMetadata Station;
+  PositionSolver Solver;
+  bool DataPositionGiven = false;
+
+  explicit State(double mask) : Solver(mask) {}
+
   void IndexEphemerides(int week);
   const EphemerisRecord* EphemerisFor(SatState& s, int prn, double t, double* toe_time);
   void AddStep(double step);
@@ -435,7 +441,7 @@ void QcObserver::State::Thin() {
   Stride = static_cast<int>(next);
 }
 
-QcObserver::QcObserver(const QcOptions& options) : state_(new State) {
+QcObserver::QcObserver(const QcOptions& options) : state_(new State(options.ElevationMask)) {
   state_->Options = options;
   // A mask at or above the zenith has everything below it.
   const double mask = options.ElevationMask;
@@ -452,6 +458,21 @@ void QcObserver::SetEphemerides(const std::vector<EphemerisRecord>& records) {
     s.Track = SatelliteTrack();
   }
   state_->EphemeridesIndexed = false;
+  state_->Solver.SetEphemerides(records);
+}
+
+void QcObserver::SetStation(const QcMetadata& facts) {
+  QcMetadata& m = state_->Station;
+  m.HasHeaderPosition = facts.HasHeaderPosition;
+  m.HeaderPosition = facts.HeaderPosition;
+  m.ReceiverText = facts.ReceiverText;
+  m.HeaderAntenna = facts.HeaderAntenna;
+  m.Reference = facts.Reference;
+}
+
+void QcObserver::SetDataPosition(const DataPosition& position) {
+  state_->Station.Data = position;
+  state_->DataPositionGiven = true;
 }
 
 void QcObserver::SetPosition(const Vec3& ecef) {
@@ -487,6 +508,7 @@ void QcObserver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels, int
   st.Last = t;
   const int n = channels == nullptr ? 0 : std::min<int>(std::max<int>(epoch.NumChannels, 0), kMaxChannels);
   for (int i = 0; i < n; ++i) st.AddChannel(channels[i], t, index, index > 0 ? previous : kNaN);
+  if (!st.DataPositionGiven) st.Solver.AddEpoch(epoch, channels, full_week);
   // Past a stride beyond the epochs so far only the first epoch's samples
   // are left: thinning ends there whatever the limit.
   while (st.Samples.size() > st.Options.MaxSamples && st.Stride < st.Present) st.Thin();
@@ -499,6 +521,10 @@ void QcObserver::Finish(QcSummary* out) {
   out->HasPosition = st.HasPosition;
   out->Position = st.Position;
   out->EphemerisCount = static_cast<int>(st.RawEphemerides.size());
+  out->Metadata = st.Station;
+  if (!st.DataPositionGiven) out->Metadata.Data = st.Solver.Result();
+  out->Metadata.HasEphemerides = !st.RawEphemerides.empty();
+  CompareMetadata(&out->Metadata);
   out->PresentEpochs = st.Present;
   out->SkippedEpochs = st.Skipped;
   out->FirstTime = st.First;

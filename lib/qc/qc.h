@@ -6,6 +6,8 @@
 //   qc.SetEphemerides(records);          // optional: broadcast ephemerides
 //   qc.SetPosition(x, y, z);             // optional: else the first valid
 //                                        // epoch position is taken
+//   qc.SetStation(facts);                // optional: header and records to
+//                                        // compare the data with
 //   for each epoch: qc.AddEpoch(epoch, channels, full_week);
 //   QcSummary summary;
 //   qc.Finish(&summary);
@@ -46,6 +48,10 @@
 //   from the broadcast ephemeris nearest in time (at most
 //   kMaxEphemerisAgeSeconds from its toe) and the receiver position;
 //   satellite-epochs below the elevation mask are counted.
+// - Station: the position from the data (position.h: a single-point
+//   solution per epoch and their robust mean, above the same elevation
+//   mask), unless one was handed over (SetDataPosition), compared with the
+//   header and the station's records (metadata.h).
 // Memory is constant per satellite except the lists the reports need:
 // gaps, slips, tracked spans and the figure samples, which are thinned to
 // at most kMaxSamples by keeping every 2nd, 4th, ... epoch.
@@ -60,7 +66,9 @@
 
 #include "ephem/epp.h"
 #include "gpb/gpb.h"
+#include "qc/metadata.h"
 #include "qc/orbit.h"
+#include "qc/position.h"
 
 namespace rawconv {
 namespace qc {
@@ -74,7 +82,6 @@ constexpr int kMwMinEpochs = 10;
 constexpr double kCodeMinusPhaseSlipMetres = 20.0;
 constexpr double kMaxArcGapSeconds = 300.0;
 constexpr int kMinMultipathArcEpochs = 10;
-constexpr double kMaxEphemerisAgeSeconds = 7200.0;
 constexpr double kDefaultElevationMask = 10.0;  // degrees
 
 constexpr int kMaxSatelliteNumber = 72;      // GPB satellite numbers 1..72; above 32 GLONASS
@@ -82,9 +89,7 @@ constexpr size_t kMaxSamples = 6000;         // figure samples kept
 constexpr size_t kMaxListEntries = 5000;     // gaps, slips; the totals count on
 constexpr size_t kMaxSpansPerSatellite = 2000;
 
-// L1/L2 carrier frequencies and wavelengths of GPS.
-constexpr double kFreqL1 = 1575.42e6;
-constexpr double kFreqL2 = 1227.60e6;
+// L1/L2 carrier wavelengths of GPS (the frequencies are in orbit.h).
 constexpr double kLambdaL1 = kSpeedOfLight / kFreqL1;
 constexpr double kLambdaL2 = kSpeedOfLight / kFreqL2;
 
@@ -178,6 +183,8 @@ struct QcSummary {
   int64_t WithAzEl = 0;
   int64_t WithoutEphemeris = 0;  // GPS satellite-epochs without a usable ephemeris
   int64_t BelowMask = 0;
+  // Station: the position from the data and the comparisons.
+  QcMetadata Metadata;
   // Figures
   std::vector<QcSample> Samples;
   int SampleStride = 1;  // samples are of every SampleStride-th epoch
@@ -199,6 +206,12 @@ class QcObserver {
 
   void SetEphemerides(const std::vector<EphemerisRecord>& records);
   void SetPosition(const Vec3& ecef);
+  // What the reports compare the data with: HasHeaderPosition,
+  // HeaderPosition, ReceiverText, HeaderAntenna and Reference of facts.
+  void SetStation(const QcMetadata& facts);
+  // The position from the data, found already (by the pre-scan): the check
+  // does not solve the epochs again.
+  void SetDataPosition(const DataPosition& position);
 
   // One epoch: its channels (epoch.NumChannels of them, at most
   // kMaxChannels read) and the full GPS week of epoch.RcvTime.

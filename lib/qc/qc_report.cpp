@@ -198,6 +198,215 @@ std::string JsonTime(double t, bool exists) { return exists ? JsonString(GpsTime
 
 const char* const kSlipColours[kQcSlipKinds] = {"#d62728", "#9467bd", "#ff7f0e"};
 
+// ---------------------------------------------------------------- station
+
+// The skyplot's samples: per satellite, in time order, the samples the
+// figure draws (with an azimuth and an elevation at or above the horizon).
+void SkyplotJson(std::string* o, const QcSummary& s) {
+  std::map<int, std::vector<const QcSample*>> by_satellite;
+  for (const QcSample& x : s.Samples) {
+    if (!std::isfinite(x.Azimuth) || !std::isfinite(x.Elevation) || x.Elevation < 0.0f) continue;
+    by_satellite[x.Prn].push_back(&x);
+  }
+  Appendf(o, "  \"skyplot\": {\"sample_stride\": %d, \"satellites\": [", s.SampleStride);
+  bool first = true;
+  for (const auto& entry : by_satellite) {
+    *o += first ? "\n    " : ",\n    ";
+    first = false;
+    *o += "{\"sat\": " + JsonString(SatelliteName(entry.first)) + ", \"samples\": [";
+    for (size_t i = 0; i < entry.second.size(); ++i) {
+      const QcSample& x = *entry.second[i];
+      *o += i ? ", [" : "[";
+      *o += JsonTime(x.Time, true);
+      Appendf(o, ", %.1f, %.1f]", static_cast<double>(x.Azimuth), static_cast<double>(x.Elevation));
+    }
+    *o += "]}";
+  }
+  *o += "]}\n";
+}
+
+std::string JsonEcef(const Vec3& p) {
+  return "[" + Opt(p.X, "%.4f", true, "null") + ", " + Opt(p.Y, "%.4f", true, "null") + ", " +
+         Opt(p.Z, "%.4f", true, "null") + "]";
+}
+
+std::string JsonBool(bool v) { return v ? "true" : "false"; }
+
+std::string JsonText(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
+// A comparison of two texts: null when it was not made.
+std::string JsonComparison(const TextComparison& c) { return c.Compared ? JsonBool(c.Agrees) : "null"; }
+
+std::string JsonDifference(const PositionDifference& d) {
+  if (!d.Valid) return "null";
+  std::string o;
+  Appendf(&o, "{\"north_m\": %s, \"east_m\": %s, \"up_m\": %s, \"distance_m\": %s, \"threshold_m\": %s, "
+              "\"warning\": %s}",
+          JsonNumber(d.North).c_str(), JsonNumber(d.East).c_str(), JsonNumber(d.Up).c_str(),
+          JsonNumber(d.Distance).c_str(), JsonNumber(d.Threshold).c_str(), JsonBool(d.Warn).c_str());
+  return o;
+}
+
+// "north 1.234 east -0.567 up 2.345 m, 2.7 m (threshold 30 m)"
+std::string TextDifference(const PositionDifference& d) {
+  // No "-0.000" for a component that rounds to nothing.
+  auto tidy = [](double v) { return std::fabs(v) < 0.0005 ? 0.0 : v; };
+  std::string o;
+  Appendf(&o, "north %.3f east %.3f up %.3f m, distance %.3f m (warning above %g m)%s", tidy(d.North),
+          tidy(d.East), tidy(d.Up), d.Distance, d.Threshold, d.Warn ? "  WARNING" : "");
+  return o;
+}
+
+const char* Agreement(const TextComparison& c) { return !c.Compared ? "" : c.Agrees ? "agrees" : "DIFFERS"; }
+
+// The station section of the text report.
+void StationText(std::string* out, const QcMetadata& m) {
+  const DataPosition& d = m.Data;
+  *out += "\nStation\n";
+  if (d.Valid) {
+    Appendf(out, "Position from data  %.3f %.3f %.3f m (ECEF)\n", d.Mean.X, d.Mean.Y, d.Mean.Z);
+    Appendf(out, "                    lat %.8f lon %.8f deg, height %.3f m (WGS 84)\n", d.Latitude, d.Longitude,
+            d.Height);
+    Appendf(out, "  spread            north %.3f east %.3f up %.3f m, 3D RMS %.3f m\n", d.SigmaNorth, d.SigmaEast,
+            d.SigmaUp, d.Rms3d);
+    Appendf(out, "  epochs            %.0f solved of %.0f tried (every %d), %.0f within the robust bound, "
+                 "%.0f ionosphere-free, %.0f satellites dropped by the residual check\n",
+            Ll(d.EpochsSolved), Ll(d.EpochsTried), d.Stride, Ll(d.EpochsUsed), Ll(d.IonoFreeEpochs),
+            Ll(d.SatellitesDropped));
+  } else {
+    Appendf(out, "Position from data  - (%s)\n", d.Reason.empty() ? "not computed" : d.Reason.c_str());
+  }
+  if (m.HasHeaderPosition) {
+    Appendf(out, "APPROX POSITION XYZ %.4f %.4f %.4f m\n", m.HeaderPosition.X, m.HeaderPosition.Y,
+            m.HeaderPosition.Z);
+    if (m.FromHeader.Valid) *out += "  data - header     " + TextDifference(m.FromHeader) + "\n";
+  } else {
+    *out += "APPROX POSITION XYZ -\n";
+  }
+  const StationReference& r = m.Reference;
+  if (r.Source.empty()) {
+    *out += "Station records     none\n";
+  } else {
+    *out += "Station records     " + r.Source + "\n";
+    if (r.HasPosition) {
+      Appendf(out, "  position          %.4f %.4f %.4f m\n", r.Position[0], r.Position[1], r.Position[2]);
+      if (m.FromReference.Valid) *out += "  data - records    " + TextDifference(m.FromReference) + "\n";
+    }
+  }
+  *out += "Receiver (GPB)      " + (m.ReceiverText.empty() ? std::string("-") : m.ReceiverText) + "\n";
+  if (!r.ReceiverType.empty() || !r.ReceiverVersion.empty() || !r.ReceiverNumber.empty()) {
+    Appendf(out, "  records           type \"%s\" %s, version \"%s\" %s, number \"%s\"\n", r.ReceiverType.c_str(),
+            Agreement(m.ReceiverType), r.ReceiverVersion.c_str(),
+            !m.ReceiverVersion.Compared ? "" : m.ReceiverVersion.Agrees ? "found" : "not in the GPB's text",
+            r.ReceiverNumber.c_str());
+  }
+  if (!m.HeaderAntenna.empty() || !r.AntennaType.empty() || !r.AntennaNumber.empty()) {
+    Appendf(out, "Antenna             header \"%s\", records \"%s\" %s, number \"%s\"\n", m.HeaderAntenna.c_str(),
+            r.AntennaType.c_str(), Agreement(m.AntennaType), r.AntennaNumber.c_str());
+  }
+  if (m.Warnings.empty()) {
+    *out += "Warnings            none\n";
+  } else {
+    for (const std::string& w : m.Warnings) *out += "WARNING: " + w + "\n";
+  }
+}
+
+void StationJson(std::string* o, const QcMetadata& m) {
+  const DataPosition& d = m.Data;
+  *o += "  \"metadata\": {\n    \"data_position\": {\"ecef_m\": " + (d.Valid ? JsonEcef(d.Mean) : std::string("null"));
+  Appendf(o, ", \"latitude_deg\": %s, \"longitude_deg\": %s, \"height_m\": %s, \"sigma_north_m\": %s, "
+             "\"sigma_east_m\": %s, \"sigma_up_m\": %s, \"rms_3d_m\": %s,\n      \"epochs_tried\": %.0f, "
+             "\"epochs_solved\": %.0f, \"epochs_used\": %.0f, \"iono_free_epochs\": %.0f, "
+             "\"satellites_dropped\": %.0f, \"stride\": %d, \"reason\": %s},\n",
+          Opt(d.Latitude, "%.9f", d.Valid, "null").c_str(), Opt(d.Longitude, "%.9f", d.Valid, "null").c_str(),
+          Opt(d.Height, "%.4f", d.Valid, "null").c_str(), JsonNumber(d.SigmaNorth, d.Valid).c_str(),
+          JsonNumber(d.SigmaEast, d.Valid).c_str(), JsonNumber(d.SigmaUp, d.Valid).c_str(),
+          JsonNumber(d.Rms3d, d.Valid).c_str(), Ll(d.EpochsTried), Ll(d.EpochsSolved), Ll(d.EpochsUsed),
+          Ll(d.IonoFreeEpochs), Ll(d.SatellitesDropped), d.Stride, JsonText(d.Valid ? "" : d.Reason).c_str());
+  *o += "    \"approx_position\": {\"ecef_m\": " +
+        (m.HasHeaderPosition ? JsonEcef(m.HeaderPosition) : std::string("null")) +
+        ", \"difference\": " + JsonDifference(m.FromHeader) + "},\n";
+  const StationReference& r = m.Reference;
+  if (r.Source.empty()) {
+    *o += "    \"reference\": null,\n";
+  } else {
+    Vec3 p;
+    p.X = r.Position[0];
+    p.Y = r.Position[1];
+    p.Z = r.Position[2];
+    *o += "    \"reference\": {\"source\": " + JsonString(r.Source) +
+          ", \"ecef_m\": " + (r.HasPosition ? JsonEcef(p) : std::string("null")) +
+          ", \"difference\": " + JsonDifference(m.FromReference) +
+          ",\n      \"receiver_type\": " + JsonText(r.ReceiverType) +
+          ", \"receiver_number\": " + JsonText(r.ReceiverNumber) +
+          ", \"receiver_version\": " + JsonText(r.ReceiverVersion) +
+          ", \"antenna_type\": " + JsonText(r.AntennaType) + ", \"antenna_number\": " + JsonText(r.AntennaNumber) +
+          "},\n";
+  }
+  *o += "    \"receiver\": {\"gpb\": " + JsonString(m.ReceiverText) +
+        ", \"type_agrees\": " + JsonComparison(m.ReceiverType) +
+        ", \"version_found\": " + JsonComparison(m.ReceiverVersion) + "},\n";
+  *o += "    \"antenna\": {\"header\": " + JsonText(m.HeaderAntenna) +
+        ", \"type_agrees\": " + JsonComparison(m.AntennaType) + "},\n";
+  *o += "    \"warnings\": [";
+  for (size_t i = 0; i < m.Warnings.size(); ++i) *o += (i ? ", " : "") + JsonString(m.Warnings[i]);
+  *o += "]\n  },\n";
+}
+
+// The station section of the page: one table row per fact, the warnings
+// above it.
+void StationHtml(std::string* o, const QcMetadata& m) {
+  *o += "<h2>Station</h2>\n";
+  if (!m.Warnings.empty()) {
+    *o += "<ul class=\"warnings\">\n";
+    for (const std::string& w : m.Warnings) *o += "<li style=\"color:#b00000\">Warning: " + HtmlEscape(w) + "</li>\n";
+    *o += "</ul>\n";
+  }
+  *o += "<table id=\"station\">\n";
+  auto row = [o](const std::string& what, const std::string& value) {
+    *o += "<tr><th style=\"text-align:left\">" + HtmlEscape(what) + "</th><td style=\"text-align:left\">" +
+          HtmlEscape(value) + "</td></tr>\n";
+  };
+  const DataPosition& d = m.Data;
+  std::string text;
+  if (d.Valid) {
+    Appendf(&text, "%.3f %.3f %.3f m", d.Mean.X, d.Mean.Y, d.Mean.Z);
+    row("Position from the data (ECEF)", text);
+    text.clear();
+    Appendf(&text, "lat %.8f, lon %.8f deg, height %.3f m", d.Latitude, d.Longitude, d.Height);
+    row("Position from the data (WGS 84)", text);
+    text.clear();
+    Appendf(&text, "north %.3f, east %.3f, up %.3f m; 3D RMS %.3f m; %.0f of %.0f epochs solved", d.SigmaNorth,
+            d.SigmaEast, d.SigmaUp, d.Rms3d, Ll(d.EpochsSolved), Ll(d.EpochsTried));
+    row("Spread", text);
+  } else {
+    row("Position from the data", "- (" + (d.Reason.empty() ? std::string("not computed") : d.Reason) + ")");
+  }
+  if (m.HasHeaderPosition) {
+    text.clear();
+    Appendf(&text, "%.4f %.4f %.4f m", m.HeaderPosition.X, m.HeaderPosition.Y, m.HeaderPosition.Z);
+    row("APPROX POSITION XYZ", text);
+    if (m.FromHeader.Valid) row("Data minus header", TextDifference(m.FromHeader));
+  }
+  const StationReference& r = m.Reference;
+  row("Station records", r.Source.empty() ? std::string("none") : r.Source);
+  if (r.HasPosition) {
+    text.clear();
+    Appendf(&text, "%.4f %.4f %.4f m", r.Position[0], r.Position[1], r.Position[2]);
+    row("Position of the records", text);
+    if (m.FromReference.Valid) row("Data minus records", TextDifference(m.FromReference));
+  }
+  row("Receiver (GPB)", m.ReceiverText.empty() ? std::string("-") : m.ReceiverText);
+  if (!r.ReceiverType.empty() || !r.ReceiverVersion.empty() || !r.ReceiverNumber.empty()) {
+    row("Receiver (records)", r.ReceiverType + " " + Agreement(m.ReceiverType) + "; version " + r.ReceiverVersion +
+                                  "; number " + r.ReceiverNumber);
+  }
+  if (!m.HeaderAntenna.empty() || !r.AntennaType.empty()) {
+    row("Antenna", "header " + m.HeaderAntenna + "; records " + r.AntennaType + " " + Agreement(m.AntennaType));
+  }
+  *o += "</table>\n";
+}
+
 }  // namespace
 
 std::string SatelliteName(int prn) {
@@ -320,8 +529,10 @@ std::string QcText(const QcSummary& s, const std::string& name) {
     out += "Position (ECEF)     -\n";
   }
   Appendf(&out, "Ephemerides         %d\n", s.EphemerisCount);
-  Appendf(&out, "With az/el          %.0f, without ephemeris %.0f, below %g deg mask %.0f\n\n",
+  Appendf(&out, "With az/el          %.0f, without ephemeris %.0f, below %g deg mask %.0f\n",
           Ll(s.WithAzEl), Ll(s.WithoutEphemeris), s.ElevationMask, Ll(s.BelowMask));
+  StationText(&out, s.Metadata);
+  out += "\n";
 
   out += "Sat  Epochs     C1     L1     L2     P1     P2     D1     S1     S2  LLI  GF  MW CMP   MP1    MP2   S1   S2  <mask\n";
   for (const QcSatellite& sat : s.Satellites) {
@@ -395,6 +606,7 @@ std::string QcJson(const QcSummary& s, const std::string& name) {
               "\"without_ephemeris\": %.0f, \"below_mask\": %.0f},\n",
           s.EphemerisCount, JsonNumber(s.ElevationMask).c_str(), Ll(s.WithAzEl), Ll(s.WithoutEphemeris),
           Ll(s.BelowMask));
+  StationJson(&o, s.Metadata);
   o += "  \"satellites\": [";
   for (size_t k = 0; k < s.Satellites.size(); ++k) {
     const QcSatellite& sat = s.Satellites[k];
@@ -414,7 +626,9 @@ std::string QcJson(const QcSummary& s, const std::string& name) {
             JsonNumber(sat.MeanS1, sat.MeanS1 > 0).c_str(), JsonNumber(sat.MeanS2, sat.MeanS2 > 0).c_str());
     Appendf(&o, "\"with_azel\": %.0f, \"below_mask\": %.0f}", Ll(sat.WithAzEl), Ll(sat.BelowMask));
   }
-  o += "]\n}\n";
+  o += "],\n";
+  SkyplotJson(&o, s);
+  o += "}\n";
   return o;
 }
 
@@ -804,6 +1018,7 @@ std::string QcHtml(const QcSummary& s, const std::string& name, const std::strin
        "table{border-collapse:collapse;font-size:12px}td,th{border:1px solid #ccc;padding:2px 6px;text-align:right}"
        "th{background:#f0f0f0}pre{font-size:12px}</style>\n</head><body>\n";
   o += "<h1>Quality check: " + title + "</h1>\n<p>" + HtmlEscape(QcOneLine(s, name)) + "</p>\n";
+  StationHtml(&o, s.Metadata);
   Skyplot(&o, s);
   Timeline(&o, s);
   // Multipath range: whole half metres around the values, at least +-1 m,

@@ -49,7 +49,32 @@
 //                    "slips": {"GF": int, "MW": int, "CMP": int},
 //                    "mp1_rms_m": number|null, "mp2_rms_m": number|null,
 //                    "mean_s1_dbhz": number|null, "mean_s2_dbhz": number|null,
-//                    "with_azel": int, "below_mask": int} ]
+//                    "with_azel": int, "below_mask": int} ],
+//   "metadata": {                        the station (qc/metadata.h)
+//     "data_position": {"ecef_m": [x, y, z] | null,  the robust mean
+//       "latitude_deg", "longitude_deg", "height_m",  WGS 84, null without
+//       "sigma_north_m", "sigma_east_m", "sigma_up_m", "rms_3d_m",
+//       "epochs_tried": int, "epochs_solved": int, "epochs_used": int,
+//       "iono_free_epochs": int, "satellites_dropped": int,
+//       "stride": int,                   every stride-th epoch tried
+//       "reason": string | null},        why there is no position
+//     "approx_position": {"ecef_m": [x, y, z] | null,  as the header has it
+//       "difference": difference | null},
+//     "reference": null | {"source": string, "ecef_m": [x, y, z] | null,
+//       "difference": difference | null, "receiver_type": string | null,
+//       "receiver_number", "receiver_version", "antenna_type",
+//       "antenna_number": string | null},
+//     "receiver": {"gpb": string, "type_agrees": bool | null,
+//                  "version_found": bool | null},
+//     "antenna": {"header": string | null, "type_agrees": bool | null},
+//     "warnings": [string]
+//   },
+//   difference: {"north_m", "east_m", "up_m": data minus the other, at the
+//     other, "distance_m", "threshold_m": number, "warning": bool}
+//   "skyplot": {"sample_stride": int,    samples of every n-th epoch
+//     "satellites": [ {"sat": "G05", "samples": [[time, azimuth_deg,
+//       elevation_deg], ...]} ]}         the figure's samples (0.1 degree),
+//                                        in time order, elevation >= 0
 // }
 #ifndef RAWCONV_QC_QC_REPORT_H_
 #define RAWCONV_QC_QC_REPORT_H_

@@ -165,6 +165,7 @@ _KEYWORDS = {
     "use_run_date": "run_date",
     "use_elevation_mask": "elevation_mask",
     "use_position": "position",
+    "position_source": "position",
     "use_antenna_delta": "antenna_delta",
     "comment_count": "comments",
     "no_sync": "sync",
@@ -289,6 +290,10 @@ _METADATA_OPTIONS = ("marker_number", "receiver_number", "receiver_type", "recei
 # The station's records: a site log (or a folder of them) and a station
 # table, path-like keywords -> their options fields.
 _RECORD_OPTIONS = {"sitelog": "sitelog_path", "stations": "stations_path"}
+
+# position="data" / "receiver": where APPROX POSITION XYZ comes from
+# (enum rawconv_position_source).
+_POSITION_SOURCES = {"receiver": 0, "data": 1}
 
 _EDIT_OPTIONS = ["from_time", "to_time", "interval", "exclude", "obs_types", "position",
                  "antenna_delta", "comments", "full_header"] + list(_METADATA_OPTIONS)
@@ -427,8 +432,17 @@ class _Call:
             setattr(rec, field, _path_value(option, options.get(option)))
         for option in _METADATA_OPTIONS:
             setattr(rec, option, _header_text(option, options.get(option)))
-        for option, flag in (("position", "use_position"), ("antenna_delta", "use_antenna_delta")):
-            value = options.get(option)
+        position = options.get("position")
+        if isinstance(position, str):
+            # A source instead of coordinates.
+            if position not in _POSITION_SOURCES:
+                raise TypeError("position must be (X, Y, Z), \"data\" or \"receiver\", not %r"
+                                 % (position,))
+            rec.position_source = _POSITION_SOURCES[position]
+            position = None
+        for option, flag, value in (("position", "use_position", position),
+                                    ("antenna_delta", "use_antenna_delta",
+                                     options.get("antenna_delta"))):
             if value is not None:
                 setattr(rec, flag, 1)
                 getattr(rec, option)[:] = _triple(option, value)
@@ -681,7 +695,12 @@ def convert(gpb, epp=None, **options):
     - ``marker_number``, ``receiver_number``, ``receiver_type``,
       ``receiver_version``, ``antenna_number``, ``antenna_type``: header
       texts of 20 columns (the antenna type with its radome)
-    - ``position``: (X, Y, Z) metres for APPROX POSITION XYZ;
+    - ``position``: (X, Y, Z) metres for APPROX POSITION XYZ, or "data":
+      the position from the data (the robust mean of single-point
+      solutions of the GPS codes with the EPP file's ephemerides, found
+      while the header is prepared; ConversionError with error_field
+      "position" without an EPP file or a solvable epoch), or "receiver"
+      (the default: the mean of the receiver's own fixes);
       ``antenna_delta``: (H, E, N) metres
     - ``comments``: a str or a list of COMMENT lines (60 columns, at most 32)
     - ``full_header``: True adds TIME OF LAST OBS, # OF SATELLITES and

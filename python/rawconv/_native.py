@@ -110,6 +110,7 @@ class Options(ctypes.Structure):
         ("date", ctypes.c_char_p),
         ("sitelog_path", ctypes.c_char_p),
         ("stations_path", ctypes.c_char_p),
+        ("position_source", ctypes.c_int32),
     ]
 
 

@@ -53,3 +53,31 @@ class TestQualityCheck:
         with pytest.raises(rawconv.ConversionError) as err:
             rawconv.convert(sample, output_dir=out, qc=True, elevation_mask=100)
         assert err.value.code == rawconv.RESULT_INVALID
+
+
+class TestPositionFromTheData:
+    def test_position_data_writes_the_mean_into_the_header(self, sample, out):
+        report = rawconv.convert(sample, output_dir=out, qc=True, position="data")
+        with open(report.qc_json_path) as f:
+            doc = json.load(f)
+        mean = doc["metadata"]["data_position"]["ecef_m"]
+        line = [l for l in open(report.obs_path) if "APPROX POSITION XYZ" in l][0]
+        assert line[:42] == "%14.4f%14.4f%14.4f" % tuple(mean)
+        assert doc["metadata"]["approx_position"]["difference"]["distance_m"] < 1e-3
+        assert doc["skyplot"]["satellites"][0]["sat"].startswith("G")
+
+    def test_receiver_is_the_default_and_texts_are_checked(self, sample, out):
+        plain = rawconv.convert(sample, output_dir=out, position="receiver")
+        line = [l for l in open(plain.obs_path) if "APPROX POSITION XYZ" in l][0]
+        assert line.startswith(" -3976219.5082")
+        with pytest.raises(TypeError):
+            rawconv.convert(sample, output_dir=out, position="somewhere", existing="replace")
+
+    def test_without_ephemerides_the_keyword_is_named(self, sample, out, tmp_path):
+        lone = tmp_path / "lone.gpb"
+        lone.write_bytes(open(sample, "rb").read())
+        with pytest.raises(rawconv.ConversionError) as err:
+            rawconv.convert(lone, output_dir=out, position="data", date="2005-04-02")
+        assert err.value.field == "position"
+        assert "needs the broadcast ephemerides" in err.value.message
+        assert listing(out) == []

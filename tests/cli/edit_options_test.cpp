@@ -108,6 +108,7 @@ TEST_F(EditOptionsCliTest, BadValuesAreBadArguments) {
       {"--antenna-type", long21, "s.gpb"},
       {"--position", "1,2", "s.gpb"},
       {"--position", "1,2,3,4", "s.gpb"},
+      {"--position", "Data", "s.gpb"},
       {"--antenna-delta", "1e12,0,0", "s.gpb"},
       {"--comment", long61, "s.gpb"},
       {"--split", "2h", "s.gpb"},
@@ -124,6 +125,29 @@ TEST_F(EditOptionsCliTest, BadValuesAreBadArguments) {
   EXPECT_EQ(2, Run(many).Code);
   EXPECT_NE(std::string::npos,
             Run({"--antenna-type", long21, "s.gpb"}).Err.find("Bad antenna type"));
+}
+
+// --position data: the position from the data into the header; the last
+// --position given counts; a file without ephemerides fails naming the
+// option.
+TEST_F(EditOptionsCliTest, PositionFromTheData) {
+  CopySample("s.gpb", "s.epp");
+  ASSERT_EQ(0, Run({kRunDate, "-o", "rx", "s.gpb"}).Code);
+  ASSERT_EQ(0, Run({kRunDate, "-o", "data", "--position", "1,2,3", "--position", "data", "s.gpb"}).Code);
+  ASSERT_EQ(0, Run({kRunDate, "-o", "back", "--position", "data", "--position", "receiver", "s.gpb"}).Code);
+  const std::string receiver = HeaderField(Read("rx/s.05o"), "APPROX POSITION XYZ");
+  const std::string data = HeaderField(Read("data/s.05o"), "APPROX POSITION XYZ");
+  EXPECT_EQ(receiver, " -3976219.5082  3382372.5671  3652512.9849                  ");
+  EXPECT_EQ(data, " -3976220.6169  3382374.0026  3652514.1461                  ");
+  EXPECT_EQ(receiver, HeaderField(Read("back/s.05o"), "APPROX POSITION XYZ"));
+
+  fs::remove(Path("s.epp"));
+  const ToolRun run = Run({kRunDate, "-o", "none", "--position", "data", "--date", "2005-04-02", "s.gpb"});
+  EXPECT_EQ(1, run.Code);
+  EXPECT_NE(std::string::npos,
+            run.Err.find("s.gpb: No ephemeris file s.epp: the position from the data needs the broadcast "
+                         "ephemerides (--position data)\n"))
+      << run.Err;
 }
 
 TEST_F(EditOptionsCliTest, TypeAbsentFromAFileFailsThatFile) {

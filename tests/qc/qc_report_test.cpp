@@ -8,6 +8,7 @@
 
 #include "qc/qc.h"
 #include "qc/qc_report.h"
+#include "qc_json.h"
 #include "qc_synthetic.h"
 
 namespace rawconv {
@@ -16,6 +17,8 @@ namespace {
 
 constexpr double kT0 = 1306 * 604800.0 + 345600.0;  // 2005-01-20 00:00:00
 const float kNaNf = std::numeric_limits<float>::quiet_NaN();
+using qctest::Json;
+using qctest::ParseJson;
 
 TEST(QcFigureTest, SkyplotPlacesZenithCentreAndHorizonOnTheRim) {
   struct Case {
@@ -210,6 +213,151 @@ TEST(QcReportTest, FiguresSayWhyTheyAreEmpty) {
   const std::string g = QcHtml(s, "e.gpb");
   EXPECT_NE(g.find("no values with azimuth/elevation"), std::string::npos);
   EXPECT_EQ(g.find("no multipath values"), std::string::npos);
+}
+
+// A summary whose station section has everything: the position from the
+// data 12 m up from the header's and 3 m north of a site log's, and a
+// site log that names another receiver and antenna.
+QcSummary StationSummary() {
+  QcSummary s = KnownSummary();
+  QcMetadata& m = s.Metadata;
+  m.HasEphemerides = true;
+  DataPosition& d = m.Data;
+  d.Valid = true;
+  d.Mean = {1112189.9031, -4842955.0319, 3985352.2376};
+  EcefToGeodetic(d.Mean, &d.Latitude, &d.Longitude, &d.Height);
+  d.SigmaNorth = 0.5;
+  d.SigmaEast = 0.25;
+  d.SigmaUp = 1.5;
+  d.Rms3d = std::sqrt(0.25 + 0.0625 + 2.25);
+  d.EpochsTried = 120;
+  d.EpochsSolved = 118;
+  d.EpochsUsed = 110;
+  d.IonoFreeEpochs = 118;
+  // 12 m below the data's position: data minus header is 12 m up.
+  const LocalFrame f = MakeLocalFrame(d.Mean);
+  const double ux = f.CosLat * f.CosLon, uy = f.CosLat * f.SinLon, uz = f.SinLat;
+  m.HasHeaderPosition = true;
+  m.HeaderPosition = {d.Mean.X - 12 * ux, d.Mean.Y - 12 * uy, d.Mean.Z - 12 * uz};
+  m.ReceiverText = "RINEX TRIMBLE 5700";
+  m.HeaderAntenna = "TRM41249.00     NONE";
+  StationReference& r = m.Reference;
+  r.Source = "site log usno00usa_20050101.log & co";
+  r.HasPosition = true;
+  const double nx = -f.SinLat * f.CosLon, ny = -f.SinLat * f.SinLon, nz = f.CosLat;
+  r.Position[0] = d.Mean.X - 3 * nx;
+  r.Position[1] = d.Mean.Y - 3 * ny;
+  r.Position[2] = d.Mean.Z - 3 * nz;
+  r.ReceiverType = "ASHTECH Z-XII3T";
+  r.ReceiverNumber = "RT920012345";
+  r.ReceiverVersion = "1L01-1D04";
+  r.AntennaType = "AOAD/M_T        JPLA";
+  CompareMetadata(&m);
+  return s;
+}
+
+TEST(QcReportTest, StationSectionInTextJsonAndHtml) {
+  const QcSummary s = StationSummary();
+  ASSERT_EQ(s.Metadata.Warnings.size(), 2u);  // 3 m is within 5 m: no position warning
+  const std::string text = QcText(s, "a.gpb");
+  EXPECT_NE(text.find("\nPosition from data  1112189.903 -4842955.032 3985352.238 m (ECEF)\n"), std::string::npos);
+  EXPECT_NE(text.find("spread            north 0.500 east 0.250 up 1.500 m, 3D RMS 1.601 m"), std::string::npos);
+  EXPECT_NE(text.find("118 solved of 120 tried (every 1), 110 within the robust bound"), std::string::npos);
+  EXPECT_NE(text.find("  data - header     north 0.000 east 0.000 up 12.000 m, distance 12.000 m (warning above "
+                      "30 m)\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("  data - records    north 3.000 east 0.000 up 0.000 m, distance 3.000 m (warning above "
+                      "5 m)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Station records     site log usno00usa_20050101.log & co\n"), std::string::npos);
+  EXPECT_NE(text.find("type \"ASHTECH Z-XII3T\" DIFFERS, version \"1L01-1D04\" not in the GPB's text, number "
+                      "\"RT920012345\""),
+            std::string::npos);
+  EXPECT_NE(text.find("WARNING: the GPB file's receiver \"RINEX TRIMBLE 5700\" is not the receiver"), std::string::npos);
+
+  Json j;
+  std::string error;
+  ASSERT_TRUE(ParseJson(QcJson(s, "a.gpb"), &j, &error)) << error;
+  const Json& m = j["metadata"];
+  ASSERT_EQ(m["data_position"]["ecef_m"].Items.size(), 3u);
+  EXPECT_DOUBLE_EQ(m["data_position"]["ecef_m"].Items[1].Number, -4842955.0319);
+  EXPECT_NEAR(m["data_position"]["height_m"].Number, s.Metadata.Data.Height, 1e-4);
+  EXPECT_EQ(m["data_position"]["epochs_used"].Number, 110);
+  EXPECT_TRUE(m["data_position"]["reason"].IsNull());
+  EXPECT_NEAR(m["approx_position"]["difference"]["up_m"].Number, 12.0, 1e-4);
+  EXPECT_EQ(m["approx_position"]["difference"]["threshold_m"].Number, 30);
+  EXPECT_EQ(m["approx_position"]["difference"]["warning"].Type, Json::kBool);
+  EXPECT_EQ(m["approx_position"]["difference"]["warning"].Number, 0);
+  EXPECT_EQ(m["reference"]["source"].Text, "site log usno00usa_20050101.log & co");
+  EXPECT_NEAR(m["reference"]["difference"]["north_m"].Number, 3.0, 1e-4);
+  EXPECT_EQ(m["reference"]["receiver_number"].Text, "RT920012345");
+  EXPECT_EQ(m["receiver"]["gpb"].Text, "RINEX TRIMBLE 5700");
+  EXPECT_EQ(m["receiver"]["type_agrees"].Type, Json::kBool);
+  EXPECT_EQ(m["receiver"]["type_agrees"].Number, 0);
+  EXPECT_EQ(m["antenna"]["header"].Text, "TRM41249.00     NONE");
+  ASSERT_EQ(m["warnings"].Items.size(), 2u);
+  EXPECT_EQ(m["warnings"].Items[1].Text, s.Metadata.Warnings[1]);
+
+  const std::string h = QcHtml(s, "a.gpb");
+  EXPECT_NE(h.find("<table id=\"station\">"), std::string::npos);
+  EXPECT_NE(h.find("site log usno00usa_20050101.log &amp; co"), std::string::npos);
+  EXPECT_EQ(h.find("usno00usa_20050101.log & co"), std::string::npos);
+  EXPECT_NE(h.find("<li style=\"color:#b00000\">Warning: the header's antenna &quot;TRM41249.00"), std::string::npos);
+}
+
+TEST(QcReportTest, StationSectionWithoutPositionOrRecords) {
+  QcSummary s = KnownSummary();
+  s.Metadata.Data.Reason = "no ephemerides";
+  const std::string text = QcText(s, "a.gpb");
+  EXPECT_NE(text.find("Position from data  - (no ephemerides)\nAPPROX POSITION XYZ -\nStation records     none\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("Warnings            none\n"), std::string::npos);
+  Json j;
+  std::string error;
+  ASSERT_TRUE(ParseJson(QcJson(s, "a.gpb"), &j, &error)) << error;
+  EXPECT_TRUE(j["metadata"]["data_position"]["ecef_m"].IsNull());
+  EXPECT_EQ(j["metadata"]["data_position"]["reason"].Text, "no ephemerides");
+  EXPECT_TRUE(j["metadata"]["approx_position"]["ecef_m"].IsNull());
+  EXPECT_TRUE(j["metadata"]["reference"].IsNull());
+  EXPECT_TRUE(j["metadata"]["receiver"]["type_agrees"].IsNull());
+  EXPECT_EQ(j["metadata"]["warnings"].Type, Json::kArray);
+  EXPECT_TRUE(j["metadata"]["warnings"].Items.empty());
+}
+
+TEST(QcReportTest, JsonSkyplotHasTheSamplesTheFigureDraws) {
+  QcSummary s = KnownSummary();
+  QcSample below = s.Samples[0];
+  below.Time += 60;
+  below.Elevation = -2.0f;  // below the horizon: not drawn
+  QcSample glonass = s.Samples[0];
+  glonass.Prn = 40;
+  glonass.Azimuth = glonass.Elevation = kNaNf;  // no ephemeris
+  QcSample other = s.Samples[1];
+  other.Prn = 3;
+  other.Azimuth = 123.46f;
+  other.Elevation = 12.34f;
+  s.Samples.push_back(below);
+  s.Samples.push_back(glonass);
+  s.Samples.push_back(other);
+  s.SampleStride = 2;
+  Json j;
+  std::string error;
+  ASSERT_TRUE(ParseJson(QcJson(s, "a.gpb"), &j, &error)) << error;
+  const Json& sky = j["skyplot"];
+  EXPECT_EQ(sky["sample_stride"].Number, 2);
+  const std::vector<Json>& sats = sky["satellites"].Items;
+  ASSERT_EQ(sats.size(), 2u);
+  EXPECT_EQ(sats[0]["sat"].Text, "G03");
+  ASSERT_EQ(sats[0]["samples"].Items.size(), 1u);
+  const Json& x = sats[0]["samples"].Items[0];
+  EXPECT_EQ(x.Items[0].Text, "2005-01-20 00:00:30.000");
+  EXPECT_DOUBLE_EQ(x.Items[1].Number, 123.5);  // 0.1 degree
+  EXPECT_DOUBLE_EQ(x.Items[2].Number, 12.3);
+  EXPECT_EQ(sats[1]["sat"].Text, "G07");
+  ASSERT_EQ(sats[1]["samples"].Items.size(), 2u);
+  EXPECT_EQ(sats[1]["samples"].Items[1].Items[0].Text, "2005-01-20 00:00:30.000");
+  EXPECT_DOUBLE_EQ(sats[1]["samples"].Items[1].Items[2].Number, 90.0);
 }
 
 }  // namespace
