@@ -4,6 +4,8 @@
 // a folder; failures name the record, and rawconv_plan fails alike.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -345,6 +347,40 @@ TEST_F(StationRecordsTest, RecordsGoToTheQualityCheckAsTheySay) {
   plain.PlanOnly = true;
   ASSERT_EQ(kConversionOk, RunConversion(plain)) << Ctx().ErrorText;
   EXPECT_TRUE(plain.Reference.Source.empty());
+}
+
+// The shipped network example: real recordings of stations 0759 and 3040
+// beside their EPP files, and their site logs. The position from the data
+// wins over the log's in the header, and the check still sets the data
+// against the log's position.
+TEST_F(StationRecordsTest, ThePositionFromTheDataWinsOverTheLogsAndIsCheckedAgainstIt) {
+  const std::string examples = std::string(RAWCONV_SOURCE_DIR) + "/examples/";
+  gpb_ = Path("0759.gpb");
+  fs::copy_file(examples + "sample.gpb", gpb_);
+  fs::copy_file(examples + "sample.epp", Path("0759.epp"));
+  const std::string folder = examples + "sitelogs";
+  o_.gpb_path = gpb_.c_str();
+  o_.sitelog_path = folder.c_str();
+  o_.qc = RAWCONV_QC_WITH;
+  const std::string from_log = " -3976219.5082  3382372.5671  3652512.9849";
+  ASSERT_EQ(RAWCONV_OK, Convert()) << report_.error;
+  EXPECT_EQ(from_log, Field("APPROX POSITION XYZ").substr(0, from_log.size()));
+  EXPECT_EQ(Padded("99999M759"), Field("MARKER NUMBER").substr(0, 20));
+
+  o_.position_source = RAWCONV_POSITION_DATA;
+  ASSERT_EQ(RAWCONV_OK, Convert()) << report_.error;
+  const std::string position = Field("APPROX POSITION XYZ");
+  double x = 0, y = 0, z = 0;
+  ASSERT_EQ(3, std::sscanf(position.c_str(), "%lf %lf %lf", &x, &y, &z)) << position;
+  const double d = std::sqrt((x + 3976219.5082) * (x + 3976219.5082) +
+                             (y - 3382372.5671) * (y - 3382372.5671) +
+                             (z - 3652512.9849) * (z - 3652512.9849));
+  EXPECT_GT(d, 0.5) << position;  // the data's, not the log's
+  EXPECT_LT(d, 5.0) << position;
+  EXPECT_EQ(Padded("99999M759"), Field("MARKER NUMBER").substr(0, 20));  // the rest stays the log's
+  const std::string json = ReadFile(report_.qc_json_path);
+  EXPECT_NE(std::string::npos, json.find("\"source\": \"site log 075900jpn_20050401.log\""));
+  EXPECT_NE(std::string::npos, json.find("-3976219.5082")) << "the log's position as the reference";
 }
 
 }  // namespace
