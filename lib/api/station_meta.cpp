@@ -20,10 +20,10 @@ namespace {
 using steps::IsFolder;
 using steps::IsUsable;
 
-constexpr int kAntennaCodeColumns = 16;
+constexpr int kAntennaCodeColumns = 16;  // the radome follows in columns 17-20
 // The end of a message whose mend is naming the station (gpb2rinex and
 // Python put their own spellings of the fields in its place).
-constexpr char kMarkerAdvice[] = "give marker_name or station_id";  // the radome follows in columns 17-20
+constexpr char kMarkerAdvice[] = "give marker_name or station_id";
 
 bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 
