@@ -431,4 +431,26 @@ std::FILE* OpenInputStream(const char* path, bool text, std::string* reason) {
   return file.Release();
 }
 
+ReadTextResult ReadInputText(const char* path, size_t max_bytes, std::string* text,
+                             std::string* reason) {
+  text->clear();
+  reason->clear();
+  InputFile in;
+  if (!in.Open(path)) {
+    *reason = in.Reason();
+    return ReadTextResult::kCannotOpen;
+  }
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in.Stream())) > 0) {
+    if (n > max_bytes - text->size()) return ReadTextResult::kTooLarge;
+    text->append(buffer, n);
+  }
+  if (std::ferror(in.Stream())) {
+    *reason = SystemReason(errno);
+    return ReadTextResult::kCannotRead;
+  }
+  return ReadTextResult::kOk;
+}
+
 }  // namespace rawconv

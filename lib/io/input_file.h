@@ -126,6 +126,17 @@ class InputFile {
 // failure, with the reason in *reason when reason is given).
 std::FILE* OpenInputStream(const char* path, bool text, std::string* reason);
 
+// Reads a whole input of at most max_bytes (decompressed) into *text, for
+// the small text files read at once (site logs, station tables).
+enum class ReadTextResult {
+  kOk,
+  kCannotOpen,  // *reason: InputFile's
+  kCannotRead,  // *reason: the system's
+  kTooLarge,    // more than max_bytes: not the file it should be
+};
+ReadTextResult ReadInputText(const char* path, size_t max_bytes, std::string* text,
+                             std::string* reason);
+
 }  // namespace rawconv
 
 #endif  // RAWCONV_IO_INPUT_FILE_H_

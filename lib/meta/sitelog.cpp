@@ -457,25 +457,20 @@ bool ParseSiteLog(const std::string& text, const std::string& path, SiteLog* log
 }
 
 bool ReadSiteLog(const std::string& path, SiteLog* log, std::string* error) {
-  InputFile in;
-  if (!in.Open(path.c_str())) {
-    *error = "Cannot open site log " + path + ": " + in.Reason();
-    return false;
-  }
-  std::string text;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in.Stream())) > 0) {
-    text.append(buffer, n);
-    if (text.size() > kMaxSiteLogBytes) {
-      *error = "Site log " + path + " is larger than " +
-               std::to_string(kMaxSiteLogBytes >> 20) + " MB: not a site log";
+  std::string text, reason;
+  switch (ReadInputText(path.c_str(), kMaxSiteLogBytes, &text, &reason)) {
+    case ReadTextResult::kOk:
+      break;
+    case ReadTextResult::kCannotOpen:
+      *error = "Cannot open site log " + path + ": " + reason;
       return false;
-    }
-  }
-  if (std::ferror(in.Stream())) {
-    *error = "Cannot read site log " + path + ": " + SystemReason(errno);
-    return false;
+    case ReadTextResult::kCannotRead:
+      *error = "Cannot read site log " + path + ": " + reason;
+      return false;
+    case ReadTextResult::kTooLarge:
+      *error = "Site log " + path + " is larger than " + std::to_string(kMaxSiteLogBytes >> 20) +
+               " MB: not a site log";
+      return false;
   }
   return ParseSiteLog(text, path, log, error);
 }

@@ -360,24 +360,20 @@ bool ParseStationTable(const std::string& text, const std::string& path,
 
 bool ReadStationTable(const std::string& path, const StationTextLimits& limits,
                       StationTable* table, std::string* error) {
-  InputFile in;
-  if (!in.Open(path.c_str())) {
-    *error = "Cannot open station table " + path + ": " + in.Reason();
-    return false;
-  }
-  std::string text;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in.Stream())) > 0) {
-    text.append(buffer, n);
-    if (text.size() > kMaxTableBytes) {
-      *error = "Station table " + path + " is larger than 16 MB";
+  std::string text, reason;
+  switch (ReadInputText(path.c_str(), kMaxTableBytes, &text, &reason)) {
+    case ReadTextResult::kOk:
+      break;
+    case ReadTextResult::kCannotOpen:
+      *error = "Cannot open station table " + path + ": " + reason;
       return false;
-    }
-  }
-  if (std::ferror(in.Stream())) {
-    *error = "Cannot read station table " + path + ": " + SystemReason(errno);
-    return false;
+    case ReadTextResult::kCannotRead:
+      *error = "Cannot read station table " + path + ": " + reason;
+      return false;
+    case ReadTextResult::kTooLarge:
+      *error = "Station table " + path + " is larger than " +
+               std::to_string(kMaxTableBytes >> 20) + " MB";
+      return false;
   }
   return ParseStationTable(text, path, limits, table, error);
 }
