@@ -457,21 +457,8 @@ bool ParseSiteLog(const std::string& text, const std::string& path, SiteLog* log
 }
 
 bool ReadSiteLog(const std::string& path, SiteLog* log, std::string* error) {
-  std::string text, reason;
-  switch (ReadInputText(path.c_str(), kMaxSiteLogBytes, &text, &reason)) {
-    case ReadTextResult::kOk:
-      break;
-    case ReadTextResult::kCannotOpen:
-      *error = "Cannot open site log " + path + ": " + reason;
-      return false;
-    case ReadTextResult::kCannotRead:
-      *error = "Cannot read site log " + path + ": " + reason;
-      return false;
-    case ReadTextResult::kTooLarge:
-      *error = "Site log " + path + " is larger than " + std::to_string(kMaxSiteLogBytes >> 20) +
-               " MB: not a site log";
-      return false;
-  }
+  std::string text;
+  if (!ReadRecordFile(path, kMaxSiteLogBytes, "site log", &text, error)) return false;
   return ParseSiteLog(text, path, log, error);
 }
 

@@ -360,21 +360,8 @@ bool ParseStationTable(const std::string& text, const std::string& path,
 
 bool ReadStationTable(const std::string& path, const StationTextLimits& limits,
                       StationTable* table, std::string* error) {
-  std::string text, reason;
-  switch (ReadInputText(path.c_str(), kMaxTableBytes, &text, &reason)) {
-    case ReadTextResult::kOk:
-      break;
-    case ReadTextResult::kCannotOpen:
-      *error = "Cannot open station table " + path + ": " + reason;
-      return false;
-    case ReadTextResult::kCannotRead:
-      *error = "Cannot read station table " + path + ": " + reason;
-      return false;
-    case ReadTextResult::kTooLarge:
-      *error = "Station table " + path + " is larger than " +
-               std::to_string(kMaxTableBytes >> 20) + " MB";
-      return false;
-  }
+  std::string text;
+  if (!ReadRecordFile(path, kMaxTableBytes, "station table", &text, error)) return false;
   return ParseStationTable(text, path, limits, table, error);
 }
 

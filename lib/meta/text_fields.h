@@ -2,10 +2,40 @@
 #ifndef RAWCONV_META_TEXT_FIELDS_H_
 #define RAWCONV_META_TEXT_FIELDS_H_
 
+#include <cctype>
+#include <cstddef>
 #include <string>
+
+#include "io/input_file.h"
 
 namespace rawconv {
 namespace meta {
+
+// Reads the whole file at path (plain or gzip, at most max_bytes) into
+// *text. false with a message naming the file as `what` ("site log",
+// "station table") in *error: "Cannot open site log X: reason", "Cannot
+// read ...", "Site log X is larger than 4 MB: not a site log".
+inline bool ReadRecordFile(const std::string& path, size_t max_bytes, const std::string& what,
+                           std::string* text, std::string* error) {
+  std::string reason;
+  switch (ReadInputText(path.c_str(), max_bytes, text, &reason)) {
+    case ReadTextResult::kOk:
+      return true;
+    case ReadTextResult::kCannotOpen:
+      *error = "Cannot open " + what + " " + path + ": " + reason;
+      return false;
+    case ReadTextResult::kCannotRead:
+      *error = "Cannot read " + what + " " + path + ": " + reason;
+      return false;
+    case ReadTextResult::kTooLarge:
+      break;
+  }
+  std::string title = what;
+  if (!title.empty()) title[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(title[0])));
+  *error = title + " " + path + " is larger than " + std::to_string(max_bytes >> 20) +
+           " MB: not a " + what;
+  return false;
+}
 
 // text without leading and trailing blanks, tabs and line ends.
 inline std::string Trim(const std::string& text) {
