@@ -1,5 +1,6 @@
 #include "qc/orbit.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace rawconv {
@@ -210,6 +211,48 @@ void AzimuthElevation(const LocalFrame& f, const Vec3& sat, double* az_deg, doub
 
 void AzimuthElevation(const Vec3& receiver, const Vec3& sat, double* az_deg, double* el_deg) {
   AzimuthElevation(MakeLocalFrame(receiver), sat, az_deg, el_deg);
+}
+
+void EphemerisIndex::Set(const std::vector<EphemerisRecord>& records) {
+  records_ = records;
+  for (auto& list : entries_) list.clear();
+  indexed_ = false;
+}
+
+void EphemerisIndex::Index(int week) {
+  if (indexed_) return;
+  for (const EphemerisRecord& r : records_) {
+    if (r.Prn < 1 || r.Prn > kSatellites || !(r.SqrtA > 0.0)) continue;
+    EphemerisEntry e;
+    e.ToeTime = EphemerisTime(r, week);
+    e.Record = r;
+    entries_[r.Prn].push_back(e);
+  }
+  for (auto& list : entries_) {
+    std::stable_sort(list.begin(), list.end(), [](const EphemerisEntry& a, const EphemerisEntry& b) {
+      return a.ToeTime < b.ToeTime;
+    });
+  }
+  indexed_ = true;
+}
+
+const std::vector<EphemerisEntry>& EphemerisIndex::Of(int prn) const {
+  return entries_[prn >= 1 && prn <= kSatellites ? prn : 0];
+}
+
+const EphemerisEntry* EphemerisIndex::Nearest(int prn, double t) const {
+  const std::vector<EphemerisEntry>& list = Of(prn);
+  auto it = std::lower_bound(list.begin(), list.end(), t,
+                             [](const EphemerisEntry& e, double time) { return e.ToeTime < time; });
+  const EphemerisEntry* best = nullptr;
+  if (it != list.end()) best = &*it;
+  if (it != list.begin()) {
+    const EphemerisEntry* before = &*(it - 1);
+    if (best == nullptr || std::fabs(before->ToeTime - t) <= std::fabs(best->ToeTime - t))
+      best = before;
+  }
+  if (best == nullptr || std::fabs(best->ToeTime - t) > kMaxEphemerisAgeSeconds) return nullptr;
+  return best;
 }
 
 }  // namespace qc

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "ephem/epp.h"
 
@@ -115,6 +116,37 @@ inline bool BelowElevation(const Enu& d, double sin_mask) {
 // degrees of sat seen from the frame's origin.
 void AzimuthElevation(const LocalFrame& frame, const Vec3& sat, double* az_deg, double* el_deg);
 void AzimuthElevation(const Vec3& receiver, const Vec3& sat, double* az_deg, double* el_deg);
+
+// A broadcast ephemeris record with the continuous time of its toe.
+struct EphemerisEntry {
+  double ToeTime = 0.0;
+  EphemerisRecord Record{};
+};
+
+// The broadcast ephemerides of a recording by GPS satellite (1..32), each
+// satellite's records in order of toe. The records' weeks (ten-bit or full)
+// are read nearest to the week of the data, which is known at its first
+// epoch: Set keeps the records, Index(week) sorts them out once.
+class EphemerisIndex {
+ public:
+  void Set(const std::vector<EphemerisRecord>& records);
+  const std::vector<EphemerisRecord>& Records() const { return records_; }
+  bool Indexed() const { return indexed_; }
+  // Builds the lists (records of other satellites, or without an orbit,
+  // are left out); once, until the next Set.
+  void Index(int week);
+  // The satellite's entries by toe (empty for a number outside 1..32).
+  const std::vector<EphemerisEntry>& Of(int prn) const;
+  // The entry whose toe is nearest t, when within kMaxEphemerisAgeSeconds;
+  // nullptr otherwise.
+  const EphemerisEntry* Nearest(int prn, double t) const;
+
+ private:
+  static constexpr int kSatellites = 32;
+  std::vector<EphemerisRecord> records_;
+  std::vector<EphemerisEntry> entries_[kSatellites + 1];
+  bool indexed_ = false;
+};
 
 }  // namespace qc
 }  // namespace rawconv

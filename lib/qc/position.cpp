@@ -273,46 +273,14 @@ PositionSolver::PositionSolver(double elevation_mask_deg, size_t max_epochs)
 }
 
 void PositionSolver::SetEphemerides(const std::vector<EphemerisRecord>& records) {
-  raw_ = records;
-  for (auto& list : ephemerides_) list.clear();
-  indexed_ = false;
-}
-
-void PositionSolver::Index(int week) {
-  for (const EphemerisRecord& r : raw_) {
-    if (r.Prn < 1 || r.Prn > 32 || !(r.SqrtA > 0.0)) continue;
-    Entry e;
-    e.ToeTime = EphemerisTime(r, week);
-    e.Record = r;
-    ephemerides_[r.Prn].push_back(e);
-  }
-  for (auto& list : ephemerides_) {
-    std::stable_sort(list.begin(), list.end(),
-                     [](const Entry& a, const Entry& b) { return a.ToeTime < b.ToeTime; });
-  }
-  indexed_ = true;
-}
-
-const PositionSolver::Entry* PositionSolver::EphemerisFor(int prn, double t) const {
-  const std::vector<Entry>& list = ephemerides_[prn];
-  if (list.empty()) return nullptr;
-  auto it = std::lower_bound(list.begin(), list.end(), t,
-                             [](const Entry& e, double time) { return e.ToeTime < time; });
-  const Entry* best = nullptr;
-  if (it != list.end()) best = &*it;
-  if (it != list.begin()) {
-    const Entry* before = &*(it - 1);
-    if (best == nullptr || std::fabs(before->ToeTime - t) <= std::fabs(best->ToeTime - t)) best = before;
-  }
-  if (best == nullptr || std::fabs(best->ToeTime - t) > kMaxEphemerisAgeSeconds) return nullptr;
-  return best;
+  ephemerides_.Set(records);
 }
 
 bool PositionSolver::SolveEpoch(const GpbEpoch& epoch, const GpbChannel* channels, int full_week,
                                 EpochSolution* out) {
   const double t = full_week * kSecondsPerWeek + epoch.RcvTime;
   if (!std::isfinite(t) || channels == nullptr) return false;
-  if (!indexed_) Index(full_week);
+  ephemerides_.Index(full_week);
   const int n = std::min<int>(std::max<int>(epoch.NumChannels, 0), kMaxChannels);
 
   // The codes of the epoch: the combination when four satellites have both.
@@ -338,7 +306,7 @@ bool PositionSolver::SolveEpoch(const GpbEpoch& epoch, const GpbChannel* channel
       if (!(Has(ch, kObsP2) && UsableCode(ch.P2))) continue;
       code = (kGamma * p1 - ch.P2) / (kGamma - 1.0);
     }
-    const Entry* e = EphemerisFor(ch.Prn, t);
+    const EphemerisEntry* e = ephemerides_.Nearest(ch.Prn, t);
     if (e == nullptr) continue;
     // Transmission time by the satellite's clock, then by GPS time.
     double tx = t - code / kSpeedOfLight;
@@ -401,7 +369,7 @@ bool PositionSolver::SolveEpoch(const GpbEpoch& epoch, const GpbChannel* channel
 
 void PositionSolver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels, int full_week) {
   ++added_;
-  if (raw_.empty()) return;
+  if (ephemerides_.Records().empty()) return;
   // Past the first kDenseEpochs, epochs kSparseSeconds apart at most.
   const double t = full_week * kSecondsPerWeek + epoch.RcvTime;
   if (candidates_ >= static_cast<int64_t>(kDenseEpochs) && !(t - last_candidate_ >= kSparseSeconds - 0.5))
@@ -439,7 +407,7 @@ DataPosition PositionSolver::Result() const {
     if (s.IonoFree) ++d.IonoFreeEpochs;
     d.SatellitesDropped += s.Dropped;
   }
-  if (raw_.empty()) {
+  if (ephemerides_.Records().empty()) {
     d.Reason = "no ephemerides";
     return d;
   }

@@ -125,7 +125,7 @@ class PositionSolver {
   explicit PositionSolver(double elevation_mask_deg, size_t max_epochs = kMaxPositionEpochs);
 
   void SetEphemerides(const std::vector<EphemerisRecord>& records);
-  bool HasEphemerides() const { return !raw_.empty(); }
+  bool HasEphemerides() const { return !ephemerides_.Records().empty(); }
 
   // One epoch with its channels (epoch.NumChannels, at most kMaxChannels)
   // and the full GPS week of epoch.RcvTime.
@@ -140,18 +140,9 @@ class PositionSolver {
   const std::vector<EpochSolution>& Solutions() const { return solutions_; }
 
  private:
-  struct Entry {
-    double ToeTime = 0.0;
-    EphemerisRecord Record{};
-  };
-  const Entry* EphemerisFor(int prn, double t) const;
-  void Index(int week);
-
   double sin_mask_;
   size_t max_epochs_;
-  std::vector<EphemerisRecord> raw_;
-  std::vector<Entry> ephemerides_[33];  // GPS 1..32, by toe
-  bool indexed_ = false;
+  EphemerisIndex ephemerides_;
   bool have_start_ = false;
   Vec3 start_;
   double start_clock_ = 0.0;

@@ -40,11 +40,6 @@ struct ArcSums {
   }
 };
 
-struct EphemerisEntry {
-  double ToeTime = 0.0;
-  EphemerisRecord Record{};
-};
-
 struct SatState {
   QcSatellite Out;
   bool Seen = false;
@@ -150,9 +145,7 @@ bool LoadEphemerides(const char* epp_path, std::vector<EphemerisRecord>* out, st
 
 struct QcObserver::State {
   QcOptions Options;
-  std::vector<EphemerisRecord> RawEphemerides;
-  std::vector<EphemerisEntry> Ephemerides[33];  // GPS 1..32, by toe
-  bool EphemeridesIndexed = false;
+  EphemerisIndex Ephemerides;
   bool HasPosition = false;
   bool PositionGiven = false;
   Vec3 Position;
@@ -177,7 +170,6 @@ struct QcObserver::State {
 
   explicit State(double mask) : Solver(mask) {}
 
-  void IndexEphemerides(int week);
   const EphemerisRecord* EphemerisFor(SatState& s, int prn, double t, double* toe_time);
   void AddStep(double step);
   void OpenArc(SatState& s);
@@ -188,25 +180,9 @@ struct QcObserver::State {
   void Thin();
 };
 
-void QcObserver::State::IndexEphemerides(int week) {
-  for (const EphemerisRecord& r : RawEphemerides) {
-    if (r.Prn < 1 || r.Prn > 32 || !(r.SqrtA > 0.0)) continue;
-    EphemerisEntry e;
-    e.ToeTime = EphemerisTime(r, week);
-    e.Record = r;
-    Ephemerides[r.Prn].push_back(e);
-  }
-  for (auto& list : Ephemerides) {
-    std::stable_sort(list.begin(), list.end(), [](const EphemerisEntry& a, const EphemerisEntry& b) {
-      return a.ToeTime < b.ToeTime;
-    });
-  }
-  EphemeridesIndexed = true;
-}
-
 const EphemerisRecord* QcObserver::State::EphemerisFor(SatState& s, int prn, double t,
                                                        double* toe_time) {
-  const std::vector<EphemerisEntry>& list = Ephemerides[prn];
+  const std::vector<EphemerisEntry>& list = Ephemerides.Of(prn);
   if (list.empty()) return nullptr;
   // Times only grow, so the nearest record only moves forward.
   while (s.Ephemeris + 1 < list.size() &&
@@ -451,13 +427,11 @@ QcObserver::QcObserver(const QcOptions& options) : state_(new State(options.Elev
 QcObserver::~QcObserver() = default;
 
 void QcObserver::SetEphemerides(const std::vector<EphemerisRecord>& records) {
-  state_->RawEphemerides = records;
-  for (auto& list : state_->Ephemerides) list.clear();
+  state_->Ephemerides.Set(records);
   for (SatState& s : state_->Sats) {
     s.Ephemeris = 0;
     s.Track = SatelliteTrack();
   }
-  state_->EphemeridesIndexed = false;
   state_->Solver.SetEphemerides(records);
 }
 
@@ -489,7 +463,7 @@ void QcObserver::AddEpoch(const GpbEpoch& epoch, const GpbChannel* channels, int
     ++st.Skipped;
     return;
   }
-  if (!st.EphemeridesIndexed) st.IndexEphemerides(full_week);
+  st.Ephemerides.Index(full_week);
   if (!st.HasPosition && (epoch.Flags & kEpochPositionValid) &&
       (epoch.Latitude != 0.0 || epoch.Longitude != 0.0) && std::isfinite(epoch.Latitude) &&
       std::isfinite(epoch.Longitude) && std::isfinite(epoch.Height)) {
@@ -520,10 +494,10 @@ void QcObserver::Finish(QcSummary* out) {
   out->ElevationMask = st.Options.ElevationMask;
   out->HasPosition = st.HasPosition;
   out->Position = st.Position;
-  out->EphemerisCount = static_cast<int>(st.RawEphemerides.size());
+  out->EphemerisCount = static_cast<int>(st.Ephemerides.Records().size());
   out->Metadata = st.Station;
   if (!st.DataPositionGiven) out->Metadata.Data = st.Solver.Result();
-  out->Metadata.HasEphemerides = !st.RawEphemerides.empty();
+  out->Metadata.HasEphemerides = !st.Ephemerides.Records().empty();
   CompareMetadata(&out->Metadata);
   out->PresentEpochs = st.Present;
   out->SkippedEpochs = st.Skipped;
