@@ -9,6 +9,7 @@
 #include "api/conversion_steps.h"
 #include "api/rawconv_api.h"
 #include "meta/station_csv.h"
+#include "meta/text_fields.h"
 #include "naming/file_ext.h"
 #include "naming/path.h"
 #include "select/selection.h"
@@ -19,6 +20,7 @@ namespace {
 
 using steps::IsFolder;
 using steps::IsUsable;
+using meta::Upper;
 
 constexpr int kAntennaCodeColumns = 16;  // the radome follows in columns 17-20
 // The end of a message whose mend is naming the station (gpb2rinex and
@@ -51,11 +53,6 @@ std::string LookupMarker(const ConversionJob& job) {
   std::string name = FileNameOf(gpb, PathRule::kEitherSlash);
   name.resize(WithoutGzipSuffixLength(name.c_str()));
   return StationOf(name);
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // A text of a record for a header field of `columns` columns: bytes outside

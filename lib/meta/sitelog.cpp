@@ -75,15 +75,7 @@ bool SplitField(const std::string& text, int line, Field* field) {
 }
 
 bool IsId(const std::string& text, size_t length) {
-  if (text.size() != length) return false;
-  for (char c : text)
-    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-  return true;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
+  return text.size() == length && AllAlnum(text);
 }
 
 std::string ToLower(std::string text) {

@@ -136,15 +136,7 @@ std::string FoldName(const std::string& text) {
 }
 
 bool IsId(const std::string& text) {
-  if (text.size() != 4 && text.size() != 9) return false;
-  for (char c : text)
-    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-  return true;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
+  return (text.size() == 4 || text.size() == 9) && AllAlnum(text);
 }
 
 bool ReadDouble(const std::string& text, double* value) {

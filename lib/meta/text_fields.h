@@ -46,6 +46,19 @@ inline std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+// True when text is letters and digits only (and not empty).
+inline bool AllAlnum(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+inline std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // The position (from 1) of the first byte outside printable ASCII, 0 when
 // every byte is printable.
 inline size_t FirstUnprintable(const std::string& text) {
