@@ -385,7 +385,7 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
       if (exact) {
         if (kRinexBufferSize - out_.Length < kEpochLineRoom) RinexFlush(&out_);
         const size_t bytes = AppendEpochLine(&out_, date, epoch, channels, glonass_slots_);
-        sink_.Values(EpochValues{bytes, n, types, thousandths_, flags_});
+        sink_.Values(EpochValues{bytes, n, types, thousandths_, flags_, nullptr, nullptr});
         return;
       }
     }
@@ -397,7 +397,7 @@ class Rinex2EpochWriter final : public EpochRecordWriter {
       bytes += WriteObsLines(channels[i], types_, &out_, &capture);
     }
     const EpochValues values{bytes, n, types, exact ? thousandths_ : nullptr,
-                             exact ? flags_ : nullptr};
+                             exact ? flags_ : nullptr, nullptr, nullptr};
     sink_.Values(values);
   }
 

@@ -29,6 +29,9 @@ constexpr int kMaxRinex3Prn = kGpsPrnMax + kGlonassSlots;
 constexpr size_t kLineRoom = 1024;
 constexpr int kValueColumns = 14;
 constexpr int kFieldColumns = 16;  // value, LLI, SSI
+// The longest satellite line: the name, every field (values wider than
+// their columns are cut to them) and the line end.
+constexpr size_t kSatelliteLineBytes = 3 + kTypeCount * kFieldColumns + 1;
 
 void Selected(const ObsHeaderSummary& s, bool* selected) {
   const int32_t flags[kTypeCount] = {s.HasC1, s.HasL1, s.HasL2, s.HasP1,
@@ -91,43 +94,80 @@ char StrengthDigit(double cn0) {
   return ssi != 0 ? static_cast<char>('0' + ssi) : ' ';
 }
 
-// One satellite line: the satellite and every selected type.
-void AppendSatelliteLine(RinexBuffer* out, const GpbChannel& c, const bool* selected) {
-  char* const start = RinexReserve(out, kLineRoom + kTypeCount * kFixedFieldMax);
-  if (!PutSatellite(start, c.Prn)) return;
-  char* p = start + 3;
+// The eight fields of a satellite's line, in the order C1 L1 L2 P1 P2 D1
+// S1 S2, and the two flag characters written after each.
+struct SatelliteFields {
+  double Values[kTypeCount];
+  char Flags[2 * kTypeCount];  // loss of lock, strength
+};
+
+SatelliteFields FieldsOf(const GpbChannel& c) {
   // Phases are stored with the opposite sign; 0.0 - x keeps an absent 0.0
   // from turning into -0.000.
-  const double values[kTypeCount] = {c.C1, 0.0 - c.L1, 0.0 - c.L2, c.P1,
-                                     c.P2, c.D1, c.Cn0L1, c.Cn0L2};
+  SatelliteFields f{{c.C1, 0.0 - c.L1, 0.0 - c.L2, c.P1, c.P2, c.D1, c.Cn0L1, c.Cn0L2}, {}};
   const bool lost[kTypeCount] = {
       false,
       (c.ObsMask & kObsLock1) != 0 && !(c.LockTime1 > 0.0),
       (c.ObsMask & kObsLock2) != 0 && !(c.LockTime2 > 0.0),
       false, false, false, false, false};
   const char strength[3] = {' ', StrengthDigit(c.Cn0L1), StrengthDigit(c.Cn0L2)};
+  for (int i = 0; i < kTypeCount; ++i) {
+    f.Flags[2 * i] = lost[i] && kTypeIsPhase[i] ? '1' : ' ';
+    f.Flags[2 * i + 1] = kTypeIsStrength[i] ? ' ' : strength[kTypeFrequency[i]];
+  }
+  return f;
+}
+
+// One satellite line: the satellite and every selected type (a value of 0
+// is a blank field).
+void AppendSatelliteLine(RinexBuffer* out, const GpbChannel& c, const bool* selected) {
+  char* const start = RinexReserve(out, kLineRoom + kTypeCount * kFixedFieldMax);
+  if (!PutSatellite(start, c.Prn)) return;
+  char* p = start + 3;
+  const SatelliteFields f = FieldsOf(c);
   const bool reference = out->Reference != 0;
   for (int i = 0; i < kTypeCount; ++i) {
     if (!selected[i]) continue;
-    if (values[i] == 0.0) {
+    if (f.Values[i] == 0.0) {
       std::memset(p, ' ', kFieldColumns);
       p += kFieldColumns;
       continue;
     }
-    if (!reference && PutObsColumns(values[i], p)) {
+    if (!reference && PutObsColumns(f.Values[i], p)) {
       p += kValueColumns;
     } else {
       char field[kFixedFieldMax];
-      size_t length = PutObsValue(*out, field, values[i]);
+      size_t length = PutObsValue(*out, field, f.Values[i]);
       if (length > kValueColumns) length = kValueColumns;  // keeps the columns of what follows
       std::memcpy(p, field, length);
       p += length;
     }
-    *p++ = lost[i] && kTypeIsPhase[i] ? '1' : ' ';
-    *p++ = kTypeIsStrength[i] ? ' ' : strength[kTypeFrequency[i]];
+    *p++ = f.Flags[2 * i];
+    *p++ = f.Flags[2 * i + 1];
   }
   *p++ = '\n';
   out->Length += static_cast<size_t>(p - start);
+}
+
+// What AppendSatelliteLine writes of a satellite with a RINEX 3 number, as
+// the values handed beside it: its name, each selected value in
+// thousandths, whether it is there and its flags. false when a value has
+// no fast-path text (the text must then be written, and read back).
+bool CaptureSatellite(const GpbChannel& c, const bool* selected, char* name, int64_t* values,
+                      uint8_t* present, char* flags) {
+  if (!PutSatellite(name, c.Prn)) return false;
+  const SatelliteFields f = FieldsOf(c);
+  int k = 0;
+  for (int i = 0; i < kTypeCount; ++i) {
+    if (!selected[i]) continue;
+    present[k] = f.Values[i] != 0.0;
+    values[k] = 0;
+    if (present[k] != 0 && !ObsThousandths(f.Values[i], &values[k])) return false;
+    flags[2 * k] = present[k] != 0 ? f.Flags[2 * i] : ' ';
+    flags[2 * k + 1] = present[k] != 0 ? f.Flags[2 * i + 1] : ' ';
+    ++k;
+  }
+  return true;
 }
 
 int SatellitesWithNumber(const GpbEpoch& epoch, const GpbChannel* channels) {
@@ -139,9 +179,13 @@ int SatellitesWithNumber(const GpbEpoch& epoch, const GpbChannel* channels) {
 
 class Rinex3EpochWriter final : public EpochRecordWriter {
  public:
-  Rinex3EpochWriter(Sink& sink, const ObsHeaderSummary& summary, bool reference) {
+  Rinex3EpochWriter(Sink& sink, const ObsHeaderSummary& summary, bool reference)
+      : sink_(sink),
+        hand_values_(sink.WantsValues() && !reference),
+        values_only_(hand_values_ && sink.ValuesReplaceRecords()) {
     RinexBufferInit(&out_, &sink, reference);
     Selected(summary, selected_);
+    for (bool s : selected_) types_ += s ? 1 : 0;
   }
 
   void StationBlock(const EpochDate& date, const StationEvent& event) override {
@@ -155,15 +199,58 @@ class Rinex3EpochWriter final : public EpochRecordWriter {
   }
 
   void Epoch(const EpochDate& date, const GpbEpoch& epoch, const GpbChannel* channels) override {
-    AppendEpochRecordLine(&out_, date, kEpochFlagOk, SatellitesWithNumber(epoch, channels));
+    const int count = SatellitesWithNumber(epoch, channels);
     const int n = epoch.NumChannels < kMaxChannels ? epoch.NumChannels : kMaxChannels;
-    for (int i = 0; i < n; ++i) AppendSatelliteLine(&out_, channels[i], selected_);
+    if (!hand_values_) {
+      AppendEpochRecordLine(&out_, date, kEpochFlagOk, count);
+      for (int i = 0; i < n; ++i) AppendSatelliteLine(&out_, channels[i], selected_);
+      return;
+    }
+    // The values first, then the text: the whole epoch is formatted into
+    // the block at once (room is made first), so none of its text can reach
+    // the sink before its values do. When the sink needs no records
+    // (values_only_), the text is the epoch line alone.
+    bool exact = true;
+    for (int i = 0, k = 0; i < n && exact; ++i) {
+      if (channels[i].Prn < 1 || channels[i].Prn > kMaxRinex3Prn) continue;
+      exact = CaptureSatellite(channels[i], selected_, &names_[3 * k], &values_[k * types_],
+                               &present_[k * types_], &flags_[2 * k * types_]);
+      ++k;
+    }
+    // The epoch line's room, what every satellite line but the last can
+    // take, and the room the last one asks for.
+    constexpr size_t kLastLineRoom = kLineRoom + kTypeCount * kFixedFieldMax;
+    static_assert(kLineRoom + kMaxChannels * kSatelliteLineBytes + kLastLineRoom <=
+                      kRinexBufferSize,
+                  "an epoch fits the block");
+    const size_t room =
+        kLineRoom + static_cast<size_t>(n > 0 ? n : 0) * kSatelliteLineBytes + kLastLineRoom;
+    if (kRinexBufferSize - out_.Length < room) RinexFlush(&out_);
+    const size_t before = out_.Length;
+    AppendEpochRecordLine(&out_, date, kEpochFlagOk, count);
+    if (!(values_only_ && exact)) {
+      for (int i = 0; i < n; ++i) AppendSatelliteLine(&out_, channels[i], selected_);
+    }
+    const uint64_t bytes = out_.Length - before;
+    if (exact) {
+      sink_.Values(EpochValues{bytes, count, types_, values_, flags_, names_, present_});
+    } else {
+      sink_.Values(EpochValues{bytes, count, types_, nullptr, nullptr, nullptr, nullptr});
+    }
   }
 
   void Flush() override { RinexFlush(&out_); }
 
  private:
+  Sink& sink_;
+  const bool hand_values_;  // the sink codes values (Compact RINEX)
+  const bool values_only_;  // and needs no records' text
   bool selected_[kTypeCount];
+  int types_ = 0;
+  char names_[3 * kMaxChannels];
+  int64_t values_[kMaxChannels * kTypeCount];
+  uint8_t present_[kMaxChannels * kTypeCount];
+  char flags_[2 * kMaxChannels * kTypeCount];
   RinexBuffer out_;
 };
 

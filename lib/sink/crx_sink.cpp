@@ -362,24 +362,47 @@ bool CrxSink::Values(const EpochValues& values) {
   if (failed_ || done_) return false;
   if (values.Satellites < 0 || values.Types < 0) return Fail("epoch values of a negative count");
   if (pending_head_ > 0 && (pending_head_ == pending_.size() || pending_head_ >= 256)) {
-    // Drop what has been used: entries, and values up to the first one
-    // still needed (the epoch being coded, or the oldest waiting).
+    // Drop what has been used: entries, and values and names up to the
+    // first ones still needed (the epoch being coded, or the oldest waiting).
     size_t keep = pending_base_ + pending_values_.size();
-    if (pending_head_ < pending_.size()) keep = pending_[pending_head_].at;
+    size_t keep_names = pending_names_base_ + pending_names_.size() / 3;
+    if (pending_head_ < pending_.size()) {
+      keep = pending_[pending_head_].at;
+      keep_names = pending_[pending_head_].named_at;
+    }
     if (from_values_ && current_.at < keep) keep = current_.at;
-    const size_t cut = keep - pending_base_;
-    pending_values_.erase(pending_values_.begin(), pending_values_.begin() + static_cast<long>(cut));
-    pending_flags_.erase(pending_flags_.begin(), pending_flags_.begin() + static_cast<long>(2 * cut));
+    if (from_values_ && current_.named_at < keep_names) keep_names = current_.named_at;
+    const long cut = static_cast<long>(keep - pending_base_);
+    pending_values_.erase(pending_values_.begin(), pending_values_.begin() + cut);
+    pending_flags_.erase(pending_flags_.begin(), pending_flags_.begin() + 2 * cut);
+    pending_present_.erase(pending_present_.begin(), pending_present_.begin() + cut);
     pending_base_ = keep;
+    const long cut_names = static_cast<long>(keep_names - pending_names_base_);
+    pending_names_.erase(pending_names_.begin(), pending_names_.begin() + 3 * cut_names);
+    pending_names_base_ = keep_names;
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(pending_head_));
     pending_head_ = 0;
   }
-  Pending entry{values.TextBytes, values.Satellites, values.Types,
-                pending_base_ + pending_values_.size(), values.Values != nullptr};
+  Pending entry{values.TextBytes,
+                values.Satellites,
+                values.Types,
+                pending_base_ + pending_values_.size(),
+                pending_names_base_ + pending_names_.size() / 3,
+                values.Values != nullptr,
+                values.Values != nullptr && values.Names != nullptr};
   if (entry.given) {
     const size_t n = static_cast<size_t>(values.Satellites) * static_cast<size_t>(values.Types);
     pending_values_.insert(pending_values_.end(), values.Values, values.Values + n);
     pending_flags_.insert(pending_flags_.end(), values.Flags, values.Flags + 2 * n);
+    if (values.Present != nullptr) {
+      pending_present_.insert(pending_present_.end(), values.Present, values.Present + n);
+    } else {
+      pending_present_.insert(pending_present_.end(), n, uint8_t{1});
+    }
+    if (entry.named) {
+      pending_names_.insert(pending_names_.end(), values.Names,
+                            values.Names + 3 * static_cast<size_t>(values.Satellites));
+    }
   }
   pending_.push_back(entry);
   return true;
@@ -517,12 +540,12 @@ bool CrxSink::OnEpochLine(const char* line, size_t length) {
     return true;
   }
   if (count < 0) return Fail("an epoch line has no satellite count");
-  // The values handed for this epoch, if any (RINEX 3 text is read: its
-  // records carry the names).
+  // The values handed for this epoch, if any (RINEX 3 values come with the
+  // records' names, which the epoch line lacks).
   from_values_ = false;
   if (pending_head_ < pending_.size()) {
     current_ = pending_[pending_head_++];
-    if (current_.given && !v3) {
+    if (current_.given && (!v3 || current_.named)) {
       if (current_.satellites != count) return Fail("epoch values out of step with the text");
       from_values_ = true;
     }
@@ -534,7 +557,8 @@ bool CrxSink::OnEpochLine(const char* line, size_t length) {
   epoch_lengths_.assign(1, length);
   size_t lines = 1;
   if (v3) {
-    lines += static_cast<size_t>(count);
+    // Coded from values: the epoch line alone is read.
+    if (!from_values_) lines += static_cast<size_t>(count);
   } else {
     if (count > 0 && types2_ <= 0) return Fail("data records before the observation types");
     if (count > 0) lines += static_cast<size_t>((count - 1) / crx::kEpoch2SatsPerLine);
@@ -575,6 +599,12 @@ bool CrxSink::EncodeEpoch() {
   epoch_line_.resize(fixed, ' ');
   size_t first_record = 1;
   for (int i = 0; i < epoch_sats_; ++i) {
+    if (v3 && from_values_) {
+      // RINEX 3 coded from values: the names came with them.
+      const size_t at = 3 * (current_.named_at - pending_names_base_ + static_cast<size_t>(i));
+      epoch_line_.append(&pending_names_[at], 3);
+      continue;
+    }
     // RINEX 2: 12 names a line from column 33; RINEX 3: each record's start.
     const size_t li = v3 ? 1 + static_cast<size_t>(i) : static_cast<size_t>(i / crx::kEpoch2SatsPerLine);
     const size_t col =
@@ -628,7 +658,8 @@ bool CrxSink::EncodeEpoch() {
       const size_t at = current_.at - pending_base_ + static_cast<size_t>(i) * static_cast<size_t>(types);
       if (types <= 0) return Fail("a satellite of a system without observation types");
       flags_.assign(&pending_flags_[2 * at], 2 * static_cast<size_t>(types));
-      if (!CodeRecord(name, static_cast<size_t>(types), &pending_values_[at], nullptr)) return false;
+      if (!CodeRecord(name, static_cast<size_t>(types), &pending_values_[at], &pending_present_[at]))
+        return false;
       continue;
     }
     int line_count;

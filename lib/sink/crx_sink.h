@@ -10,10 +10,12 @@
 // nothing per line or epoch once the first epochs have set the sizes.
 //
 // A writer may hand each epoch's values beside its text (Sink::Values):
-// the epoch's line then gives the names and the epoch's data records, when
-// the writer sent them at all, are passed over by their byte count, unread;
-// the values are coded as if read from them. An epoch handed without values (or a RINEX 3 one) is read
-// from its text. Values wait in order until their epoch line comes.
+// the epoch's line (RINEX 2) or the values (RINEX 3) then give the names
+// and the epoch's data records, when the writer sent them at all, are
+// passed over by their byte count, unread; the values are coded as if read
+// from them. An epoch handed without values (or RINEX 3 values without
+// names) is read from its text. Values wait in order until their epoch
+// line comes.
 #ifndef RAWCONV_SINK_CRX_SINK_H_
 #define RAWCONV_SINK_CRX_SINK_H_
 
@@ -77,8 +79,10 @@ class CrxSink final : public Sink {
     uint64_t text_bytes;
     int satellites;
     int types;
-    size_t at;   // its first value in pending_values_ (with a base below)
-    bool given;  // false: the text is read
+    size_t at;        // its first value in pending_values_ (with a base below)
+    size_t named_at;  // its first name in pending_names_ (likewise)
+    bool given;       // false: the text is read
+    bool named;       // the records' names came with the values (RINEX 3)
   };
 
   bool OnLine(const char* line, size_t length);
@@ -153,7 +157,10 @@ class CrxSink final : public Sink {
   size_t pending_head_ = 0;
   std::vector<int64_t> pending_values_;
   std::vector<char> pending_flags_;
+  std::vector<uint8_t> pending_present_;  // beside pending_values_
   size_t pending_base_ = 0;
+  std::vector<char> pending_names_;  // three characters a record
+  size_t pending_names_base_ = 0;    // in records
   // The epoch being coded from values: its entry, and the bytes of its text
   // still to pass over.
   Pending current_{};

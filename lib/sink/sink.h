@@ -12,9 +12,9 @@
 //
 // Every sink keeps a bounded amount of memory whatever the size of the output.
 //
-// Beside the bytes, the RINEX 2 observation writer hands each epoch's values
-// (EpochValues) down the same chain when a sink in it asks for them
-// (WantsValues): the Compact RINEX encoder then codes the values it was
+// Beside the bytes, the RINEX 2 and RINEX 3 observation writers hand each
+// epoch's values (EpochValues) down the same chain when a sink in it asks
+// for them (WantsValues): the Compact RINEX encoder then codes the values it was
 // handed instead of reading them back from the text. When the values are
 // all the chain needs (ValuesReplaceRecords), the writer leaves the data
 // records' text out and sends only the epoch lines. The thread stage
@@ -50,12 +50,19 @@ struct EpochValues {
   int32_t Satellites;  // data records of the epoch
   int32_t Types;       // values per record
   // Satellites * Types values, record by record, each the integer the
-  // text's "F14.3" field says in thousandths (never blank), and two flag
-  // characters per value (loss of lock, strength; a digit or a blank).
-  // Null Values: this epoch's text is to be read instead (a field the
-  // writer formatted another way).
+  // text's "F14.3" field says in thousandths, and two flag characters per
+  // value (loss of lock, strength; a digit or a blank). Null Values: this
+  // epoch's text is to be read instead (a field the writer formatted
+  // another way).
   const int64_t* Values;
   const char* Flags;
+  // RINEX 3 and 4, whose epoch line names no satellite: each record's
+  // satellite, three characters a record ("G05"), and whether each value
+  // is there (1) or its field blank (0; its flags blank too). Null Names:
+  // the epoch line names the satellites (RINEX 2); null Present: every
+  // value is there.
+  const char* Names;
+  const uint8_t* Present;
 };
 
 class Sink {

@@ -17,26 +17,39 @@ namespace rawconv {
 // arrays keep their room from one round of the ring to the next.
 struct SlotValues {
   struct Kept {
-    EpochValues epoch;  // Values and Flags set when passed on
-    size_t at;          // where its values start in the arrays
-    bool given;         // false: the epoch came without values
+    EpochValues epoch;  // the arrays set when passed on
+    size_t at;          // where its values start in values and flags
+    size_t present_at;  // in present
+    size_t named_at;    // in names (three characters a record)
   };
   std::vector<Kept> epochs;
   std::vector<int64_t> values;
   std::vector<char> flags;
+  std::vector<uint8_t> present;
+  std::vector<char> names;
 };
 
 bool ThreadSink::PassValuesOn(Sink* next, SlotValues* slot) {
   bool ok = true;
   for (const SlotValues::Kept& kept : slot->epochs) {
     EpochValues e = kept.epoch;
-    e.Values = kept.given ? slot->values.data() + kept.at : nullptr;
-    e.Flags = kept.given ? slot->flags.data() + 2 * kept.at : nullptr;
+    if (e.Values != nullptr) {
+      e.Values = slot->values.data() + kept.at;
+      e.Flags = slot->flags.data() + 2 * kept.at;
+      if (e.Present != nullptr) e.Present = slot->present.data() + kept.present_at;
+      if (e.Names != nullptr) e.Names = slot->names.data() + 3 * kept.named_at;
+    } else {
+      e.Flags = nullptr;
+      e.Present = nullptr;
+      e.Names = nullptr;
+    }
     if (ok) ok = next->Values(e);
   }
   slot->epochs.clear();
   slot->values.clear();
   slot->flags.clear();
+  slot->present.clear();
+  slot->names.clear();
   return ok;
 }
 
@@ -186,11 +199,16 @@ bool ThreadSink::Values(const EpochValues& values) {
   // reads a slot only once its block has been handed over.
   if (values_ == nullptr) values_.reset(new SlotValues[kRing]);
   SlotValues& slot = values_[filling_];
-  SlotValues::Kept kept{values, slot.values.size(), values.Values != nullptr};
-  if (kept.given) {
+  SlotValues::Kept kept{values, slot.values.size(), slot.present.size(), slot.names.size() / 3};
+  if (values.Values != nullptr) {
     const size_t n = static_cast<size_t>(values.Satellites) * static_cast<size_t>(values.Types);
     slot.values.insert(slot.values.end(), values.Values, values.Values + n);
     slot.flags.insert(slot.flags.end(), values.Flags, values.Flags + 2 * n);
+    if (values.Present != nullptr)
+      slot.present.insert(slot.present.end(), values.Present, values.Present + n);
+    if (values.Names != nullptr)
+      slot.names.insert(slot.names.end(), values.Names,
+                        values.Names + 3 * static_cast<size_t>(values.Satellites));
   }
   slot.epochs.push_back(kept);
   return true;

@@ -11,6 +11,7 @@
 #include "gpb/gpb.h"
 #include "memory_sink.h"
 #include "obs/obs_writer.h"
+#include "obs/rinex3_obs.h"
 #include "obs/rinex_versions.h"
 #include "sink/crx_sink.h"
 #include "sink/thread_sink.h"
@@ -23,6 +24,11 @@ using rawconv_test::MemorySink;
 const char kHeader[] =
     "     2.11           OBSERVATION DATA    M (MIXED)           RINEX VERSION / TYPE\n"
     "     8    C1    L1    L2    P1    P2    D1    S1    S2      # / TYPES OF OBSERV\n"
+    "                                                            END OF HEADER\n";
+const char kHeader3[] =
+    "     3.04           OBSERVATION DATA    M (MIXED)           RINEX VERSION / TYPE\n"
+    "G    8 C1C L1C L2W C1W C2W D1C S1C S2W                      SYS / # / OBS TYPES\n"
+    "R    8 C1C L1C L2P C1P C2P D1C S1C S2P                      SYS / # / OBS TYPES\n"
     "                                                            END OF HEADER\n";
 
 // A sink that counts the epoch values and text bytes it is handed and passes
@@ -71,16 +77,21 @@ GpbChannel Channel(int prn, int epoch, int k) {
   return c;
 }
 
-// The writer's epochs: satellites coming and going (up to 24, two epoch
-// lines above 12), GLONASS, values on a thousandths tie (formatted by the
-// slow path: that epoch's text is read), negative zeros, the widest values
-// a field takes, and station and kinematic events between epochs.
-void WriteDay(Sink* sink) {
-  ASSERT_TRUE(sink->Write(kHeader, std::strlen(kHeader)));
+// The epochs of the RINEX 2 (major 2) or RINEX 3 writer: satellites coming
+// and going (up to 24, two epoch lines above 12 in RINEX 2), GLONASS (some
+// without a RINEX 3 number, which RINEX 3 leaves out), values on a
+// thousandths tie (formatted by the slow path: that epoch's text is read),
+// negative zeros, the widest values a field takes, absent values (a blank
+// field in RINEX 3), and station and kinematic events between epochs.
+void WriteDay(Sink* sink, int major = 2) {
+  const char* header = major == 2 ? kHeader : kHeader3;
+  ASSERT_TRUE(sink->Write(header, std::strlen(header)));
   ObsHeaderSummary summary{};
   summary.HasC1 = summary.HasL1 = summary.HasL2 = summary.HasP1 = summary.HasP2 = 1;
   summary.HasD1 = summary.HasS1 = summary.HasS2 = 1;
-  std::unique_ptr<EpochRecordWriter> writer = MakeRinex2EpochWriter(*sink, summary, kRinex211);
+  std::unique_ptr<EpochRecordWriter> writer = major == 2
+                                                  ? MakeRinex2EpochWriter(*sink, summary, kRinex211)
+                                                  : MakeRinex3EpochWriter(*sink, summary);
   GpbChannel channels[kMaxChannels];
   for (int e = 0; e < 600; ++e) {
     const EpochDate date{2005, 1, 20, e / 3600, e / 60 % 60, static_cast<double>(e % 60)};
@@ -104,6 +115,8 @@ void WriteDay(Sink* sink) {
     if (n > 3 && e % 31 == 0) channels[2].D1 = -0.0001;         // "-0.000"
     if (n > 3 && e % 37 == 0) channels[3].C1 = 9999999999.999;  // ten whole digits
     if (n > 3 && e % 41 == 0) channels[3].D1 = -999999999.999;
+    if (n > 5 && e % 7 == 0) channels[5].P1 = 0.0;  // absent
+    if (n > 5 && e % 11 == 0) channels[4].Cn0L2 = 0.0;
     GpbEpoch epoch{};
     epoch.NumChannels = static_cast<int16_t>(n);
     writer->Epoch(date, epoch, channels);
@@ -122,7 +135,7 @@ std::string CodeOfText(const std::string& text) {
 
 // One run of the writer's day into the encoder, through a stage of `block`
 // bytes (0: none).
-void Check(const std::string& want, size_t text_bytes, size_t block, bool replace) {
+void Check(const std::string& want, size_t text_bytes, size_t block, bool replace, int major) {
   MemorySink out;
   CrxSink crx(&out);
   std::unique_ptr<ThreadSink> stage;
@@ -133,7 +146,7 @@ void Check(const std::string& want, size_t text_bytes, size_t block, bool replac
   }
   ValueCounter counter(head, replace);
   ASSERT_TRUE(counter.WantsValues());
-  WriteDay(&counter);
+  WriteDay(&counter, major);
   ASSERT_TRUE(counter.Finish()) << crx.Error();
   EXPECT_EQ(out.text, want);
   EXPECT_EQ(counter.handed, 600);  // every epoch, never an event
@@ -149,18 +162,21 @@ void Check(const std::string& want, size_t text_bytes, size_t block, bool replac
 }
 
 TEST(CrxValues, TheWritersValuesGiveTheBytesOfItsText) {
-  MemorySink text;
-  WriteDay(&text);
-  ASSERT_TRUE(text.Finish());
-  const std::string want = CodeOfText(text.text);
+  for (int major : {2, 3}) {
+    MemorySink text;
+    WriteDay(&text, major);
+    ASSERT_TRUE(text.Finish());
+    const std::string want = CodeOfText(text.text);
 
-  // Straight into the encoder, and through thread stages of small and of
-  // the usual blocks (values then travel with the blocks, ahead of text);
-  // with the data records' text beside the values, and without it.
-  for (bool replace : {false, true}) {
-    for (size_t block : {size_t{0}, size_t{1000}, size_t{4096}, ThreadSink::kBlockSize}) {
-      SCOPED_TRACE(testing::Message() << "block " << block << " replace " << replace);
-      Check(want, text.text.size(), block, replace);
+    // Straight into the encoder, and through thread stages of small and of
+    // the usual blocks (values then travel with the blocks, ahead of text);
+    // with the data records' text beside the values, and without it.
+    for (bool replace : {false, true}) {
+      for (size_t block : {size_t{0}, size_t{1000}, size_t{4096}, ThreadSink::kBlockSize}) {
+        SCOPED_TRACE(testing::Message() << "RINEX " << major << " block " << block << " replace "
+                                        << replace);
+        Check(want, text.text.size(), block, replace, major);
+      }
     }
   }
 }
@@ -183,7 +199,7 @@ TEST(CrxValues, ValuesOutOfStepWithTheTextFail) {
   const char flags[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
                           ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
   // One satellite handed, two in the epoch line.
-  ASSERT_TRUE(crx.Values(EpochValues{100, 1, 8, values, flags}));
+  ASSERT_TRUE(crx.Values(EpochValues{100, 1, 8, values, flags, nullptr, nullptr}));
   const std::string epoch = " 05  1 20  0  0  0.0000000  0  2G01G02\n";
   EXPECT_FALSE(crx.Write(epoch.data(), epoch.size()));
   EXPECT_NE(std::string(crx.Error()).find("out of step"), std::string::npos) << crx.Error();
