@@ -31,10 +31,11 @@
 namespace {
 
 #if defined(SIGKILL)  // POSIX
-// A stop signal that comes again within kRepeatSeconds of the first is the
-// same stop delivered twice (a scheduler signals every process of a task,
-// and the task's script passes the stop on); one after that ends gpb2rinex
-// at once, without its cleanup, as a second Ctrl-C is meant to.
+// A stop signal that comes again within a second (kRepeatNanoseconds) of
+// the first is the same stop delivered twice (a scheduler signals every
+// process of a task, and the task's script passes the stop on); one after
+// that ends gpb2rinex at once, without its cleanup, as a second Ctrl-C is
+// meant to.
 constexpr int64_t kRepeatNanoseconds = 1000000000;
 std::atomic<int64_t> g_first_stop{0};  // CLOCK_MONOTONIC ns of the first; 0: none
 static_assert(std::atomic<int64_t>::is_always_lock_free, "usable in a signal handler");
