@@ -12,6 +12,7 @@
 
 #include "fake_platform.h"
 #include "support/epp_fixture.h"
+#include "support/file_bytes.h"
 #include "support/gpb_builder.h"
 
 namespace rawconv {
@@ -83,16 +84,7 @@ class MainDialogTest : public ::testing::Test {
     return dir_ + "/" + stem + ".gpb";
   }
 
-  static std::string ReadText(const std::string& path) {
-    std::string text;
-    if (std::FILE* f = std::fopen(path.c_str(), "r")) {
-      char buf[4096];
-      size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-      std::fclose(f);
-    }
-    return text;
-  }
+  static std::string ReadText(const std::string& path) { return testio::ReadBytes(path); }
 
   std::unique_ptr<FrontEnd> app_;
   std::unique_ptr<FakePlatform> fake_;

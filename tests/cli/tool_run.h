@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/file_bytes.h"
+
 namespace rawconv {
 namespace clitest {
 
@@ -28,16 +30,7 @@ struct RunSetup {
   long FileSizeLimit = -1;   // RLIMIT_FSIZE in bytes; -1: none
 };
 
-inline std::string Slurp(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
+inline std::string Slurp(const std::string& path) { return testio::ReadBytes(path); }
 
 // Runs program with args in folder dir. The captured streams live in a
 // scratch folder of their own so that dir holds only what the program made.

@@ -18,6 +18,7 @@
 #include "gpb/gpb.h"
 #include "obs/obs_writer.h"
 #include "obs/run_date.h"
+#include "support/file_bytes.h"
 #include "support/gpb_builder.h"
 
 namespace rawconv {
@@ -67,16 +68,7 @@ inline std::vector<std::string> LabelLines(const std::string& file, const std::s
   return found;
 }
 
-inline std::string ReadText(const std::string& path) {
-  std::string text;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return text;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-  std::fclose(f);
-  return text;
-}
+inline std::string ReadText(const std::string& path) { return testio::ReadBytes(path); }
 
 inline void WriteText(const std::string& path, const std::string& text) {
   std::FILE* f = std::fopen(path.c_str(), "w");

@@ -19,6 +19,7 @@
 #include "obs/run_date.h"
 #include "perf/synthetic_gpb.h"
 #include "support/epp_fixture.h"
+#include "support/file_bytes.h"
 #include "support/obs_compare.h"
 #include "support/rinex_obs.h"
 #include "support/rnx_to_gpb.h"
@@ -28,16 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
+std::string ReadAll(const std::string& path) { return testio::ReadBytes(path); }
 
 // Names ending in ".yyo" or ".obs".
 std::vector<std::string> ObservationFiles() {

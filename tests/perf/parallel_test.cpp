@@ -17,6 +17,7 @@
 #include "api/conversion.h"
 #include "obs/run_date.h"
 #include "perf/synthetic_gpb.h"
+#include "support/file_bytes.h"
 
 namespace rawconv {
 namespace {
@@ -26,16 +27,7 @@ namespace fs = std::filesystem;
 constexpr int kFiles = 16;
 constexpr int64_t kRunClock = 1133965800;
 
-std::string ReadAll(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
+std::string ReadAll(const std::string& path) { return testio::ReadBytes(path); }
 
 // Sixteen small inputs that differ in everything the writer looks at:
 // format, satellites, interval, start, kinematic events, station blocks; one
