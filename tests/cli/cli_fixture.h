@@ -20,6 +20,24 @@ namespace clitest {
 
 namespace fs = std::filesystem;
 
+// Writes a GPB file of three epochs 30 s apart, each like `first` (its
+// time, position and flags) with one satellite's C1; false when it cannot
+// be written.
+inline bool WriteThreeEpochGpb(const std::string& path, const GpbEpoch& first) {
+  gpbtest::GpbFileBuilder file = gpbtest::GpbFileBuilder::New(6, "CLI");
+  for (int i = 0; i < 3; ++i) {
+    GpbEpoch e = first;
+    e.RcvTime = e.RawRcvTime = first.RcvTime + 30.0 * i;
+    GpbChannel ch[1]{};
+    ch[0].Prn = 5;
+    ch[0].ObsMask = kObsC1;
+    ch[0].C1 = 21000000.0;
+    e.NumChannels = 1;
+    file.AddEpoch(e, ch, 1, false);
+  }
+  return file.Write(path);
+}
+
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -57,18 +75,9 @@ class CliTest : public ::testing::Test {
   // named epp_name when given.
   void WriteInput(const std::string& stem, const std::string& epp_name = "") const {
     fs::create_directories(fs::path(Path(stem)).parent_path());
-    gpbtest::GpbFileBuilder file = gpbtest::GpbFileBuilder::New(6, "CLI");
-    for (int i = 0; i < 3; ++i) {
-      GpbEpoch e{};
-      e.RcvTime = e.RawRcvTime = 345600.0 + 30.0 * i;
-      GpbChannel ch[1]{};
-      ch[0].Prn = 5;
-      ch[0].ObsMask = kObsC1;
-      ch[0].C1 = 21000000.0;
-      e.NumChannels = 1;
-      file.AddEpoch(e, ch, 1, false);
-    }
-    ASSERT_TRUE(file.Write(Path(stem + ".gpb")));
+    GpbEpoch first{};
+    first.RcvTime = first.RawRcvTime = 345600.0;
+    ASSERT_TRUE(WriteThreeEpochGpb(Path(stem + ".gpb"), first));
     ASSERT_TRUE(epptest::WriteEppFile(Path(epp_name.empty() ? stem + ".epp" : epp_name),
                                       {{1341, 345600}}));
   }

@@ -261,20 +261,10 @@ TEST_F(ConventionsTest, InfoFailsWhenItsOutputCannotBeWritten) {
 TEST_F(ConventionsTest, InfoJsonAlwaysParses) {
   // Epochs whose positions are out of every range, and a name that is not
   // UTF-8.
-  gpbtest::GpbFileBuilder file = gpbtest::GpbFileBuilder::New(6, "CLI");
-  const double latitudes[3] = {1e300, 1e300, 1e300};
-  for (int i = 0; i < 3; ++i) {
-    GpbEpoch e = gpbtest::MakeEpoch(345600.0 + 30.0 * i, latitudes[i], -1e300, 1e30f);
-    GpbChannel ch[1]{};
-    ch[0].Prn = 5;
-    ch[0].ObsMask = kObsC1;
-    ch[0].C1 = 21000000.0;
-    e.NumChannels = 1;
-    file.AddEpoch(e, ch, 1, false);
-  }
+  const GpbEpoch first = gpbtest::MakeEpoch(345600.0, 1e300, -1e300, 1e30f);
   const std::string name = "x\xff\xe9y.gpb";
-  ASSERT_TRUE(file.Write(Path(name)));
-  ASSERT_TRUE(file.Write(Path("inf.gpb")));
+  ASSERT_TRUE(WriteThreeEpochGpb(Path(name), first));
+  ASSERT_TRUE(WriteThreeEpochGpb(Path("inf.gpb"), first));
   const ToolRun run = Run({"--info", "--json", "--week", "1341", name});
   ASSERT_EQ(0, run.Code) << run.Err;
   EXPECT_TRUE(Has(run.Out, "\"file\": \"x\\udcff\\udce9y.gpb\"")) << run.Out;

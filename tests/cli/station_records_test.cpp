@@ -18,17 +18,8 @@ class StationRecordsCliTest : public CliTest {
   // <stem>.gpb of three epochs from (week, tow) and its EPP file, which
   // dates it.
   void Recording(const std::string& stem, int week, int tow) const {
-    gpbtest::GpbFileBuilder file = gpbtest::GpbFileBuilder::New(6, "CLI");
-    for (int i = 0; i < 3; ++i) {
-      GpbEpoch e = gpbtest::MakeEpoch(tow + 30.0 * i, -34.87, -58.14, 40.0f);
-      GpbChannel ch[1]{};
-      ch[0].Prn = 5;
-      ch[0].ObsMask = kObsC1;
-      ch[0].C1 = 21000000.0;
-      e.NumChannels = 1;
-      file.AddEpoch(e, ch, 1, false);
-    }
-    ASSERT_TRUE(file.Write(Path(stem + ".gpb")));
+    ASSERT_TRUE(
+        WriteThreeEpochGpb(Path(stem + ".gpb"), gpbtest::MakeEpoch(tow, -34.87, -58.14, 40.0f)));
     ASSERT_TRUE(epptest::WriteEppFile(Path(stem + ".epp"), {{week, tow}}));
   }
   // Columns 1-60 of a header line of an output file.
