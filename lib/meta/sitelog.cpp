@@ -42,17 +42,8 @@ bool SectionNumber(const std::string& line, std::string* number, size_t* rest) {
 }
 
 std::string FoldKey(const std::string& key) {
-  std::string out;
-  bool blank = false;
-  for (char c : key) {
-    if (c == ' ' || c == '\t') {
-      blank = !out.empty();
-      continue;
-    }
-    if (blank) out += ' ';
-    blank = false;
-    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
+  std::string out = CollapsedBlanks(key);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 

@@ -46,6 +46,23 @@ inline std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+// text with blanks and tabs at its ends dropped and each run of them inside
+// made one blank.
+inline std::string CollapsedBlanks(const std::string& text) {
+  std::string out;
+  bool blank = false;
+  for (char c : text) {
+    if (c == ' ' || c == '\t') {
+      blank = !out.empty();
+      continue;
+    }
+    if (blank) out += ' ';
+    blank = false;
+    out += c;
+  }
+  return out;
+}
+
 // True when text is letters and digits only (and not empty).
 inline bool AllAlnum(const std::string& text) {
   if (text.empty()) return false;

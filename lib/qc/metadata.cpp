@@ -4,24 +4,15 @@
 #include <cmath>
 #include <cstdio>
 
+#include "meta/text_fields.h"
+
 namespace rawconv {
 namespace qc {
 namespace {
 
 // Blanks at the ends dropped, runs of blanks inside made one, upper case.
 std::string Collapsed(const std::string& text) {
-  std::string out;
-  bool blank = false;
-  for (char c : text) {
-    if (c == ' ' || c == '\t') {
-      blank = !out.empty();
-      continue;
-    }
-    if (blank) out += ' ';
-    blank = false;
-    out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  return out;
+  return meta::Upper(meta::CollapsedBlanks(text));
 }
 
 std::string Metres(double v) {
