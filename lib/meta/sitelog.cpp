@@ -41,11 +41,7 @@ bool SectionNumber(const std::string& line, std::string* number, size_t* rest) {
   return true;
 }
 
-std::string FoldKey(const std::string& key) {
-  std::string out = CollapsedBlanks(key);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string FoldKey(const std::string& key) { return Lower(CollapsedBlanks(key)); }
 
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
@@ -69,10 +65,6 @@ bool IsId(const std::string& text, size_t length) {
   return text.size() == length && AllAlnum(text);
 }
 
-std::string ToLower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string FirstWord(const std::string& text) {
   const size_t end = text.find_first_of(" \t");
@@ -133,7 +125,7 @@ struct Entry {
 // The words logs write for an entry not removed yet, and the form's date
 // placeholder left without its parentheses ("CCYY-MM-DDThh:mmZ").
 bool StillInstalled(const std::string& value) {
-  const std::string v = ToLower(value);
+  const std::string v = Lower(value);
   if (v.compare(0, 4, "ccyy") == 0) return true;
   for (const char* word : {"-", "--", "none", "n/a", "na", "present", "open", "current", "active",
                            "still installed", "in use"})
@@ -231,7 +223,7 @@ bool ParseLogTime(const std::string& text, int64_t* seconds) {
   // The time scale written out: "10:45 UTC", "10:45UT".
   for (const char* scale : {"UTC", "UT", "GMT"}) {
     const size_t n = std::strlen(scale);
-    if (t.size() > 10 + n && ToLower(t.substr(t.size() - n)) == ToLower(scale)) {
+    if (t.size() > 10 + n && Lower(t.substr(t.size() - n)) == Lower(scale)) {
       t = Trim(t.substr(0, t.size() - n));
       break;
     }
@@ -247,7 +239,7 @@ bool ParseLogTime(const std::string& text, int64_t* seconds) {
   int hour = 0, minute = 0, second = 0;
   std::string rest = t.substr(10);
   // A date with the form's time placeholder left in ("2016-11-11Thh:mmZ").
-  if (ToLower(rest) == "thh:mmz" || ToLower(rest) == "z") rest.clear();
+  if (Lower(rest) == "thh:mmz" || Lower(rest) == "z") rest.clear();
   if (!rest.empty()) {
     if (rest[0] != 'T' && rest[0] != 't' && rest[0] != ' ') return false;
     rest = Trim(rest.substr(1));
@@ -291,9 +283,7 @@ std::string TimeText(int64_t seconds) {
 bool SiteLogName(const std::string& file_name, std::string* id, int32_t* date) {
   std::string name = file_name;
   if (name.size() < 5) return false;
-  std::string ext = name.substr(name.size() - 4);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext != ".log") return false;
+  if (Lower(name.substr(name.size() - 4)) != ".log") return false;
   name.resize(name.size() - 4);
   const size_t bar = name.find('_');
   const std::string code = name.substr(0, bar);
@@ -543,7 +533,7 @@ bool FindSiteLog(const std::string& folder, const std::string& marker, std::stri
   }
   if (best.empty()) {
     *error = "No site log for station " + Upper(marker) + " in folder " + folder +
-             " (looked for " + ToLower(marker) + "*_CCYYMMDD.log)";
+             " (looked for " + Lower(marker) + "*_CCYYMMDD.log)";
     return false;
   }
   if (!other_id.empty()) {

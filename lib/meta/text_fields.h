@@ -76,6 +76,11 @@ inline std::string Upper(std::string text) {
   return text;
 }
 
+inline std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // The position (from 1) of the first byte outside printable ASCII, 0 when
 // every byte is printable.
 inline size_t FirstUnprintable(const std::string& text) {
